@@ -1,0 +1,64 @@
+# Per-target settings: warnings, sanitizers, and one function that registers a test.
+
+function(norv_target_settings target)
+  target_compile_features(${target} PUBLIC cxx_std_20)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(NORV_SANITIZE)
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                             -fno-sanitize-recover=undefined)
+    target_link_options(${target} PUBLIC -fsanitize=address,undefined)
+  endif()
+endfunction()
+
+# norv_add_library(name [QT] SOURCES ... [LIBS ...]): a library of one folder.
+# Sources default to every .cpp of the calling folder.
+function(norv_add_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT ARG_SOURCES)
+    file(GLOB ARG_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  endif()
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+  norv_target_settings(${name})
+endfunction()
+
+# norv_add_program(name SOURCES ... LIBS ...): a program landing in build/bin.
+function(norv_add_program name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  norv_target_settings(${name})
+endfunction()
+
+# norv_add_test(name LABEL label SOURCES ... [LIBS ...] [ENV ...] [TIMEOUT s]):
+# a GoogleTest binary whose cases are registered with ctest under one label.
+function(norv_add_test name)
+  cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  if(NOT ARG_LABEL)
+    message(FATAL_ERROR "norv_add_test(${name}) needs a LABEL")
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  norv_target_settings(${name})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE
+    NORV_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    NORV_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures"
+    NORV_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  set(env
+    QT_QPA_PLATFORM=offscreen
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
+    LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    ${ARG_ENV})
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${env}")
+endfunction()

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs dependencies, builds with AddressSanitizer and UndefinedBehaviorSanitizer,
+# and runs every test. Extra arguments go to ctest (for example: -L model).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh --sanitize
+cd build
+exec ../scripts/with-services.sh ctest --output-on-failure --timeout 300 -j "${NORV_TEST_JOBS:-4}" "$@"
