@@ -32,10 +32,11 @@ function(norv_add_program name)
   norv_target_settings(${name})
 endfunction()
 
-# norv_add_test(name LABEL label SOURCES ... [LIBS ...] [ENV ...] [TIMEOUT s]):
+# norv_add_test(name LABEL label [QT_MAIN|WIDGETS_MAIN] SOURCES ... [LIBS ...] [ENV ...] [TIMEOUT s]):
 # a GoogleTest binary whose cases are registered with ctest under one label.
+# QT_MAIN gives the tests a QCoreApplication, WIDGETS_MAIN a QApplication (offscreen).
 function(norv_add_test name)
-  cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "QT_MAIN;WIDGETS_MAIN" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
   if(NOT ARG_LABEL)
     message(FATAL_ERROR "norv_add_test(${name}) needs a LABEL")
   endif()
@@ -44,7 +45,16 @@ function(norv_add_test name)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  if(ARG_QT_MAIN OR ARG_WIDGETS_MAIN)
+    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/qt_test_main.cpp)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock Qt6::Core)
+    if(ARG_WIDGETS_MAIN)
+      target_compile_definitions(${name} PRIVATE NORV_TEST_WIDGETS)
+      target_link_libraries(${name} PRIVATE Qt6::Widgets)
+    endif()
+  else()
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  endif()
   norv_target_settings(${name})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_compile_definitions(${name} PRIVATE

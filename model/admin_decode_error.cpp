@@ -1,0 +1,1 @@
+#include "model/admin_decode_error.h"
