@@ -21,6 +21,8 @@ LiveLayout::LiveLayout()
 
 void LiveLayout::write(const QString& file, const QByteArray& contents) {
     QDir().mkpath(QFileInfo(file).path());
+    // Replace rather than write through: the path may be a link to a file of the system.
+    QFile::remove(file);
     QFile out(file);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
         qFatal("cannot write %s", qPrintable(file));
@@ -79,8 +81,10 @@ void LiveLayout::addRuntime(const QByteArray& manifest) {
     QFile::copy(QStringLiteral(NORV_FIXTURES_DIR "/live/remote_script_tool.py"),
                 runtimeRoot() + QStringLiteral("/tools/run_bridge.py"));
     const QString interpreter = runtimeRoot() + QStringLiteral("/PythonRuntime/test/bin/python3.13");
-    write(interpreter, "#!/bin/sh\nexec /usr/bin/python3 \"$@\"\n");
-    QFile::setPermissions(interpreter, QFile::permissions(interpreter) | QFile::ExeOwner);
+    // A link rather than a shell stub, so the tool sees exactly the environment it was given.
+    QDir().mkpath(QFileInfo(interpreter).path());
+    QFile::remove(interpreter);
+    QFile::link(QStringLiteral("/usr/bin/python3"), interpreter);
     write(scriptBundle() + QStringLiteral("/manifest.json"), manifest);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "live/live_integration.h"
+#include "qt_printers.h"
 
 #include <QJsonObject>
 #include <QList>
@@ -27,6 +28,7 @@ public:
 
     // A bundle whose Info.plist gives `shortVersion`; returns its path.
     QString addBundle(const QString& folder, const QString& fileName, const QString& shortVersion);
+    // Writes a new file at `file`, replacing (never writing through) whatever is there.
     static void write(const QString& file, const QByteArray& contents);
     // ~/Library/Preferences/Ableton/Live <version>/Library.cfg naming <root>/<name> as User Library.
     void addLibraryCfg(const QString& version, const QString& root, const QString& name);
