@@ -74,7 +74,11 @@ LiveIntegration::LiveIntegration(QObject* parent) : LiveIntegration(Environment:
 LiveIntegration::LiveIntegration(Environment environment, QObject* parent)
     : QObject(parent), environment_(std::move(environment)), settings_(environment_.settings) {}
 
-LiveIntegration::~LiveIntegration() = default;
+LiveIntegration::~LiveIntegration() {
+    // A check or install in progress runs to its end (bounded by its time limit) without us.
+    for (RemoteScriptProcess* process : findChildren<RemoteScriptProcess*>(Qt::FindDirectChildrenOnly))
+        process->abandon();
+}
 
 std::optional<LiveInstallation> LiveIntegration::selected() const {
     const auto it = std::find_if(installations_.begin(), installations_.end(),
@@ -212,12 +216,12 @@ void LiveIntegration::run(bool install, ReplyHandler<Reply> handler) {
         return;
     }
     auto* process = new RemoteScriptProcess(environment_.timing, this);
-    // The process is a child of this object, so the handler never runs after this object is gone.
+    // The process is a child of this object and is abandoned with it, so the handler never runs
+    // after this object is gone.
     process->start(*runtime.interpreter,
                    RemoteScriptCommand::arguments(*runtime.runtimeRoot, *bundle, library_, install),
                    RemoteScriptCommand::environment(environment_.processEnvironment),
-                   [process, handler = std::move(handler)](const RemoteScriptProcess::Result& result) {
-                       process->deleteLater();
+                   [handler = std::move(handler)](const RemoteScriptProcess::Result& result) {
                        handler(interpret<Reply>(result));
                    });
 }

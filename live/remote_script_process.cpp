@@ -1,5 +1,6 @@
 #include "live/remote_script_process.h"
 
+#include <QCoreApplication>
 #include <QProcess>
 
 namespace norv {
@@ -29,7 +30,8 @@ RemoteScriptProcess::RemoteScriptProcess(Timing timing, QObject* parent)
 RemoteScriptProcess::~RemoteScriptProcess() {
     process_->disconnect(this);
     if (process_->state() != QProcess::NotRunning) {
-        // SIGKILL cannot be ignored, so reaping right away takes no noticeable time.
+        // Only when the application object goes away with a run still going (runs delete
+        // themselves once their child is gone): SIGKILL cannot be ignored, reaping is quick.
         process_->kill();
         process_->waitForFinished(1000);
     }
@@ -46,6 +48,12 @@ void RemoteScriptProcess::start(const QString& program, const QStringList& argum
     process_->setReadChannel(QProcess::StandardOutput);
     deadline_.start(timing_.limit);
     process_->start(QIODevice::ReadOnly);
+}
+
+void RemoteScriptProcess::abandon() {
+    done_ = nullptr;
+    if (process_->state() != QProcess::NotRunning)
+        setParent(QCoreApplication::instance());
 }
 
 void RemoteScriptProcess::drain() {
@@ -69,7 +77,8 @@ void RemoteScriptProcess::onGraceOver() {
     if (!killed_) {
         killed_ = true;
         process_->kill();
-        // One more grace period for the kernel to end it; after that the run ends regardless.
+        // One more grace period for the kernel to end it; after that the run reports regardless
+        // and this object stays until the child is reaped.
         grace_.start(timing_.terminateGrace);
         return;
     }
@@ -79,6 +88,10 @@ void RemoteScriptProcess::onGraceOver() {
 }
 
 void RemoteScriptProcess::onFinished(int exitCode, bool crashed) {
+    if (reported_) {
+        deleteLater();
+        return;
+    }
     drain();
     Result result;
     if (timedOut_) {
@@ -94,11 +107,13 @@ void RemoteScriptProcess::onFinished(int exitCode, bool crashed) {
 void RemoteScriptProcess::finish(Result result) {
     deadline_.stop();
     grace_.stop();
-    if (!done_)
-        return;
+    reported_ = true;
+    if (process_->state() == QProcess::NotRunning)
+        deleteLater();
     Completion done = std::move(done_);
     done_ = nullptr;
-    done(result);
+    if (done)
+        done(result);
 }
 
 }  // namespace norv

@@ -42,10 +42,14 @@ public:
     explicit RemoteScriptProcess(Timing timing, QObject* parent = nullptr);
     ~RemoteScriptProcess() override;
 
-    // Starts the child; `done` is called exactly once, on this thread, unless this object is
-    // destroyed first (which kills the child).
+    // Starts the child; `done` is called exactly once, on this thread, unless the run is abandoned.
+    // The object deletes itself once it has reported and its child is gone.
     void start(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment,
                Completion done);
+
+    // For an owner that goes away: the run continues to its end under the application object,
+    // with the same time limit, reports nothing and deletes itself once the child is gone.
+    void abandon();
 
 private:
     void drain();
@@ -62,6 +66,7 @@ private:
     bool overflowed_ = false;
     bool timedOut_ = false;
     bool killed_ = false;
+    bool reported_ = false;
     Completion done_;
 };
 

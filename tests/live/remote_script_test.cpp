@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QEventLoop>
+#include <QTimer>
 
 namespace norv::test {
 namespace {
@@ -250,6 +252,28 @@ TEST_F(RemoteScriptTest, AToolThatKeepsRunningIsEndedAndReaped) {
         ASSERT_EQ(layout.calls().size(), 1);
         EXPECT_TRUE(processGone(layout.calls()[0]["pid"].toInteger())) << fake.constData();
     }
+}
+
+TEST_F(RemoteScriptTest, ARunOutlivingItsOwnerIsStillEndedAndReaped) {
+    timing = {std::chrono::milliseconds(300), std::chrono::milliseconds(200)};
+    layout.addRuntime(manifestWith(R"({"check": {"hang": true, "ignore_term": true}})"));
+    auto live = std::make_unique<LiveIntegration>(environment());
+    live->verify([] { ADD_FAILURE() << "an abandoned run reports nothing"; });
+    ASSERT_TRUE(await([&](auto done) {
+        auto* poll = new QTimer(live.get());
+        QObject::connect(poll, &QTimer::timeout, poll, [&, done] {
+            if (!layout.calls().isEmpty())
+                done();
+        });
+        poll->start(20);
+    }));
+    const qint64 pid = layout.calls()[0]["pid"].toInteger();
+    live.reset();
+    EXPECT_FALSE(processGone(pid));
+    QEventLoop loop;
+    QTimer::singleShot(1500, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_TRUE(processGone(pid));
 }
 
 }  // namespace
