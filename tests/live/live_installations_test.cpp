@@ -171,9 +171,11 @@ TEST(LiveInstallationsTest, PathKeysAreStoredEscapedAndReadBack) {
     const QString a = "/Applications/Ableton Live 12 Suite.app";
     const QString b = "\\Applications\\Ableton Live 12 Suite.app";
     const QString c = "%2FApplications%2FAbleton Live 12 Suite.app";
+    const QString d = "/Volumes/Müsik [1]/Ableton Live 12 = #1;.app";
     settings.setLibrary(a, "/music/a");
     settings.setLibrary(b, "/music/b");
     settings.setLibrary(c, "/music/c");
+    settings.setLibrary(d, "/music/d");
     settings.setLibrary("", "/music/none");
     layout.settings().sync();
 
@@ -185,6 +187,7 @@ TEST(LiveInstallationsTest, PathKeysAreStoredEscapedAndReadBack) {
     EXPECT_EQ(again.library(a), "/music/a");
     EXPECT_EQ(again.library(b), "/music/b");
     EXPECT_EQ(again.library(c), "/music/c");
+    EXPECT_EQ(again.library(d), "/music/d");
     EXPECT_EQ(again.library(""), "/music/none");
 
     settings.setLibrary(a, std::nullopt);
