@@ -170,7 +170,7 @@ bool BluetoothPipe::readBluetooth() {
     if (closed_) return false;
     if (sendingTCP_ || !inputStream_.hasBytesAvailable()) return true;
     if (!connection_) return readPortHandshake();
-    if (!tcpReady_) return true;
+    if (!tcpReady_ || tcpAtEnd_) return true;  // after the engine ended, the central's bytes have nowhere to go
 
     std::uint8_t buffer[readChunk];
     const long n = inputStream_.read(buffer, sizeof buffer);
