@@ -227,6 +227,7 @@ void NorvBluetoothServer::teardown() {
     for (const auto& entry : pipes_) ids.push_back(entry.first);
     for (const auto& id : ids) closePipe(id, QStringLiteral("bridge transport closed"));
     for (auto& entry : pipes_) retired_.push_back(std::move(entry.second));
+    if (!pipes_.empty()) QTimer::singleShot(0, this, [this] { retired_.clear(); });
     pipes_.clear();
     statePipes_.clear();
     midiPipes_.clear();
