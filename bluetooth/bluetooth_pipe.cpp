@@ -222,7 +222,8 @@ bool BluetoothPipe::readPortHandshake() {
     portBytes_.insert(portBytes_.end(), buffer, buffer + n);
     if (portBytes_.size() < 2) return true;
 
-    const auto port = static_cast<std::uint16_t>(portBytes_[0] << 8 | portBytes_[1]);
+    std::uint16_t port = 0;
+    BluetoothByteReader(portBytes_).u16(port);
     if (!validatePort_(port)) {
         close(QStringLiteral("midi endpoint not advertised"));
         return false;
