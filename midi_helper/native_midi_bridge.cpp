@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 
 #include "midi_helper/helper_error.h"
@@ -12,6 +13,18 @@ namespace norv {
 namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001;
+
+uint16_t readU16(std::span<const uint8_t> bytes, size_t offset)
+{
+    return uint16_t(bytes[offset] << 8 | bytes[offset + 1]);
+}
+
+void shiftVoice(StrideVoice& voice, double shift)
+{
+    for (auto* time : {&voice.next, &voice.nextBase, &voice.off})
+        if (*time)
+            **time += shift;
+}
 
 bool hasMagic(std::span<const uint8_t> bytes, const char (&magic)[5])
 {
@@ -31,6 +44,8 @@ NativeMidiBridge::NativeMidiBridge(HelperConfig config, Scheduler& scheduler, Mi
     , scheduler_(scheduler)
     , port_(port)
     , output_(output)
+    , clock_(double(scheduler.nowNs()) / 1e9)
+    , strideTimer_(scheduler)
 {
 }
 
@@ -118,11 +133,13 @@ void NativeMidiBridge::handleFastMidiPacket(std::span<const uint8_t> p)
     }
     if (p.size() != 8)
         return;
-    if (hasMagic(p, "NPMG") || hasMagic(p, "NPM9")) {
-        // Stride settings: only meaningful from a peer; the repeat engine is not part of this build.
-        return;
-    }
-    if (hasMagic(p, "NPM2")) {
+    // A copy: the handlers below change the current peer while they send.
+    const std::shared_ptr<MidiPeer> peer = currentPeer_;
+    if (hasMagic(p, "NPMG") && peer) {
+        configureArticulation(peer, readU16(p, 4), readU16(p, 6));
+    } else if (hasMagic(p, "NPM9") && peer) {
+        configureStride(peer, readU16(p, 4), readU16(p, 6));
+    } else if (hasMagic(p, "NPM2")) {
         int channel = (p[7] >= 1 && p[7] <= 16) ? p[7] : config_.midiChannel;
         sendFastNote(p[4], p[5], p[6], channel);
     } else if (hasMagic(p, "NPM3")) {
@@ -139,6 +156,26 @@ void NativeMidiBridge::sendFastNote(int phase, int pitch, int velocity, int chan
     const uint8_t status = uint8_t(0x90 + channel - 1);
     const std::array<uint8_t, 3> on{status, uint8_t(pitch), uint8_t(velocity)};
     const std::array<uint8_t, 3> off{status, uint8_t(pitch), 0};
+    if (currentPeer_ && phase != 0) {
+        std::shared_ptr<MidiPeer> peer = currentPeer_;
+        const int key = noteKey(channel - 1, pitch);
+        if (phase == 2)
+            peer->held.erase(key);
+        else
+        {
+            StrideVoice voice;
+            voice.velocity = uint8_t(velocity);
+            peer->held[key] = voice;
+        }
+        if (peer->strideStep > 0) {
+            if (phase == 2)
+                strideOff(peer, key, std::nullopt);
+            else
+                startStrideVoice(peer, key, strideBeat());
+            scheduleStride();
+            return;
+        }
+    }
     switch (phase) {
     case 0:
         send(on);
@@ -195,14 +232,40 @@ void NativeMidiBridge::sendRawFastMidi(int length, int status, int data1, int da
             sendFastNote(high == 0x80 || data2 == 0 ? 2 : 1, d1, std::max(d2, 1), n + 1);
         return;
     }
-    if (high == 0xC0 || high == 0xD0) {
-        if (length != 2)
-            return;
+    const bool twoBytes = high == 0xC0 || high == 0xD0;
+    const bool threeBytes = high == 0xA0 || high == 0xB0 || high == 0xE0;
+    if (!(twoBytes && length == 2) && !(threeBytes && length == 3))
+        return;
+    if (std::shared_ptr<MidiPeer> peer = currentPeer_) {
+        if (high == 0xB0 && (d1 == 120 || d1 == 123)) {
+            // All Sound Off / All Notes Off also end the channel's repeating voices.
+            for (auto it = peer->held.begin(); it != peer->held.end();) {
+                const int key = it->first;
+                if (key / 128 != n) {
+                    ++it;
+                    continue;
+                }
+                it = peer->held.erase(it);
+                if (peer->notes.test(size_t(key))) {
+                    const std::array<uint8_t, 3> off{uint8_t(0x90 + n), uint8_t(key % 128), 0};
+                    send(off);
+                }
+            }
+            scheduleStride();
+        }
+        if (peer->strideStep > 0 && high == 0xD0) {
+            for (auto& [key, voice] : peer->held)
+                if (key / 128 == n)
+                    voice.velocity = uint8_t(std::max(d1, 1));
+        } else if (peer->strideStep > 0 && high == 0xA0) {
+            if (auto it = peer->held.find(noteKey(n, d1)); it != peer->held.end())
+                it->second.velocity = uint8_t(std::max(d2, 1));
+        }
+    }
+    if (twoBytes) {
         const std::array<uint8_t, 2> message{uint8_t(status), uint8_t(d1)};
         send(message);
-        return;
-    }
-    if ((high == 0xA0 || high == 0xB0 || high == 0xE0) && length == 3) {
+    } else {
         const std::array<uint8_t, 3> message{uint8_t(status), uint8_t(d1), uint8_t(d2)};
         send(message);
     }
@@ -210,15 +273,21 @@ void NativeMidiBridge::sendRawFastMidi(int length, int status, int data1, int da
 
 void NativeMidiBridge::handleDatagram(std::span<const uint8_t> datagram, const DatagramOrigin& origin)
 {
-    if (origin.privateSocket) {
-        // The private datagram socket carries only clock datagrams, which this build does not follow.
-        return;
-    }
     const bool loopback = origin.address == kLoopback;
+    if (origin.privateSocket || loopback) {
+        if (hasMagic(datagram, "NPC2")) {
+            receiveMidiClock(datagram);
+            return;
+        }
+        if (hasMagic(datagram, "NPC1")) {
+            receiveEngineClock(datagram);
+            return;
+        }
+    }
+    if (origin.privateSocket)
+        return;
     if (config_.nativeRepeatPort > 0 && hasMagic(datagram, "NNRA") && loopback && origin.port == config_.nativeRepeatPort)
         return; // repeat acknowledgements: not followed in this build
-    if ((hasMagic(datagram, "NPC2") || hasMagic(datagram, "NPC1")) && loopback)
-        return; // clock datagrams: not followed in this build
     if (hasMagic(datagram, "NPJ1") || hasMagic(datagram, "NPJ2"))
         return; // Wi-Fi packets: not handled in this build
     handleFastMidiPacket(datagram);
@@ -282,7 +351,9 @@ std::vector<std::shared_ptr<MidiPeer>> NativeMidiBridge::silentPeers(uint64_t no
 void NativeMidiBridge::releasePeerNotes(const std::shared_ptr<MidiPeer>& peer)
 {
     auto previous = std::exchange(currentPeer_, peer);
+    peer->held.clear();
     peer->strideStep = 0;
+    scheduleStride();
 
     auto heldByOthers = [&](auto member, int index) {
         for (const auto& other : peers_)
@@ -351,7 +422,7 @@ nlohmann::json NativeMidiBridge::readyEvent() const
 
 nlohmann::json NativeMidiBridge::pongEvent() const
 {
-    const double now = double(scheduler_.nowNs()) / 1e9;
+    const double now = nowSeconds();
     return {{"type", "pong"},
             {"sent_count", sentCount_},
             {"received_count", port_.receivedPackets()},
@@ -368,12 +439,313 @@ nlohmann::json NativeMidiBridge::pongEvent() const
             {"wifi_recovered_holds", 0},
             {"wifi_recovered_taps", 0},
             {"wifi_stale_attacks", 0},
-            {"stride_attacks", 0},
-            {"stride_midi_clock_ready", false},
-            {"stride_midi_clock_samples", 0},
-            {"stride_max_late_ms", 0.0},
-            {"stride_clock_playing", false},
-            {"stride_clock_age_ms", (now - clockSeen_) * 1000.0}};
+            {"stride_attacks", strideAttacks_},
+            {"stride_midi_clock_ready", clock_.midiClockReady(now)},
+            {"stride_midi_clock_samples", clock_.midiClockSamples},
+            {"stride_max_late_ms", strideMaxLateMs_},
+            {"stride_clock_playing", clock_.clockPlaying},
+            {"stride_clock_age_ms", (now - clock_.clockSeen) * 1000.0}};
+}
+
+int NativeMidiBridge::sendAs(std::shared_ptr<MidiPeer> peer, std::span<const uint8_t> bytes, std::optional<uint64_t> at)
+{
+    auto previous = std::exchange(currentPeer_, std::move(peer));
+    int status = send(bytes, at);
+    currentPeer_ = std::move(previous);
+    return status;
+}
+
+std::vector<std::shared_ptr<MidiPeer>> NativeMidiBridge::stridePeers() const
+{
+    std::vector<std::shared_ptr<MidiPeer>> active;
+    for (const auto& peer : peers_)
+        if (peer->strideStep > 0)
+            active.push_back(peer);
+    return active;
+}
+
+void NativeMidiBridge::receiveEngineClock(std::span<const uint8_t> datagram)
+{
+    const double now = nowSeconds();
+    bool activeVoices = false;
+    for (const auto& peer : stridePeers())
+        for (const auto& [key, voice] : peer->held)
+            activeVoices = activeVoices || voice.started;
+    const StrideClock::Outcome outcome = clock_.receiveEngineClock(datagram, now, activeVoices);
+    if (!outcome.accepted)
+        return;
+    if (outcome.engineRephase && config_.nativeRepeatPort == 0 && !clock_.midiClockReady(now)) {
+        for (const auto& peer : stridePeers()) {
+            const double beat = strideBeat();
+            const double shift = beat - outcome.predicted;
+            for (auto& [key, voice] : peer->held) {
+                if ((peer->strideQuant != 0 && clock_.clockPlaying) || !voice.started)
+                    startStrideVoice(peer, key, beat);
+                else
+                    shiftVoice(voice, shift);
+            }
+        }
+    }
+    scheduleStride();
+}
+
+void NativeMidiBridge::receiveMidiClock(std::span<const uint8_t> datagram)
+{
+    const StrideClock::Outcome outcome = clock_.receiveMidiClock(datagram, nowSeconds());
+    if (!outcome.schedule)
+        return;
+    if (outcome.midiRephase) {
+        for (const auto& peer : stridePeers()) {
+            for (auto& [key, voice] : peer->held) {
+                if (peer->strideQuant != 0 || outcome.runRestarted)
+                    startStrideVoice(peer, key, strideBeat());
+                else
+                    shiftVoice(voice, strideBeat() - outcome.previousBeat);
+            }
+        }
+    }
+    scheduleStride();
+}
+
+void NativeMidiBridge::configureStride(const std::shared_ptr<MidiPeer>& peer, uint16_t step, uint16_t quant)
+{
+    const double beats = (step & 0x8000) ? double(step & 0x7FFF) / 24.0 : double(step & 0x7FFF) / 960.0;
+    if (step != 0 && beats == 0.0)
+        return;
+    const bool validQuant = quant == 0 || quant == 16384 || (quant >= 15 && quant <= 15360) || (quant >= 0x8001 && quant <= 0x8008);
+    if (!validQuant)
+        return;
+    if (beats == peer->strideStep && quant == peer->strideQuant)
+        return;
+    const double oldStep = peer->strideStep;
+    const bool restart = quant != peer->strideQuant || (beats != oldStep && quant == 16384) || oldStep == 0.0;
+    peer->strideStep = beats;
+    peer->strideQuant = quant;
+    if (config_.nativeRepeatPort > 0)
+        return; // the repeat is delegated to the local repeat exchange, not played here
+
+    const double beat = strideBeat();
+    for (auto& [key, voice] : peer->held) {
+        if (beats == 0.0) {
+            voice.next.reset();
+            voice.off.reset();
+            voice.nextBase.reset();
+            voice.nextOdd = false;
+            if (!peer->notes.test(size_t(key))) {
+                const std::array<uint8_t, 3> on{uint8_t(0x90 + key / 128), uint8_t(key % 128), voice.velocity};
+                sendAs(peer, on);
+            }
+        } else if (restart) {
+            startStrideVoice(peer, key, beat);
+        } else if (voice.started) {
+            // Keep the phase: the grid continues from the previous strike with the new step.
+            const double reference = voice.nextBase ? *voice.nextBase : voice.next ? *voice.next : beat;
+            const double previous = reference - oldStep;
+            const double n = std::max(std::floor((beat - previous) / beats), 1.0);
+            voice.nextBase = previous + beats * n;
+            if (std::fmod(n, 2.0) == 0.0)
+                voice.nextOdd = !voice.nextOdd;
+            voice.next = *voice.nextBase + (voice.nextOdd ? beats * peer->strideSwing / 3.0 : 0.0);
+        } else if (peer->notes.test(size_t(key))) {
+            voice.off = beat + beats * peer->strideGate;
+        }
+    }
+    scheduleStride();
+}
+
+void NativeMidiBridge::configureArticulation(const std::shared_ptr<MidiPeer>& peer, uint16_t gate, uint16_t swing)
+{
+    if (gate < 10 || gate > 100 || swing > 100)
+        return;
+    peer->strideGate = gate / 100.0;
+    const double swingValue = swing / 100.0;
+    if (swingValue == peer->strideSwing)
+        return;
+    peer->strideSwing = swingValue;
+    for (auto& [key, voice] : peer->held)
+        if (voice.nextBase)
+            voice.next = *voice.nextBase + (voice.nextOdd ? peer->strideStep * swingValue / 3.0 : 0.0);
+    scheduleStride();
+}
+
+void NativeMidiBridge::startStrideVoice(const std::shared_ptr<MidiPeer>& peer, int key, double beat)
+{
+    strideOff(peer, key, std::nullopt);
+    auto it = peer->held.find(key);
+    if (it == peer->held.end())
+        return;
+    StrideVoice& voice = it->second;
+    voice.nextBase.reset();
+    voice.nextOdd = false;
+    double unit;
+    if (peer->strideQuant == 16384)
+        unit = peer->strideStep;
+    else if (peer->strideQuant >= 0x8001 && peer->strideQuant <= 0x8008)
+        unit = clock_.clockBar * (peer->strideQuant - 0x8000);
+    else
+        unit = peer->strideQuant / 960.0;
+    if (unit <= 0.0 || (!clock_.clockPlaying && !clock_.midiClockPlaying)) {
+        strideAttack(peer, key, beat);
+        return;
+    }
+    // Wait for the grid: with a ready MIDI clock, the quantisation line at or before 20 ms ahead.
+    voice.started = false;
+    const double now = nowSeconds();
+    if (clock_.midiClockReady(now))
+        voice.next = unit * std::floor((beat + clock_.tempo(now) * 0.02 / 60.0) / unit);
+    else
+        voice.next.reset();
+    voice.nextBase = voice.next;
+}
+
+void NativeMidiBridge::strideAttack(const std::shared_ptr<MidiPeer>& peer, int key, double beat)
+{
+    auto it = peer->held.find(key);
+    if (it == peer->held.end() || peer->strideStep <= 0.0)
+        return;
+    const std::optional<uint64_t> stamp = clock_.stamp(beat, nowSeconds());
+    strideOff(peer, key, stamp);
+    StrideVoice& voice = it->second;
+    const std::array<uint8_t, 3> on{uint8_t(0x90 + key / 128), uint8_t(key % 128), voice.velocity};
+    sendAs(peer, on, stamp);
+    ++strideAttacks_;
+    const double step = peer->strideStep;
+    voice.started = true;
+    voice.off = beat + step * peer->strideGate;
+    const double base = voice.nextBase ? *voice.nextBase : beat;
+    voice.nextBase = base + step;
+    voice.next = base + step + (!voice.nextOdd ? step * peer->strideSwing / 3.0 : 0.0);
+    voice.nextOdd = !voice.nextOdd;
+}
+
+void NativeMidiBridge::strideOff(const std::shared_ptr<MidiPeer>& peer, int key, std::optional<uint64_t> at)
+{
+    if (auto it = peer->held.find(key); it != peer->held.end())
+        it->second.off.reset();
+    if (peer->notes.test(size_t(key))) {
+        const std::array<uint8_t, 3> off{uint8_t(0x90 + key / 128), uint8_t(key % 128), 0};
+        sendAs(peer, off, at);
+    }
+}
+
+void NativeMidiBridge::skipSwingEdges(MidiPeer& peer, StrideVoice& voice, double before)
+{
+    if (!voice.nextBase || peer.strideStep <= 0.0)
+        return;
+    const double step = peer.strideStep;
+    const double delay = step * peer.strideSwing / 3.0;
+    double n = std::max(std::floor((before - *voice.nextBase) / step), 0.0);
+    bool odd = false;
+    double time = 0.0;
+    for (int guard = 0; guard < 8; ++guard, n += 1.0) {
+        odd = voice.nextOdd != (std::fmod(n, 2.0) == 1.0);
+        time = *voice.nextBase + step * n + (odd ? delay : 0.0);
+        if (time >= before)
+            break;
+    }
+    voice.nextBase = *voice.nextBase + step * n;
+    voice.nextOdd = odd;
+    voice.next = time;
+}
+
+void NativeMidiBridge::scheduleStride()
+{
+    if (config_.nativeRepeatPort > 0)
+        return;
+    const double now = nowSeconds();
+    const double beat = clock_.beat(now);
+    std::optional<double> earliest;
+    bool quantisedWaiting = false;
+    double smallestStep = 0.0;
+    for (const auto& peer : stridePeers()) {
+        if (peer->strideQuant != 0 && !peer->held.empty())
+            quantisedWaiting = true;
+        smallestStep = smallestStep == 0.0 ? peer->strideStep : std::min(smallestStep, peer->strideStep);
+        for (const auto& [key, voice] : peer->held)
+            for (const auto& time : {voice.next, voice.off})
+                if (time && (!earliest || *time < *earliest))
+                    earliest = *time;
+    }
+    if (!earliest && !quantisedWaiting) {
+        strideTimer_.cancel();
+        return;
+    }
+    const double tempo = clock_.tempo(now);
+    const double lookahead = clock_.midiClockReady(now) ? std::min(smallestStep * 0.4 * 60.0 / tempo, 0.02) : 0.0;
+    const double target = earliest ? *earliest : beat + 1.0;
+    const double delay = std::clamp((target - beat) * 60.0 / tempo - lookahead, 0.0002, 0.05);
+    strideTimer_.start(uint64_t(delay * 1e9), [this] { tickStride(); });
+}
+
+void NativeMidiBridge::tickStride()
+{
+    const double now = nowSeconds();
+    const double beat = clock_.beat(now);
+    const bool ready = clock_.midiClockReady(now);
+    const double tempo = clock_.tempo(now);
+    if (clock_.hybridWasReady && !ready) {
+        clock_.hybridWasReady = false;
+        for (const auto& peer : stridePeers())
+            for (auto& [key, voice] : peer->held)
+                startStrideVoice(peer, key, beat);
+    }
+    const double oneMs = tempo * 0.001 / 60.0;
+    for (const auto& peer : stridePeers()) {
+        const double step = peer->strideStep;
+        const double horizon = beat + (ready ? std::min(tempo * 0.02 / 60.0, step * 0.4) : 0.0);
+        if (peer->strideQuant != 0
+            && ((clock_.clockPlaying && !ready) || (!clock_.clockPlaying && clock_.midiClockPlaying && !ready)))
+            continue;
+        for (auto& [key, voice] : peer->held) {
+            if (voice.off && *voice.off <= horizon + 1e-6) {
+                const double offBeat = *voice.off;
+                voice.off.reset();
+                if (peer->notes.test(size_t(key))) {
+                    const std::array<uint8_t, 3> off{uint8_t(0x90 + key / 128), uint8_t(key % 128), 0};
+                    sendAs(peer, off, ready ? clock_.stamp(offBeat, now) : std::nullopt);
+                }
+            }
+            if (!voice.next || *voice.next > horizon + 1e-6)
+                continue;
+            const double next = *voice.next;
+            const double lateness = (beat - next) * 60000.0 / tempo;
+            strideMaxLateMs_ = std::max(strideMaxLateMs_, lateness);
+            if (!ready && peer->strideSwing == 0.0) {
+                // Missed strikes are skipped: the latest grid point is struck.
+                const double n = std::floor(std::max(beat - next, 0.0) / step);
+                const double latest = next + step * n;
+                voice.nextBase = latest;
+                if (std::fmod(n, 2.0) == 1.0)
+                    voice.nextOdd = !voice.nextOdd;
+                strideAttack(peer, key, latest);
+            } else if (!ready) {
+                if (beat - next > oneMs)
+                    skipSwingEdges(*peer, voice, beat);
+                else
+                    strideAttack(peer, key, next);
+            } else if (lateness <= 1.0) {
+                if (peer->strideSwing == 0.0)
+                    voice.nextBase = next;
+                strideAttack(peer, key, next);
+            } else {
+                voice.off.reset();
+                if (peer->notes.test(size_t(key))) {
+                    const std::array<uint8_t, 3> off{uint8_t(0x90 + key / 128), uint8_t(key % 128), 0};
+                    sendAs(peer, off);
+                }
+                if (peer->strideSwing != 0.0) {
+                    skipSwingEdges(*peer, voice, horizon);
+                } else {
+                    const double n = std::max(std::floor((horizon - next) / step), 1.0);
+                    voice.next = next + step * n;
+                    voice.nextBase = voice.next;
+                    if (std::fmod(n, 2.0) == 1.0)
+                        voice.nextOdd = !voice.nextOdd;
+                }
+            }
+        }
+    }
+    scheduleStride();
 }
 
 } // namespace norv

@@ -14,6 +14,7 @@
 #include "midi_helper/helper_config.h"
 #include "midi_helper/midi_peer.h"
 #include "midi_helper/scheduler.h"
+#include "midi_helper/stride_clock.h"
 
 namespace norv {
 
@@ -80,6 +81,23 @@ public:
     nlohmann::json readyEvent() const;
     nlohmann::json pongEvent() const;
 
+    // Stride: the clock followers and the note repeat of peers whose stride step is above 0.
+    void receiveEngineClock(std::span<const uint8_t> datagram);
+    void receiveMidiClock(std::span<const uint8_t> datagram);
+    void configureStride(const std::shared_ptr<MidiPeer>& peer, uint16_t step, uint16_t quant);
+    void configureArticulation(const std::shared_ptr<MidiPeer>& peer, uint16_t gate, uint16_t swing);
+    void startStrideVoice(const std::shared_ptr<MidiPeer>& peer, int key, double beat);
+    void strideAttack(const std::shared_ptr<MidiPeer>& peer, int key, double beat);
+    void strideOff(const std::shared_ptr<MidiPeer>& peer, int key, std::optional<uint64_t> at);
+    void skipSwingEdges(MidiPeer& peer, StrideVoice& voice, double before);
+    void scheduleStride();
+    void tickStride();
+    double strideBeat() const { return clock_.beat(nowSeconds()); }
+    const StrideClock& strideClock() const { return clock_; }
+    int64_t strideAttacks() const { return strideAttacks_; }
+    double strideMaxLateMs() const { return strideMaxLateMs_; }
+    bool strideTimerActive() const { return strideTimer_.active(); }
+
     // Read by tests and the "ping" report.
     int64_t sentCount() const { return sentCount_; }
     int64_t fastNoteOnCount() const { return fastNoteOnCount_; }
@@ -88,7 +106,10 @@ public:
     const std::bitset<kNoteKeys>& udpNotes() const { return udpNotes_; }
 
 private:
-    void setCurrentPeer(std::shared_ptr<MidiPeer> peer) { currentPeer_ = std::move(peer); }
+    double nowSeconds() const { return double(scheduler_.nowNs()) / 1e9; }
+    std::vector<std::shared_ptr<MidiPeer>> stridePeers() const;
+    // Sends on behalf of `peer`, restoring the current peer afterwards.
+    int sendAs(std::shared_ptr<MidiPeer> peer, std::span<const uint8_t> bytes, std::optional<uint64_t> at = std::nullopt);
     void scheduleTapRelease(uint8_t status, uint8_t pitch);
 
     HelperConfig config_;
@@ -109,7 +130,11 @@ private:
     int64_t fastNoteOffCount_ = 0;
     int64_t fastRetriggerCount_ = 0;
     std::atomic<bool> monitorEnabled_{false};
-    double clockSeen_ = 0.0;
+
+    StrideClock clock_;
+    Timer strideTimer_;
+    int64_t strideAttacks_ = 0;
+    double strideMaxLateMs_ = 0.0;
 };
 
 } // namespace norv
