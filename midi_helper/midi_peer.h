@@ -48,6 +48,8 @@ struct MidiPeer {
     uint64_t lastHeartbeat = 0;
     // False once the peer has been closed and its notes released.
     bool registered = true;
+    // A Wi-Fi sender's note state (no stream of its own).
+    bool wifi = false;
 };
 
 } // namespace norv

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <random>
 
 #include "midi_helper/helper_error.h"
 #include "midi_helper/json_output.h"
@@ -31,6 +32,26 @@ bool hasMagic(std::span<const uint8_t> bytes, const char (&magic)[5])
     return bytes.size() >= 4 && std::memcmp(bytes.data(), magic, 4) == 0;
 }
 
+// A random UUID in its 36-character upper-case text form.
+std::string randomUuid()
+{
+    std::random_device random;
+    uint8_t bytes[16];
+    for (auto& b : bytes)
+        b = uint8_t(random());
+    bytes[6] = uint8_t((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = uint8_t((bytes[8] & 0x3F) | 0x80);
+    static const char* digits = "0123456789ABCDEF";
+    std::string text;
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            text.push_back('-');
+        text.push_back(digits[bytes[i] >> 4]);
+        text.push_back(digits[bytes[i] & 0x0F]);
+    }
+    return text;
+}
+
 void check(int status, const char* call)
 {
     if (status != 0)
@@ -44,6 +65,8 @@ NativeMidiBridge::NativeMidiBridge(HelperConfig config, Scheduler& scheduler, Mi
     , scheduler_(scheduler)
     , port_(port)
     , output_(output)
+    , repeatToken_(randomUuid())
+    , repeatTimer_(scheduler)
     , clock_(double(scheduler.nowNs()) / 1e9)
     , strideTimer_(scheduler)
 {
@@ -167,6 +190,14 @@ void NativeMidiBridge::sendFastNote(int phase, int pitch, int velocity, int chan
             voice.velocity = uint8_t(velocity);
             peer->held[key] = voice;
         }
+        if (config_.nativeRepeatPort > 0 && peer == repeatOwner_) {
+            // The repeat exchange plays the repeat; note-ons sound only while it acknowledges.
+            if (phase == 2)
+                strideOff(peer, key, std::nullopt);
+            else if (repeatAckFresh())
+                send(on);
+            return;
+        }
         if (peer->strideStep > 0) {
             if (phase == 2)
                 strideOff(peer, key, std::nullopt);
@@ -286,8 +317,10 @@ void NativeMidiBridge::handleDatagram(std::span<const uint8_t> datagram, const D
     }
     if (origin.privateSocket)
         return;
-    if (config_.nativeRepeatPort > 0 && hasMagic(datagram, "NNRA") && loopback && origin.port == config_.nativeRepeatPort)
-        return; // repeat acknowledgements: not followed in this build
+    if (config_.nativeRepeatPort > 0 && hasMagic(datagram, "NNRA") && loopback && origin.port == config_.nativeRepeatPort) {
+        receiveNativeRepeatAck(datagram);
+        return;
+    }
     if (hasMagic(datagram, "NPJ1") || hasMagic(datagram, "NPJ2"))
         return; // Wi-Fi packets: not handled in this build
     handleFastMidiPacket(datagram);
@@ -350,6 +383,11 @@ std::vector<std::shared_ptr<MidiPeer>> NativeMidiBridge::silentPeers(uint64_t no
 
 void NativeMidiBridge::releasePeerNotes(const std::shared_ptr<MidiPeer>& peer)
 {
+    if (peer == repeatOwner_ && peer) {
+        repeatOwner_.reset();
+        ++repeatGeneration_;
+        tickNativeRepeat();
+    }
     auto previous = std::exchange(currentPeer_, peer);
     peer->held.clear();
     peer->strideStep = 0;
@@ -447,6 +485,84 @@ nlohmann::json NativeMidiBridge::pongEvent() const
             {"stride_clock_age_ms", (now - clock_.clockSeen) * 1000.0}};
 }
 
+bool NativeMidiBridge::repeatAckFresh() const
+{
+    return repeatAckGeneration_ == repeatGeneration_ && nowSeconds() - repeatAckAt_ < 0.5;
+}
+
+void NativeMidiBridge::startRepeatExchange()
+{
+    if (config_.nativeRepeatPort > 0)
+        repeatTimer_.start(0, [this] { onRepeatTimer(); });
+}
+
+void NativeMidiBridge::onRepeatTimer()
+{
+    tickNativeRepeat();
+    repeatTimer_.start(100'000'000, [this] { onRepeatTimer(); });
+}
+
+void NativeMidiBridge::tickNativeRepeat()
+{
+    if (config_.nativeRepeatPort < 1 || !datagramSender_)
+        return;
+    const double now = nowSeconds();
+    if (!repeatAckFresh() && repeatOwner_ && now - repeatAckAt_ >= 0.5) {
+        // The exchange fell silent: nothing of the owner may keep sounding.
+        std::shared_ptr<MidiPeer> owner = repeatOwner_;
+        for (int key = 0; key < kNoteKeys; ++key) {
+            if (!owner->notes.test(size_t(key)))
+                continue;
+            if (auto it = owner->held.find(key); it != owner->held.end())
+                it->second.off.reset();
+            const std::array<uint8_t, 3> off{uint8_t(0x90 + key / 128), uint8_t(key % 128), 0};
+            sendAs(owner, off);
+        }
+        if (now - repeatRequestedAt_ > 0.5)
+            owner->held.clear();
+    }
+    nlohmann::json request = {{"token", repeatToken_}, {"generation", repeatGeneration_}, {"source", config_.sourceName}};
+    if (repeatOwner_)
+        request["rate"] = repeatOwner_->strideStep;
+    else
+        request["rate"] = 0;
+    const std::string body = JsonOutput::serialise(request);
+    std::vector<uint8_t> datagram = {'N', 'N', 'R', 'Q'};
+    datagram.insert(datagram.end(), body.begin(), body.end());
+    datagramSender_(datagram, kLoopback, uint16_t(config_.nativeRepeatPort));
+}
+
+void NativeMidiBridge::receiveNativeRepeatAck(std::span<const uint8_t> datagram)
+{
+    if (datagram.size() < 4)
+        return;
+    const nlohmann::json ack = nlohmann::json::parse(datagram.begin() + 4, datagram.end(), nullptr, false);
+    if (!ack.is_object())
+        return;
+    auto token = ack.find("token");
+    auto generation = ack.find("generation");
+    auto ready = ack.find("ready");
+    if (token == ack.end() || !token->is_string() || token->get<std::string>() != repeatToken_)
+        return;
+    if (generation == ack.end() || !generation->is_number_integer() || generation->get<int64_t>() != repeatGeneration_)
+        return;
+    if (ready == ack.end() || !ready->is_boolean() || !ready->get<bool>())
+        return;
+    const int64_t previous = repeatAckGeneration_;
+    repeatAckGeneration_ = repeatGeneration_;
+    repeatAckAt_ = nowSeconds();
+    if (previous != repeatGeneration_ && repeatOwner_) {
+        // The first acknowledgement of this generation plays what the owner already holds.
+        std::shared_ptr<MidiPeer> owner = repeatOwner_;
+        for (const auto& [key, voice] : owner->held) {
+            if (owner->notes.test(size_t(key)))
+                continue;
+            const std::array<uint8_t, 3> on{uint8_t(0x90 + key / 128), uint8_t(key % 128), voice.velocity};
+            sendAs(owner, on);
+        }
+    }
+}
+
 int NativeMidiBridge::sendAs(std::shared_ptr<MidiPeer> peer, std::span<const uint8_t> bytes, std::optional<uint64_t> at)
 {
     auto previous = std::exchange(currentPeer_, std::move(peer));
@@ -517,12 +633,38 @@ void NativeMidiBridge::configureStride(const std::shared_ptr<MidiPeer>& peer, ui
         return;
     if (beats == peer->strideStep && quant == peer->strideQuant)
         return;
+    // A Wi-Fi sender does not take the repeat exchange away from another peer.
+    if (config_.nativeRepeatPort > 0 && peer->wifi && repeatOwner_ && repeatOwner_ != peer)
+        return;
     const double oldStep = peer->strideStep;
     const bool restart = quant != peer->strideQuant || (beats != oldStep && quant == 16384) || oldStep == 0.0;
     peer->strideStep = beats;
     peer->strideQuant = quant;
-    if (config_.nativeRepeatPort > 0)
-        return; // the repeat is delegated to the local repeat exchange, not played here
+    if (config_.nativeRepeatPort > 0) {
+        auto releaseSounding = [this](const std::shared_ptr<MidiPeer>& owner) {
+            for (int key = 0; key < kNoteKeys; ++key) {
+                if (!owner->notes.test(size_t(key)))
+                    continue;
+                if (auto it = owner->held.find(key); it != owner->held.end())
+                    it->second.off.reset();
+                const std::array<uint8_t, 3> off{uint8_t(0x90 + key / 128), uint8_t(key % 128), 0};
+                sendAs(owner, off);
+            }
+        };
+        if (repeatOwner_ && repeatOwner_ != peer) {
+            std::shared_ptr<MidiPeer> previous = repeatOwner_;
+            releaseSounding(previous);
+            previous->held.clear();
+            previous->strideStep = 0;
+        }
+        repeatOwner_ = peer;
+        ++repeatGeneration_;
+        repeatRequestedAt_ = nowSeconds();
+        if ((oldStep == 0.0) != (beats == 0.0))
+            releaseSounding(peer);
+        tickNativeRepeat();
+        return;
+    }
 
     const double beat = strideBeat();
     for (auto& [key, voice] : peer->held) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -98,6 +99,19 @@ public:
     double strideMaxLateMs() const { return strideMaxLateMs_; }
     bool strideTimerActive() const { return strideTimer_.active(); }
 
+    // The local repeat exchange ("--native-repeat-port"): one stream peer's repeat is played by a
+    // cooperating process; requests go out every 100 ms, acknowledgements keep it active.
+    using DatagramSender = std::function<void(std::span<const uint8_t> datagram, uint32_t address, uint16_t port)>;
+    // Set while the datagram socket is open (network mode); empty otherwise.
+    void setDatagramSender(DatagramSender sender) { datagramSender_ = std::move(sender); }
+    void startRepeatExchange();
+    void tickNativeRepeat();
+    void receiveNativeRepeatAck(std::span<const uint8_t> datagram);
+    bool repeatAckFresh() const;
+    const std::shared_ptr<MidiPeer>& nativeRepeatOwner() const { return repeatOwner_; }
+    const std::string& nativeRepeatToken() const { return repeatToken_; }
+    int64_t nativeRepeatGeneration() const { return repeatGeneration_; }
+
     // Read by tests and the "ping" report.
     int64_t sentCount() const { return sentCount_; }
     int64_t fastNoteOnCount() const { return fastNoteOnCount_; }
@@ -106,6 +120,7 @@ public:
     const std::bitset<kNoteKeys>& udpNotes() const { return udpNotes_; }
 
 private:
+    void onRepeatTimer();
     double nowSeconds() const { return double(scheduler_.nowNs()) / 1e9; }
     std::vector<std::shared_ptr<MidiPeer>> stridePeers() const;
     // Sends on behalf of `peer`, restoring the current peer afterwards.
@@ -130,6 +145,15 @@ private:
     int64_t fastNoteOffCount_ = 0;
     int64_t fastRetriggerCount_ = 0;
     std::atomic<bool> monitorEnabled_{false};
+
+    DatagramSender datagramSender_;
+    std::shared_ptr<MidiPeer> repeatOwner_;
+    std::string repeatToken_;
+    int64_t repeatGeneration_ = 0;
+    int64_t repeatAckGeneration_ = -1;
+    double repeatAckAt_ = 0.0;
+    double repeatRequestedAt_ = 0.0;
+    Timer repeatTimer_;
 
     StrideClock clock_;
     Timer strideTimer_;
