@@ -289,6 +289,7 @@ void HelperSockets::closeConnection(int fd)
 
 void HelperSockets::runWatchdog()
 {
+    bridge_.closeSilentWifiPeers(loop_.nowNs());
     for (const auto& peer : bridge_.silentPeers(loop_.nowNs())) {
         for (const auto& [fd, connection] : connections_) {
             if (connection->peer == peer) {
@@ -305,6 +306,7 @@ void HelperSockets::shutdown()
     bridge_.setDatagramSender(nullptr);
     datagramWatch_.reset();
     datagram_.reset();
+    bridge_.closeAllWifiPeers();
     while (!connections_.empty())
         closeConnection(connections_.begin()->first);
     listenerWatch_.reset();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -15,6 +16,40 @@ namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001;
 
+bool hasMagic(std::span<const uint8_t> bytes, const char (&magic)[5])
+{
+    return bytes.size() >= 4 && std::memcmp(bytes.data(), magic, 4) == 0;
+}
+
+
+uint64_t readBE(std::span<const uint8_t> bytes, size_t offset, size_t count)
+{
+    uint64_t value = 0;
+    for (size_t i = 0; i < count; ++i)
+        value = value << 8 | bytes[offset + i];
+    return value;
+}
+
+// The note identity of a Wi-Fi record's payload: a key and whether it releases, or nothing.
+std::optional<std::pair<int, bool>> wifiNote(std::span<const uint8_t> payload, int midiChannel)
+{
+    if (hasMagic(payload, "NPM2")) {
+        const int phase = payload[4];
+        if (phase < 1 || phase > 3)
+            return std::nullopt;
+        const int channel = (payload[7] >= 1 && payload[7] <= 16) ? payload[7] : midiChannel;
+        return std::make_pair(noteKey(channel - 1, std::min<int>(payload[5], 127)), phase == 2);
+    }
+    if (hasMagic(payload, "NPM3")) {
+        const int status = payload[5];
+        if (payload[4] != 3 || status < 0x80 || status > 0x9F)
+            return std::nullopt;
+        const bool off = status < 0x90 || payload[7] == 0;
+        return std::make_pair(noteKey(status & 0x0F, std::min<int>(payload[6], 127)), off);
+    }
+    return std::nullopt;
+}
+
 uint16_t readU16(std::span<const uint8_t> bytes, size_t offset)
 {
     return uint16_t(bytes[offset] << 8 | bytes[offset + 1]);
@@ -25,11 +60,6 @@ void shiftVoice(StrideVoice& voice, double shift)
     for (auto* time : {&voice.next, &voice.nextBase, &voice.off})
         if (*time)
             **time += shift;
-}
-
-bool hasMagic(std::span<const uint8_t> bytes, const char (&magic)[5])
-{
-    return bytes.size() >= 4 && std::memcmp(bytes.data(), magic, 4) == 0;
 }
 
 // A random UUID in its 36-character upper-case text form.
@@ -65,6 +95,7 @@ NativeMidiBridge::NativeMidiBridge(HelperConfig config, Scheduler& scheduler, Mi
     , scheduler_(scheduler)
     , port_(port)
     , output_(output)
+    , wifiReleaseTimer_(scheduler)
     , repeatToken_(randomUuid())
     , repeatTimer_(scheduler)
     , clock_(double(scheduler.nowNs()) / 1e9)
@@ -321,8 +352,10 @@ void NativeMidiBridge::handleDatagram(std::span<const uint8_t> datagram, const D
         receiveNativeRepeatAck(datagram);
         return;
     }
-    if (hasMagic(datagram, "NPJ1") || hasMagic(datagram, "NPJ2"))
-        return; // Wi-Fi packets: not handled in this build
+    if (hasMagic(datagram, "NPJ1") || hasMagic(datagram, "NPJ2")) {
+        handleWifiPacket(datagram, origin.address, origin.port);
+        return;
+    }
     handleFastMidiPacket(datagram);
 }
 
@@ -393,9 +426,16 @@ void NativeMidiBridge::releasePeerNotes(const std::shared_ptr<MidiPeer>& peer)
     peer->strideStep = 0;
     scheduleStride();
 
+    std::vector<const MidiPeer*> others;
+    for (const auto& other : peers_)
+        if (other != peer)
+            others.push_back(other.get());
+    for (const auto& [key, wifiPeer] : wifiPeers_)
+        if (wifiPeer.midi != peer)
+            others.push_back(wifiPeer.midi.get());
     auto heldByOthers = [&](auto member, int index) {
-        for (const auto& other : peers_)
-            if (other != peer && ((*other).*member).test(size_t(index)))
+        for (const MidiPeer* other : others)
+            if ((other->*member).test(size_t(index)))
                 return true;
         return false;
     };
@@ -469,14 +509,14 @@ nlohmann::json NativeMidiBridge::pongEvent() const
             {"fast_retrigger_count", fastRetriggerCount_},
             {"monitor_dropped_count", output_.dropped()},
             {"tcp_client_count", int64_t(peers_.size())},
-            {"wifi_peer_count", 0},
-            {"wifi_stale_events", 0},
-            {"wifi_duplicate_packets", 0},
-            {"wifi_recovered_events", 0},
-            {"wifi_gap_events", 0},
-            {"wifi_recovered_holds", 0},
-            {"wifi_recovered_taps", 0},
-            {"wifi_stale_attacks", 0},
+            {"wifi_peer_count", int64_t(wifiPeers_.size())},
+            {"wifi_stale_events", wifi_.staleEvents},
+            {"wifi_duplicate_packets", wifi_.duplicatePackets},
+            {"wifi_recovered_events", wifi_.recoveredEvents},
+            {"wifi_gap_events", wifi_.gapEvents},
+            {"wifi_recovered_holds", wifi_.recoveredHolds},
+            {"wifi_recovered_taps", wifi_.recoveredTaps},
+            {"wifi_stale_attacks", wifi_.staleAttacks},
             {"stride_attacks", strideAttacks_},
             {"stride_midi_clock_ready", clock_.midiClockReady(now)},
             {"stride_midi_clock_samples", clock_.midiClockSamples},
@@ -577,6 +617,9 @@ std::vector<std::shared_ptr<MidiPeer>> NativeMidiBridge::stridePeers() const
     for (const auto& peer : peers_)
         if (peer->strideStep > 0)
             active.push_back(peer);
+    for (const auto& [key, wifiPeer] : wifiPeers_)
+        if (wifiPeer.midi->strideStep > 0)
+            active.push_back(wifiPeer.midi);
     return active;
 }
 
@@ -888,6 +931,363 @@ void NativeMidiBridge::tickStride()
         }
     }
     scheduleStride();
+}
+
+const WifiMidiPeer* NativeMidiBridge::wifiPeer(uint32_t address, uint16_t port) const
+{
+    auto it = wifiPeers_.find(addressKey(address, port));
+    return it == wifiPeers_.end() ? nullptr : &it->second;
+}
+
+void NativeMidiBridge::handleWifiPacket(std::span<const uint8_t> p, uint32_t address, uint16_t port)
+{
+    constexpr double kLate = 80000.0;        // µs after the predicted arrival
+    constexpr double kTapRelease = 8000.0;   // µs for a tap whose release was not seen
+    // Shape.
+    if (p.size() < 280)
+        return;
+    const size_t records = readBE(p, 20, 2);
+    const bool v2 = hasMagic(p, "NPJ2");
+    size_t holdCount = 0;
+    size_t header = 280;
+    if (v2) {
+        if (p.size() < 288)
+            return;
+        holdCount = readBE(p, 284, 2);
+        if (holdCount > 128)
+            return;
+        header = 288 + 3 * holdCount;
+    }
+    if (records > 32 || p.size() != header + 20 * records)
+        return;
+    auto bitmapHolds = [&](int key) { return (p[24 + size_t(key) / 8] >> (key % 8)) & 1; };
+
+    // Holds: each key once, set in the bitmap, with a velocity; the bitmap has no others.
+    std::vector<std::pair<int, uint8_t>> holds;
+    if (v2) {
+        std::bitset<kNoteKeys> seen;
+        for (size_t i = 0; i < holdCount; ++i) {
+            const size_t at = 288 + 3 * i;
+            const int key = int(readBE(p, at, 2));
+            const uint8_t velocity = p[at + 2];
+            if (key > 2047 || velocity == 0 || velocity >= 128 || seen.test(size_t(key)) || !bitmapHolds(key))
+                return;
+            seen.set(size_t(key));
+            holds.emplace_back(key, velocity);
+        }
+        size_t bits = 0;
+        for (size_t i = 24; i < 280; ++i)
+            bits += size_t(std::popcount(p[i]));
+        if (bits != holdCount)
+            return;
+    }
+
+    const uint64_t token = readBE(p, 4, 4);
+    const uint64_t sequence = readBE(p, 8, 4);
+    const uint64_t sendTimeInteger = readBE(p, 12, 8);
+    const double sendTime = double(sendTimeInteger);
+    const double now = double(scheduler_.nowNs() / 1000);
+    const uint64_t key = addressKey(address, port);
+
+    // Peer: the known one under this token, or a fresh one opened by an empty packet.
+    auto found = wifiPeers_.find(key);
+    if (found == wifiPeers_.end() || found->second.token != token) {
+        const size_t stateEnd = v2 ? 288 : 280;
+        const bool empty = records == 0 && holdCount == 0
+                           && std::all_of(p.begin() + 22, p.begin() + ptrdiff_t(stateEnd), [](uint8_t b) { return b == 0; });
+        if (!empty || token == 0
+            || std::find(retiredWifiTokens_.begin(), retiredWifiTokens_.end(), token) != retiredWifiTokens_.end())
+            return;
+        if (found != wifiPeers_.end())
+            closeWifiPeer(key);
+        if (wifiPeers_.size() >= kMaxWifiPeers)
+            return;
+        WifiMidiPeer fresh;
+        fresh.midi = std::make_shared<MidiPeer>(scheduler_.nowNs());
+        fresh.midi->wifi = true;
+        fresh.token = token;
+        fresh.offset = now - sendTime;
+        fresh.lastSeen = now;
+        found = wifiPeers_.emplace(key, std::move(fresh)).first;
+    }
+    WifiMidiPeer& peer = found->second;
+    const std::shared_ptr<MidiPeer> midi = peer.midi;
+
+    if (sequence <= peer.packetSequence) {
+        ++wifi_.duplicatePackets;
+        return;
+    }
+    // Records: ascending sequences, never later than the packet, fast MIDI payloads only.
+    uint64_t previousSequence = 0;
+    for (size_t r = 0; r < records; ++r) {
+        const size_t at = header + 20 * r;
+        const uint64_t eventSequence = readBE(p, at, 4);
+        const uint64_t eventTime = readBE(p, at + 4, 8);
+        if (eventSequence <= previousSequence || eventTime > sendTimeInteger)
+            return;
+        const auto payload = p.subspan(at + 12, 8);
+        if (!hasMagic(payload, "NPM2") && !hasMagic(payload, "NPM3"))
+            return;
+        previousSequence = eventSequence;
+    }
+
+    // Clock: the offset follows the fastest path and may drift slowly.
+    const double elapsed = now - peer.lastSeen;
+    const double drift = elapsed < 0 ? 0.0 : std::min(elapsed * 0.0002, 1000.0);
+    peer.packetSequence = sequence;
+    peer.offset = std::min(peer.offset + drift, now - sendTime);
+    const double lateness = std::max(now - (peer.offset + sendTime), 0.0);
+    const bool inTime = lateness <= kLate;
+    if (inTime)
+        peer.lastSeen = now;
+
+    // Acknowledge before any MIDI of the packet.
+    if (datagramSender_) {
+        std::vector<uint8_t> ackDatagram = {'N', 'P', 'A', '1'};
+        ackDatagram.insert(ackDatagram.end(), p.begin() + 4, p.begin() + 20);
+        const uint64_t helperTime = uint64_t(now);
+        for (int i = 7; i >= 0; --i)
+            ackDatagram.push_back(uint8_t(helperTime >> (8 * i)));
+        datagramSender_(ackDatagram, address, port);
+    }
+
+    auto previousPeer = std::exchange(currentPeer_, midi);
+    std::map<int, double> freshAttacks;
+    bool releasesChanged = false;
+    auto sendRecoveredRelease = [&](int releaseKey) {
+        sendFastNote(2, releaseKey % 128, 1, releaseKey / 128 + 1);
+    };
+
+    if (inTime) {
+        for (auto it = midi->held.begin(); it != midi->held.end();) {
+            const int voiceKey = it->first;
+            if (bitmapHolds(voiceKey)) {
+                ++it;
+                continue;
+            }
+            it = midi->held.erase(it);
+            if (midi->strideStep > 0)
+                strideOff(midi, voiceKey, std::nullopt);
+        }
+        if (v2) {
+            if (readBE(p, 280, 2) != 0 && !peer.recoveredReleases.empty()) {
+                auto pending = std::exchange(peer.recoveredReleases, {});
+                for (const auto& [releaseKey, due] : pending)
+                    sendRecoveredRelease(releaseKey);
+                releasesChanged = true;
+            }
+            if (p[286] != 0 || p[287] != 0)
+                configureArticulation(midi, p[287], p[286]);
+            configureStride(midi, uint16_t(readBE(p, 280, 2)), uint16_t(readBE(p, 282, 2)));
+        }
+    }
+
+    for (size_t r = 0; r < records; ++r) {
+        const size_t at = header + 20 * r;
+        const uint64_t eventSequence = readBE(p, at, 4);
+        const double eventTime = double(readBE(p, at + 4, 8));
+        const auto payload = p.subspan(at + 12, 8);
+        if (eventSequence <= peer.eventSequence)
+            continue;
+        if (eventSequence > peer.eventSequence + 1)
+            wifi_.gapEvents += int64_t(eventSequence - peer.eventSequence - 1);
+        peer.eventSequence = eventSequence;
+        const auto note = wifiNote(payload, config_.midiChannel);
+        if (now - (peer.offset + eventTime) > kLate) {
+            ++wifi_.staleEvents;
+            if (note && !note->second)
+                ++wifi_.staleAttacks;
+            continue;
+        }
+        if (r + 1 < records)
+            ++wifi_.recoveredEvents;
+        if (midi->strideStep == 0 && note) {
+            const auto [noteKeyValue, off] = *note;
+            if (!off) {
+                if (peer.recoveredReleases.erase(noteKeyValue)) {
+                    sendRecoveredRelease(noteKeyValue);
+                    releasesChanged = true;
+                }
+                if (!bitmapHolds(noteKeyValue))
+                    freshAttacks[noteKeyValue] = eventTime;
+            } else {
+                auto attack = freshAttacks.find(noteKeyValue);
+                if (attack != freshAttacks.end()) {
+                    const double attackTime = attack->second;
+                    freshAttacks.erase(attack);
+                    if (attackTime < eventTime) {
+                        // A tap whose both halves arrived together: keep its length.
+                        midi->held.erase(noteKeyValue);
+                        peer.recoveredReleases[noteKeyValue] = double(scheduler_.nowNs() / 1000) + std::min(eventTime - attackTime, kLate);
+                        ++wifi_.recoveredTaps;
+                        releasesChanged = true;
+                        continue;
+                    }
+                }
+                if (peer.recoveredReleases.erase(noteKeyValue))
+                    releasesChanged = true;
+            }
+        }
+        if (!peer.recoveredReleases.empty() && hasMagic(payload, "NPM3") && (payload[5] & 0xF0) == 0xB0
+            && (payload[6] == 123 || payload[6] == 120)) {
+            const int channel = payload[5] & 0x0F;
+            for (auto it = peer.recoveredReleases.begin(); it != peer.recoveredReleases.end();) {
+                if (it->first / 128 == channel) {
+                    it = peer.recoveredReleases.erase(it);
+                    releasesChanged = true;
+                } else {
+                    ++it;
+                }
+            }
+        }
+        handleFastMidiPacket(payload);
+    }
+
+    for (const auto& [attackKey, attackTime] : freshAttacks) {
+        if (!midi->notes.test(size_t(attackKey)))
+            continue;
+        midi->held.erase(attackKey);
+        peer.recoveredReleases[attackKey] = double(scheduler_.nowNs() / 1000) + kTapRelease;
+        ++wifi_.recoveredTaps;
+        releasesChanged = true;
+    }
+
+    if (v2 && inTime) {
+        if (midi->strideStep > 0) {
+            for (const auto& [holdKey, velocity] : holds) {
+                auto voice = midi->held.find(holdKey);
+                if (voice == midi->held.end() || voice->second.velocity == velocity)
+                    continue;
+                voice->second.velocity = velocity;
+                if (config_.nativeRepeatPort > 0 && repeatAckFresh()) {
+                    const std::array<uint8_t, 3> pressure{uint8_t(0xA0 + holdKey / 128), uint8_t(holdKey % 128), velocity};
+                    send(pressure);
+                }
+            }
+        }
+        if (midi->held.size() < holds.size()) {
+            for (const auto& [holdKey, velocity] : holds) {
+                if (midi->held.count(holdKey))
+                    continue;
+                if (midi->strideStep > 0 && config_.nativeRepeatPort < 1) {
+                    StrideVoice voice;
+                    voice.velocity = velocity;
+                    midi->held[holdKey] = voice;
+                    startStrideVoice(midi, holdKey, strideBeat());
+                } else if (midi->strideStep > 0) {
+                    sendFastNote(1, holdKey % 128, velocity, holdKey / 128 + 1);
+                } else if (!midi->notes.test(size_t(holdKey)) && !peer.recoveredReleases.count(holdKey)) {
+                    sendFastNote(1, holdKey % 128, velocity, holdKey / 128 + 1);
+                    ++wifi_.recoveredHolds;
+                }
+            }
+        }
+    }
+
+    scheduleStride();
+    if (releasesChanged)
+        scheduleWifiReleases();
+
+    // Reconcile with the sender's picture: nothing sounds that it no longer holds.
+    for (int noteKeyValue = 0; noteKeyValue < kNoteKeys; ++noteKeyValue) {
+        if (midi->notes.test(size_t(noteKeyValue)) && !bitmapHolds(noteKeyValue) && !peer.recoveredReleases.count(noteKeyValue)) {
+            const std::array<uint8_t, 3> off{uint8_t(0x90 + noteKeyValue / 128), uint8_t(noteKeyValue % 128), 0};
+            send(off);
+        }
+    }
+    const unsigned sustainMask = unsigned(readBE(p, 22, 2));
+    for (int channel = 0; channel < 16; ++channel) {
+        if (midi->sustain.test(size_t(channel)) && !(sustainMask & (1u << channel))) {
+            const std::array<uint8_t, 3> pedal{uint8_t(0xB0 + channel), 64, 0};
+            send(pedal);
+        }
+    }
+    currentPeer_ = std::move(previousPeer);
+}
+
+void NativeMidiBridge::scheduleWifiReleases()
+{
+    std::optional<double> due;
+    for (const auto& [key, peer] : wifiPeers_)
+        for (const auto& [releaseKey, time] : peer.recoveredReleases)
+            if (!due || time < *due)
+                due = time;
+    if (!due) {
+        wifiReleaseTimer_.cancel();
+        return;
+    }
+    const double now = double(scheduler_.nowNs() / 1000);
+    const double waitUs = std::max(*due - now, 0.0);
+    wifiReleaseTimer_.start(uint64_t(waitUs * 1000.0), [this] { fireWifiReleases(); });
+}
+
+void NativeMidiBridge::fireWifiReleases()
+{
+    const double now = double(scheduler_.nowNs() / 1000);
+    for (auto& [addressKeyValue, peer] : wifiPeers_) {
+        const std::shared_ptr<MidiPeer> midi = peer.midi;
+        auto previous = std::exchange(currentPeer_, midi);
+        for (auto it = peer.recoveredReleases.begin(); it != peer.recoveredReleases.end();) {
+            if (it->second > now) {
+                ++it;
+                continue;
+            }
+            const int key = it->first;
+            it = peer.recoveredReleases.erase(it);
+            midi->held.erase(key);
+            const bool owner = config_.nativeRepeatPort > 0 && repeatOwner_ == midi;
+            const std::array<uint8_t, 3> off{uint8_t(0x90 + key / 128), uint8_t(key % 128), 0};
+            if (!owner && midi->strideStep == 0) {
+                ++fastNoteOffCount_;
+                send(off);
+            } else {
+                if (midi->notes.test(size_t(key)))
+                    send(off);
+                if (!owner)
+                    scheduleStride();
+            }
+        }
+        currentPeer_ = std::move(previous);
+    }
+    scheduleWifiReleases();
+}
+
+void NativeMidiBridge::closeWifiPeer(uint64_t key)
+{
+    auto it = wifiPeers_.find(key);
+    if (it == wifiPeers_.end())
+        return;
+    WifiMidiPeer peer = std::move(it->second);
+    wifiPeers_.erase(it);
+    if (retiredWifiTokens_.size() >= 128)
+        retiredWifiTokens_.pop_front();
+    retiredWifiTokens_.push_back(peer.token);
+    peer.midi->registered = false;
+    releasePeerNotes(peer.midi);
+    if (!peer.recoveredReleases.empty())
+        scheduleWifiReleases();
+}
+
+void NativeMidiBridge::closeAllWifiPeers()
+{
+    std::vector<uint64_t> keys;
+    for (const auto& [key, peer] : wifiPeers_)
+        keys.push_back(key);
+    for (uint64_t key : keys)
+        closeWifiPeer(key);
+}
+
+void NativeMidiBridge::closeSilentWifiPeers(uint64_t nowNs)
+{
+    const double now = double(nowNs / 1000);
+    std::vector<uint64_t> silent;
+    for (const auto& [key, peer] : wifiPeers_) {
+        const double limit = peer.midi->strideStep > 0 ? 750000.0 : 2000000.0;
+        if (now - peer.lastSeen > limit)
+            silent.push_back(key);
+    }
+    for (uint64_t key : silent)
+        closeWifiPeer(key);
 }
 
 } // namespace norv

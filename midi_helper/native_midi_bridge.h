@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
+#include <map>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,6 +18,7 @@
 #include "midi_helper/midi_peer.h"
 #include "midi_helper/scheduler.h"
 #include "midi_helper/stride_clock.h"
+#include "midi_helper/wifi_midi_peer.h"
 
 namespace norv {
 
@@ -99,6 +102,23 @@ public:
     double strideMaxLateMs() const { return strideMaxLateMs_; }
     bool strideTimerActive() const { return strideTimer_.active(); }
 
+    // Wi-Fi senders: loss-tolerant packets with redundant records and a picture of held keys.
+    static constexpr size_t kMaxWifiPeers = 8;
+    void handleWifiPacket(std::span<const uint8_t> packet, uint32_t address, uint16_t port);
+    void closeWifiPeer(uint64_t addressKey);
+    void closeAllWifiPeers();
+    // Closes Wi-Fi peers that fell silent (the stream watchdog's companion).
+    void closeSilentWifiPeers(uint64_t nowNs);
+    void scheduleWifiReleases();
+    size_t wifiPeerCount() const { return wifiPeers_.size(); }
+    const WifiMidiPeer* wifiPeer(uint32_t address, uint16_t port) const;
+    static uint64_t addressKey(uint32_t address, uint16_t port) { return uint64_t(address) << 16 | port; }
+    struct WifiCounters {
+        int64_t staleEvents = 0, duplicatePackets = 0, recoveredEvents = 0, gapEvents = 0, recoveredHolds = 0,
+                recoveredTaps = 0, staleAttacks = 0;
+    };
+    const WifiCounters& wifiCounters() const { return wifi_; }
+
     // The local repeat exchange ("--native-repeat-port"): one stream peer's repeat is played by a
     // cooperating process; requests go out every 100 ms, acknowledgements keep it active.
     using DatagramSender = std::function<void(std::span<const uint8_t> datagram, uint32_t address, uint16_t port)>;
@@ -145,6 +165,13 @@ private:
     int64_t fastNoteOffCount_ = 0;
     int64_t fastRetriggerCount_ = 0;
     std::atomic<bool> monitorEnabled_{false};
+
+    void fireWifiReleases();
+
+    std::map<uint64_t, WifiMidiPeer> wifiPeers_;
+    std::deque<uint64_t> retiredWifiTokens_;
+    WifiCounters wifi_;
+    Timer wifiReleaseTimer_;
 
     DatagramSender datagramSender_;
     std::shared_ptr<MidiPeer> repeatOwner_;
