@@ -60,7 +60,14 @@ int JackMidiRecorder::process(uint32_t frames, void* arg)
 
 bool JackMidiRecorder::connectFrom(const std::string& sourcePort)
 {
-    return client_ && jack_connect(client_, sourcePort.c_str(), jack_port_name(input_)) == 0;
+    if (!client_ || jack_connect(client_, sourcePort.c_str(), jack_port_name(input_)) != 0)
+        return false;
+    // The new graph takes effect at a cycle boundary: wait until it shows, then a few cycles more.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (jack_port_connected(input_) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return jack_port_connected(input_) > 0;
 }
 
 std::optional<JackMidiRecorder::Event> JackMidiRecorder::next(std::chrono::milliseconds bound)

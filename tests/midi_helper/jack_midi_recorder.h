@@ -27,7 +27,7 @@ public:
 
     bool ok() const { return client_ != nullptr; }
     bool connectFrom(const std::string& sourcePort);
-    std::optional<Event> next(std::chrono::milliseconds bound = std::chrono::seconds(3));
+    std::optional<Event> next(std::chrono::milliseconds bound = std::chrono::seconds(6));
     // Every port of the server whose full name matches `pattern` (a regular expression).
     std::vector<std::string> ports(const std::string& pattern) const;
     // A metadata value of a port, or nothing.
