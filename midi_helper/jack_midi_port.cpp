@@ -1,6 +1,7 @@
 #include "midi_helper/jack_midi_port.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <thread>
@@ -31,9 +32,19 @@ std::string truncateUtf8(std::string text, size_t limit)
     return text;
 }
 
+// libjack's own messages go to standard error: standard output carries only JSON lines.
+void toStandardError(const char* message)
+{
+    std::fprintf(stderr, "%s\n", message);
+}
+
 } // namespace
 
-JackMidiPort::JackMidiPort() = default;
+JackMidiPort::JackMidiPort()
+{
+    jack_set_error_function(&toStandardError);
+    jack_set_info_function(&toStandardError);
+}
 
 JackMidiPort::~JackMidiPort()
 {

@@ -206,9 +206,26 @@ TEST_F(HelperEndToEnd, NetworkFastMidiReachesMonitorAndJackPort)
         lastFrame = event->frame;
     }
 
+    // A Wi-Fi sender's opening packet is acknowledged from the helper's port.
+    {
+        UniqueFd wifi(::socket(AF_INET, SOCK_DGRAM, 0));
+        Bytes opening = {'N', 'P', 'J', '1', 0, 0, 0, 7, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 42};
+        opening.resize(280, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(uint16_t(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::sendto(wifi.get(), opening.data(), opening.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        Bytes ack = readSome(wifi.get());
+        ASSERT_EQ(ack.size(), 28u);
+        EXPECT_EQ(Bytes(ack.begin(), ack.begin() + 4), (Bytes{'N', 'P', 'A', '1'}));
+        EXPECT_EQ(Bytes(ack.begin() + 4, ack.begin() + 20), Bytes(opening.begin() + 4, opening.begin() + 20));
+    }
+
     helper.writeLine("ping");
     auto pong = helper.waitFor("pong");
     ASSERT_TRUE(pong);
+    EXPECT_EQ((*pong)["wifi_peer_count"], 1);
     EXPECT_EQ((*pong)["sent_count"], 6);
     EXPECT_EQ((*pong)["fast_note_on_count"], 2);
     EXPECT_EQ((*pong)["fast_note_off_count"], 2);
@@ -297,6 +314,14 @@ TEST_F(HelperEndToEnd, ListenersBindOnlyTheGivenAddress)
     ASSERT_TRUE(error);
     EXPECT_EQ((*error)["message"], "invalid UDP host 300.1.1.1");
     EXPECT_EQ(invalid.waitExit(), 1);
+
+    // No JACK server under that name: the helper never starts one and says why.
+    HelperProcess serverless({}, jack.name() + "-absent");
+    error = serverless.nextEvent();
+    ASSERT_TRUE(error);
+    EXPECT_EQ((*error)["type"], "error");
+    EXPECT_EQ((*error)["message"].get<std::string>().rfind("MIDIClientCreate failed with OSStatus ", 0), 0u);
+    EXPECT_EQ(serverless.waitExit(), 1);
 }
 
 TEST_F(HelperEndToEnd, PrivateSocketsCarryMidiAndAreRemovedAtExit)
