@@ -1,0 +1,398 @@
+#include "bluetooth/bluetooth_pipe.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+#include <algorithm>
+
+#include "bluetooth/bluetooth_error.h"
+
+namespace norv {
+
+namespace {
+
+constexpr std::size_t readChunk = 4096;
+constexpr std::size_t tcpPauseThreshold = 32768;  // without coded mode, TCP reads pause here
+constexpr std::size_t pumpThreshold = 1023;       // coded mode packs more blocks only below this
+constexpr int flushPasses = 8;
+constexpr std::size_t writeChunk = 1024;
+constexpr std::size_t pacedWriteChunk = 512;
+constexpr double stalledWriteRetry = 0.01;
+constexpr double endFlushBound = 1.0;  // how long queued output may take once the engine has ended
+constexpr int initialReports = 5;
+
+QString text(const std::optional<std::string>& error, const char* fallback) {
+    return error ? QString::fromStdString(*error) : QString::fromLatin1(fallback);
+}
+
+}  // namespace
+
+BluetoothPipe::TcpEndpoint BluetoothPipe::localConnection(std::uint16_t port) {
+    return {QStringLiteral("127.0.0.1"), port};
+}
+
+BluetoothPipe::BluetoothPipe(std::shared_ptr<BluetoothL2capChannel> channel, std::optional<TcpEndpoint> connection,
+                             BluetoothBytes prefix, std::function<bool(std::uint16_t)> validatePort,
+                             bool compressedState, std::optional<double> bytesPerSecond, bool coalesceState,
+                             BluetoothBlockCodec::Compression compression, std::shared_ptr<BluetoothClock> clock)
+    : channel_(std::move(channel)),
+      inputStream_(channel_->inputStream()),
+      outputStream_(channel_->outputStream()),
+      connection_(std::move(connection)),
+      clock_(std::move(clock)),
+      validatePort_(std::move(validatePort)),
+      compressedState_(compressedState),
+      compression_(compression),
+      bytesPerSecond_(bytesPerSecond) {
+    if (compressedState_) {
+        stateQueue_.emplace(true, coalesceState, [clock = clock_.get()] { return clock->wallClock(); });
+    }
+    output_.append(prefix);
+}
+
+BluetoothPipe::~BluetoothPipe() {
+    if (socket_) {
+        QObject::disconnect(socket_, nullptr, this, nullptr);
+        socket_->setParent(nullptr);
+        socket_->deleteLater();
+    }
+    inputStream_.setEventHandler({});
+    outputStream_.setEventHandler({});
+    if (!closed_) {
+        inputStream_.close();
+        outputStream_.close();
+    }
+}
+
+std::size_t BluetoothPipe::pendingStateBytes() const {
+    if (!stateQueue_) return 0;
+    return stateQueue_->unparsedBytes() + stateQueue_->pendingBytes() + stateQueue_->activeRemaining();
+}
+
+QString BluetoothPipe::transferSummary() const {
+    return QStringLiteral("bytes tcp=%1 sent=%2 received=%3 queued=%4 statePending=%5")
+        .arg(networkReceived_)
+        .arg(sent_)
+        .arg(received_)
+        .arg(output_.count())
+        .arg(stateQueue_ ? stateQueue_->queuedBytes() : 0);
+}
+
+void BluetoothPipe::diagnostic(const QString& message) {
+    if (onDiagnostic) onDiagnostic(message);
+}
+
+void BluetoothPipe::start() {
+    if (opened_) return;
+    opened_ = true;
+    inputStream_.setEventHandler([this](BluetoothStreamEvent e) { handleStreamEvent(inputStream_, e); });
+    outputStream_.setEventHandler([this](BluetoothStreamEvent e) { handleStreamEvent(outputStream_, e); });
+    inputStream_.open();
+    outputStream_.open();
+    reportTimer_ = clock_->startTimer(1.0, [this] { report(); });
+    if (connection_) startTcp();
+}
+
+void BluetoothPipe::report() {
+    if (closed_) return;
+    ++reports_;
+    if (reports_ < initialReports) reportTimer_ = clock_->startTimer(1.0, [this] { report(); });
+    diagnostic(transferSummary());
+}
+
+void BluetoothPipe::startTcp() {
+    socket_ = new QTcpSocket(this);
+    socket_->setReadBufferSize(readChunk);  // the engine is held back while we do not read
+    connect(socket_, &QTcpSocket::connected, this, &BluetoothPipe::tcpConnected);
+    connect(socket_, &QTcpSocket::errorOccurred, this, &BluetoothPipe::tcpFailed);
+    connect(socket_, &QTcpSocket::readyRead, this, [this] { readTcp(); });
+    connect(socket_, &QTcpSocket::bytesWritten, this, &BluetoothPipe::tcpBytesWritten);
+    connect(socket_, &QTcpSocket::disconnected, this, &BluetoothPipe::tcpEnded);
+    socket_->connectToHost(connection_->host, connection_->port);
+}
+
+void BluetoothPipe::tcpConnected() {
+    if (closed_) return;
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    QPointer<BluetoothPipe> guard(this);
+    diagnostic(QStringLiteral("tcp ready"));
+    if (!guard || closed_) return;
+    tcpReady_ = true;
+    if (!readTcp()) return;
+    readBluetooth();
+}
+
+void BluetoothPipe::tcpFailed() {
+    if (closed_) return;
+    if (!tcpReady_) {
+        close(QStringLiteral("tcp: ") + socket_->errorString());
+    } else if (socket_->error() == QAbstractSocket::RemoteHostClosedError) {
+        tcpEnded();
+    } else {
+        close((sendingTCP_ ? QStringLiteral("tcp send: ") : QStringLiteral("tcp receive: ")) + socket_->errorString());
+    }
+}
+
+void BluetoothPipe::tcpEnded() {
+    if (closed_ || tcpAtEnd_) return;
+    if (!tcpReady_) {
+        close(QStringLiteral("tcp closed"));
+        return;
+    }
+    tcpAtEnd_ = true;
+    readTcp();
+}
+
+void BluetoothPipe::tcpBytesWritten() {
+    if (closed_ || !sendingTCP_ || socket_->bytesToWrite() > 0) return;
+    sendingTCP_ = false;
+    readBluetooth();
+}
+
+void BluetoothPipe::handleStreamEvent(BluetoothStream& stream, BluetoothStreamEvent event) {
+    if (closed_) return;
+    switch (event) {
+        case BluetoothStreamEvent::errorOccurred:
+        case BluetoothStreamEvent::endEncountered:
+            close(text(stream.error(), "bluetooth closed"));
+            return;
+        case BluetoothStreamEvent::hasBytesAvailable:
+            readBluetooth();
+            return;
+        case BluetoothStreamEvent::hasSpaceAvailable:
+            flush();
+            return;
+        case BluetoothStreamEvent::openCompleted:
+            return;
+    }
+}
+
+bool BluetoothPipe::readBluetooth() {
+    if (closed_) return false;
+    if (sendingTCP_ || !inputStream_.hasBytesAvailable()) return true;
+    if (!connection_) return readPortHandshake();
+    if (!tcpReady_) return true;
+
+    std::uint8_t buffer[readChunk];
+    const long n = inputStream_.read(buffer, sizeof buffer);
+    if (n < 0) {
+        close(QStringLiteral("bluetooth read failed: ") + text(inputStream_.error(), "unknown"));
+        return false;
+    }
+    if (n == 0) return true;
+    received_ += n;
+    const std::span<const std::uint8_t> bytes(buffer, static_cast<std::size_t>(n));
+
+    BluetoothBytes toSend;
+    if (compressedState_) {
+        QPointer<BluetoothPipe> guard(this);
+        try {
+            const auto unpacked = decoder_.receive(bytes);
+            toSend = frameDecoder_.receive(unpacked, [&](const BluetoothBytes& frame, double sourceTime) {
+                if (guard && observeBluetoothFrame) observeBluetoothFrame(frame, sourceTime);
+            });
+        } catch (const BluetoothError& error) {
+            if (guard) close(QStringLiteral("invalid bluetooth block: ") + QString::fromUtf8(error.what()));
+            return false;
+        }
+        if (!guard || closed_) return false;
+    } else {
+        toSend.assign(bytes.begin(), bytes.end());
+    }
+
+    if (toSend.empty()) {
+        QTimer::singleShot(0, this, [this] { readBluetooth(); });
+        return true;
+    }
+    sendingTCP_ = true;
+    if (socket_->write(reinterpret_cast<const char*>(toSend.data()), static_cast<qint64>(toSend.size())) < 0) {
+        close(QStringLiteral("tcp send: ") + socket_->errorString());
+        return false;
+    }
+    return true;
+}
+
+bool BluetoothPipe::readPortHandshake() {
+    if (!validatePort_) return true;
+    std::uint8_t buffer[2];
+    const long n = inputStream_.read(buffer, 2 - portBytes_.size());
+    if (n < 0) {
+        close(QStringLiteral("midi handshake failed"));
+        return false;
+    }
+    portBytes_.insert(portBytes_.end(), buffer, buffer + n);
+    if (portBytes_.size() < 2) return true;
+
+    const auto port = static_cast<std::uint16_t>(portBytes_[0] << 8 | portBytes_[1]);
+    if (!validatePort_(port)) {
+        close(QStringLiteral("midi endpoint not advertised"));
+        return false;
+    }
+    QPointer<BluetoothPipe> guard(this);
+    diagnostic(QStringLiteral("midi endpoint %1").arg(port));
+    if (!guard || closed_) return false;
+    connection_ = localConnection(port);
+    startTcp();
+    return true;
+}
+
+bool BluetoothPipe::readTcp() {
+    if (closed_) return false;
+    if (!tcpReady_ || readingTCP_) return true;
+    readingTCP_ = true;
+    while (true) {
+        if (!stateQueue_ && output_.count() >= tcpPauseThreshold) break;  // the flush resumes reading
+        if (socket_->bytesAvailable() <= 0) {
+            if (tcpAtEnd_ && !ending_) {
+                readingTCP_ = false;
+                // Output already queued for the central still goes out, within a bound.
+                ending_ = true;
+                endDeadline_ = clock_->startTimer(endFlushBound, [this] { close(QStringLiteral("tcp end")); });
+                return flush();
+            }
+            break;
+        }
+        const QByteArray chunk = socket_->read(readChunk);
+        if (chunk.isEmpty()) break;
+        const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(chunk.constData()),
+                                                  static_cast<std::size_t>(chunk.size()));
+        QPointer<BluetoothPipe> guard(this);
+        try {
+            queueNetworkBytes(bytes);
+        } catch (const std::exception& error) {
+            if (guard && !closed_) close(QStringLiteral("state queue: ") + QString::fromUtf8(error.what()));
+            return false;
+        }
+        if (!guard || closed_) return false;
+        if (!flush()) return false;
+    }
+    readingTCP_ = false;
+    return true;
+}
+
+void BluetoothPipe::queueNetworkBytes(std::span<const std::uint8_t> bytes) {
+    networkReceived_ += static_cast<long long>(bytes.size());
+    if (observeNetworkBytes) {
+        QPointer<BluetoothPipe> guard(this);
+        observeNetworkBytes(bytes);
+        if (!guard || closed_) return;
+    }
+    if (stateQueue_) {
+        stateQueue_->receive(bytes);
+    } else if (!output_.append(bytes)) {
+        throw BluetoothError::outputOverflow();
+    }
+    if (!pumpState()) return;
+    peakQueued_ = std::max(peakQueued_, output_.count());
+}
+
+bool BluetoothPipe::pumpState() {
+    if (closed_) return false;
+    if (!stateQueue_) return true;
+    while (output_.count() <= pumpThreshold) {
+        const auto piece = stateQueue_->nextBlock();
+        if (!piece) break;
+        const auto block = BluetoothBlockCodec::encode(*piece, compression_);
+        if (!output_.append(block)) {
+            close(QStringLiteral("bluetooth output overflow"));
+            return false;
+        }
+        peakQueued_ = std::max(peakQueued_, output_.count());
+    }
+    return true;
+}
+
+bool BluetoothPipe::flush() {
+    if (closed_) return false;
+    const auto pump = [this] {
+        try {
+            return pumpState();
+        } catch (const BluetoothError& error) {
+            close(QStringLiteral("state queue: ") + QString::fromUtf8(error.what()));
+            return false;
+        }
+    };
+    if (!pump()) return false;
+
+    double retryDelay = 0;
+    for (int pass = 0; pass < flushPasses; ++pass) {
+        if (!pump()) return false;
+        if (output_.count() == 0 || !outputStream_.hasSpaceAvailable()) break;
+        std::size_t chunk = writeChunk;
+        if (bytesPerSecond_) {
+            const double now = clock_->uptime();
+            if (now < nextWriteTime_) {
+                scheduleFlush(nextWriteTime_ - now);
+                return true;
+            }
+            chunk = pacedWriteChunk;
+        }
+        const auto waiting = output_.prefix(chunk);
+        const long n = outputStream_.write(waiting.data(), waiting.size());
+        if (n < 0) {
+            close(QStringLiteral("bluetooth write failed: ") + text(outputStream_.error(), "unknown"));
+            return false;
+        }
+        if (n == 0) {
+            retryDelay = stalledWriteRetry;
+            break;
+        }
+        output_.consume(static_cast<std::size_t>(n));
+        sent_ += n;
+        if (bytesPerSecond_) nextWriteTime_ = clock_->uptime() + static_cast<double>(n) / *bytesPerSecond_;
+    }
+    if (!pump()) return false;
+    if (!readTcp()) return false;
+    if (output_.count() > 0 && outputStream_.hasSpaceAvailable()) scheduleFlush(retryDelay);
+    return finishEnding();
+}
+
+bool BluetoothPipe::finishEnding() {
+    if (ending_ && !readingTCP_ && output_.count() == 0 && pendingStateBytes() == 0) {
+        close(QStringLiteral("tcp end"));
+        return false;
+    }
+    return true;
+}
+
+void BluetoothPipe::scheduleFlush(double delay) {
+    if (writeScheduled_) return;
+    writeScheduled_ = true;
+    const auto fire = [this] {
+        writeScheduled_ = false;
+        flush();
+    };
+    if (delay <= 0) {
+        QTimer::singleShot(0, this, fire);
+    } else {
+        flushTimer_ = clock_->startTimer(delay, fire);
+    }
+}
+
+void BluetoothPipe::close(const QString& reason) {
+    if (closed_) return;
+    closed_ = true;
+    QPointer<BluetoothPipe> guard(this);
+    diagnostic(QStringLiteral("closed ") + transferSummary());
+    if (!guard) return;
+
+    if (socket_) {
+        QObject::disconnect(socket_, nullptr, this, nullptr);
+        socket_->setParent(nullptr);
+        socket_->deleteLater();  // we may be inside one of its signals
+        socket_ = nullptr;
+    }
+    inputStream_.setEventHandler({});
+    outputStream_.setEventHandler({});
+    inputStream_.close();
+    outputStream_.close();
+    output_ = BluetoothByteQueue(outputLimit);
+    reportTimer_.reset();
+    flushTimer_.reset();
+    endDeadline_.reset();
+
+    const auto handler = std::move(onClose);
+    onClose = nullptr;
+    if (handler) handler(reason);  // may release the pipe: nothing here touches it afterwards
+}
+
+}  // namespace norv

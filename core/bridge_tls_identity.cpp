@@ -1,0 +1,158 @@
+#include "core/bridge_tls_identity.h"
+
+#include <sys/stat.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSaveFile>
+#include <QSslCertificate>
+#include <QUuid>
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace norv {
+namespace {
+
+constexpr auto kBeginMarker = "-----BEGIN CERTIFICATE-----";
+constexpr auto kEndMarker = "-----END CERTIFICATE-----";
+
+// The openssl request configuration: no prompts for a subject, and the extensions of a
+// server-only leaf certificate.
+constexpr auto kOpenSSLConfig =
+    "[req]\n"
+    "distinguished_name = dn\n"
+    "x509_extensions = identity\n"
+    "[dn]\n"
+    "[identity]\n"
+    "basicConstraints = critical,CA:FALSE\n"
+    "keyUsage = critical,digitalSignature\n"
+    "extendedKeyUsage = serverAuth\n"
+    "subjectAltName = DNS:localhost";
+
+// Removes the working folder when generation ends, whatever the outcome.
+class FolderRemover {
+public:
+    explicit FolderRemover(QString path) : path_(std::move(path)) {}
+    ~FolderRemover() { QDir(path_).removeRecursively(); }
+    FolderRemover(const FolderRemover&) = delete;
+    FolderRemover& operator=(const FolderRemover&) = delete;
+
+private:
+    QString path_;
+};
+
+QString readText(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::runtime_error("Could not read " + path.toStdString() + ": " + file.errorString().toStdString());
+    return QString::fromUtf8(file.readAll());
+}
+
+}  // namespace
+
+QByteArray BridgeTLSIdentity::certificateDER(const QString& certificatePEM) {
+    QString text = certificatePEM;
+    text.remove(QLatin1String(kBeginMarker));
+    text.remove(QLatin1String(kEndMarker));
+    QString joined;
+    joined.reserve(text.size());
+    for (QChar c : text)
+        if (!c.isSpace()) joined.append(c);
+    const auto decoded =
+        QByteArray::fromBase64Encoding(joined.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    // toLatin1 turns non-Latin characters into '?', which Base64 then refuses.
+    if (!decoded || decoded.decoded.isEmpty()) throw BridgeTLSIdentityError::invalidRecord();
+    if (QSslCertificate(decoded.decoded, QSsl::Der).isNull()) throw BridgeTLSIdentityError::invalidRecord();
+    return decoded.decoded;
+}
+
+QString BridgeTLSIdentity::fingerprint() const {
+    const QByteArray der = certificateDER(certificatePEM);
+    return QString::fromLatin1(QCryptographicHash::hash(der, QCryptographicHash::Sha256).toHex());
+}
+
+QString BridgeTLSIdentity::description() const {
+    QString print;
+    try {
+        print = fingerprint();
+    } catch (const BridgeTLSIdentityError&) {
+        print = QStringLiteral("invalid");
+    }
+    return QStringLiteral("BridgeTLSIdentity(") + print + QLatin1Char(')');
+}
+
+QByteArray BridgeTLSIdentity::encode() const {
+    nlohmann::ordered_json object;
+    object["certificate_pem"] = certificatePEM.toStdString();
+    object["private_key_pem"] = privateKeyPEM.toStdString();
+    return QByteArray::fromStdString(object.dump());
+}
+
+BridgeTLSIdentity BridgeTLSIdentity::decode(const QByteArray& record) {
+    if (record.size() > kMaxRecordBytes) throw BridgeTLSIdentityError::invalidRecord();
+    // Parse and type errors of the JSON library propagate as they are.
+    const auto object = nlohmann::json::parse(record.constBegin(), record.constEnd());
+    const auto certificate = object.at("certificate_pem").get<std::string>();
+    const auto key = object.at("private_key_pem").get<std::string>();
+    if (key.empty() || key.size() > static_cast<std::size_t>(kMaxPEMBytes) ||
+        certificate.size() > static_cast<std::size_t>(kMaxPEMBytes))
+        throw BridgeTLSIdentityError::invalidRecord();
+    BridgeTLSIdentity identity{QString::fromStdString(certificate), QString::fromStdString(key)};
+    identity.fingerprint();
+    return identity;
+}
+
+BridgeTLSIdentity BridgeTLSIdentity::generate(const GenerateOptions& options) {
+    const QString folder = QDir::tempPath() + QStringLiteral("/norv-identity-") +
+                           QUuid::createUuid().toString(QUuid::WithoutBraces);
+    if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0)
+        throw std::runtime_error("Could not create " + folder.toStdString() + ": " + std::strerror(errno));
+    FolderRemover remover(folder);
+
+    const QString keyPath = folder + QStringLiteral("/key.pem");
+    const QString certificatePath = folder + QStringLiteral("/certificate.pem");
+    const QString configPath = folder + QStringLiteral("/openssl.cnf");
+    {
+        QSaveFile config(configPath);
+        if (!config.open(QIODevice::WriteOnly) || config.write(kOpenSSLConfig) < 0 || !config.commit())
+            throw std::runtime_error("Could not write " + configPath.toStdString() + ": " +
+                                     config.errorString().toStdString());
+    }
+
+    QProcess openssl;
+    openssl.setStandardInputFile(QProcess::nullDevice());
+    openssl.setStandardOutputFile(QProcess::nullDevice());
+    openssl.setStandardErrorFile(QProcess::nullDevice());
+    openssl.start(options.opensslPath,
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
+                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_param_enc:named_curve"), QStringLiteral("-nodes"),
+                   QStringLiteral("-sha256"), QStringLiteral("-days"), QStringLiteral("3650"),
+                   QStringLiteral("-subj"), QStringLiteral("/CN=Norv Bridge"), QStringLiteral("-config"),
+                   configPath, QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certificatePath});
+    if (!openssl.waitForStarted(static_cast<int>(options.timeout.count())))
+        throw std::runtime_error("Could not run openssl: " + openssl.errorString().toStdString());
+    if (!openssl.waitForFinished(static_cast<int>(options.timeout.count()))) {
+        openssl.terminate();
+        if (!openssl.waitForFinished(2000)) {
+            openssl.kill();
+            openssl.waitForFinished(2000);
+        }
+        throw BridgeTLSIdentityError::generationFailed();
+    }
+    if (openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
+        throw BridgeTLSIdentityError::generationFailed();
+
+    BridgeTLSIdentity identity;
+    identity.certificatePEM = readText(certificatePath);
+    identity.privateKeyPEM = readText(keyPath);
+    identity.fingerprint();
+    return identity;
+}
+
+}  // namespace norv

@@ -1,0 +1,7 @@
+#include "core/dialog_service.h"
+
+namespace norv {
+
+DialogService::~DialogService() = default;
+
+}  // namespace norv

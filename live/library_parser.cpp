@@ -1,0 +1,61 @@
+#include "live/library_parser.h"
+
+#include <QFile>
+#include <QXmlStreamReader>
+
+namespace norv {
+
+void LibraryParser::startElement(const QString& element, const std::optional<QString>& value) {
+    elements_.append(element);
+    if (!elements_.contains(QLatin1String("UserLibrary")) || !elements_.contains(QLatin1String("LibraryProject")))
+        return;
+    if (element == QLatin1String("ProjectPath"))
+        root = value;
+    else if (element == QLatin1String("ProjectName"))
+        name = value;
+}
+
+void LibraryParser::endElement() {
+    if (!elements_.isEmpty())
+        elements_.removeLast();
+}
+
+std::optional<QString> LibraryParser::read(const QString& cfgPath) {
+    QFile file(cfgPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // QXmlStreamReader never fetches external entities; an unresolved reference is no value.
+    QXmlStreamReader xml(&file);
+    LibraryParser parser;
+    while (!xml.atEnd()) {
+        switch (xml.readNext()) {
+        case QXmlStreamReader::StartElement: {
+            const QXmlStreamAttributes attributes = xml.attributes();
+            std::optional<QString> value;
+            if (attributes.hasAttribute(QLatin1String("Value")))
+                value = attributes.value(QLatin1String("Value")).toString();
+            parser.startElement(xml.name().toString(), value);
+            break;
+        }
+        case QXmlStreamReader::EndElement:
+            parser.endElement();
+            break;
+        default:
+            break;
+        }
+    }
+    if (xml.hasError())
+        return std::nullopt;
+
+    if (!parser.root || !parser.root->startsWith(QLatin1Char('/')))
+        return std::nullopt;
+    const QString folderName = parser.name.value_or(QString());
+    if (folderName.isEmpty() || folderName.contains(QLatin1Char('/')) || folderName == QLatin1String(".") || folderName == QLatin1String(".."))
+        return std::nullopt;
+    QString folder = *parser.root;
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder + folderName;
+}
+
+}  // namespace norv

@@ -1,0 +1,230 @@
+#include "midi_helper/jack_midi_port.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <thread>
+
+#include <jack/jack.h>
+#include <jack/metadata.h>
+#include <jack/midiport.h>
+
+namespace norv {
+namespace {
+
+uint64_t monotonicUs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint64_t(ts.tv_sec) * 1'000'000ull + uint64_t(ts.tv_nsec) / 1000;
+}
+
+// Cuts `text` to at most `limit` bytes without splitting a UTF-8 sequence.
+std::string truncateUtf8(std::string text, size_t limit)
+{
+    if (text.size() <= limit)
+        return text;
+    size_t cut = limit;
+    while (cut > 0 && (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+    text.resize(cut);
+    return text;
+}
+
+} // namespace
+
+JackMidiPort::JackMidiPort() = default;
+
+JackMidiPort::~JackMidiPort()
+{
+    close(std::chrono::milliseconds(0));
+}
+
+int JackMidiPort::openClient(const std::string& clientName)
+{
+    jack_status_t status{};
+    client_ = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+    if (!client_)
+        return status != 0 ? int(status) : -1;
+    jack_set_process_callback(client_, &JackMidiPort::processCallback, this);
+    jack_on_shutdown(client_, &JackMidiPort::shutdownCallback, this);
+    return 0;
+}
+
+std::string JackMidiPort::shortName(const std::string& name) const
+{
+    std::string s = name;
+    std::replace(s.begin(), s.end(), ':', '-'); // a colon separates client and port in full names
+    if (s.find_first_not_of(" \t\r\n") == std::string::npos)
+        s = "port";
+    size_t clientLength = std::strlen(jack_get_client_name(client_));
+    size_t limit = size_t(jack_port_name_size()) - clientLength - 2;
+    return truncateUtf8(s, limit);
+}
+
+int JackMidiPort::createSource(const std::string& name)
+{
+    if (!client_)
+        return -1;
+    sourceShortName_ = shortName(name);
+    source_ = jack_port_register(client_, sourceShortName_.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    if (!source_)
+        return -1;
+    setPrettyName(source_, name);
+    if (int rc = jack_activate(client_); rc != 0)
+        return rc;
+    active_ = true;
+    return 0;
+}
+
+int JackMidiPort::createDestination(const std::string& name)
+{
+    if (!client_)
+        return -1;
+    std::string portName = shortName(name);
+    if (portName == sourceShortName_)
+        portName = shortName(name + " in");
+    jack_port_t* port = jack_port_register(client_, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    if (!port)
+        return -1;
+    setPrettyName(port, name);
+    destination_.store(port);
+    return 0;
+}
+
+void JackMidiPort::setPrettyName(jack_port_t* port, const std::string& name)
+{
+    jack_set_property(client_, jack_port_uuid(port), JACK_METADATA_PRETTY_NAME, name.c_str(), "text/plain");
+}
+
+int JackMidiPort::setUniqueID(jack_port_t* port, int32_t uniqueID)
+{
+    if (!client_ || !port)
+        return -1;
+    std::string value = std::to_string(uniqueID);
+    return jack_set_property(client_, jack_port_uuid(port), kUniqueIDKey, value.c_str(),
+                             "http://www.w3.org/2001/XMLSchema#int");
+}
+
+int JackMidiPort::setSourceUniqueID(int32_t uniqueID)
+{
+    return setUniqueID(source_, uniqueID);
+}
+
+int JackMidiPort::setDestinationUniqueID(int32_t uniqueID)
+{
+    return setUniqueID(destination_.load(), uniqueID);
+}
+
+int JackMidiPort::received(std::span<const uint8_t> bytes, uint64_t hostTimeNs)
+{
+    if (!active_ || serverGone_.load())
+        return -1;
+    if (bytes.empty() || bytes.size() > 3)
+        return -50; // parameter error
+    Event event;
+    event.hostTimeNs = hostTimeNs;
+    event.sequence = pushed_;
+    event.size = uint8_t(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), event.bytes);
+    if (!queue_.push(event))
+        return -2; // the process thread is not keeping up
+    ++pushed_;
+    return 0;
+}
+
+int JackMidiPort::processCallback(uint32_t frames, void* self)
+{
+    return static_cast<JackMidiPort*>(self)->process(frames);
+}
+
+void JackMidiPort::shutdownCallback(void* self)
+{
+    static_cast<JackMidiPort*>(self)->serverGone_.store(true);
+}
+
+// Runs on JACK's process thread: no allocation, no lock.
+int JackMidiPort::process(uint32_t frames)
+{
+    if (jack_port_t* destination = destination_.load(std::memory_order_acquire)) {
+        void* in = jack_port_get_buffer(destination, frames);
+        receivedPackets_.fetch_add(int64_t(jack_midi_get_event_count(in)), std::memory_order_relaxed);
+    }
+    void* out = jack_port_get_buffer(source_, frames);
+    jack_midi_clear_buffer(out);
+
+    jack_nframes_t currentFrames = 0;
+    jack_time_t currentUs = 0, nextUs = 0;
+    float periodUs = 0;
+    if (jack_get_cycle_times(client_, &currentFrames, &currentUs, &nextUs, &periodUs) != 0 || nextUs <= currentUs) {
+        currentUs = jack_get_time();
+        nextUs = currentUs + 1;
+    }
+    // Host time (CLOCK_MONOTONIC) to JACK's microsecond clock.
+    const int64_t toJack = int64_t(jack_get_time()) - int64_t(monotonicUs());
+
+    Event event;
+    while (holdingCount_ < kHolding && queue_.pop(event))
+        holding_[holdingCount_++] = event;
+
+    // Messages due before the next cycle go on a frame of this one; later ones wait.
+    size_t dueCount = 0, kept = 0;
+    for (size_t i = 0; i < holdingCount_; ++i) {
+        const Event e = holding_[i];
+        int64_t jackUs = int64_t(e.hostTimeNs / 1000) + toJack;
+        if (jackUs >= int64_t(nextUs)) {
+            holding_[kept++] = e;
+            continue;
+        }
+        uint32_t frame = 0;
+        if (jackUs > int64_t(currentUs))
+            frame = uint32_t((uint64_t(jackUs) - currentUs) * frames / (nextUs - currentUs));
+        if (frames > 0)
+            frame = std::min(frame, frames - 1);
+        due_[dueCount] = e;
+        dueFrames_[dueCount] = frame;
+        dueOrder_[dueCount] = uint16_t(dueCount);
+        ++dueCount;
+    }
+    holdingCount_ = kept;
+
+    // JACK wants events in frame order; equal frames keep the order they were sent in.
+    std::sort(dueOrder_.begin(), dueOrder_.begin() + dueCount, [this](uint16_t a, uint16_t b) {
+        return dueFrames_[a] != dueFrames_[b] ? dueFrames_[a] < dueFrames_[b] : due_[a].sequence < due_[b].sequence;
+    });
+    for (size_t i = 0; i < dueCount; ++i) {
+        const Event& e = due_[dueOrder_[i]];
+        jack_midi_event_write(out, dueFrames_[dueOrder_[i]], e.bytes, e.size);
+    }
+    emitted_.fetch_add(dueCount, std::memory_order_release);
+    return 0;
+}
+
+std::string JackMidiPort::sourcePortName() const
+{
+    return source_ ? jack_port_name(source_) : std::string();
+}
+
+std::string JackMidiPort::destinationPortName() const
+{
+    jack_port_t* port = destination_.load();
+    return port ? jack_port_name(port) : std::string();
+}
+
+void JackMidiPort::close(std::chrono::milliseconds drainBound)
+{
+    if (!client_)
+        return;
+    auto deadline = std::chrono::steady_clock::now() + drainBound;
+    while (active_ && !serverGone_.load() && emitted_.load() < pushed_ && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (active_)
+        jack_deactivate(client_);
+    active_ = false;
+    jack_client_close(client_);
+    client_ = nullptr;
+    source_ = nullptr;
+    destination_.store(nullptr);
+}
+
+} // namespace norv

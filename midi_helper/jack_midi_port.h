@@ -1,0 +1,79 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <string>
+
+#include "midi_helper/midi_port.h"
+#include "midi_helper/spsc_queue.h"
+
+struct _jack_client;
+struct _jack_port;
+
+namespace norv {
+
+// MIDI endpoints on a running JACK server (never starts one). The source is an output port, the
+// destination an input port of one client. Messages travel to the process thread through a
+// lock-free queue; there they are placed on the frame that matches their host time.
+//
+// JACK port short names must be unique within a client, so when source and destination carry the
+// same name the destination's short name gets " in" appended; both keep the configured name as
+// their pretty name. Unique ids are stored as port metadata under `kUniqueIDKey`.
+class JackMidiPort : public MidiPort {
+public:
+    static constexpr const char* kUniqueIDKey = "urn:norv-bridge:midi:unique-id";
+
+    JackMidiPort();
+    ~JackMidiPort() override;
+
+    int openClient(const std::string& clientName) override;
+    int createSource(const std::string& name) override;
+    int createDestination(const std::string& name) override;
+    int setSourceUniqueID(int32_t uniqueID) override;
+    int setDestinationUniqueID(int32_t uniqueID) override;
+    int received(std::span<const uint8_t> bytes, uint64_t hostTimeNs) override;
+    int64_t receivedPackets() const override { return receivedPackets_.load(std::memory_order_relaxed); }
+    void close(std::chrono::milliseconds drainBound) override;
+
+    // Full JACK names ("client:port") of the endpoints, for diagnostics and tests.
+    std::string sourcePortName() const;
+    std::string destinationPortName() const;
+
+private:
+    struct Event {
+        uint64_t hostTimeNs = 0;
+        uint64_t sequence = 0;
+        uint8_t size = 0;
+        uint8_t bytes[3] = {0, 0, 0};
+    };
+    static constexpr size_t kHolding = 1024;
+
+    static int processCallback(uint32_t frames, void* self);
+    static void shutdownCallback(void* self);
+    int process(uint32_t frames);
+    std::string shortName(const std::string& name) const;
+    int setUniqueID(_jack_port* port, int32_t uniqueID);
+    void setPrettyName(_jack_port* port, const std::string& name);
+
+    _jack_client* client_ = nullptr;
+    _jack_port* source_ = nullptr;
+    std::atomic<_jack_port*> destination_{nullptr};
+    std::string sourceShortName_;
+    bool active_ = false;
+    std::atomic<bool> serverGone_{false};
+    std::atomic<int64_t> receivedPackets_{0};
+
+    // Loop thread → process thread.
+    SpscQueue<Event, 4096> queue_;
+    uint64_t pushed_ = 0;
+    std::atomic<uint64_t> emitted_{0};
+
+    // Process thread only: messages waiting for their cycle, and the order of those due now.
+    std::array<Event, kHolding> holding_{};
+    size_t holdingCount_ = 0;
+    std::array<Event, kHolding> due_{};
+    std::array<uint32_t, kHolding> dueFrames_{};
+    std::array<uint16_t, kHolding> dueOrder_{};
+};
+
+} // namespace norv

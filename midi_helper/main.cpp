@@ -1,0 +1,53 @@
+// NorvMIDIHelper: virtual MIDI ports on JACK fed by fast MIDI from UDP, TCP and private sockets,
+// driven through its command line and standard input, reporting JSON lines on standard output.
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "midi_helper/helper_app.h"
+#include "midi_helper/helper_config.h"
+#include "midi_helper/jack_midi_port.h"
+#include "midi_helper/json_output.h"
+#include "midi_helper/line_reader.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds kFinalFlushBound{2000};
+
+// Writes what is waiting within a bound; a reader that stopped reading cannot hold the exit.
+[[noreturn]] void finish(norv::JsonOutput& output, int status)
+{
+    if (!output.flush(kFinalFlushBound))
+        std::_Exit(status);
+    std::exit(status);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // A closed stdout or peer must never kill the helper.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    static norv::JsonOutput output(1);
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    norv::HelperConfig config = norv::HelperConfig::fromArguments(arguments);
+
+    norv::JackMidiPort port;
+    int status = 0;
+    {
+        norv::HelperApp app(config, port, output);
+        if (!app.start()) {
+            status = 1;
+        } else {
+            norv::LineReader reader(0);
+            while (auto line = reader.next()) {
+                if (!app.handleLine(line->text, line->overlong))
+                    break;
+            }
+        }
+        app.shutdown();
+    }
+    finish(output, status);
+}

@@ -1,0 +1,148 @@
+#include "model/midi_monitor_event.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "model/admin_json_reader.h"
+#include "model/text_rules.h"
+
+namespace norv {
+
+namespace {
+
+constexpr std::string_view kSeparator = "  ·  ";
+constexpr std::string_view kDash = "—";
+
+// Kind name words capitalised: "program_change" -> "Program Change".
+std::string capitalisedWords(std::string_view kind) {
+    std::string out(kind);
+    bool wordStart = true;
+    for (char& c : out) {
+        if (c == '_') c = ' ';
+        const bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+        if (wordStart && c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        } else if (!wordStart && c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+        wordStart = space;
+    }
+    return out;
+}
+
+}  // namespace
+
+MidiMonitorEvent MidiMonitorEvent::decode(const nlohmann::json& json) {
+    const AdminJsonReader r(json);
+    return MidiMonitorEvent{
+        .sequence = r.get<std::int64_t>("sequence"),
+        .timestamp = r.get<double>("timestamp"),
+        .deviceId = r.get<std::string>("deviceId"),
+        .endpoint = r.get<std::string>("endpoint"),
+        .role = r.get<std::string>("role"),
+        .kind = r.get<std::string>("kind"),
+        .channel = r.get<std::int64_t>("channel"),
+        .number = r.get<std::int64_t>("number"),
+        .value = r.get<std::int64_t>("value"),
+        .bytes = r.get<std::vector<std::int64_t>>("bytes"),
+        .source = r.get<std::string>("source"),
+    };
+}
+
+MidiMessageFamily MidiMonitorEvent::family() const {
+    if (kind == "note") return MidiMessageFamily::notes;
+    if (kind == "cc") return MidiMessageFamily::controlChange;
+    if (kind == "pitch_bend") return MidiMessageFamily::pitchBend;
+    if (kind == "poly_aftertouch" || kind == "channel_pressure") return MidiMessageFamily::pressure;
+    return MidiMessageFamily::other;
+}
+
+std::string MidiMonitorEvent::messageLabel() const {
+    if (kind == "note") return value != 0 ? "Note On" : "Note Off";
+    if (kind == "cc") return number == 74 ? "MPE Timbre" : "Control Change";
+    if (kind == "pitch_bend") return "Pitch Bend";
+    if (kind == "poly_aftertouch") return "Poly Pressure";
+    if (kind == "channel_pressure") return "Channel Pressure";
+    return capitalisedWords(kind);
+}
+
+std::string MidiMonitorEvent::dataLabel() const {
+    if (kind == "note" || kind == "poly_aftertouch") {
+        return noteName(number) + std::string(kSeparator) + std::to_string(number);
+    }
+    if (kind == "cc") return number == 74 ? "Timbre  ·  CC 74" : "CC " + std::to_string(number);
+    if (kind == "pitch_bend" || kind == "channel_pressure") return std::string(kDash);
+    return number == 0 ? std::string(kDash) : std::to_string(number);
+}
+
+std::string MidiMonitorEvent::valueLabel() const {
+    if (kind != "pitch_bend") return std::to_string(value);
+    // Difference in floating point: no overflow for extreme values.
+    const double d = (static_cast<double>(value) - 8192.0) / 8191.0;
+    const double percent = d >= 1.0 ? 100.0 : std::max(d, -1.0) * 100.0;
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%+.1f%%  ·  %lld", percent,
+                  static_cast<long long>(value));
+    return buffer;
+}
+
+bool MidiMonitorEvent::isMPEExpression() const {
+    if (role != "instrument") return false;
+    if (kind == "cc") return number == 74;
+    return kind == "pitch_bend" || kind == "poly_aftertouch" || kind == "channel_pressure";
+}
+
+std::string MidiMonitorEvent::byteLabel() const {
+    std::string out;
+    out.reserve(bytes.size() * 3);
+    char buffer[16];
+    for (const std::int64_t byte : bytes) {
+        if (!out.empty()) out.push_back(' ');
+        std::snprintf(buffer, sizeof buffer, "%02X", static_cast<unsigned>(byte));
+        out += buffer;
+    }
+    return out;
+}
+
+bool MidiMonitorEvent::matches(std::string_view searchText) const {
+    const std::string_view query = text_rules::trimmed(searchText);
+    if (query.empty()) return true;
+    std::string haystack;
+    haystack.reserve(128);
+    for (const std::string& part :
+         {endpoint, role, kind, messageLabel(), dataLabel(), valueLabel(), byteLabel(), source,
+          deviceId}) {
+        haystack += part;
+        haystack.push_back(' ');
+    }
+    haystack += "ch " + std::to_string(channel);
+    return text_rules::containsIgnoringCase(haystack, query);
+}
+
+std::string MidiMonitorEvent::formatTimestamp(double secondsSince1970) {
+    if (!std::isfinite(secondsSince1970) || std::fabs(secondsSince1970) > 1e12) return {};
+    // Rounded to the microsecond first so that 1.001 does not read as 1.000 after a rounding
+    // error, then cut to whole milliseconds.
+    const auto micros = static_cast<std::int64_t>(std::llround(secondsSince1970 * 1e6));
+    const std::int64_t totalMs = micros >= 0 ? micros / 1000 : -((-micros + 999) / 1000);
+    const std::int64_t wholeSeconds = totalMs >= 0 ? totalMs / 1000 : -((-totalMs + 999) / 1000);
+    const auto ms = static_cast<int>(totalMs - wholeSeconds * 1000);
+    const auto seconds = static_cast<std::time_t>(wholeSeconds);
+    std::tm local{};
+    if (localtime_r(&seconds, &local) == nullptr) return {};
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
+                  local.tm_sec, ms);
+    return buffer;
+}
+
+std::string MidiMonitorEvent::noteName(std::int64_t number) {
+    static constexpr std::string_view kNames[12] = {"C",  "C♯", "D",  "D♯", "E",  "F",
+                                                    "F♯", "G",  "G♯", "A",  "A♯", "B"};
+    const std::int64_t n = std::clamp<std::int64_t>(number, 0, 127);
+    return std::string(kNames[n % 12]) + std::to_string(n / 12 - 1);
+}
+
+}  // namespace norv

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "model/admin_decode_error.h"
+#include "model/midi_message_family.h"
+
+namespace norv {
+
+// One MIDI message the engine saw, with the display rules the monitor, its table and its
+// export share.
+struct MidiMonitorEvent {
+    std::int64_t sequence = 0;  // rising running number; the identity
+    double timestamp = 0.0;     // seconds since 1970-01-01T00:00:00Z
+    std::string deviceId{};
+    std::string endpoint{};
+    std::string role{};  // "instrument" marks the instrument route
+    std::string kind{};  // "note", "cc", "pitch_bend", "poly_aftertouch", "channel_pressure", ...
+    std::int64_t channel = 0;
+    std::int64_t number = 0;
+    std::int64_t value = 0;
+    std::vector<std::int64_t> bytes{};
+    std::string source{};
+
+    std::int64_t id() const { return sequence; }
+
+    MidiMessageFamily family() const;
+    std::string messageLabel() const;
+    std::string dataLabel() const;
+    std::string valueLabel() const;
+    bool isMPEExpression() const;
+    // Bytes as upper-case hex pairs joined by spaces ("90 3C 64").
+    std::string byteLabel() const;
+    // Whether the trimmed `searchText` is empty or occurs, ignoring case, in the event's
+    // endpoint, role, kind, labels, bytes, source, device id and "ch <channel>".
+    bool matches(std::string_view searchText) const;
+    // The time of day "HH:mm:ss.SSS" in the system time zone.
+    std::string timeLabel() const { return formatTimestamp(timestamp); }
+    static std::string formatTimestamp(double secondsSince1970);
+
+    static MidiMonitorEvent decode(const nlohmann::json& json);
+    friend bool operator==(const MidiMonitorEvent&, const MidiMonitorEvent&) = default;
+
+private:
+    static std::string noteName(std::int64_t number);
+};
+
+}  // namespace norv

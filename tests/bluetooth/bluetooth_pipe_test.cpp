@@ -1,0 +1,284 @@
+#include <gtest/gtest.h>
+
+#include <QStringList>
+
+#include "bluetooth/bluetooth_block_codec.h"
+#include "bluetooth/bluetooth_frame_codec.h"
+#include "bluetooth/bluetooth_pipe.h"
+#include "bluetooth/simulated_bluetooth_channel.h"
+#include "bluetooth/virtual_bluetooth_clock.h"
+#include "bluetooth_hex.h"
+#include "loopback_engine.h"
+
+namespace norv {
+namespace {
+
+using test::hex;
+using test::waitUntil;
+
+QByteArray asBytes(const BluetoothBytes& bytes) {
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+
+class BluetoothPipeTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        pipe.reset();
+        test::settle();
+    }
+
+    // A pipe like the server's: plain, unpaced, with an optional port check instead of a connection.
+    void makePipe(bool withConnection, std::function<bool(std::uint16_t)> validatePort = nullptr,
+                  std::optional<double> bytesPerSecond = std::nullopt, bool coded = false,
+                  std::optional<std::uint16_t> port = std::nullopt) {
+        std::optional<BluetoothPipe::TcpEndpoint> connection;
+        if (withConnection) connection = BluetoothPipe::localConnection(port.value_or(engine.port()));
+        pipe = std::make_unique<BluetoothPipe>(channel, connection, BluetoothBytes{}, std::move(validatePort), coded,
+                                               bytesPerSecond, true, BluetoothBlockCodec::Compression::deflate, clock);
+        pipe->onClose = [this](const QString& reason) { closeReasons << reason; };
+        pipe->onDiagnostic = [this](const QString& text) { diagnostics << text; };
+    }
+
+    bool startAndConnect() {
+        pipe->start();
+        return engine.waitForConnection() && waitUntil([&] { return diagnostics.contains("tcp ready"); });
+    }
+
+    // Reads everything the central is sent until `count` bytes have arrived.
+    bool centralReceives(QByteArray& got, qsizetype count) {
+        return waitUntil([&] {
+            got += asBytes(channel->centralRead());
+            return got.size() >= count;
+        });
+    }
+
+    test::LoopbackEngine engine;
+    std::shared_ptr<VirtualBluetoothClock> clock = std::make_shared<VirtualBluetoothClock>();
+    std::shared_ptr<SimulatedBluetoothChannel> channel = SimulatedBluetoothChannel::create(0x81, QUuid::createUuid());
+    std::unique_ptr<BluetoothPipe> pipe;
+    QStringList closeReasons;
+    QStringList diagnostics;
+};
+
+TEST_F(BluetoothPipeTest, StatePipeCarriesBytesBothWays) {
+    makePipe(true);
+    ASSERT_TRUE(startAndConnect());
+    channel->centralWrite(test::ascii("from device"));
+    ASSERT_TRUE(waitUntil([&] { return engine.received() == "from device"; }));
+    engine.connection()->write("from engine");
+    QByteArray got;
+    ASSERT_TRUE(centralReceives(got, 11));
+    EXPECT_EQ(got, "from engine");
+    EXPECT_EQ(pipe->received(), 11);
+    EXPECT_EQ(pipe->sent(), 11);
+    EXPECT_EQ(pipe->transferSummary(), "bytes tcp=11 sent=11 received=11 queued=0 statePending=0");
+
+    // Five progress reports, a second apart, and no more.
+    const auto reports = [&] { return diagnostics.filter("bytes tcp=").size(); };
+    clock->advance(0.99);
+    EXPECT_EQ(reports(), 0);
+    clock->advance(10);
+    EXPECT_EQ(reports(), 5);
+
+    pipe->close("owner");
+    pipe->close("again");
+    EXPECT_EQ(closeReasons, QStringList{"owner"});
+    EXPECT_EQ(diagnostics.last(), "closed bytes tcp=11 sent=11 received=11 queued=0 statePending=0");
+    EXPECT_TRUE(channel->closedByPeripheral());
+}
+
+TEST_F(BluetoothPipeTest, MidiPortHandshakeMayArriveInPieces) {
+    std::vector<std::uint16_t> asked;
+    const auto port = engine.port();
+    makePipe(false, [&](std::uint16_t p) {
+        asked.push_back(p);
+        return p == port;
+    });
+    pipe->start();
+    channel->centralWrite(std::vector<std::uint8_t>{static_cast<std::uint8_t>(port >> 8)});
+    test::settle();
+    EXPECT_TRUE(asked.empty());
+    channel->centralWrite(std::vector<std::uint8_t>{static_cast<std::uint8_t>(port & 0xff), 'n', 'o', 't', 'e'});
+    ASSERT_TRUE(engine.waitForConnection());
+    ASSERT_TRUE(waitUntil([&] { return engine.received() == "note"; }));
+    EXPECT_EQ(asked, std::vector<std::uint16_t>{port});
+    EXPECT_TRUE(diagnostics.contains(QStringLiteral("midi endpoint %1").arg(port)));
+    EXPECT_EQ(pipe->received(), 4) << "handshake bytes do not count";
+}
+
+TEST_F(BluetoothPipeTest, RefusedMidiPortClosesThePipe) {
+    std::vector<std::uint16_t> asked;
+    makePipe(false, [&](std::uint16_t p) {
+        asked.push_back(p);
+        return false;
+    });
+    pipe->start();
+    channel->centralWrite(hex("23 60"));
+    ASSERT_TRUE(waitUntil([&] { return !closeReasons.isEmpty(); }));
+    EXPECT_EQ(asked, std::vector<std::uint16_t>{9056});
+    EXPECT_EQ(closeReasons, QStringList{"midi endpoint not advertised"});
+    EXPECT_EQ(diagnostics.last(), "closed bytes tcp=0 sent=0 received=0 queued=0 statePending=0");
+}
+
+TEST_F(BluetoothPipeTest, FailuresCloseWithTheirReasons) {
+    makePipe(true, nullptr, std::nullopt, false, test::LoopbackEngine::closedPort());
+    pipe->start();
+    ASSERT_TRUE(waitUntil([&] { return !closeReasons.isEmpty(); }));
+    EXPECT_TRUE(closeReasons[0].startsWith("tcp: ")) << closeReasons[0].toStdString();
+    EXPECT_GT(closeReasons[0].size(), 5);
+
+    struct Case {
+        std::function<void(SimulatedBluetoothChannel&)> fault;
+        QString reason;
+    };
+    const std::vector<Case> cases{
+        {[](auto& c) { c.centralClose(); }, "bluetooth closed"},
+        {[](auto& c) { c.centralClose("link lost"); }, "link lost"},
+        {[](auto& c) {
+             c.failReads("radio noise");
+             c.centralWrite(hex("01"));
+         },
+         "bluetooth read failed: radio noise"},
+    };
+    for (const auto& c : cases) {
+        channel = SimulatedBluetoothChannel::create(0x81, QUuid::createUuid());
+        closeReasons.clear();
+        makePipe(true);
+        ASSERT_TRUE(startAndConnect());
+        c.fault(*channel);
+        ASSERT_TRUE(waitUntil([&] { return !closeReasons.isEmpty(); })) << c.reason.toStdString();
+        EXPECT_EQ(closeReasons, QStringList{c.reason});
+    }
+}
+
+TEST_F(BluetoothPipeTest, EngineOutputPausesAtTheQueueLimitUntilTheCentralReads) {
+    makePipe(true);
+    channel->setWindow(0);
+    ASSERT_TRUE(startAndConnect());
+    const QByteArray payload(40000, 'e');
+    engine.connection()->write(payload);
+    ASSERT_TRUE(waitUntil([&] { return pipe->queuedBytes() >= 32768; }));
+    test::settle(100);
+    EXPECT_LT(pipe->networkReceived(), 40000) << "reading pauses once 32768 bytes wait";
+    EXPECT_LE(pipe->peakQueued(), 32768u + 4096u);
+
+    channel->setWindow(4096);
+    QByteArray got;
+    ASSERT_TRUE(centralReceives(got, 40000));
+    EXPECT_EQ(got, payload);
+    EXPECT_EQ(pipe->networkReceived(), 40000);
+    EXPECT_TRUE(closeReasons.isEmpty());
+}
+
+TEST_F(BluetoothPipeTest, WriteThatTakesNothingIsRetriedAfterTenMilliseconds) {
+    makePipe(true);
+    ASSERT_TRUE(startAndConnect());
+    channel->stallWrites(1);
+    engine.connection()->write("abc");
+    ASSERT_TRUE(waitUntil([&] { return pipe->networkReceived() == 3; }));
+    test::settle();
+    EXPECT_TRUE(channel->centralRead().empty());
+    EXPECT_NEAR(clock->nextDue(), 0.01, 1e-9);
+    clock->advance(0.01);
+    test::settle();
+    EXPECT_EQ(asBytes(channel->centralRead()), "abc");
+}
+
+TEST_F(BluetoothPipeTest, PacedWritesAreHalfKilobytesTwiceASecond) {
+    makePipe(true, nullptr, 1024.0);
+    ASSERT_TRUE(startAndConnect());
+    engine.connection()->write(QByteArray(2048, 'p'));
+    ASSERT_TRUE(waitUntil([&] { return pipe->networkReceived() == 2048; }));
+    test::settle();
+    EXPECT_EQ(channel->writeSizes(), std::vector<std::size_t>{512});
+    clock->advance(0.49);
+    test::settle();
+    EXPECT_EQ(channel->writeSizes().size(), 1u);
+    for (std::size_t writes = 2; writes <= 4; ++writes) {
+        clock->advance(0.5);
+        test::settle();
+        EXPECT_EQ(channel->writeSizes().size(), writes);
+    }
+    EXPECT_EQ(channel->writeSizes(), (std::vector<std::size_t>{512, 512, 512, 512}));
+}
+
+TEST_F(BluetoothPipeTest, EngineEndFlushesQueuedOutputFirst) {
+    makePipe(true);
+    channel->setWindow(1000);
+    ASSERT_TRUE(startAndConnect());
+    const QByteArray payload(5000, 'z');
+    engine.connection()->write(payload);
+    engine.connection()->disconnectFromHost();
+    ASSERT_TRUE(waitUntil([&] { return pipe->networkReceived() == 5000; }));
+    test::settle(50);
+    EXPECT_TRUE(closeReasons.isEmpty()) << "queued bytes still go out";
+    QByteArray got;
+    ASSERT_TRUE(centralReceives(got, 5000));
+    EXPECT_EQ(got, payload);
+    ASSERT_TRUE(waitUntil([&] { return !closeReasons.isEmpty(); }));
+    EXPECT_EQ(closeReasons, QStringList{"tcp end"});
+}
+
+TEST_F(BluetoothPipeTest, EngineEndWaitsAtMostASecondForASilentCentral) {
+    makePipe(true);
+    channel->setWindow(0);
+    ASSERT_TRUE(startAndConnect());
+    engine.connection()->write("unsent");
+    engine.connection()->disconnectFromHost();
+    ASSERT_TRUE(waitUntil([&] { return pipe->networkReceived() == 6; }));
+    test::settle(50);
+    clock->advance(0.9);
+    EXPECT_TRUE(closeReasons.isEmpty());
+    clock->advance(0.1);
+    EXPECT_EQ(closeReasons, QStringList{"tcp end"});
+}
+
+TEST_F(BluetoothPipeTest, OnCloseMayReleaseThePipeInTheMiddleOfItsFlush) {
+    makePipe(true);
+    ASSERT_TRUE(startAndConnect());
+    QString reason;
+    pipe->onClose = [&](const QString& r) {
+        reason = r;
+        pipe.reset();  // the owner lets go while the flush is still on the stack
+    };
+    channel->failWrites("link gone");
+    engine.connection()->write(QByteArray(3000, 'x'));
+    ASSERT_TRUE(waitUntil([&] { return pipe == nullptr; }));
+    EXPECT_EQ(reason, "bluetooth write failed: link gone");
+    test::settle();
+}
+
+TEST_F(BluetoothPipeTest, CodedModeRoundTripsFramesAndRejectsBadBlocks) {
+    makePipe(true, nullptr, std::nullopt, true);
+    std::vector<double> observed;
+    pipe->observeBluetoothFrame = [&](const BluetoothBytes&, double t) { observed.push_back(t); };
+    ASSERT_TRUE(startAndConnect());
+
+    // Engine to central: frames arrive as blocks of delta-coded frames.
+    const auto state = test::stateFrame(R"({"path":"/norv/transport/state","args":[{"tempo":120}]})");
+    engine.connection()->write(asBytes(state));
+    BluetoothBlockCodec blocks;
+    BluetoothFrameCodec frames;
+    BluetoothBytes plain;
+    ASSERT_TRUE(waitUntil([&] {
+        const auto got = frames.receive(blocks.receive(channel->centralRead()));
+        plain.insert(plain.end(), got.begin(), got.end());
+        return plain.size() >= state.size();
+    }));
+    EXPECT_EQ(plain, state);
+    EXPECT_EQ(pipe->originalStateBytes(), static_cast<long long>(state.size()));
+
+    // Central to engine: blocks are unpacked and frames decoded before TCP.
+    BluetoothFrameCodec encoder;
+    const auto coded = encoder.encode(test::stateFrame(R"({"path":"/pad"})"), 12.5);
+    channel->centralWrite(BluetoothBlockCodec::encode(coded, BluetoothBlockCodec::Compression::deflate));
+    ASSERT_TRUE(waitUntil([&] { return engine.received() == asBytes(test::stateFrame(R"({"path":"/pad"})")); }));
+    EXPECT_EQ(observed, std::vector<double>{12.5});
+
+    channel->centralWrite(hex("03 00 01 00 01 00"));
+    ASSERT_TRUE(waitUntil([&] { return !closeReasons.isEmpty(); }));
+    EXPECT_EQ(closeReasons, QStringList{"invalid bluetooth block: Invalid compressed Bluetooth block"});
+}
+
+}  // namespace
+}  // namespace norv

@@ -1,0 +1,95 @@
+#include "core/fake_engine.h"
+
+#include "core/bridge_tls_identity.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+
+namespace norv::test {
+
+FakeEngine::FakeEngine(const QByteArray& identityLine, const QString& token, const nlohmann::json& scenario) {
+    const QString scenarioPath = folder_.filePath(QStringLiteral("scenario.json"));
+    QFile file(scenarioPath);
+    if (!file.open(QIODevice::WriteOnly)) return;
+    file.write(QByteArray::fromStdString(scenario.dump()));
+    file.close();
+
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
+    environment.insert(QStringLiteral("HOME"), folder_.path());
+    environment.insert(QStringLiteral("NORV_ADMIN_TOKEN"), token);
+    process_.setProcessEnvironment(environment);
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_.start(QStringLiteral("python3"),
+                   {QStringLiteral(NORV_FIXTURES_DIR "/fake_engine/run_bridge.py"), QStringLiteral("--managed-stdin"),
+                    QStringLiteral("--tls-identity-stdin"), QStringLiteral("--admin-port"), QStringLiteral("0"),
+                    QStringLiteral("--scenario"), scenarioPath});
+    if (!process_.waitForStarted(5000)) return;
+    process_.write(identityLine + '\n');
+
+    const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
+    QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired()) {
+        if (!process_.canReadLine() && !process_.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+            break;
+        while (process_.canReadLine()) {
+            const auto match = listening.match(QString::fromUtf8(process_.readLine()));
+            if (match.hasMatch()) {
+                port_ = static_cast<quint16>(match.captured(1).toUInt());
+                return;
+            }
+        }
+    }
+}
+
+FakeEngine::~FakeEngine() {
+    if (process_.state() == QProcess::NotRunning) return;
+    process_.closeWriteChannel();
+    if (!process_.waitForFinished(3000)) {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+}
+
+std::vector<nlohmann::json> FakeEngine::records() const {
+    std::vector<nlohmann::json> entries;
+    QFile file(folder_.filePath(QStringLiteral("received.jsonl")));
+    if (!file.open(QIODevice::ReadOnly)) return entries;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        if (!line.isEmpty()) entries.push_back(nlohmann::json::parse(line.toStdString()));
+    }
+    return entries;
+}
+
+std::vector<nlohmann::json> FakeEngine::frames() const {
+    std::vector<nlohmann::json> bodies;
+    for (const auto& entry : records())
+        if (entry.value("event", "") == "frame") bodies.push_back(entry["body"]);
+    return bodies;
+}
+
+std::vector<std::string> FakeEngine::paths() const {
+    std::vector<std::string> result;
+    for (const auto& body : frames()) result.push_back(body.value("path", ""));
+    return result;
+}
+
+const QByteArray& sharedIdentityLine() {
+    static const QByteArray line = BridgeTLSIdentity::generate().encode();
+    return line;
+}
+
+QByteArray fixtureIdentityLine(const char* name) {
+    QFile file(QStringLiteral(NORV_FIXTURES_DIR "/certs/") + QString::fromLatin1(name));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return file.readAll().trimmed();
+}
+
+QString certificateOf(const QByteArray& identityLine) {
+    return QString::fromStdString(nlohmann::json::parse(identityLine.toStdString()).at("certificate_pem"));
+}
+
+}  // namespace norv::test

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace norv::test {
+
+// The built NorvMIDIHelper as a child process with pipes on its standard input and output.
+class HelperProcess {
+public:
+    HelperProcess(const std::vector<std::string>& arguments, const std::string& jackServer);
+    ~HelperProcess();
+    HelperProcess(const HelperProcess&) = delete;
+    HelperProcess& operator=(const HelperProcess&) = delete;
+
+    void writeLine(const std::string& line);
+    void closeInput();
+    void closeOutput();
+    // The next JSON line, or nothing within `bound`.
+    std::optional<nlohmann::json> nextEvent(std::chrono::milliseconds bound = std::chrono::seconds(5));
+    // Skips lines until one of `type` (returned) or the bound passes.
+    std::optional<nlohmann::json> waitFor(const std::string& type, std::chrono::milliseconds bound = std::chrono::seconds(5));
+    // Exit status, or nothing when it did not exit within `bound`.
+    std::optional<int> waitExit(std::chrono::milliseconds bound = std::chrono::seconds(5));
+
+    static std::string binaryPath();
+
+private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+    int output_ = -1;
+    std::string buffer_;
+    std::optional<int> exitStatus_;
+};
+
+} // namespace norv::test

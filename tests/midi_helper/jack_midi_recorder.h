@@ -1,0 +1,44 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct _jack_client;
+struct _jack_port;
+#include <jack/ringbuffer.h>
+
+namespace norv::test {
+
+// A JACK client with one MIDI input that records what arrives, for checking the helper's source.
+class JackMidiRecorder {
+public:
+    struct Event {
+        std::vector<uint8_t> bytes;
+        uint64_t frame; // absolute frame of the event
+    };
+
+    explicit JackMidiRecorder(const std::string& server);
+    ~JackMidiRecorder();
+    JackMidiRecorder(const JackMidiRecorder&) = delete;
+    JackMidiRecorder& operator=(const JackMidiRecorder&) = delete;
+
+    bool ok() const { return client_ != nullptr; }
+    bool connectFrom(const std::string& sourcePort);
+    std::optional<Event> next(std::chrono::milliseconds bound = std::chrono::seconds(3));
+    // Every port of the server whose full name matches `pattern` (a regular expression).
+    std::vector<std::string> ports(const std::string& pattern) const;
+    // A metadata value of a port, or nothing.
+    std::optional<std::string> property(const std::string& port, const std::string& key) const;
+
+private:
+    static int process(uint32_t frames, void* self);
+
+    _jack_client* client_ = nullptr;
+    _jack_port* input_ = nullptr;
+    jack_ringbuffer_t* ring_ = nullptr;
+};
+
+} // namespace norv::test

@@ -1,0 +1,106 @@
+#include "ui/theme/page_components.h"
+
+#include "ui/theme/norv_symbols.h"
+#include "ui/theme/norv_theme.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace norv {
+
+QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+PageHeader::PageHeader(const QString& eyebrow, const QString& title, const QString& subtitle, QWidget* parent)
+    : QWidget(parent) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(6);
+    eyebrow_ = makeLabel(eyebrow, NorvTheme::sectionFont(), NorvTheme::secondary(), this);
+    title_ = makeLabel(title, NorvTheme::systemFont(24, QFont::DemiBold), NorvTheme::primary(), this);
+    column->addWidget(eyebrow_);
+    column->addWidget(title_);
+    if (!subtitle.isEmpty()) {
+        subtitle_ = makeLabel(subtitle, NorvTheme::bodyFont(), NorvTheme::secondary(), this);
+        subtitle_->setWordWrap(true);
+        column->addWidget(subtitle_);
+    }
+}
+
+EmptyState::EmptyState(const QString& symbol, const QString& title, const QString& detail, QWidget* parent)
+    : QWidget(parent) {
+    setMinimumHeight(150);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    auto* column = new QVBoxLayout(this);
+    column->setSpacing(10);
+    column->addStretch();
+    symbol_ = new SymbolLabel(symbol, NorvTheme::secondary(), 28, this);
+    column->addWidget(symbol_, 0, Qt::AlignHCenter);
+    title_ = makeLabel(title, NorvTheme::headlineFont(), NorvTheme::primary(), this);
+    title_->setAlignment(Qt::AlignHCenter);
+    column->addWidget(title_, 0, Qt::AlignHCenter);
+    if (!detail.isEmpty()) {
+        detail_ = makeLabel(detail, NorvTheme::calloutFont(), NorvTheme::secondary(), this);
+        detail_->setAlignment(Qt::AlignHCenter);
+        detail_->setWordWrap(true);
+        column->addWidget(detail_);
+    }
+    column->addStretch();
+}
+
+namespace {
+
+// The 34 × 34 square behind a status card's icon: its tint at 12 % opacity.
+class IconTile : public QWidget {
+public:
+    IconTile(const QColor& tint, QWidget* parent) : QWidget(parent), tint_(tint) { setFixedSize(34, 34); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        QColor fill = tint_;
+        fill.setAlphaF(0.12f);
+        painter.fillRect(rect(), fill);
+    }
+
+private:
+    QColor tint_;
+};
+
+}  // namespace
+
+StatusCard::StatusCard(const QString& title, const QString& value, const QString& detail, const QString& symbol,
+                       const QColor& tint, QWidget* parent)
+    : QWidget(parent) {
+    setMinimumHeight(88);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(14);
+    auto* tile = new IconTile(tint, this);
+    auto* tileLayout = new QVBoxLayout(tile);
+    tileLayout->setContentsMargins(0, 0, 0, 0);
+    symbol_ = new SymbolLabel(symbol, tint, 20, tile);
+    tileLayout->addWidget(symbol_, 0, Qt::AlignCenter);
+    row->addWidget(tile, 0, Qt::AlignTop);
+    auto* column = new QVBoxLayout;
+    column->setSpacing(4);
+    column->addWidget(makeLabel(title, NorvTheme::bodyFont(), NorvTheme::secondary(), this));
+    value_ = makeLabel(value, NorvTheme::title2Font(), NorvTheme::primary(), this);
+    column->addWidget(value_);
+    auto* detailLabel = makeLabel(detail, NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    detailLabel->setWordWrap(true);
+    column->addWidget(detailLabel);
+    column->addStretch();
+    row->addLayout(column, 1);
+}
+
+}  // namespace norv
