@@ -65,10 +65,11 @@ AdminJsonReader::AdminJsonReader(const nlohmann::json& object) {
     char* cursor = keys;
     for (auto it = object.begin(); it != object.end(); ++it) {
         char* end = writeCamelCase(it.key(), cursor);
-        Entry entry{static_cast<std::uint32_t>(cursor - keys), static_cast<std::uint32_t>(end - cursor),
-                    &it.value()};
+        Entry entry{static_cast<std::uint32_t>(cursor - keys),
+                    static_cast<std::uint32_t>(end - cursor), &it.value()};
         cursor = end;
-        // Insertion sort: stable, so of two keys that convert alike the first one sent wins.
+        // Insertion sort: stable, so of two wire keys that convert alike the one that sorts
+        // first wins.
         std::size_t i = count_;
         while (i > 0 && keyOf(entry) < keyOf(entries_[i - 1])) {
             entries_[i] = entries_[i - 1];

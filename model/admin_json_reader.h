@@ -18,7 +18,8 @@ namespace norv {
 // - wire keys are matched after snake_case -> camelCase conversion (see camelCaseKey);
 // - a required field fails when missing, null or of the wrong JSON type;
 // - an optional field (std::optional<T>) is absent when missing or null, and fails on a wrong type;
-// - integers must be integral and in range, Booleans must be true/false, lists fail on any bad element;
+// - integers must be integral and in range, Booleans must be true/false, lists fail on any bad
+// element;
 // - unknown keys are ignored.
 // Every failure throws AdminDecodeError whose detail names the path of the bad value.
 class AdminJsonReader {
