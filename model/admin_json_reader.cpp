@@ -10,20 +10,24 @@ namespace {
 char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// Appends the converted form of `wireKey` to `out`.
-void appendCamelCase(std::string_view wireKey, std::string& out) {
+// Writes the converted form of `wireKey` at `out` (at most wireKey.size() characters) and
+// returns the end of what it wrote.
+char* writeCamelCase(std::string_view wireKey, char* out) {
+    const auto copy = [&out](std::string_view piece) {
+        for (const char c : piece) *out++ = c;
+    };
     const std::size_t first = wireKey.find_first_not_of('_');
     if (first == std::string_view::npos) {  // empty, or underscores only
-        out.append(wireKey);
-        return;
+        copy(wireKey);
+        return out;
     }
     const std::size_t last = wireKey.find_last_not_of('_');
     const std::string_view middle = wireKey.substr(first, last - first + 1);
     if (middle.find('_') == std::string_view::npos) {  // one piece: unchanged
-        out.append(wireKey);
-        return;
+        copy(wireKey);
+        return out;
     }
-    out.append(wireKey.substr(0, first));
+    copy(wireKey.substr(0, first));
     bool firstPiece = true;
     std::size_t pos = 0;
     while (pos < middle.size()) {
@@ -32,13 +36,14 @@ void appendCamelCase(std::string_view wireKey, std::string& out) {
         if (end > pos) {
             for (std::size_t i = pos; i < end; ++i) {
                 const bool capital = !firstPiece && i == pos;
-                out.push_back(capital ? asciiUpper(middle[i]) : asciiLower(middle[i]));
+                *out++ = capital ? asciiUpper(middle[i]) : asciiLower(middle[i]);
             }
             firstPiece = false;
         }
         pos = end + 1;
     }
-    out.append(wireKey.substr(last + 1));
+    copy(wireKey.substr(last + 1));
+    return out;
 }
 
 }  // namespace
@@ -46,32 +51,47 @@ void appendCamelCase(std::string_view wireKey, std::string& out) {
 AdminJsonReader::AdminJsonReader(const nlohmann::json& object) {
     if (!object.is_object()) fail("expected an object");
     std::size_t total = 0;
-    for (const auto& [key, value] : object.items()) total += key.size();
-    keys_.reserve(total);
-    entries_.reserve(object.size());
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        const std::size_t offset = keys_.size();
-        appendCamelCase(it.key(), keys_);
-        entries_.push_back({static_cast<std::uint32_t>(offset),
-                            static_cast<std::uint32_t>(keys_.size() - offset), &it.value()});
+    for (auto it = object.begin(); it != object.end(); ++it) total += it.key().size();
+    char* keys = inlineKeys_;
+    if (total > kInlineKeyBytes) {
+        heapKeys_.resize(total);
+        keys = heapKeys_.data();
     }
-    std::stable_sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
-        return keyOf(a) < keyOf(b);
-    });
+    if (object.size() > kInlineEntries) {
+        heapEntries_.resize(object.size());
+        entries_ = heapEntries_.data();
+    }
+    keys_ = keys;
+    char* cursor = keys;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        char* end = writeCamelCase(it.key(), cursor);
+        Entry entry{static_cast<std::uint32_t>(cursor - keys),
+                    static_cast<std::uint32_t>(end - cursor), &it.value()};
+        cursor = end;
+        // Insertion sort: stable, so of two wire keys that convert alike the one that sorts
+        // first wins.
+        std::size_t i = count_;
+        while (i > 0 && keyOf(entry) < keyOf(entries_[i - 1])) {
+            entries_[i] = entries_[i - 1];
+            --i;
+        }
+        entries_[i] = entry;
+        ++count_;
+    }
 }
 
 std::string AdminJsonReader::camelCaseKey(std::string_view wireKey) {
-    std::string out;
-    out.reserve(wireKey.size());
-    appendCamelCase(wireKey, out);
+    std::string out(wireKey.size(), '\0');
+    out.resize(static_cast<std::size_t>(writeCamelCase(wireKey, out.data()) - out.data()));
     return out;
 }
 
 const nlohmann::json* AdminJsonReader::find(std::string_view field) const {
-    const auto it = std::lower_bound(
-        entries_.begin(), entries_.end(), field,
+    const Entry* end = entries_ + count_;
+    const Entry* it = std::lower_bound(
+        static_cast<const Entry*>(entries_), end, field,
         [this](const Entry& entry, std::string_view key) { return keyOf(entry) < key; });
-    if (it == entries_.end() || keyOf(*it) != field) return nullptr;
+    if (it == end || keyOf(*it) != field) return nullptr;
     return it->value;
 }
 

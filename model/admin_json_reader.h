@@ -18,7 +18,8 @@ namespace norv {
 // - wire keys are matched after snake_case -> camelCase conversion (see camelCaseKey);
 // - a required field fails when missing, null or of the wrong JSON type;
 // - an optional field (std::optional<T>) is absent when missing or null, and fails on a wrong type;
-// - integers must be integral and in range, Booleans must be true/false, lists fail on any bad element;
+// - integers must be integral and in range, Booleans must be true/false, lists fail on any bad
+// element;
 // - unknown keys are ignored.
 // Every failure throws AdminDecodeError whose detail names the path of the bad value.
 class AdminJsonReader {
@@ -45,20 +46,31 @@ public:
     [[noreturn]] static void rethrowWithin(std::string_view segment, const AdminDecodeError& inner);
     [[noreturn]] static void fail(std::string_view reason);
 
+    AdminJsonReader(const AdminJsonReader&) = delete;
+    AdminJsonReader& operator=(const AdminJsonReader&) = delete;
+
 private:
     struct Entry {
         std::uint32_t offset;
         std::uint32_t length;
         const nlohmann::json* value;
     };
+    // Records have at most a few dozen keys: the index lives on the stack unless a body is larger.
+    static constexpr std::size_t kInlineEntries = 48;
+    static constexpr std::size_t kInlineKeyBytes = 1024;
 
     const nlohmann::json* find(std::string_view field) const;
     std::string_view keyOf(const Entry& entry) const {
-        return std::string_view(keys_).substr(entry.offset, entry.length);
+        return std::string_view(keys_ + entry.offset, entry.length);
     }
 
-    std::string keys_;            // converted keys, back to back
-    std::vector<Entry> entries_;  // sorted by converted key; equal keys keep wire order
+    Entry inlineEntries_[kInlineEntries];
+    char inlineKeys_[kInlineKeyBytes];
+    std::vector<Entry> heapEntries_;
+    std::vector<char> heapKeys_;
+    Entry* entries_ = inlineEntries_;  // sorted by converted key; equal keys keep wire order
+    std::size_t count_ = 0;
+    const char* keys_ = inlineKeys_;  // converted keys, back to back
 };
 
 namespace admin_json_detail {

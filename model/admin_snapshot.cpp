@@ -34,7 +34,8 @@ std::vector<std::string> AdminSnapshot::cleanupDeviceIDs() const {
     }
     std::set<std::string> candidates;
     for (const BridgeDevice& device : devices) {
-        if (!device.connected && device.archived.value_or(false)) candidates.insert(device.deviceId);
+        if (!device.connected && device.archived.value_or(false))
+            candidates.insert(device.deviceId);
     }
     candidates.insert(deviceAccess->forgotten.begin(), deviceAccess->forgotten.end());
     std::vector<std::string> result;

@@ -17,8 +17,10 @@ DeviceRoutingPolicy DeviceRoutingPolicy::decode(const nlohmann::json& json) {
         .autoArmEnabled = automatic,
         .autoInputRoutingEnabled = automatic,
         .restoreInputOnRelease = r.get<std::optional<bool>>("restoreInputOnRelease").value_or(true),
-        .respectManualOverrides = r.get<std::optional<bool>>("respectManualOverrides").value_or(true),
-        .disconnectGraceSeconds = r.get<std::optional<double>>("disconnectGraceSeconds").value_or(3.0),
+        .respectManualOverrides =
+            r.get<std::optional<bool>>("respectManualOverrides").value_or(true),
+        .disconnectGraceSeconds =
+            r.get<std::optional<double>>("disconnectGraceSeconds").value_or(3.0),
         .sharedInputStrategy =
             r.get<std::optional<std::string>>("sharedInputStrategy").value_or("all_ins"),
     };

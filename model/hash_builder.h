@@ -36,11 +36,10 @@ public:
         for (const T& value : values) add(value);
     }
     template <class T>
-    void add(const T& record)
-        requires requires(HashBuilder& builder) { record.hashInto(builder); }
-    {
-        record.hashInto(*this);
+    void add(const T& record) requires requires(HashBuilder& builder) {
+        record.hashInto(builder);
     }
+    { record.hashInto(*this); }
 
     std::size_t value() const { return static_cast<std::size_t>(state_); }
 

@@ -11,11 +11,16 @@ std::optional<MidiMessageFamily> MidiMessageFamily::fromRaw(std::string_view raw
 
 std::string_view MidiMessageFamily::rawValue() const {
     switch (value_) {
-        case notes: return "notes";
-        case controlChange: return "controlChange";
-        case pitchBend: return "pitchBend";
-        case pressure: return "pressure";
-        case other: return "other";
+        case notes:
+            return "notes";
+        case controlChange:
+            return "controlChange";
+        case pitchBend:
+            return "pitchBend";
+        case pressure:
+            return "pressure";
+        case other:
+            return "other";
     }
     return "other";
 }

@@ -13,7 +13,7 @@ namespace norv {
 // One delivery of monitored MIDI events.
 struct MidiMonitorBatch {
     std::vector<MidiMonitorEvent> events{};  // oldest first
-    std::int64_t dropped = 0;              // events the engine did not deliver
+    std::int64_t dropped = 0;                // events the engine did not deliver
     std::int64_t latestSequence = 0;
     bool reset = false;  // the receiver drops what it holds before taking these
 

@@ -111,9 +111,8 @@ bool MidiMonitorEvent::matches(std::string_view searchText) const {
     if (query.empty()) return true;
     std::string haystack;
     haystack.reserve(128);
-    for (const std::string& part :
-         {endpoint, role, kind, messageLabel(), dataLabel(), valueLabel(), byteLabel(), source,
-          deviceId}) {
+    for (const std::string& part : {endpoint, role, kind, messageLabel(), dataLabel(), valueLabel(),
+                                    byteLabel(), source, deviceId}) {
         haystack += part;
         haystack.push_back(' ');
     }

@@ -7,20 +7,22 @@ namespace norv::text_rules {
 
 namespace {
 
+// Unicode white space and line breaks.
 bool isSpaceCodePoint(std::uint32_t cp) {
-    switch (cp) {
-        case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x20: case 0x85: case 0xA0:
-        case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
-            return true;
-        default:
-            return cp >= 0x2000 && cp <= 0x200A;
-    }
+    constexpr std::uint32_t kSingles[] = {0x20,   0x85,   0xA0,   0x1680, 0x2028,
+                                          0x2029, 0x202F, 0x205F, 0x3000};
+    if ((cp >= 0x09 && cp <= 0x0D) || (cp >= 0x2000 && cp <= 0x200A)) return true;
+    return std::find(std::begin(kSingles), std::end(kSingles), cp) != std::end(kSingles);
 }
 
 // Decodes the UTF-8 sequence starting at `pos`; returns its length, 0 when malformed.
 std::size_t decodeAt(std::string_view s, std::size_t pos, std::uint32_t& cp) {
     const auto b0 = static_cast<unsigned char>(s[pos]);
-    std::size_t len = b0 < 0x80 ? 1 : (b0 >> 5) == 0x6 ? 2 : (b0 >> 4) == 0xE ? 3 : (b0 >> 3) == 0x1E ? 4 : 0;
+    std::size_t len = b0 < 0x80           ? 1
+                      : (b0 >> 5) == 0x6  ? 2
+                      : (b0 >> 4) == 0xE  ? 3
+                      : (b0 >> 3) == 0x1E ? 4
+                                          : 0;
     if (len == 0 || pos + len > s.size()) return 0;
     cp = len == 1 ? b0 : len == 2 ? (b0 & 0x1F) : len == 3 ? (b0 & 0x0F) : (b0 & 0x07);
     for (std::size_t i = 1; i < len; ++i) {

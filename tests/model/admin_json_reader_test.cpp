@@ -29,26 +29,30 @@ TEST(AdminJsonReaderTest, ConvertsWireKeysToRecordKeys) {
 }
 
 TEST(AdminJsonReaderTest, SnakeAndCamelKeysDecodeAlikeAndOddKeysDoNotMatch) {
-    const json snake = {{"live_id", 4}, {"name", "Keys"}, {"can_be_armed", true},
-                        {"is_armed", false}, {"has_midi_input", nullptr}, {"extra_key", 1}};
+    const json snake = {{"live_id", 4},
+                        {"name", "Keys"},
+                        {"can_be_armed", true},
+                        {"is_armed", false},
+                        {"has_midi_input", nullptr},
+                        {"extra_key", 1}};
     const json camel = {{"liveId", 4}, {"name", "Keys"}, {"canBeArmed", true}, {"isArmed", false}};
     EXPECT_EQ(LiveTrack::decode(snake), LiveTrack::decode(camel));
     EXPECT_FALSE(LiveTrack::decode(snake).hasMidiInput.has_value());
     // "_live_id" keeps its leading underscore and so names no field.
-    const json underscored = {{"_live_id", 4}, {"name", "Keys"}, {"can_be_armed", true},
-                              {"is_armed", false}};
+    const json underscored = {
+        {"_live_id", 4}, {"name", "Keys"}, {"can_be_armed", true}, {"is_armed", false}};
     EXPECT_THROW(LiveTrack::decode(underscored), AdminDecodeError);
 }
 
 TEST(AdminJsonReaderTest, TypesAreStrict) {
     const auto health = [](json body) { return BridgeHealth::decode(body); };
-    EXPECT_THROW(health({{"bridge_running", 1}}), AdminDecodeError);          // no Boolean
-    EXPECT_THROW(health({{"bridge_version", 2}}), AdminDecodeError);          // no text
-    EXPECT_THROW(health({{"client_count", 1.5}}), AdminDecodeError);          // fractional
+    EXPECT_THROW(health({{"bridge_running", 1}}), AdminDecodeError);  // no Boolean
+    EXPECT_THROW(health({{"bridge_version", 2}}), AdminDecodeError);  // no text
+    EXPECT_THROW(health({{"client_count", 1.5}}), AdminDecodeError);  // fractional
     EXPECT_THROW(health({{"client_count", "3"}}), AdminDecodeError);
     EXPECT_THROW(health({{"client_count", true}}), AdminDecodeError);
     EXPECT_THROW(health({{"upstream_idle_seconds", false}}), AdminDecodeError);
-    EXPECT_THROW(health({{"client_ids", {"a", 2}}}), AdminDecodeError);       // one bad element
+    EXPECT_THROW(health({{"client_ids", {"a", 2}}}), AdminDecodeError);  // one bad element
     EXPECT_THROW(health({{"client_ids", "a"}}), AdminDecodeError);
     EXPECT_THROW(health({{"remote_script_runtime", json::array()}}), AdminDecodeError);
     EXPECT_THROW(BridgeHealth::decode(json::array()), AdminDecodeError);
@@ -64,7 +68,8 @@ TEST(AdminJsonReaderTest, TypesAreStrict) {
 
 TEST(AdminJsonReaderTest, ProcessIdMustFitThirtyTwoBits) {
     const auto pid = [](json value) {
-        return BridgeHealth::decode({{"remote_script_runtime", {{"remote_script_process_id", value}}}})
+        return BridgeHealth::decode(
+                   {{"remote_script_runtime", {{"remote_script_process_id", value}}}})
             .remoteScriptRuntime->remoteScriptProcessId;
     };
     EXPECT_EQ(pid(2147483647), 2147483647);
@@ -77,10 +82,17 @@ TEST(AdminJsonReaderTest, ProcessIdMustFitThirtyTwoBits) {
 
 TEST(AdminJsonReaderTest, ErrorNamesThePathOfTheBadValue) {
     const json body = {{"device_routing_statuses",
-                        {{{"track_live_id", 1}, {"track_name", "A"}, {"owner_device_ids", json::array()},
-                          {"owner_labels", json::array()}, {"desired_input", ""}, {"routing_mode", ""},
-                          {"status", "ready"}, {"actual_input", ""}, {"port_visible", true},
-                          {"armed", "yes"}, {"manual_override", false}}}}};
+                        {{{"track_live_id", 1},
+                          {"track_name", "A"},
+                          {"owner_device_ids", json::array()},
+                          {"owner_labels", json::array()},
+                          {"desired_input", ""},
+                          {"routing_mode", ""},
+                          {"status", "ready"},
+                          {"actual_input", ""},
+                          {"port_visible", true},
+                          {"armed", "yes"},
+                          {"manual_override", false}}}}};
     try {
         BridgeHealth::decode(body);
         FAIL() << "expected a decode error";

@@ -98,9 +98,12 @@ TEST(AdminSnapshotTest, AnyBadPartFailsTheWholeSnapshot) {
     EXPECT_TRUE(fails([](json& b) { b["devices"][5].erase("endpoints"); }));
     EXPECT_TRUE(fails([](json& b) { b["devices"][0]["connected"] = nullptr; }));
     EXPECT_TRUE(fails([](json& b) { b["devices"][0]["link_quality"].erase("state"); }));
-    EXPECT_TRUE(fails([](json& b) { b["bridge"]["device_routing_plan"][0].erase("owner_labels"); }));
-    EXPECT_TRUE(fails([](json& b) { b["bridge"]["device_routing_statuses"][1].erase("manual_override"); }));
-    EXPECT_TRUE(fails([](json& b) { b["bridge"]["device_routing_policy"]["shared_input_strategy"] = 7; }));
+    EXPECT_TRUE(
+        fails([](json& b) { b["bridge"]["device_routing_plan"][0].erase("owner_labels"); }));
+    EXPECT_TRUE(
+        fails([](json& b) { b["bridge"]["device_routing_statuses"][1].erase("manual_override"); }));
+    EXPECT_TRUE(
+        fails([](json& b) { b["bridge"]["device_routing_policy"]["shared_input_strategy"] = 7; }));
     EXPECT_TRUE(fails([](json& b) { b["diagnostics"]["detailed_seconds_remaining"] = 42.5; }));
     EXPECT_TRUE(fails([](json& b) { b["device_access"].erase("require_approval"); }));
     EXPECT_TRUE(fails([](json& b) { b["device_access"].erase("forgotten"); }));
@@ -118,10 +121,11 @@ TEST(AdminSnapshotTest, AnyBadPartFailsTheWholeSnapshot) {
 }
 
 TEST(AdminSnapshotTest, OptionalPresenceIsKeptApartFromEmptiness) {
-    const json base = {{"devices", json::array()}, {"live_tracks", json::array()},
-                       {"midi_events", json::array()}};
+    const json base = {
+        {"devices", json::array()}, {"live_tracks", json::array()}, {"midi_events", json::array()}};
     json withEmptyPlan = base;
-    withEmptyPlan["bridge"] = {{"device_routing_plan", json::array()}, {"remote_script_runtime", json::object()}};
+    withEmptyPlan["bridge"] = {{"device_routing_plan", json::array()},
+                               {"remote_script_runtime", json::object()}};
     json withoutPlan = base;
     withoutPlan["bridge"] = json::object();
     const auto a = AdminSnapshot::decode(withEmptyPlan);
@@ -156,7 +160,8 @@ TEST(AdminEnvelopeTest, DecodesTheThreeEnvelopesFromFixtures) {
 }
 
 TEST(AdminEnvelopeTest, ArgsAreRequiredButMayBeEmptyAndEveryElementMustDecode) {
-    EXPECT_TRUE(AdminEnvelope::decode({{"path", "/admin/snapshot"}, {"args", json::array()}}).args.empty());
+    EXPECT_TRUE(
+        AdminEnvelope::decode({{"path", "/admin/snapshot"}, {"args", json::array()}}).args.empty());
     EXPECT_THROW(AdminEnvelope::decode({{"path", "/admin/snapshot"}}), AdminDecodeError);
     EXPECT_THROW(AdminPathEnvelope::decode({{"args", json::array()}}), AdminDecodeError);
     EXPECT_THROW(AdminPathEnvelope::decode({{"path", 3}}), AdminDecodeError);

@@ -18,12 +18,15 @@ Automation automationOf(const json& body) {
 
 TEST(DeviceRoutingPolicyTest, MissingKeysTakeDefaults) {
     EXPECT_EQ(DeviceRoutingPolicy::decode(json::object()), DeviceRoutingPolicy::defaultPolicy());
-    const json allNull = {{"automatic_device_routing_enabled", nullptr}, {"auto_arm_enabled", nullptr},
-                          {"restore_input_on_release", nullptr}, {"disconnect_grace_seconds", nullptr},
+    const json allNull = {{"automatic_device_routing_enabled", nullptr},
+                          {"auto_arm_enabled", nullptr},
+                          {"restore_input_on_release", nullptr},
+                          {"disconnect_grace_seconds", nullptr},
                           {"shared_input_strategy", nullptr}};
     EXPECT_EQ(DeviceRoutingPolicy::decode(allNull), DeviceRoutingPolicy::defaultPolicy());
 
-    EXPECT_EQ(DeviceRoutingPolicy::decode({{"disconnect_grace_seconds", 0}}).disconnectGraceSeconds, 0.0);
+    EXPECT_EQ(DeviceRoutingPolicy::decode({{"disconnect_grace_seconds", 0}}).disconnectGraceSeconds,
+              0.0);
     const auto kept = DeviceRoutingPolicy::decode(
         {{"shared_input_strategy", "round_robin"}, {"respect_manual_overrides", false}});
     EXPECT_EQ(kept.sharedInputStrategy, "round_robin");
@@ -35,24 +38,31 @@ TEST(DeviceRoutingPolicyTest, AutomationFieldsCollapseIntoOneValue) {
     const auto all = [](Automation a, bool v) {
         return a.automatic == v && a.arm == v && a.input == v;
     };
-    EXPECT_TRUE(all(automationOf({{"auto_arm_enabled", false}, {"auto_input_routing_enabled", false}}), false));
+    EXPECT_TRUE(all(
+        automationOf({{"auto_arm_enabled", false}, {"auto_input_routing_enabled", false}}), false));
     EXPECT_TRUE(all(automationOf({{"auto_arm_enabled", false}}), true));
-    EXPECT_TRUE(all(automationOf({{"automatic_device_routing_enabled", false}, {"auto_arm_enabled", true}}), false));
-    EXPECT_TRUE(all(automationOf({{"automatic_device_routing_enabled", true}, {"auto_input_routing_enabled", false}}), true));
+    EXPECT_TRUE(
+        all(automationOf({{"automatic_device_routing_enabled", false}, {"auto_arm_enabled", true}}),
+            false));
+    EXPECT_TRUE(all(automationOf({{"automatic_device_routing_enabled", true},
+                                  {"auto_input_routing_enabled", false}}),
+                    true));
 }
 
 TEST(DeviceRoutingPolicyTest, WrongTypesFail) {
     EXPECT_THROW(DeviceRoutingPolicy::decode({{"shared_input_strategy", 7}}), AdminDecodeError);
     EXPECT_THROW(DeviceRoutingPolicy::decode({{"auto_arm_enabled", 0}}), AdminDecodeError);
-    EXPECT_THROW(DeviceRoutingPolicy::decode({{"disconnect_grace_seconds", "3"}}), AdminDecodeError);
+    EXPECT_THROW(DeviceRoutingPolicy::decode({{"disconnect_grace_seconds", "3"}}),
+                 AdminDecodeError);
     EXPECT_THROW(DeviceRoutingPolicy::decode(json::array()), AdminDecodeError);
 }
 
 TEST(DeviceRoutingPolicyTest, PayloadCarriesAllSevenFieldsAndRoundTrips) {
-    const json expected = {{"automatic_device_routing_enabled", true}, {"auto_arm_enabled", true},
-                           {"auto_input_routing_enabled", true}, {"restore_input_on_release", true},
-                           {"respect_manual_overrides", true}, {"disconnect_grace_seconds", 3.0},
-                           {"shared_input_strategy", "all_ins"}};
+    const json expected = {
+        {"automatic_device_routing_enabled", true}, {"auto_arm_enabled", true},
+        {"auto_input_routing_enabled", true},       {"restore_input_on_release", true},
+        {"respect_manual_overrides", true},         {"disconnect_grace_seconds", 3.0},
+        {"shared_input_strategy", "all_ins"}};
     EXPECT_EQ(DeviceRoutingPolicy::defaultPolicy().adminPayload(), expected);
 
     DeviceRoutingPolicy edited = DeviceRoutingPolicy::defaultPolicy();

@@ -66,7 +66,8 @@ TEST(BridgeDeviceTest, HashFollowsEquality) {
     c.activeAddresses.emplace();
     EXPECT_NE(std::hash<BridgeDevice>{}(a), std::hash<BridgeDevice>{}(c));
 
-    const MidiEndpoint e1{.role = "instrument", .name = "A", .sourceUniqueId = 1234, .destinationUniqueId = 1};
+    const MidiEndpoint e1{
+        .role = "instrument", .name = "A", .sourceUniqueId = 1234, .destinationUniqueId = 1};
     MidiEndpoint e2 = e1;
     e2.name = "B";
     EXPECT_EQ(e1.id(), e2.id());
@@ -104,8 +105,9 @@ TEST(RevokedDeviceTest, DisplayValues) {
 TEST(DeviceAccessSnapshotTest, RevokedDeviceLookup) {
     DeviceAccessSnapshot access;
     EXPECT_EQ(access.revokedDevice("x"), RevokedDevice{.deviceId = "x"});
-    access.revokedDevices = std::vector<RevokedDevice>{
-        {.deviceId = "a", .deviceLabel = "first"}, {.deviceId = "b"}, {.deviceId = "a", .deviceLabel = "second"}};
+    access.revokedDevices = std::vector<RevokedDevice>{{.deviceId = "a", .deviceLabel = "first"},
+                                                       {.deviceId = "b"},
+                                                       {.deviceId = "a", .deviceLabel = "second"}};
     EXPECT_EQ(access.revokedDevice("a").deviceLabel, "first");
     EXPECT_EQ(access.revokedDevice("A"), RevokedDevice{.deviceId = "A"});
 }

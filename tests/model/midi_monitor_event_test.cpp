@@ -133,7 +133,10 @@ TEST(MidiMonitorEventTest, TimestampsReadAsTimeOfDay) {
     setenv("TZ", "IST-5:30", 1);  // POSIX rule: no zone database needed
     tzset();
     EXPECT_EQ(MidiMonitorEvent::formatTimestamp(0), "05:30:00.000");
-    if (previous) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+    if (previous)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
     tzset();
 }
 
