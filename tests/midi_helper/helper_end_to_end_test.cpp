@@ -29,16 +29,18 @@ const std::string kSourcePort = "Norv Bridge MIDI:Norv";
 
 Bytes packet(const char* magic, std::initializer_list<uint8_t> rest, size_t size = 8)
 {
-    Bytes p(magic, magic + 4);
-    p.insert(p.end(), rest);
-    p.resize(size, 0);
+    Bytes p(std::max(size, 4 + rest.size()), 0);
+    std::copy(magic, magic + 4, p.begin());
+    std::copy(rest.begin(), rest.end(), p.begin() + 4);
     return p;
 }
 
 Bytes frame(const Bytes& payload, uint32_t length = 8)
 {
-    Bytes f = {uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length)};
-    f.insert(f.end(), payload.begin(), payload.end());
+    Bytes f(4 + payload.size(), 0);
+    for (int i = 0; i < 4; ++i)
+        f[size_t(i)] = uint8_t(length >> (24 - 8 * i));
+    std::copy(payload.begin(), payload.end(), f.begin() + 4);
     return f;
 }
 

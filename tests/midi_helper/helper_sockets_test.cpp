@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <filesystem>
+#include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +15,10 @@
 #include "midi_helper/line_reader.h"
 #include "midi_helper/memory_midi_port.h"
 #include "midi_helper/native_midi_bridge.h"
+#include "midi_helper/unique_fd.h"
+
+#include <pthread.h>
+#include <thread>
 
 namespace norv {
 namespace {
@@ -85,6 +92,73 @@ TEST_F(PrivateFolder, SocketPathsFitInOneHundredAndFourBytes)
     // Shutdown removes what this process bound, and only that.
     sockets.shutdown();
     EXPECT_FALSE(std::filesystem::exists(fits + "/clock.sock"));
+}
+
+TEST(HelperSockets, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer runtimes open pipes for their own checks; with no descriptor left they
+    // report false errors. The plain build runs this.
+    GTEST_SKIP() << "needs a build without sanitizers";
+#endif
+    EventLoop loop;
+    MemoryMidiPort port;
+    JsonOutput output([](const std::string&, auto) { return true; });
+    HelperConfig config;
+    config.udpHost = "127.0.0.1";
+    config.udpPort = 0;
+    // Find a free port for both listeners.
+    {
+        UniqueFd probe(::socket(AF_INET, SOCK_STREAM, 0));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        ::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&address), &length);
+        config.udpPort = ntohs(address.sin_port);
+    }
+    NativeMidiBridge bridge(config, loop, port, output);
+    HelperSockets sockets(bridge, loop, output);
+    sockets.start();
+    std::thread thread([&] { loop.run(); });
+
+    UniqueFd client(::socket(AF_INET, SOCK_STREAM, 0));
+    rlimit original{};
+    ::getrlimit(RLIMIT_NOFILE, &original);
+    rlimit tight = original;
+    tight.rlim_cur = rlim_t(client.get() + 1); // no descriptor left for accept
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(uint16_t(config.udpPort));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(client.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    // The loop thread's CPU time, read from here without touching the loop.
+    clockid_t loopClock{};
+    ASSERT_EQ(::pthread_getcpuclockid(thread.native_handle(), &loopClock), 0);
+    auto threadCpu = [&] {
+        timespec ts{};
+        ::clock_gettime(loopClock, &ts);
+        return uint64_t(ts.tv_sec) * 1'000'000'000ull + uint64_t(ts.tv_nsec);
+    };
+    const uint64_t before = threadCpu();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    const uint64_t used = threadCpu() - before;
+    ::setrlimit(RLIMIT_NOFILE, &original);
+    EXPECT_LT(used, 40'000'000u) << "the loop spun on the listener";
+
+    // With descriptors back, the waiting connection is taken.
+    size_t peers = 0;
+    for (int i = 0; i < 100 && peers == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        loop.runSync([&] { peers = bridge.peerCount(); }, std::chrono::seconds(5));
+    }
+    EXPECT_EQ(peers, 1u);
+    loop.runSync([&] { sockets.shutdown(); }, std::chrono::seconds(5));
+    loop.stop();
+    thread.join();
 }
 
 TEST(LineReader, BoundsLineLengthAndKeepsTheLastUnterminatedLine)
