@@ -6,8 +6,10 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusReply>
+#include <QDBusVariant>
 #include <QEventLoop>
 #include <QPointer>
 #include <QThread>
@@ -84,22 +86,48 @@ KeychainBridgeIdentityVault::KeychainBridgeIdentityVault(QString service,
     : service_(std::move(service)), timeout_(timeout) {}
 
 KeychainBridgeIdentityVault::Presence KeychainBridgeIdentityVault::probe() const {
+    static const QMetaType registered = qDBusRegisterMetaType<QMap<QString, QString>>();
+    Q_UNUSED(registered);
+    const int timeout = static_cast<int>(timeout_.count());
+    auto bus = QDBusConnection::sessionBus();
+    auto call = [&](const QString& path, const QString& interface, const QString& method,
+                    const QVariantList& arguments) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.secrets"), path, interface, method);
+        message.setArguments(arguments);
+        return bus.call(message, QDBus::Block, timeout);
+    };
+    const QString root = QStringLiteral("/org/freedesktop/secrets");
+    const QString serviceInterface = QStringLiteral("org.freedesktop.Secret.Service");
+
     // QtKeychain's Secret Service items carry the attributes "server" (service) and "user" (key).
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
-        QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("SearchItems"));
-    QMap<QString, QString> attributes{{QStringLiteral("server"), service_},
-                                      {QStringLiteral("user"), QString::fromLatin1(kAccount)}};
-    call << QVariant::fromValue(attributes);
-    const QDBusMessage reply =
-        QDBusConnection::sessionBus().call(call, QDBus::Block, static_cast<int>(timeout_.count()));
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2)
+    const QMap<QString, QString> attributes{
+        {QStringLiteral("server"), service_},
+        {QStringLiteral("user"), QString::fromLatin1(kAccount)}};
+    const QDBusMessage found = call(root, serviceInterface, QStringLiteral("SearchItems"),
+                                    {QVariant::fromValue(attributes)});
+    if (found.type() != QDBusMessage::ReplyMessage || found.arguments().size() != 2)
         return Presence::unknown;
-    const auto unlocked = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().at(0));
-    const auto locked = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().at(1));
-    if (!unlocked.isEmpty()) return Presence::unlocked;
-    if (!locked.isEmpty()) return Presence::locked;
-    return Presence::absent;
+    if (!qdbus_cast<QList<QDBusObjectPath>>(found.arguments().at(0)).isEmpty())
+        return Presence::unlocked;
+    if (!qdbus_cast<QList<QDBusObjectPath>>(found.arguments().at(1)).isEmpty())
+        return Presence::locked;
+
+    // A locked collection may hide its items; only an unlocked default collection can say
+    // that there is no record.
+    const QDBusMessage alias =
+        call(root, serviceInterface, QStringLiteral("ReadAlias"), {QStringLiteral("default")});
+    if (alias.type() != QDBusMessage::ReplyMessage || alias.arguments().size() != 1)
+        return Presence::unknown;
+    const QString collection = qdbus_cast<QDBusObjectPath>(alias.arguments().at(0)).path();
+    if (collection.isEmpty() || collection == QStringLiteral("/")) return Presence::absent;
+    const QDBusMessage locked =
+        call(collection, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+             {QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("Locked")});
+    if (locked.type() != QDBusMessage::ReplyMessage || locked.arguments().size() != 1)
+        return Presence::unknown;
+    return qdbus_cast<QDBusVariant>(locked.arguments().at(0)).variant().toBool() ? Presence::locked
+                                                                                 : Presence::absent;
 }
 
 std::optional<QByteArray> KeychainBridgeIdentityVault::read() {

@@ -4,15 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QEventLoop>
-#include <QSslSocket>
-#include <QTimer>
-
 namespace norv {
 namespace {
 
 using test::certificateOf;
-using test::FakeEngine;
 using test::fixtureIdentityLine;
 using test::sharedIdentityLine;
 
@@ -53,54 +48,6 @@ TEST(AdminTLS, ValidDatesIncludeBothBounds) {
     EXPECT_TRUE(AdminTLS::validDates(certificate, notAfter));
     EXPECT_FALSE(AdminTLS::validDates(certificate, notBefore.addSecs(-1)));
     EXPECT_FALSE(AdminTLS::validDates(certificate, notAfter.addSecs(1)));
-}
-
-// Connects to the engine with the admin TLS policy; true when the peer was accepted.
-bool pinnedHandshake(quint16 port, const AdminTLSParameters& parameters) {
-    QSslSocket socket;
-    AdminTLS::configure(socket, parameters);
-    QList<QSslError> errors;
-    bool accepted = false;
-    QEventLoop loop;
-    QObject::connect(&socket, &QSslSocket::sslErrors, &loop, [&](const QList<QSslError>& reported) {
-        errors = reported;
-        if (AdminTLS::verify(parameters, socket.peerCertificateChain(), errors,
-                             QDateTime::currentDateTimeUtc()))
-            socket.ignoreSslErrors();
-    });
-    QObject::connect(&socket, &QSslSocket::encrypted, &loop, [&] {
-        accepted = AdminTLS::verify(parameters, socket.peerCertificateChain(), errors,
-                                    QDateTime::currentDateTimeUtc());
-        loop.quit();
-    });
-    QObject::connect(&socket, &QSslSocket::errorOccurred, &loop, &QEventLoop::quit);
-    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
-    loop.exec();
-    return accepted;
-}
-
-TEST(AdminTLS, HandshakeAcceptsOnlyThePinnedCertificateWithinItsDates) {
-    const auto pinned = AdminTLS::parameters(certificateOf(sharedIdentityLine()));
-    {
-        FakeEngine engine(sharedIdentityLine(), QStringLiteral("t"), nlohmann::json::object());
-        ASSERT_TRUE(engine.started());
-        EXPECT_TRUE(pinnedHandshake(engine.port(), pinned));
-    }
-    {
-        // Same subject, other key: a second identity made the same way.
-        const QByteArray other = BridgeTLSIdentity::generate().encode();
-        FakeEngine engine(other, QStringLiteral("t"), nlohmann::json::object());
-        ASSERT_TRUE(engine.started());
-        EXPECT_FALSE(pinnedHandshake(engine.port(), pinned));
-    }
-    for (const char* fixture : {"expired_identity.json", "not_yet_valid_identity.json"}) {
-        const QByteArray identity = fixtureIdentityLine(fixture);
-        FakeEngine engine(identity, QStringLiteral("t"), nlohmann::json::object());
-        ASSERT_TRUE(engine.started()) << fixture;
-        EXPECT_FALSE(pinnedHandshake(engine.port(), AdminTLS::parameters(certificateOf(identity))))
-            << fixture;
-    }
 }
 
 }  // namespace

@@ -180,25 +180,5 @@ TEST(BridgeTLSIdentityStore, DamagedRecordIsReportedOnEveryLoadAndKept) {
     EXPECT_EQ(vault->read(), damaged);
 }
 
-TEST(BridgeTLSIdentityStore, VaultAndGeneratorFailuresStoreNothing) {
-    auto vault = std::make_shared<MemoryBridgeIdentityVault>();
-    vault->setReadFailure(-25293);
-    BridgeTLSIdentityStore refused(vault, [] { return sharedIdentity(); });
-    try {
-        refused.loadOrCreate();
-        ADD_FAILURE() << "no error";
-    } catch (const BridgeTLSIdentityError& error) {
-        EXPECT_EQ(error.description(),
-                  QStringLiteral("Bridge identity is unavailable in Keychain (-25293)."));
-    }
-
-    auto empty = std::make_shared<MemoryBridgeIdentityVault>();
-    BridgeTLSIdentityStore failing(
-        empty, []() -> BridgeTLSIdentity { throw BridgeTLSIdentityError::generationFailed(); });
-    EXPECT_EQ(kindOf([&] { failing.loadOrCreate(); }),
-              BridgeTLSIdentityError::Kind::generationFailed);
-    EXPECT_FALSE(empty->read().has_value());
-}
-
 }  // namespace
 }  // namespace norv

@@ -3,31 +3,47 @@
 
 #include <gtest/gtest.h>
 
+#include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
 #include <QUuid>
 
-namespace norv {
 namespace {
 
-// Runs against the session's real Secret Service (gnome-keyring under scripts/with-services.sh).
-class KeychainVaultTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        auto bus = QDBusConnection::sessionBus();
-        if (!bus.isConnected()) GTEST_SKIP() << "no D-Bus session bus";
-        if (!bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.secrets")) &&
-            !bus.interface()->activatableServiceNames().value().contains(
-                QStringLiteral("org.freedesktop.secrets")))
-            GTEST_SKIP() << "no Secret Service on the session bus";
-    }
-    // A service of its own per test, so runs never see each other's records.
-    const QString service = QStringLiteral("test.") + QUuid::createUuid().toString(QUuid::Id128) +
-                            QStringLiteral(".bridge.transport.identity.v1");
+// A Secret Service secret: (session, parameters, value, content type).
+struct Secret {
+    QDBusObjectPath session;
+    QByteArray parameters;
+    QByteArray value;
+    QString contentType;
 };
+
+QDBusArgument& operator<<(QDBusArgument& argument, const Secret& secret) {
+    argument.beginStructure();
+    argument << secret.session << secret.parameters << secret.value << secret.contentType;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, Secret& secret) {
+    argument.beginStructure();
+    argument >> secret.session >> secret.parameters >> secret.value >> secret.contentType;
+    argument.endStructure();
+    return argument;
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Secret)
+
+namespace norv {
+namespace {
 
 int statusOf(const std::function<void()>& action) {
     try {
@@ -40,29 +56,27 @@ int statusOf(const std::function<void()>& action) {
     return 0;
 }
 
-TEST_F(KeychainVaultTest, StoresOneRecordAndNeverReplacesIt) {
+// Against the real Secret Service of scripts/with-services.sh (gnome-keyring with a login
+// keyring whose password is "norv-test" and a line feed). One test case, as it locks that keyring
+// for a moment.
+TEST(KeychainBridgeIdentityVault, StoresOnceNeverReplacesAndNeverPrompts) {
+    auto bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) GTEST_SKIP() << "no D-Bus session bus";
+    if (qEnvironmentVariableIsEmpty("NORV_SERVICES_UP"))
+        GTEST_SKIP()
+            << "not under scripts/with-services.sh; the user's own keyring stays untouched";
+    const QString service = QStringLiteral("test.") + QUuid::createUuid().toString(QUuid::Id128) +
+                            QStringLiteral(".bridge.transport.identity.v1");
     KeychainBridgeIdentityVault vault(service);
-    EXPECT_FALSE(vault.read().has_value());
 
-    const QByteArray record =
-        QByteArrayLiteral("{\"certificate_pem\":\"c\",\"private_key_pem\":\"k\"}\x01\xff");
-    vault.insert(record);
-    EXPECT_EQ(vault.read(), record);
-
-    EXPECT_EQ(statusOf([&] { vault.insert("replacement"); }),
-              BridgeIdentityVault::kStatusDuplicateItem);
-    EXPECT_EQ(KeychainBridgeIdentityVault(service).read(), record);
-}
-
-TEST_F(KeychainVaultTest, WorksFromAWorkerThreadWhileTheApplicationThreadRuns) {
-    KeychainBridgeIdentityVault vault(service);
-    std::optional<QByteArray> seen;
+    // Used from a worker thread while the application thread runs, as the launcher does.
+    std::optional<QByteArray> before;
     bool failed = false;
     QEventLoop loop;
     QThread* worker = QThread::create([&] {
         try {
-            vault.insert("from worker");
-            seen = vault.read();
+            before = vault.read();
+            vault.insert(QByteArrayLiteral("{\"certificate_pem\":\"c\"}\x01\xff"));
         } catch (const std::exception&) {
             failed = true;
         }
@@ -74,7 +88,53 @@ TEST_F(KeychainVaultTest, WorksFromAWorkerThreadWhileTheApplicationThreadRuns) {
     ASSERT_TRUE(worker->wait(5000));
     delete worker;
     EXPECT_FALSE(failed);
-    EXPECT_EQ(seen, QByteArray("from worker"));
+    EXPECT_FALSE(before.has_value());
+
+    const QByteArray record = QByteArrayLiteral("{\"certificate_pem\":\"c\"}\x01\xff");
+    EXPECT_EQ(vault.read(), record);
+    EXPECT_EQ(statusOf([&] { vault.insert("replacement"); }),
+              BridgeIdentityVault::kStatusDuplicateItem);
+    EXPECT_EQ(KeychainBridgeIdentityVault(service).read(), record);
+
+    // A locked keyring fails at once instead of asking the user to unlock it.
+    auto call = [&](const QString& interface, const QString& method,
+                    const QVariantList& arguments) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
+            interface, method);
+        message.setArguments(arguments);
+        return bus.call(message, QDBus::Block, 5000);
+    };
+    const QString secretService = QStringLiteral("org.freedesktop.Secret.Service");
+    const QDBusMessage alias =
+        call(secretService, QStringLiteral("ReadAlias"), {QStringLiteral("default")});
+    ASSERT_EQ(alias.arguments().size(), 1);
+    const auto login = qdbus_cast<QDBusObjectPath>(alias.arguments().at(0));
+    call(secretService, QStringLiteral("Lock"),
+         {QVariant::fromValue(QList<QDBusObjectPath>{login})});
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(statusOf([&] { vault.read(); }), BridgeIdentityVault::kStatusInteractionNotAllowed);
+    EXPECT_EQ(statusOf([&] { vault.insert("other"); }),
+              BridgeIdentityVault::kStatusInteractionNotAllowed);
+    EXPECT_LT(clock.elapsed(), 3000);
+
+    // Unlock again with the keyring's password, over a plain session of this connection.
+    qDBusRegisterMetaType<Secret>();
+    const QDBusMessage opened =
+        call(secretService, QStringLiteral("OpenSession"),
+             {QStringLiteral("plain"), QVariant::fromValue(QDBusVariant(QString()))});
+    ASSERT_EQ(opened.arguments().size(), 2);
+    const Secret password{qdbus_cast<QDBusObjectPath>(opened.arguments().at(1)),
+                          {},
+                          "norv-test\n",
+                          QStringLiteral("text/plain")};
+    const QDBusMessage unlocked =
+        call(QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
+             QStringLiteral("UnlockWithMasterPassword"),
+             {QVariant::fromValue(login), QVariant::fromValue(password)});
+    EXPECT_EQ(unlocked.type(), QDBusMessage::ReplyMessage) << unlocked.errorMessage().toStdString();
+    EXPECT_EQ(vault.read(), record);
 }
 
 }  // namespace
