@@ -50,3 +50,24 @@ TEST(RouteCard, OnlyAUsersChoiceOfAnotherTrackIsReported) {
 
 }  // namespace
 }  // namespace norv
+
+#include "ui/routes/track_routing_labels.h"
+#include "ui/routes/track_routing_row.h"
+
+namespace norv {
+namespace {
+
+TEST(TrackRoutingRow, ShowsStatusAndArmedStateOfTheFixtureTracks) {
+    const AdminSnapshot snapshot = test::fullSnapshot();
+    const auto plans = TrackRoutingLabels::plans(snapshot);
+    ASSERT_EQ(plans.size(), 3u);
+    TrackRoutingRow pads(plans[2], TrackRoutingLabels::status(snapshot, plans[2]));
+    EXPECT_EQ(pads.statusLabel()->text(), "MANUAL OVERRIDE");
+    EXPECT_EQ(pads.armedLabel()->text(), "ARMED");
+    TrackRoutingRow waiting(plans[1], std::nullopt);
+    EXPECT_EQ(waiting.statusLabel()->text(), "WAITING FOR LIVE");
+    EXPECT_EQ(waiting.armedLabel()->text(), "NOT ARMED");
+}
+
+}  // namespace
+}  // namespace norv
