@@ -146,3 +146,29 @@ TEST(MidiMonitorTableModel, ShowsNewestThousandMatchingNewestFirst) {
 
 }  // namespace
 }  // namespace norv
+
+#include "ui/monitor/midi_monitor_table_view.h"
+
+#include <QHeaderView>
+
+namespace norv {
+namespace {
+
+TEST(MidiMonitorTableView, ColumnsAndBadgeRole) {
+    MidiMonitorTableView view;
+    std::vector<MidiMonitorEvent> events = {test::event(1, "ipad", "Keys", "instrument", "pitch_bend", 1, 0, 8192),
+                                            test::event(2, "ipad", "Keys", "surface", "pitch_bend", 1, 0, 8192)};
+    view.monitorModel()->refresh(events, MidiMonitorFilter{}, label);
+    ASSERT_EQ(view.model()->rowCount(), 2);
+    EXPECT_EQ(view.horizontalHeader()->sectionSize(MidiMonitorTableModel::timeColumn), 88);
+    EXPECT_EQ(view.model()->headerData(MidiMonitorTableModel::originColumn, Qt::Horizontal).toString(), "Origin");
+    // Newest on top: the surface event carries no badge, the instrument one does.
+    EXPECT_FALSE(view.model()->index(0, MidiMonitorTableModel::messageColumn).data(MidiMonitorTableModel::MpeRole).toBool());
+    EXPECT_TRUE(view.model()->index(1, MidiMonitorTableModel::messageColumn).data(MidiMonitorTableModel::MpeRole).toBool());
+    view.resize(900, 300);
+    view.show();
+    EXPECT_FALSE(view.grab().isNull());  // paints the badge without trouble
+}
+
+}  // namespace
+}  // namespace norv
