@@ -158,3 +158,33 @@ TEST(DiagnosticsViewModel, ExportName) {
 
 }  // namespace
 }  // namespace norv
+
+#include "ui/diagnostics/diagnostics_log_view.h"
+#include "ui/theme/norv_theme.h"
+#include "ui/theme/page_components.h"
+
+#include <QLabel>
+#include <QListView>
+
+namespace norv {
+namespace {
+
+TEST(DiagnosticsLogView, ColoursLinesAndShowsTheRightEmptyState) {
+    DiagnosticsLogView view;
+    view.setRows({}, {});
+    EXPECT_TRUE(view.showingEmptyState());
+    EXPECT_EQ(view.emptyState()->titleLabel()->text(), "No matching events");
+    view.setRows({}, QStringLiteral("nothing"));
+    EXPECT_EQ(view.emptyState()->titleLabel()->text(), "No search results");
+
+    view.setRows(kLines, {});
+    EXPECT_FALSE(view.showingEmptyState());
+    const QAbstractItemModel* model = view.list()->model();
+    ASSERT_EQ(model->rowCount(), kLines.size());
+    EXPECT_EQ(model->index(5, 0).data(Qt::ForegroundRole).value<QColor>(), NorvTheme::red());
+    EXPECT_EQ(model->index(1, 0).data(Qt::ForegroundRole).value<QColor>(), NorvTheme::yellow());
+    EXPECT_EQ(model->index(0, 0).data(Qt::ForegroundRole).value<QColor>(), NorvTheme::primary());
+}
+
+}  // namespace
+}  // namespace norv
