@@ -151,3 +151,48 @@ TEST(MidiMonitorCSVDocument, ProposedNameUsesLocalTime) {
 
 }  // namespace
 }  // namespace norv
+
+#include "core/dialog_service.h"
+#include "ui/monitor/midi_monitor_export.h"
+
+namespace norv {
+namespace {
+
+struct ScriptedDialogs : DialogService {
+    std::optional<QString> savePath;
+    FilePanelRequest lastRequest;
+    QStringList alerts;
+    bool confirm(const ConfirmationRequest&) override { return false; }
+    void alert(const QString& message, const QString& informative) override { alerts << message + "|" + informative; }
+    std::optional<QString> choosePathToOpen(const FilePanelRequest&) override { return std::nullopt; }
+    std::optional<QString> choosePathToSave(const FilePanelRequest& request) override {
+        lastRequest = request;
+        return savePath;
+    }
+};
+
+TEST(MidiMonitorExport, CancelWriteAndFailure) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ScriptedDialogs dialogs;
+    const std::vector<MidiMonitorEvent> events = {test::event(1, "a", "e", "instrument", "note", 1)};
+    const QDateTime now = QDateTime::currentDateTime();
+
+    EXPECT_EQ(MidiMonitorExport::run(dialogs, events, {}, now), MidiMonitorExport::Outcome::cancelled);
+    EXPECT_TRUE(dialogs.lastRequest.proposedName.startsWith("Norv-MIDI-MPE-"));
+    EXPECT_TRUE(dialogs.alerts.isEmpty());
+
+    dialogs.savePath = dir.filePath(QStringLiteral("out.csv"));
+    EXPECT_EQ(MidiMonitorExport::run(dialogs, events, {}, now), MidiMonitorExport::Outcome::written);
+    EXPECT_TRUE(QFile::exists(*dialogs.savePath));
+    EXPECT_TRUE(dialogs.alerts.isEmpty());
+
+    dialogs.savePath = dir.filePath(QStringLiteral("no/such/folder/out.csv"));
+    EXPECT_EQ(MidiMonitorExport::run(dialogs, events, {}, now), MidiMonitorExport::Outcome::failed);
+    ASSERT_EQ(dialogs.alerts.size(), 1);
+    EXPECT_TRUE(dialogs.alerts[0].startsWith("Export failed|"));
+    EXPECT_EQ(MidiMonitorExport::failureMessage({}), "The monitor log could not be exported.");
+}
+
+}  // namespace
+}  // namespace norv
