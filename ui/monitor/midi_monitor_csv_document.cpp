@@ -47,7 +47,7 @@ std::string isoUtc(std::int64_t ms) {
     const SplitTime t = split(ms);
     std::tm utc{};
     if (gmtime_r(&t.seconds, &utc) == nullptr) return {};
-    char buffer[40];
+    char buffer[96];  // room for any int the compiler can imagine
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, t.millis);
     return buffer;
@@ -57,7 +57,7 @@ std::string localTime(std::int64_t ms) {
     const SplitTime t = split(ms);
     std::tm local{};
     if (localtime_r(&t.seconds, &local) == nullptr) return {};
-    char buffer[24];
+    char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
                   t.millis);
     return buffer;
