@@ -59,7 +59,7 @@ TEST(LivePageView, WithoutLiveTheControlsFollowTheRules) {
     page.setStoreState(health, true, true, true);
     EXPECT_TRUE(page.reconnectButton()->isEnabled());
     int reconnects = 0;
-    QObject::connect(&page, &LivePageView::reconnectRequested, &page, [&] { ++reconnects; });
+    page.onReconnect = [&] { ++reconnects; };
     page.reconnectButton()->click();
     EXPECT_EQ(reconnects, 1);
 }

@@ -179,8 +179,12 @@ LivePageView::LivePageView(LiveIntegration::Environment environment, DialogServi
             QDesktopServices::openUrl(QUrl::fromLocalFile(*folder));
         }
     });
-    connect(reconnect_, &QPushButton::clicked, this, &LivePageView::reconnectRequested);
-    connect(routes, &QPushButton::clicked, this, &LivePageView::routesRequested);
+    connect(reconnect_, &QPushButton::clicked, this, [this] {
+        if (onReconnect) onReconnect();
+    });
+    connect(routes, &QPushButton::clicked, this, [this] {
+        if (onRoutes) onRoutes();
+    });
     connect(&integration_, &LiveIntegration::changed, this, [this, thenUpdate] {
         // A new selection, whoever made it, is followed by its User Library and file check.
         if (integration_.selectedID() != lastSelectedID_) {
@@ -196,6 +200,8 @@ LivePageView::LivePageView(LiveIntegration::Environment environment, DialogServi
     lastSelectedID_ = integration_.selectedID();
     refresh();
 }
+
+LivePageView::~LivePageView() = default;
 
 void LivePageView::start() {
     timer_->start();

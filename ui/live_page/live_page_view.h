@@ -2,7 +2,8 @@
 // The Ableton Live page's content over the one LiveIntegration it owns: the Remote Script status
 // (recomputed every 2 s), the Live installation and User Library, the Remote Script files and the
 // MIDI shortcuts. The store-facing page feeds it the engine's health and the store's flags and
-// turns its two requests into store actions.
+// turns its two requests into store actions. No meta-object of its own, so programs that link the
+// widgets library without the Live integration never pull this class in.
 
 #include "live/live_integration.h"
 #include "live/script_runtime_state.h"
@@ -10,6 +11,7 @@
 
 #include <QWidget>
 #include <chrono>
+#include <functional>
 
 class QComboBox;
 class QLabel;
@@ -21,12 +23,16 @@ namespace norv {
 class DialogService;
 
 class LivePageView : public QWidget {
-    Q_OBJECT
 public:
     static constexpr std::chrono::milliseconds kStatusInterval{2000};
 
     LivePageView(LiveIntegration::Environment environment, DialogService& dialogs,
                  std::chrono::milliseconds statusInterval = kStatusInterval, QWidget* parent = nullptr);
+    ~LivePageView() override;
+
+    // "Reconnect MIDI" and "Routes" pressed.
+    std::function<void()> onReconnect;
+    std::function<void()> onRoutes;
 
     // What the page reads of the store; the panels follow at once, the status line at its next update.
     void setStoreState(const BridgeHealth& health, bool connected, bool canChange, bool pendingEmpty);
@@ -43,10 +49,6 @@ public:
     QPushButton* reconnectButton() const { return reconnect_; }
     QLabel* installedValue() const { return installed_; }
     QLabel* routeStatus() const { return routeStatus_; }
-
-Q_SIGNALS:
-    void reconnectRequested();
-    void routesRequested();
 
 private:
     void refresh();
