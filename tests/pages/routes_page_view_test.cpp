@@ -1,0 +1,75 @@
+#include "page_fixtures.h"
+#include "ui/routes/route_card.h"
+#include "ui/routes/routes_page_view.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace norv {
+namespace {
+
+TEST(RoutesPageView, CardsPerDeviceGroupAndAssignmentsGoThroughTheAction) {
+    std::vector<std::pair<std::string, std::optional<std::int64_t>>> assigned;
+    RoutesPageView::Actions actions;
+    actions.assign = [&](const BridgeDevice& device, const std::optional<LiveTrack>& track) {
+        assigned.emplace_back(device.deviceId, track ? std::optional(track->liveId) : std::nullopt);
+    };
+    RoutesPageView page(actions);
+    AdminSnapshot snapshot = test::fullSnapshot();
+    page.show(snapshot, true, true);
+
+    // Three connected devices, one known offline; the archived ones get no card.
+    ASSERT_EQ(page.cards().size(), 4u);
+    ASSERT_NE(page.knownDevicesToggle(), nullptr);
+    EXPECT_EQ(page.knownDevicesToggle()->text(), "Known devices (1)");
+    EXPECT_TRUE(page.cards()[0]->picker()->isEnabled());
+
+    QComboBox* picker = page.cards()[0]->picker();
+    picker->setCurrentIndex(2);  // Bass
+    Q_EMIT picker->activated(2);
+    ASSERT_EQ(assigned.size(), 1u);
+    EXPECT_EQ(assigned[0].first, "ipad-studio-7f3a");
+    EXPECT_EQ(assigned[0].second, 102);
+
+    // A request in flight: every picker is disabled; a refresh sends nothing.
+    page.update(snapshot, true, false);
+    EXPECT_FALSE(page.cards()[0]->picker()->isEnabled());
+    EXPECT_EQ(assigned.size(), 1u);
+
+    for (BridgeDevice& device : snapshot.devices) device.archived = true;
+    page.update(snapshot, true, true);
+    EXPECT_TRUE(page.cards().empty());
+    EXPECT_EQ(page.knownDevicesToggle(), nullptr);
+}
+
+}  // namespace
+}  // namespace norv
+
+namespace norv {
+namespace {
+
+TEST(RoutesPageView, AStoreThatRefreshesDuringTheChoiceIsSafe) {
+    AdminSnapshot snapshot = test::fullSnapshot();
+    RoutesPageView* view = nullptr;
+    RoutesPageView::Actions actions;
+    int sent = 0;
+    actions.assign = [&](const BridgeDevice&, const std::optional<LiveTrack>&) {
+        ++sent;
+        view->update(snapshot, true, false);  // the store publishes "Applying…" at once
+    };
+    RoutesPageView page(actions);
+    view = &page;
+    page.show(snapshot, true, true);
+    QComboBox* picker = page.cards()[0]->picker();
+    picker->setCurrentIndex(0);
+    Q_EMIT picker->activated(0);
+    EXPECT_EQ(sent, 1);
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(page.cards()[0]->picker()->isEnabled());
+}
+
+}  // namespace
+}  // namespace norv

@@ -1,0 +1,186 @@
+#include "ui/diagnostics/diagnostics_page_view.h"
+
+#include "core/dialog_service.h"
+#include "ui/diagnostics/diagnostics_log_view.h"
+#include "ui/diagnostics/diagnostics_view_model.h"
+#include "ui/theme/norv_field_style.h"
+#include "ui/theme/norv_theme.h"
+#include "ui/theme/page_components.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace norv {
+
+using Model = DiagnosticsViewModel;
+
+DiagnosticsPageView::DiagnosticsPageView(Actions actions, DialogService& dialogs,
+                                         std::chrono::milliseconds refreshInterval, QWidget* parent)
+    : QWidget(parent), actions_(std::move(actions)), dialogs_(dialogs), timer_(new QTimer(this)) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(24, 24, 24, 24);
+    column->setSpacing(16);
+
+    auto* header = new QHBoxLayout;
+    header->addWidget(new PageHeader(QStringLiteral("SUPPORT"), QStringLiteral("Diagnostics"),
+                                     QString::fromUtf8("Local journal · 3 MB maximum"), this),
+                      0, Qt::AlignTop);
+    header->addStretch();
+    export_ = new QPushButton(this);
+    header->addWidget(export_, 0, Qt::AlignTop);
+    column->addLayout(header);
+
+    // "Connection identities", closed at first.
+    auto* disclosure = new QToolButton(this);
+    disclosure->setText(QStringLiteral("Connection identities"));
+    disclosure->setCheckable(true);
+    disclosure->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    disclosure->setArrowType(Qt::RightArrow);
+    disclosure->setAutoRaise(true);
+    column->addWidget(disclosure);
+    auto* identities = new QWidget(this);
+    identities_ = new QVBoxLayout(identities);
+    identities_->setContentsMargins(16, 0, 0, 0);
+    identities_->setSpacing(12);
+    fingerprintLabel_ = makeLabel(QString(), NorvTheme::systemFont(11, QFont::Normal, true), NorvTheme::primary(),
+                                  identities);
+    fingerprintLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    identities_->addWidget(fingerprintLabel_);
+    // Slot: the pending pairing requests panel is added here by the store-facing page.
+    identities->setVisible(false);
+    column->addWidget(identities);
+    connect(disclosure, &QToolButton::toggled, this, [disclosure, identities](bool open) {
+        disclosure->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+        identities->setVisible(open);
+    });
+
+    auto* controls = new QHBoxLayout;
+    controls->setSpacing(12);
+    search_ = new QLineEdit(this);
+    search_->setPlaceholderText(QStringLiteral("Search logs"));
+    search_->setAccessibleName(QStringLiteral("Search logs"));
+    NorvFieldStyle::apply(search_);
+    controls->addWidget(search_, 1);
+    level_ = new QComboBox(this);
+    level_->setAccessibleName(QStringLiteral("Level"));
+    level_->setFixedWidth(190);
+    for (const QString& name : Model::levels()) level_->addItem(name);
+    controls->addWidget(level_);
+    pause_ = new QPushButton(this);
+    controls->addWidget(pause_);
+    follow_ = new QCheckBox(QStringLiteral("Follow"), this);
+    follow_->setChecked(true);
+    controls->addWidget(follow_);
+    column->addLayout(controls);
+
+    auto* captureRow = new QHBoxLayout;
+    capture_ = new QPushButton(this);
+    captureRow->addWidget(capture_);
+    captureStatus_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    captureRow->addWidget(captureStatus_);
+    captureRow->addStretch();
+    count_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    captureRow->addWidget(count_);
+    column->addLayout(captureRow);
+
+    log_ = new DiagnosticsLogView(this);
+    column->addWidget(log_, 1);
+
+    auto* footer = new QHBoxLayout;
+    footer_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    footer->addWidget(footer_);
+    footer->addStretch();
+    dropped_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    footer->addWidget(dropped_);
+    storage_ = makeLabel(QStringLiteral("Log storage unavailable"), NorvTheme::captionFont(), NorvTheme::red(), this);
+    footer->addWidget(storage_);
+    column->addLayout(footer);
+
+    connect(search_, &QLineEdit::textChanged, this, [this] { refresh(false); });
+    connect(level_, &QComboBox::currentIndexChanged, this, [this] { refresh(false); });
+    connect(pause_, &QPushButton::clicked, this, [this] {
+        paused_ = !paused_;
+        if (!paused_ && actions_.refreshLogs) actions_.refreshLogs();
+        refresh(false);
+    });
+    connect(capture_, &QPushButton::clicked, this, [this] {
+        if (actions_.setDetailedCapture) {
+            actions_.setDetailedCapture(Model::captureStartArgument(Model::detailSeconds(diagnostics_)));
+        }
+    });
+    connect(export_, &QPushButton::clicked, this, &DiagnosticsPageView::exportArchive);
+    timer_->setInterval(refreshInterval);
+    connect(timer_, &QTimer::timeout, this, &DiagnosticsPageView::tick);
+    refresh(false);
+}
+
+void DiagnosticsPageView::start() {
+    if (actions_.refreshLogs) actions_.refreshLogs();
+    timer_->start();
+}
+
+void DiagnosticsPageView::tick() {
+    if (!paused_ && actions_.refreshLogs) actions_.refreshLogs();
+}
+
+void DiagnosticsPageView::setState(const QStringList& logLines, const std::optional<QString>& fingerprint,
+                                   const std::optional<DiagnosticStatus>& diagnostics, bool canChange) {
+    const bool linesChanged = logLines != lines_;
+    lines_ = logLines;
+    fingerprint_ = fingerprint;
+    diagnostics_ = diagnostics;
+    canChange_ = canChange;
+    refresh(linesChanged);
+}
+
+void DiagnosticsPageView::refresh(bool linesChanged) {
+    export_->setText(Model::exportButtonTitle(exporting_));
+    export_->setEnabled(!exporting_);
+    fingerprintLabel_->setText(fingerprint_ ? Model::fingerprintText(*fingerprint_) : QString());
+    fingerprintLabel_->setVisible(fingerprint_.has_value());
+    pause_->setText(Model::pauseButtonTitle(paused_));
+
+    const qint64 seconds = Model::detailSeconds(diagnostics_);
+    capture_->setText(Model::captureButtonTitle(seconds));
+    capture_->setEnabled(canChange_);
+    captureStatus_->setText(Model::captureStatusText(seconds));
+
+    const QStringList rows = Model::rows(lines_, search_->text(), level_->currentText());
+    count_->setText(Model::countText(rows.size(), paused_));
+    log_->setRows(rows, search_->text());
+    if (linesChanged && follow_->isChecked() && !paused_) log_->scrollToEnd();
+
+    footer_->setText(Model::footerText(exportResult_));
+    const auto dropped = Model::droppedText(diagnostics_);
+    dropped_->setText(dropped.value_or(QString()));
+    dropped_->setVisible(dropped.has_value());
+    storage_->setVisible(Model::storageUnavailable(diagnostics_));
+}
+
+void DiagnosticsPageView::exportArchive() {
+    FilePanelRequest request;
+    request.proposedName = Model::exportFileName(actions_.now ? actions_.now() : QDateTime::currentDateTimeUtc());
+    request.nameFilters = {QStringLiteral("Zip archives (*.zip)")};
+    const auto path = dialogs_.choosePathToSave(request);
+    if (!path || path->isEmpty() || !actions_.exportDiagnostics) return;
+    exporting_ = true;
+    exportResult_.clear();
+    refresh(false);
+    // The exporter may answer after the page is gone.
+    QPointer<DiagnosticsPageView> self(this);
+    actions_.exportDiagnostics(*path, [self](std::optional<QString> error) {
+        if (!self) return;
+        self->exportResult_ = error ? *error : QStringLiteral("Diagnostics exported");
+        self->exporting_ = false;
+        self->refresh(false);
+    });
+}
+
+}  // namespace norv

@@ -1,0 +1,76 @@
+#include "ui/live_page/live_page_texts.h"
+
+#include <QDir>
+#include <QStringList>
+
+namespace norv {
+
+ScriptRuntimeState LivePageTexts::initialState() {
+    return ScriptRuntimeState{QString::fromUtf8("Checking…"), QString(), false};
+}
+
+RemoteScriptStatus::Report LivePageTexts::report(const BridgeHealth& health) {
+    RemoteScriptStatus::Report report;
+    report.heartbeatIdleSeconds = health.remoteScriptHeartbeatIdleSeconds;
+    report.idleSeconds = health.remoteScriptIdleSeconds;
+    if (health.remoteScriptRuntime) {
+        const RemoteScriptIdentity& runtime = *health.remoteScriptRuntime;
+        report.identity = RemoteScriptStatus::Identity{runtime.remoteScriptBundleId, runtime.remoteScriptProcessId,
+                                                       runtime.remoteScriptDirectory, runtime.remoteScriptVersion};
+    }
+    return report;
+}
+
+std::vector<LivePageTexts::PickerEntry> LivePageTexts::pickerEntries(
+    const std::vector<LiveInstallation>& installations) {
+    std::vector<PickerEntry> entries;
+    if (installations.empty()) entries.push_back({QStringLiteral("No Live detected"), QString()});
+    for (const LiveInstallation& installation : installations) {
+        entries.push_back({installation.name + QString::fromUtf8(" · ") + installation.version, installation.id()});
+    }
+    return entries;
+}
+
+QString LivePageTexts::libraryText(const std::optional<QString>& library) {
+    return library ? *library : QStringLiteral("User Library not selected");
+}
+
+std::optional<QString> LivePageTexts::scriptFolder(const std::optional<QString>& library) {
+    if (!library) return std::nullopt;
+    return QDir(*library).filePath(QStringLiteral("Remote Scripts/NorvSession"));
+}
+
+QString LivePageTexts::bundledText(const std::optional<ScriptDiskState>& disk) {
+    if (!disk) return QStringLiteral("Unavailable");
+    return QStringLiteral("NorvSession ") + QString::fromStdString(disk->version);
+}
+
+QString LivePageTexts::installedText(const std::optional<ScriptDiskState>& disk) {
+    if (disk && disk->current) return QStringLiteral("Files verified");
+    if (disk && disk->exists) return QStringLiteral("Update or repair available");
+    return QStringLiteral("Not installed");
+}
+
+QString LivePageTexts::installButtonTitle(const std::optional<ScriptDiskState>& disk) {
+    if (disk && disk->current) return QStringLiteral("Up to date");
+    if (disk && disk->exists) return QStringLiteral("Update Remote Script");
+    return QStringLiteral("Install Remote Script");
+}
+
+bool LivePageTexts::installEnabled(bool busy, const std::optional<ScriptDiskState>& disk,
+                                   const std::optional<QString>& library,
+                                   const std::optional<LiveInstallation>& selected) {
+    return !busy && disk && !disk->current && library && selected && selected->supported();
+}
+
+QString LivePageTexts::routeStatusText(const std::optional<std::string>& status) {
+    if (!status) return QStringLiteral("Unavailable");
+    QStringList words = QString::fromStdString(*status).replace(QLatin1Char('_'), QLatin1Char(' ')).split(QLatin1Char(' '));
+    for (QString& word : words) {
+        if (word.isEmpty()) continue;
+        word = word.left(1).toUpper() + word.mid(1).toLower();
+    }
+    return words.join(QLatin1Char(' '));
+}
+
+}  // namespace norv

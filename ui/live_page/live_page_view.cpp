@@ -1,0 +1,280 @@
+#include "ui/live_page/live_page_view.h"
+
+#include "core/dialog_service.h"
+#include "ui/live_page/live_page_texts.h"
+#include "ui/theme/norv_button_style.h"
+#include "ui/theme/norv_panel.h"
+#include "ui/theme/norv_theme.h"
+#include "ui/theme/page_components.h"
+
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace norv {
+
+namespace {
+
+QLabel* section(const QString& text, QWidget* parent, const QColor& color = NorvTheme::primary()) {
+    return makeLabel(text, NorvTheme::sectionFont(), color, parent);
+}
+
+QLabel* selectable(QLabel* label) {
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setWordWrap(true);
+    return label;
+}
+
+// A caption and a value on one line.
+QLabel* labelledValue(const QString& caption, QVBoxLayout* into, QWidget* parent) {
+    auto* row = new QHBoxLayout;
+    auto* name = makeLabel(caption, NorvTheme::calloutFont(), NorvTheme::secondary(), parent);
+    name->setMinimumWidth(90);
+    row->addWidget(name);
+    auto* value = makeLabel(QString(), NorvTheme::calloutFont(), NorvTheme::primary(), parent);
+    row->addWidget(value);
+    row->addStretch();
+    into->addLayout(row);
+    return value;
+}
+
+NorvPanel* panel(QWidget* parent, int spacing) {
+    auto* p = new NorvPanel(parent);
+    p->contentLayout()->setSpacing(spacing);
+    return p;
+}
+
+}  // namespace
+
+LivePageView::LivePageView(LiveIntegration::Environment environment, DialogService& dialogs,
+                           std::chrono::milliseconds statusInterval, QWidget* parent)
+    : QWidget(parent),
+      integration_(std::move(environment)),
+      dialogs_(dialogs),
+      health_(BridgeHealth::empty()),
+      state_(LivePageTexts::initialState()),
+      timer_(new QTimer(this)) {
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    outer->addWidget(scroll);
+    auto* page = new QWidget(scroll);
+    auto* column = new QVBoxLayout(page);
+    column->setContentsMargins(24, 24, 24, 24);
+    column->setSpacing(22);
+    scroll->setWidget(page);
+
+    column->addWidget(new PageHeader(QStringLiteral("NORV BRIDGE"), QStringLiteral("Ableton Live"),
+                                     QString::fromUtf8("Remote Script · MIDI"), page));
+
+    NorvPanel* status = panel(page, 10);
+    status->contentLayout()->addWidget(section(QStringLiteral("CURRENT LIVE SESSION"), status, NorvTheme::secondary()));
+    statusTitle_ = makeLabel(QString(), NorvTheme::title2Font(), NorvTheme::yellow(), status);
+    statusDetail_ = selectable(makeLabel(QString(), NorvTheme::calloutFont(), NorvTheme::secondary(), status));
+    status->contentLayout()->addWidget(statusTitle_);
+    status->contentLayout()->addWidget(statusDetail_);
+    column->addWidget(status);
+
+    NorvPanel* installation = panel(page, 14);
+    installationPanel_ = installation;
+    QVBoxLayout* il = installation->contentLayout();
+    il->addWidget(section(QStringLiteral("LIVE INSTALLATION"), installation));
+    auto* pickerRow = new QHBoxLayout;
+    picker_ = new QComboBox(installation);
+    picker_->setAccessibleName(QStringLiteral("Ableton Live"));
+    pickerRow->addWidget(picker_, 1);
+    auto* locate = new QPushButton(QString::fromUtf8("Locate Live…"), installation);
+    pickerRow->addWidget(locate);
+    il->addLayout(pickerRow);
+    livePath_ = selectable(makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), installation));
+    il->addWidget(livePath_);
+    auto* liveButtons = new QHBoxLayout;
+    auto* detect = new QPushButton(QStringLiteral("Detect installations"), installation);
+    openLive_ = new QPushButton(QStringLiteral("Open Live"), installation);
+    liveButtons->addWidget(detect);
+    liveButtons->addWidget(openLive_);
+    liveButtons->addStretch();
+    il->addLayout(liveButtons);
+    auto* divider = new QFrame(installation);
+    divider->setFixedHeight(1);
+    fillBackground(divider, NorvTheme::stroke());
+    il->addWidget(divider);
+    il->addWidget(section(QStringLiteral("USER LIBRARY"), installation));
+    library_ = selectable(makeLabel(QString(), NorvTheme::calloutFont(), NorvTheme::secondary(), installation));
+    il->addWidget(library_);
+    libraryRow_ = new QWidget(installation);
+    auto* libraryButtons = new QHBoxLayout(libraryRow_);
+    libraryButtons->setContentsMargins(0, 0, 0, 0);
+    auto* choose = new QPushButton(QString::fromUtf8("Choose User Library…"), libraryRow_);
+    auto* detected = new QPushButton(QStringLiteral("Use detected library"), libraryRow_);
+    libraryButtons->addWidget(choose);
+    libraryButtons->addWidget(detected);
+    libraryButtons->addStretch();
+    il->addWidget(libraryRow_);
+    column->addWidget(installation);
+
+    NorvPanel* script = panel(page, 14);
+    QVBoxLayout* sl = script->contentLayout();
+    sl->addWidget(section(QStringLiteral("REMOTE SCRIPT"), script));
+    bundled_ = labelledValue(QStringLiteral("Bundled"), sl, script);
+    installed_ = labelledValue(QStringLiteral("Installed"), sl, script);
+    auto* scriptButtons = new QHBoxLayout;
+    install_ = new QPushButton(script);
+    NorvButtonStyle::apply(install_, true);
+    verify_ = new QPushButton(QStringLiteral("Verify files"), script);
+    openFolder_ = new QPushButton(QStringLiteral("Open script folder"), script);
+    scriptButtons->addWidget(install_);
+    scriptButtons->addWidget(verify_);
+    scriptButtons->addWidget(openFolder_);
+    scriptButtons->addStretch();
+    sl->addLayout(scriptButtons);
+    message_ = makeLabel(QString(), NorvTheme::calloutFont(), NorvTheme::secondary(), script);
+    message_->setWordWrap(true);
+    sl->addWidget(message_);
+    column->addWidget(script);
+
+    auto* midi = new NorvPanel(page);
+    auto* midiRow = new QHBoxLayout;
+    auto* midiText = new QVBoxLayout;
+    midiText->setSpacing(6);
+    midiText->addWidget(section(QStringLiteral("MIDI"), midi));
+    routeStatus_ = makeLabel(QString(), NorvTheme::calloutFont(), NorvTheme::primary(), midi);
+    midiText->addWidget(routeStatus_);
+    midiRow->addLayout(midiText);
+    midiRow->addStretch();
+    reconnect_ = new QPushButton(QStringLiteral("Reconnect MIDI"), midi);
+    auto* routes = new QPushButton(QStringLiteral("Routes"), midi);
+    midiRow->addWidget(reconnect_);
+    midiRow->addWidget(routes);
+    midi->contentLayout()->addLayout(midiRow);
+    column->addWidget(midi);
+    column->addStretch();
+
+    const auto thenUpdate = [this] { return [this] { updateState(); }; };
+    connect(picker_, &QComboBox::activated, this, [this](int index) {
+        integration_.setSelectedID(picker_->itemData(index).toString());
+    });
+    connect(locate, &QPushButton::clicked, this, &LivePageView::locateLive);
+    connect(detect, &QPushButton::clicked, this, [this, thenUpdate] { integration_.scan(thenUpdate()); });
+    connect(openLive_, &QPushButton::clicked, this, [this] {
+        if (const auto selected = integration_.selected()) QDesktopServices::openUrl(QUrl::fromLocalFile(selected->url));
+    });
+    connect(choose, &QPushButton::clicked, this, &LivePageView::chooseLibrary);
+    connect(detected, &QPushButton::clicked, this,
+            [this, thenUpdate] { integration_.chooseLibrary(std::nullopt, thenUpdate()); });
+    connect(install_, &QPushButton::clicked, this, [this, thenUpdate] { integration_.install(thenUpdate()); });
+    connect(verify_, &QPushButton::clicked, this, [this, thenUpdate] { integration_.verify(thenUpdate()); });
+    connect(openFolder_, &QPushButton::clicked, this, [this] {
+        if (const auto folder = LivePageTexts::scriptFolder(integration_.library())) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(*folder));
+        }
+    });
+    connect(reconnect_, &QPushButton::clicked, this, [this] {
+        if (onReconnect) onReconnect();
+    });
+    connect(routes, &QPushButton::clicked, this, [this] {
+        if (onRoutes) onRoutes();
+    });
+    connect(&integration_, &LiveIntegration::changed, this, [this, thenUpdate] {
+        // A new selection, whoever made it, is followed by its User Library and file check.
+        if (integration_.selectedID() != lastSelectedID_) {
+            lastSelectedID_ = integration_.selectedID();
+            integration_.select(thenUpdate());
+        }
+        refresh();
+    });
+
+    // The timer and the integration's completions belong to this page and end with it.
+    timer_->setInterval(statusInterval);
+    connect(timer_, &QTimer::timeout, this, &LivePageView::updateState);
+    lastSelectedID_ = integration_.selectedID();
+    refresh();
+}
+
+LivePageView::~LivePageView() = default;
+
+void LivePageView::start() {
+    timer_->start();
+    integration_.scan([this] { updateState(); });
+}
+
+void LivePageView::setStoreState(const BridgeHealth& health, bool connected, bool canChange, bool pendingEmpty) {
+    health_ = health;
+    connected_ = connected;
+    canChange_ = canChange;
+    pendingEmpty_ = pendingEmpty;
+    refresh();
+}
+
+void LivePageView::updateState() {
+    state_ = integration_.runtime(LivePageTexts::report(health_), connected_);
+    refresh();
+}
+
+void LivePageView::refresh() {
+    statusTitle_->setText(state_.title);
+    statusTitle_->setStyleSheet(
+        QStringLiteral("color: %1; font-weight: 600;").arg(NorvTheme::css(state_.active ? NorvTheme::teal() : NorvTheme::yellow())));
+    statusDetail_->setText(state_.detail);
+    statusDetail_->setVisible(!state_.detail.isEmpty());
+
+    const bool busy = integration_.busy();
+    const auto selected = integration_.selected();
+    installationPanel_->setEnabled(!busy);
+    {
+        const QSignalBlocker blocker(picker_);
+        picker_->clear();
+        for (const auto& entry : LivePageTexts::pickerEntries(integration_.installations())) {
+            picker_->addItem(entry.label, entry.tag);
+            if (entry.tag == integration_.selectedID()) picker_->setCurrentIndex(picker_->count() - 1);
+        }
+    }
+    livePath_->setText(selected ? selected->url : QString());
+    livePath_->setVisible(selected.has_value());
+    openLive_->setEnabled(LivePageTexts::openLiveEnabled(selected));
+    library_->setText(LivePageTexts::libraryText(integration_.library()));
+    libraryRow_->setEnabled(LivePageTexts::libraryRowEnabled(selected));
+
+    const auto& disk = integration_.disk();
+    bundled_->setText(LivePageTexts::bundledText(disk));
+    installed_->setText(LivePageTexts::installedText(disk));
+    install_->setText(LivePageTexts::installButtonTitle(disk));
+    install_->setEnabled(LivePageTexts::installEnabled(busy, disk, integration_.library(), selected));
+    verify_->setEnabled(LivePageTexts::verifyEnabled(busy));
+    openFolder_->setEnabled(LivePageTexts::openScriptFolderEnabled(disk));
+    message_->setText(integration_.message().value_or(QString()));
+    message_->setVisible(integration_.message().has_value());
+
+    routeStatus_->setText(LivePageTexts::routeStatusText(health_.instrumentMidiLiveRouteStatus));
+    reconnect_->setEnabled(LivePageTexts::reconnectEnabled(canChange_, pendingEmpty_));
+}
+
+void LivePageView::locateLive() {
+    FilePanelRequest request;
+    request.nameFilters = {QStringLiteral("Applications (*.app)")};
+    request.chooseDirectory = true;  // an application bundle is a folder here
+    const auto path = dialogs_.choosePathToOpen(request);
+    if (!path || path->isEmpty()) return;
+    integration_.locate(*path, [this] { updateState(); });
+}
+
+void LivePageView::chooseLibrary() {
+    FilePanelRequest request;
+    request.title = QString::fromUtf8("Choose Live’s User Library");
+    request.chooseDirectory = true;
+    const auto path = dialogs_.choosePathToOpen(request);
+    if (!path || path->isEmpty()) return;
+    integration_.chooseLibrary(*path, [this] { updateState(); });
+}
+
+}  // namespace norv

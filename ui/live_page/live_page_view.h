@@ -1,0 +1,86 @@
+#pragma once
+// The Ableton Live page's content over the one LiveIntegration it owns: the Remote Script status
+// (recomputed every 2 s), the Live installation and User Library, the Remote Script files and the
+// MIDI shortcuts. The store-facing page feeds it the engine's health and the store's flags and
+// turns its two requests into store actions. No meta-object of its own, so programs that link the
+// widgets library without the Live integration never pull this class in.
+
+#include "live/live_integration.h"
+#include "live/script_runtime_state.h"
+#include "model/bridge_health.h"
+
+#include <QWidget>
+#include <chrono>
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QTimer;
+
+namespace norv {
+
+class DialogService;
+
+class LivePageView : public QWidget {
+public:
+    static constexpr std::chrono::milliseconds kStatusInterval{2000};
+
+    LivePageView(LiveIntegration::Environment environment, DialogService& dialogs,
+                 std::chrono::milliseconds statusInterval = kStatusInterval, QWidget* parent = nullptr);
+    ~LivePageView() override;
+
+    // "Reconnect MIDI" and "Routes" pressed.
+    std::function<void()> onReconnect;
+    std::function<void()> onRoutes;
+
+    // What the page reads of the store; the panels follow at once, the status line at its next update.
+    void setStoreState(const BridgeHealth& health, bool connected, bool canChange, bool pendingEmpty);
+    // The page is shown: scan for installations, then update the status line.
+    void start();
+    // Recomputes the status line from the last store state.
+    void updateState();
+
+    LiveIntegration& integration() { return integration_; }
+    const ScriptRuntimeState& state() const { return state_; }
+    QLabel* statusTitle() const { return statusTitle_; }
+    QComboBox* livePicker() const { return picker_; }
+    QPushButton* installButton() const { return install_; }
+    QPushButton* reconnectButton() const { return reconnect_; }
+    QLabel* installedValue() const { return installed_; }
+    QLabel* routeStatus() const { return routeStatus_; }
+
+private:
+    void refresh();
+    void locateLive();
+    void chooseLibrary();
+
+    LiveIntegration integration_;
+    DialogService& dialogs_;
+    BridgeHealth health_;
+    bool connected_ = false;
+    bool canChange_ = false;
+    bool pendingEmpty_ = true;
+    ScriptRuntimeState state_;
+    QString lastSelectedID_;
+    QTimer* timer_;
+
+    QLabel* statusTitle_;
+    QLabel* statusDetail_;
+    QWidget* installationPanel_;
+    QComboBox* picker_;
+    QLabel* livePath_;
+    QPushButton* openLive_;
+    QLabel* library_;
+    QWidget* libraryRow_;
+    QLabel* bundled_;
+    QLabel* installed_;
+    QPushButton* install_;
+    QPushButton* verify_;
+    QPushButton* openFolder_;
+    QLabel* message_;
+    QLabel* routeStatus_;
+    QPushButton* reconnect_;
+};
+
+}  // namespace norv

@@ -1,0 +1,146 @@
+#include "ui/monitor/midi_monitor_csv_document.h"
+
+#include <QLocale>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+namespace norv {
+
+namespace {
+
+constexpr const char* kHeader =
+    "timestamp,local_time,sequence,device,device_id,route,endpoint,message,kind,channel,data,number,"
+    "value,display_value,raw_hex,origin";
+
+// Year 1 to year 9999, so every instant prints in four-digit years.
+constexpr std::int64_t kMinMs = -62135596800000LL;
+constexpr std::int64_t kMaxMs = 253402300799999LL;
+
+// The one millisecond value both time columns print, rounded once to the nearest millisecond.
+std::int64_t roundedMilliseconds(double secondsSince1970) {
+    if (!std::isfinite(secondsSince1970)) return 0;
+    const double ms = std::round(secondsSince1970 * 1000.0);
+    if (ms < static_cast<double>(kMinMs)) return kMinMs;
+    if (ms > static_cast<double>(kMaxMs)) return kMaxMs;
+    return static_cast<std::int64_t>(ms);
+}
+
+struct SplitTime {
+    std::time_t seconds;
+    int millis;
+};
+
+SplitTime split(std::int64_t ms) {
+    std::int64_t seconds = ms / 1000;
+    std::int64_t rest = ms % 1000;
+    if (rest < 0) {
+        rest += 1000;
+        seconds -= 1;
+    }
+    return {static_cast<std::time_t>(seconds), static_cast<int>(rest)};
+}
+
+std::string isoUtc(std::int64_t ms) {
+    const SplitTime t = split(ms);
+    std::tm utc{};
+    if (gmtime_r(&t.seconds, &utc) == nullptr) return {};
+    char buffer[96];  // room for any int the compiler can imagine
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, t.millis);
+    return buffer;
+}
+
+std::string localTime(std::int64_t ms) {
+    const SplitTime t = split(ms);
+    std::tm local{};
+    if (localtime_r(&t.seconds, &local) == nullptr) return {};
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+                  t.millis);
+    return buffer;
+}
+
+}  // namespace
+
+std::string MidiMonitorCSVDocument::quoted(const std::string& field) {
+    // A carriage return is quoted too, so readers that split on CR LF keep the record whole.
+    if (field.find_first_of(",\"\n\r") == std::string::npos) return field;
+    std::string result;
+    result.reserve(field.size() + 2);
+    result += '"';
+    for (const char c : field) {
+        if (c == '"') result += '"';
+        result += c;
+    }
+    result += '"';
+    return result;
+}
+
+MidiMonitorCSVDocument::MidiMonitorCSVDocument(const std::vector<MidiMonitorEvent>& events,
+                                               const DeviceLabels& deviceLabels) {
+    tzset();  // follow the system time zone as it is now
+    std::string text = kHeader;
+    text += '\n';
+    for (const MidiMonitorEvent& event : events) {
+        const std::int64_t ms = roundedMilliseconds(event.timestamp);
+        const auto label = deviceLabels.find(event.deviceId);
+        const std::string fields[] = {
+            isoUtc(ms),
+            localTime(ms),
+            std::to_string(event.sequence),
+            label != deviceLabels.end() ? label->second : event.deviceId,
+            event.deviceId,
+            event.role,
+            event.endpoint,
+            event.messageLabel(),
+            event.kind,
+            std::to_string(event.channel),
+            event.dataLabel(),
+            std::to_string(event.number),
+            std::to_string(event.value),
+            event.valueLabel(),
+            event.byteLabel(),
+            event.source,
+        };
+        bool first = true;
+        for (const std::string& field : fields) {
+            if (!first) text += ',';
+            first = false;
+            text += quoted(field);
+        }
+        text += '\n';
+    }
+    csvText_ = std::move(text);
+}
+
+std::optional<MidiMonitorCSVDocument> MidiMonitorCSVDocument::read(const std::optional<QByteArray>& contents) {
+    if (!contents) return std::nullopt;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = decoder.decode(*contents);
+    if (decoder.hasError()) return std::nullopt;
+    (void)decoded;
+    return MidiMonitorCSVDocument(contents->toStdString());
+}
+
+std::optional<QString> MidiMonitorCSVDocument::writeAtomically(const QString& path) const {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return file.errorString();
+    const QByteArray bytes = fileContents();
+    if (file.write(bytes) != bytes.size()) {
+        const QString error = file.errorString();
+        file.cancelWriting();
+        return error;
+    }
+    if (!file.commit()) return file.errorString();
+    return std::nullopt;
+}
+
+QString MidiMonitorCSVDocument::exportFilename(const QDateTime& now) {
+    return QStringLiteral("Norv-MIDI-MPE-") +
+           QLocale::c().toString(now.toLocalTime(), QStringLiteral("yyyy-MM-dd-HHmmss")) + QStringLiteral(".csv");
+}
+
+}  // namespace norv

@@ -1,0 +1,28 @@
+#include "ui/monitor/midi_monitor_export.h"
+
+#include "core/dialog_service.h"
+
+namespace norv {
+
+QString MidiMonitorExport::failureMessage(const QString& error) {
+    return error.isEmpty() ? QStringLiteral("The monitor log could not be exported.") : error;
+}
+
+MidiMonitorExport::Outcome MidiMonitorExport::run(DialogService& dialogs, const std::vector<MidiMonitorEvent>& events,
+                                                  const MidiMonitorCSVDocument::DeviceLabels& labels,
+                                                  const QDateTime& now) {
+    // The document is copied at the press: events arriving while the panel is open stay out.
+    const MidiMonitorCSVDocument document(events, labels);
+    FilePanelRequest request;
+    request.proposedName = MidiMonitorCSVDocument::exportFilename(now);
+    request.nameFilters = {QStringLiteral("CSV files (*.csv)")};
+    const auto path = dialogs.choosePathToSave(request);
+    if (!path || path->isEmpty()) return Outcome::cancelled;
+    if (const auto error = document.writeAtomically(*path)) {
+        dialogs.alert(QStringLiteral("Export failed"), failureMessage(*error));
+        return Outcome::failed;
+    }
+    return Outcome::written;
+}
+
+}  // namespace norv

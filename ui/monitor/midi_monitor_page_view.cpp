@@ -1,0 +1,302 @@
+#include "ui/monitor/midi_monitor_page_view.h"
+
+#include "ui/monitor/midi_monitor_export.h"
+#include "ui/monitor/midi_monitor_table_view.h"
+#include "ui/theme/norv_field_style.h"
+#include "ui/theme/norv_panel.h"
+#include "ui/theme/norv_symbols.h"
+#include "ui/theme/norv_theme.h"
+#include "ui/theme/page_components.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStackedLayout>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace norv {
+
+namespace {
+
+QString qt(const std::string& text) { return QString::fromStdString(text); }
+
+QToolButton* filterMenu(const QString& symbol, QWidget* parent) {
+    auto* button = new QToolButton(parent);
+    button->setPopupMode(QToolButton::InstantPopup);
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setIcon(NorvSymbols::icon(symbol, NorvTheme::primary(), 14));
+    NorvSymbols::tag(button, symbol);
+    button->setMinimumSize(150, 44);
+    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    button->setStyleSheet(QStringLiteral("QToolButton { background: %1; border: 0.75px solid %2; padding: 0 10px; "
+                                         "text-align: left; } QToolButton::menu-indicator { image: none; }")
+                              .arg(NorvTheme::css(NorvTheme::field()), NorvTheme::css(NorvTheme::fieldOutline())));
+    button->setMenu(new QMenu(button));
+    return button;
+}
+
+// One choice: a check mark on the one in force, a circle on the others.
+QAction* choice(QMenu* menu, const QString& text, bool selected) {
+    const QString symbol = selected ? QStringLiteral("checkmark") : QStringLiteral("circle");
+    QAction* action = menu->addAction(NorvSymbols::icon(symbol, NorvTheme::primary(), 12), text);
+    NorvSymbols::tag(action, symbol);
+    return action;
+}
+
+}  // namespace
+
+MidiMonitorPageView::MidiMonitorPageView(Actions actions, DialogService& dialogs, QWidget* parent)
+    : QWidget(parent), actions_(std::move(actions)), dialogs_(dialogs) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(24, 24, 24, 24);
+    column->setSpacing(16);
+    column->addWidget(new PageHeader(QStringLiteral("REAL-TIME DIAGNOSTICS"), QStringLiteral("MIDI / MPE Monitor"),
+                                     QString::fromUtf8("Instrument · MIDI Surface"), this));
+
+    auto* controls = new QWidget(this);
+    fillBackground(controls, NorvTheme::panel());
+    auto* rows = new QVBoxLayout(controls);
+    rows->setContentsMargins(14, 14, 14, 14);
+    rows->setSpacing(12);
+
+    auto* first = new QHBoxLayout;
+    first->setSpacing(12);
+    listenDot_ = new QLabel(controls);
+    listenDot_->setFixedSize(7, 7);
+    first->addWidget(listenDot_);
+    listen_ = new QCheckBox(QStringLiteral("LISTEN"), controls);
+    listen_->setFont(NorvTheme::sectionFont());
+    first->addWidget(listen_);
+    auto* divider = new QFrame(controls);
+    divider->setFixedSize(1, 24);
+    fillBackground(divider, NorvTheme::stroke());
+    first->addWidget(divider);
+    refresh_ = new QComboBox(controls);
+    refresh_->setAccessibleName(QStringLiteral("Refresh"));
+    refresh_->setFixedWidth(145);
+    for (const MidiMonitorRefreshRate rate : MidiMonitorRefreshRate::allCases()) {
+        refresh_->addItem(MidiMonitorFilter::refreshRateTitle(rate), rate.rawValue());
+    }
+    first->addWidget(refresh_);
+    first->addStretch();
+    events_ = makeLabel(QString(), NorvTheme::systemFont(10, QFont::Bold, true), NorvTheme::secondary(), controls);
+    dropped_ = makeLabel(QString(), NorvTheme::systemFont(10, QFont::Bold, true), NorvTheme::red(), controls);
+    first->addWidget(events_);
+    first->addWidget(dropped_);
+    export_ = new QPushButton(NorvSymbols::icon(QStringLiteral("square.and.arrow.up"), NorvTheme::primary()),
+                              QStringLiteral("Export"), controls);
+    clear_ = new QPushButton(NorvSymbols::icon(QStringLiteral("trash"), NorvTheme::primary()), QStringLiteral("Clear"),
+                             controls);
+    first->addWidget(export_);
+    first->addWidget(clear_);
+    rows->addLayout(first);
+
+    auto* second = new QHBoxLayout;
+    second->setSpacing(12);
+    auto* segments = new QWidget(controls);
+    segments->setMaximumWidth(360);
+    auto* segmentRow = new QHBoxLayout(segments);
+    segmentRow->setContentsMargins(0, 0, 0, 0);
+    segmentRow->setSpacing(0);
+    route_ = new QButtonGroup(this);
+    route_->setExclusive(true);
+    for (const auto& segment : MidiMonitorFilter::routeSegments()) {
+        auto* button = new QPushButton(segment.title, segments);
+        button->setCheckable(true);
+        button->setProperty("routeValue", segment.value);
+        route_->addButton(button);
+        segmentRow->addWidget(button);
+    }
+    second->addWidget(segments);
+    search_ = new QLineEdit(controls);
+    search_->setPlaceholderText(QStringLiteral("Search MIDI"));
+    search_->setMinimumWidth(180);
+    NorvFieldStyle::apply(search_);
+    second->addWidget(search_, 1);
+    rows->addLayout(second);
+
+    auto* grid = new QGridLayout;
+    grid->setSpacing(8);
+    deviceMenu_ = filterMenu(QStringLiteral("ipad.and.iphone"), controls);
+    endpointMenu_ = filterMenu(QStringLiteral("cable.connector"), controls);
+    channelMenu_ = filterMenu(QStringLiteral("number"), controls);
+    messageMenu_ = filterMenu(QStringLiteral("line.3.horizontal.decrease"), controls);
+    grid->addWidget(deviceMenu_, 0, 0);
+    grid->addWidget(endpointMenu_, 0, 1);
+    grid->addWidget(channelMenu_, 0, 2);
+    grid->addWidget(messageMenu_, 0, 3);
+    rows->addLayout(grid);
+    column->addWidget(controls);
+
+    auto* bodyHolder = new QWidget(this);
+    body_ = new QStackedLayout(bodyHolder);
+    emptyHolder_ = new NorvPanel(bodyHolder);
+    body_->addWidget(emptyHolder_);
+    table_ = new MidiMonitorTableView(bodyHolder);
+    body_->addWidget(table_);
+    column->addWidget(bodyHolder, 1);
+
+    // Menus are filled when they open, so a redraw never replaces an open menu's items.
+    connect(deviceMenu_->menu(), &QMenu::aboutToShow, this, &MidiMonitorPageView::fillDeviceMenu);
+    connect(endpointMenu_->menu(), &QMenu::aboutToShow, this, &MidiMonitorPageView::fillEndpointMenu);
+    connect(channelMenu_->menu(), &QMenu::aboutToShow, this, &MidiMonitorPageView::fillChannelMenu);
+    connect(messageMenu_->menu(), &QMenu::aboutToShow, this, &MidiMonitorPageView::fillMessageMenu);
+
+    connect(listen_, &QCheckBox::toggled, this, [this](bool on) {
+        if (actions_.setListening) actions_.setListening(on);
+    });
+    connect(refresh_, &QComboBox::activated, this, [this](int index) {
+        const auto rate = MidiMonitorRefreshRate::fromRaw(refresh_->itemData(index).toInt());
+        if (rate && actions_.setRefreshRate) actions_.setRefreshRate(*rate);
+    });
+    connect(route_, &QButtonGroup::buttonClicked, this, [this](QAbstractButton* button) {
+        if (actions_.setRole) actions_.setRole(button->property("routeValue").toString());
+    });
+    connect(search_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        if (actions_.setSearch) actions_.setSearch(text);
+    });
+    connect(clear_, &QPushButton::clicked, this, [this] {
+        if (actions_.clear) actions_.clear();
+    });
+    connect(export_, &QPushButton::clicked, this, &MidiMonitorPageView::exportEvents);
+}
+
+void MidiMonitorPageView::setState(State state) {
+    state_ = std::move(state);
+    static const std::vector<MidiMonitorEvent> none;
+    const std::vector<MidiMonitorEvent>& events = state_.events ? *state_.events : none;
+    if (!state_.deviceLabel) state_.deviceLabel = [](const std::string& id) { return id; };
+    filtered_ = state_.filter.filteredIndices(events);
+
+    {
+        const QSignalBlocker blockListen(listen_);
+        const QSignalBlocker blockRefresh(refresh_);
+        const QSignalBlocker blockSearch(search_);
+        listen_->setChecked(state_.listening);
+        refresh_->setCurrentIndex(refresh_->findData(state_.refreshRate.rawValue()));
+        if (search_->text() != qt(state_.filter.searchText)) search_->setText(qt(state_.filter.searchText));
+        for (QAbstractButton* button : route_->buttons()) {
+            button->setChecked(button->property("routeValue").toString() == qt(state_.filter.role));
+        }
+    }
+    listenDot_->setStyleSheet(QStringLiteral("background: %1; border-radius: 3px;")
+                                  .arg(NorvTheme::css(state_.listening ? NorvTheme::teal() : NorvTheme::secondary())));
+    refresh_->setEnabled(state_.listening);
+    events_->setText(QString::number(events.size()) + QStringLiteral(" EVENTS"));
+    dropped_->setText(QString::number(state_.dropped) + QStringLiteral(" DROPPED"));
+    dropped_->setVisible(state_.dropped > 0);
+    export_->setEnabled(!filtered_.empty());
+    clear_->setEnabled(!events.empty());
+
+    deviceMenu_->setText(state_.filter.deviceFilterTitle(state_.deviceLabel));
+    endpointMenu_->setText(state_.filter.endpointFilterTitle());
+    channelMenu_->setText(state_.filter.channelFilterTitle());
+    messageMenu_->setText(state_.filter.messageTypeFilterTitle());
+
+    QString symbol;
+    QString title;
+    if (events.empty()) {
+        symbol = state_.listening ? QStringLiteral("waveform.path.ecg") : QStringLiteral("pause.circle");
+        title = state_.listening ? QStringLiteral("Waiting for MIDI") : QStringLiteral("Listening is off");
+    } else if (filtered_.empty()) {
+        symbol = QStringLiteral("line.3.horizontal.decrease.circle");
+        title = QStringLiteral("No matching events");
+    }
+    if (title.isEmpty()) {
+        table_->monitorModel()->refresh(events, filtered_, state_.deviceLabel);
+        body_->setCurrentWidget(table_);
+        return;
+    }
+    if (title != emptyKey_) {
+        delete empty_;
+        empty_ = new EmptyState(symbol, title, QString(), emptyHolder_);
+        static_cast<NorvPanel*>(emptyHolder_)->contentLayout()->addWidget(empty_);
+        emptyKey_ = title;
+    }
+    body_->setCurrentWidget(emptyHolder_);
+}
+
+bool MidiMonitorPageView::showingTable() const { return body_->currentWidget() == table_; }
+
+void MidiMonitorPageView::exportEvents() {
+    if (state_.events == nullptr) return;
+    std::vector<MidiMonitorEvent> events;
+    events.reserve(filtered_.size());
+    for (const std::size_t i : filtered_) events.push_back((*state_.events)[i]);
+    MidiMonitorExport::run(dialogs_, events, state_.snapshotLabels, QDateTime::currentDateTime());
+}
+
+void MidiMonitorPageView::fillDeviceMenu() {
+    QMenu* menu = deviceMenu_->menu();
+    menu->clear();
+    connect(menu->addAction(QStringLiteral("All Devices")), &QAction::triggered, this, [this] {
+        if (actions_.setDevice) actions_.setDevice(QStringLiteral("all"));
+    });
+    menu->addSeparator();
+    if (state_.events == nullptr) return;
+    for (const std::string& id : MidiMonitorFilter::deviceIds(*state_.events, state_.deviceLabel)) {
+        const QString value = qt(id);
+        connect(choice(menu, qt(state_.deviceLabel(id)), id == state_.filter.deviceId), &QAction::triggered, this,
+                [this, value] {
+                    if (actions_.setDevice) actions_.setDevice(value);
+                });
+    }
+}
+
+void MidiMonitorPageView::fillEndpointMenu() {
+    QMenu* menu = endpointMenu_->menu();
+    menu->clear();
+    connect(menu->addAction(QStringLiteral("All Endpoints")), &QAction::triggered, this, [this] {
+        if (actions_.setEndpoint) actions_.setEndpoint(QStringLiteral("all"));
+    });
+    menu->addSeparator();
+    if (state_.events == nullptr) return;
+    for (const std::string& name : MidiMonitorFilter::endpoints(*state_.events)) {
+        const QString value = qt(name);
+        connect(choice(menu, value, name == state_.filter.endpoint), &QAction::triggered, this, [this, value] {
+            if (actions_.setEndpoint) actions_.setEndpoint(value);
+        });
+    }
+}
+
+void MidiMonitorPageView::fillChannelMenu() {
+    QMenu* menu = channelMenu_->menu();
+    menu->clear();
+    connect(menu->addAction(QStringLiteral("All Channels")), &QAction::triggered, this, [this] {
+        if (actions_.setChannel) actions_.setChannel(0);
+    });
+    menu->addSeparator();
+    for (int channel = 1; channel <= 16; ++channel) {
+        connect(choice(menu, MidiMonitorFilter::channelTitle(channel), channel == state_.filter.channel),
+                &QAction::triggered, this, [this, channel] {
+                    if (actions_.setChannel) actions_.setChannel(channel);
+                });
+    }
+}
+
+void MidiMonitorPageView::fillMessageMenu() {
+    QMenu* menu = messageMenu_->menu();
+    menu->clear();
+    connect(choice(menu, QStringLiteral("All Messages"), state_.filter.families.count() == 5), &QAction::triggered,
+            this, [this] {
+                if (actions_.selectAllFamilies) actions_.selectAllFamilies();
+            });
+    menu->addSeparator();
+    for (const MidiMessageFamily family : MidiMessageFamily::allCases()) {
+        connect(choice(menu, MidiMonitorFilter::familyTitle(family), state_.filter.families.contains(family)),
+                &QAction::triggered, this, [this, family] {
+                    if (actions_.toggleFamily) actions_.toggleFamily(family);
+                });
+    }
+}
+
+}  // namespace norv

@@ -1,0 +1,108 @@
+#include "ui/monitor/midi_monitor_table_model.h"
+
+#include "ui/theme/norv_theme.h"
+
+#include <unordered_map>
+
+namespace norv {
+
+namespace {
+
+QString qt(const std::string& text) { return QString::fromStdString(text); }
+
+}  // namespace
+
+MidiMonitorTableModel::MidiMonitorTableModel(QObject* parent)
+    : QAbstractTableModel(parent),
+      mono_(NorvTheme::systemFont(11, QFont::Normal, true)),
+      small_(NorvTheme::systemFont(9, QFont::Bold, true)) {}
+
+void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events, const MidiMonitorFilter& filter,
+                                    const MidiMonitorFilter::DeviceLabel& label) {
+    refresh(events, filter.filteredIndices(events), label);
+}
+
+void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
+                                    const std::vector<std::size_t>& filtered,
+                                    const MidiMonitorFilter::DeviceLabel& label) {
+    beginResetModel();
+    rows_.clear();
+    const std::size_t shown = std::min<std::size_t>(filtered.size(), kMaxRows);
+    rows_.reserve(shown);
+    std::unordered_map<std::string, QString> labels;
+    for (std::size_t i = 0; i < shown; ++i) {
+        const MidiMonitorEvent& event = events[filtered[filtered.size() - 1 - i]];
+        auto found = labels.find(event.deviceId);
+        if (found == labels.end()) found = labels.emplace(event.deviceId, qt(label(event.deviceId))).first;
+        rows_.push_back(Row{event, qt(event.timeLabel()), found->second, qt(event.messageLabel()),
+                            qt(event.dataLabel()), qt(event.valueLabel()), qt(event.byteLabel()),
+                            qt(event.endpoint), qt(event.source)});
+    }
+    endResetModel();
+}
+
+int MidiMonitorTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int MidiMonitorTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : columnTotal; }
+
+QString MidiMonitorTableModel::columnTitle(int column) {
+    switch (column) {
+        case timeColumn: return QStringLiteral("Time");
+        case deviceColumn: return QStringLiteral("Device");
+        case routeColumn: return QStringLiteral("Route");
+        case messageColumn: return QStringLiteral("Message");
+        case channelColumn: return QStringLiteral("Ch");
+        case dataColumn: return QStringLiteral("Data");
+        case valueColumn: return QStringLiteral("Value");
+        case rawColumn: return QStringLiteral("Raw");
+        case endpointColumn: return QStringLiteral("Endpoint");
+        case originColumn: return QStringLiteral("Origin");
+        default: return {};
+    }
+}
+
+QString MidiMonitorTableModel::text(const Row& row, int column) const {
+    switch (column) {
+        case timeColumn: return row.time;
+        case deviceColumn: return row.device;
+        case routeColumn: return row.event.role == "instrument" ? QStringLiteral("INSTRUMENT") : QStringLiteral("MIDI SURFACE");
+        case messageColumn: return row.message;
+        case channelColumn: return QString::number(row.event.channel);
+        case dataColumn: return row.data;
+        case valueColumn: return row.value;
+        case rawColumn: return row.raw;
+        case endpointColumn: return row.endpoint;
+        case originColumn: return row.origin;
+        default: return {};
+    }
+}
+
+QVariant MidiMonitorTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() < 0 || index.row() >= rowCount()) return {};
+    const Row& row = rows_[static_cast<std::size_t>(index.row())];
+    const int column = index.column();
+    switch (role) {
+        case Qt::DisplayRole: return text(row, column);
+        case Qt::ForegroundRole:
+            if (column == timeColumn || column == rawColumn) return NorvTheme::secondary();
+            if (column == routeColumn) return row.event.role == "instrument" ? NorvTheme::teal() : NorvTheme::violet();
+            return {};
+        case Qt::FontRole:
+            if (column == routeColumn) return small_;
+            if (column == timeColumn || column == channelColumn || column == dataColumn || column == valueColumn || column == rawColumn) {
+                return mono_;
+            }
+            return {};
+        case MpeRole: return column == messageColumn && row.event.isMPEExpression();
+        default: return {};
+    }
+}
+
+QVariant MidiMonitorTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole) return columnTitle(section);
+    return {};
+}
+
+}  // namespace norv
