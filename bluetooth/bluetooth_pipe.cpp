@@ -170,7 +170,7 @@ bool BluetoothPipe::readBluetooth() {
     if (closed_) return false;
     if (sendingTCP_ || !inputStream_.hasBytesAvailable()) return true;
     if (!connection_) return readPortHandshake();
-    if (!tcpReady_) return true;
+    if (!tcpReady_ || tcpAtEnd_) return true;  // after the engine ended, the central's bytes have nowhere to go
 
     std::uint8_t buffer[readChunk];
     const long n = inputStream_.read(buffer, sizeof buffer);
@@ -222,7 +222,8 @@ bool BluetoothPipe::readPortHandshake() {
     portBytes_.insert(portBytes_.end(), buffer, buffer + n);
     if (portBytes_.size() < 2) return true;
 
-    const auto port = static_cast<std::uint16_t>(portBytes_[0] << 8 | portBytes_[1]);
+    std::uint16_t port = 0;
+    BluetoothByteReader(portBytes_).u16(port);
     if (!validatePort_(port)) {
         close(QStringLiteral("midi endpoint not advertised"));
         return false;

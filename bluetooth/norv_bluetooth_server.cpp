@@ -76,7 +76,7 @@ std::optional<NorvBluetoothServer::Role> NorvBluetoothServer::roleOf(const Bluet
     return std::nullopt;
 }
 
-void NorvBluetoothServer::event(const QString& name, const Fields& fields) {
+void NorvBluetoothServer::writeEvent(const QString& name, const Fields& fields) {
     if (!onEvent) return;
     auto sorted = fields;
     std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -94,7 +94,7 @@ void NorvBluetoothServer::peripheralManagerDidUpdateState(BluetoothPeripheralMan
     if (!role) return;
     const int state = manager.radioState();
     const int generation = generation_;
-    event(QStringLiteral("radio_state"), {{QStringLiteral("role"), roleName(*role)},
+    writeEvent(QStringLiteral("radio_state"), {{QStringLiteral("role"), roleName(*role)},
                                           {QStringLiteral("state"), QString::number(state)},
                                           {QStringLiteral("authorization"), QString::number(backend_->authorization())}});
     if (!running_ || generation != generation_) return;
@@ -152,7 +152,7 @@ void NorvBluetoothServer::peripheralManagerDidPublishChannel(BluetoothPeripheral
         return;
     }
     const int generation = generation_;
-    event(QStringLiteral("channel_published"),
+    writeEvent(QStringLiteral("channel_published"),
           {{QStringLiteral("role"), roleName(*role)}, {QStringLiteral("psm"), QString::number(psm)}});
     if (!running_ || generation != generation_) return;
     if (publication_.statePSM && publication_.midiPSM && !publication_.serviceRequested) {
@@ -173,7 +173,7 @@ void NorvBluetoothServer::peripheralManagerDidAddService(BluetoothPeripheralMana
         return;
     }
     manager_->startAdvertising({NorvBluetoothWire::service}, name_.toStdString());
-    event(QStringLiteral("advertising"), {{QStringLiteral("state_psm"), QString::number(publication_.statePSM.value_or(0))},
+    writeEvent(QStringLiteral("advertising"), {{QStringLiteral("state_psm"), QString::number(publication_.statePSM.value_or(0))},
                                           {QStringLiteral("midi_psm"), QString::number(publication_.midiPSM.value_or(0))}});
 }
 
@@ -194,7 +194,7 @@ void NorvBluetoothServer::peripheralManagerDidStartAdvertising(BluetoothPeripher
 void NorvBluetoothServer::scheduleRestart(const QString& reason) {
     if (!running_ || retryTimer_) return;
     int generation = generation_;
-    event(QStringLiteral("startup_failed"), {{QStringLiteral("reason"), reason}});
+    writeEvent(QStringLiteral("startup_failed"), {{QStringLiteral("reason"), reason}});
     if (!running_ || generation != generation_) return;
     const auto delay = recovery_.nextDelay();
     teardown();
@@ -227,6 +227,7 @@ void NorvBluetoothServer::teardown() {
     for (const auto& entry : pipes_) ids.push_back(entry.first);
     for (const auto& id : ids) closePipe(id, QStringLiteral("bridge transport closed"));
     for (auto& entry : pipes_) retired_.push_back(std::move(entry.second));
+    if (!pipes_.empty()) QTimer::singleShot(0, this, [this] { retired_.clear(); });
     pipes_.clear();
     statePipes_.clear();
     midiPipes_.clear();
@@ -282,7 +283,7 @@ void NorvBluetoothServer::peripheralManagerDidOpenChannel(BluetoothPeripheralMan
     if (!channel || error) {
         // A channel we do not adopt is closed rather than left open with nobody reading it.
         if (channel) refuse(*channel);
-        event(QStringLiteral("open_failed"), {{QStringLiteral("error"), error ? describe(*error) : QStringLiteral("nil")}});
+        writeEvent(QStringLiteral("open_failed"), {{QStringLiteral("error"), error ? describe(*error) : QStringLiteral("nil")}});
         return;
     }
 
@@ -335,13 +336,13 @@ void NorvBluetoothServer::adoptPipe(const QUuid& pipeId, std::unique_ptr<Bluetoo
                                     const QUuid& peer) {
     QPointer<NorvBluetoothServer> self(this);
     pipe->onDiagnostic = [self, psm](const QString& message) {
-        if (self) self->event(QStringLiteral("pipe"), {{QStringLiteral("psm"), QString::number(psm)},
+        if (self) self->writeEvent(QStringLiteral("pipe"), {{QStringLiteral("psm"), QString::number(psm)},
                                                        {QStringLiteral("message"), message}});
     };
     BluetoothPipe* started = pipe.get();
     pipes_[pipeId] = std::move(pipe);
     const int generation = generation_;
-    event(QStringLiteral("channel_open"),
+    writeEvent(QStringLiteral("channel_open"),
           {{QStringLiteral("psm"), QString::number(psm)}, {QStringLiteral("peer"), peer.toString(QUuid::WithoutBraces)}});
     if (!running_ || generation != generation_ || started->closed()) return;
     started->start();
@@ -370,13 +371,13 @@ void NorvBluetoothServer::stateClosed(const QUuid& peer, const QUuid& pipeId, co
         }
     }
     retirePipe(pipeId);
-    event(QStringLiteral("state_closed"), {{QStringLiteral("reason"), reason}});
+    writeEvent(QStringLiteral("state_closed"), {{QStringLiteral("reason"), reason}});
 }
 
 void NorvBluetoothServer::midiClosed(const QUuid& peer, const QUuid& pipeId, const QString& reason) {
     retirePipe(pipeId);
     if (const auto midi = midiPipes_.find(peer); midi != midiPipes_.end()) midi->second.erase(pipeId);
-    event(QStringLiteral("midi_closed"),
+    writeEvent(QStringLiteral("midi_closed"),
           {{QStringLiteral("reason"), reason}, {QStringLiteral("peer"), peer.toString(QUuid::WithoutBraces)}});
 }
 

@@ -79,7 +79,7 @@ private:
     void scheduleRestart(const QString& reason);
     void teardown();
     std::optional<Role> roleOf(const BluetoothPeripheralManager& manager) const;
-    void event(const QString& name, const Fields& fields);
+    void writeEvent(const QString& name, const Fields& fields);
     void adoptPipe(const QUuid& pipeId, std::unique_ptr<BluetoothPipe> pipe, std::uint16_t psm, const QUuid& peer);
     void closePipe(const QUuid& pipeId, const QString& reason);
     void retirePipe(const QUuid& pipeId);

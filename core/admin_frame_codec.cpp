@@ -7,15 +7,15 @@ namespace {
 
 bool allNumbersFinite(const nlohmann::json& value) {
     switch (value.type()) {
-    case nlohmann::json::value_t::number_float:
-        return std::isfinite(value.get<double>());
-    case nlohmann::json::value_t::array:
-    case nlohmann::json::value_t::object:
-        for (const auto& element : value)
-            if (!allNumbersFinite(element)) return false;
-        return true;
-    default:
-        return true;
+        case nlohmann::json::value_t::number_float:
+            return std::isfinite(value.get<double>());
+        case nlohmann::json::value_t::array:
+        case nlohmann::json::value_t::object:
+            for (const auto& element : value)
+                if (!allNumbersFinite(element)) return false;
+            return true;
+        default:
+            return true;
     }
 }
 
@@ -30,7 +30,8 @@ QByteArray AdminFrameCodec::lengthPrefix(quint32 size) {
     return prefix;
 }
 
-std::optional<QByteArray> AdminFrameCodec::encode(const std::string& path, const nlohmann::json& args,
+std::optional<QByteArray> AdminFrameCodec::encode(const std::string& path,
+                                                  const nlohmann::json& args,
                                                   const std::optional<QString>& requestID) {
     if (!args.is_array() || !allNumbersFinite(args)) return std::nullopt;
     nlohmann::json body{{"path", path}, {"args", args}};

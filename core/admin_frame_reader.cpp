@@ -19,8 +19,8 @@ AdminFrameReader::Outcome AdminFrameReader::consume() {
     };
     while (buffer_.size() - offset >= 4) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(buffer_.constData() + offset);
-        const quint32 length = (quint32(bytes[0]) << 24) | (quint32(bytes[1]) << 16) | (quint32(bytes[2]) << 8) |
-                               quint32(bytes[3]);
+        const quint32 length = (quint32(bytes[0]) << 24) | (quint32(bytes[1]) << 16) |
+                               (quint32(bytes[2]) << 8) | quint32(bytes[3]);
         if (length == 0 || length > AdminFrameCodec::kMaxBodyBytes) return fail(kInvalidResponse);
         if (buffer_.size() - offset - 4 < static_cast<qsizetype>(length)) break;
         const char* body = buffer_.constData() + offset + 4;

@@ -20,12 +20,13 @@ public:
         nlohmann::json body;
     };
     struct Outcome {
-        std::vector<Frame> frames;      // authenticated frames, in arrival order
+        std::vector<Frame> frames;       // authenticated frames, in arrival order
         std::optional<QString> failure;  // set when the connection must close; reading stops
     };
 
     static inline const QString kInvalidResponse = QStringLiteral("Invalid Bridge response");
-    static inline const QString kUnreadableResponse = QStringLiteral("Could not read the Bridge response");
+    static inline const QString kUnreadableResponse =
+        QStringLiteral("Could not read the Bridge response");
     static inline const QString kAuthenticationRequired =
         QStringLiteral("Bridge authentication required. Update the managed engine.");
 

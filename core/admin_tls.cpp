@@ -8,7 +8,8 @@
 namespace norv {
 
 AdminTLSParameters AdminTLS::parameters(const QString& certificatePEM) {
-    if (certificatePEM.toUtf8().size() > kMaxPEMBytes) throw BridgeTLSIdentityError::invalidRecord();
+    if (certificatePEM.toUtf8().size() > kMaxPEMBytes)
+        throw BridgeTLSIdentityError::invalidRecord();
     const QByteArray der = BridgeTLSIdentity::certificateDER(certificatePEM);
     AdminTLSParameters parameters;
     parameters.pinned = QSslCertificate(der, QSsl::Der);
@@ -33,7 +34,8 @@ bool AdminTLS::verify(const AdminTLSParameters& parameters, const QList<QSslCert
     if (chain.isEmpty()) return false;
     const QSslCertificate& leaf = chain.first();
     if (leaf.isNull()) return false;
-    if (QCryptographicHash::hash(leaf.toDer(), QCryptographicHash::Sha256) != parameters.pin) return false;
+    if (QCryptographicHash::hash(leaf.toDer(), QCryptographicHash::Sha256) != parameters.pin)
+        return false;
     if (!validDates(leaf, now)) return false;
     for (const QSslError& error : handshakeErrors) {
         // The certificate names no address, so the name check against 127.0.0.1 always

@@ -49,7 +49,8 @@ private:
 QString readText(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw std::runtime_error("Could not read " + path.toStdString() + ": " + file.errorString().toStdString());
+        throw std::runtime_error("Could not read " + path.toStdString() + ": " +
+                                 file.errorString().toStdString());
     return QString::fromUtf8(file.readAll());
 }
 
@@ -67,7 +68,8 @@ QByteArray BridgeTLSIdentity::certificateDER(const QString& certificatePEM) {
         QByteArray::fromBase64Encoding(joined.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     // toLatin1 turns non-Latin characters into '?', which Base64 then refuses.
     if (!decoded || decoded.decoded.isEmpty()) throw BridgeTLSIdentityError::invalidRecord();
-    if (QSslCertificate(decoded.decoded, QSsl::Der).isNull()) throw BridgeTLSIdentityError::invalidRecord();
+    if (QSslCertificate(decoded.decoded, QSsl::Der).isNull())
+        throw BridgeTLSIdentityError::invalidRecord();
     return decoded.decoded;
 }
 
@@ -111,7 +113,8 @@ BridgeTLSIdentity BridgeTLSIdentity::generate(const GenerateOptions& options) {
     const QString folder = QDir::tempPath() + QStringLiteral("/norv-identity-") +
                            QUuid::createUuid().toString(QUuid::WithoutBraces);
     if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0)
-        throw std::runtime_error("Could not create " + folder.toStdString() + ": " + std::strerror(errno));
+        throw std::runtime_error("Could not create " + folder.toStdString() + ": " +
+                                 std::strerror(errno));
     FolderRemover remover(folder);
 
     const QString keyPath = folder + QStringLiteral("/key.pem");
@@ -119,7 +122,8 @@ BridgeTLSIdentity BridgeTLSIdentity::generate(const GenerateOptions& options) {
     const QString configPath = folder + QStringLiteral("/openssl.cnf");
     {
         QSaveFile config(configPath);
-        if (!config.open(QIODevice::WriteOnly) || config.write(kOpenSSLConfig) < 0 || !config.commit())
+        if (!config.open(QIODevice::WriteOnly) || config.write(kOpenSSLConfig) < 0 ||
+            !config.commit())
             throw std::runtime_error("Could not write " + configPath.toStdString() + ": " +
                                      config.errorString().toStdString());
     }
@@ -129,12 +133,16 @@ BridgeTLSIdentity BridgeTLSIdentity::generate(const GenerateOptions& options) {
     openssl.setStandardOutputFile(QProcess::nullDevice());
     openssl.setStandardErrorFile(QProcess::nullDevice());
     openssl.start(options.opensslPath,
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                  {QStringLiteral("req"),      QStringLiteral("-x509"),
+                   QStringLiteral("-newkey"),  QStringLiteral("ec"),
                    QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
-                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_param_enc:named_curve"), QStringLiteral("-nodes"),
-                   QStringLiteral("-sha256"), QStringLiteral("-days"), QStringLiteral("3650"),
-                   QStringLiteral("-subj"), QStringLiteral("/CN=Norv Bridge"), QStringLiteral("-config"),
-                   configPath, QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certificatePath});
+                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_param_enc:named_curve"),
+                   QStringLiteral("-nodes"),   QStringLiteral("-sha256"),
+                   QStringLiteral("-days"),    QStringLiteral("3650"),
+                   QStringLiteral("-subj"),    QStringLiteral("/CN=Norv Bridge"),
+                   QStringLiteral("-config"),  configPath,
+                   QStringLiteral("-keyout"),  keyPath,
+                   QStringLiteral("-out"),     certificatePath});
     if (!openssl.waitForStarted(static_cast<int>(options.timeout.count())))
         throw std::runtime_error("Could not run openssl: " + openssl.errorString().toStdString());
     if (!openssl.waitForFinished(static_cast<int>(options.timeout.count()))) {

@@ -10,7 +10,8 @@ BridgeTLSIdentityError BridgeTLSIdentityError::keychain(std::int32_t status) {
 }
 
 BridgeTLSIdentityError BridgeTLSIdentityError::invalidRecord() {
-    return {Kind::invalidRecord, 0, "Bridge identity is damaged. Restore it or pair devices again."};
+    return {Kind::invalidRecord, 0,
+            "Bridge identity is damaged. Restore it or pair devices again."};
 }
 
 BridgeTLSIdentityError BridgeTLSIdentityError::generationFailed() {

@@ -2,7 +2,8 @@
 
 namespace norv {
 
-BridgeTLSIdentityStore::BridgeTLSIdentityStore(std::shared_ptr<BridgeIdentityVault> vault, Generator generate)
+BridgeTLSIdentityStore::BridgeTLSIdentityStore(std::shared_ptr<BridgeIdentityVault> vault,
+                                               Generator generate)
     : vault_(std::move(vault)), generate_(std::move(generate)) {}
 
 BridgeTLSIdentity BridgeTLSIdentityStore::loadOrCreate() {

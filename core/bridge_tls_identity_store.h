@@ -15,8 +15,9 @@ class BridgeTLSIdentityStore {
 public:
     using Generator = std::function<BridgeTLSIdentity()>;
 
-    explicit BridgeTLSIdentityStore(std::shared_ptr<BridgeIdentityVault> vault,
-                                    Generator generate = [] { return BridgeTLSIdentity::generate(); });
+    explicit BridgeTLSIdentityStore(
+        std::shared_ptr<BridgeIdentityVault> vault,
+        Generator generate = [] { return BridgeTLSIdentity::generate(); });
 
     // Serialised by a lock, so two racing starts cannot both generate. Blocks (openssl may
     // run up to its time-out): call it from a worker thread. Every failure is thrown.

@@ -2,6 +2,7 @@
 
 #include "core/bridge_tls_identity_error.h"
 
+#include <qt6keychain/keychain.h>
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -11,7 +12,6 @@
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
-#include <qt6keychain/keychain.h>
 
 #include <condition_variable>
 #include <functional>
@@ -36,7 +36,8 @@ struct PendingJob {
 
 // Starts the job made by `makeJob` on the application thread and waits at most `timeout`.
 // A job that outlives the wait deletes itself when it finishes; its late result is dropped.
-std::optional<JobOutcome> runJob(std::function<QKeychain::Job*()> makeJob, std::chrono::milliseconds timeout) {
+std::optional<JobOutcome> runJob(std::function<QKeychain::Job*()> makeJob,
+                                 std::chrono::milliseconds timeout) {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app) return std::nullopt;
     auto pending = std::make_shared<PendingJob>();
@@ -78,7 +79,8 @@ int statusOf(QKeychain::Error error) { return static_cast<int>(error); }
 
 }  // namespace
 
-KeychainBridgeIdentityVault::KeychainBridgeIdentityVault(QString service, std::chrono::milliseconds timeout)
+KeychainBridgeIdentityVault::KeychainBridgeIdentityVault(QString service,
+                                                         std::chrono::milliseconds timeout)
     : service_(std::move(service)), timeout_(timeout) {}
 
 KeychainBridgeIdentityVault::Presence KeychainBridgeIdentityVault::probe() const {
@@ -91,7 +93,8 @@ KeychainBridgeIdentityVault::Presence KeychainBridgeIdentityVault::probe() const
     call << QVariant::fromValue(attributes);
     const QDBusMessage reply =
         QDBusConnection::sessionBus().call(call, QDBus::Block, static_cast<int>(timeout_.count()));
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2) return Presence::unknown;
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2)
+        return Presence::unknown;
     const auto unlocked = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().at(0));
     const auto locked = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().at(1));
     if (!unlocked.isEmpty()) return Presence::unlocked;
@@ -100,7 +103,8 @@ KeychainBridgeIdentityVault::Presence KeychainBridgeIdentityVault::probe() const
 }
 
 std::optional<QByteArray> KeychainBridgeIdentityVault::read() {
-    if (probe() == Presence::locked) throw BridgeTLSIdentityError::keychain(kStatusInteractionNotAllowed);
+    if (probe() == Presence::locked)
+        throw BridgeTLSIdentityError::keychain(kStatusInteractionNotAllowed);
     const auto outcome = runJob(
         [service = service_] {
             auto* job = new QKeychain::ReadPasswordJob(service);
@@ -110,7 +114,8 @@ std::optional<QByteArray> KeychainBridgeIdentityVault::read() {
         timeout_);
     if (!outcome) throw BridgeTLSIdentityError::keychain(kStatusInteractionNotAllowed);
     if (outcome->error == QKeychain::EntryNotFound) return std::nullopt;
-    if (outcome->error != QKeychain::NoError) throw BridgeTLSIdentityError::keychain(statusOf(outcome->error));
+    if (outcome->error != QKeychain::NoError)
+        throw BridgeTLSIdentityError::keychain(statusOf(outcome->error));
     return outcome->data;
 }
 
@@ -126,7 +131,8 @@ void KeychainBridgeIdentityVault::insert(const QByteArray& record) {
         },
         timeout_);
     if (!outcome) throw BridgeTLSIdentityError::keychain(kStatusInteractionNotAllowed);
-    if (outcome->error != QKeychain::NoError) throw BridgeTLSIdentityError::keychain(statusOf(outcome->error));
+    if (outcome->error != QKeychain::NoError)
+        throw BridgeTLSIdentityError::keychain(statusOf(outcome->error));
 }
 
 }  // namespace norv

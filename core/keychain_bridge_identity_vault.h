@@ -22,8 +22,9 @@ public:
     static constexpr auto kDefaultService = "org.norv.desktop.bridge.transport.identity.v1";
     static constexpr auto kAccount = "bridge";
 
-    explicit KeychainBridgeIdentityVault(QString service = QString::fromLatin1(kDefaultService),
-                                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    explicit KeychainBridgeIdentityVault(
+        QString service = QString::fromLatin1(kDefaultService),
+        std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
     std::optional<QByteArray> read() override;
     void insert(const QByteArray& record) override;

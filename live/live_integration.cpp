@@ -1,5 +1,6 @@
 #include "live/live_integration.h"
 
+#include "core/bridge_error.h"
 #include "live/bundle_info.h"
 #include "live/library_parser.h"
 #include "live/live_version.h"
@@ -37,23 +38,23 @@ bool isLiveBundleName(const QString& name) {
 }
 
 template <typename Reply>
-std::variant<Reply, QString> interpret(const RemoteScriptProcess::Result& result) {
+std::variant<Reply, BridgeError> interpret(const RemoteScriptProcess::Result& result) {
     using Kind = RemoteScriptProcess::Result::Kind;
     if (result.kind == Kind::FailedToStart)
-        return result.startError;
+        return BridgeError::error(result.startError);
     if (result.kind == Kind::TimedOut)
-        return timedOutText;
+        return BridgeError::error(timedOutText);
     if (result.overflowed)
-        return failedText;
+        return BridgeError::error(failedText);
     if (result.exitCode != 0)
-        return RemoteScriptCommand::failureText(result.output);
+        return BridgeError::error(RemoteScriptCommand::failureText(result.output));
     const nlohmann::json json = nlohmann::json::parse(result.output.begin(), result.output.end(), nullptr, false);
     if (json.is_discarded())
-        return QStringLiteral("The Remote Script reply could not be read: it is not valid JSON");
+        return BridgeError::error(QStringLiteral("The Remote Script reply could not be read: it is not valid JSON"));
     try {
         return Reply::decode(json);
     } catch (const AdminDecodeError& error) {
-        return QString::fromStdString(error.what());
+        return BridgeError::error(QString::fromStdString(error.what()));
     }
 }
 
@@ -212,7 +213,7 @@ void LiveIntegration::run(bool install, ReplyHandler<Reply> handler) {
                                               ? RemoteScriptCommand::bundle(runtime.resourceFolder, runtime.runtimeRoot)
                                               : std::nullopt;
     if (!runtime.runtimeRoot || !bundle || !runtime.interpreter) {
-        handler(unavailableText);
+        handler(BridgeError::error(unavailableText));
         return;
     }
     auto* process = new RemoteScriptProcess(environment_.timing, this);
@@ -236,11 +237,11 @@ void LiveIntegration::verify(Completion done) {
     message_.reset();
     disk_.reset();
     Q_EMIT changed();
-    run<ScriptDiskState>(false, [this, done = std::move(done)](std::variant<ScriptDiskState, QString> reply) {
+    run<ScriptDiskState>(false, [this, done = std::move(done)](std::variant<ScriptDiskState, BridgeError> reply) {
         if (auto* state = std::get_if<ScriptDiskState>(&reply))
             disk_ = *state;
         else
-            message_ = std::get<QString>(reply);
+            message_ = std::get<BridgeError>(reply).message();
         busy_ = false;
         Q_EMIT changed();
         if (done)
@@ -264,9 +265,9 @@ void LiveIntegration::install(Completion done) {
         liveProcesses.insert(process.pid);
 
     run<ScriptInstallResult>(true, [this, liveProcesses, done = std::move(done)](
-                                       std::variant<ScriptInstallResult, QString> reply) mutable {
-        if (auto* error = std::get_if<QString>(&reply)) {
-            message_ = *error;
+                                       std::variant<ScriptInstallResult, BridgeError> reply) mutable {
+        if (auto* error = std::get_if<BridgeError>(&reply)) {
+            message_ = error->message();
             busy_ = false;
             Q_EMIT changed();
             if (done)
@@ -281,7 +282,7 @@ void LiveIntegration::install(Completion done) {
 }
 
 void LiveIntegration::finishInstall(const ScriptInstallResult& result, Completion done) {
-    run<ScriptDiskState>(false, [this, result, done = std::move(done)](std::variant<ScriptDiskState, QString> reply) {
+    run<ScriptDiskState>(false, [this, result, done = std::move(done)](std::variant<ScriptDiskState, BridgeError> reply) {
         if (auto* state = std::get_if<ScriptDiskState>(&reply)) {
             disk_ = *state;
             if (result.changed)
@@ -290,7 +291,7 @@ void LiveIntegration::finishInstall(const ScriptInstallResult& result, Completio
             else
                 message_ = QStringLiteral("Already up to date");
         } else {
-            message_ = std::get<QString>(reply);
+            message_ = std::get<BridgeError>(reply).message();
         }
         busy_ = false;
         Q_EMIT changed();
@@ -299,9 +300,9 @@ void LiveIntegration::finishInstall(const ScriptInstallResult& result, Completio
     });
 }
 
-ScriptRuntimeState LiveIntegration::runtime(const RemoteScriptStatus::Report& report, bool connected) {
+ScriptRuntimeState LiveIntegration::runtime(const BridgeHealth& health, bool connected) {
     RemoteScriptStatus::Inputs inputs;
-    inputs.report = report;
+    inputs.health = health;
     inputs.connected = connected;
     inputs.running = running();
     inputs.selected = selected();

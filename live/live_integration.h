@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/bridge_error.h"
 #include "live/live_installation.h"
 #include "live/live_settings.h"
 #include "live/remote_script_process.h"
@@ -9,6 +10,7 @@
 #include "live/script_disk_state.h"
 #include "live/script_install_result.h"
 #include "live/script_runtime_state.h"
+#include "model/bridge_health.h"
 
 #include <QObject>
 #include <QProcessEnvironment>
@@ -75,7 +77,7 @@ public:
     void install(Completion done = {});
 
     // The status line; prunes the Live processes awaiting a restart to those still running.
-    ScriptRuntimeState runtime(const RemoteScriptStatus::Report& report, bool connected);
+    ScriptRuntimeState runtime(const BridgeHealth& health, bool connected);
 
     std::vector<RunningLiveProcess> running() const;
     std::optional<LiveInstallation> describe(const QString& bundlePath) const;
@@ -89,7 +91,7 @@ Q_SIGNALS:
 
 private:
     template <typename Reply>
-    using ReplyHandler = std::function<void(std::variant<Reply, QString>)>;
+    using ReplyHandler = std::function<void(std::variant<Reply, BridgeError>)>;
 
     template <typename Reply>
     void run(bool install, ReplyHandler<Reply> handler);

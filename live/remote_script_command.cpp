@@ -1,5 +1,7 @@
 #include "live/remote_script_command.h"
 
+#include "core/bridge_runtime_files.h"
+
 #include <QFileInfo>
 
 #include <nlohmann/json.hpp>
@@ -41,14 +43,7 @@ QStringList RemoteScriptCommand::arguments(const QString& runtimeRoot, const QSt
 }
 
 QProcessEnvironment RemoteScriptCommand::environment(const QProcessEnvironment& application) {
-    static const QStringList allowed{QStringLiteral("HOME"), QStringLiteral("TMPDIR"), QStringLiteral("LANG"),
-                                     QStringLiteral("LC_ALL"), QStringLiteral("LC_CTYPE")};
-    QProcessEnvironment environment;
-    for (const QString& name : allowed) {
-        if (application.contains(name))
-            environment.insert(name, application.value(name));
-    }
-    environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin:/usr/sbin:/sbin"));
+    QProcessEnvironment environment = BridgeRuntimeFiles::environment(application);
     environment.insert(QStringLiteral("PYTHONDONTWRITEBYTECODE"), QStringLiteral("1"));
     return environment;
 }

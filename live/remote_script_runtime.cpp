@@ -1,28 +1,21 @@
 #include "live/remote_script_runtime.h"
 
-#include <QCoreApplication>
-#include <QDir>
+#include "core/bridge_runtime_files.h"
+#include "core/resource_folder.h"
+
 #include <QFileInfo>
-#include <QSysInfo>
 
 namespace norv {
 
 RemoteScriptRuntime RemoteScriptRuntime::installed() {
     RemoteScriptRuntime runtime;
-    const QString resources = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/norv-bridge"));
-    if (QFileInfo(resources).isDir())
-        runtime.resourceFolder = resources;
-    else
+    const QString resources = applicationResourceFolder();
+    if (!QFileInfo(resources).isDir())
         return runtime;
-    const QString root = resources + QStringLiteral("/BridgeRuntime");
-    if (!QFileInfo::exists(root + QStringLiteral("/tools/run_bridge.py")))
-        return runtime;
-    runtime.runtimeRoot = root;
-    const QString interpreter =
-        root + QStringLiteral("/PythonRuntime/") + QSysInfo::currentCpuArchitecture() + QStringLiteral("/bin/python3.13");
-    const QFileInfo info(interpreter);
-    if (info.isFile() && info.isExecutable())
-        runtime.interpreter = interpreter;
+    runtime.resourceFolder = resources;
+    runtime.runtimeRoot = BridgeRuntimeFiles::shippedRoot(resources);
+    if (runtime.runtimeRoot)
+        runtime.interpreter = BridgeRuntimeFiles::interpreter(*runtime.runtimeRoot);
     return runtime;
 }
 

@@ -12,7 +12,7 @@ struct RemoteScriptRuntime {
     std::optional<QString> runtimeRoot;     // the read-only engine runtime in the resources
     std::optional<QString> interpreter;     // that runtime's interpreter
 
-    // The application's own resource folder and the runtime inside it.
+    // The application's own resource folder, the shipped runtime inside it and its interpreter.
     static RemoteScriptRuntime installed();
 };
 

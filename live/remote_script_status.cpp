@@ -37,12 +37,12 @@ ScriptRuntimeState RemoteScriptStatus::evaluate(const Inputs& in, std::set<std::
     std::vector<RunningLiveProcess> instances;
     std::copy_if(in.running.begin(), in.running.end(), std::back_inserter(instances), isInstance);
 
-    const std::optional<double>& heartbeat = in.report.heartbeatIdleSeconds;
+    const std::optional<double>& heartbeat = in.health.remoteScriptHeartbeatIdleSeconds;
     const bool heartbeatFresh = heartbeat && *heartbeat >= 0.0 && *heartbeat < freshnessLimit;
     if (!heartbeatFresh) {
         if (instances.empty())
             return {QStringLiteral("Live not running"), QString(), false};
-        const std::optional<double>& idle = in.report.idleSeconds;
+        const std::optional<double>& idle = in.health.remoteScriptIdleSeconds;
         if (idle && *idle < freshnessLimit)
             return {QStringLiteral("Session unverified"), QStringLiteral("Waiting for runtime identity"), false};
         if (restartNeeded)
@@ -53,24 +53,24 @@ ScriptRuntimeState RemoteScriptStatus::evaluate(const Inputs& in, std::set<std::
         return {QStringLiteral("Inactive"), QStringLiteral("Install the bundled Remote Script"), false};
     }
 
-    const std::optional<Identity>& identity = in.report.identity;
-    if (!identity || !identity->processId)
+    const std::optional<RemoteScriptIdentity>& identity = in.health.remoteScriptRuntime;
+    if (!identity || !identity->remoteScriptProcessId)
         return {QStringLiteral("Session unverified"), QStringLiteral("Runtime identity unavailable"), false};
     const bool ownInstance = std::any_of(instances.begin(), instances.end(),
-                                         [&](const auto& p) { return p.pid == *identity->processId; });
+                                         [&](const auto& p) { return p.pid == *identity->remoteScriptProcessId; });
     if (!ownInstance)
         return {QStringLiteral("Another Live instance"), QStringLiteral("The connected script belongs to another instance"),
                 false};
     if (in.running.size() != 1)
         return {QStringLiteral("Multiple Live instances"), QStringLiteral("Close other Live instances"), false};
-    if (!in.library || !identity->directory ||
-        standardized(QString::fromStdString(*identity->directory)) !=
+    if (!in.library || !identity->remoteScriptDirectory ||
+        standardized(QString::fromStdString(*identity->remoteScriptDirectory)) !=
             standardized(*in.library + QStringLiteral("/Remote Scripts/NorvSession")))
         return {QStringLiteral("Different script location"), QStringLiteral("Live loaded NorvSession from another folder"),
                 false};
     if (!in.disk)
         return {QStringLiteral("Session unverified"), QStringLiteral("Bundled script unavailable"), false};
-    if (identity->bundleId != in.disk->buildId || identity->version != in.disk->version)
+    if (identity->remoteScriptBundleId != in.disk->buildId || identity->remoteScriptVersion != in.disk->version)
         return {in.disk->current ? QStringLiteral("Restart required") : QStringLiteral("Update required"),
                 QStringLiteral("An earlier Remote Script is loaded"), false};
     if (!in.disk->current)

@@ -4,13 +4,13 @@
 #include "live/running_live_processes.h"
 #include "live/script_disk_state.h"
 #include "live/script_runtime_state.h"
+#include "model/bridge_health.h"
 
 #include <QString>
 
 #include <cstdint>
 #include <optional>
 #include <set>
-#include <string>
 #include <vector>
 
 namespace norv {
@@ -20,21 +20,8 @@ namespace norv {
 // check of the script files.
 class RemoteScriptStatus {
 public:
-    struct Identity {
-        std::optional<std::string> bundleId;
-        std::optional<std::int32_t> processId;
-        std::optional<std::string> directory;
-        std::optional<std::string> version;
-    };
-
-    struct Report {
-        std::optional<double> heartbeatIdleSeconds;
-        std::optional<double> idleSeconds;
-        std::optional<Identity> identity;
-    };
-
     struct Inputs {
-        Report report;
+        BridgeHealth health;  // the engine's report on the loaded script
         bool connected = false;
         std::vector<RunningLiveProcess> running;
         std::optional<LiveInstallation> selected;

@@ -34,6 +34,7 @@ bool HelperApp::start()
                 throw HelperError("Private MIDI does not enable the native Repeat lab", 22);
             if (config.privateSocketDirectory || config.udpPort > 0)
                 sockets_->start();
+            bridge_->startRepeatExchange();
             output_.enqueue(bridge_->readyEvent());
         } catch (const std::exception& error) {
             failure = error.what();

@@ -20,7 +20,7 @@ class NativeMidiBridge;
 class HelperApp {
 public:
     static constexpr std::chrono::milliseconds kCommandBound{5000};
-    static constexpr std::chrono::milliseconds kPortDrainBound{500};
+    static constexpr std::chrono::milliseconds kPortDrainBound{1000};
 
     HelperApp(HelperConfig config, MidiPort& port, JsonOutput& output);
     ~HelperApp();

@@ -1,6 +1,7 @@
 #include "midi_helper/jack_midi_port.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <thread>
@@ -31,9 +32,19 @@ std::string truncateUtf8(std::string text, size_t limit)
     return text;
 }
 
+// libjack's own messages go to standard error: standard output carries only JSON lines.
+void toStandardError(const char* message)
+{
+    std::fprintf(stderr, "%s\n", message);
+}
+
 } // namespace
 
-JackMidiPort::JackMidiPort() = default;
+JackMidiPort::JackMidiPort()
+{
+    jack_set_error_function(&toStandardError);
+    jack_set_info_function(&toStandardError);
+}
 
 JackMidiPort::~JackMidiPort()
 {
@@ -161,7 +172,8 @@ int JackMidiPort::process(uint32_t frames)
         nextUs = currentUs + 1;
     }
     // Host time (CLOCK_MONOTONIC) to JACK's microsecond clock.
-    const int64_t toJack = int64_t(jack_get_time()) - int64_t(monotonicUs());
+    const uint64_t hostNowUs = monotonicUs();
+    const int64_t toJack = int64_t(jack_get_time()) - int64_t(hostNowUs);
 
     Event event;
     while (holdingCount_ < kHolding && queue_.pop(event))
@@ -172,7 +184,9 @@ int JackMidiPort::process(uint32_t frames)
     for (size_t i = 0; i < holdingCount_; ++i) {
         const Event e = holding_[i];
         int64_t jackUs = int64_t(e.hostTimeNs / 1000) + toJack;
-        if (jackUs >= int64_t(nextUs)) {
+        // Later than this cycle and not yet due: wait. A message already due goes out now even
+        // when the cycle runs behind the clock (a late or lagging cycle).
+        if (jackUs >= int64_t(nextUs) && e.hostTimeNs / 1000 > hostNowUs) {
             holding_[kept++] = e;
             continue;
         }

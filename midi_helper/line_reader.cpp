@@ -1,6 +1,7 @@
 #include "midi_helper/line_reader.h"
 
 #include <cerrno>
+#include <poll.h>
 #include <unistd.h>
 
 namespace norv {
@@ -43,6 +44,13 @@ std::optional<LineReader::Line> LineReader::next()
         ssize_t n = ::read(fd_, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // A parent may hand over a non-blocking descriptor: wait for input instead of
+            // taking the empty read for the end.
+            pollfd pfd{fd_, POLLIN, 0};
+            ::poll(&pfd, 1, 1000);
+            continue;
+        }
         if (n <= 0)
             eof_ = true;
         else

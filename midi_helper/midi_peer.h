@@ -3,6 +3,8 @@
 #include <array>
 #include <bitset>
 #include <cstdint>
+#include <map>
+#include <optional>
 
 namespace norv {
 
@@ -13,6 +15,16 @@ constexpr int noteKey(int channel, int note)
 {
     return channel * 128 + note;
 }
+
+// One held key repeated by stride. Times are beats.
+struct StrideVoice {
+    uint8_t velocity = 100;
+    bool started = false;          // has struck at least once
+    std::optional<double> next;    // next strike, swing included
+    std::optional<double> off;     // end of the current strike
+    std::optional<double> nextBase; // grid position of the next strike
+    bool nextOdd = false;          // the next strike is a swung one
+};
 
 // One sender's note state: what it has sounding, its sustain pedals and the channels it used, with
 // the host times that keep its note-ons and note-offs in order. Stream connections own one each.
@@ -30,11 +42,14 @@ struct MidiPeer {
     uint16_t strideQuant = 0;
     double strideGate = 0.5;
     double strideSwing = 0.0;
+    std::map<int, StrideVoice> held;
 
     bool heartbeatEnabled = false;
     uint64_t lastHeartbeat = 0;
     // False once the peer has been closed and its notes released.
     bool registered = true;
+    // A Wi-Fi sender's note state (no stream of its own).
+    bool wifi = false;
 };
 
 } // namespace norv

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
+#include <map>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -14,6 +17,8 @@
 #include "midi_helper/helper_config.h"
 #include "midi_helper/midi_peer.h"
 #include "midi_helper/scheduler.h"
+#include "midi_helper/stride_clock.h"
+#include "midi_helper/wifi_midi_peer.h"
 
 namespace norv {
 
@@ -80,6 +85,53 @@ public:
     nlohmann::json readyEvent() const;
     nlohmann::json pongEvent() const;
 
+    // Stride: the clock followers and the note repeat of peers whose stride step is above 0.
+    void receiveEngineClock(std::span<const uint8_t> datagram);
+    void receiveMidiClock(std::span<const uint8_t> datagram);
+    void configureStride(const std::shared_ptr<MidiPeer>& peer, uint16_t step, uint16_t quant);
+    void configureArticulation(const std::shared_ptr<MidiPeer>& peer, uint16_t gate, uint16_t swing);
+    void startStrideVoice(const std::shared_ptr<MidiPeer>& peer, int key, double beat);
+    void strideAttack(const std::shared_ptr<MidiPeer>& peer, int key, double beat);
+    void strideOff(const std::shared_ptr<MidiPeer>& peer, int key, std::optional<uint64_t> at);
+    void skipSwingEdges(MidiPeer& peer, StrideVoice& voice, double before);
+    void scheduleStride();
+    void tickStride();
+    double strideBeat() const { return clock_.beat(nowSeconds()); }
+    const StrideClock& strideClock() const { return clock_; }
+    int64_t strideAttacks() const { return strideAttacks_; }
+    double strideMaxLateMs() const { return strideMaxLateMs_; }
+    bool strideTimerActive() const { return strideTimer_.active(); }
+
+    // Wi-Fi senders: loss-tolerant packets with redundant records and a picture of held keys.
+    static constexpr size_t kMaxWifiPeers = 8;
+    void handleWifiPacket(std::span<const uint8_t> packet, uint32_t address, uint16_t port);
+    void closeWifiPeer(uint64_t addressKey);
+    void closeAllWifiPeers();
+    // Closes Wi-Fi peers that fell silent (the stream watchdog's companion).
+    void closeSilentWifiPeers(uint64_t nowNs);
+    void scheduleWifiReleases();
+    size_t wifiPeerCount() const { return wifiPeers_.size(); }
+    const WifiMidiPeer* wifiPeer(uint32_t address, uint16_t port) const;
+    static uint64_t addressKey(uint32_t address, uint16_t port) { return uint64_t(address) << 16 | port; }
+    struct WifiCounters {
+        int64_t staleEvents = 0, duplicatePackets = 0, recoveredEvents = 0, gapEvents = 0, recoveredHolds = 0,
+                recoveredTaps = 0, staleAttacks = 0;
+    };
+    const WifiCounters& wifiCounters() const { return wifi_; }
+
+    // The local repeat exchange ("--native-repeat-port"): one stream peer's repeat is played by a
+    // cooperating process; requests go out every 100 ms, acknowledgements keep it active.
+    using DatagramSender = std::function<void(std::span<const uint8_t> datagram, uint32_t address, uint16_t port)>;
+    // Set while the datagram socket is open (network mode); empty otherwise.
+    void setDatagramSender(DatagramSender sender) { datagramSender_ = std::move(sender); }
+    void startRepeatExchange();
+    void tickNativeRepeat();
+    void receiveNativeRepeatAck(std::span<const uint8_t> datagram);
+    bool repeatAckFresh() const;
+    const std::shared_ptr<MidiPeer>& nativeRepeatOwner() const { return repeatOwner_; }
+    const std::string& nativeRepeatToken() const { return repeatToken_; }
+    int64_t nativeRepeatGeneration() const { return repeatGeneration_; }
+
     // Read by tests and the "ping" report.
     int64_t sentCount() const { return sentCount_; }
     int64_t fastNoteOnCount() const { return fastNoteOnCount_; }
@@ -88,7 +140,11 @@ public:
     const std::bitset<kNoteKeys>& udpNotes() const { return udpNotes_; }
 
 private:
-    void setCurrentPeer(std::shared_ptr<MidiPeer> peer) { currentPeer_ = std::move(peer); }
+    void onRepeatTimer();
+    double nowSeconds() const { return double(scheduler_.nowNs()) / 1e9; }
+    std::vector<std::shared_ptr<MidiPeer>> stridePeers() const;
+    // Sends on behalf of `peer`, restoring the current peer afterwards.
+    int sendAs(std::shared_ptr<MidiPeer> peer, std::span<const uint8_t> bytes, std::optional<uint64_t> at = std::nullopt);
     void scheduleTapRelease(uint8_t status, uint8_t pitch);
 
     HelperConfig config_;
@@ -109,7 +165,27 @@ private:
     int64_t fastNoteOffCount_ = 0;
     int64_t fastRetriggerCount_ = 0;
     std::atomic<bool> monitorEnabled_{false};
-    double clockSeen_ = 0.0;
+
+    void fireWifiReleases();
+
+    std::map<uint64_t, WifiMidiPeer> wifiPeers_;
+    std::deque<uint64_t> retiredWifiTokens_;
+    WifiCounters wifi_;
+    Timer wifiReleaseTimer_;
+
+    DatagramSender datagramSender_;
+    std::shared_ptr<MidiPeer> repeatOwner_;
+    std::string repeatToken_;
+    int64_t repeatGeneration_ = 0;
+    int64_t repeatAckGeneration_ = -1;
+    double repeatAckAt_ = 0.0;
+    double repeatRequestedAt_ = 0.0;
+    Timer repeatTimer_;
+
+    StrideClock clock_;
+    Timer strideTimer_;
+    int64_t strideAttacks_ = 0;
+    double strideMaxLateMs_ = 0.0;
 };
 
 } // namespace norv

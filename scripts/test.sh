@@ -6,4 +6,5 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh --sanitize
 cd build
+export QT_QPA_PLATFORM=offscreen
 exec ../scripts/with-services.sh ctest --output-on-failure --timeout 300 -j "${NORV_TEST_JOBS:-4}" "$@"

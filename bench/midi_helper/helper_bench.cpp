@@ -187,4 +187,4 @@ BENCHMARK(BM_ThousandDatagramsCpu)->MeasureProcessCPUTime()->Unit(benchmark::kMi
 } // namespace
 } // namespace norv
 
-BENCHMARK_MAIN();
+

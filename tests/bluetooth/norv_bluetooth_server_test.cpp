@@ -6,6 +6,7 @@
 #include "bluetooth/norv_bluetooth_server.h"
 #include "bluetooth/norv_bluetooth_wire.h"
 #include "bluetooth/simulated_bluetooth_peripheral.h"
+#include "bluetooth/system_bluetooth_clock.h"
 #include "bluetooth/virtual_bluetooth_clock.h"
 #include "bluetooth_hex.h"
 #include "loopback_engine.h"
@@ -354,6 +355,25 @@ TEST_F(NorvBluetoothServerTest, ClosingManyPipesWhileTheTablesChangeIsSafe) {
     EXPECT_EQ(events.filter(QRegularExpression("^(state|midi)_closed")).size(), 12);
     EXPECT_EQ(events.filter("state_closed").size(), 4);
     EXPECT_EQ(events.filter("reason=bluetooth closed").size(), 1);
+}
+
+TEST_F(NorvBluetoothServerTest, RetryScheduleRunsOnRealTimersScaledDown) {
+    backend->publishError = platformError("publication refused");
+    const auto scaled = std::make_shared<SystemBluetoothClock>(0.01);  // 14 s of retries in about 140 ms
+    server = std::make_unique<NorvBluetoothServer>(backend, scaled);
+    SetUp();
+    statusTimes.clear();
+    server->onStatus = [&](const QString& s) {
+        statuses << s;
+        statusTimes.push_back(scaled->uptime());
+    };
+    start();
+    ASSERT_TRUE(waitUntil([&] { return server->status() == "RESTART BLUETOOTH"; }));
+    ASSERT_EQ(statuses.size(), 8);
+    // Each retry comes after its delay (scaled time), never before.
+    EXPECT_GE(statusTimes[2] - statusTimes[1], 1.0);
+    EXPECT_GE(statusTimes[4] - statusTimes[3], 3.0);
+    EXPECT_GE(statusTimes[6] - statusTimes[5], 10.0);
 }
 
 }  // namespace

@@ -10,7 +10,8 @@ namespace norv {
 namespace {
 
 QByteArray frameOf(const std::string& body) {
-    return AdminFrameCodec::lengthPrefix(static_cast<quint32>(body.size())) + QByteArray::fromStdString(body);
+    return AdminFrameCodec::lengthPrefix(static_cast<quint32>(body.size())) +
+           QByteArray::fromStdString(body);
 }
 
 const QByteArray kAuthenticated = frameOf(R"({"path":"/admin/authenticated","args":[]})");
@@ -22,8 +23,9 @@ std::vector<std::string> pathsOf(const AdminFrameReader::Outcome& outcome) {
 }
 
 TEST(AdminFrameCodec, WritesLengthPrefixedCompactJson) {
-    const auto frame = AdminFrameCodec::encode("/admin/device/access", {"dev-1", "allow", 1.5, nullptr},
-                                               QStringLiteral("0F1E2D3C-0000-4000-8000-000000000000"));
+    const auto frame =
+        AdminFrameCodec::encode("/admin/device/access", {"dev-1", "allow", 1.5, nullptr},
+                                QStringLiteral("0F1E2D3C-0000-4000-8000-000000000000"));
     ASSERT_TRUE(frame.has_value());
     const QByteArray body = frame->mid(4);
     EXPECT_EQ(frame->left(4), QByteArray::fromHex("000000") + char(body.size()));
@@ -94,7 +96,8 @@ TEST(AdminFrameReader, LengthLimits) {
         return reader.consume();
     };
     EXPECT_EQ(outcomeOf(0, {}).failure, AdminFrameReader::kInvalidResponse);
-    EXPECT_EQ(outcomeOf(AdminFrameCodec::kMaxBodyBytes + 1, {}).failure, AdminFrameReader::kInvalidResponse);
+    EXPECT_EQ(outcomeOf(AdminFrameCodec::kMaxBodyBytes + 1, {}).failure,
+              AdminFrameReader::kInvalidResponse);
 
     // Exactly the limit is accepted: a JSON object padded with spaces to 1,048,576 bytes.
     std::string body = R"({"path":"/big","args":[]})";
@@ -118,7 +121,8 @@ TEST(AdminFrameReader, AuthenticationGateAndUnreadableBodies) {
         EXPECT_TRUE(outcome.frames.empty());
         EXPECT_FALSE(reader.authenticated());
     }
-    for (const char* body : {R"({"args":[]})", R"({"path":7})", "[1]", "not json", "{\"path\":\"\xff\"}"}) {
+    for (const char* body :
+         {R"({"args":[]})", R"({"path":7})", "[1]", "not json", "{\"path\":\"\xff\"}"}) {
         AdminFrameReader reader;
         reader.append(kAuthenticated + frameOf(body));
         EXPECT_EQ(reader.consume().failure, AdminFrameReader::kUnreadableResponse) << body;
@@ -127,7 +131,8 @@ TEST(AdminFrameReader, AuthenticationGateAndUnreadableBodies) {
         // A second "/admin/authenticated" is an ordinary frame once authenticated;
         // frames before a bad one are kept, in order.
         AdminFrameReader reader;
-        reader.append(kAuthenticated + kAuthenticated + frameOf(R"({"path":"/x"})") + frameOf("{}"));
+        reader.append(kAuthenticated + kAuthenticated + frameOf(R"({"path":"/x"})") +
+                      frameOf("{}"));
         const auto outcome = reader.consume();
         EXPECT_EQ(pathsOf(outcome), (std::vector<std::string>{"/admin/authenticated", "/x"}));
         EXPECT_EQ(outcome.failure, AdminFrameReader::kUnreadableResponse);

@@ -39,11 +39,13 @@ TEST(AdminTLS, ParametersPinTheCertificateWhateverItsLayout) {
     oversized.chop(1);
     EXPECT_FALSE(refused(oversized));
     EXPECT_TRUE(refused(QString(pem).replace(70, 1, QStringLiteral("%"))));
-    EXPECT_TRUE(refused(QStringLiteral("-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----")));
+    EXPECT_TRUE(
+        refused(QStringLiteral("-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----")));
 }
 
 TEST(AdminTLS, ValidDatesIncludeBothBounds) {
-    const auto parameters = AdminTLS::parameters(certificateOf(fixtureIdentityLine("expired_identity.json")));
+    const auto parameters =
+        AdminTLS::parameters(certificateOf(fixtureIdentityLine("expired_identity.json")));
     const QSslCertificate& certificate = parameters.pinned;
     const QDateTime notBefore(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
     const QDateTime notAfter(QDate(2021, 1, 1), QTime(0, 0), Qt::UTC);
@@ -62,7 +64,8 @@ bool pinnedHandshake(quint16 port, const AdminTLSParameters& parameters) {
     QEventLoop loop;
     QObject::connect(&socket, &QSslSocket::sslErrors, &loop, [&](const QList<QSslError>& reported) {
         errors = reported;
-        if (AdminTLS::verify(parameters, socket.peerCertificateChain(), errors, QDateTime::currentDateTimeUtc()))
+        if (AdminTLS::verify(parameters, socket.peerCertificateChain(), errors,
+                             QDateTime::currentDateTimeUtc()))
             socket.ignoreSslErrors();
     });
     QObject::connect(&socket, &QSslSocket::encrypted, &loop, [&] {
@@ -95,7 +98,8 @@ TEST(AdminTLS, HandshakeAcceptsOnlyThePinnedCertificateWithinItsDates) {
         const QByteArray identity = fixtureIdentityLine(fixture);
         FakeEngine engine(identity, QStringLiteral("t"), nlohmann::json::object());
         ASSERT_TRUE(engine.started()) << fixture;
-        EXPECT_FALSE(pinnedHandshake(engine.port(), AdminTLS::parameters(certificateOf(identity)))) << fixture;
+        EXPECT_FALSE(pinnedHandshake(engine.port(), AdminTLS::parameters(certificateOf(identity))))
+            << fixture;
     }
 }
 

@@ -40,7 +40,8 @@ TEST(BridgeTLSIdentity, GeneratedIdentityIsAnEcP256SelfSignedServerCertificate) 
     const QSslCertificate certificate(identity.certificatePEM.toUtf8(), QSsl::Pem);
     ASSERT_FALSE(certificate.isNull());
     EXPECT_EQ(certificate.issuerDisplayName(), certificate.subjectDisplayName());
-    EXPECT_EQ(certificate.subjectInfo(QSslCertificate::CommonName), QStringList{QStringLiteral("Norv Bridge")});
+    EXPECT_EQ(certificate.subjectInfo(QSslCertificate::CommonName),
+              QStringList{QStringLiteral("Norv Bridge")});
     const qint64 days = certificate.effectiveDate().daysTo(certificate.expiryDate());
     EXPECT_EQ(days, 3650);
     const QSslKey key(identity.privateKeyPEM.toUtf8(), QSsl::Ec);
@@ -48,7 +49,8 @@ TEST(BridgeTLSIdentity, GeneratedIdentityIsAnEcP256SelfSignedServerCertificate) 
     EXPECT_EQ(key.length(), 256);
 
     EXPECT_EQ(identity.fingerprint().size(), 64);
-    EXPECT_EQ(identity.description(), QStringLiteral("BridgeTLSIdentity(") + identity.fingerprint() + ")");
+    EXPECT_EQ(identity.description(),
+              QStringLiteral("BridgeTLSIdentity(") + identity.fingerprint() + ")");
     EXPECT_FALSE(identity.description().contains(QStringLiteral("PRIVATE")));
 
     // The record round-trips, certificate key first.
@@ -65,15 +67,18 @@ TEST(BridgeTLSIdentity, FingerprintIgnoresLineEndsAndSpacing) {
     EXPECT_EQ(messy.fingerprint(), identity.fingerprint());
 
     BridgeTLSIdentity broken = identity;
-    broken.certificatePEM.insert(broken.certificatePEM.indexOf(QLatin1Char('\n')) + 10, QLatin1Char('*'));
+    broken.certificatePEM.insert(broken.certificatePEM.indexOf(QLatin1Char('\n')) + 10,
+                                 QLatin1Char('*'));
     EXPECT_EQ(kindOf([&] { broken.fingerprint(); }), BridgeTLSIdentityError::Kind::invalidRecord);
     EXPECT_EQ(broken.description(), QStringLiteral("BridgeTLSIdentity(invalid)"));
 
     // Valid Base64 that is no certificate.
-    BridgeTLSIdentity notCertificate{QStringLiteral("-----BEGIN CERTIFICATE-----\naGVsbG8gd29ybGQ=\n"
-                                                    "-----END CERTIFICATE-----\n"),
-                                     QStringLiteral("key")};
-    EXPECT_EQ(kindOf([&] { notCertificate.fingerprint(); }), BridgeTLSIdentityError::Kind::invalidRecord);
+    BridgeTLSIdentity notCertificate{
+        QStringLiteral("-----BEGIN CERTIFICATE-----\naGVsbG8gd29ybGQ=\n"
+                       "-----END CERTIFICATE-----\n"),
+        QStringLiteral("key")};
+    EXPECT_EQ(kindOf([&] { notCertificate.fingerprint(); }),
+              BridgeTLSIdentityError::Kind::invalidRecord);
 }
 
 TEST(BridgeTLSIdentity, DecodeBoundsAndValidatesTheRecord) {
@@ -90,7 +95,9 @@ TEST(BridgeTLSIdentity, DecodeBoundsAndValidatesTheRecord) {
 
     EXPECT_EQ(kindOf([&] { BridgeTLSIdentity::decode(recordWith(certificate, "")); }),
               BridgeTLSIdentityError::Kind::invalidRecord);
-    EXPECT_EQ(kindOf([&] { BridgeTLSIdentity::decode(recordWith(certificate, std::string(16385, 'k'))); }),
+    EXPECT_EQ(kindOf([&] {
+                  BridgeTLSIdentity::decode(recordWith(certificate, std::string(16385, 'k')));
+              }),
               BridgeTLSIdentityError::Kind::invalidRecord);
     const std::string longCertificate = certificate + std::string(16385 - certificate.size(), '\n');
     EXPECT_EQ(kindOf([&] { BridgeTLSIdentity::decode(recordWith(longCertificate, key)); }),
@@ -98,7 +105,8 @@ TEST(BridgeTLSIdentity, DecodeBoundsAndValidatesTheRecord) {
 
     // Not JSON, or JSON without the fields: the parser's own error, not a damaged-identity error.
     EXPECT_THROW(BridgeTLSIdentity::decode("not json"), nlohmann::json::exception);
-    EXPECT_THROW(BridgeTLSIdentity::decode(R"({"certificate_pem": "x"})"), nlohmann::json::exception);
+    EXPECT_THROW(BridgeTLSIdentity::decode(R"({"certificate_pem": "x"})"),
+                 nlohmann::json::exception);
 }
 
 TEST(BridgeTLSIdentity, OpenSSLFailuresAreReportedAndLeaveNoWorkingFolder) {
@@ -120,14 +128,19 @@ TEST(BridgeTLSIdentity, OpenSSLFailuresAreReportedAndLeaveNoWorkingFolder) {
     const QString failing = script("failing-openssl", "#!/bin/sh\nexit 1\n");
 
     using std::chrono::milliseconds;
-    EXPECT_EQ(kindOf([&] { BridgeTLSIdentity::generate({slow, milliseconds(200)}); }),
+    EXPECT_EQ(kindOf([&] {
+                  BridgeTLSIdentity::generate({slow, milliseconds(200)});
+              }),
               BridgeTLSIdentityError::Kind::generationFailed);
-    EXPECT_EQ(kindOf([&] { BridgeTLSIdentity::generate({failing, milliseconds(5000)}); }),
+    EXPECT_EQ(kindOf([&] {
+                  BridgeTLSIdentity::generate({failing, milliseconds(5000)});
+              }),
               BridgeTLSIdentityError::Kind::generationFailed);
     EXPECT_THROW(BridgeTLSIdentity::generate({scratch.filePath("missing"), milliseconds(5000)}),
                  std::runtime_error);
 
-    const auto leftovers = QDir(scratch.path()).entryList({QStringLiteral("norv-identity-*")}, QDir::AllEntries);
+    const auto leftovers =
+        QDir(scratch.path()).entryList({QStringLiteral("norv-identity-*")}, QDir::AllEntries);
     EXPECT_TRUE(leftovers.isEmpty()) << leftovers.join(' ').toStdString();
     qputenv("TMPDIR", savedTmp);
 }
@@ -154,14 +167,16 @@ TEST(BridgeTLSIdentityStore, CreatesTheIdentityOnceAndReusesIt) {
 }
 
 TEST(BridgeTLSIdentityStore, DamagedRecordIsReportedOnEveryLoadAndKept) {
-    const QByteArray damaged = recordWith("-----BEGIN CERTIFICATE-----\n!!\n-----END CERTIFICATE-----", "key");
+    const QByteArray damaged =
+        recordWith("-----BEGIN CERTIFICATE-----\n!!\n-----END CERTIFICATE-----", "key");
     auto vault = std::make_shared<MemoryBridgeIdentityVault>(damaged);
     BridgeTLSIdentityStore store(vault, [&]() -> BridgeTLSIdentity {
         ADD_FAILURE() << "a damaged record must not be replaced";
         return sharedIdentity();
     });
     for (int attempt = 0; attempt < 2; ++attempt)
-        EXPECT_EQ(kindOf([&] { store.loadOrCreate(); }), BridgeTLSIdentityError::Kind::invalidRecord);
+        EXPECT_EQ(kindOf([&] { store.loadOrCreate(); }),
+                  BridgeTLSIdentityError::Kind::invalidRecord);
     EXPECT_EQ(vault->read(), damaged);
 }
 
@@ -173,14 +188,15 @@ TEST(BridgeTLSIdentityStore, VaultAndGeneratorFailuresStoreNothing) {
         refused.loadOrCreate();
         ADD_FAILURE() << "no error";
     } catch (const BridgeTLSIdentityError& error) {
-        EXPECT_EQ(error.description(), QStringLiteral("Bridge identity is unavailable in Keychain (-25293)."));
+        EXPECT_EQ(error.description(),
+                  QStringLiteral("Bridge identity is unavailable in Keychain (-25293)."));
     }
 
     auto empty = std::make_shared<MemoryBridgeIdentityVault>();
-    BridgeTLSIdentityStore failing(empty, []() -> BridgeTLSIdentity {
-        throw BridgeTLSIdentityError::generationFailed();
-    });
-    EXPECT_EQ(kindOf([&] { failing.loadOrCreate(); }), BridgeTLSIdentityError::Kind::generationFailed);
+    BridgeTLSIdentityStore failing(
+        empty, []() -> BridgeTLSIdentity { throw BridgeTLSIdentityError::generationFailed(); });
+    EXPECT_EQ(kindOf([&] { failing.loadOrCreate(); }),
+              BridgeTLSIdentityError::Kind::generationFailed);
     EXPECT_FALSE(empty->read().has_value());
 }
 

@@ -6,10 +6,12 @@
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <csignal>
 
 namespace norv::test {
 
-FakeEngine::FakeEngine(const QByteArray& identityLine, const QString& token, const nlohmann::json& scenario) {
+FakeEngine::FakeEngine(const QByteArray& identityLine, const QString& token,
+                       const nlohmann::json& scenario) {
     const QString scenarioPath = folder_.filePath(QStringLiteral("scenario.json"));
     QFile file(scenarioPath);
     if (!file.open(QIODevice::WriteOnly)) return;
@@ -22,26 +24,39 @@ FakeEngine::FakeEngine(const QByteArray& identityLine, const QString& token, con
     environment.insert(QStringLiteral("NORV_ADMIN_TOKEN"), token);
     process_.setProcessEnvironment(environment);
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(QStringLiteral("python3"),
-                   {QStringLiteral(NORV_FIXTURES_DIR "/fake_engine/run_bridge.py"), QStringLiteral("--managed-stdin"),
-                    QStringLiteral("--tls-identity-stdin"), QStringLiteral("--admin-port"), QStringLiteral("0"),
+    // The system interpreter in isolated mode, as the demo runtime runs it.
+    process_.start(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral("-I"), QStringLiteral("-B"), QStringLiteral("-u"),
+                    QStringLiteral("-X"), QStringLiteral("faulthandler"),
+                    QStringLiteral(NORV_FIXTURES_DIR "/fake_engine/run_bridge.py"),
+                    QStringLiteral("--managed-stdin"), QStringLiteral("--tls-identity-stdin"),
+                    QStringLiteral("--admin-port"), QStringLiteral("0"),
                     QStringLiteral("--scenario"), scenarioPath});
     if (!process_.waitForStarted(5000)) return;
     process_.write(identityLine + '\n');
 
     const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
     QDeadlineTimer deadline(10000);
+    QByteArray output;
     while (!deadline.hasExpired()) {
-        if (!process_.canReadLine() && !process_.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+        if (!process_.canReadLine() &&
+            !process_.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
             break;
         while (process_.canReadLine()) {
-            const auto match = listening.match(QString::fromUtf8(process_.readLine()));
+            const QByteArray line = process_.readLine();
+            output += line;
+            const auto match = listening.match(QString::fromUtf8(line));
             if (match.hasMatch()) {
                 port_ = static_cast<quint16>(match.captured(1).toUInt());
                 return;
             }
         }
     }
+    qWarning("fake engine did not start (state %d, error %s): %s", int(process_.state()),
+             qPrintable(process_.errorString()), output.constData());
+    // faulthandler prints where the interpreter was stuck.
+    ::kill(static_cast<pid_t>(process_.processId()), SIGABRT);
+    process_.waitForFinished(3000);
 }
 
 FakeEngine::~FakeEngine() {
@@ -89,7 +104,8 @@ QByteArray fixtureIdentityLine(const char* name) {
 }
 
 QString certificateOf(const QByteArray& identityLine) {
-    return QString::fromStdString(nlohmann::json::parse(identityLine.toStdString()).at("certificate_pem"));
+    return QString::fromStdString(
+        nlohmann::json::parse(identityLine.toStdString()).at("certificate_pem"));
 }
 
 }  // namespace norv::test

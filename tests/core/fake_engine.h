@@ -14,7 +14,8 @@ namespace norv::test {
 // launcher hands them; closing its standard input stops it.
 class FakeEngine {
 public:
-    FakeEngine(const QByteArray& identityLine, const QString& token, const nlohmann::json& scenario);
+    FakeEngine(const QByteArray& identityLine, const QString& token,
+               const nlohmann::json& scenario);
     ~FakeEngine();
     FakeEngine(const FakeEngine&) = delete;
     FakeEngine& operator=(const FakeEngine&) = delete;

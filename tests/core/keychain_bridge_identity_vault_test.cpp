@@ -1,5 +1,5 @@
-#include "core/bridge_tls_identity_error.h"
 #include "core/keychain_bridge_identity_vault.h"
+#include "core/bridge_tls_identity_error.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,8 @@ protected:
         auto bus = QDBusConnection::sessionBus();
         if (!bus.isConnected()) GTEST_SKIP() << "no D-Bus session bus";
         if (!bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.secrets")) &&
-            !bus.interface()->activatableServiceNames().value().contains(QStringLiteral("org.freedesktop.secrets")))
+            !bus.interface()->activatableServiceNames().value().contains(
+                QStringLiteral("org.freedesktop.secrets")))
             GTEST_SKIP() << "no Secret Service on the session bus";
     }
     // A service of its own per test, so runs never see each other's records.
@@ -43,11 +44,13 @@ TEST_F(KeychainVaultTest, StoresOneRecordAndNeverReplacesIt) {
     KeychainBridgeIdentityVault vault(service);
     EXPECT_FALSE(vault.read().has_value());
 
-    const QByteArray record = QByteArrayLiteral("{\"certificate_pem\":\"c\",\"private_key_pem\":\"k\"}\x01\xff");
+    const QByteArray record =
+        QByteArrayLiteral("{\"certificate_pem\":\"c\",\"private_key_pem\":\"k\"}\x01\xff");
     vault.insert(record);
     EXPECT_EQ(vault.read(), record);
 
-    EXPECT_EQ(statusOf([&] { vault.insert("replacement"); }), BridgeIdentityVault::kStatusDuplicateItem);
+    EXPECT_EQ(statusOf([&] { vault.insert("replacement"); }),
+              BridgeIdentityVault::kStatusDuplicateItem);
     EXPECT_EQ(KeychainBridgeIdentityVault(service).read(), record);
 }
 

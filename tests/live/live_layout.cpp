@@ -1,5 +1,7 @@
 #include "live_layout.h"
 
+#include "core/bridge_runtime_files.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -77,15 +79,22 @@ void LiveLayout::removeProcess(int pid) {
 }
 
 void LiveLayout::addRuntime(const QByteArray& manifest) {
-    QDir().mkpath(runtimeRoot() + QStringLiteral("/tools"));
-    QFile::copy(QStringLiteral(NORV_FIXTURES_DIR "/live/remote_script_tool.py"),
-                runtimeRoot() + QStringLiteral("/tools/run_bridge.py"));
-    const QString interpreter = runtimeRoot() + QStringLiteral("/PythonRuntime/test/bin/python3.13");
-    // A link rather than a shell stub, so the tool sees exactly the environment it was given.
-    QDir().mkpath(QFileInfo(interpreter).path());
-    QFile::remove(interpreter);
-    QFile::link(QStringLiteral("/usr/bin/python3"), interpreter);
+    const auto copy = [](const QString& from, const QString& to) {
+        QDir().mkpath(QFileInfo(to).path());
+        QFile::remove(to);
+        if (!QFile::copy(from, to))
+            qFatal("cannot copy %s", qPrintable(from));
+    };
+    copy(QStringLiteral(NORV_FIXTURES_DIR "/fake_engine/run_bridge.py"), runtimeRoot() + QStringLiteral("/tools/run_bridge.py"));
+    // The demo runtime's interpreter stub, which runs the system's Python with the environment it got.
+    const QString stub = QStringLiteral("/PythonRuntime/%1/bin/python3.13").arg(QLatin1String(BridgeRuntimeFiles::kProcessor));
+    copy(QStringLiteral(NORV_BINARY_DIR "/share/norv-bridge/BridgeRuntime") + stub, runtimeRoot() + stub);
     write(scriptBundle() + QStringLiteral("/manifest.json"), manifest);
+}
+
+QString LiveLayout::interpreter() const {
+    return runtimeRoot() +
+           QStringLiteral("/PythonRuntime/%1/bin/python3.13").arg(QLatin1String(BridgeRuntimeFiles::kProcessor));
 }
 
 QList<QJsonObject> LiveLayout::calls() const {
@@ -107,16 +116,12 @@ LiveIntegration::Environment LiveLayout::environment() {
     environment.procRoot = path(QStringLiteral("proc"));
     environment.settings = settings_.get();
     const QString resourceFolder = resources();
-    const QString root = runtimeRoot();
-    environment.runtime = [resourceFolder, root] {
+    environment.runtime = [resourceFolder] {
         RemoteScriptRuntime runtime;
-        if (QFileInfo::exists(root + QStringLiteral("/tools/run_bridge.py"))) {
-            runtime.resourceFolder = resourceFolder;
-            runtime.runtimeRoot = root;
-            const QString interpreter = root + QStringLiteral("/PythonRuntime/test/bin/python3.13");
-            if (QFileInfo(interpreter).isExecutable())
-                runtime.interpreter = interpreter;
-        }
+        runtime.resourceFolder = resourceFolder;
+        runtime.runtimeRoot = BridgeRuntimeFiles::shippedRoot(resourceFolder);
+        if (runtime.runtimeRoot)
+            runtime.interpreter = BridgeRuntimeFiles::interpreter(*runtime.runtimeRoot);
         return runtime;
     };
     environment.processEnvironment = QProcessEnvironment::systemEnvironment();

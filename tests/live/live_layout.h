@@ -15,7 +15,8 @@
 namespace norv::test {
 
 // A machine of the test's own in a temporary folder: home, application folders, Live bundles and
-// preferences, a /proc tree, settings, and an engine runtime whose tool is the fake engine.
+// preferences, a /proc tree, settings, and an engine runtime whose tool is the fake engine run by
+// the demo runtime's interpreter stub.
 class LiveLayout {
 public:
     LiveLayout();
@@ -41,6 +42,7 @@ public:
     QString resources() const { return path(QStringLiteral("share")); }
     QString runtimeRoot() const { return resources() + QStringLiteral("/BridgeRuntime"); }
     QString scriptBundle() const { return resources() + QStringLiteral("/RemoteScript"); }
+    QString interpreter() const;
     // The tool's record of its calls, one JSON object a line.
     QList<QJsonObject> calls() const;
 

@@ -23,16 +23,16 @@ Inputs active() {
     in.library = library;
     in.disk = ScriptDiskState{"1.4.0", "b140", true, true};
     in.running = {{700, suite}};
-    in.report.heartbeatIdleSeconds = 1.0;
-    in.report.idleSeconds = 1.0;
-    in.report.identity = RemoteScriptStatus::Identity{"b140", 700, "/m/User Library/Remote Scripts/NorvSession", "1.4.0"};
+    in.health.remoteScriptHeartbeatIdleSeconds = 1.0;
+    in.health.remoteScriptIdleSeconds = 1.0;
+    in.health.remoteScriptRuntime = RemoteScriptIdentity{"b140", 700, "/m/User Library/Remote Scripts/NorvSession", "1.4.0"};
     return in;
 }
 
 Inputs staleWithLive() {
     Inputs in = active();
-    in.report.heartbeatIdleSeconds.reset();
-    in.report.idleSeconds.reset();
+    in.health.remoteScriptHeartbeatIdleSeconds.reset();
+    in.health.remoteScriptIdleSeconds.reset();
     return in;
 }
 
@@ -54,7 +54,7 @@ TEST(RemoteScriptStatusTest, TheFirstMatchingRuleGivesTheStatus) {
         {"offline", [](Inputs& in) { in.connected = false; }, {}, "Bridge offline", ""},
         {"no heartbeat, no Live", [](Inputs& in) { in = staleWithLive(), in.running.clear(); }, {}, "Live not running", ""},
         {"heartbeat 5.0, other Live only",
-         [](Inputs& in) { in.report.heartbeatIdleSeconds = 5.0, in.running = {{9, "/o/Ableton Live 12 Lite.app"}}; }, {},
+         [](Inputs& in) { in.health.remoteScriptHeartbeatIdleSeconds = 5.0, in.running = {{9, "/o/Ableton Live 12 Lite.app"}}; }, {},
          "Live not running", ""},
         {"restart after install", [](Inputs& in) { in = staleWithLive(); }, {700}, "Restart required",
          "Save your Set, then restart Live"},
@@ -64,46 +64,46 @@ TEST(RemoteScriptStatusTest, TheFirstMatchingRuleGivesTheStatus) {
         {"restart pending for another Live",
          [](Inputs& in) { in = staleWithLive(), in.running.push_back({701, "/o/Ableton Live 12 Lite.app"}); }, {701},
          "Inactive", select},
-        {"inactive, current files", [](Inputs& in) { in = staleWithLive(), in.report.idleSeconds = 5.0; }, {}, "Inactive",
+        {"inactive, current files", [](Inputs& in) { in = staleWithLive(), in.health.remoteScriptIdleSeconds = 5.0; }, {}, "Inactive",
          select},
         {"inactive, files not current",
-         [](Inputs& in) { in = staleWithLive(), in.disk->current = false, in.report.idleSeconds = nan; }, {}, "Inactive",
+         [](Inputs& in) { in = staleWithLive(), in.disk->current = false, in.health.remoteScriptIdleSeconds = nan; }, {}, "Inactive",
          "Install the bundled Remote Script"},
         {"inactive, no check", [](Inputs& in) { in = staleWithLive(), in.disk.reset(); }, {}, "Inactive",
          "Install the bundled Remote Script"},
-        {"heartbeat negative, activity fresh", [](Inputs& in) { in.report.heartbeatIdleSeconds = -1.0; }, {700},
+        {"heartbeat negative, activity fresh", [](Inputs& in) { in.health.remoteScriptHeartbeatIdleSeconds = -1.0; }, {700},
          "Session unverified", waiting},
         {"heartbeat NaN, activity negative",
-         [](Inputs& in) { in.report.heartbeatIdleSeconds = nan, in.report.idleSeconds = -3.0; }, {}, "Session unverified",
+         [](Inputs& in) { in.health.remoteScriptHeartbeatIdleSeconds = nan, in.health.remoteScriptIdleSeconds = -3.0; }, {}, "Session unverified",
          waiting},
-        {"no identity", [](Inputs& in) { in.report.identity.reset(); }, {}, "Session unverified",
+        {"no identity", [](Inputs& in) { in.health.remoteScriptRuntime.reset(); }, {}, "Session unverified",
          "Runtime identity unavailable"},
-        {"no process id", [](Inputs& in) { in.report.identity->processId.reset(); }, {}, "Session unverified",
+        {"no process id", [](Inputs& in) { in.health.remoteScriptRuntime->remoteScriptProcessId.reset(); }, {}, "Session unverified",
          "Runtime identity unavailable"},
         {"script in another Live",
-         [](Inputs& in) { in.running.push_back({800, "/o/Ableton Live 12 Lite.app"}), in.report.identity->processId = 800; },
+         [](Inputs& in) { in.running.push_back({800, "/o/Ableton Live 12 Lite.app"}), in.health.remoteScriptRuntime->remoteScriptProcessId = 800; },
          {}, "Another Live instance", "The connected script belongs to another instance"},
         {"two Lives", [](Inputs& in) { in.running.push_back({800, "/o/Ableton Live 12 Lite.app"}); }, {},
          "Multiple Live instances", "Close other Live instances"},
         {"no library", [](Inputs& in) { in.library.reset(); }, {}, "Different script location",
          "Live loaded NorvSession from another folder"},
-        {"no directory", [](Inputs& in) { in.report.identity->directory.reset(); }, {}, "Different script location",
+        {"no directory", [](Inputs& in) { in.health.remoteScriptRuntime->remoteScriptDirectory.reset(); }, {}, "Different script location",
          "Live loaded NorvSession from another folder"},
-        {"other directory", [](Inputs& in) { in.report.identity->directory = "/other/Remote Scripts/NorvSession"; }, {},
+        {"other directory", [](Inputs& in) { in.health.remoteScriptRuntime->remoteScriptDirectory = "/other/Remote Scripts/NorvSession"; }, {},
          "Different script location", "Live loaded NorvSession from another folder"},
         {"no check", [](Inputs& in) { in.disk.reset(); }, {}, "Session unverified", "Bundled script unavailable"},
-        {"older build loaded", [](Inputs& in) { in.report.identity->bundleId = "b139"; }, {}, "Restart required",
+        {"older build loaded", [](Inputs& in) { in.health.remoteScriptRuntime->remoteScriptBundleId = "b139"; }, {}, "Restart required",
          "An earlier Remote Script is loaded"},
         {"older build, files not current",
-         [](Inputs& in) { in.report.identity->bundleId = "b139", in.disk->current = false; }, {}, "Update required",
+         [](Inputs& in) { in.health.remoteScriptRuntime->remoteScriptBundleId = "b139", in.disk->current = false; }, {}, "Update required",
          "An earlier Remote Script is loaded"},
-        {"no version", [](Inputs& in) { in.report.identity->version.reset(); }, {}, "Restart required",
+        {"no version", [](Inputs& in) { in.health.remoteScriptRuntime->remoteScriptVersion.reset(); }, {}, "Restart required",
          "An earlier Remote Script is loaded"},
         {"files differ", [](Inputs& in) { in.disk->current = false; }, {}, "Repair required", "Installed files differ"},
         {"directory spelled with dots",
-         [](Inputs& in) { in.report.identity->directory = "/m/./User Library/x/../Remote Scripts/NorvSession/"; }, {},
+         [](Inputs& in) { in.health.remoteScriptRuntime->remoteScriptDirectory = "/m/./User Library/x/../Remote Scripts/NorvSession/"; }, {},
          "Active", "NorvSession 1.4.0 · verified"},
-        {"heartbeat just fresh", [](Inputs& in) { in.report.heartbeatIdleSeconds = 4.999; }, {}, "Active",
+        {"heartbeat just fresh", [](Inputs& in) { in.health.remoteScriptHeartbeatIdleSeconds = 4.999; }, {}, "Active",
          "NorvSession 1.4.0 · verified"},
     };
     for (const Rule& rule : rules) {
@@ -137,7 +137,9 @@ TEST(RemoteScriptStatusTest, RestartingLiveAfterAnInstallClearsRestartRequired) 
     ASSERT_TRUE(await([&](auto done) { live->scan(done); }));
     ASSERT_TRUE(await([&](auto done) { live->install(done); }));
 
-    const RemoteScriptStatus::Report stale{10.0, 10.0, std::nullopt};
+    BridgeHealth stale;
+    stale.remoteScriptIdleSeconds = 10.0;
+    stale.remoteScriptHeartbeatIdleSeconds = 10.0;
     EXPECT_EQ(live->runtime(stale, true).title, "Restart required");
 
     layout.removeProcess(700);
@@ -146,10 +148,11 @@ TEST(RemoteScriptStatusTest, RestartingLiveAfterAnInstallClearsRestartRequired) 
               (ScriptRuntimeState{"Inactive", "Select NorvSession in Live’s Control Surface settings", false}));
     EXPECT_TRUE(live->restartPending().empty());
 
-    const RemoteScriptStatus::Report loaded{
-        0.5, 0.5,
-        RemoteScriptStatus::Identity{"b140", 701, (layout.path("music") + "/User Library/Remote Scripts/NorvSession").toStdString(),
-                                     "1.4.0"}};
+    BridgeHealth loaded;
+    loaded.remoteScriptIdleSeconds = 0.5;
+    loaded.remoteScriptHeartbeatIdleSeconds = 0.5;
+    loaded.remoteScriptRuntime = RemoteScriptIdentity{
+        "b140", 701, (layout.path("music") + "/User Library/Remote Scripts/NorvSession").toStdString(), "1.4.0"};
     EXPECT_EQ(live->runtime(loaded, true), (ScriptRuntimeState{"Active", "NorvSession 1.4.0 · verified", true}));
 }
 

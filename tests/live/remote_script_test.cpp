@@ -106,7 +106,8 @@ TEST_F(RemoteScriptTest, TheBundleInTheResourcesComesBeforeTheRuntimeArtifacts) 
 
     // An interpreter that cannot be started reports the platform's reason.
     layout.addRuntime();
-    LiveLayout::write(layout.runtimeRoot() + "/PythonRuntime/test/bin/python3.13", "#!/nonexistent/interpreter\n");
+    LiveLayout::write(layout.interpreter(), "#!/nonexistent/interpreter\n");
+    QFile::setPermissions(layout.interpreter(), QFile::permissions(layout.interpreter()) | QFile::ExeOwner);
     ASSERT_TRUE(await([&](auto done) { live->verify(done); }));
     EXPECT_EQ(live->disk(), std::nullopt);
     ASSERT_TRUE(live->message().has_value());
@@ -219,7 +220,8 @@ bool processGone(qint64 pid) {
 }
 
 TEST_F(RemoteScriptTest, AToolThatKeepsRunningIsEndedAndReaped) {
-    timing = {std::chrono::milliseconds(400), std::chrono::milliseconds(300)};
+    // Long enough for the tool to start and record itself on a busy machine.
+    timing = {std::chrono::milliseconds(1200), std::chrono::milliseconds(200)};
     for (const QByteArray& fake : {QByteArray(R"({"check": {"hang": true}})"),
                                   QByteArray(R"({"check": {"hang": true, "ignore_term": true}})")}) {
         layout.addRuntime(manifestWith(fake));
@@ -251,7 +253,7 @@ TEST_F(RemoteScriptTest, AToolThatKeepsRunningIsEndedAndReaped) {
 }
 
 TEST_F(RemoteScriptTest, ARunOutlivingItsOwnerIsStillEndedAndReaped) {
-    timing = {std::chrono::milliseconds(300), std::chrono::milliseconds(200)};
+    timing = {std::chrono::milliseconds(1200), std::chrono::milliseconds(200)};
     layout.addRuntime(manifestWith(R"({"check": {"hang": true, "ignore_term": true}})"));
     auto live = std::make_unique<LiveIntegration>(environment());
     live->verify([] { ADD_FAILURE() << "an abandoned run reports nothing"; });
@@ -267,7 +269,13 @@ TEST_F(RemoteScriptTest, ARunOutlivingItsOwnerIsStillEndedAndReaped) {
     live.reset();
     EXPECT_FALSE(processGone(pid));
     QEventLoop loop;
-    QTimer::singleShot(1500, &loop, &QEventLoop::quit);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (processGone(pid))
+            loop.quit();
+    });
+    poll.start(20);
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
     loop.exec();
     EXPECT_TRUE(processGone(pid));
 }

@@ -206,9 +206,26 @@ TEST_F(HelperEndToEnd, NetworkFastMidiReachesMonitorAndJackPort)
         lastFrame = event->frame;
     }
 
+    // A Wi-Fi sender's opening packet is acknowledged from the helper's port.
+    {
+        UniqueFd wifi(::socket(AF_INET, SOCK_DGRAM, 0));
+        Bytes opening = {'N', 'P', 'J', '1', 0, 0, 0, 7, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 42};
+        opening.resize(280, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(uint16_t(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::sendto(wifi.get(), opening.data(), opening.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        Bytes ack = readSome(wifi.get());
+        ASSERT_EQ(ack.size(), 28u);
+        EXPECT_EQ(Bytes(ack.begin(), ack.begin() + 4), (Bytes{'N', 'P', 'A', '1'}));
+        EXPECT_EQ(Bytes(ack.begin() + 4, ack.begin() + 20), Bytes(opening.begin() + 4, opening.begin() + 20));
+    }
+
     helper.writeLine("ping");
     auto pong = helper.waitFor("pong");
     ASSERT_TRUE(pong);
+    EXPECT_EQ((*pong)["wifi_peer_count"], 1);
     EXPECT_EQ((*pong)["sent_count"], 6);
     EXPECT_EQ((*pong)["fast_note_on_count"], 2);
     EXPECT_EQ((*pong)["fast_note_off_count"], 2);
@@ -281,6 +298,51 @@ TEST_F(HelperEndToEnd, StreamPeersAreLimitedWatchedAndReleasedInOrder)
     EXPECT_EQ((*pong)["tcp_client_count"], 5);
 }
 
+TEST_F(HelperEndToEnd, StreamStrideRepeatsAndTheDestinationCounts)
+{
+    const int port = freePort();
+    HelperProcess helper({"--udp-host", "127.0.0.1", "--udp-port", std::to_string(port)}, jack.name());
+    ASSERT_TRUE(helper.waitFor("ready"));
+
+    // MIDI sent to the destination is counted, not played.
+    JackMidiRecorder client(jack.name());
+    ASSERT_TRUE(client.connectTo("Norv Bridge MIDI:Norv in"));
+    std::this_thread::sleep_for(100ms);
+    client.emit({0x90, 40, 100});
+    client.emit({0x80, 40, 0});
+    std::optional<nlohmann::json> pong;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        helper.writeLine("ping");
+        pong = helper.waitFor("pong");
+        ASSERT_TRUE(pong);
+        if ((*pong)["received_count"] == 2)
+            break;
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ((*pong)["received_count"], 2);
+    EXPECT_EQ((*pong)["sent_count"], 0);
+
+    // A stream peer switches stride on: a held key repeats every quarter beat (125 ms at 120 bpm).
+    helper.writeLine("monitor 1");
+    ASSERT_TRUE(helper.waitFor("monitor"));
+    UniqueFd stream = connectTcp("127.0.0.1", port);
+    ASSERT_TRUE(stream);
+    writeAll(stream.get(), frame(packet("NPM9", {0, 240, 0, 0})));
+    writeAll(stream.get(), frame(packet("NPM2", {1, 60, 100, 1})));
+    std::this_thread::sleep_for(450ms);
+    writeAll(stream.get(), frame(packet("NPM2", {2, 60, 0, 1})));
+    std::this_thread::sleep_for(50ms);
+    int strikes = 0;
+    for (const auto& bytes : midiUntilPong(helper))
+        strikes += bytes == midiBytes({0x90, 60, 100}) ? 1 : 0;
+    EXPECT_GE(strikes, 2); // about four; a loaded machine may skip a late grid point
+    EXPECT_LE(strikes, 5);
+    helper.writeLine("ping");
+    pong = helper.waitFor("pong");
+    ASSERT_TRUE(pong);
+    EXPECT_EQ((*pong)["stride_attacks"], strikes);
+}
+
 TEST_F(HelperEndToEnd, ListenersBindOnlyTheGivenAddress)
 {
     const int port = freePort();
@@ -297,6 +359,14 @@ TEST_F(HelperEndToEnd, ListenersBindOnlyTheGivenAddress)
     ASSERT_TRUE(error);
     EXPECT_EQ((*error)["message"], "invalid UDP host 300.1.1.1");
     EXPECT_EQ(invalid.waitExit(), 1);
+
+    // No JACK server under that name: the helper never starts one and says why.
+    HelperProcess serverless({}, jack.name() + "-absent");
+    error = serverless.nextEvent();
+    ASSERT_TRUE(error);
+    EXPECT_EQ((*error)["type"], "error");
+    EXPECT_EQ((*error)["message"].get<std::string>().rfind("MIDIClientCreate failed with OSStatus ", 0), 0u);
+    EXPECT_EQ(serverless.waitExit(), 1);
 }
 
 TEST_F(HelperEndToEnd, PrivateSocketsCarryMidiAndAreRemovedAtExit)

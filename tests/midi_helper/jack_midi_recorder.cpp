@@ -1,5 +1,6 @@
 #include "jack_midi_recorder.h"
 
+#include <algorithm>
 #include <thread>
 
 #include <jack/jack.h>
@@ -21,11 +22,13 @@ struct Record {
 JackMidiRecorder::JackMidiRecorder(const std::string& server)
 {
     ring_ = jack_ringbuffer_create(sizeof(Record) * 4096);
+    outgoing_ = jack_ringbuffer_create(sizeof(Record) * 256);
     jack_status_t status{};
     client_ = jack_client_open("norv-recorder", jack_options_t(JackNoStartServer | JackServerName), &status, server.c_str());
     if (!client_)
         return;
     input_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    output_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     jack_set_process_callback(client_, &JackMidiRecorder::process, this);
     jack_activate(client_);
 }
@@ -37,6 +40,7 @@ JackMidiRecorder::~JackMidiRecorder()
         jack_client_close(client_);
     }
     jack_ringbuffer_free(ring_);
+    jack_ringbuffer_free(outgoing_);
 }
 
 int JackMidiRecorder::process(uint32_t frames, void* arg)
@@ -55,12 +59,39 @@ int JackMidiRecorder::process(uint32_t frames, void* arg)
         if (jack_ringbuffer_write_space(self->ring_) >= sizeof record)
             jack_ringbuffer_write(self->ring_, reinterpret_cast<const char*>(&record), sizeof record);
     }
+    void* out = jack_port_get_buffer(self->output_, frames);
+    jack_midi_clear_buffer(out);
+    Record record;
+    while (jack_ringbuffer_read_space(self->outgoing_) >= sizeof record) {
+        jack_ringbuffer_read(self->outgoing_, reinterpret_cast<char*>(&record), sizeof record);
+        jack_midi_event_write(out, 0, record.bytes, record.size);
+    }
     return 0;
 }
 
 bool JackMidiRecorder::connectFrom(const std::string& sourcePort)
 {
-    return client_ && jack_connect(client_, sourcePort.c_str(), jack_port_name(input_)) == 0;
+    if (!client_ || jack_connect(client_, sourcePort.c_str(), jack_port_name(input_)) != 0)
+        return false;
+    // The new graph takes effect at a cycle boundary: wait until it shows, then a few cycles more.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (jack_port_connected(input_) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return jack_port_connected(input_) > 0;
+}
+
+bool JackMidiRecorder::connectTo(const std::string& destinationPort)
+{
+    return client_ && jack_connect(client_, jack_port_name(output_), destinationPort.c_str()) == 0;
+}
+
+void JackMidiRecorder::emit(const std::vector<uint8_t>& bytes)
+{
+    Record record{0, uint8_t(std::min<size_t>(bytes.size(), 3)), {0, 0, 0}};
+    for (size_t i = 0; i < record.size; ++i)
+        record.bytes[i] = bytes[i];
+    jack_ringbuffer_write(outgoing_, reinterpret_cast<const char*>(&record), sizeof record);
 }
 
 std::optional<JackMidiRecorder::Event> JackMidiRecorder::next(std::chrono::milliseconds bound)

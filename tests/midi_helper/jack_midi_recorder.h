@@ -27,7 +27,10 @@ public:
 
     bool ok() const { return client_ != nullptr; }
     bool connectFrom(const std::string& sourcePort);
-    std::optional<Event> next(std::chrono::milliseconds bound = std::chrono::seconds(3));
+    // Sends from the client's own output port to `destinationPort`.
+    bool connectTo(const std::string& destinationPort);
+    void emit(const std::vector<uint8_t>& bytes);
+    std::optional<Event> next(std::chrono::milliseconds bound = std::chrono::seconds(6));
     // Every port of the server whose full name matches `pattern` (a regular expression).
     std::vector<std::string> ports(const std::string& pattern) const;
     // A metadata value of a port, or nothing.
@@ -38,7 +41,9 @@ private:
 
     _jack_client* client_ = nullptr;
     _jack_port* input_ = nullptr;
+    _jack_port* output_ = nullptr;
     jack_ringbuffer_t* ring_ = nullptr;
+    jack_ringbuffer_t* outgoing_ = nullptr;
 };
 
 } // namespace norv::test

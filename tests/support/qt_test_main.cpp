@@ -11,6 +11,8 @@ using NorvTestApplication = QCoreApplication;
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    // Tests never need a display; listing the tests at discovery must not either.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     NorvTestApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

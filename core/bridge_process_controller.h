@@ -1,0 +1,147 @@
+#pragma once
+
+#include "core/bridge_launch_configuration.h"
+#include "core/diagnostic_log_buffer.h"
+#include "core/diagnostics_export_error.h"
+
+#include <QByteArrayView>
+#include <QObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace norv {
+
+class BridgeTLSIdentityStore;
+struct BridgeTLSIdentity;
+
+// The engine supervisor. It prepares the TLS identity and the runtime copy on worker threads,
+// launches the engine (a QProcess on the GUI thread) with its command line, reduced environment
+// and identity line on standard input, feeds its output into the diagnostic log buffer, notices
+// its exit, and restarts it on request. Every field is read and written on the GUI thread;
+// `changed()` fires after any published field changed.
+//
+// A launch generation, raised by every start, restart and stop, makes results of overtaken
+// preparation do nothing. Engines that this controller ends itself get SIGTERM and, when still
+// alive after the grace period, SIGKILL.
+class BridgeProcessController : public QObject {
+    Q_OBJECT
+
+public:
+    struct Options {
+        // The application's resource folder; empty: applicationResourceFolder().
+        QString resourceFolder;
+        // The per-user support folder for runtime copies; none: BridgeRuntimeFiles::supportFolder(),
+        // read on the GUI thread at each start.
+        std::optional<QString> supportFolder;
+        // How long an engine or exporter may take to end after SIGTERM before it gets SIGKILL.
+        std::chrono::milliseconds terminationGrace{3000};
+        // How long a diagnostics export may run.
+        std::chrono::milliseconds exportTimeout{30000};
+        // The stored configuration, for a restart without one and without an active one.
+        std::function<BridgeLaunchConfiguration()> storedConfiguration = &BridgeLaunchConfiguration::loadStandard;
+        // Writes the identity line to the engine's standard input; returns 0 or an errno.
+        // Replaceable so tests can make the write fail.
+        std::function<int(int fd, QByteArrayView line)> writeIdentityLine;
+    };
+
+    using ExportCompletion = std::function<void(std::optional<DiagnosticsExportError>)>;
+
+    BridgeProcessController(std::shared_ptr<BridgeTLSIdentityStore> identityStore, Options options,
+                            QObject* parent = nullptr);
+    explicit BridgeProcessController(std::shared_ptr<BridgeTLSIdentityStore> identityStore,
+                                     QObject* parent = nullptr);
+    // An engine still running here gets SIGKILL: it is never left behind.
+    ~BridgeProcessController() override;
+
+    // Published state.
+    bool isRunning() const { return isRunning_; }
+    bool isPreparing() const { return isPreparing_; }
+    const std::optional<QString>& identityFingerprint() const { return identityFingerprint_; }
+    const std::optional<QString>& lastError() const { return lastError_; }
+    const QStringList& logLines() const { return logLines_; }
+    const std::optional<BridgeLaunchConfiguration>& activeConfiguration() const { return activeConfiguration_; }
+    quint64 launchGeneration() const { return launchGeneration_; }
+    // An engine process of this controller exists (starting, running or ending).
+    bool hasProcess() const;
+    // Its process id, or 0.
+    qint64 processId() const;
+    DiagnosticLogBuffer& diagnosticBuffer() { return diagnosticBuffer_; }
+
+    // Prepares identity and runtime, then launches. Does nothing while an engine exists or is
+    // being prepared.
+    void start(const BridgeLaunchConfiguration& configuration);
+    // Drops any preparation under way and starts again with the given configuration, else the
+    // active one, else the stored one; a running engine is ended first, and the new one starts
+    // as soon as the old one has exited.
+    void restart(std::optional<BridgeLaunchConfiguration> configuration = std::nullopt);
+    // Drops any preparation and pending restart and ends the engine, if any.
+    void stop();
+    // For application quit: stop(), then `done` on the GUI thread once no engine process is
+    // left, within about the termination grace.
+    void stopForQuit(std::function<void()> done);
+
+    // Copies the buffer's lines into logLines(); fires changed() only on a real change.
+    void refreshLogs();
+
+    // Runs the shipped engine script in export mode to write a diagnostics archive to
+    // `destination`. `completion` runs later on the GUI thread with nothing on success or the
+    // error. Does not touch the published state.
+    void exportDiagnostics(const QString& destination, ExportCompletion completion);
+
+    // The engine's command line after the interpreter.
+    static QStringList engineArguments(const BridgeLaunchConfiguration& configuration, const QString& root,
+                                       const std::optional<QString>& adbPath);
+    // The adb program handed to the engine: $NORV_ANDROID_ADB_PATH, then the usual install
+    // locations; the first that names an executable file.
+    static std::optional<QString> findADBPath();
+    // The runtime root for a managed launch: the verified copy (blocks; not on the GUI thread).
+    static std::optional<QString> prepareBridgeRuntimeRoot(const QString& resourceFolder,
+                                                           const std::optional<QString>& supportFolder);
+    // The shipped runtime root, used in place without copying.
+    static std::optional<QString> findReadOnlyRuntimeRoot(const QString& resourceFolder);
+
+Q_SIGNALS:
+    void changed();
+    // The engine process of this controller has ended and nothing replaces it yet.
+    void processEnded();
+
+private:
+    struct Engine;
+
+    QString resourceFolder() const;
+    void prepare(quint64 generation, const BridgeLaunchConfiguration& configuration);
+    void launch(const BridgeLaunchConfiguration& configuration, const BridgeTLSIdentity& identity,
+                const QString& root);
+    void engineStarted(QProcess* process);
+    void engineFailedToStart(QProcess* process);
+    void engineFinished(QProcess* process);
+    void launchFailed(const QString& description);
+    void engineGone();
+    void requestTermination();
+    void appendLog(const QString& message);
+
+    void setRunning(bool value);
+    void setPreparing(bool value);
+    void setLastError(std::optional<QString> value);
+
+    std::shared_ptr<BridgeTLSIdentityStore> identityStore_;
+    Options options_;
+
+    bool isRunning_ = false;
+    bool isPreparing_ = false;
+    std::optional<QString> identityFingerprint_;
+    std::optional<QString> lastError_;
+    QStringList logLines_;
+    std::optional<BridgeLaunchConfiguration> activeConfiguration_;
+    DiagnosticLogBuffer diagnosticBuffer_{1000, 8192};
+    quint64 launchGeneration_ = 0;
+    std::unique_ptr<Engine> engine_;
+    std::vector<std::function<void()>> quitWaiters_;
+};
+
+}  // namespace norv

@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+
+#include "midi_helper/json_output.h"
+#include "midi_helper/manual_scheduler.h"
+#include "midi_helper/memory_midi_port.h"
+#include "midi_helper/native_midi_bridge.h"
+#include "midi_helper/stride_clock.h"
+
+namespace norv {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void putU64(Bytes& b, uint64_t v)
+{
+    for (int i = 7; i >= 0; --i)
+        b.push_back(uint8_t(v >> (8 * i)));
+}
+void putU32(Bytes& b, uint32_t v)
+{
+    for (int i = 3; i >= 0; --i)
+        b.push_back(uint8_t(v >> (8 * i)));
+}
+
+Bytes engineClock(double tempo, double beat, double stamp, double bar = 4, uint32_t playing = 1)
+{
+    Bytes b = {'N', 'P', 'C', '1'};
+    putU64(b, std::bit_cast<uint64_t>(tempo));
+    putU64(b, std::bit_cast<uint64_t>(beat));
+    putU64(b, std::bit_cast<uint64_t>(stamp));
+    putU64(b, std::bit_cast<uint64_t>(bar));
+    putU32(b, playing);
+    return b;
+}
+
+Bytes midiClock(uint64_t hostNs, uint64_t tick, uint32_t generation = 1, uint32_t kind = 3)
+{
+    Bytes b = {'N', 'P', 'C', '2'};
+    putU64(b, hostNs);
+    putU64(b, tick);
+    putU32(b, generation);
+    putU32(b, kind);
+    return b;
+}
+
+TEST(StrideClock, EngineClockDropsImplausibleDatagrams)
+{
+    StrideClock clock(10.0);
+    const double now = 10.0;
+    auto accepted = [&](const Bytes& d) { return clock.receiveEngineClock(d, now, false).accepted; };
+    Bytes good = engineClock(120, 8, 9.99);
+    EXPECT_FALSE(accepted(Bytes(good.begin(), good.end() - 1)));
+    Bytes longer = good;
+    longer.push_back(0);
+    EXPECT_FALSE(accepted(longer));
+    EXPECT_FALSE(accepted(engineClock(0.5, 8, 9.99)));
+    EXPECT_FALSE(accepted(engineClock(1000, 8, 9.99)));
+    EXPECT_FALSE(accepted(engineClock(120, std::nan(""), 9.99)));
+    EXPECT_FALSE(accepted(engineClock(120, 2e9, 9.99)));  // no sane position
+    EXPECT_FALSE(accepted(engineClock(120, 8, 9.7)));     // 0.3 s old
+    EXPECT_FALSE(accepted(engineClock(120, 8, 10.02)));   // 20 ms ahead
+    EXPECT_FALSE(accepted(engineClock(120, 8, 9.99, 0.2)));
+    EXPECT_FALSE(accepted(engineClock(120, 8, 9.99, 65)));
+    EXPECT_TRUE(accepted(engineClock(999, 8, 9.99, 64)));
+    EXPECT_FALSE(accepted(engineClock(120, 8, 9.99)));     // same stamp again
+    EXPECT_EQ(clock.clockTempo, 999);
+    EXPECT_EQ(clock.clockBar, 64);
+}
+
+TEST(StrideClock, EngineClockSlewsSmallErrorsAndJumpsLargeOnes)
+{
+    StrideClock clock(0.0);
+    auto first = clock.receiveEngineClock(engineClock(120, 4, 1.0), 1.0, true);
+    EXPECT_TRUE(first.engineRephase); // the first datagram sets the timeline
+    EXPECT_DOUBLE_EQ(clock.beat(1.0), 4.0);
+    EXPECT_DOUBLE_EQ(clock.beat(1.5), 5.0);
+
+    // 0.1 beat ahead while voices play: the timeline moves by only 0.002 beat.
+    auto slew = clock.receiveEngineClock(engineClock(120, 5.1, 1.5), 1.5, true);
+    EXPECT_FALSE(slew.engineRephase);
+    EXPECT_NEAR(clock.beat(1.5), 5.002, 1e-9);
+    // 0.3 beat ahead: the timeline jumps.
+    auto jump = clock.receiveEngineClock(engineClock(120, 6.3, 2.0), 2.0, true);
+    EXPECT_TRUE(jump.engineRephase);
+    EXPECT_NEAR(jump.predicted, 6.002, 1e-9);
+    EXPECT_NEAR(clock.beat(2.0), 6.3, 1e-9);
+
+    // Stopped: the reported beat is not adopted, the timeline keeps running at the last tempo.
+    clock.receiveEngineClock(engineClock(60, 100, 2.5, 4, 0), 2.5, true);
+    EXPECT_FALSE(clock.clockPlaying);
+    EXPECT_NEAR(clock.beat(2.5), 7.3, 1e-9);
+    EXPECT_NEAR(clock.beat(3.5), 8.3, 1e-9); // now at 60 bpm
+}
+
+TEST(StrideClock, MidiClockBecomesReadyAfterTwelveTicksAndDropsBadTicks)
+{
+    StrideClock clock(0.0);
+    const double period = 1.0 / 48.0;
+    double now = 1.0;
+    for (uint64_t tick = 0; tick < 12; ++tick) {
+        now = 1.0 + double(tick) * period;
+        EXPECT_FALSE(clock.midiClockReady(now));
+        EXPECT_TRUE(clock.receiveMidiClock(midiClock(uint64_t(now * 1e9), tick), now).accepted);
+    }
+    EXPECT_TRUE(clock.midiClockReady(now));
+    EXPECT_NEAR(clock.tempo(now), 120.0, 1e-4);
+    EXPECT_NEAR(clock.beat(now), 11.0 / 24.0, 1e-6);
+    ASSERT_TRUE(clock.stamp(1.0, now));
+    EXPECT_NEAR(double(*clock.stamp(1.0, now)) / 1e9, 1.0 + 24 * period, 1e-6);
+
+    const int64_t samples = clock.midiClockSamples;
+    // Repeated tick, an interval of 1 ms, a huge tick count: no effect.
+    clock.receiveMidiClock(midiClock(uint64_t((now + 0.001) * 1e9), 11), now + 0.001);
+    clock.receiveMidiClock(midiClock(uint64_t((now + 0.001) * 1e9), 12), now + 0.001);
+    clock.receiveMidiClock(midiClock(uint64_t((now + 0.001) * 1e9), (uint64_t(1) << 48) + 1), now + 0.001);
+    EXPECT_EQ(clock.midiClockSamples, samples);
+    EXPECT_DOUBLE_EQ(clock.midiClockBeat, 11.0 / 24.0);
+
+    // A gap of 0.25 s: no longer ready; the engine timeline takes over.
+    EXPECT_FALSE(clock.midiClockReady(now + 0.25));
+    EXPECT_FALSE(clock.stamp(1.0, now + 0.25));
+
+    // Ticks while stopped restart the run every time.
+    StrideClock stopped(0.0);
+    for (uint64_t tick = 0; tick < 20; ++tick) {
+        double t = 1.0 + double(tick) * period;
+        stopped.receiveMidiClock(midiClock(uint64_t(t * 1e9), tick, 1, 2), t);
+        EXPECT_FALSE(stopped.midiClockReady(t));
+    }
+}
+
+class StrideTest : public ::testing::Test {
+protected:
+    StrideTest()
+        : output([](const std::string&, auto) { return true; })
+        , bridge(HelperConfig{}, clock, port, output)
+    {
+        bridge.openEndpoints();
+        peer = bridge.addPeer();
+    }
+
+    void frame(const char* magic, std::initializer_list<uint8_t> rest)
+    {
+        Bytes p(magic, magic + 4);
+        p.insert(p.end(), rest);
+        p.resize(8, 0);
+        bridge.handleStreamPayload(peer, p);
+    }
+
+    // Sent messages as (milliseconds since `start`, bytes).
+    std::vector<std::pair<double, Bytes>> timeline(uint64_t start) const
+    {
+        std::vector<std::pair<double, Bytes>> all;
+        for (const auto& m : port.sent)
+            all.push_back({double(m.hostTimeNs - start) / 1e6, m.bytes});
+        return all;
+    }
+
+    ManualScheduler clock;
+    MemoryMidiPort port;
+    JsonOutput output;
+    NativeMidiBridge bridge;
+    std::shared_ptr<MidiPeer> peer;
+};
+
+TEST_F(StrideTest, HeldKeyRepeatsEverySixteenthWithItsGate)
+{
+    const uint64_t start = clock.nowNs();
+    frame("NPM9", {0, 240, 0, 0});      // step 0.25 beat, no quantisation
+    frame("NPM2", {1, 60, 90, 1});      // hold C4
+    clock.advance(300'000'000);         // 0.6 beat at 120 bpm
+    frame("NPM2", {2, 60, 0, 1});       // release
+    clock.advance(300'000'000);
+
+    using E = std::pair<double, Bytes>;
+    const std::vector<E> expected = {{0, {0x90, 60, 90}},     {62.5, {0x90, 60, 0}}, {125, {0x90, 60, 90}},
+                                     {187.5, {0x90, 60, 0}}, {250, {0x90, 60, 90}}};
+    auto sent = timeline(start);
+    ASSERT_GE(sent.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_NEAR(sent[i].first, expected[i].first, 0.3) << i;
+        EXPECT_EQ(sent[i].second, expected[i].second) << i;
+    }
+    // The release ends the sounding strike and nothing follows.
+    ASSERT_EQ(sent.size(), expected.size() + 1);
+    EXPECT_EQ(sent.back().second, (Bytes{0x90, 60, 0}));
+    EXPECT_EQ(bridge.strideAttacks(), 3);
+    EXPECT_FALSE(bridge.strideTimerActive());
+}
+
+TEST_F(StrideTest, SwingDelaysEveryOtherStrikeAndStepZeroHoldsTheNote)
+{
+    const uint64_t start = clock.nowNs();
+    frame("NPMG", {0, 50, 0, 100});     // gate 50 %, swing 100 %
+    frame("NPM9", {0x80, 6, 0, 0});     // 6 pulses = 0.25 beat
+    frame("NPM2", {1, 62, 80, 1});
+    clock.advance(600'000'000);
+    std::vector<double> strikes;
+    for (const auto& [ms, bytes] : timeline(start))
+        if (bytes[2] != 0)
+            strikes.push_back(ms);
+    // 0, 0.25 + 1/12, 0.5, 0.75 + 1/12 beats at 500 ms per beat.
+    ASSERT_GE(strikes.size(), 4u);
+    EXPECT_NEAR(strikes[0], 0, 0.3);
+    EXPECT_NEAR(strikes[1], (0.25 + 0.25 / 3) * 500, 0.3);
+    EXPECT_NEAR(strikes[2], 250, 0.3);
+    EXPECT_NEAR(strikes[3], (0.75 + 0.25 / 3) * 500, 0.3);
+
+    // Stride off while the key is held: the repeat stops and the key sounds as a held note.
+    frame("NPM9", {0, 0, 0, 0});
+    clock.advance(500'000'000);
+    const auto& last = port.sent.back();
+    EXPECT_EQ(last.bytes, (Bytes{0x90, 62, 80}));
+    EXPECT_TRUE(peer->notes.test(62));
+    EXPECT_FALSE(bridge.strideTimerActive());
+}
+
+TEST_F(StrideTest, QuantisedVoiceWaitsForAReadyMidiClockWhileTheEnginePlays)
+{
+    // The engine plays, no MIDI clock: a quantised voice is not struck.
+    const double now = double(clock.nowNs()) / 1e9;
+    bridge.receiveEngineClock(engineClock(120, 0, now - 0.001));
+    frame("NPM9", {0, 240, 0x03, 0xC0}); // quant 960 = one beat
+    frame("NPM2", {1, 64, 100, 1});
+    clock.advance(1'000'000'000);
+    EXPECT_TRUE(port.sent.empty());
+
+    // Invalid codes change nothing.
+    frame("NPM9", {0x80, 0, 0, 0});
+    frame("NPM9", {0, 240, 0, 14});
+    frame("NPM9", {0, 240, 0x80, 0x09});
+    EXPECT_EQ(peer->strideQuant, 960);
+
+    // Closing the peer drops its voices and stops the timer.
+    bridge.closePeer(peer);
+    EXPECT_FALSE(bridge.strideTimerActive());
+}
+
+} // namespace
+} // namespace norv
