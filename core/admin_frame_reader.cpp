@@ -1,8 +1,66 @@
 #include "core/admin_frame_reader.h"
 
 #include "core/admin_frame_codec.h"
+#include "model/admin_decode_error.h"
+#include "model/admin_envelope.h"
+#include "model/admin_path_envelope.h"
+#include "model/midi_monitor_envelope.h"
+
+#include <nlohmann/json.hpp>
 
 namespace norv {
+namespace {
+
+// {"request_id": text, "ok": bool, "error"?: text}; other members are ignored. A one-piece
+// camelCase key matches as well, as with every admin record.
+AdminFrameReader::ActionResult decodeActionResult(const nlohmann::json& object) {
+    if (!object.is_object()) throw AdminDecodeError("action result is not an object");
+    auto member = [&](const char* wire, const char* camel) -> const nlohmann::json* {
+        if (auto it = object.find(wire); it != object.end() && !it->is_null()) return &*it;
+        if (auto it = object.find(camel); it != object.end() && !it->is_null()) return &*it;
+        return nullptr;
+    };
+    const nlohmann::json* id = member("request_id", "requestId");
+    const nlohmann::json* ok = member("ok", "ok");
+    if (!id || !id->is_string() || !ok || !ok->is_boolean())
+        throw AdminDecodeError("action result needs request_id and ok");
+    AdminFrameReader::ActionResult result{id->get<std::string>(), ok->get<bool>(), std::nullopt};
+    if (const nlohmann::json* error = member("error", "error")) {
+        if (!error->is_string()) throw AdminDecodeError("action result error is not text");
+        result.error = error->get<std::string>();
+    }
+    return result;
+}
+
+// The message a frame carries, or none (empty args, or a path the application ignores).
+// Throws AdminDecodeError when the body does not decode.
+std::optional<AdminFrameReader::Message> decodeMessage(const std::string& path,
+                                                       const nlohmann::json& body) {
+    if (path == "/admin/snapshot") {
+        AdminEnvelope envelope = AdminEnvelope::decode(body);
+        if (envelope.args.empty()) return std::nullopt;
+        return std::move(envelope.args.front());
+    }
+    if (path == "/admin/midi-monitor/events") {
+        MidiMonitorEnvelope envelope = MidiMonitorEnvelope::decode(body);
+        if (envelope.args.empty()) return std::nullopt;
+        return std::move(envelope.args.front());
+    }
+    if (path == "/admin/action/result") {
+        const auto args = body.find("args");
+        if (args == body.end() || !args->is_array())
+            throw AdminDecodeError("action envelope needs args");
+        std::optional<AdminFrameReader::Message> first;
+        for (const auto& element : *args) {
+            AdminFrameReader::ActionResult result = decodeActionResult(element);
+            if (!first) first = std::move(result);
+        }
+        return first;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
 
 void AdminFrameReader::reset() {
     buffer_.clear();
@@ -26,17 +84,22 @@ AdminFrameReader::Outcome AdminFrameReader::consume() {
         const char* body = buffer_.constData() + offset + 4;
         offset += 4 + static_cast<qsizetype>(length);
 
-        nlohmann::json object = nlohmann::json::parse(body, body + length, nullptr, false);
-        if (!object.is_object() || !object.contains("path") || !object["path"].is_string())
+        const nlohmann::json object = nlohmann::json::parse(body, body + length, nullptr, false);
+        if (object.is_discarded()) return fail(kUnreadableResponse);
+        try {
+            const std::string path = AdminPathEnvelope::decode(object).path;
+            if (!authenticated_) {
+                if (path != "/admin/authenticated") return fail(kAuthenticationRequired);
+                authenticated_ = true;
+                continue;
+            }
+            if (auto message = decodeMessage(path, object))
+                outcome.messages.push_back(std::move(*message));
+        } catch (const AdminDecodeError&) {
             return fail(kUnreadableResponse);
-        std::string path = object["path"].get<std::string>();
-
-        if (!authenticated_) {
-            if (path != "/admin/authenticated") return fail(kAuthenticationRequired);
-            authenticated_ = true;
-            continue;
+        } catch (const nlohmann::json::exception&) {
+            return fail(kUnreadableResponse);
         }
-        outcome.frames.push_back({std::move(path), std::move(object)});
     }
     buffer_.remove(0, offset);
     return outcome;

@@ -16,11 +16,22 @@ QByteArray frameOf(const std::string& body) {
 
 const QByteArray kAuthenticated = frameOf(R"({"path":"/admin/authenticated","args":[]})");
 
-std::vector<std::string> pathsOf(const AdminFrameReader::Outcome& outcome) {
-    std::vector<std::string> paths;
-    for (const auto& frame : outcome.frames) paths.push_back(frame.path);
-    return paths;
+QByteArray resultFrame(const std::string& id) {
+    return frameOf(R"({"path":"/admin/action/result","args":[{"request_id":")" + id +
+                   R"(","ok":true}]})");
 }
+
+// The request ids of the action results handed on.
+std::vector<std::string> idsOf(const AdminFrameReader::Outcome& outcome) {
+    std::vector<std::string> ids;
+    for (const auto& message : outcome.messages)
+        if (const auto* result = std::get_if<AdminFrameReader::ActionResult>(&message))
+            ids.push_back(result->requestId);
+    return ids;
+}
+
+const std::string kEmptySnapshot =
+    R"({"bridge":{},"devices":[],"live_tracks":[],"midi_events":[]})";
 
 TEST(AdminFrameCodec, WritesLengthPrefixedCompactJson) {
     const auto frame =
@@ -59,8 +70,8 @@ TEST(AdminFrameCodec, RefusesBodiesThatCannotBeSentFaithfully) {
 
 TEST(AdminFrameReader, CutsFramesAcrossAndWithinReads) {
     AdminFrameReader reader;
-    const QByteArray first = frameOf(R"({"path":"/one","args":[]})");
-    const QByteArray second = frameOf(R"({"args":[1],"path":"/two"})");
+    const QByteArray first = resultFrame("one");
+    const QByteArray second = resultFrame("two");
     const QByteArray stream = kAuthenticated + first + second;
 
     // Byte by byte: each frame is handed on exactly when its last byte arrives.
@@ -69,38 +80,36 @@ TEST(AdminFrameReader, CutsFramesAcrossAndWithinReads) {
         reader.append(stream.mid(i, 1));
         const auto outcome = reader.consume();
         ASSERT_FALSE(outcome.failure.has_value());
-        for (const auto& path : pathsOf(outcome)) seen.push_back(path);
+        for (const auto& id : idsOf(outcome)) seen.push_back(id);
         if (i == kAuthenticated.size() + first.size() - 2) {
             EXPECT_TRUE(seen.empty());
         }
         if (i == kAuthenticated.size() + first.size() - 1) {
-            EXPECT_EQ(seen, std::vector<std::string>{"/one"});
+            EXPECT_EQ(seen, std::vector<std::string>{"one"});
         }
     }
-    EXPECT_EQ(seen, (std::vector<std::string>{"/one", "/two"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"one", "two"}));
     EXPECT_TRUE(reader.authenticated());
 
     // Several frames and the start of the next in one read.
     reader.append(first + second + first.left(3));
-    auto outcome = reader.consume();
-    EXPECT_EQ(pathsOf(outcome), (std::vector<std::string>{"/one", "/two"}));
-    EXPECT_EQ(outcome.frames[1].body["args"], nlohmann::json::array({1}));
+    EXPECT_EQ(idsOf(reader.consume()), (std::vector<std::string>{"one", "two"}));
     reader.append(first.mid(3));
-    EXPECT_EQ(pathsOf(reader.consume()), std::vector<std::string>{"/one"});
+    EXPECT_EQ(idsOf(reader.consume()), std::vector<std::string>{"one"});
 }
 
 TEST(AdminFrameReader, LengthLimits) {
-    auto outcomeOf = [](quint32 length, const QByteArray& tail) {
+    auto outcomeOf = [](quint32 length) {
         AdminFrameReader reader;
-        reader.append(kAuthenticated + AdminFrameCodec::lengthPrefix(length) + tail);
+        reader.append(kAuthenticated + AdminFrameCodec::lengthPrefix(length) + "{}");
         return reader.consume();
     };
-    EXPECT_EQ(outcomeOf(0, {}).failure, AdminFrameReader::kInvalidResponse);
-    EXPECT_EQ(outcomeOf(AdminFrameCodec::kMaxBodyBytes + 1, {}).failure,
+    EXPECT_EQ(outcomeOf(0).failure, AdminFrameReader::kInvalidResponse);
+    EXPECT_EQ(outcomeOf(AdminFrameCodec::kMaxBodyBytes + 1).failure,
               AdminFrameReader::kInvalidResponse);
 
-    // Exactly the limit is accepted: a JSON object padded with spaces to 1,048,576 bytes.
-    std::string body = R"({"path":"/big","args":[]})";
+    // Exactly the limit is accepted: an action result padded with spaces to 1,048,576 bytes.
+    std::string body = R"({"path":"/admin/action/result","args":[{"request_id":"big","ok":true}]})";
     body.append(AdminFrameCodec::kMaxBodyBytes - body.size(), ' ');
     AdminFrameReader reader;
     reader.append(kAuthenticated + AdminFrameCodec::lengthPrefix(AdminFrameCodec::kMaxBodyBytes));
@@ -108,36 +117,76 @@ TEST(AdminFrameReader, LengthLimits) {
     reader.append(QByteArray::fromStdString(body));
     const auto outcome = reader.consume();
     EXPECT_FALSE(outcome.failure.has_value());
-    EXPECT_EQ(pathsOf(outcome), std::vector<std::string>{"/big"});
+    EXPECT_EQ(idsOf(outcome), std::vector<std::string>{"big"});
 }
 
-TEST(AdminFrameReader, AuthenticationGateAndUnreadableBodies) {
-    {
-        // A well-formed snapshot before authentication closes the channel.
+TEST(AdminFrameReader, AuthenticationGate) {
+    // A well-formed snapshot before authentication closes the channel.
+    AdminFrameReader reader;
+    reader.append(frameOf(R"({"path":"/admin/snapshot","args":[)" + kEmptySnapshot + "]}") +
+                  kAuthenticated);
+    const auto outcome = reader.consume();
+    EXPECT_EQ(outcome.failure, AdminFrameReader::kAuthenticationRequired);
+    EXPECT_TRUE(outcome.messages.empty());
+    EXPECT_FALSE(reader.authenticated());
+
+    // A second "/admin/authenticated" is ignored; reset starts a new connection.
+    reader.reset();
+    reader.append(kAuthenticated + kAuthenticated + resultFrame("x"));
+    EXPECT_EQ(idsOf(reader.consume()), std::vector<std::string>{"x"});
+    reader.reset();
+    reader.append(resultFrame("y"));
+    EXPECT_EQ(reader.consume().failure, AdminFrameReader::kAuthenticationRequired);
+}
+
+TEST(AdminFrameReader, DecodesMessagesByPath) {
+    AdminFrameReader reader;
+    reader.append(kAuthenticated);
+    reader.append(frameOf(R"({"path":"/admin/snapshot","args":[]})"));
+    reader.append(frameOf(R"({"path":"/admin/snapshot","args":[)" + kEmptySnapshot + "]}"));
+    reader.append(frameOf(R"({"path":"/admin/midi-monitor/events","args":[
+        {"events":[],"dropped":2,"latest_sequence":9,"reset":false}]})"));
+    reader.append(frameOf(R"({"path":"/admin/unknown","args":[1]})"));
+    reader.append(frameOf(R"({"path":"/admin/action/result","args":[
+        {"request_id":"a","ok":false},
+        {"request_id":"b","ok":true}]})"));
+    reader.append(frameOf(R"({"path":"/admin/action/result","args":[
+        {"request_id":"c","ok":true,"error":"ignored","extra":1}]})"));
+    reader.append(frameOf(R"({"path":"/admin/action/result","args":[
+        {"request_id":"d","ok":false,"error":"Name taken"}]})"));
+    const auto outcome = reader.consume();
+    ASSERT_FALSE(outcome.failure.has_value());
+    ASSERT_EQ(outcome.messages.size(), 5u);
+    EXPECT_TRUE(std::holds_alternative<AdminSnapshot>(outcome.messages[0]));
+    ASSERT_TRUE(std::holds_alternative<MidiMonitorBatch>(outcome.messages[1]));
+    EXPECT_EQ(std::get<MidiMonitorBatch>(outcome.messages[1]).latestSequence, 9);
+    using Result = AdminFrameReader::ActionResult;
+    EXPECT_EQ(std::get<Result>(outcome.messages[2]), (Result{"a", false, std::nullopt}));
+    EXPECT_EQ(std::get<Result>(outcome.messages[3]), (Result{"c", true, "ignored"}));
+    EXPECT_EQ(std::get<Result>(outcome.messages[4]), (Result{"d", false, "Name taken"}));
+}
+
+TEST(AdminFrameReader, UnreadableBodiesCloseTheChannel) {
+    for (const std::string body : {
+             R"({"args":[]})",
+             R"({"path":7})",
+             "[1]",
+             "not json",
+             "{\"path\":\"\xff\"}",
+             R"({"path":"/admin/snapshot","args":[{"bridge":{}}]})",
+             R"({"path":"/admin/snapshot"})",
+             R"({"path":"/admin/midi-monitor/events","args":[{"events":[]}]})",
+             R"({"path":"/admin/action/result","args":[{"ok":true}]})",
+             R"({"path":"/admin/action/result","args":[{"request_id":"a","ok":1}]})",
+             // A bad second element fails the frame even though only the first is used.
+             R"({"path":"/admin/action/result","args":[{"request_id":"a","ok":true},{}]})",
+         }) {
         AdminFrameReader reader;
-        reader.append(frameOf(R"({"path":"/admin/snapshot","args":[]})") + kAuthenticated);
+        reader.append(kAuthenticated + resultFrame("before") + frameOf(body) +
+                      resultFrame("after"));
         const auto outcome = reader.consume();
-        EXPECT_EQ(outcome.failure, AdminFrameReader::kAuthenticationRequired);
-        EXPECT_TRUE(outcome.frames.empty());
-        EXPECT_FALSE(reader.authenticated());
-    }
-    for (const char* body :
-         {R"({"args":[]})", R"({"path":7})", "[1]", "not json", "{\"path\":\"\xff\"}"}) {
-        AdminFrameReader reader;
-        reader.append(kAuthenticated + frameOf(body));
-        EXPECT_EQ(reader.consume().failure, AdminFrameReader::kUnreadableResponse) << body;
-    }
-    {
-        // A second "/admin/authenticated" is an ordinary frame once authenticated;
-        // frames before a bad one are kept, in order.
-        AdminFrameReader reader;
-        reader.append(kAuthenticated + kAuthenticated + frameOf(R"({"path":"/x"})") +
-                      frameOf("{}"));
-        const auto outcome = reader.consume();
-        EXPECT_EQ(pathsOf(outcome), (std::vector<std::string>{"/admin/authenticated", "/x"}));
-        EXPECT_EQ(outcome.failure, AdminFrameReader::kUnreadableResponse);
-        reader.reset();
-        EXPECT_FALSE(reader.authenticated());
+        EXPECT_EQ(outcome.failure, AdminFrameReader::kUnreadableResponse) << body;
+        EXPECT_EQ(idsOf(outcome), std::vector<std::string>{"before"}) << body;
     }
 }
 

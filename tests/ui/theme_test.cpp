@@ -1,4 +1,5 @@
 // Theme rules that a wrong branch would break: button looks, symbol set, brand images.
+#include "ui/theme/compact_device_row.h"
 #include "ui/theme/norv_brand.h"
 #include "ui/theme/norv_button_style.h"
 #include "ui/theme/norv_symbols.h"
@@ -133,6 +134,31 @@ TEST(PageComponents, EmptyTextsHideTheirLinesButKeepSizes) {
     card.show();
     EXPECT_EQ(card.symbolLabel()->parentWidget()->size(), QSize(34, 34));
     EXPECT_GE(card.height(), 88);
+}
+
+MidiEndpoint endpoint(const std::string& name, std::int64_t source) {
+    MidiEndpoint e;
+    e.role = "instrument";
+    e.name = name;
+    e.sourceUniqueId = source;
+    return e;
+}
+
+TEST(CompactDeviceRow, NamesEachPhysicalPortOnceJoinedByTwoSpaces) {
+    BridgeDevice device;
+    device.label = "Studio iPad";
+    device.platform = "iOS";
+    device.connected = false;
+    EXPECT_EQ(CompactDeviceRow::endpointLine(device), QString());
+
+    device.endpoints = {endpoint("A", 1), endpoint("A out", 1), endpoint("B", 2), endpoint("C", 3)};
+    ASSERT_EQ(physicalEndpoints(device).size(), 3u);
+    EXPECT_EQ(physicalEndpoints(device)[0].name, "A") << "the first of a shared source id wins";
+    EXPECT_EQ(CompactDeviceRow::endpointLine(device), QStringLiteral("A  B  C"));
+
+    CompactDeviceRow row(device);
+    EXPECT_EQ(row.symbolLabel()->symbolName(), QStringLiteral("ipad"));
+    EXPECT_EQ(row.transportLabel()->palette().color(QPalette::WindowText), NorvTheme::secondary());
 }
 
 }  // namespace

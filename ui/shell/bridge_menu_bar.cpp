@@ -1,5 +1,6 @@
 #include "ui/shell/bridge_menu_bar.h"
 
+#include "core/bridge_store.h"
 #include "ui/theme/norv_brand.h"
 #include "ui/theme/norv_symbols.h"
 #include "ui/theme/norv_theme.h"
@@ -54,6 +55,30 @@ void BridgeMenuBar::show(const MenuBarView& view) {
     start_->setText(view.processRunning ? QStringLiteral("Restart Bridge") : QStringLiteral("Start Bridge"));
     start_->setEnabled(!view.externalEngine);
     tray_->setToolTip(accessibleLabel(view.connected));
+}
+
+}  // namespace norv
+
+namespace norv {
+
+MenuBarView BridgeMenuBar::viewOf(const BridgeStore& store) {
+    MenuBarView view;
+    view.connected = store.connectionState().isConnected();
+    view.symbol = store.menuBarSymbol();
+    view.connectedDevices = store.connectedDeviceCount();
+    view.processRunning = store.process().isRunning();
+    view.externalEngine = store.externalEngine();
+    return view;
+}
+
+void BridgeMenuBar::follow(BridgeStore& store) {
+    connect(&store, &BridgeStore::changed, this, [this, &store] { show(viewOf(store)); });
+    // Whether the engine runs is read again when the command is chosen.
+    connect(this, &BridgeMenuBar::startOrRestartRequested, &store, [&store] {
+        if (store.process().isRunning()) store.restartBridge();
+        else store.startBridge();
+    });
+    show(viewOf(store));
 }
 
 }  // namespace norv

@@ -13,6 +13,8 @@ class QSystemTrayIcon;
 
 namespace norv {
 
+class BridgeStore;
+
 struct MenuBarView {
     bool connected = false;
     QString symbol = QStringLiteral("cable.connector.slash");
@@ -28,6 +30,10 @@ public:
     ~BridgeMenuBar() override;
 
     void show(const MenuBarView& view);
+
+    // Keeps the menu current with the store and runs start or restart through it.
+    void follow(BridgeStore& store);
+    static MenuBarView viewOf(const BridgeStore& store);
 
     static QString accessibleLabel(bool connected);
     static QString deviceLine(qint64 connectedDevices);

@@ -62,9 +62,12 @@ QPalette NorvTheme::palette() {
         p.setColor(group, QPalette::Dark, panel());
         p.setColor(group, QPalette::Light, panelRaised());
     }
-    p.setColor(QPalette::Disabled, QPalette::WindowText, secondary());
-    p.setColor(QPalette::Disabled, QPalette::Text, secondary());
-    p.setColor(QPalette::Disabled, QPalette::ButtonText, secondary());
+    // Disabled text: the primary colour at the disabled-button opacity.
+    QColor dimmed = primary();
+    dimmed.setAlphaF(0.45f);
+    p.setColor(QPalette::Disabled, QPalette::WindowText, dimmed);
+    p.setColor(QPalette::Disabled, QPalette::Text, dimmed);
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, dimmed);
     return p;
 }
 

@@ -1,0 +1,395 @@
+#include "core/bridge_store.h"
+
+#include "core/app_log.h"
+#include "core/dialog_service.h"
+
+#include <QPointer>
+#include <QSettings>
+#include <QTimer>
+#include <algorithm>
+
+namespace norv {
+
+namespace {
+
+const QString kRefreshRateKey = QStringLiteral("midiMonitorRefreshRate");
+
+const QString kApplying = QStringLiteral("Applying\u2026");
+
+MidiMonitorRefreshRate loadRefreshRate(const QSettings& settings) {
+    const qint64 stored = settings.value(kRefreshRateKey, 0).toLongLong();
+    return MidiMonitorRefreshRate::fromRaw(stored).value_or(MidiMonitorRefreshRate::ten);
+}
+
+}  // namespace
+
+BridgeStore::BridgeStore(std::unique_ptr<AdminClientPort> admin, std::unique_ptr<EngineControlPort> process,
+                         std::unique_ptr<BluetoothPort> bluetooth, DialogService& dialogs, QSettings& settings,
+                         BridgeStoreOptions options, QObject* parent)
+    : QObject(parent),
+      bluetooth_(std::move(bluetooth)),
+      process_(std::move(process)),
+      admin_(std::move(admin)),
+      dialogs_(dialogs),
+      settings_(settings),
+      options_(std::move(options)) {
+    for (const MidiMessageFamily family : MidiMessageFamily::allCases()) midiMessageFamilies_.insert(family);
+    midiRefreshRate_ = loadRefreshRate(settings_);
+    launchConfiguration_ = BridgeLaunchConfiguration::load(settings_);
+
+    QPointer<BridgeStore> self(this);
+    bluetooth_->setHandlers(
+        [self](const QString& status) {
+            if (!self || self->bluetoothStatus_ == status) return;
+            self->bluetoothStatus_ = status;
+            Q_EMIT self->changed();
+        },
+        [](const QString& line) { qCInfo(AppLog::connection, "Bluetooth %s", qUtf8Printable(line)); });
+    // The supervisor's changes are the store's changes: views watching only the store refresh too.
+    process_->setChangeHandler([self] {
+        if (self) Q_EMIT self->changed();
+    });
+}
+
+BridgeStore::~BridgeStore() {
+    // The ports may call back while they are torn down; nothing of the store is touched then.
+    process_->setChangeHandler({});
+    bluetooth_->setHandlers({}, {});
+}
+
+// ---- published setters ----
+
+void BridgeStore::setSelection(std::optional<BridgeSection> section) {
+    selection_ = section;
+    Q_EMIT changed();
+    updateMidiMonitorSubscription();
+}
+
+void BridgeStore::setMidiListenEnabled(bool enabled) {
+    midiListenEnabled_ = enabled;
+    Q_EMIT changed();
+    updateMidiMonitorSubscription();
+}
+
+void BridgeStore::setMidiRefreshRate(MidiMonitorRefreshRate rate) {
+    midiRefreshRate_ = rate;
+    settings_.setValue(kRefreshRateKey, rate.rawValue());
+    Q_EMIT changed();
+    updateMidiMonitorSubscription();
+}
+
+void BridgeStore::setMidiRoleFilter(const QString& value) {
+    midiRoleFilter_ = value;
+    Q_EMIT changed();
+}
+
+void BridgeStore::setMidiDeviceFilter(const QString& value) {
+    midiDeviceFilter_ = value;
+    Q_EMIT changed();
+}
+
+void BridgeStore::setMidiEndpointFilter(const QString& value) {
+    midiEndpointFilter_ = value;
+    Q_EMIT changed();
+}
+
+void BridgeStore::setMidiChannelFilter(int channel) {
+    midiChannelFilter_ = channel;
+    Q_EMIT changed();
+}
+
+void BridgeStore::setMidiSearchText(const QString& text) {
+    midiSearchText_ = text;
+    Q_EMIT changed();
+}
+
+void BridgeStore::dismissActionMessage() {
+    if (!actionMessage_) return;
+    actionMessage_.reset();
+    Q_EMIT changed();
+}
+
+// ---- derived values ----
+
+bool BridgeStore::externalEngine() const { return connectionState_.isConnected() && !process_->isRunning(); }
+
+bool BridgeStore::canChange() const { return connectionState_.isConnected() && process_->isRunning(); }
+
+QString BridgeStore::menuBarSymbol() const {
+    if (!connectionState_.isConnected()) return QStringLiteral("cable.connector.slash");
+    const std::optional<double>& idle = snapshot_.bridge.remoteScriptIdleSeconds;
+    // A NaN compares false, so it never counts as linked.
+    if (idle && *idle < 5.0) return QStringLiteral("point.3.connected.trianglepath.dotted");
+    return QStringLiteral("cable.connector");
+}
+
+std::string BridgeStore::deviceLabel(const std::string& deviceId) const {
+    if (deviceId == "shared") return "Shared";
+    for (const BridgeDevice& device : snapshot_.devices) {
+        if (device.deviceId == deviceId) return device.label;
+    }
+    return deviceId;
+}
+
+qint64 BridgeStore::connectedDeviceCount() const {
+    return std::count_if(snapshot_.devices.begin(), snapshot_.devices.end(),
+                         [](const BridgeDevice& device) { return device.connected; });
+}
+
+QString BridgeStore::bluetoothName(const QString& computerName) {
+    return QStringLiteral("Norv Bridge \u00B7 ") + (computerName.isEmpty() ? QStringLiteral("Mac") : computerName);
+}
+
+// ---- start-up and the admin channel's handlers ----
+
+void BridgeStore::start() {
+    if (started_) return;
+    started_ = true;
+    QPointer<BridgeStore> self(this);
+    admin_->start(
+        [self](const AdminSnapshot& snapshot) {
+            if (self) self->receiveSnapshot(snapshot);
+        },
+        [self](const MidiMonitorBatch& batch) {
+            if (self) self->receiveMidiMonitorBatch(batch);
+        },
+        [self](const AdminConnectionState& state) {
+            if (self) self->receiveConnectionState(state);
+        });
+    // An engine that already answers is used as it is; otherwise launch our own.
+    QTimer::singleShot(options_.startCheckDelay, this, [this] {
+        if (!connectionState_.isConnected()) startBridge();
+    });
+}
+
+void BridgeStore::receiveSnapshot(const AdminSnapshot& snapshot) {
+    snapshot_ = snapshot;
+    appendMidiEvents(snapshot.midiEvents);
+    Q_EMIT changed();
+}
+
+void BridgeStore::receiveMidiMonitorBatch(const MidiMonitorBatch& batch) {
+    // A sequence below the last one means the engine started counting again.
+    if (batch.reset || midiLatestSequence_ > batch.latestSequence) {
+        midiMonitorEvents_.clear();
+        midiDroppedEventCount_ = 0;
+    }
+    midiDroppedEventCount_ += batch.dropped;
+    appendMidiEvents(batch.events);
+    midiLatestSequence_ = batch.latestSequence;
+    Q_EMIT changed();
+}
+
+void BridgeStore::appendMidiEvents(const std::vector<MidiMonitorEvent>& events) {
+    if (events.empty()) return;
+    const std::int64_t newestHeld = midiMonitorEvents_.empty() ? 0 : midiMonitorEvents_.back().sequence;
+    for (const MidiMonitorEvent& event : events) {
+        if (event.sequence > newestHeld) midiMonitorEvents_.push_back(event);
+    }
+    const auto excess = static_cast<std::ptrdiff_t>(midiMonitorEvents_.size()) - midiMonitorBufferLimit;
+    if (excess > 0) midiMonitorEvents_.erase(midiMonitorEvents_.begin(), midiMonitorEvents_.begin() + excess);
+}
+
+void BridgeStore::receiveConnectionState(const AdminConnectionState& state) {
+    if (state == connectionState_) return;
+    connectionState_ = state;
+    if (!state.isConnected()) {
+        snapshot_ = AdminSnapshot::empty();
+        midiLatestSequence_ = 0;
+        Q_EMIT changed();
+        updateBluetooth();
+    } else {
+        Q_EMIT changed();
+        updateBluetooth();
+        updateMidiMonitorSubscription();
+    }
+}
+
+void BridgeStore::updateMidiMonitorSubscription() {
+    if (!started_) return;
+    const bool enabled = selection_ == BridgeSection::midiMonitor && midiListenEnabled_;
+    admin_->send("/admin/midi-monitor/configure",
+                 nlohmann::json::array({{{"enabled", enabled}, {"refresh_hz", midiRefreshRate_.rawValue()}}}));
+}
+
+void BridgeStore::stopBluetooth() {
+    bluetooth_->stop();
+    bluetoothPort_.reset();
+}
+
+void BridgeStore::updateBluetooth() {
+    if (launchConfiguration_.bluetoothEnabled && canChange()) {
+        const int port = launchConfiguration_.publicPort;
+        if (bluetoothPort_ == port) return;
+        bluetooth_->stop();
+        const QString computer = options_.computerName ? options_.computerName() : QString();
+        // The engine only runs with a port that passed validation, so both ports fit 16 bits.
+        bluetooth_->start(bluetoothName(computer), static_cast<quint16>(port), static_cast<quint16>(port + 1));
+        bluetoothPort_ = port;
+        return;
+    }
+    stopBluetooth();
+}
+
+// ---- admin actions ----
+
+void BridgeStore::command(const std::string& path, const nlohmann::json& args, const QString& label) {
+    if (!canChange() || pendingActions_.count(path) > 0) return;
+    pendingActions_.insert(path);
+    actionFailed_ = false;
+    actionMessage_ = kApplying;
+    Q_EMIT changed();
+    QPointer<BridgeStore> self(this);
+    admin_->request(path, args, [self, path, label](const std::optional<QString>& error) {
+        if (!self) return;
+        self->pendingActions_.erase(path);
+        self->actionMessage_ = error ? *error : label;
+        self->actionFailed_ = error.has_value();
+        Q_EMIT self->changed();
+    });
+}
+
+void BridgeStore::assign(const BridgeDevice& device, const std::optional<LiveTrack>& track) {
+    nlohmann::json args = nlohmann::json::array();
+    args.push_back(device.deviceId);
+    args.push_back(track ? nlohmann::json(track->liveId) : nlohmann::json(nullptr));
+    args.push_back(track ? track->name : std::string());
+    args.push_back(track && track->index ? nlohmann::json(*track->index) : nlohmann::json(nullptr));
+    command("/admin/device/track/assign", args, QStringLiteral("Assignment saved"));
+    qCInfo(AppLog::routing, "Assigned device %s to track %lld", device.deviceId.c_str(),
+           static_cast<long long>(track ? track->liveId : -1));
+}
+
+void BridgeStore::updateDeviceRoutingPolicy(const DeviceRoutingPolicy& policy) {
+    command("/admin/device/routing/policy", nlohmann::json::array({policy.adminPayload()}),
+            QStringLiteral("Routing policy saved"));
+    qCInfo(AppLog::routing,
+           "Applied device routing policy automatic=%d shared=%s restore=%d manual_override=%d grace=%f",
+           policy.automaticDeviceRoutingEnabled, policy.sharedInputStrategy.c_str(), policy.restoreInputOnRelease,
+           policy.respectManualOverrides, policy.disconnectGraceSeconds);
+}
+
+void BridgeStore::clearDeviceTrackAssignments() {
+    command("/admin/device/track/clear_all", nlohmann::json::array(), QStringLiteral("Assignments cleared"));
+    qCInfo(AppLog::routing, "Cleared all device track assignments");
+}
+
+void BridgeStore::setDetailedDiagnostics(bool enabled) {
+    if (!connectionState_.isConnected()) return;
+    command("/admin/diagnostics/configure", nlohmann::json::array({enabled}),
+            enabled ? QStringLiteral("Detailed capture started") : QStringLiteral("Detailed capture stopped"));
+}
+
+void BridgeStore::deviceAccess(const std::string& deviceId, const std::string& action,
+                               const std::optional<std::string>& fingerprint) {
+    nlohmann::json args = nlohmann::json::array({deviceId, action});
+    const bool certificatesRequired =
+        snapshot_.deviceAccess && snapshot_.deviceAccess->requireCertificate.value_or(false);
+    if (action == "allow" && certificatesRequired) {
+        if (!fingerprint || fingerprint->empty()) return;
+        args.push_back(*fingerprint);
+    }
+    QString label = QStringLiteral("Device disconnected");
+    if (action == "allow") label = QStringLiteral("Device allowed");
+    else if (action == "forget") label = QStringLiteral("Access revoked");
+    else if (action == "pair") label = QStringLiteral("Pairing allowed");
+    command("/admin/device/access", args, label);
+}
+
+// ---- local MIDI monitor actions ----
+
+void BridgeStore::clearMidiMonitor() {
+    midiMonitorEvents_.clear();
+    midiDroppedEventCount_ = 0;
+    midiLatestSequence_ = 0;
+    Q_EMIT changed();
+    admin_->send("/admin/midi-monitor/clear", nlohmann::json::array());
+}
+
+void BridgeStore::toggleMidiMessageFamily(MidiMessageFamily family) {
+    if (!midiMessageFamilies_.erase(family)) midiMessageFamilies_.insert(family);
+    Q_EMIT changed();
+}
+
+// ---- engine control and settings ----
+
+bool BridgeStore::validConfiguration(const BridgeLaunchConfiguration& configuration) {
+    const int port = configuration.publicPort;
+    QString problem;
+    if (port < 1024 || port > 65534) {
+        problem = QStringLiteral("Wi-Fi port must be between 1024 and 65534");
+    } else if ((port >= 9313 && port <= 9315) || (port + 1 >= 9313 && port + 1 <= 9315)) {
+        problem = QStringLiteral("Wi-Fi port and the next port must not use 9313\u20139315");
+    } else {
+        return true;
+    }
+    actionMessage_ = problem;
+    actionFailed_ = true;
+    Q_EMIT changed();
+    return false;
+}
+
+bool BridgeStore::confirmInterruption(const QString& action) {
+    if (!process_->isRunning()) return true;
+    if (connectedDeviceCount() == 0) return true;
+    ConfirmationRequest request;
+    request.message = action + QStringLiteral("?");
+    request.informativeText = QStringLiteral("Connected devices will disconnect and playing notes will stop.");
+    request.confirmButton = action;
+    request.warning = true;
+    return dialogs_.confirm(request);
+}
+
+void BridgeStore::startBridge() {
+    if (externalEngine()) return;
+    if (!validConfiguration(launchConfiguration_)) return;
+    process_->start(launchConfiguration_);
+}
+
+void BridgeStore::stopBridge() {
+    if (!process_->isRunning() || !confirmInterruption(QStringLiteral("Stop Bridge"))) return;
+    stopBluetooth();
+    process_->stop();
+}
+
+void BridgeStore::restartBridge() {
+    if (externalEngine()) return;
+    if (!validConfiguration(launchConfiguration_)) return;
+    if (!confirmInterruption(QStringLiteral("Restart Bridge"))) return;
+    process_->restart(launchConfiguration_);
+}
+
+void BridgeStore::applyConnectionConfiguration(const BridgeLaunchConfiguration& configuration) {
+    if (externalEngine()) return;
+    if (!validConfiguration(configuration)) return;
+    BridgeLaunchConfiguration applied = configuration;
+    applied.bonjourEnabled = configuration.wirelessEnabled && configuration.bonjourEnabled;
+    applied.requireDeviceApproval = true;
+
+    // Bluetooth is not on the engine's command line, so switching it never needs a restart.
+    BridgeLaunchConfiguration withoutBluetooth = applied;
+    withoutBluetooth.bluetoothEnabled = launchConfiguration_.bluetoothEnabled;
+    const bool restartNeeded = !(withoutBluetooth == launchConfiguration_);
+    if (restartNeeded && !confirmInterruption(QStringLiteral("Apply and restart"))) return;
+
+    applied.save(settings_);
+    launchConfiguration_ = applied;
+    Q_EMIT changed();
+    qCInfo(AppLog::connection,
+           "Applying connection config wireless=%d bonjour=%d ios_usb=%d android_usb=%d port=%d",
+           applied.wirelessEnabled, applied.bonjourEnabled, applied.iosUSBEnabled, applied.androidUSBEnabled,
+           applied.publicPort);
+    if (restartNeeded) {
+        stopBluetooth();
+        process_->restart(applied);
+    } else {
+        updateBluetooth();
+    }
+}
+
+void BridgeStore::shutdown(std::function<void()> done) {
+    stopBluetooth();
+    process_->stopForQuit(std::move(done));
+}
+
+}  // namespace norv

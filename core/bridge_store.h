@@ -1,0 +1,170 @@
+#pragma once
+// The application's one observable state: the engine's last snapshot, the admin channel's
+// state, the page selection, the MIDI monitor buffer and filters, the launch configuration and
+// the Bluetooth status, with the actions every page and menu calls. GUI thread only; views
+// re-read what they show whenever `changed()` fires.
+
+#include "core/bridge_launch_configuration.h"
+#include "core/bridge_store_ports.h"
+#include "model/admin_connection_state.h"
+#include "model/admin_snapshot.h"
+#include "model/bridge_section.h"
+#include "model/device_routing_policy.h"
+#include "model/live_track.h"
+#include "model/midi_message_family.h"
+#include "model/midi_monitor_batch.h"
+#include "model/midi_monitor_refresh_rate.h"
+
+#include <QObject>
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+class QSettings;
+
+namespace norv {
+
+class DialogService;
+
+struct BridgeStoreOptions {
+    // How long start() waits for an engine that already answers before launching its own.
+    std::chrono::milliseconds startCheckDelay{1200};
+    // The computer's user-visible name; empty means the platform gives none.
+    std::function<QString()> computerName;
+};
+
+class BridgeStore : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int midiMonitorBufferLimit = 4000;
+    static constexpr int adminPort = 9315;
+
+    BridgeStore(std::unique_ptr<AdminClientPort> admin, std::unique_ptr<EngineControlPort> process,
+                std::unique_ptr<BluetoothPort> bluetooth, DialogService& dialogs, QSettings& settings,
+                BridgeStoreOptions options = {}, QObject* parent = nullptr);
+    ~BridgeStore() override;
+
+    // Published state.
+    const std::optional<QString>& actionMessage() const { return actionMessage_; }
+    bool actionFailed() const { return actionFailed_; }
+    const std::set<std::string>& pendingActions() const { return pendingActions_; }
+    const AdminSnapshot& snapshot() const { return snapshot_; }
+    const AdminConnectionState& connectionState() const { return connectionState_; }
+    std::optional<BridgeSection> selection() const { return selection_; }
+    bool midiListenEnabled() const { return midiListenEnabled_; }
+    MidiMonitorRefreshRate midiRefreshRate() const { return midiRefreshRate_; }
+    const QString& midiRoleFilter() const { return midiRoleFilter_; }
+    const QString& midiDeviceFilter() const { return midiDeviceFilter_; }
+    const QString& midiEndpointFilter() const { return midiEndpointFilter_; }
+    int midiChannelFilter() const { return midiChannelFilter_; }
+    const std::unordered_set<MidiMessageFamily>& midiMessageFamilies() const { return midiMessageFamilies_; }
+    const QString& midiSearchText() const { return midiSearchText_; }
+    const std::vector<MidiMonitorEvent>& midiMonitorEvents() const { return midiMonitorEvents_; }
+    std::int64_t midiDroppedEventCount() const { return midiDroppedEventCount_; }
+    const BridgeLaunchConfiguration& launchConfiguration() const { return launchConfiguration_; }
+    const QString& bluetoothStatus() const { return bluetoothStatus_; }
+
+    // Setters that publish; the first three also update the monitor subscription.
+    void setSelection(std::optional<BridgeSection> section);
+    void setMidiListenEnabled(bool enabled);
+    void setMidiRefreshRate(MidiMonitorRefreshRate rate);
+    void setMidiRoleFilter(const QString& value);
+    void setMidiDeviceFilter(const QString& value);
+    void setMidiEndpointFilter(const QString& value);
+    void setMidiChannelFilter(int channel);
+    void setMidiSearchText(const QString& text);
+    void dismissActionMessage();
+
+    EngineControlPort& process() const { return *process_; }
+
+    // Derived values.
+    bool externalEngine() const;
+    bool canChange() const;
+    QString menuBarSymbol() const;
+    std::string deviceLabel(const std::string& deviceId) const;
+    qint64 connectedDeviceCount() const;
+    std::optional<int> bluetoothPort() const { return bluetoothPort_; }
+
+    // Start-up: the admin connect loop now, the own engine after the start check. Runs once.
+    void start();
+    bool started() const { return started_; }
+
+    void updateMidiMonitorSubscription();
+    void updateBluetooth();
+
+    // Admin actions.
+    void command(const std::string& path, const nlohmann::json& args, const QString& label);
+    void assign(const BridgeDevice& device, const std::optional<LiveTrack>& track);
+    void updateDeviceRoutingPolicy(const DeviceRoutingPolicy& policy);
+    void clearDeviceTrackAssignments();
+    void setDetailedDiagnostics(bool enabled);
+    void deviceAccess(const std::string& deviceId, const std::string& action,
+                      const std::optional<std::string>& fingerprint);
+
+    // Local MIDI monitor actions.
+    void clearMidiMonitor();
+    void toggleMidiMessageFamily(MidiMessageFamily family);
+
+    // Engine control and settings.
+    void startBridge();
+    void stopBridge();
+    void restartBridge();
+    void applyConnectionConfiguration(const BridgeLaunchConfiguration& configuration);
+    bool validConfiguration(const BridgeLaunchConfiguration& configuration);
+    bool confirmInterruption(const QString& action);
+
+    // Application end: stops Bluetooth and ends the own engine without asking; `done` runs once
+    // no engine process of this application is left.
+    void shutdown(std::function<void()> done);
+
+    // Handlers the admin channel calls (public so the application can replay them in tests).
+    void receiveSnapshot(const AdminSnapshot& snapshot);
+    void receiveMidiMonitorBatch(const MidiMonitorBatch& batch);
+    void receiveConnectionState(const AdminConnectionState& state);
+
+    static QString bluetoothName(const QString& computerName);
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    void appendMidiEvents(const std::vector<MidiMonitorEvent>& events);
+    void stopBluetooth();
+
+    std::optional<QString> actionMessage_;
+    bool actionFailed_ = false;
+    std::set<std::string> pendingActions_;
+    AdminSnapshot snapshot_ = AdminSnapshot::empty();
+    AdminConnectionState connectionState_ = AdminConnectionState::stopped();
+    std::optional<BridgeSection> selection_ = BridgeSection::overview;
+    bool midiListenEnabled_ = true;
+    MidiMonitorRefreshRate midiRefreshRate_ = MidiMonitorRefreshRate::ten;
+    QString midiRoleFilter_ = QStringLiteral("all");
+    QString midiDeviceFilter_ = QStringLiteral("all");
+    QString midiEndpointFilter_ = QStringLiteral("all");
+    int midiChannelFilter_ = 0;
+    std::unordered_set<MidiMessageFamily> midiMessageFamilies_;
+    QString midiSearchText_;
+    std::vector<MidiMonitorEvent> midiMonitorEvents_;
+    std::int64_t midiDroppedEventCount_ = 0;
+    BridgeLaunchConfiguration launchConfiguration_;
+    QString bluetoothStatus_ = QStringLiteral("OFF");
+
+    std::unique_ptr<BluetoothPort> bluetooth_;
+    std::optional<int> bluetoothPort_;
+    std::unique_ptr<EngineControlPort> process_;
+    std::unique_ptr<AdminClientPort> admin_;
+    DialogService& dialogs_;
+    QSettings& settings_;
+    BridgeStoreOptions options_;
+    bool started_ = false;
+    std::int64_t midiLatestSequence_ = 0;
+};
+
+}  // namespace norv

@@ -1,0 +1,343 @@
+#include "core/admin_channel_client.h"
+#include "core/admin_capability.h"
+#include "core/bridge_tls_identity.h"
+#include "core/fake_engine.h"
+#include "model/admin_connection_state.h"
+#include "model/admin_snapshot.h"
+#include "model/midi_monitor_batch.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QEventLoop>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+
+namespace norv {
+namespace {
+
+using namespace std::chrono_literals;
+using test::certificateOf;
+using test::FakeEngine;
+using test::fixtureIdentityLine;
+using test::sharedIdentityLine;
+
+const QString kToken =
+    QStringLiteral("0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef");
+
+// Runs the event loop until `done` holds or `limit` passes.
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 8s) {
+    QDeadlineTimer deadline(limit);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// One client against one fake engine, recording what reaches the owner's thread.
+class ChannelTest : public ::testing::Test {
+protected:
+    struct StateEntry {
+        std::string text;
+        qint64 at;  // ms since the test began
+    };
+
+    void startEngine(const nlohmann::json& scenario,
+                     const QByteArray& identity = sharedIdentityLine()) {
+        engine_ = std::make_unique<FakeEngine>(identity, kToken, scenario);
+        ASSERT_TRUE(engine_->started());
+    }
+
+    void startClient(AdminChannelTimings timings = AdminChannelTimings{}.scaledDown(5),
+                     std::optional<QString> token = kToken,
+                     std::optional<QString> certificate = certificateOf(sharedIdentityLine())) {
+        AdminChannelClient::Options options;
+        options.port = engine_ ? engine_->port() : 1;
+        options.token = std::move(token);
+        options.certificatePEM = std::move(certificate);
+        options.timings = timings;
+        client_ = std::make_unique<AdminChannelClient>(options);
+        clock_.start();
+        client_->start([this](const AdminSnapshot& snapshot) { snapshots_.push_back(snapshot); },
+                       [this](const MidiMonitorBatch& batch) { batches_.push_back(batch); },
+                       [this](const AdminConnectionState& state) {
+                           states_.push_back({describe(state), clock_.elapsed()});
+                       });
+    }
+
+    static std::string describe(const AdminConnectionState& state) {
+        if (state == AdminConnectionState::connecting()) return "connecting";
+        if (state == AdminConnectionState::connected()) return "connected";
+        if (state == AdminConnectionState::stopped()) return "stopped";
+        return "disconnected: " + state.reason();
+    }
+
+    bool sawState(const std::string& text) const {
+        for (const auto& entry : states_)
+            if (entry.text == text) return true;
+        return false;
+    }
+    std::optional<qint64> firstTime(const std::string& text, qint64 after = -1) const {
+        for (const auto& entry : states_)
+            if (entry.text == text && entry.at > after) return entry.at;
+        return std::nullopt;
+    }
+    bool waitForState(const std::string& text, std::chrono::milliseconds limit = 8s) {
+        return waitUntil([&] { return sawState(text); }, limit);
+    }
+
+    // Sends a request and waits for its completion; the text is "ok" or the error message.
+    std::string requestAndWait(const QString& path, nlohmann::json args) {
+        std::optional<std::string> outcome;
+        client_->request(path, std::move(args), [&](const std::optional<BridgeError>& error) {
+            EXPECT_FALSE(outcome.has_value()) << "completion called twice";
+            outcome = error ? error->message().toStdString() : "ok";
+        });
+        EXPECT_TRUE(waitUntil([&] { return outcome.has_value(); }));
+        return outcome.value_or("no completion");
+    }
+
+    std::unique_ptr<FakeEngine> engine_;
+    std::unique_ptr<AdminChannelClient> client_;
+    QElapsedTimer clock_;
+    std::vector<StateEntry> states_;
+    std::vector<AdminSnapshot> snapshots_;
+    std::vector<MidiMonitorBatch> batches_;
+};
+
+TEST_F(ChannelTest, AuthenticatesThenKeepsSnapshotsComingWithTheHeartbeat) {
+    startEngine({{"snapshots",
+                  {{{"bridge", {{"bridge_version", "9.9"}}},
+                    {"devices", nlohmann::json::array()},
+                    {"live_tracks", nlohmann::json::array()},
+                    {"midi_events", nlohmann::json::array()}}}}});
+    startClient();
+    ASSERT_TRUE(waitUntil([&] { return snapshots_.size() >= 3; }));
+    EXPECT_EQ(states_.front().text, "connecting");
+    EXPECT_EQ(states_.at(1).text, "connected");
+    EXPECT_EQ(snapshots_.front().bridge.bridgeVersion, std::optional<std::string>("9.9"));
+
+    // The token goes out once, first; snapshot requests follow it.
+    const auto frames = engine_->frames();
+    ASSERT_GE(frames.size(), 3u);
+    EXPECT_EQ(frames[0],
+              (nlohmann::json{{"path", "/admin/hello"}, {"args", {kToken.toStdString()}}}));
+    for (std::size_t i = 1; i < frames.size(); ++i)
+        EXPECT_EQ(frames[i], (nlohmann::json{{"path", "/admin/snapshot/request"},
+                                             {"args", nlohmann::json::array()}}));
+}
+
+TEST_F(ChannelTest, SilentOrUnauthenticatedEnginesAreDroppedAndRetried) {
+    const auto timings = AdminChannelTimings{}.scaledDown(10);
+    for (const char* mode : {"never", "silent"}) {
+        states_.clear();
+        startEngine({{"authenticate", mode}});
+        startClient(timings);
+        ASSERT_TRUE(waitForState("disconnected: Bridge authentication timed out")) << mode;
+        const qint64 droppedAt = *firstTime("disconnected: Bridge authentication timed out");
+        EXPECT_GE(droppedAt, timings.authentication.count()) << mode;
+        // The next attempt comes one reconnect interval later.
+        ASSERT_TRUE(waitUntil([&] { return firstTime("connecting", droppedAt).has_value(); }))
+            << mode;
+        // Measured where the states arrive, so allow for delivery delays.
+        EXPECT_GE(*firstTime("connecting", droppedAt) - droppedAt,
+                  timings.reconnect.count() * 6 / 10)
+            << mode;
+        client_.reset();
+    }
+}
+
+TEST_F(ChannelTest, StopsTrustingAnEngineThatStopsAnswering) {
+    const auto timings = AdminChannelTimings{}.scaledDown(10);
+    startEngine({{"answer_snapshots", 2}});
+    startClient(timings);
+    ASSERT_TRUE(waitForState("disconnected: Bridge stopped responding"));
+    EXPECT_EQ(snapshots_.size(), 2u);
+    const qint64 lastConnected = states_.at(2).at;  // connecting, connected, connected
+    const qint64 dropped = *firstTime("disconnected: Bridge stopped responding");
+    EXPECT_GE(dropped - lastConnected, timings.staleness.count() - timings.heartbeat.count());
+
+    // Every connection authenticates anew after the reconnect.
+    ASSERT_TRUE(waitUntil([&] { return snapshots_.size() >= 3; }));
+    std::map<int, std::vector<std::string>> pathsByConnection;
+    for (const auto& entry : engine_->records())
+        if (entry["event"] == "frame")
+            pathsByConnection[entry["connection"]].push_back(entry["body"]["path"]);
+    ASSERT_GE(pathsByConnection.size(), 2u);
+    for (const auto& [connection, paths] : pathsByConnection) {
+        EXPECT_EQ(paths.front(), "/admin/hello") << connection;
+        EXPECT_EQ(std::count(paths.begin(), paths.end(), "/admin/hello"), 1) << connection;
+    }
+}
+
+TEST_F(ChannelTest, ReconnectsAfterALossAtTheRealInterval) {
+    startEngine({{"close_after_authenticated", true}});
+    startClient(AdminChannelTimings{});
+    ASSERT_TRUE(waitForState("disconnected: Bridge disconnected"));
+    const qint64 lost = *firstTime("disconnected: Bridge disconnected");
+    ASSERT_TRUE(waitUntil([&] { return firstTime("connecting", lost).has_value(); }, 4s));
+    const qint64 gap = *firstTime("connecting", lost) - lost;
+    EXPECT_GE(gap, 1400);  // measured where the states arrive: allow for delivery delays
+    EXPECT_LT(gap, 2500);
+}
+
+TEST_F(ChannelTest, ConfirmedFailedAndUnansweredRequests) {
+    startEngine({{"actions",
+                  {{"/admin/device/rename", {{"ok", false}, {"error", "Name taken"}}},
+                   {"/admin/pairing/reset", {{"ok", false}}},
+                   {"/admin/devices/clean", "ignore"}}}});
+    startClient();
+    // Before the first snapshot the channel is not available for requests.
+    EXPECT_EQ(requestAndWait(QStringLiteral("/admin/device/access"), {"dev", "allow"}),
+              "Bridge unavailable");
+    ASSERT_TRUE(waitForState("connected"));
+
+    EXPECT_EQ(requestAndWait(QStringLiteral("/admin/device/access"), {"dev", "allow"}), "ok");
+    EXPECT_EQ(requestAndWait(QStringLiteral("/admin/device/rename"), {"dev", "x"}), "Name taken");
+    EXPECT_EQ(requestAndWait(QStringLiteral("/admin/pairing/reset"), nlohmann::json::array()),
+              "Action failed");
+    EXPECT_EQ(requestAndWait(QStringLiteral("/admin/devices/clean"), {{"a"}}),
+              "Action not confirmed. Check the Bridge status.");
+
+    // A non-finite number fails only its own request; nothing is written and the channel stays.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(requestAndWait(QStringLiteral("/admin/device/routing/policy"),
+                             {{{"disconnect_grace_seconds", nan}}}),
+              "Invalid Bridge command");
+    client_->send(QStringLiteral("/admin/midi-monitor/configure"),
+                  {{{"enabled", true}, {"refresh_hz", INFINITY}}});
+    EXPECT_EQ(requestAndWait(QStringLiteral("/admin/device/access"), {"dev", "deny"}), "ok");
+    for (const auto& body : engine_->frames()) {
+        EXPECT_NE(body["path"], "/admin/device/routing/policy");
+        EXPECT_NE(body["path"], "/admin/midi-monitor/configure");
+        if (body["path"] == "/admin/device/access") {
+            EXPECT_EQ(body["request_id"].get<std::string>().size(), 36u);
+        }
+    }
+    EXPECT_FALSE(sawState("disconnected: Bridge disconnected"));
+}
+
+TEST_F(ChannelTest, ADisconnectionFailsEveryPendingRequestOnce) {
+    startEngine({{"actions", {{"*", "ignore"}}}});
+    startClient(AdminChannelTimings{}.scaledDown(2));
+    ASSERT_TRUE(waitForState("connected"));
+    std::vector<std::string> outcomes;
+    for (int i = 0; i < 2; ++i)
+        client_->request(QStringLiteral("/admin/midi/reconnect"), nlohmann::json::array(),
+                         [&](const std::optional<BridgeError>& error) {
+                             outcomes.push_back(error ? error->message().toStdString() : "ok");
+                         });
+    ASSERT_TRUE(waitUntil([&] {
+        const auto paths = engine_->paths();
+        return std::count(paths.begin(), paths.end(), "/admin/midi/reconnect") == 2;
+    }));
+    engine_.reset();  // the engine goes away with both requests pending
+    ASSERT_TRUE(waitUntil([&] { return outcomes.size() == 2; }));
+    EXPECT_EQ(outcomes, (std::vector<std::string>{"Bridge disconnected", "Bridge disconnected"}));
+    QCoreApplication::processEvents();
+    waitUntil([] { return false; },
+              1200ms);  // past the confirmation time-out: no second completion
+    EXPECT_EQ(outcomes.size(), 2u);
+}
+
+TEST_F(ChannelTest, MisbehavingEnginesCloseTheChannelWithTheirReason) {
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {R"({"before_authenticated": {"path": "/admin/snapshot", "args": [{"bridge": {}, "devices": [],
+            "live_tracks": [], "midi_events": []}]}})",
+         "Bridge authentication required. Update the managed engine."},
+        {R"({"after_authenticated": [{"length": 1048577}]})", "Invalid Bridge response"},
+        {R"({"after_authenticated": [{"hex": "00 00 00 00"}]})", "Invalid Bridge response"},
+        {R"({"after_authenticated": [{"body": {"args": []}}]})",
+         "Could not read the Bridge response"},
+        {R"({"snapshots": [{"bridge": {}}]})", "Could not read the Bridge response"},
+    };
+    for (const auto& [scenario, reason] : cases) {
+        states_.clear();
+        snapshots_.clear();
+        startEngine(nlohmann::json::parse(scenario));
+        startClient();
+        EXPECT_TRUE(waitForState("disconnected: " + reason)) << scenario;
+        EXPECT_TRUE(snapshots_.empty()) << scenario;
+        client_.reset();
+    }
+}
+
+TEST_F(ChannelTest, FramesWrittenByteByByteAndEmptySnapshotsAndBatches) {
+    nlohmann::json batch = {{"events",
+                             {{{"sequence", 7},
+                               {"timestamp", 1.5},
+                               {"device_id", "dev"},
+                               {"endpoint", "Keys"},
+                               {"role", "instrument"},
+                               {"kind", "note"},
+                               {"channel", 1},
+                               {"number", 60},
+                               {"value", 100},
+                               {"bytes", {144, 60, 100}},
+                               {"source", "wifi"}}}},
+                            {"dropped", 0},
+                            {"latest_sequence", 7},
+                            {"reset", false}};
+    startEngine({{"byte_by_byte", true}, {"midi_batches", {batch}}});
+    startClient();
+    ASSERT_TRUE(waitUntil([&] { return snapshots_.size() >= 2 && !batches_.empty(); }));
+    EXPECT_EQ(batches_.front().latestSequence, 7);
+    client_.reset();
+
+    // A snapshot frame with no args changes nothing: no snapshot, no connected state.
+    states_.clear();
+    snapshots_.clear();
+    startEngine({{"snapshot_args", nlohmann::json::array()}});
+    startClient();
+    ASSERT_TRUE(waitForState("disconnected: Bridge stopped responding"));
+    EXPECT_TRUE(snapshots_.empty());
+    EXPECT_FALSE(sawState("connected"));
+}
+
+TEST_F(ChannelTest, TheTokenIsNeverWrittenToAnUnpinnedPeer) {
+    const QByteArray other = BridgeTLSIdentity::generate().encode();
+    for (const QByteArray& identity : {other, fixtureIdentityLine("expired_identity.json")}) {
+        states_.clear();
+        startEngine(nlohmann::json::object(), identity);
+        // Pinned to the presented certificate only when it is the expired one.
+        const bool expired = identity != other;
+        startClient(AdminChannelTimings{}.scaledDown(10), kToken,
+                    expired ? certificateOf(identity) : certificateOf(sharedIdentityLine()));
+        ASSERT_TRUE(waitUntil([&] { return states_.size() >= 2; }));
+        EXPECT_EQ(states_[1].text.rfind("disconnected: ", 0), 0u) << states_[1].text;
+        client_.reset();
+        EXPECT_TRUE(engine_->frames().empty());
+    }
+}
+
+TEST_F(ChannelTest, UsesTheCurrentCapabilityAndWaitsForOne) {
+    AdminCapability::end(AdminCapability::current() ? AdminCapability::current()->token
+                                                    : QString());
+    startClient(AdminChannelTimings{}.scaledDown(10), std::nullopt, std::nullopt);
+    ASSERT_TRUE(waitForState("disconnected: Managed Bridge is not running"));
+
+    const QString withoutCertificate = AdminCapability::begin(std::nullopt);
+    ASSERT_TRUE(waitForState("disconnected: Managed Bridge identity unavailable"));
+    AdminCapability::end(withoutCertificate);
+
+    const QString token = AdminCapability::begin(certificateOf(sharedIdentityLine()));
+    engine_ = std::make_unique<FakeEngine>(sharedIdentityLine(), token, nlohmann::json::object());
+    ASSERT_TRUE(engine_->started());
+    AdminChannelClient::Options options;
+    options.port = engine_->port();
+    options.timings = AdminChannelTimings{}.scaledDown(10);
+    client_ = std::make_unique<AdminChannelClient>(options);
+    client_->start([this](const AdminSnapshot& snapshot) { snapshots_.push_back(snapshot); }, {},
+                   {});
+    EXPECT_TRUE(waitUntil([&] { return !snapshots_.empty(); }));
+    AdminCapability::end(token);
+}
+
+}  // namespace
+}  // namespace norv

@@ -1,0 +1,522 @@
+// The store against fakes of the admin client, the engine supervisor and the Bluetooth server.
+#include "core/bridge_store.h"
+#include "core/store_fakes.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace norv {
+namespace {
+
+using testing::FakeAdminClient;
+using testing::FakeBluetooth;
+using testing::FakeEngine;
+using testing::ScriptedDialogs;
+
+const QString kApplying = QStringLiteral("Applying\u2026");
+
+// Runs the event loop until the condition holds or the bound passes.
+bool waitUntil(const std::function<bool()>& condition, int boundMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > boundMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void spin(int ms) {
+    waitUntil([] { return false; }, ms);
+}
+
+BridgeDevice device(const std::string& id, bool connected, const std::string& label = "Pad") {
+    BridgeDevice d;
+    d.deviceId = id;
+    d.label = label;
+    d.connected = connected;
+    return d;
+}
+
+MidiMonitorEvent event(std::int64_t sequence) {
+    MidiMonitorEvent e;
+    e.sequence = sequence;
+    e.kind = "note";
+    return e;
+}
+
+std::vector<MidiMonitorEvent> events(std::int64_t from, std::int64_t to) {
+    std::vector<MidiMonitorEvent> result;
+    for (std::int64_t s = from; s <= to; ++s) result.push_back(event(s));
+    return result;
+}
+
+MidiMonitorBatch batch(std::vector<MidiMonitorEvent> list, std::int64_t latest, bool reset = false,
+                       std::int64_t dropped = 0) {
+    MidiMonitorBatch b;
+    b.events = std::move(list);
+    b.latestSequence = latest;
+    b.reset = reset;
+    b.dropped = dropped;
+    return b;
+}
+
+class StoreTest : public ::testing::Test {
+protected:
+    void SetUp() override { makeStore(); }
+
+    void makeStore() {
+        store.reset();
+        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        auto adminPtr = std::make_unique<FakeAdminClient>();
+        auto enginePtr = std::make_unique<FakeEngine>();
+        auto bluetoothPtr = std::make_unique<FakeBluetooth>();
+        admin = adminPtr.get();
+        engine = enginePtr.get();
+        bluetooth = bluetoothPtr.get();
+        BridgeStoreOptions options;
+        options.startCheckDelay = std::chrono::milliseconds(20);
+        options.computerName = [] { return QStringLiteral("Studio"); };
+        store = std::make_unique<BridgeStore>(std::move(adminPtr), std::move(enginePtr), std::move(bluetoothPtr),
+                                              dialogs, *settings, options);
+    }
+
+    // Started, own engine running, channel connected, with the given snapshot.
+    void connectOwnEngine(AdminSnapshot snapshot = AdminSnapshot::empty()) {
+        store->start();
+        engine->setRunning(true);
+        admin->stateHandler(AdminConnectionState::connected());
+        admin->snapshotHandler(snapshot);
+    }
+
+    AdminSnapshot withDevices(std::vector<BridgeDevice> devices) {
+        AdminSnapshot s = AdminSnapshot::empty();
+        s.devices = std::move(devices);
+        return s;
+    }
+
+    std::vector<std::int64_t> heldSequences() const {
+        std::vector<std::int64_t> result;
+        for (const MidiMonitorEvent& e : store->midiMonitorEvents()) result.push_back(e.sequence);
+        return result;
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+    ScriptedDialogs dialogs;
+    FakeAdminClient* admin = nullptr;
+    FakeEngine* engine = nullptr;
+    FakeBluetooth* bluetooth = nullptr;
+    std::unique_ptr<BridgeStore> store;
+};
+
+TEST_F(StoreTest, CommandsAreDeduplicatedByPathAndReportApplyingThenLabelOrError) {
+    store->command("/admin/devices/clean", nlohmann::json::array(), QStringLiteral("Cleaned"));
+    EXPECT_TRUE(admin->requests.empty()) << "nothing is sent while the channel is down";
+    EXPECT_FALSE(store->actionMessage().has_value());
+
+    connectOwnEngine();
+    store->command("/admin/device/rename", {"a", "One"}, QStringLiteral("Renamed"));
+    store->command("/admin/device/rename", {"b", "Two"}, QStringLiteral("Renamed"));
+    ASSERT_EQ(admin->requests.size(), 1u);
+    EXPECT_EQ(admin->requests[0].args, nlohmann::json({"a", "One"}));
+    EXPECT_EQ(store->actionMessage(), kApplying);
+    EXPECT_EQ(store->pendingActions(), std::set<std::string>{"/admin/device/rename"});
+
+    admin->complete();
+    EXPECT_EQ(store->actionMessage(), QStringLiteral("Renamed"));
+    EXPECT_FALSE(store->actionFailed());
+    EXPECT_TRUE(store->pendingActions().empty());
+
+    store->command("/admin/device/rename", {"b", "Two"}, QStringLiteral("Renamed"));
+    ASSERT_EQ(admin->requests.size(), 1u) << "the path is free again after its completion";
+    admin->complete(QStringLiteral("Action not confirmed. Check the Bridge status."));
+    EXPECT_EQ(store->actionMessage(), QStringLiteral("Action not confirmed. Check the Bridge status."));
+    EXPECT_TRUE(store->actionFailed());
+
+    // A new command clears the failure flag while it is in flight.
+    store->command("/admin/pairing/reset", nlohmann::json::array(), QStringLiteral("Pairing reset"));
+    EXPECT_FALSE(store->actionFailed());
+    EXPECT_EQ(store->actionMessage(), kApplying);
+
+    // An outside engine makes the window read-only: nothing is sent.
+    engine->setRunning(false);
+    EXPECT_TRUE(store->externalEngine());
+    store->command("/admin/devices/clean", nlohmann::json::array(), QStringLiteral("Cleaned"));
+    EXPECT_EQ(admin->requests.size(), 1u);
+}
+
+TEST_F(StoreTest, CompletionAfterTheStoreIsGoneDoesNothing) {
+    connectOwnEngine();
+    store->command("/admin/device/rename", {"a", "One"}, QStringLiteral("Renamed"));
+    FakeAdminClient::Request request = admin->requests.front();
+    store.reset();
+    request.completion(std::nullopt);  // must not touch the destroyed store
+}
+
+TEST_F(StoreTest, DeviceAccessSendsTheFingerprintOnlyWhenAllowingUnderRequiredCertificates) {
+    AdminSnapshot snapshot = AdminSnapshot::empty();
+    snapshot.deviceAccess = DeviceAccessSnapshot{};
+    snapshot.deviceAccess->requireCertificate = true;
+    connectOwnEngine(snapshot);
+
+    store->deviceAccess("pad", "allow", std::string());
+    store->deviceAccess("pad", "allow", std::nullopt);
+    EXPECT_TRUE(admin->requests.empty());
+    EXPECT_FALSE(store->actionMessage().has_value()) << "a refused allow leaves the status line alone";
+
+    store->deviceAccess("pad", "allow", std::string("ab12"));
+    ASSERT_EQ(admin->requests.size(), 1u);
+    EXPECT_EQ(admin->requests[0].path, "/admin/device/access");
+    EXPECT_EQ(admin->requests[0].args, nlohmann::json({"pad", "allow", "ab12"}));
+    admin->complete();
+    EXPECT_EQ(store->actionMessage(), QStringLiteral("Device allowed"));
+
+    store->deviceAccess("pad", "forget", std::string("ab12"));
+    EXPECT_EQ(admin->requests[0].args, nlohmann::json({"pad", "forget"}));
+    admin->complete();
+    EXPECT_EQ(store->actionMessage(), QStringLiteral("Access revoked"));
+
+    store->deviceAccess("pad", "pair", std::nullopt);
+    admin->complete();
+    EXPECT_EQ(store->actionMessage(), QStringLiteral("Pairing allowed"));
+    store->deviceAccess("pad", "disconnect", std::nullopt);
+    admin->complete();
+    EXPECT_EQ(store->actionMessage(), QStringLiteral("Device disconnected"));
+
+    // Without the requirement the fingerprint is ignored.
+    admin->snapshotHandler(AdminSnapshot::empty());
+    store->deviceAccess("pad", "allow", std::string("ab12"));
+    EXPECT_EQ(admin->requests[0].args, nlohmann::json({"pad", "allow"}));
+}
+
+TEST_F(StoreTest, AdminActionsBuildTheirArguments) {
+    connectOwnEngine();
+    store->assign(device("pad", true), std::nullopt);
+    EXPECT_EQ(admin->requests.back().args, nlohmann::json({"pad", nullptr, "", nullptr}));
+    admin->complete();
+    EXPECT_EQ(store->actionMessage(), QStringLiteral("Assignment saved"));
+
+    LiveTrack track;
+    track.liveId = 7;
+    track.name = "Keys";
+    store->assign(device("pad", true), track);
+    EXPECT_EQ(admin->requests.back().args, nlohmann::json({"pad", 7, "Keys", nullptr}));
+    admin->complete();
+    track.index = 2;
+    store->assign(device("pad", true), track);
+    EXPECT_EQ(admin->requests.back().args, nlohmann::json({"pad", 7, "Keys", 2}));
+    admin->complete();
+
+    store->updateDeviceRoutingPolicy(DeviceRoutingPolicy{});
+    EXPECT_EQ(admin->requests.back().args, nlohmann::json::array({DeviceRoutingPolicy{}.adminPayload()}));
+    admin->complete();
+
+    store->setDetailedDiagnostics(false);
+    EXPECT_EQ(admin->requests.back().args, nlohmann::json({false}));
+    admin->complete();
+    EXPECT_EQ(store->actionMessage(), QStringLiteral("Detailed capture stopped"));
+
+    admin->stateHandler(AdminConnectionState::connecting());
+    store->setDetailedDiagnostics(true);
+    EXPECT_TRUE(admin->requests.empty());
+}
+
+TEST_F(StoreTest, PortValidationRefusesOutOfRangeAndReservedPorts) {
+    const QString range = QStringLiteral("Wi-Fi port must be between 1024 and 65534");
+    const QString reserved = QStringLiteral("Wi-Fi port and the next port must not use 9313\u20139315");
+    BridgeLaunchConfiguration configuration;
+    for (int port : {1023, 65535, 0, -1}) {
+        configuration.publicPort = port;
+        EXPECT_FALSE(store->validConfiguration(configuration)) << port;
+        EXPECT_EQ(store->actionMessage(), range);
+        EXPECT_TRUE(store->actionFailed());
+    }
+    for (int port : {9312, 9313, 9314, 9315}) {
+        configuration.publicPort = port;
+        EXPECT_FALSE(store->validConfiguration(configuration)) << port;
+        EXPECT_EQ(store->actionMessage(), reserved);
+    }
+    store->dismissActionMessage();
+    for (int port : {9311, 9316, 65534, 1024}) {
+        configuration.publicPort = port;
+        EXPECT_TRUE(store->validConfiguration(configuration)) << port;
+    }
+    EXPECT_FALSE(store->actionMessage().has_value());
+
+    // An invalid stored port starts nothing.
+    configuration.publicPort = 80;
+    configuration.save(*settings);
+    makeStore();
+    store->startBridge();
+    EXPECT_TRUE(engine->starts.empty());
+    EXPECT_EQ(store->actionMessage(), range);
+}
+
+TEST_F(StoreTest, ApplyingRestartsForEngineSettingsButOnlyTouchesBluetoothForItsSwitch) {
+    connectOwnEngine(withDevices({device("pad", true)}));
+
+    // Bluetooth only: no question, saved, server started, no restart.
+    BridgeLaunchConfiguration next = store->launchConfiguration();
+    next.bluetoothEnabled = true;
+    store->applyConnectionConfiguration(next);
+    EXPECT_TRUE(dialogs.asked.empty());
+    EXPECT_TRUE(engine->restarts.empty());
+    EXPECT_TRUE(BridgeLaunchConfiguration::load(*settings).bluetoothEnabled);
+    ASSERT_EQ(bluetooth->starts.size(), 1u);
+
+    // An engine setting with a device connected asks; refusing changes nothing.
+    next.iosUSBEnabled = false;
+    dialogs.answers = {false};
+    store->applyConnectionConfiguration(next);
+    ASSERT_EQ(dialogs.asked.size(), 1u);
+    EXPECT_EQ(dialogs.asked[0].message, QStringLiteral("Apply and restart?"));
+    EXPECT_TRUE(store->launchConfiguration().iosUSBEnabled);
+    EXPECT_TRUE(BridgeLaunchConfiguration::load(*settings).iosUSBEnabled);
+
+    // Accepting saves, stops Bluetooth and restarts with the normalised configuration.
+    next.wirelessEnabled = false;
+    next.bonjourEnabled = true;
+    next.requireDeviceApproval = false;
+    dialogs.answers = {true};
+    store->applyConnectionConfiguration(next);
+    ASSERT_EQ(engine->restarts.size(), 1u);
+    EXPECT_FALSE(engine->restarts[0].bonjourEnabled);
+    EXPECT_TRUE(engine->restarts[0].requireDeviceApproval);
+    EXPECT_FALSE(bluetooth->running);
+    EXPECT_FALSE(store->bluetoothPort().has_value());
+    EXPECT_EQ(store->launchConfiguration(), engine->restarts[0]);
+    EXPECT_EQ(BridgeLaunchConfiguration::load(*settings), engine->restarts[0]);
+
+    // The same configuration again: no question, no restart, Bluetooth follows its switch.
+    store->applyConnectionConfiguration(store->launchConfiguration());
+    EXPECT_EQ(dialogs.asked.size(), 2u);
+    EXPECT_EQ(engine->restarts.size(), 1u);
+    EXPECT_TRUE(bluetooth->running);
+
+    // An invalid port is refused before anything is saved.
+    next = store->launchConfiguration();
+    next.publicPort = 9314;
+    store->applyConnectionConfiguration(next);
+    EXPECT_EQ(BridgeLaunchConfiguration::load(*settings).publicPort, 9311);
+}
+
+TEST_F(StoreTest, MonitorBufferTakesOnlyNewerEventsResetsOnRestartAndKeepsTheNewest4000) {
+    store->start();
+    admin->batchHandler(batch(events(1, 50), 50, false, 3));
+    admin->batchHandler(batch(events(48, 53), 53));
+    EXPECT_EQ(store->midiMonitorEvents().size(), 53u);
+    EXPECT_EQ(heldSequences().back(), 53);
+    EXPECT_EQ(store->midiDroppedEventCount(), 3);
+
+    // Sequences that went backwards mean the engine restarted: start over.
+    admin->batchHandler(batch(events(1, 2), 2, false, 1));
+    EXPECT_EQ(heldSequences(), (std::vector<std::int64_t>{1, 2}));
+    EXPECT_EQ(store->midiDroppedEventCount(), 1);
+
+    // A reset keeps only its own events above 0.
+    std::vector<MidiMonitorEvent> withZero = events(0, 3);
+    admin->batchHandler(batch(withZero, 3, true, 5));
+    EXPECT_EQ(heldSequences(), (std::vector<std::int64_t>{1, 2, 3}));
+    EXPECT_EQ(store->midiDroppedEventCount(), 5);
+
+    // Snapshot events follow the same rule and leave the latest sequence alone.
+    AdminSnapshot snapshot = AdminSnapshot::empty();
+    snapshot.midiEvents = events(3, 5);
+    admin->snapshotHandler(snapshot);
+    EXPECT_EQ(heldSequences().back(), 5);
+    admin->batchHandler(batch({event(6)}, 6));
+    EXPECT_EQ(store->midiMonitorEvents().size(), 6u) << "latest sequence 3 < 6: no reset";
+
+    // Overflow keeps the newest 4000 in order.
+    admin->batchHandler(batch(events(7, 4106), 4106));
+    ASSERT_EQ(store->midiMonitorEvents().size(), 4000u);
+    const std::vector<std::int64_t> held = heldSequences();
+    EXPECT_EQ(held.front(), 4107 - 4000);
+    EXPECT_TRUE(std::is_sorted(held.begin(), held.end()));
+
+    // A disconnect keeps the buffer, but forgets the latest sequence.
+    admin->stateHandler(AdminConnectionState::connected());
+    admin->stateHandler(AdminConnectionState::disconnected("Bridge unavailable"));
+    EXPECT_EQ(store->midiMonitorEvents().size(), 4000u);
+    admin->batchHandler(batch(events(10, 12), 12));
+    EXPECT_EQ(store->midiMonitorEvents().size(), 4000u) << "old sequences are still below the newest held";
+
+    store->clearMidiMonitor();
+    EXPECT_TRUE(store->midiMonitorEvents().empty());
+    EXPECT_EQ(admin->sentOn("/admin/midi-monitor/clear").size(), 1u);
+}
+
+TEST_F(StoreTest, MenuBarSymbolFollowsConnectionAndLiveLink) {
+    EXPECT_EQ(store->menuBarSymbol(), QStringLiteral("cable.connector.slash"));
+    connectOwnEngine();
+    EXPECT_EQ(store->menuBarSymbol(), QStringLiteral("cable.connector"));
+    const auto withIdle = [&](std::optional<double> idle) {
+        AdminSnapshot s = AdminSnapshot::empty();
+        s.bridge.remoteScriptIdleSeconds = idle;
+        admin->snapshotHandler(s);
+        return store->menuBarSymbol();
+    };
+    EXPECT_EQ(withIdle(4.99), QStringLiteral("point.3.connected.trianglepath.dotted"));
+    EXPECT_EQ(withIdle(5.0), QStringLiteral("cable.connector"));
+    EXPECT_EQ(withIdle(std::nan("")), QStringLiteral("cable.connector"));
+    admin->stateHandler(AdminConnectionState::connecting());
+    EXPECT_EQ(store->menuBarSymbol(), QStringLiteral("cable.connector.slash"));
+}
+
+TEST_F(StoreTest, BluetoothRunsOnlyForTheOwnConnectedEngineWithItsSwitchOn) {
+    BridgeLaunchConfiguration configuration;
+    configuration.bluetoothEnabled = true;
+    configuration.save(*settings);
+    makeStore();
+    store->start();
+    admin->stateHandler(AdminConnectionState::connected());
+    EXPECT_TRUE(store->externalEngine());
+    EXPECT_TRUE(bluetooth->starts.empty()) << "never for an outside engine";
+
+    engine->setRunning(true);
+    store->updateBluetooth();
+    ASSERT_EQ(bluetooth->starts.size(), 1u);
+    EXPECT_EQ(bluetooth->starts[0].name, QStringLiteral("Norv Bridge \u00B7 Studio"));
+    EXPECT_EQ(bluetooth->starts[0].port, 9311);
+    EXPECT_EQ(bluetooth->starts[0].secureMidiPort, 9312);
+    store->updateBluetooth();
+    EXPECT_EQ(bluetooth->starts.size(), 1u) << "already serving this port";
+
+    admin->stateHandler(AdminConnectionState::disconnected("Bridge unavailable"));
+    EXPECT_FALSE(bluetooth->running);
+    admin->stateHandler(AdminConnectionState::connected());
+    EXPECT_EQ(bluetooth->starts.size(), 2u);
+
+    bluetooth->onStatus(QStringLiteral("DISCOVERABLE"));
+    EXPECT_EQ(store->bluetoothStatus(), QStringLiteral("DISCOVERABLE"));
+    EXPECT_EQ(BridgeStore::bluetoothName(QString()), QStringLiteral("Norv Bridge \u00B7 Mac"));
+}
+
+TEST_F(StoreTest, MonitorSubscriptionFollowsSelectionListenAndRate) {
+    store->setSelection(BridgeSection::midiMonitor);
+    EXPECT_TRUE(admin->sent.empty()) << "nothing before start()";
+
+    store->start();
+    const auto last = [&] { return admin->sentOn("/admin/midi-monitor/configure").back().args; };
+    store->setSelection(BridgeSection::midiMonitor);
+    EXPECT_EQ(last(), nlohmann::json::parse(R"([{"enabled": true, "refresh_hz": 10}])"));
+    store->setSelection(BridgeSection::routes);
+    EXPECT_EQ(last()[0]["enabled"], false);
+    store->setSelection(std::nullopt);
+    EXPECT_EQ(last()[0]["enabled"], false);
+
+    store->setSelection(BridgeSection::midiMonitor);
+    store->setMidiListenEnabled(false);
+    EXPECT_EQ(last()[0]["enabled"], false);
+    store->setMidiListenEnabled(true);
+    store->setMidiRefreshRate(MidiMonitorRefreshRate::thirty);
+    EXPECT_EQ(last()[0]["refresh_hz"], 30);
+    EXPECT_EQ(settings->value("midiMonitorRefreshRate").toInt(), 30);
+
+    const std::size_t before = admin->sentOn("/admin/midi-monitor/configure").size();
+    admin->stateHandler(AdminConnectionState::connected());
+    EXPECT_EQ(admin->sentOn("/admin/midi-monitor/configure").size(), before + 1) << "resent on connect";
+
+    // The stored rate survives; an unknown stored rate falls back to 10 Hz.
+    makeStore();
+    EXPECT_EQ(store->midiRefreshRate(), MidiMonitorRefreshRate::thirty);
+    settings->setValue("midiMonitorRefreshRate", 7);
+    makeStore();
+    EXPECT_EQ(store->midiRefreshRate(), MidiMonitorRefreshRate::ten);
+}
+
+TEST_F(StoreTest, RepeatedStatesPublishNothingAndDisconnectDropsTheSnapshot) {
+    store->start();
+    int changeCount = 0;
+    QObject::connect(store.get(), &BridgeStore::changed, store.get(), [&] { ++changeCount; });
+    const auto changes = [&] { return changeCount; };
+    admin->stateHandler(AdminConnectionState::connected());
+    admin->snapshotHandler(withDevices({device("pad", true)}));
+    const int afterConnect = changes();
+    const std::size_t subscriptions = admin->sentOn("/admin/midi-monitor/configure").size();
+    admin->stateHandler(AdminConnectionState::connected());
+    EXPECT_EQ(changes(), afterConnect);
+    EXPECT_EQ(admin->sentOn("/admin/midi-monitor/configure").size(), subscriptions);
+
+    admin->stateHandler(AdminConnectionState::disconnected("one"));
+    EXPECT_TRUE(store->snapshot().devices.empty());
+    const int afterDrop = changes();
+    admin->stateHandler(AdminConnectionState::disconnected("two"));
+    EXPECT_GT(changes(), afterDrop) << "another reason is another state";
+}
+
+TEST_F(StoreTest, StartRunsOnceAndLaunchesOnlyWhenNoEngineAnswers) {
+    store->start();
+    store->start();
+    EXPECT_EQ(admin->startCount, 1);
+    EXPECT_TRUE(waitUntil([&] { return !engine->starts.empty(); }, 2000));
+    spin(60);
+    EXPECT_EQ(engine->starts.size(), 1u) << "one start check";
+
+    makeStore();
+    store->start();
+    admin->stateHandler(AdminConnectionState::connected());
+    spin(80);
+    EXPECT_TRUE(engine->starts.empty());
+    EXPECT_TRUE(store->externalEngine());
+    EXPECT_FALSE(store->canChange());
+    store->startBridge();
+    store->restartBridge();
+    EXPECT_TRUE(engine->starts.empty());
+    EXPECT_TRUE(engine->restarts.empty());
+}
+
+TEST_F(StoreTest, InterruptionsAskOnlyWhenTheOwnEngineServesConnectedDevices) {
+    store->stopBridge();
+    EXPECT_EQ(engine->terminations, 0);
+    EXPECT_TRUE(dialogs.asked.empty());
+
+    connectOwnEngine(withDevices({device("pad", false)}));
+    EXPECT_TRUE(store->confirmInterruption(QStringLiteral("Quit Bridge")));
+    EXPECT_TRUE(dialogs.asked.empty());
+
+    admin->snapshotHandler(withDevices({device("pad", false), device("phone", true)}));
+    dialogs.answers = {false};
+    store->stopBridge();
+    ASSERT_EQ(dialogs.asked.size(), 1u);
+    EXPECT_EQ(dialogs.asked[0].message, QStringLiteral("Stop Bridge?"));
+    EXPECT_EQ(dialogs.asked[0].informativeText,
+              QStringLiteral("Connected devices will disconnect and playing notes will stop."));
+    EXPECT_EQ(dialogs.asked[0].confirmButton, QStringLiteral("Stop Bridge"));
+    EXPECT_EQ(dialogs.asked[0].cancelButton, QStringLiteral("Cancel"));
+    EXPECT_EQ(engine->terminations, 0);
+
+    dialogs.answers = {false};
+    store->restartBridge();
+    EXPECT_TRUE(engine->restarts.empty());
+    dialogs.answers = {true};
+    store->restartBridge();
+    EXPECT_EQ(engine->restarts.size(), 1u);
+
+    const int stopsBefore = bluetooth->stops;
+    dialogs.answers = {true};
+    store->stopBridge();
+    EXPECT_EQ(engine->terminations, 1);
+    EXPECT_GT(bluetooth->stops, stopsBefore);
+}
+
+TEST_F(StoreTest, DeviceLabelsAndConnectedCount) {
+    connectOwnEngine(withDevices({device("shared", true, "Not shared"), device("pad", false, "")}));
+    EXPECT_EQ(store->deviceLabel("shared"), "Shared");
+    EXPECT_EQ(store->deviceLabel("pad"), "");
+    EXPECT_EQ(store->deviceLabel("ghost"), "ghost");
+    EXPECT_EQ(store->connectedDeviceCount(), 1);
+
+    store->toggleMidiMessageFamily(MidiMessageFamily::notes);
+    EXPECT_EQ(store->midiMessageFamilies().count(MidiMessageFamily::notes), 0u);
+    store->toggleMidiMessageFamily(MidiMessageFamily::notes);
+    EXPECT_EQ(store->midiMessageFamilies().size(), 5u);
+}
+
+}  // namespace
+}  // namespace norv

@@ -1,0 +1,147 @@
+#pragma once
+// Fakes for the store's seams: they record what the store asks and let a test answer.
+
+#include "core/bridge_store_ports.h"
+#include "core/dialog_service.h"
+
+#include <deque>
+#include <utility>
+#include <vector>
+
+namespace norv::testing {
+
+struct SentFrame {
+    std::string path;
+    nlohmann::json args;
+};
+
+class FakeAdminClient : public AdminClientPort {
+public:
+    struct Request {
+        std::string path;
+        nlohmann::json args;
+        Completion completion;
+    };
+
+    void start(SnapshotHandler onSnapshot, BatchHandler onMidiBatch, StateHandler onState) override {
+        ++startCount;
+        snapshotHandler = std::move(onSnapshot);
+        batchHandler = std::move(onMidiBatch);
+        stateHandler = std::move(onState);
+    }
+    void send(const std::string& path, const nlohmann::json& args) override { sent.push_back({path, args}); }
+    void request(const std::string& path, const nlohmann::json& args, Completion completion) override {
+        requests.push_back({path, args, std::move(completion)});
+    }
+
+    // Completes the oldest open request: success without a text, failure with one.
+    void complete(const std::optional<QString>& error = std::nullopt) {
+        Request request = std::move(requests.front());
+        requests.pop_front();
+        request.completion(error);
+    }
+
+    std::vector<SentFrame> sentOn(const std::string& path) const {
+        std::vector<SentFrame> result;
+        for (const SentFrame& frame : sent)
+            if (frame.path == path) result.push_back(frame);
+        return result;
+    }
+
+    int startCount = 0;
+    SnapshotHandler snapshotHandler;
+    BatchHandler batchHandler;
+    StateHandler stateHandler;
+    std::vector<SentFrame> sent;
+    std::deque<Request> requests;
+};
+
+class FakeEngine : public EngineControlPort {
+public:
+    bool isRunning() const override { return running; }
+    bool isPreparing() const override { return preparing; }
+    void start(const BridgeLaunchConfiguration& configuration) override { starts.push_back(configuration); }
+    void restart(const BridgeLaunchConfiguration& configuration) override { restarts.push_back(configuration); }
+    void stop() override {
+        ++terminations;
+        preparing = false;
+        setRunning(false);
+    }
+    void stopForQuit(std::function<void()> done) override {
+        stop();
+        ++quitStops;
+        if (done) done();
+    }
+    void setChangeHandler(std::function<void()> handler) override { changed = std::move(handler); }
+
+    void setRunning(bool value) {
+        running = value;
+        if (changed) changed();
+    }
+
+    bool running = false;
+    bool preparing = false;
+    int terminations = 0;
+    int quitStops = 0;
+    std::vector<BridgeLaunchConfiguration> starts;
+    std::vector<BridgeLaunchConfiguration> restarts;
+    std::function<void()> changed;
+};
+
+class FakeBluetooth : public BluetoothPort {
+public:
+    struct Start {
+        QString name;
+        quint16 port;
+        quint16 secureMidiPort;
+    };
+    void start(const QString& name, quint16 port, quint16 secureMidiPort) override {
+        starts.push_back({name, port, secureMidiPort});
+        running = true;
+    }
+    void stop() override {
+        ++stops;
+        running = false;
+    }
+    void setHandlers(std::function<void(const QString&)> status, std::function<void(const QString&)> event) override {
+        onStatus = std::move(status);
+        onEvent = std::move(event);
+    }
+
+    bool running = false;
+    int stops = 0;
+    std::vector<Start> starts;
+    std::function<void(const QString&)> onStatus;
+    std::function<void(const QString&)> onEvent;
+};
+
+// Answers confirmations from a script (true when it runs dry) and records every question.
+class ScriptedDialogs : public DialogService {
+public:
+    bool confirm(const ConfirmationRequest& request) override {
+        asked.push_back(request);
+        if (answers.empty()) return true;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void alert(const QString& message, const QString& informativeText) override {
+        alerts.emplace_back(message, informativeText);
+    }
+    std::optional<QString> choosePathToOpen(const FilePanelRequest& request) override {
+        panels.push_back(request);
+        return nextPath;
+    }
+    std::optional<QString> choosePathToSave(const FilePanelRequest& request) override {
+        panels.push_back(request);
+        return nextPath;
+    }
+
+    std::deque<bool> answers;
+    std::vector<ConfirmationRequest> asked;
+    std::vector<std::pair<QString, QString>> alerts;
+    std::vector<FilePanelRequest> panels;
+    std::optional<QString> nextPath;
+};
+
+}  // namespace norv::testing

@@ -1,0 +1,118 @@
+// Renders the main window for fixture states into build/screenshots/ for people to look at.
+// The test checks that each picture was written, not its pixels.
+#include "core/bridge_store.h"
+#include "core/store_fakes.h"
+#include "ui/pages/page_factory.h"
+#include "ui/shell/main_window.h"
+#include "ui/theme/norv_theme.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace norv {
+namespace {
+
+using testing::FakeAdminClient;
+using testing::FakeBluetooth;
+using testing::FakeEngine;
+using testing::ScriptedDialogs;
+
+BridgeDevice device(const std::string& id, const std::string& label, bool connected) {
+    BridgeDevice d;
+    d.deviceId = id;
+    d.label = label;
+    d.platform = "ios";
+    d.connected = connected;
+    return d;
+}
+
+class Screenshots : public ::testing::Test {
+protected:
+    void SetUp() override {
+        NorvTheme::applyTo(*qApp);
+        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        auto adminPtr = std::make_unique<FakeAdminClient>();
+        auto enginePtr = std::make_unique<FakeEngine>();
+        admin = adminPtr.get();
+        engine = enginePtr.get();
+        BridgeStoreOptions options;
+        options.startCheckDelay = std::chrono::hours(1);
+        store = std::make_unique<BridgeStore>(std::move(adminPtr), std::move(enginePtr),
+                                              std::make_unique<FakeBluetooth>(), dialogs, *settings, options);
+        store->start();
+        window = std::make_unique<MainWindow>(*store, &makePage);
+        window->resize(MainWindow::defaultSize);
+        window->show();
+    }
+
+    void connect(bool ownEngine, AdminSnapshot snapshot) {
+        engine->setRunning(ownEngine);
+        admin->stateHandler(AdminConnectionState::connected());
+        admin->snapshotHandler(snapshot);
+    }
+
+    void capture(const QString& name) {
+        QCoreApplication::processEvents();
+        const QString folder = QStringLiteral(NORV_BINARY_DIR "/screenshots");
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QString path = QDir(folder).filePath(name + QStringLiteral(".png"));
+        QFile::remove(path);
+        ASSERT_TRUE(window->grab().save(path));
+        const QImage written(path);
+        EXPECT_FALSE(written.isNull()) << path.toStdString();
+        EXPECT_GE(written.width(), MainWindow::minimumContentSize.width());
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+    ScriptedDialogs dialogs;
+    FakeAdminClient* admin = nullptr;
+    FakeEngine* engine = nullptr;
+    std::unique_ptr<BridgeStore> store;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(Screenshots, Disconnected) {
+    admin->stateHandler(AdminConnectionState::disconnected("Bridge unavailable"));
+    capture(QStringLiteral("disconnected"));
+}
+
+TEST_F(Screenshots, ConnectedWithDevices) {
+    AdminSnapshot snapshot = AdminSnapshot::empty();
+    snapshot.devices = {device("a", "Studio iPad", true), device("b", "Stage iPhone", true),
+                        device("c", "Old Tablet", false)};
+    connect(true, snapshot);
+    store->setSelection(BridgeSection::devices);
+    capture(QStringLiteral("connected-with-devices"));
+}
+
+TEST_F(Screenshots, ExternalEngine) {
+    connect(false, AdminSnapshot::empty());
+    capture(QStringLiteral("external-engine"));
+}
+
+TEST_F(Screenshots, PairingCode) {
+    AdminSnapshot snapshot = AdminSnapshot::empty();
+    snapshot.devices = {device("a", "Studio iPad", true)};
+    snapshot.pairing = PairingCodeSnapshot{};
+    snapshot.pairing->status = "waiting";
+    snapshot.pairing->code = "482913";
+    snapshot.pairing->deviceLabel = "Rehearsal iPad";
+    snapshot.pairing->expiresIn = 42;
+    connect(true, snapshot);
+    capture(QStringLiteral("pairing-code"));
+}
+
+TEST_F(Screenshots, FailureNotice) {
+    connect(true, AdminSnapshot::empty());
+    store->command("/admin/devices/clean", nlohmann::json::array(), QStringLiteral("Devices cleaned"));
+    admin->complete(QStringLiteral("Action not confirmed. Check the Bridge status."));
+    capture(QStringLiteral("failure-notice"));
+}
+
+}  // namespace
+}  // namespace norv
