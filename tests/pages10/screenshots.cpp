@@ -1,0 +1,68 @@
+// Renders the Overview, Connections, Devices and Device settings pages for the fixture snapshot
+// with several devices in different states, as PNGs under build/screenshots/.
+#include "pages10/page_harness.h"
+#include "ui/connections/connections_page.h"
+#include "ui/device_settings/device_settings_page.h"
+#include "ui/devices/devices_page.h"
+#include "ui/devices/page_disclosure.h"
+#include "ui/overview/overview_page.h"
+#include "ui/theme/norv_theme.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+namespace norv {
+namespace {
+
+using testing::fullSnapshot;
+using testing::PageHarness;
+
+QString shoot(PageFrame& page, const QString& name) {
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) NorvTheme::applyTo(*app);
+    for (PageDisclosure* group : page.findChildren<PageDisclosure*>())
+        if (!group->isHidden() && group->parentWidget() == page.content()) group->setExpanded(true);
+    page.resize(1100, 900);
+    page.show();
+    QCoreApplication::processEvents();
+    QWidget* content = page.content();
+    content->resize(content->width(), content->sizeHint().height());
+    QCoreApplication::processEvents();
+    const QString folder = QStringLiteral(NORV_BINARY_DIR) + QStringLiteral("/screenshots");
+    QDir().mkpath(folder);
+    const QString path = folder + QStringLiteral("/") + name + QStringLiteral(".png");
+    QFile::remove(path);
+    content->grab().save(path);
+    return path;
+}
+
+void expectWritten(const QString& path) {
+    const QFileInfo file(path);
+    EXPECT_TRUE(file.exists()) << path.toStdString();
+    EXPECT_GT(file.size(), 10000) << path.toStdString();
+}
+
+TEST(PageScreenshots, EachPageForTheFullSnapshot) {
+    PageHarness h(fullSnapshot());
+    h.store->receiveConnectionState(AdminConnectionState::connected());
+    {
+        OverviewPage page(*h.store);
+        expectWritten(shoot(page, QStringLiteral("overview")));
+    }
+    {
+        ConnectionsPage page(*h.store, nullptr, [] { return std::vector<InterfaceAddressEntry>{}; });
+        expectWritten(shoot(page, QStringLiteral("connections")));
+    }
+    {
+        DevicesPage page(*h.store, h.dialogs);
+        expectWritten(shoot(page, QStringLiteral("devices")));
+    }
+    {
+        DeviceSettingsPage page(*h.store);
+        expectWritten(shoot(page, QStringLiteral("device_settings")));
+    }
+}
+
+}  // namespace
+}  // namespace norv

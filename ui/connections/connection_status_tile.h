@@ -1,0 +1,27 @@
+#pragma once
+// One transport tile: tinted symbol square, title, value and a detail line.
+
+#include "ui/connections/connection_status_model.h"
+
+#include <QWidget>
+
+class QLabel;
+
+namespace norv {
+
+class SymbolLabel;
+
+class ConnectionStatusTile : public QWidget {
+    Q_OBJECT
+public:
+    explicit ConnectionStatusTile(const StatusTileContent& content, QWidget* parent = nullptr);
+    const StatusTileContent& content() const { return content_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    StatusTileContent content_;
+};
+
+}  // namespace norv

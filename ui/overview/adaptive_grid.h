@@ -1,0 +1,31 @@
+#pragma once
+// A grid with as many equal columns as fit at a minimum width each; children keep their order.
+
+#include <QWidget>
+
+class QGridLayout;
+
+namespace norv {
+
+class AdaptiveGrid : public QWidget {
+    Q_OBJECT
+public:
+    AdaptiveGrid(int minimumColumnWidth, int spacing, QWidget* parent = nullptr);
+    void addItem(QWidget* item);
+    void clear();
+    QList<QWidget*> items() const { return items_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void relayout(int width);
+
+    int minimumColumnWidth_;
+    int spacing_;
+    int columns_ = 0;
+    QGridLayout* grid_;
+    QList<QWidget*> items_;
+};
+
+}  // namespace norv

@@ -1,0 +1,62 @@
+#include "ui/overview/page_frame.h"
+
+#include "ui/theme/norv_button_style.h"
+#include "ui/theme/norv_panel.h"
+#include "ui/theme/norv_symbols.h"
+#include "ui/theme/norv_theme.h"
+#include "ui/theme/page_components.h"
+
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+namespace norv {
+
+PageFrame::PageFrame(QWidget* parent) : QScrollArea(parent), content_(new QWidget), column_(new QVBoxLayout) {
+    setFrameShape(QFrame::NoFrame);
+    setWidgetResizable(true);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    content_->setLayout(column_);
+    content_->setStyleSheet(NorvButtonStyle::styleSheet());
+    fillBackground(content_, NorvTheme::background());
+    column_->setContentsMargins(24, 24, 24, 24);
+    column_->setSpacing(22);
+    column_->setAlignment(Qt::AlignTop);
+    setWidget(content_);
+}
+
+QWidget* makeSymbolText(const QString& symbol, const QString& text, const QColor& color, const QFont& font,
+                        QWidget* parent) {
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    layout->addWidget(new SymbolLabel(symbol, color, QFontInfo(font).pixelSize() + 2, row));
+    QLabel* label = makeLabel(text, font, color, row);
+    label->setObjectName(QStringLiteral("text"));
+    layout->addWidget(label);
+    layout->addStretch();
+    NorvSymbols::tag(row, symbol);
+    return row;
+}
+
+}  // namespace norv
+
+namespace norv {
+
+void discardWidget(QWidget* widget) {
+    if (!widget) return;
+    widget->hide();
+    widget->setParent(nullptr);
+    widget->deleteLater();
+}
+
+void clearLayout(QLayout* layout) {
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        if (item->layout()) clearLayout(item->layout());
+        discardWidget(item->widget());
+        delete item;
+    }
+}
+
+}  // namespace norv
