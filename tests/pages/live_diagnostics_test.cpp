@@ -16,17 +16,8 @@ LiveInstallation installation(const QString& version) {
 
 ScriptDiskState disk(bool exists, bool current) { return ScriptDiskState{"2.4.1", "b512", exists, current}; }
 
-TEST(LivePageTexts, StatusPanelStartsCheckingAndReadsTheEngineReport) {
+TEST(LivePageTexts, StatusPanelStartsCheckingUntilTheChannelIsUp) {
     EXPECT_EQ(Live::initialState(), (ScriptRuntimeState{QString::fromUtf8("Checking…"), QString(), false}));
-    BridgeHealth health;
-    health.remoteScriptIdleSeconds = 0.8;
-    health.remoteScriptRuntime = RemoteScriptIdentity{"b512", 4821, "/lib/Remote Scripts/NorvSession", "2.4.1"};
-    const RemoteScriptStatus::Report report = Live::report(health);
-    EXPECT_EQ(report.idleSeconds, 0.8);
-    EXPECT_FALSE(report.heartbeatIdleSeconds.has_value());
-    ASSERT_TRUE(report.identity.has_value());
-    EXPECT_EQ(report.identity->processId, 4821);
-    EXPECT_FALSE(Live::report(BridgeHealth{}).identity.has_value());
     EXPECT_FALSE(Live::connected(AdminConnectionState::connecting()));
 }
 

@@ -9,18 +9,6 @@ ScriptRuntimeState LivePageTexts::initialState() {
     return ScriptRuntimeState{QString::fromUtf8("Checking…"), QString(), false};
 }
 
-RemoteScriptStatus::Report LivePageTexts::report(const BridgeHealth& health) {
-    RemoteScriptStatus::Report report;
-    report.heartbeatIdleSeconds = health.remoteScriptHeartbeatIdleSeconds;
-    report.idleSeconds = health.remoteScriptIdleSeconds;
-    if (health.remoteScriptRuntime) {
-        const RemoteScriptIdentity& runtime = *health.remoteScriptRuntime;
-        report.identity = RemoteScriptStatus::Identity{runtime.remoteScriptBundleId, runtime.remoteScriptProcessId,
-                                                       runtime.remoteScriptDirectory, runtime.remoteScriptVersion};
-    }
-    return report;
-}
-
 std::vector<LivePageTexts::PickerEntry> LivePageTexts::pickerEntries(
     const std::vector<LiveInstallation>& installations) {
     std::vector<PickerEntry> entries;

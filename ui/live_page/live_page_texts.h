@@ -26,8 +26,7 @@ public:
 
     // The status panel until the first update.
     static ScriptRuntimeState initialState();
-    // What the status rules read of the engine's health, and whether the channel counts as up.
-    static RemoteScriptStatus::Report report(const BridgeHealth& health);
+    // Whether the channel counts as up for the status rules.
     static bool connected(const AdminConnectionState& state) { return state.isConnected(); }
 
     static std::vector<PickerEntry> pickerEntries(const std::vector<LiveInstallation>& installations);

@@ -217,7 +217,7 @@ void LivePageView::setStoreState(const BridgeHealth& health, bool connected, boo
 }
 
 void LivePageView::updateState() {
-    state_ = integration_.runtime(LivePageTexts::report(health_), connected_);
+    state_ = integration_.runtime(health_, connected_);
     refresh();
 }
 
