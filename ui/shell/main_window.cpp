@@ -155,6 +155,10 @@ void MainWindow::showPage(BridgeSection section) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (closeAllowed_) {
+        event->accept();
+        return;
+    }
     // Closing the window is a quit request; the application asks and quits or keeps running.
     event->ignore();
     Q_EMIT closeRequested();

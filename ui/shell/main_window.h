@@ -34,6 +34,9 @@ public:
     // Re-reads everything the window shows from the store.
     void stabilize();
 
+    // Once the application ends, a close goes through instead of becoming a quit request.
+    void setCloseAllowed(bool allowed) { closeAllowed_ = allowed; }
+
     static QString stateWord(const BridgeStore& store);
 
     Sidebar* sidebar() const { return sidebar_; }
@@ -68,6 +71,7 @@ private:
     QToolBar* toolbar_;
     QAction* start_;
     QAction* stop_;
+    bool closeAllowed_ = false;
 };
 
 }  // namespace norv

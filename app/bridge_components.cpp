@@ -1,0 +1,104 @@
+#include "app/bridge_components.h"
+
+#include "bluetooth/norv_bluetooth_server.h"
+#include "bluetooth/simulated_bluetooth_peripheral.h"
+#include "core/admin_channel_client.h"
+#include "core/bridge_process_controller.h"
+#include "core/bridge_store.h"
+#include "core/bridge_tls_identity_store.h"
+#include "core/keychain_bridge_identity_vault.h"
+
+#include <QFile>
+#include <QSysInfo>
+
+namespace norv {
+
+namespace {
+
+class AdminClientAdapter : public AdminClientPort {
+public:
+    void start(SnapshotHandler onSnapshot, BatchHandler onMidiBatch, StateHandler onState) override {
+        client_.start(std::move(onSnapshot), std::move(onMidiBatch), std::move(onState));
+    }
+    void send(const std::string& path, const nlohmann::json& args) override {
+        client_.send(QString::fromStdString(path), args);
+    }
+    void request(const std::string& path, const nlohmann::json& args, Completion completion) override {
+        client_.request(QString::fromStdString(path), args,
+                        [completion = std::move(completion)](const std::optional<BridgeError>& error) {
+                            if (error) completion(error->message());
+                            else completion(std::nullopt);
+                        });
+    }
+
+private:
+    AdminChannelClient client_;
+};
+
+class ProcessControllerAdapter : public EngineControlPort {
+public:
+    ProcessControllerAdapter()
+        : controller_(std::make_shared<BridgeTLSIdentityStore>(std::make_shared<KeychainBridgeIdentityVault>())) {
+        QObject::connect(&controller_, &BridgeProcessController::changed, &controller_, [this] {
+            if (changed_) changed_();
+        });
+    }
+    bool isRunning() const override { return controller_.isRunning(); }
+    bool isPreparing() const override { return controller_.isPreparing(); }
+    void start(const BridgeLaunchConfiguration& configuration) override { controller_.start(configuration); }
+    void restart(const BridgeLaunchConfiguration& configuration) override { controller_.restart(configuration); }
+    void stop() override { controller_.stop(); }
+    void stopForQuit(std::function<void()> done) override { controller_.stopForQuit(std::move(done)); }
+    void setChangeHandler(std::function<void()> handler) override { changed_ = std::move(handler); }
+
+private:
+    BridgeProcessController controller_;
+    std::function<void()> changed_;
+};
+
+class BluetoothServerAdapter : public BluetoothPort {
+public:
+    // This platform has no Bluetooth LE peripheral role we can drive; the server runs on a
+    // stack without a radio and reports itself unavailable.
+    BluetoothServerAdapter()
+        : server_(std::make_shared<SimulatedBluetoothPeripheral>(radioUnsupported)) {}
+    void start(const QString& name, quint16 port, quint16 secureMidiPort) override {
+        server_.start(name, port, secureMidiPort);
+    }
+    void stop() override { server_.stop(); }
+    void setHandlers(std::function<void(const QString&)> onStatus,
+                     std::function<void(const QString&)> onEvent) override {
+        server_.onStatus = std::move(onStatus);
+        server_.onEvent = std::move(onEvent);
+    }
+
+private:
+    NorvBluetoothServer server_;
+};
+
+// The user-visible computer name: the pretty host name when one is set, else the host name.
+QString computerName() {
+    QFile machineInfo(QStringLiteral("/etc/machine-info"));
+    if (machineInfo.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : machineInfo.readAll().split('\n')) {
+            if (!line.startsWith("PRETTY_HOSTNAME=")) continue;
+            QString value = QString::fromUtf8(line.mid(16)).trimmed();
+            if (value.size() >= 2 && (value.startsWith(QLatin1Char('"')) || value.startsWith(QLatin1Char('\''))))
+                value = value.mid(1, value.size() - 2);
+            if (!value.isEmpty()) return value;
+        }
+    }
+    return QSysInfo::machineHostName();
+}
+
+}  // namespace
+
+std::unique_ptr<BridgeStore> makeBridgeStore(DialogService& dialogs, QSettings& settings) {
+    BridgeStoreOptions options;
+    options.computerName = &computerName;
+    return std::make_unique<BridgeStore>(std::make_unique<AdminClientAdapter>(),
+                                         std::make_unique<ProcessControllerAdapter>(),
+                                         std::make_unique<BluetoothServerAdapter>(), dialogs, settings, options);
+}
+
+}  // namespace norv

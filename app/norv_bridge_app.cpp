@@ -1,0 +1,102 @@
+#include "app/norv_bridge_app.h"
+
+#include "core/bridge_store.h"
+#include "ui/pages/page_factory.h"
+#include "ui/shell/bridge_menu_bar.h"
+#include "ui/shell/main_window.h"
+#include "ui/shell/sidebar.h"
+
+#include <QAction>
+#include <QMenuBar>
+#include <QTimer>
+
+namespace norv {
+
+NorvBridgeApp::NorvBridgeApp(BridgeStore& store, Options options, QObject* parent)
+    : QObject(parent),
+      store_(store),
+      options_(std::move(options)),
+      window_(std::make_unique<MainWindow>(store, &makePage)),
+      menuBar_(std::make_unique<BridgeMenuBar>()) {
+    window_->resize(MainWindow::defaultSize);
+
+    QMenu* appMenu = window_->menuBar()->addMenu(QStringLiteral("Norv Bridge"));
+    restart_ = appMenu->addAction(QStringLiteral("Restart Bridge"));
+    restart_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+    restart_->setShortcutContext(Qt::ApplicationShortcut);
+    appMenu->addSeparator();
+    quit_ = appMenu->addAction(QStringLiteral("Quit Norv Bridge"));
+    quit_->setShortcut(QKeySequence::Quit);
+    quit_->setShortcutContext(Qt::ApplicationShortcut);
+
+    connect(restart_, &QAction::triggered, &store_, [this] { store_.restartBridge(); });
+    connect(quit_, &QAction::triggered, this, [this] { requestQuit(); });
+    connect(window_.get(), &MainWindow::closeRequested, this, [this] { requestQuit(); });
+
+    menuBar_->follow(store_);
+    connect(menuBar_.get(), &BridgeMenuBar::openWindowRequested, this, [this] { showWindow(); });
+    connect(menuBar_.get(), &BridgeMenuBar::quitRequested, this, [this] { requestQuit(); });
+
+    const auto followStore = [this] { restart_->setEnabled(!store_.externalEngine()); };
+    connect(&store_, &BridgeStore::changed, this, followStore);
+    followStore();
+}
+
+NorvBridgeApp::~NorvBridgeApp() = default;
+
+void NorvBridgeApp::showWindow() {
+    window_->showNormal();
+    window_->raise();
+    window_->activateWindow();
+    // The start task; both steps are harmless when repeated.
+    confirmQuit = [this] { return store_.confirmInterruption(QStringLiteral("Quit Bridge")); };
+    store_.start();
+}
+
+bool NorvBridgeApp::requestQuit() {
+    if (quitting_) return true;
+    if (confirmQuit && !confirmQuit()) return false;
+    terminate();
+    return true;
+}
+
+void NorvBridgeApp::terminate() {
+    if (quitting_) return;
+    quitting_ = true;
+    QPointer<NorvBridgeApp> self(this);
+    store_.shutdown([self] {
+        if (self) self->finishQuit();
+    });
+    // The supervisor bounds its own wait; this is the last resort if it never reports back.
+    QTimer::singleShot(options_.shutdownBound, this, [this] { finishQuit(); });
+}
+
+void NorvBridgeApp::finishQuit() {
+    if (loopEnded_) return;
+    loopEnded_ = true;
+    // The toolkit closes every window before its loop ends; the window must now let it.
+    window_->setCloseAllowed(true);
+    if (options_.quitEventLoop) options_.quitEventLoop();
+}
+
+QString NorvBridgeApp::stateLine() const {
+    const SidebarStatus* footer = window_->sidebar()->status();
+    return QStringLiteral("norv-state: footer=%1 devices=%2 engine=%3")
+        .arg(footer->stateText(), QString(footer->deviceText()).replace(QLatin1Char(' '), QLatin1Char('_')),
+             store_.process().isRunning() ? QStringLiteral("running") : QStringLiteral("stopped"));
+}
+
+void NorvBridgeApp::printStateTo(std::FILE* stream) {
+    const auto print = [this, stream] {
+        const QString line = stateLine();
+        if (line == lastPrinted_) return;
+        lastPrinted_ = line;
+        std::fprintf(stream, "%s\n", qPrintable(line));
+        std::fflush(stream);
+    };
+    // Queued after the window's own update, so the line reports what the footer shows.
+    connect(&store_, &BridgeStore::changed, this, print, Qt::QueuedConnection);
+    print();
+}
+
+}  // namespace norv

@@ -1,0 +1,72 @@
+#pragma once
+// The application's lifetime around the one store: the main window, the tray menu, the
+// application menu ("Restart Bridge", "Quit"), the start task, and one quit path that every
+// quit request goes through (menu, tray, keyboard, window close). Signals end it without asking.
+
+#include <QObject>
+#include <QPointer>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+class QAction;
+
+namespace norv {
+
+class BridgeMenuBar;
+class BridgeStore;
+class MainWindow;
+
+class NorvBridgeApp : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        // Ends the event loop once the engine is gone.
+        std::function<void()> quitEventLoop;
+        // Upper bound on waiting for the engine to end before the loop is ended anyway.
+        std::chrono::milliseconds shutdownBound{10000};
+    };
+
+    NorvBridgeApp(BridgeStore& store, Options options, QObject* parent = nullptr);
+    ~NorvBridgeApp() override;
+
+    // Shows (or brings back) the main window and runs the start task: install the quit
+    // confirmation and start the store. Running it again changes nothing.
+    void showWindow();
+
+    // Every quit request: asks through the quit confirmation once it is installed, then ends
+    // Bluetooth and the engine and the event loop. False when the user cancelled.
+    bool requestQuit();
+    // SIGTERM and SIGINT: the same end, without asking.
+    void terminate();
+    bool quitting() const { return quitting_; }
+
+    // Writes one line to `stream` whenever the sidebar footer or the engine state changes,
+    // so that a test driving the built program can see what the window shows.
+    void printStateTo(std::FILE* stream);
+    QString stateLine() const;
+
+    MainWindow& window() const { return *window_; }
+    BridgeMenuBar& menuBar() const { return *menuBar_; }
+    QAction* restartAction() const { return restart_; }
+    QAction* quitAction() const { return quit_; }
+
+    // None until the start task has run: quitting before the window appeared never asks.
+    std::function<bool()> confirmQuit;
+
+private:
+    void finishQuit();
+
+    BridgeStore& store_;
+    Options options_;
+    std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<BridgeMenuBar> menuBar_;
+    QAction* restart_ = nullptr;
+    QAction* quit_ = nullptr;
+    bool quitting_ = false;
+    bool loopEnded_ = false;
+    QString lastPrinted_;
+};
+
+}  // namespace norv
