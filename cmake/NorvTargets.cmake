@@ -32,11 +32,13 @@ function(norv_add_program name)
   norv_target_settings(${name})
 endfunction()
 
-# norv_add_test(name LABEL label [QT_MAIN|WIDGETS_MAIN] SOURCES ... [LIBS ...] [ENV ...] [TIMEOUT s]):
+# norv_add_test(name LABEL label [QT_MAIN|WIDGETS_MAIN] SOURCES ... [LIBS ...] [ENV ...] [TIMEOUT s]
+#               [RESOURCE_LOCK name]):
 # a GoogleTest binary whose cases are registered with ctest under one label.
 # QT_MAIN gives the tests a QCoreApplication, WIDGETS_MAIN a QApplication (offscreen).
+# RESOURCE_LOCK keeps cases that share a fixed resource (such as the engine's ports) from running at once.
 function(norv_add_test name)
-  cmake_parse_arguments(ARG "QT_MAIN;WIDGETS_MAIN" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "QT_MAIN;WIDGETS_MAIN" "LABEL;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;ENV" ${ARGN})
   if(NOT ARG_LABEL)
     message(FATAL_ERROR "norv_add_test(${name}) needs a LABEL")
   endif()
@@ -67,8 +69,12 @@ function(norv_add_test name)
     LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     ${ARG_ENV})
+  set(extra)
+  if(ARG_RESOURCE_LOCK)
+    set(extra RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${env}")
+    PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${env}" ${extra})
 endfunction()
