@@ -93,10 +93,14 @@ bool JsonOutput::flush(std::chrono::milliseconds bound)
     auto deadline = std::chrono::steady_clock::now() + bound;
     std::unique_lock guard(lock_);
     flushDeadline_ = deadline;
+    flushSerial_ = ++flushCount_;
+    lostDuringFlush_ = false;
     held_ = false;
     wake_.notify_all();
     bool done = idle_.wait_until(guard, deadline, [this] { return pending_.empty() && !writing_; });
+    done = done && !lostDuringFlush_;
     flushDeadline_ = std::chrono::steady_clock::time_point::max();
+    flushSerial_ = 0;
     return done;
 }
 
@@ -140,6 +144,8 @@ void JsonOutput::writerLoop()
         nlohmann::json event = std::move(pending_.front().event);
         pending_.pop_front();
         writing_ = true;
+        // The flush this line is written under; a line taken before any flush belongs to the next.
+        const uint64_t owner = flushSerial_;
         // A line that waits on a stalled reader gives up at the flush deadline once one is set,
         // and after a generous bound otherwise, so shutdown is never held hostage by the reader.
         auto deadline = stopping_ ? std::chrono::steady_clock::now() : flushDeadline_;
@@ -147,10 +153,13 @@ void JsonOutput::writerLoop()
             deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         guard.unlock();
         std::string line = serialise(event);
-        if (!line.empty())
-            sink_(line, deadline);
+        const bool written = !line.empty() && sink_(line, deadline);
         guard.lock();
         writing_ = false;
+        // A line given up counts against the flush waiting for it, never against a later one
+        // (an earlier flush that gave up on it has already returned false).
+        if (!written && flushSerial_ != 0 && (owner == 0 || owner == flushSerial_))
+            lostDuringFlush_ = true;
         if (pending_.empty())
             idle_.notify_all();
     }

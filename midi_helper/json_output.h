@@ -37,7 +37,8 @@ public:
     // Events dropped or evicted so far.
     int64_t dropped() const;
 
-    // Waits until every waiting event is written or `bound` has passed; true when all were written.
+    // Waits until every waiting event is written or `bound` has passed; true only when all were
+    // written, false when one was still waiting or given up on a stalled reader.
     bool flush(std::chrono::milliseconds bound);
 
     // Serialises one event; invalid UTF-8 in texts is replaced, never thrown. Empty on failure.
@@ -65,6 +66,9 @@ private:
     bool stopping_ = false;
     bool held_ = false;
     std::chrono::steady_clock::time_point flushDeadline_ = std::chrono::steady_clock::time_point::max();
+    uint64_t flushSerial_ = 0;  // the flush waiting now, 0 when none
+    uint64_t flushCount_ = 0;
+    bool lostDuringFlush_ = false;  // a line the current flush waits for was given up
     std::thread writer_;
 };
 

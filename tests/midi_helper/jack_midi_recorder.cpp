@@ -46,6 +46,7 @@ JackMidiRecorder::~JackMidiRecorder()
 int JackMidiRecorder::process(uint32_t frames, void* arg)
 {
     auto* self = static_cast<JackMidiRecorder*>(arg);
+    self->cycles_.fetch_add(1);
     void* buffer = jack_port_get_buffer(self->input_, frames);
     const uint64_t base = jack_last_frame_time(self->client_);
     uint32_t count = jack_midi_get_event_count(buffer);
@@ -73,17 +74,32 @@ bool JackMidiRecorder::connectFrom(const std::string& sourcePort)
 {
     if (!client_ || jack_connect(client_, sourcePort.c_str(), jack_port_name(input_)) != 0)
         return false;
-    // The new graph takes effect at a cycle boundary: wait until it shows, then a few cycles more.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (jack_port_connected(input_) == 0 && std::chrono::steady_clock::now() < deadline)
+    return awaitConnected(input_);
+}
+
+bool JackMidiRecorder::awaitConnected(_jack_port* port)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (jack_port_connected(port) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return jack_port_connected(input_) > 0;
+    }
+    // The connection shows once the graph has switched; a cycle that began after that uses it.
+    const uint64_t seen = cycles_.load();
+    while (cycles_.load() < seen + 2) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 bool JackMidiRecorder::connectTo(const std::string& destinationPort)
 {
-    return client_ && jack_connect(client_, jack_port_name(output_), destinationPort.c_str()) == 0;
+    if (!client_ || jack_connect(client_, jack_port_name(output_), destinationPort.c_str()) != 0)
+        return false;
+    return awaitConnected(output_);
 }
 
 void JackMidiRecorder::emit(const std::vector<uint8_t>& bytes)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -38,12 +39,16 @@ public:
 
 private:
     static int process(uint32_t frames, void* self);
+    // Waits (bounded) until a connection of `port` carries MIDI: the graph has switched to it and
+    // a process cycle has begun since.
+    bool awaitConnected(_jack_port* port);
 
     _jack_client* client_ = nullptr;
     _jack_port* input_ = nullptr;
     _jack_port* output_ = nullptr;
     jack_ringbuffer_t* ring_ = nullptr;
     jack_ringbuffer_t* outgoing_ = nullptr;
+    std::atomic<uint64_t> cycles_{0};
 };
 
 } // namespace norv::test
