@@ -54,7 +54,7 @@ public:
     {
         bridge_->closeAllPeers();
         bridge_->closeAllWifiPeers();
-        clock_.advance(5'000'000'000);
+        clock_.advance(1'000'000'000);
         bridge_.reset();
     }
 

@@ -11,7 +11,6 @@ jobs=${NORV_JOBS:-$(nproc)}
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DNORV_FUZZ=ON -DNORV_BUILD_TESTS=OFF \
   -DNORV_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-fuzz -j "$jobs" >/dev/null
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
@@ -20,6 +19,8 @@ if [ ${#targets[@]} -eq 0 ]; then
     targets+=("$name")
   done
 fi
+# Only the fuzzers and the libraries they need, not the programs.
+cmake --build build-fuzz -j "$jobs" --target "${targets[@]/%/_fuzzer}" >/dev/null
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
