@@ -1,0 +1,201 @@
+#pragma once
+
+// Drives one NativeMidiBridge over an in-memory MIDI port and virtual time from a fuzzer's input:
+// a mode byte, then operations of one byte each followed by their operands. Structured packets
+// get their magic from the operation and, where the helper checks an exact size or a token, the
+// harness supplies it so the fuzzer reaches the code past those checks.
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_input.h"
+#include "midi_helper/json_output.h"
+#include "midi_helper/manual_scheduler.h"
+#include "midi_helper/memory_midi_port.h"
+#include "midi_helper/native_midi_bridge.h"
+
+namespace norv::fuzz {
+
+enum class HelperOp {
+    FastMidi,
+    Wifi,
+    EngineClock,
+    MidiClock,
+    RepeatAck,
+    RawDatagram,
+    Advance,
+    StreamPayload,
+    ClosePeer,
+    Watchdog,
+};
+
+class HelperHarness {
+public:
+    explicit HelperHarness(std::uint8_t mode)
+    {
+        HelperConfig config;
+        config.nativeRepeatPort = (mode & 1) ? 5000 : 0;
+        config.midiChannel = 1 + (mode >> 1) % 16;
+        bridge_ = std::make_unique<NativeMidiBridge>(config, clock_, port_, output_);
+        bridge_->openEndpoints();
+        bridge_->setMonitor(mode & 0x40);
+        if (mode & 1) {
+            bridge_->setDatagramSender([this](std::span<const std::uint8_t>, std::uint32_t, std::uint16_t) { ++sentDatagrams_; });
+            bridge_->startRepeatExchange();
+        }
+        for (auto& peer : peers_)
+            peer = bridge_->addPeer();
+    }
+
+    ~HelperHarness()
+    {
+        bridge_->closeAllPeers();
+        bridge_->closeAllWifiPeers();
+        clock_.advance(1'000'000'000);
+        bridge_.reset();
+    }
+
+    void run(FuzzInput& input, std::span<const HelperOp> ops)
+    {
+        while (!input.empty()) {
+            step(input, ops[input.byte() % ops.size()]);
+            // Timers may not multiply without bound.
+            if (clock_.pendingTimers() > 10000) __builtin_trap();
+        }
+    }
+
+private:
+    static std::vector<std::uint8_t> withMagic(const char* magic, std::span<const std::uint8_t> rest)
+    {
+        std::vector<std::uint8_t> bytes(magic, magic + 4);
+        bytes.insert(bytes.end(), rest.begin(), rest.end());
+        return bytes;
+    }
+
+    DatagramOrigin network(std::uint8_t selector) const
+    {
+        // A handful of senders, enough to pass the Wi-Fi peer limit; one of them is loopback.
+        const std::uint32_t address = selector % 12 == 11 ? 0x7F000001 : 0x0A000002 + selector % 12;
+        return {false, address, std::uint16_t(5000 + (selector >> 4) % 3)};
+    }
+
+    void step(FuzzInput& input, HelperOp op)
+    {
+        switch (op) {
+        case HelperOp::FastMidi: {
+            static constexpr std::array<const char*, 5> magics{"NPM1", "NPM2", "NPM3", "NPM9", "NPMG"};
+            const std::uint8_t which = input.byte();
+            const char* magic = magics[which % magics.size()];
+            const auto rest = input.take(magic == magics[0] ? 12 : 4);
+            bridge_->handleDatagram(withMagic(magic, rest), network(input.byte()));
+            break;
+        }
+        case HelperOp::Wifi: {
+            const std::uint8_t selector = input.byte();
+            const bool v2 = selector & 1;
+            auto packet = withMagic(v2 ? "NPJ2" : "NPJ1", input.take(input.u16()));
+            // Give the packet the exact size its record and hold counts call for, most of the time.
+            if (!(selector & 2) && packet.size() >= 22) {
+                const std::size_t records = (std::size_t(packet[20]) << 8 | packet[21]) % 33;
+                packet[20] = 0;
+                packet[21] = std::uint8_t(records);
+                std::size_t header = 280;
+                if (v2) {
+                    packet.resize(std::max<std::size_t>(packet.size(), 288));
+                    const std::size_t holds = (std::size_t(packet[284]) << 8 | packet[285]) % 129;
+                    packet[284] = 0;
+                    packet[285] = std::uint8_t(holds);
+                    header = 288 + 3 * holds;
+                }
+                packet.resize(header + 20 * records);
+            }
+            bridge_->handleDatagram(packet, network(input.byte()));
+            break;
+        }
+        case HelperOp::EngineClock:
+        case HelperOp::MidiClock: {
+            const std::uint8_t selector = input.byte();
+            const auto datagram = withMagic(op == HelperOp::EngineClock ? "NPC1" : "NPC2", input.take(input.byte()));
+            DatagramOrigin origin{true, 0, 0};
+            if (selector & 1)
+                origin = {false, 0x7F000001, 40000};
+            bridge_->handleDatagram(datagram, origin);
+            break;
+        }
+        case HelperOp::RepeatAck: {
+            const std::uint8_t selector = input.byte();
+            std::string body;
+            if (selector & 1) {
+                const auto raw = input.take(input.byte());
+                body.assign(raw.begin(), raw.end());
+            } else {
+                nlohmann::json ack = {{"token", bridge_->nativeRepeatToken()},
+                                      {"generation", bridge_->nativeRepeatGeneration() - (selector >> 1) % 2},
+                                      {"ready", (selector & 4) == 0}};
+                body = ack.dump();
+            }
+            const auto datagram =
+                withMagic("NNRA", {reinterpret_cast<const std::uint8_t*>(body.data()), body.size()});
+            bridge_->handleDatagram(datagram, {false, 0x7F000001, std::uint16_t(selector & 8 ? 5001 : 5000)});
+            break;
+        }
+        case HelperOp::RawDatagram: {
+            const std::uint8_t selector = input.byte();
+            const auto datagram = input.take(input.u16());
+            DatagramOrigin origin = network(selector);
+            origin.privateSocket = selector & 0x80;
+            bridge_->handleDatagram(datagram, origin);
+            break;
+        }
+        case HelperOp::Advance:
+            // Up to about 6.5 s in 100 µs steps.
+            clock_.advance(std::uint64_t(input.u16()) * 100'000);
+            break;
+        case HelperOp::StreamPayload: {
+            static constexpr std::array<const char*, 6> magics{"NPM2", "NPM3", "NPM8", "NPM9", "NPMG", "NPM1"};
+            const std::uint8_t selector = input.byte();
+            auto& peer = peers_[selector % peers_.size()];
+            std::vector<std::uint8_t> payload;
+            if (selector & 0x80) {
+                const auto raw = input.take(input.byte() % 12);
+                payload.assign(raw.begin(), raw.end());
+            } else {
+                payload = withMagic(magics[(selector >> 2) % magics.size()], input.take(4));
+                payload.resize(8, 0);
+            }
+            if (bridge_->handleStreamPayload(peer, payload) == StreamVerdict::Close)
+                reopen(peer);
+            break;
+        }
+        case HelperOp::ClosePeer:
+            reopen(peers_[input.byte() % peers_.size()]);
+            break;
+        case HelperOp::Watchdog:
+            for (const auto& peer : bridge_->silentPeers(clock_.nowNs()))
+                for (auto& ours : peers_)
+                    if (ours == peer)
+                        reopen(ours);
+            bridge_->closeSilentWifiPeers(clock_.nowNs());
+            break;
+        }
+    }
+
+    void reopen(std::shared_ptr<MidiPeer>& peer)
+    {
+        bridge_->closePeer(peer);
+        peer = bridge_->addPeer();
+    }
+
+    ManualScheduler clock_;
+    MemoryMidiPort port_;
+    // One output for every run: its writer thread would cost more than the run itself, and what
+    // it is given never feeds back into the bridge.
+    static inline JsonOutput output_{[](const std::string&, auto) { return true; }};
+    std::unique_ptr<NativeMidiBridge> bridge_;
+    std::array<std::shared_ptr<MidiPeer>, 3> peers_;
+    int sentDatagrams_ = 0;
+};
+
+} // namespace norv::fuzz
