@@ -7,5 +7,5 @@ scripts/build.sh
 if [ -x build/bin/NorvBridgeMac ]; then
   exec build/bin/NorvBridgeMac "$@"
 fi
-echo "NorvBridgeMac is not built yet; the model library and its tests are what builds today." >&2
+echo "NorvBridgeMac was not built; see the build output above." >&2
 exit 1
