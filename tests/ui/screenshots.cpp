@@ -59,6 +59,8 @@ protected:
     }
 
     void capture(const QString& name) {
+        // The page left behind goes with deleteLater; drop it so it is not drawn under the new one.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
         const QString folder = QStringLiteral(NORV_BINARY_DIR "/screenshots");
         ASSERT_TRUE(QDir().mkpath(folder));
