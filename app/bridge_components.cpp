@@ -50,6 +50,7 @@ public:
     void stop() override { controller_.stop(); }
     void stopForQuit(std::function<void()> done) override { controller_.stopForQuit(std::move(done)); }
     void setChangeHandler(std::function<void()> handler) override { changed_ = std::move(handler); }
+    BridgeProcessController& controller() { return controller_; }
 
 private:
     BridgeProcessController controller_;
@@ -93,11 +94,13 @@ QString computerName() {
 
 }  // namespace
 
-std::unique_ptr<BridgeStore> makeBridgeStore(DialogService& dialogs, QSettings& settings) {
+std::unique_ptr<BridgeStore> makeBridgeStore(DialogService& dialogs, QSettings& settings,
+                                             BridgeProcessController** process) {
     BridgeStoreOptions options;
     options.computerName = &computerName;
-    return std::make_unique<BridgeStore>(std::make_unique<AdminClientAdapter>(),
-                                         std::make_unique<ProcessControllerAdapter>(),
+    auto engine = std::make_unique<ProcessControllerAdapter>();
+    if (process) *process = &engine->controller();
+    return std::make_unique<BridgeStore>(std::make_unique<AdminClientAdapter>(), std::move(engine),
                                          std::make_unique<BluetoothServerAdapter>(), dialogs, settings, options);
 }
 

@@ -6,9 +6,12 @@
 
 namespace norv {
 
+class BridgeProcessController;
 class BridgeStore;
 class DialogService;
 
-std::unique_ptr<BridgeStore> makeBridgeStore(DialogService& dialogs, QSettings& settings);
+// `process` receives the engine supervisor the store owns; it lives as long as the store.
+std::unique_ptr<BridgeStore> makeBridgeStore(DialogService& dialogs, QSettings& settings,
+                                             BridgeProcessController** process = nullptr);
 
 }  // namespace norv

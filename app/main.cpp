@@ -4,6 +4,7 @@
 #include "app/signal_pipe.h"
 #include "core/bridge_launch_configuration.h"
 #include "core/bridge_store.h"
+#include "ui/pages/page_factory.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/widget_dialog_service.h"
 #include "ui/theme/norv_brand.h"
@@ -29,9 +30,15 @@ int main(int argc, char** argv) {
     norv::SignalPipe signalPipe({SIGTERM, SIGINT});
     norv::WidgetDialogService dialogs;
     const std::unique_ptr<QSettings> settings = norv::BridgeLaunchConfiguration::standardSettings();
-    const std::unique_ptr<norv::BridgeStore> store = norv::makeBridgeStore(dialogs, *settings);
+    norv::BridgeProcessController* process = nullptr;
+    const std::unique_ptr<norv::BridgeStore> store = norv::makeBridgeStore(dialogs, *settings, &process);
 
-    norv::NorvBridgeApp bridgeApp(*store, {[] { QCoreApplication::exit(0); }});
+    norv::NorvBridgeApp::Options options;
+    options.quitEventLoop = [] { QCoreApplication::exit(0); };
+    options.pageFactory = [&dialogs, process](norv::BridgeSection section, norv::BridgeStore& s, QWidget* parent) {
+        return norv::makePage(section, s, dialogs, process, parent);
+    };
+    norv::NorvBridgeApp bridgeApp(*store, std::move(options));
     dialogs.setParent(&bridgeApp.window());
     QObject::connect(&signalPipe, &norv::SignalPipe::signalled, &bridgeApp, [&bridgeApp](int) { bridgeApp.terminate(); });
     // Any other end of the loop (a session logging out) still ends the engine.

@@ -1,7 +1,6 @@
 #include "app/norv_bridge_app.h"
 
 #include "core/bridge_store.h"
-#include "ui/pages/page_factory.h"
 #include "ui/shell/bridge_menu_bar.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/sidebar.h"
@@ -9,6 +8,7 @@
 #include <QAction>
 #include <QMenuBar>
 #include <QTimer>
+#include <QWidget>
 
 namespace norv {
 
@@ -16,7 +16,9 @@ NorvBridgeApp::NorvBridgeApp(BridgeStore& store, Options options, QObject* paren
     : QObject(parent),
       store_(store),
       options_(std::move(options)),
-      window_(std::make_unique<MainWindow>(store, &makePage)),
+      window_(std::make_unique<MainWindow>(
+          store, options_.pageFactory ? options_.pageFactory
+                                      : [](BridgeSection, BridgeStore&, QWidget* parent) { return new QWidget(parent); })),
       menuBar_(std::make_unique<BridgeMenuBar>()) {
     window_->resize(MainWindow::defaultSize);
 

@@ -3,6 +3,8 @@
 // application menu ("Restart Bridge", "Quit"), the start task, and one quit path that every
 // quit request goes through (menu, tray, keyboard, window close). Signals end it without asking.
 
+#include "model/bridge_section.h"
+
 #include <QObject>
 #include <QPointer>
 #include <chrono>
@@ -11,6 +13,7 @@
 #include <memory>
 
 class QAction;
+class QWidget;
 
 namespace norv {
 
@@ -26,6 +29,8 @@ public:
         std::function<void()> quitEventLoop;
         // Upper bound on waiting for the engine to end before the loop is ended anyway.
         std::chrono::milliseconds shutdownBound{10000};
+        // Builds the window's pages; without one every section shows an empty page.
+        std::function<QWidget*(BridgeSection, BridgeStore&, QWidget*)> pageFactory;
     };
 
     NorvBridgeApp(BridgeStore& store, Options options, QObject* parent = nullptr);

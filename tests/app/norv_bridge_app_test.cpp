@@ -34,7 +34,7 @@ protected:
         options.startCheckDelay = std::chrono::hours(1);
         store = std::make_unique<BridgeStore>(std::move(adminPtr), std::move(enginePtr),
                                               std::make_unique<FakeBluetooth>(), dialogs, *settings, options);
-        app = std::make_unique<NorvBridgeApp>(*store, NorvBridgeApp::Options{[this] { ++loopsEnded; }});
+        app = std::make_unique<NorvBridgeApp>(*store, NorvBridgeApp::Options{[this] { ++loopsEnded; }, std::chrono::milliseconds(10000), {}});
     }
 
     void serve(bool ownEngine, bool deviceConnected) {

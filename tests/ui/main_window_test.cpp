@@ -41,7 +41,7 @@ protected:
         store->start();
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
             ++pagesBuilt;
-            return makePage(section, s, parent);
+            return makePage(section, s, dialogs, nullptr, parent);
         });
     }
 

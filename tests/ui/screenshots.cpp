@@ -2,6 +2,7 @@
 // The test checks that each picture was written, not its pixels.
 #include "core/bridge_store.h"
 #include "core/store_fakes.h"
+#include "model/model_fixtures.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/main_window.h"
 #include "ui/theme/norv_theme.h"
@@ -44,7 +45,9 @@ protected:
         store = std::make_unique<BridgeStore>(std::move(adminPtr), std::move(enginePtr),
                                               std::make_unique<FakeBluetooth>(), dialogs, *settings, options);
         store->start();
-        window = std::make_unique<MainWindow>(*store, &makePage);
+        window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
+            return makePage(section, s, dialogs, nullptr, parent);
+        });
         window->resize(MainWindow::defaultSize);
         window->show();
     }
@@ -56,6 +59,8 @@ protected:
     }
 
     void capture(const QString& name) {
+        // The page left behind goes with deleteLater; drop it so it is not drawn under the new one.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
         const QString folder = QStringLiteral(NORV_BINARY_DIR "/screenshots");
         ASSERT_TRUE(QDir().mkpath(folder));
@@ -112,6 +117,16 @@ TEST_F(Screenshots, FailureNotice) {
     store->command("/admin/devices/clean", nlohmann::json::array(), QStringLiteral("Devices cleaned"));
     admin->complete(QStringLiteral("Action not confirmed. Check the Bridge status."));
     capture(QStringLiteral("failure-notice"));
+}
+
+// Each section over the full fixture snapshot, named after the section ("midiMonitor.png", ...).
+TEST_F(Screenshots, EverySectionWithTheFullSnapshot) {
+    connect(true, AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json")));
+    for (const BridgeSection section : BridgeSection::allCases()) {
+        store->setSelection(section);
+        ASSERT_EQ(window->currentPageSection(), section);
+        capture(QString::fromUtf8(section.rawValue().data(), static_cast<qsizetype>(section.rawValue().size())));
+    }
 }
 
 }  // namespace

@@ -62,12 +62,18 @@ TEST(NorvTheme, WarningYellowIsTheAccentValue) {
     EXPECT_EQ(NorvTheme::css(NorvTheme::red(), 0.45), QStringLiteral("rgba(255, 85, 90, 115)"));
 }
 
-TEST(NorvSymbols, EverySymbolTheShellUsesIsDrawnAndUnknownNamesAreBlank) {
+TEST(NorvSymbols, EverySymbolTheWindowUsesIsDrawnAndUnknownNamesAreBlank) {
     const QStringList names{
         "rectangle.grid.2x2", "network", "waveform", "ipad.and.iphone", "slider.horizontal.3",
         "waveform.path.ecg", "arrow.triangle.branch", "text.alignleft", "lock", "exclamationmark.triangle",
         "checkmark.circle", "xmark", "arrow.clockwise", "play.fill", "stop.fill", "cable.connector",
-        "cable.connector.slash", "point.3.connected.trianglepath.dotted", "ipad", "rectangle.portrait", "display"};
+        "cable.connector.slash", "point.3.connected.trianglepath.dotted", "ipad", "rectangle.portrait", "display",
+        // the pages
+        "exclamationmark.triangle.fill", "ipad.and.arrow.forward", "arrow.up.forward.app", "wifi", "wifi.slash",
+        "antenna.radiowaves.left.and.right", "cable.connector.horizontal", "doc.on.doc", "lock.shield", "pianokey",
+        "arrow.right", "circle.dashed", "doc.text.magnifyingglass", "line.3.horizontal.decrease",
+        "line.3.horizontal.decrease.circle", "pause.circle", "point.3.filled.connected.trianglepath.dotted",
+        "record.circle", "record.circle.fill", "square.and.arrow.up", "trash", "checkmark", "circle"};
     for (const QString& name : names) {
         ASSERT_TRUE(NorvSymbols::has(name)) << name.toStdString();
         const QImage image =

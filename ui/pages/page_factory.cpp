@@ -1,38 +1,167 @@
 #include "ui/pages/page_factory.h"
 
+#include "core/bridge_process_controller.h"
 #include "core/bridge_store.h"
-#include "ui/theme/page_components.h"
+#include "live/live_integration.h"
+#include "ui/connections/connections_page.h"
+#include "ui/device_settings/device_settings_page.h"
+#include "ui/devices/devices_page.h"
+#include "ui/devices/pending_pairing_requests_panel.h"
+#include "ui/diagnostics/diagnostics_page_view.h"
+#include "ui/live_page/live_page_view.h"
+#include "ui/monitor/midi_monitor_filter.h"
+#include "ui/monitor/midi_monitor_page_view.h"
+#include "ui/overview/overview_page.h"
+#include "ui/routes/routes_page_view.h"
 
-#include <QScrollArea>
+#include <QDateTime>
+#include <QPointer>
 #include <QVBoxLayout>
+#include <memory>
 
 namespace norv {
 
 namespace {
 
-// The page frame every section shares: a scrolling column, 24 pt around and 22 pt between blocks.
-QWidget* placeholderPage(BridgeSection section, QWidget* parent) {
-    auto* scroll = new QScrollArea(parent);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    auto* column = new QWidget(scroll);
-    auto* layout = new QVBoxLayout(column);
-    layout->setContentsMargins(24, 24, 24, 24);
-    layout->setSpacing(22);
-    layout->addWidget(new PageHeader(QStringLiteral("NORV BRIDGE"), QString::fromUtf8(section.title().data(),
-                                                                                        section.title().size()),
-                                     QString(), column));
-    layout->addStretch();
-    scroll->setWidget(column);
-    scroll->setObjectName(QStringLiteral("page_") +
-                          QString::fromUtf8(section.rawValue().data(), section.rawValue().size()));
-    return scroll;
+QWidget* overviewPage(BridgeStore& store, BridgeProcessController* process, QWidget* parent) {
+    QPointer<BridgeProcessController> host(process);
+    return new OverviewPage(
+        store,
+        [host]() -> std::optional<QString> {
+            if (!host) return std::nullopt;
+            return host->lastError();
+        },
+        parent);
+}
+
+MidiMonitorPageView::State monitorState(const BridgeStore& store) {
+    MidiMonitorPageView::State state;
+    state.events = &store.midiMonitorEvents();
+    state.dropped = store.midiDroppedEventCount();
+    state.listening = store.midiListenEnabled();
+    state.refreshRate = store.midiRefreshRate();
+    state.filter.role = store.midiRoleFilter().toStdString();
+    state.filter.deviceId = store.midiDeviceFilter().toStdString();
+    state.filter.endpoint = store.midiEndpointFilter().toStdString();
+    state.filter.channel = store.midiChannelFilter();
+    state.filter.families = MidiFamilySet::none();
+    for (const MidiMessageFamily family : store.midiMessageFamilies()) state.filter.families.insert(family);
+    state.filter.searchText = store.midiSearchText().toStdString();
+    const BridgeStore* source = &store;
+    state.deviceLabel = [source](const std::string& deviceId) { return source->deviceLabel(deviceId); };
+    for (const BridgeDevice& device : store.snapshot().devices) state.snapshotLabels[device.deviceId] = device.label;
+    return state;
+}
+
+QWidget* monitorPage(BridgeStore& store, DialogService& dialogs, QWidget* parent) {
+    MidiMonitorPageView::Actions actions;
+    actions.setListening = [&store](bool on) { store.setMidiListenEnabled(on); };
+    actions.setRefreshRate = [&store](MidiMonitorRefreshRate rate) { store.setMidiRefreshRate(rate); };
+    actions.setRole = [&store](const QString& value) { store.setMidiRoleFilter(value); };
+    actions.setDevice = [&store](const QString& value) { store.setMidiDeviceFilter(value); };
+    actions.setEndpoint = [&store](const QString& value) { store.setMidiEndpointFilter(value); };
+    actions.setChannel = [&store](int channel) { store.setMidiChannelFilter(channel); };
+    actions.selectAllFamilies = [&store] {
+        for (const MidiMessageFamily family : MidiMessageFamily::allCases())
+            if (!store.midiMessageFamilies().contains(family)) store.toggleMidiMessageFamily(family);
+    };
+    actions.toggleFamily = [&store](MidiMessageFamily family) { store.toggleMidiMessageFamily(family); };
+    actions.setSearch = [&store](const QString& text) { store.setMidiSearchText(text); };
+    actions.clear = [&store] { store.clearMidiMonitor(); };
+    auto* view = new MidiMonitorPageView(std::move(actions), dialogs, parent);
+    view->setState(monitorState(store));
+    QObject::connect(&store, &BridgeStore::changed, view, [view, &store] { view->setState(monitorState(store)); });
+    return view;
+}
+
+QWidget* routesPage(BridgeStore& store, QWidget* parent) {
+    RoutesPageView::Actions actions;
+    actions.assign = [&store](const BridgeDevice& device, const std::optional<LiveTrack>& track) {
+        store.assign(device, track);
+    };
+    actions.applyPolicy = [&store](const DeviceRoutingPolicy& policy) { store.updateDeviceRoutingPolicy(policy); };
+    actions.clearAssignments = [&store] { store.clearDeviceTrackAssignments(); };
+    auto* view = new RoutesPageView(std::move(actions), nullptr, parent);
+    view->show(store.snapshot(), store.canChange(), store.pendingActions().empty());
+    QObject::connect(&store, &BridgeStore::changed, view, [view, &store] {
+        view->update(store.snapshot(), store.canChange(), store.pendingActions().empty());
+    });
+    return view;
+}
+
+QWidget* livePage(BridgeStore& store, DialogService& dialogs, QWidget* parent) {
+    auto* view = new LivePageView(LiveIntegration::Environment::system(), dialogs, LivePageView::kStatusInterval,
+                                  parent);
+    view->onReconnect = [&store] {
+        store.command("/admin/midi/reconnect", nlohmann::json::array(), QStringLiteral("MIDI reconnection requested"));
+    };
+    // The window replaces this page with deleteLater, so the click's handler still finishes.
+    view->onRoutes = [&store] { store.setSelection(BridgeSection::routes); };
+    const auto publish = [view, &store] {
+        view->setStoreState(store.snapshot().bridge, store.connectionState().isConnected(), store.canChange(),
+                            store.pendingActions().empty());
+    };
+    publish();
+    QObject::connect(&store, &BridgeStore::changed, view, publish);
+    view->start();
+    return view;
+}
+
+QWidget* diagnosticsPage(BridgeStore& store, DialogService& dialogs, BridgeProcessController* process,
+                         QWidget* parent) {
+    QPointer<BridgeProcessController> host(process);
+    DiagnosticsPageView::Actions actions;
+    actions.refreshLogs = [host] {
+        if (host) host->refreshLogs();
+    };
+    actions.setDetailedCapture = [&store](bool start) { store.setDetailedDiagnostics(start); };
+    actions.now = [] { return QDateTime::currentDateTime(); };
+    // The export finishes later; its answer goes nowhere once the page is gone.
+    auto page = std::make_shared<QPointer<DiagnosticsPageView>>();
+    actions.exportDiagnostics = [host, page](const QString& path, std::function<void(std::optional<QString>)> done) {
+        if (!host) {
+            done(QStringLiteral("The bridge engine is not available."));
+            return;
+        }
+        host->exportDiagnostics(path, [page, done = std::move(done)](std::optional<DiagnosticsExportError> error) {
+            if (!*page) return;
+            if (error) done(error->message);
+            else done(std::nullopt);
+        });
+    };
+    auto* view = new DiagnosticsPageView(std::move(actions), dialogs, DiagnosticsPageView::kRefreshInterval, parent);
+    *page = view;
+    const auto publish = [view, host, &store] {
+        static const QStringList noLines;
+        view->setState(host ? host->logLines() : noLines, host ? host->identityFingerprint() : std::nullopt,
+                       store.snapshot().diagnostics, store.canChange());
+    };
+    publish();
+    QObject::connect(&store, &BridgeStore::changed, view, publish);
+    if (process) QObject::connect(process, &BridgeProcessController::changed, view, publish);
+    view->identitiesSlot()->addWidget(new PendingPairingRequestsPanel(store, view));
+    view->start();
+    return view;
 }
 
 }  // namespace
 
-QWidget* makePage(BridgeSection section, BridgeStore&, QWidget* parent) {
-    return placeholderPage(section, parent);
+QWidget* makePage(BridgeSection section, BridgeStore& store, DialogService& dialogs,
+                  BridgeProcessController* process, QWidget* parent) {
+    QWidget* page = nullptr;
+    switch (section) {
+    case BridgeSection::overview: page = overviewPage(store, process, parent); break;
+    case BridgeSection::connections: page = new ConnectionsPage(store, parent); break;
+    case BridgeSection::live: page = livePage(store, dialogs, parent); break;
+    case BridgeSection::devices: page = new DevicesPage(store, dialogs, parent); break;
+    case BridgeSection::deviceSettings: page = new DeviceSettingsPage(store, parent); break;
+    case BridgeSection::midiMonitor: page = monitorPage(store, dialogs, parent); break;
+    case BridgeSection::routes: page = routesPage(store, parent); break;
+    case BridgeSection::logs: page = diagnosticsPage(store, dialogs, process, parent); break;
+    }
+    page->setObjectName(QStringLiteral("page_") +
+                        QString::fromUtf8(section.rawValue().data(), section.rawValue().size()));
+    return page;
 }
 
 }  // namespace norv

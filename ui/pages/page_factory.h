@@ -8,8 +8,14 @@ class QWidget;
 
 namespace norv {
 
+class BridgeProcessController;
 class BridgeStore;
+class DialogService;
 
-QWidget* makePage(BridgeSection section, BridgeStore& store, QWidget* parent);
+// `process` is the engine supervisor behind the store, when the application has one: the
+// Overview reads its last error and the Diagnostics page its logs and identity. Without it
+// those pages show no host error, no log lines and no fingerprint.
+QWidget* makePage(BridgeSection section, BridgeStore& store, DialogService& dialogs,
+                  BridgeProcessController* process, QWidget* parent);
 
 }  // namespace norv

@@ -146,6 +146,7 @@ void MainWindow::showPage(BridgeSection section) {
     if (page_ && pageSection_ == section) return;
     if (page_) {
         pageLayout_->removeWidget(page_);
+        page_->hide();  // not drawn under the new page until deleteLater runs
         page_->deleteLater();
         page_ = nullptr;
     }

@@ -1,0 +1,119 @@
+// Every section of the window shows its real page over a store with fake components.
+#include "core/bridge_store.h"
+#include "core/store_fakes.h"
+#include "model/model_fixtures.h"
+#include "ui/connections/connections_page.h"
+#include "ui/device_settings/device_settings_page.h"
+#include "ui/devices/devices_page.h"
+#include "ui/devices/pending_pairing_requests_panel.h"
+#include "ui/diagnostics/diagnostics_page_view.h"
+#include "ui/live_page/live_page_view.h"
+#include "ui/monitor/midi_monitor_page_view.h"
+#include "ui/overview/overview_page.h"
+#include "ui/pages/page_factory.h"
+#include "ui/routes/routes_page_view.h"
+#include "ui/shell/main_window.h"
+#include "ui/shell/sidebar.h"
+
+#include <QCoreApplication>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace norv {
+namespace {
+
+using testing::FakeAdminClient;
+using testing::FakeBluetooth;
+using testing::FakeEngine;
+using testing::ScriptedDialogs;
+
+class PagePlacement : public ::testing::Test {
+protected:
+    void SetUp() override {
+        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        auto adminPtr = std::make_unique<FakeAdminClient>();
+        auto enginePtr = std::make_unique<FakeEngine>();
+        admin = adminPtr.get();
+        engine = enginePtr.get();
+        BridgeStoreOptions options;
+        options.startCheckDelay = std::chrono::hours(1);
+        store = std::make_unique<BridgeStore>(std::move(adminPtr), std::move(enginePtr),
+                                              std::make_unique<FakeBluetooth>(), dialogs, *settings, options);
+        store->start();
+        window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
+            return makePage(section, s, dialogs, nullptr, parent);
+        });
+        engine->setRunning(true);
+        admin->stateHandler(AdminConnectionState::connected());
+        admin->snapshotHandler(AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json")));
+    }
+
+    template <typename Page>
+    Page* show(BridgeSection section) {
+        store->setSelection(section);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(window->currentPageSection(), section);
+        return dynamic_cast<Page*>(window->currentPage());
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+    ScriptedDialogs dialogs;
+    FakeAdminClient* admin = nullptr;
+    FakeEngine* engine = nullptr;
+    std::unique_ptr<BridgeStore> store;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(PagePlacement, EverySectionShowsItsOwnPageAndSidebarRowsSwitchBetweenThem) {
+    EXPECT_NE(show<OverviewPage>(BridgeSection::overview), nullptr);
+    EXPECT_NE(show<ConnectionsPage>(BridgeSection::connections), nullptr);
+    EXPECT_NE(show<LivePageView>(BridgeSection::live), nullptr);
+    EXPECT_NE(show<DevicesPage>(BridgeSection::devices), nullptr);
+    EXPECT_NE(show<DeviceSettingsPage>(BridgeSection::deviceSettings), nullptr);
+    EXPECT_NE(show<MidiMonitorPageView>(BridgeSection::midiMonitor), nullptr);
+    EXPECT_NE(show<RoutesPageView>(BridgeSection::routes), nullptr);
+    auto* diagnostics = show<DiagnosticsPageView>(BridgeSection::logs);
+    ASSERT_NE(diagnostics, nullptr);
+    EXPECT_NE(diagnostics->findChild<PendingPairingRequestsPanel*>(), nullptr);
+
+    // The sidebar drives the same switch, page by page, each named after its section.
+    const QList<SidebarRow*> rows = window->sidebar()->rows();
+    for (int i = 0; i < rows.size(); ++i) {
+        rows[i]->click();
+        QCoreApplication::processEvents();
+        const BridgeSection section = BridgeSection::allCases()[static_cast<std::size_t>(i)];
+        EXPECT_EQ(window->currentPageSection(), section);
+        EXPECT_EQ(window->currentPage()->objectName().toStdString(), "page_" + std::string(section.rawValue()));
+    }
+}
+
+TEST_F(PagePlacement, LiveButtonsReconnectMidiAndOpenRoutesWithoutTouchingTheGonePage) {
+    auto* live = show<LivePageView>(BridgeSection::live);
+    ASSERT_NE(live, nullptr);
+    QPushButton* reconnect = nullptr;
+    QPushButton* routes = nullptr;
+    for (QPushButton* button : live->findChildren<QPushButton*>()) {
+        if (button->text() == QStringLiteral("Reconnect MIDI")) reconnect = button;
+        if (button->text() == QStringLiteral("Routes")) routes = button;
+    }
+    ASSERT_NE(reconnect, nullptr);
+    ASSERT_NE(routes, nullptr);
+
+    ASSERT_TRUE(reconnect->isEnabled());
+    reconnect->click();
+    ASSERT_FALSE(admin->requests.empty());
+    EXPECT_EQ(admin->requests.back().path, "/admin/midi/reconnect");
+    EXPECT_EQ(admin->requests.back().args, nlohmann::json::array());
+
+    // The page that owns the button is replaced by the Routes page once the click returns.
+    routes->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(store->selection(), BridgeSection::routes);
+    EXPECT_NE(dynamic_cast<RoutesPageView*>(window->currentPage()), nullptr);
+}
+
+}  // namespace
+}  // namespace norv
