@@ -32,13 +32,13 @@ function(norv_add_program name)
   norv_target_settings(${name})
 endfunction()
 
-# norv_add_test(name LABEL label [QT_MAIN|WIDGETS_MAIN] SOURCES ... [LIBS ...] [ENV ...] [TIMEOUT s]
+# norv_add_test(name LABEL label [QT_MAIN|WIDGETS_MAIN] SOURCES ... [LIBS ...] [TIMEOUT s]
 #               [RESOURCE_LOCK name]):
 # a GoogleTest binary whose cases are registered with ctest under one label.
 # QT_MAIN gives the tests a QCoreApplication, WIDGETS_MAIN a QApplication (offscreen).
 # RESOURCE_LOCK keeps cases that share a fixed resource (such as the engine's ports) from running at once.
 function(norv_add_test name)
-  cmake_parse_arguments(ARG "QT_MAIN;WIDGETS_MAIN" "LABEL;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "QT_MAIN;WIDGETS_MAIN" "LABEL;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
   if(NOT ARG_LABEL)
     message(FATAL_ERROR "norv_add_test(${name}) needs a LABEL")
   endif()
@@ -63,12 +63,9 @@ function(norv_add_test name)
     NORV_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     NORV_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures"
     NORV_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  set(env
-    QT_QPA_PLATFORM=offscreen
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
-    LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0
-    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-    ${ARG_ENV})
+  # One variable only: the test discovery script flattens a list here. The sanitizer options
+  # (leak suppressions among them) come from scripts/test.sh's environment.
+  set(env QT_QPA_PLATFORM=offscreen)
   set(extra)
   if(ARG_RESOURCE_LOCK)
     set(extra RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
