@@ -121,12 +121,12 @@ void EventLoop::armTimerFd()
     if (due == armedFor_)
         return;
     armedFor_ = due;
-    itimerspec spec{};
+    itimerspec when{};
     if (due != 0) {
-        spec.it_value.tv_sec = time_t(due / 1'000'000'000ull);
-        spec.it_value.tv_nsec = long(due % 1'000'000'000ull);
+        when.it_value.tv_sec = time_t(due / 1'000'000'000ull);
+        when.it_value.tv_nsec = long(due % 1'000'000'000ull);
     }
-    ::timerfd_settime(timerFd_.get(), TFD_TIMER_ABSTIME, &spec, nullptr);
+    ::timerfd_settime(timerFd_.get(), TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
 void EventLoop::runDueTimers()
