@@ -12,7 +12,7 @@ PageDisclosure::PageDisclosure(const QString& title, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    toggle_->setText(title);
+    setTitle(title);
     toggle_->setCheckable(true);
     toggle_->setChecked(false);
     toggle_->setArrowType(Qt::RightArrow);
@@ -30,9 +30,10 @@ PageDisclosure::PageDisclosure(const QString& title, QWidget* parent)
     });
 }
 
-void PageDisclosure::setTitle(const QString& title) { toggle_->setText(title); }
+// A button reads "&" as a mnemonic marker; titles such as "Name & MIDI ports" show it as written.
+void PageDisclosure::setTitle(const QString& title) { toggle_->setText(QString(title).replace(u'&', QStringLiteral("&&"))); }
 
-QString PageDisclosure::title() const { return toggle_->text(); }
+QString PageDisclosure::title() const { return toggle_->text().replace(QStringLiteral("&&"), QStringLiteral("&")); }
 
 bool PageDisclosure::isExpanded() const { return toggle_->isChecked(); }
 
