@@ -12,7 +12,7 @@ PageDisclosure::PageDisclosure(const QString& title, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    toggle_->setText(title);
+    setTitle(title);
     toggle_->setCheckable(true);
     toggle_->setChecked(false);
     toggle_->setArrowType(Qt::RightArrow);
@@ -20,6 +20,7 @@ PageDisclosure::PageDisclosure(const QString& title, QWidget* parent)
     toggle_->setAutoRaise(true);
     toggle_->setFont(NorvTheme::headlineFont());
     toggle_->setObjectName(QStringLiteral("disclosureToggle"));
+    toggle_->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
     layout->addWidget(toggle_, 0, Qt::AlignLeft);
     bodyLayout_->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(body_);
@@ -30,9 +31,13 @@ PageDisclosure::PageDisclosure(const QString& title, QWidget* parent)
     });
 }
 
-void PageDisclosure::setTitle(const QString& title) { toggle_->setText(title); }
+void PageDisclosure::setTitle(const QString& title) {
+    title_ = title;
+    // A button reads "&" as a mnemonic mark; the title shows it as written.
+    toggle_->setText(QString(title).replace(QLatin1Char('&'), QStringLiteral("&&")));
+}
 
-QString PageDisclosure::title() const { return toggle_->text(); }
+QString PageDisclosure::title() const { return title_; }
 
 bool PageDisclosure::isExpanded() const { return toggle_->isChecked(); }
 
