@@ -26,9 +26,12 @@ QString shoot(PageFrame& page, const QString& name) {
     page.resize(1100, 900);
     page.show();
     QCoreApplication::processEvents();
+    // Let the grids settle on their column count before the content takes its full height.
     QWidget* content = page.content();
-    content->resize(content->width(), content->sizeHint().height());
-    QCoreApplication::processEvents();
+    for (int pass = 0; pass < 2; ++pass) {
+        content->resize(content->width(), content->minimumSizeHint().height());
+        QCoreApplication::processEvents();
+    }
     const QString folder = QStringLiteral(NORV_BINARY_DIR) + QStringLiteral("/screenshots");
     QDir().mkpath(folder);
     const QString path = folder + QStringLiteral("/") + name + QStringLiteral(".png");

@@ -23,8 +23,7 @@ DevicesPage::DevicesPage(BridgeStore& store, DialogService& dialogs, QWidget* pa
     auto* header = new QHBoxLayout;
     header->addWidget(new PageHeader(QStringLiteral("NORV BRIDGE"), QStringLiteral("Devices"),
                                      QStringLiteral("Connected · Known · Archived"), content()),
-                      0, Qt::AlignTop);
-    header->addStretch();
+                      1, Qt::AlignTop);
     clean_ = new QPushButton(QStringLiteral("Clean devices"), content());
     header->addWidget(clean_, 0, Qt::AlignTop);
     column()->addLayout(header);

@@ -20,6 +20,7 @@ PageDisclosure::PageDisclosure(const QString& title, QWidget* parent)
     toggle_->setAutoRaise(true);
     toggle_->setFont(NorvTheme::headlineFont());
     toggle_->setObjectName(QStringLiteral("disclosureToggle"));
+    toggle_->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
     layout->addWidget(toggle_, 0, Qt::AlignLeft);
     bodyLayout_->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(body_);
@@ -30,10 +31,13 @@ PageDisclosure::PageDisclosure(const QString& title, QWidget* parent)
     });
 }
 
-// A button reads "&" as a mnemonic marker; titles such as "Name & MIDI ports" show it as written.
-void PageDisclosure::setTitle(const QString& title) { toggle_->setText(QString(title).replace(u'&', QStringLiteral("&&"))); }
+void PageDisclosure::setTitle(const QString& title) {
+    title_ = title;
+    // A button reads "&" as a mnemonic mark; the title shows it as written.
+    toggle_->setText(QString(title).replace(QLatin1Char('&'), QStringLiteral("&&")));
+}
 
-QString PageDisclosure::title() const { return toggle_->text().replace(QStringLiteral("&&"), QStringLiteral("&")); }
+QString PageDisclosure::title() const { return title_; }
 
 bool PageDisclosure::isExpanded() const { return toggle_->isChecked(); }
 

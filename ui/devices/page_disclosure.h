@@ -22,6 +22,7 @@ public:
     QToolButton* toggle() const { return toggle_; }
 
 private:
+    QString title_;
     QToolButton* toggle_;
     QWidget* body_;
     QVBoxLayout* bodyLayout_;
