@@ -26,14 +26,7 @@ class AppTest : public ::testing::Test {
 protected:
     void SetUp() override {
         settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        auto adminPtr = std::make_unique<FakeAdminClient>();
-        auto enginePtr = std::make_unique<FakeEngine>();
-        admin = adminPtr.get();
-        engine = enginePtr.get();
-        BridgeStoreOptions options;
-        options.startCheckDelay = std::chrono::hours(1);
-        store = std::make_unique<BridgeStore>(std::move(adminPtr), std::move(enginePtr),
-                                              std::make_unique<FakeBluetooth>(), dialogs, *settings, options);
+        store = testing::makeFakeStore(dialogs, *settings, admin, engine);
         app = std::make_unique<NorvBridgeApp>(*store, NorvBridgeApp::Options{[this] { ++loopsEnded; }, std::chrono::milliseconds(10000), {}});
     }
 

@@ -1,10 +1,15 @@
 #pragma once
 // Fakes for the store's seams: they record what the store asks and let a test answer.
 
+#include "core/bridge_store.h"
 #include "core/bridge_store_ports.h"
 #include "core/dialog_service.h"
 
+#include <QSettings>
+
+#include <chrono>
 #include <deque>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -143,5 +148,19 @@ public:
     std::vector<FilePanelRequest> panels;
     std::optional<QString> nextPath;
 };
+
+// A store over fake components and the given settings, with the start-up engine check pushed far
+// out; `admin` and `engine` are set to the fakes the store owns.
+inline std::unique_ptr<BridgeStore> makeFakeStore(DialogService& dialogs, QSettings& settings,
+                                                  FakeAdminClient*& admin, FakeEngine*& engine) {
+    auto adminPtr = std::make_unique<FakeAdminClient>();
+    auto enginePtr = std::make_unique<FakeEngine>();
+    admin = adminPtr.get();
+    engine = enginePtr.get();
+    BridgeStoreOptions options;
+    options.startCheckDelay = std::chrono::hours(1);
+    return std::make_unique<BridgeStore>(std::move(adminPtr), std::move(enginePtr),
+                                         std::make_unique<FakeBluetooth>(), dialogs, settings, options);
+}
 
 }  // namespace norv::testing

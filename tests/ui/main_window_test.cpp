@@ -30,14 +30,7 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        auto adminPtr = std::make_unique<FakeAdminClient>();
-        auto enginePtr = std::make_unique<FakeEngine>();
-        admin = adminPtr.get();
-        engine = enginePtr.get();
-        BridgeStoreOptions options;
-        options.startCheckDelay = std::chrono::hours(1);
-        store = std::make_unique<BridgeStore>(std::move(adminPtr), std::move(enginePtr),
-                                              std::make_unique<FakeBluetooth>(), dialogs, *settings, options);
+        store = testing::makeFakeStore(dialogs, *settings, admin, engine);
         store->start();
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
             ++pagesBuilt;
