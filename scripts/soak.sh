@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# The long soak runs, by hand: builds as scripts/test.sh does and runs the soak tests for the
+# given number of seconds each (default 600). The test command runs them in their short form.
+#   scripts/soak.sh [seconds] [gtest filter]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-600}"
+filter="${2:-*}"
+scripts/install-deps.sh
+scripts/build.sh --sanitize
+cd build
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$PWD/../tests/lsan.supp:print_suppressions=0}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+export NORV_SOAK_SECONDS="$seconds"
+status=0
+for test in tests/helper_soak_test tests/app_soak_test; do
+  [[ -x "$test" ]] || continue
+  echo "== $test for ${seconds} s"
+  ../scripts/with-services.sh "$test" --gtest_filter="$filter" || status=1
+done
+exit "$status"
