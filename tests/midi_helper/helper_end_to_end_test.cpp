@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "helper_process.h"
+#include "helper_wire.h"
 #include "jack_midi_recorder.h"
 #include "jack_test_server.h"
 #include "midi_helper/unique_fd.h"
@@ -22,45 +23,9 @@
 namespace norv::test {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
 const std::string kSourcePort = "Norv Bridge MIDI:Norv";
-
-Bytes packet(const char* magic, std::initializer_list<uint8_t> rest, size_t size = 8)
-{
-    Bytes p(std::max(size, 4 + rest.size()), 0);
-    std::copy(magic, magic + 4, p.begin());
-    std::copy(rest.begin(), rest.end(), p.begin() + 4);
-    return p;
-}
-
-Bytes frame(const Bytes& payload, uint32_t length = 8)
-{
-    Bytes f(4 + payload.size(), 0);
-    for (int i = 0; i < 4; ++i)
-        f[size_t(i)] = uint8_t(length >> (24 - 8 * i));
-    std::copy(payload.begin(), payload.end(), f.begin() + 4);
-    return f;
-}
-
-// A port free for both UDP and TCP on loopback right now.
-int freePort()
-{
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        UniqueFd udp(::socket(AF_INET, SOCK_DGRAM, 0));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(udp.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        ::getsockname(udp.get(), reinterpret_cast<sockaddr*>(&address), &length);
-        UniqueFd tcp(::socket(AF_INET, SOCK_STREAM, 0));
-        if (::bind(tcp.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
-            return ntohs(address.sin_port);
-    }
-    return 0;
-}
 
 void sendDatagram(int port, const Bytes& bytes)
 {
@@ -70,18 +35,6 @@ void sendDatagram(int port, const Bytes& bytes)
     address.sin_port = htons(uint16_t(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::sendto(fd.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
-}
-
-UniqueFd connectTcp(const char* host, int port)
-{
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(uint16_t(port));
-    ::inet_pton(AF_INET, host, &address.sin_addr);
-    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        return UniqueFd();
-    return fd;
 }
 
 UniqueFd connectUnix(const std::string& path, int type)

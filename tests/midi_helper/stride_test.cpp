@@ -8,41 +8,21 @@
 #include "midi_helper/memory_midi_port.h"
 #include "midi_helper/native_midi_bridge.h"
 #include "midi_helper/stride_clock.h"
+#include "helper_wire.h"
 
 namespace norv {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void putU64(Bytes& b, uint64_t v)
-{
-    for (int i = 7; i >= 0; --i)
-        b.push_back(uint8_t(v >> (8 * i)));
-}
-void putU32(Bytes& b, uint32_t v)
-{
-    for (int i = 3; i >= 0; --i)
-        b.push_back(uint8_t(v >> (8 * i)));
-}
-
-Bytes engineClock(double tempo, double beat, double stamp, double bar = 4, uint32_t playing = 1)
-{
-    Bytes b = {'N', 'P', 'C', '1'};
-    putU64(b, std::bit_cast<uint64_t>(tempo));
-    putU64(b, std::bit_cast<uint64_t>(beat));
-    putU64(b, std::bit_cast<uint64_t>(stamp));
-    putU64(b, std::bit_cast<uint64_t>(bar));
-    putU32(b, playing);
-    return b;
-}
+using test::Bytes;
+using test::engineClock;
 
 Bytes midiClock(uint64_t hostNs, uint64_t tick, uint32_t generation = 1, uint32_t kind = 3)
 {
     Bytes b = {'N', 'P', 'C', '2'};
-    putU64(b, hostNs);
-    putU64(b, tick);
-    putU32(b, generation);
-    putU32(b, kind);
+    test::put(b, hostNs, 8);
+    test::put(b, tick, 8);
+    test::put(b, generation, 4);
+    test::put(b, kind, 4);
     return b;
 }
 

@@ -4,69 +4,14 @@
 #include "midi_helper/manual_scheduler.h"
 #include "midi_helper/memory_midi_port.h"
 #include "midi_helper/native_midi_bridge.h"
+#include "helper_wire.h"
 
 namespace norv {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void put(Bytes& b, uint64_t v, int bytes)
-{
-    for (int i = bytes - 1; i >= 0; --i)
-        b.push_back(uint8_t(v >> (8 * i)));
-}
-
-// A Wi-Fi packet as a sender writes it.
-struct WifiPacket {
-    bool v2 = false;
-    uint32_t token = 7;
-    uint32_t sequence = 1;
-    uint64_t sendTime = 0;
-    uint16_t sustainMask = 0;
-    std::vector<int> heldKeys;
-    std::vector<std::pair<int, uint8_t>> holds; // v2; their keys are added to the bitmap
-    uint16_t step = 0, quant = 0;
-    uint8_t swing = 0, gate = 0;
-    struct Record {
-        uint32_t sequence;
-        uint64_t time;
-        Bytes payload;
-    };
-    std::vector<Record> records;
-
-    Bytes bytes() const
-    {
-        Bytes b = {'N', 'P', 'J', uint8_t(v2 ? '2' : '1')};
-        put(b, token, 4);
-        put(b, sequence, 4);
-        put(b, sendTime, 8);
-        put(b, records.size(), 2);
-        put(b, sustainMask, 2);
-        Bytes bitmap(256, 0);
-        for (int key : heldKeys)
-            bitmap[size_t(key / 8)] |= uint8_t(1 << (key % 8));
-        for (const auto& [key, velocity] : holds)
-            bitmap[size_t(key / 8)] |= uint8_t(1 << (key % 8));
-        b.insert(b.end(), bitmap.begin(), bitmap.end());
-        if (v2) {
-            put(b, step, 2);
-            put(b, quant, 2);
-            put(b, holds.size(), 2);
-            b.push_back(swing);
-            b.push_back(gate);
-            for (const auto& [key, velocity] : holds) {
-                put(b, uint64_t(key), 2);
-                b.push_back(velocity);
-            }
-        }
-        for (const auto& r : records) {
-            put(b, r.sequence, 4);
-            put(b, r.time, 8);
-            b.insert(b.end(), r.payload.begin(), r.payload.end());
-        }
-        return b;
-    }
-};
+using test::Bytes;
+using test::put;
+using test::WifiPacket;
 
 Bytes note(uint8_t phase, uint8_t pitch, uint8_t velocity = 100, uint8_t channel = 1)
 {
