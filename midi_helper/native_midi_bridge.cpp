@@ -381,6 +381,14 @@ void NativeMidiBridge::closeAllPeers()
     auto peers = peers_;
     for (const auto& peer : peers)
         closePeer(peer);
+    // Datagram senders have no session whose end releases their notes, and a tap's pending
+    // release never fires once the loop stops: end what they left sounding.
+    for (int key = 0; key < kNoteKeys; ++key) {
+        if (udpNotes_.test(size_t(key))) {
+            const std::array<uint8_t, 3> off{uint8_t(0x90 + key / 128), uint8_t(key % 128), 0};
+            send(off);
+        }
+    }
 }
 
 StreamVerdict NativeMidiBridge::handleStreamPayload(const std::shared_ptr<MidiPeer>& peer, std::span<const uint8_t> payload)

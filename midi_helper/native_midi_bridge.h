@@ -78,7 +78,7 @@ public:
 
     // Sends exactly the note-offs and resets that no other sender still needs.
     void releasePeerNotes(const std::shared_ptr<MidiPeer>& peer);
-    // Closes every peer (shutdown).
+    // Closes every peer and ends the notes that datagram senders left sounding (shutdown).
     void closeAllPeers();
 
     void setMonitor(bool enabled) { monitorEnabled_.store(enabled); }

@@ -254,6 +254,22 @@ TEST_F(BridgeTest, ReleasingAPeerSendsOnlyWhatNobodyElseNeeds)
     EXPECT_EQ(b.peerCount(), 0u);
 }
 
+TEST_F(BridgeTest, ClosingEveryPeerAtShutdownAlsoEndsNotesOfDatagramSenders)
+{
+    auto& b = bridge();
+    auto peer = b.addPeer();
+    b.handleStreamPayload(peer, packet("NPM2", {1, 60, 100, 1}));
+    // Datagram senders have no session whose end could release their notes: one holds the peer's
+    // key and another, one taps just before the helper quits (its release timer never fires).
+    datagram(packet("NPM2", {1, 60, 90, 1}));
+    datagram(packet("NPM2", {1, 62, 90, 2}));
+    datagram(packet("NPM1", {0, 64, 80}, 16));
+    port.sent.clear();
+    b.closeAllPeers();
+    EXPECT_EQ(sentBytes(), (std::vector<Bytes>{{0x90, 60, 0}, {0x91, 62, 0}, {0x92, 64, 0}}));
+    EXPECT_TRUE(b.udpNotes().none());
+}
+
 TEST_F(BridgeTest, StreamFramesAndHeartbeatWatchdog)
 {
     auto& b = bridge();
