@@ -137,11 +137,13 @@ int NativeMidiBridge::send(std::span<const uint8_t> bytes, std::optional<uint64_
     const int key = noteMessage ? noteKey(status & 0x0F, bytes[1]) : 0;
 
     // A note-on never shares or precedes the stamp of the same key's last note-off, and a
-    // note-off never precedes its note-on.
-    if (peer && noteOn && peer->releaseBarriers[key] != 0)
-        t = std::max(t, peer->releaseBarriers[key] + 1);
-    if (peer && noteOff && peer->submittedOns[key] != 0)
-        t = std::max(t, peer->submittedOns[key]);
+    // note-off never precedes its note-on: per peer, and among the senders without one.
+    auto& submittedOns = peer ? peer->submittedOns : udpSubmittedOns_;
+    auto& releaseBarriers = peer ? peer->releaseBarriers : udpReleaseBarriers_;
+    if (noteOn && releaseBarriers[key] != 0)
+        t = std::max(t, releaseBarriers[key] + 1);
+    if (noteOff && submittedOns[key] != 0)
+        t = std::max(t, submittedOns[key]);
 
     if (int result = port_.received(bytes, t); result != 0)
         return result;
@@ -150,20 +152,12 @@ int NativeMidiBridge::send(std::span<const uint8_t> bytes, std::optional<uint64_
     if (peer && status >= 0x80 && status <= 0xEF)
         peer->channels.set(status & 0x0F);
     if (noteOff) {
-        if (peer) {
-            peer->notes.reset(key);
-            peer->submittedOns[key] = 0;
-            peer->releaseBarriers[key] = t;
-        } else {
-            udpNotes_.reset(key);
-        }
+        (peer ? peer->notes : udpNotes_).reset(key);
+        submittedOns[key] = 0;
+        releaseBarriers[key] = t;
     } else if (noteOn) {
-        if (peer) {
-            peer->notes.set(key);
-            peer->submittedOns[key] = t;
-        } else {
-            udpNotes_.set(key);
-        }
+        (peer ? peer->notes : udpNotes_).set(key);
+        submittedOns[key] = t;
     } else if (peer && threeBytes && (status & 0xF0) == 0xB0 && bytes[1] == 64) {
         peer->sustain.set(status & 0x0F, bytes[2] >= 64);
     }

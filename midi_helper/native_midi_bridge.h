@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <deque>
 #include <map>
@@ -158,6 +159,9 @@ private:
     std::vector<std::shared_ptr<MidiPeer>> peers_;
     std::shared_ptr<MidiPeer> currentPeer_;
     std::bitset<kNoteKeys> udpNotes_;
+    // The ordering stamps of senders without a peer, as MidiPeer keeps them for a peer.
+    std::array<uint64_t, kNoteKeys> udpSubmittedOns_{};
+    std::array<uint64_t, kNoteKeys> udpReleaseBarriers_{};
     std::unordered_set<Scheduler::TimerId> tapTimers_;
 
     int64_t sentCount_ = 0;

@@ -121,7 +121,7 @@ TEST_F(BridgeTest, SendStampsNowOrLaterAndReportsMonitoredMessages)
     auto all = events();
     ASSERT_EQ(all.size(), 1u);
     EXPECT_EQ(all[0]["bytes"], nlohmann::json({144, 60, 0}));
-    EXPECT_EQ(all[0]["timestamp"], now);
+    EXPECT_EQ(all[0]["timestamp"], now + 10'000'000); // never before the note-on it ends
     EXPECT_EQ(b.sentCount(), 3);
 
     // A failed send changes nothing and reports nothing.
@@ -163,6 +163,24 @@ TEST_F(BridgeTest, PeerOrderingGuardKeepsNoteOnsAfterNoteOffs)
     // And the next note-on lands strictly after that note-off.
     b.handleStreamPayload(peer, packet("NPM2", {1, 64, 80, 1}));
     EXPECT_EQ(port.sent.back().hostTimeNs, now + NativeMidiBridge::kRetriggerGapNs + 1);
+}
+
+TEST_F(BridgeTest, DatagramSendersGetTheSameOrderingGuard)
+{
+    // A quick double strike from a datagram sender: retrigger, then let go before the new note-on
+    // is due. The note-off must not land before it, or the key sounds on.
+    const uint64_t now = clock.nowNs();
+    datagram(packet("NPM2", {1, 64, 90, 1}));
+    datagram(packet("NPM2", {3, 64, 80, 1}));
+    datagram(packet("NPM2", {2, 64, 0, 1}));
+    ASSERT_EQ(port.sent.size(), 4u);
+    EXPECT_EQ(port.sent[2].hostTimeNs, now + NativeMidiBridge::kRetriggerGapNs);
+    EXPECT_EQ(port.sent[3].bytes, (Bytes{0x90, 64, 0}));
+    EXPECT_EQ(port.sent[3].hostTimeNs, now + NativeMidiBridge::kRetriggerGapNs);
+    // The next note-on lands strictly after that note-off.
+    datagram(packet("NPM2", {1, 64, 80, 1}));
+    EXPECT_EQ(port.sent.back().hostTimeNs, now + NativeMidiBridge::kRetriggerGapNs + 1);
+    EXPECT_FALSE(bridge().udpNotes().none());
 }
 
 TEST_F(BridgeTest, FastPacketsDecodeClampAndIgnoreMalformed)
