@@ -129,7 +129,13 @@ void StreamSender::act(Rng& rng)
         held_.erase(key);
         send(noteOff(rng, key));
     } else if (roll < 66 && !held_.empty()) {
-        send(notePacket(3, pick(rng, held_), velocity(rng)));
+        // A retrigger, sometimes let go of at once (a quick double strike).
+        const int key = pick(rng, held_);
+        send(notePacket(3, key, velocity(rng)));
+        if (chance(rng, 30)) {
+            held_.erase(key);
+            send(noteOff(rng, key));
+        }
     } else if (roll < 70) {
         sustain_ = !sustain_;
         send(raw(3, 0xB0, 64, sustain_ ? 127 : 0));
@@ -207,7 +213,13 @@ void FastSender::act(Rng& rng)
         held_.erase(key);
         send(noteOff(rng, key));
     } else if (roll < 82 && !held_.empty()) {
-        send(notePacket(3, pick(rng, held_), velocity(rng)));
+        // A retrigger, sometimes let go of at once (a quick double strike).
+        const int key = pick(rng, held_);
+        send(notePacket(3, key, velocity(rng)));
+        if (chance(rng, 30)) {
+            held_.erase(key);
+            send(noteOff(rng, key));
+        }
     } else if (roll < 90) {
         send(expression(rng, uint8_t(rng() % 3)));
     }
