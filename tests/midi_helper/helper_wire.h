@@ -1,7 +1,7 @@
 #pragma once
 
 // What senders put on the helper's wire, for the helper's tests and soak: fast MIDI packets,
-// stream frames, Wi-Fi packets, engine clock datagrams, and loopback sockets to carry them.
+// stream frames, Wi-Fi packets, clock datagrams, and loopback sockets to carry them.
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -103,6 +103,17 @@ inline Bytes engineClock(double tempo, double beat, double stamp, double bar = 4
     for (double value : {tempo, beat, stamp, bar})
         put(b, std::bit_cast<uint64_t>(value), 8);
     put(b, playing, 4);
+    return b;
+}
+
+// A MIDI clock datagram: one tick (24 a beat) with its host time; kind 3 is a running clock.
+inline Bytes midiClock(uint64_t hostNs, uint64_t tick, uint32_t generation = 1, uint32_t kind = 3)
+{
+    Bytes b = {'N', 'P', 'C', '2'};
+    put(b, hostNs, 8);
+    put(b, tick, 8);
+    put(b, generation, 4);
+    put(b, kind, 4);
     return b;
 }
 

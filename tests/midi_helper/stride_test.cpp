@@ -15,16 +15,7 @@ namespace {
 
 using test::Bytes;
 using test::engineClock;
-
-Bytes midiClock(uint64_t hostNs, uint64_t tick, uint32_t generation = 1, uint32_t kind = 3)
-{
-    Bytes b = {'N', 'P', 'C', '2'};
-    test::put(b, hostNs, 8);
-    test::put(b, tick, 8);
-    test::put(b, generation, 4);
-    test::put(b, kind, 4);
-    return b;
-}
+using test::midiClock;
 
 TEST(StrideClock, EngineClockDropsImplausibleDatagrams)
 {

@@ -497,17 +497,32 @@ void WifiSender::commit()
 ClockSender::ClockSender(int port)
     : helper_(ipv4("127.0.0.1", port))
     , fd_(datagramSocket())
-    , startSeconds_(double(EventLoop::monotonicNs()) / 1e9)
+    , startNs_(EventLoop::monotonicNs())
+    , nextEngineNs_(startNs_)
 {
 }
 
-void ClockSender::tick(SoakClock::time_point now)
+void ClockSender::setMidiClock(bool on)
 {
-    if (now < next_)
-        return;
-    next_ = now + std::chrono::milliseconds(50);
-    const double seconds = double(EventLoop::monotonicNs()) / 1e9;
-    sendTo(fd_.get(), helper_, engineClock(120, (seconds - startSeconds_) * 2, seconds));
+    if (on && !midiClock_)
+        ++generation_; // a new run
+    midiClock_ = on;
+    lastTick_.reset();
+}
+
+void ClockSender::tick()
+{
+    constexpr uint64_t kTickNs = 1'000'000'000 / 48; // 24 a beat at 120 bpm
+    const uint64_t now = EventLoop::monotonicNs();
+    if (now >= nextEngineNs_) {
+        nextEngineNs_ = now + 50'000'000;
+        sendTo(fd_.get(), helper_, engineClock(120, double(now - startNs_) / 5e8, double(now) / 1e9));
+    }
+    const uint64_t tick = (now - startNs_) / kTickNs;
+    if (midiClock_ && (!lastTick_ || tick > *lastTick_)) {
+        lastTick_ = tick;
+        sendTo(fd_.get(), helper_, midiClock(startNs_ + tick * kTickNs, tick, generation_));
+    }
 }
 
 } // namespace norv::test

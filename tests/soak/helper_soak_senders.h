@@ -146,17 +146,21 @@ private:
     std::map<uint32_t, TokenLog> logs_;
 };
 
-// Engine clock datagrams at 120 bpm, playing.
+// Engine clock datagrams at 120 bpm, playing, and while switched on a MIDI clock on the same
+// timeline (24 ticks a beat), with which stride stamps its strikes ahead of time.
 class ClockSender {
 public:
     explicit ClockSender(int port);
-    void tick(SoakClock::time_point now);
+    void tick();
+    void setMidiClock(bool on);
 
 private:
     sockaddr_in helper_;
     UniqueFd fd_;
-    double startSeconds_;
-    SoakClock::time_point next_{};
+    uint64_t startNs_, nextEngineNs_;
+    bool midiClock_ = false;
+    uint32_t generation_ = 0;
+    std::optional<uint64_t> lastTick_;
 };
 
 } // namespace norv::test
