@@ -428,7 +428,7 @@ void NativeMidiBridge::releasePeerNotes(const std::shared_ptr<MidiPeer>& peer)
     peer->strideStep = 0;
     scheduleStride();
 
-    std::vector<const MidiPeer*> others;
+    std::vector<MidiPeer*> others;
     for (const auto& other : peers_)
         if (other != peer)
             others.push_back(other.get());
@@ -452,8 +452,20 @@ void NativeMidiBridge::releasePeerNotes(const std::shared_ptr<MidiPeer>& peer)
     };
     std::vector<Message> list;
     for (int key = 0; key < kNoteKeys; ++key) {
-        if (peer->notes.test(size_t(key)) && !udpNotes_.test(size_t(key)) && !heldByOthers(&MidiPeer::notes, key))
+        if (!peer->notes.test(size_t(key)))
+            continue;
+        if (!udpNotes_.test(size_t(key)) && !heldByOthers(&MidiPeer::notes, key)) {
             list.push_back({{uint8_t(0x90 + key / 128), uint8_t(key % 128), 0}, 3});
+            continue;
+        }
+        // Still held elsewhere. This peer's last note-on may be stamped ahead (a retrigger, a
+        // stride strike): whoever ends the key must not end it before that note-on.
+        const uint64_t lastOn = peer->submittedOns[size_t(key)];
+        if (udpNotes_.test(size_t(key)))
+            udpSubmittedOns_[size_t(key)] = std::max(udpSubmittedOns_[size_t(key)], lastOn);
+        for (MidiPeer* other : others)
+            if (other->notes.test(size_t(key)))
+                other->submittedOns[size_t(key)] = std::max(other->submittedOns[size_t(key)], lastOn);
     }
     for (int channel = 0; channel < 16; ++channel) {
         if (peer->sustain.test(size_t(channel)) && !heldByOthers(&MidiPeer::sustain, channel))

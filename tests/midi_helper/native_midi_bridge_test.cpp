@@ -272,6 +272,31 @@ TEST_F(BridgeTest, ReleasingAPeerSendsOnlyWhatNobodyElseNeeds)
     EXPECT_EQ(b.peerCount(), 0u);
 }
 
+TEST_F(BridgeTest, ALeavingPeersPendingNoteOnNeverOutlastsTheLastHoldersRelease)
+{
+    // A peer retriggers a key that a second peer and a datagram sender also hold, and leaves
+    // before its new note-on is due: the key is still held, so its leaving sends nothing. Whoever
+    // ends the key later must not end it before that note-on, or the key sounds on.
+    auto& b = bridge();
+    auto leaving = b.addPeer();
+    auto other = b.addPeer();
+    const uint64_t due = clock.nowNs() + NativeMidiBridge::kRetriggerGapNs;
+    for (int key : {64, 65}) {
+        b.handleStreamPayload(leaving, packet("NPM2", {1, uint8_t(key), 90, 1}));
+        b.handleStreamPayload(leaving, packet("NPM2", {3, uint8_t(key), 80, 1}));
+    }
+    b.handleStreamPayload(other, packet("NPM2", {1, 64, 90, 1}));
+    datagram(packet("NPM2", {1, 65, 90, 1}));
+    const size_t before = port.sent.size();
+    b.closePeer(leaving);
+    EXPECT_EQ(port.sent.size(), before);
+    b.handleStreamPayload(other, packet("NPM2", {2, 64, 0, 1}));
+    datagram(packet("NPM2", {2, 65, 0, 1}));
+    ASSERT_EQ(port.sent.size(), before + 2);
+    for (size_t i = before; i < port.sent.size(); ++i)
+        EXPECT_GE(port.sent[i].hostTimeNs, due) << "release of " << int(port.sent[i].bytes[1]);
+}
+
 TEST_F(BridgeTest, ClosingEveryPeerAtShutdownAlsoEndsNotesOfDatagramSenders)
 {
     auto& b = bridge();
