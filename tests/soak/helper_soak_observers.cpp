@@ -25,8 +25,14 @@ void PortLedger::drain()
         ++count_;
         ++tally_[b];
         lastEvent_ = std::chrono::steady_clock::now();
-        if (b.size() == 3 && (b[0] & 0xE0) == 0x80 && b[1] < 128)
-            sounding_.set(size_t((b[0] & 0x0F) * 128 + b[1]), (b[0] & 0xF0) == 0x90 && b[2] != 0);
+        if (b.size() == 3 && (b[0] & 0xE0) == 0x80 && b[1] < 128) {
+            const int key = (b[0] & 0x0F) * 128 + b[1];
+            sounding_.set(size_t(key), (b[0] & 0xF0) == 0x90 && b[2] != 0);
+            auto& history = history_[key];
+            history.push_back(*event);
+            if (history.size() > 6)
+                history.pop_front();
+        }
         else if (b.size() == 3 && (b[0] & 0xF0) == 0xB0 && b[1] == 64)
             sustained_.set(size_t(b[0] & 0x0F), b[2] >= 64);
     }
@@ -45,6 +51,21 @@ PortLedger::State PortLedger::state() const
         if (sustained_.test(size_t(channel)))
             state.sustained.push_back(channel);
     return state;
+}
+
+std::string PortLedger::history(int key) const
+{
+    std::lock_guard guard(lock_);
+    std::string text;
+    if (auto it = history_.find(key); it != history_.end()) {
+        for (const auto& event : it->second) {
+            text += " [";
+            for (uint8_t b : event.bytes)
+                text += std::to_string(b) + " ";
+            text += "@" + std::to_string(event.frame) + "]";
+        }
+    }
+    return text;
 }
 
 std::optional<MessageTally> PortLedger::takeTallyAt(int64_t count)

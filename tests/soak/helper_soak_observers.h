@@ -40,6 +40,8 @@ public:
         std::chrono::steady_clock::time_point lastEvent;
     };
     State state() const;
+    // The last messages of a key with their frames, oldest first, to show how it was left sounding.
+    std::string history(int key) const;
     // The tally since the last take, when exactly `count` messages have arrived so far.
     std::optional<MessageTally> takeTallyAt(int64_t count);
 
@@ -52,6 +54,7 @@ private:
     std::bitset<2048> sounding_;
     std::bitset<16> sustained_;
     MessageTally tally_;
+    std::map<int, std::deque<JackMidiRecorder::Event>> history_;
     std::chrono::steady_clock::time_point lastEvent_ = std::chrono::steady_clock::now();
     std::atomic<bool> stop_{false};
     std::thread thread_;

@@ -43,11 +43,12 @@ uint64_t soakSeed()
     return std::random_device{}();
 }
 
-std::string keyNames(const std::vector<int>& keys)
+// Keys as channel/note, each with its last messages on the port.
+std::string keyNames(const std::vector<int>& keys, const PortLedger& ledger)
 {
     std::ostringstream text;
     for (int key : keys)
-        text << " ch" << key / 128 + 1 << "/" << key % 128;
+        text << "\n  ch" << key / 128 + 1 << "/" << key % 128 << ":" << ledger.history(key);
     return text.str();
 }
 
@@ -180,7 +181,7 @@ protected:
             std::this_thread::sleep_for(5ms);
         }
         ADD_FAILURE() << "round " << round << ": the port is not quiet 20 s after every sender let go; sounding:"
-                      << keyNames(state.sounding) << "; sustain down on " << state.sustained.size() << " channel(s)";
+                      << keyNames(state.sounding, *ledger) << "; sustain down on " << state.sustained.size() << " channel(s)";
         return false;
     }
 
@@ -315,7 +316,7 @@ TEST_F(HelperSoak, NoStuckNotesCountersAgreeAndMemoryHolds)
             break;
         std::this_thread::sleep_for(20ms);
     }
-    EXPECT_EQ(state.sounding, std::vector<int>{}) << "left sounding at shutdown:" << keyNames(state.sounding);
+    EXPECT_EQ(state.sounding, std::vector<int>{}) << "left sounding at shutdown:" << keyNames(state.sounding, *ledger);
     EXPECT_EQ(state.sustained, std::vector<int>{});
 
     std::cout << "helper soak: " << rounds << " rounds in " << length.count() << " s, " << state.count
