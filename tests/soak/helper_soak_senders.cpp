@@ -48,10 +48,12 @@ Bytes noteOff(Rng& rng, int key)
 // A controller, pitch bend or pressure message that holds nothing.
 Bytes expression(Rng& rng, uint8_t channel)
 {
-    switch (rng() % 3) {
-    case 0: return raw(3, uint8_t(0xB0 | channel), 1, uint8_t(rng() % 128));
-    case 1: return raw(3, uint8_t(0xE0 | channel), uint8_t(rng() % 128), uint8_t(rng() % 128));
-    default: return raw(2, uint8_t(0xD0 | channel), uint8_t(rng() % 128));
+    const auto kind = rng() % 3;
+    const uint8_t value = uint8_t(rng() % 128);
+    switch (kind) {
+    case 0: return raw(3, uint8_t(0xB0 | channel), 1, value);
+    case 1: return raw(3, uint8_t(0xE0 | channel), 0, value);
+    default: return raw(2, uint8_t(0xD0 | channel), value);
     }
 }
 
@@ -78,7 +80,8 @@ void sendTo(int fd, const sockaddr_in& to, const Bytes& bytes)
 
 int sharedKey(Rng& rng)
 {
-    return int(rng() % 3) * 128 + 60 + int(rng() % 8);
+    const int channel = int(rng() % 3);
+    return channel * 128 + 60 + int(rng() % 8);
 }
 
 // ---- Stream peers ----
