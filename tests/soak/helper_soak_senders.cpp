@@ -368,8 +368,11 @@ void WifiSender::tick(Rng& rng, SoakClock::time_point now, bool lossless)
             return;
         rejoin();
     }
-    if (opened_ && now - lastAck_ > std::chrono::milliseconds(1500))
-        rejoin(); // the helper no longer answers this token: it has closed the peer
+    if (opened_ && now - lastAck_ > std::chrono::milliseconds(1500)) {
+        // The helper no longer answers this token: it closed the peer (silent for too long).
+        logs_[token_].abandoned = true;
+        rejoin();
+    }
     WifiPacket p;
     p.v2 = v2_;
     p.token = token_;
@@ -445,9 +448,9 @@ void WifiSender::deliver(uint32_t token, uint32_t sequence, const Bytes& bytes)
 }
 
 // The helper handles each packet it acknowledges once, in sequence order, and counts every
-// other delivered packet of a known token as a duplicate. A packet delivered unacknowledged with
-// a sequence beyond every acknowledged one means the helper had closed that token's peer (it
-// fell silent for too long): its duplicates are then only bounded.
+// other delivered packet of an open peer as a duplicate. Only when it closed a peer on its own
+// (the sender then gave up its token) may some of them have arrived after the close: their
+// count is then only bounded.
 WifiExpectation WifiSender::expectation() const
 {
     WifiExpectation e;
@@ -468,9 +471,7 @@ WifiExpectation WifiSender::expectation() const
             }
         }
         const int64_t unacked = int64_t(log.delivered.size()) - int64_t(log.acked.size());
-        const uint32_t maxAcked = log.acked.empty() ? 0 : *log.acked.rbegin();
-        const bool closed = std::any_of(log.delivered.begin(), log.delivered.end(), [&](uint32_t s) { return s > maxAcked; });
-        e.duplicatesLeast += closed ? 0 : unacked;
+        e.duplicatesLeast += log.abandoned ? 0 : unacked;
         e.duplicatesMost += unacked;
     }
     return e;

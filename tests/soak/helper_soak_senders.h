@@ -122,6 +122,7 @@ private:
         std::vector<uint32_t> delivered;
         std::set<uint32_t> acked;
         uint32_t lastEvent = 0; // as far as the helper has handled, before this round
+        bool abandoned = false; // the helper stopped acknowledging it
     };
     void rejoin();
     void record(Bytes payload);

@@ -199,18 +199,14 @@ protected:
         auto nextKeepAlive = SoakClock::now() + 250ms;
         for (const auto deadline = SoakClock::now() + 10s; SoakClock::now() < deadline;) {
             const auto now = SoakClock::now();
-            for (auto& wifi : wifis) {
-                wifi->readAcks(now);
-                if (now >= nextKeepAlive)
-                    wifi->tick(rng, now, true); // keeps its peer from falling silent
-            }
-            if (now >= nextKeepAlive)
-                nextKeepAlive = now + 250ms;
             for (auto& stream : streams)
                 stream->service(now);
             const auto pong = ping();
             if (!pong)
                 continue;
+            // Every packet handled before the report was acknowledged before it, too.
+            for (auto& wifi : wifis)
+                wifi->readAcks(now);
             const nlohmann::json& r = pong->report;
             WifiExpectation e = wifiSoFar;
             for (const auto& wifi : wifis)
@@ -233,6 +229,11 @@ protected:
             if (std::all_of(checks.begin(), checks.end(), [](const Check& c) { return c.holds(); })) {
                 lastReport = r;
                 break;
+            }
+            if (now >= nextKeepAlive) {
+                for (auto& wifi : wifis)
+                    wifi->tick(rng, now, true); // keeps its peer from falling silent
+                nextKeepAlive = now + 250ms;
             }
             std::this_thread::sleep_for(20ms);
         }
