@@ -6,7 +6,8 @@
 #include <string>
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// Declared here: GCC ships no <sanitizer/allocator_interface.h>, but its runtime has the call.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace norv::test {
