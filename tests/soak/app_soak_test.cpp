@@ -174,7 +174,9 @@ protected:
             if (chance(0.25)) plans.push_back(hangingPlan());
             plans.push_back(workingPlan());
         }
-        const nlohmann::json scenario = {{"admin_port", adminPort_}, {"record", ""}, {"connection_plans", plans}};
+        nlohmann::json scenario = {{"admin_port", adminPort_}, {"record", ""}, {"connection_plans", plans}};
+        // Now and then an engine that must be killed once the termination grace has passed.
+        if (chance(0.2)) scenario["ignore_sigterm"] = true;
         QDir().mkpath(home + QStringLiteral("/.norv-fake-engine"));
         QSaveFile file(home + QStringLiteral("/.norv-fake-engine/scenario.json"));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
