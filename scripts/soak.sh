@@ -9,10 +9,7 @@ filter="${2:-*}"
 scripts/install-deps.sh
 scripts/build.sh --sanitize
 cd build
-export QT_QPA_PLATFORM=offscreen
-export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
-export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$PWD/../tests/lsan.supp:print_suppressions=0}"
-export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+source ../scripts/test-env.sh
 export NORV_SOAK_SECONDS="$seconds"
 status=0
 for test in tests/helper_soak_test tests/app_soak_test; do

@@ -17,36 +17,22 @@
 namespace norv {
 namespace {
 
-using testing::FakeAdminClient;
-using testing::FakeBluetooth;
-using testing::FakeEngine;
-using testing::ScriptedDialogs;
-
-class AppTest : public ::testing::Test {
+class AppTest : public testing::FakeStoreTest {
 protected:
     void SetUp() override {
-        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        store = testing::makeFakeStore(dialogs, *settings, admin, engine);
+        FakeStoreTest::SetUp();
         app = std::make_unique<NorvBridgeApp>(*store, NorvBridgeApp::Options{[this] { ++loopsEnded; }, std::chrono::milliseconds(10000), {}});
     }
 
     void serve(bool ownEngine, bool deviceConnected) {
-        engine->setRunning(ownEngine);
-        admin->stateHandler(AdminConnectionState::connected());
         AdminSnapshot snapshot = AdminSnapshot::empty();
         BridgeDevice device;
         device.deviceId = "pad";
         device.connected = deviceConnected;
         snapshot.devices = {device};
-        admin->snapshotHandler(snapshot);
+        connectTo(ownEngine, snapshot);
     }
 
-    QTemporaryDir dir;
-    std::unique_ptr<QSettings> settings;
-    ScriptedDialogs dialogs;
-    FakeAdminClient* admin = nullptr;
-    FakeEngine* engine = nullptr;
-    std::unique_ptr<BridgeStore> store;
     std::unique_ptr<NorvBridgeApp> app;
     int loopsEnded = 0;
 };

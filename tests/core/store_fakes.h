@@ -6,6 +6,8 @@
 #include "core/dialog_service.h"
 
 #include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <deque>
@@ -149,18 +151,35 @@ public:
     std::optional<QString> nextPath;
 };
 
-// A store over fake components and the given settings, with the start-up engine check pushed far
-// out; `admin` and `engine` are set to the fakes the store owns.
-inline std::unique_ptr<BridgeStore> makeFakeStore(DialogService& dialogs, QSettings& settings,
-                                                  FakeAdminClient*& admin, FakeEngine*& engine) {
-    auto adminPtr = std::make_unique<FakeAdminClient>();
-    auto enginePtr = std::make_unique<FakeEngine>();
-    admin = adminPtr.get();
-    engine = enginePtr.get();
-    BridgeStoreOptions options;
-    options.startCheckDelay = std::chrono::hours(1);
-    return std::make_unique<BridgeStore>(std::move(adminPtr), std::move(enginePtr),
-                                         std::make_unique<FakeBluetooth>(), dialogs, settings, options);
-}
+// The window, page and app tests' world: a store over fake components with a settings file of
+// its own and the start-up engine check pushed far out.
+class FakeStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        auto adminPtr = std::make_unique<FakeAdminClient>();
+        auto enginePtr = std::make_unique<FakeEngine>();
+        admin = adminPtr.get();
+        engine = enginePtr.get();
+        BridgeStoreOptions options;
+        options.startCheckDelay = std::chrono::hours(1);
+        store = std::make_unique<BridgeStore>(std::move(adminPtr), std::move(enginePtr),
+                                              std::make_unique<FakeBluetooth>(), dialogs, *settings, options);
+    }
+
+    // A connected channel reporting `snapshot`; `ownEngine` says whether the store's engine runs.
+    void connectTo(bool ownEngine, const AdminSnapshot& snapshot) {
+        engine->setRunning(ownEngine);
+        admin->stateHandler(AdminConnectionState::connected());
+        admin->snapshotHandler(snapshot);
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+    ScriptedDialogs dialogs;
+    FakeAdminClient* admin = nullptr;
+    FakeEngine* engine = nullptr;
+    std::unique_ptr<BridgeStore> store;
+};
 
 }  // namespace norv::testing

@@ -21,16 +21,10 @@
 namespace norv {
 namespace {
 
-using testing::FakeAdminClient;
-using testing::FakeBluetooth;
-using testing::FakeEngine;
-using testing::ScriptedDialogs;
-
-class WindowTest : public ::testing::Test {
+class WindowTest : public testing::FakeStoreTest {
 protected:
     void SetUp() override {
-        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        store = testing::makeFakeStore(dialogs, *settings, admin, engine);
+        FakeStoreTest::SetUp();
         store->start();
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
             ++pagesBuilt;
@@ -39,11 +33,9 @@ protected:
     }
 
     void connect(bool ownEngine, std::vector<BridgeDevice> devices = {}) {
-        engine->setRunning(ownEngine);
-        admin->stateHandler(AdminConnectionState::connected());
         AdminSnapshot snapshot = AdminSnapshot::empty();
         snapshot.devices = std::move(devices);
-        admin->snapshotHandler(snapshot);
+        connectTo(ownEngine, snapshot);
     }
 
     static BridgeDevice device(bool connected) {
@@ -53,12 +45,6 @@ protected:
         return d;
     }
 
-    QTemporaryDir dir;
-    std::unique_ptr<QSettings> settings;
-    ScriptedDialogs dialogs;
-    FakeAdminClient* admin = nullptr;
-    FakeEngine* engine = nullptr;
-    std::unique_ptr<BridgeStore> store;
     std::unique_ptr<MainWindow> window;
     int pagesBuilt = 0;
 };

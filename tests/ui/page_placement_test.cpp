@@ -24,23 +24,15 @@
 namespace norv {
 namespace {
 
-using testing::FakeAdminClient;
-using testing::FakeBluetooth;
-using testing::FakeEngine;
-using testing::ScriptedDialogs;
-
-class PagePlacement : public ::testing::Test {
+class PagePlacement : public testing::FakeStoreTest {
 protected:
     void SetUp() override {
-        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        store = testing::makeFakeStore(dialogs, *settings, admin, engine);
+        FakeStoreTest::SetUp();
         store->start();
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
             return makePage(section, s, dialogs, nullptr, parent);
         });
-        engine->setRunning(true);
-        admin->stateHandler(AdminConnectionState::connected());
-        admin->snapshotHandler(AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json")));
+        connectTo(true, AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json")));
     }
 
     template <typename Page>
@@ -51,12 +43,6 @@ protected:
         return dynamic_cast<Page*>(window->currentPage());
     }
 
-    QTemporaryDir dir;
-    std::unique_ptr<QSettings> settings;
-    ScriptedDialogs dialogs;
-    FakeAdminClient* admin = nullptr;
-    FakeEngine* engine = nullptr;
-    std::unique_ptr<BridgeStore> store;
     std::unique_ptr<MainWindow> window;
 };
 

@@ -17,11 +17,6 @@
 namespace norv {
 namespace {
 
-using testing::FakeAdminClient;
-using testing::FakeBluetooth;
-using testing::FakeEngine;
-using testing::ScriptedDialogs;
-
 BridgeDevice device(const std::string& id, const std::string& label, bool connected) {
     BridgeDevice d;
     d.deviceId = id;
@@ -31,24 +26,17 @@ BridgeDevice device(const std::string& id, const std::string& label, bool connec
     return d;
 }
 
-class Screenshots : public ::testing::Test {
+class Screenshots : public testing::FakeStoreTest {
 protected:
     void SetUp() override {
         NorvTheme::applyTo(*qApp);
-        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        store = testing::makeFakeStore(dialogs, *settings, admin, engine);
+        FakeStoreTest::SetUp();
         store->start();
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
             return makePage(section, s, dialogs, nullptr, parent);
         });
         window->resize(MainWindow::defaultSize);
         window->show();
-    }
-
-    void connect(bool ownEngine, AdminSnapshot snapshot) {
-        engine->setRunning(ownEngine);
-        admin->stateHandler(AdminConnectionState::connected());
-        admin->snapshotHandler(snapshot);
     }
 
     void capture(const QString& name) {
@@ -65,12 +53,6 @@ protected:
         EXPECT_GE(written.width(), MainWindow::minimumContentSize.width());
     }
 
-    QTemporaryDir dir;
-    std::unique_ptr<QSettings> settings;
-    ScriptedDialogs dialogs;
-    FakeAdminClient* admin = nullptr;
-    FakeEngine* engine = nullptr;
-    std::unique_ptr<BridgeStore> store;
     std::unique_ptr<MainWindow> window;
 };
 
@@ -83,13 +65,13 @@ TEST_F(Screenshots, ConnectedWithDevices) {
     AdminSnapshot snapshot = AdminSnapshot::empty();
     snapshot.devices = {device("a", "Studio iPad", true), device("b", "Stage iPhone", true),
                         device("c", "Old Tablet", false)};
-    connect(true, snapshot);
+    connectTo(true, snapshot);
     store->setSelection(BridgeSection::devices);
     capture(QStringLiteral("connected-with-devices"));
 }
 
 TEST_F(Screenshots, ExternalEngine) {
-    connect(false, AdminSnapshot::empty());
+    connectTo(false, AdminSnapshot::empty());
     capture(QStringLiteral("external-engine"));
 }
 
@@ -101,12 +83,12 @@ TEST_F(Screenshots, PairingCode) {
     snapshot.pairing->code = "482913";
     snapshot.pairing->deviceLabel = "Rehearsal iPad";
     snapshot.pairing->expiresIn = 42;
-    connect(true, snapshot);
+    connectTo(true, snapshot);
     capture(QStringLiteral("pairing-code"));
 }
 
 TEST_F(Screenshots, FailureNotice) {
-    connect(true, AdminSnapshot::empty());
+    connectTo(true, AdminSnapshot::empty());
     store->command("/admin/devices/clean", nlohmann::json::array(), QStringLiteral("Devices cleaned"));
     admin->complete(QStringLiteral("Action not confirmed. Check the Bridge status."));
     capture(QStringLiteral("failure-notice"));
@@ -114,7 +96,7 @@ TEST_F(Screenshots, FailureNotice) {
 
 // Each section over the full fixture snapshot, named after the section ("midiMonitor.png", ...).
 TEST_F(Screenshots, EverySectionWithTheFullSnapshot) {
-    connect(true, AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json")));
+    connectTo(true, AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json")));
     for (const BridgeSection section : BridgeSection::allCases()) {
         store->setSelection(section);
         ASSERT_EQ(window->currentPageSection(), section);
