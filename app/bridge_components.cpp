@@ -2,11 +2,12 @@
 
 #include "bluetooth/norv_bluetooth_server.h"
 #include "bluetooth/simulated_bluetooth_peripheral.h"
-#include "core/admin_channel_client.h"
+#include "core/admin_client_adapter.h"
 #include "core/bridge_process_controller.h"
 #include "core/bridge_store.h"
 #include "core/bridge_tls_identity_store.h"
 #include "core/keychain_bridge_identity_vault.h"
+#include "core/process_controller_adapter.h"
 
 #include <QFile>
 #include <QSysInfo>
@@ -14,48 +15,6 @@
 namespace norv {
 
 namespace {
-
-class AdminClientAdapter : public AdminClientPort {
-public:
-    void start(SnapshotHandler onSnapshot, BatchHandler onMidiBatch, StateHandler onState) override {
-        client_.start(std::move(onSnapshot), std::move(onMidiBatch), std::move(onState));
-    }
-    void send(const std::string& path, const nlohmann::json& args) override {
-        client_.send(QString::fromStdString(path), args);
-    }
-    void request(const std::string& path, const nlohmann::json& args, Completion completion) override {
-        client_.request(QString::fromStdString(path), args,
-                        [completion = std::move(completion)](const std::optional<BridgeError>& error) {
-                            if (error) completion(error->message());
-                            else completion(std::nullopt);
-                        });
-    }
-
-private:
-    AdminChannelClient client_;
-};
-
-class ProcessControllerAdapter : public EngineControlPort {
-public:
-    ProcessControllerAdapter()
-        : controller_(std::make_shared<BridgeTLSIdentityStore>(std::make_shared<KeychainBridgeIdentityVault>())) {
-        QObject::connect(&controller_, &BridgeProcessController::changed, &controller_, [this] {
-            if (changed_) changed_();
-        });
-    }
-    bool isRunning() const override { return controller_.isRunning(); }
-    bool isPreparing() const override { return controller_.isPreparing(); }
-    void start(const BridgeLaunchConfiguration& configuration) override { controller_.start(configuration); }
-    void restart(const BridgeLaunchConfiguration& configuration) override { controller_.restart(configuration); }
-    void stop() override { controller_.stop(); }
-    void stopForQuit(std::function<void()> done) override { controller_.stopForQuit(std::move(done)); }
-    void setChangeHandler(std::function<void()> handler) override { changed_ = std::move(handler); }
-    BridgeProcessController& controller() { return controller_; }
-
-private:
-    BridgeProcessController controller_;
-    std::function<void()> changed_;
-};
 
 class BluetoothServerAdapter : public BluetoothPort {
 public:
@@ -98,7 +57,8 @@ std::unique_ptr<BridgeStore> makeBridgeStore(DialogService& dialogs, QSettings& 
                                              BridgeProcessController** process) {
     BridgeStoreOptions options;
     options.computerName = &computerName;
-    auto engine = std::make_unique<ProcessControllerAdapter>();
+    auto engine = std::make_unique<ProcessControllerAdapter>(
+        std::make_shared<BridgeTLSIdentityStore>(std::make_shared<KeychainBridgeIdentityVault>()));
     if (process) *process = &engine->controller();
     return std::make_unique<BridgeStore>(std::make_unique<AdminClientAdapter>(), std::move(engine),
                                          std::make_unique<BluetoothServerAdapter>(), dialogs, settings, options);
