@@ -19,25 +19,23 @@
 #include "midi_helper/native_midi_bridge.h"
 #include "midi_helper/unique_fd.h"
 
+#include "bench_support.h"
+#include "midi_helper/helper_wire.h" // tests/: loopback senders
+
 namespace norv {
 namespace {
 
+using bench::quietOutput;
+
 // Records when each message reaches the port.
-class TimingPort : public MidiPort {
+class TimingPort : public bench::RecordingPort {
 public:
-    int openClient(const std::string&) override { return 0; }
-    int createSource(const std::string&) override { return 0; }
-    int createDestination(const std::string&) override { return 0; }
-    int setSourceUniqueID(int32_t) override { return 0; }
-    int setDestinationUniqueID(int32_t) override { return 0; }
     int received(std::span<const uint8_t>, uint64_t) override
     {
         lastNs.store(EventLoop::monotonicNs(), std::memory_order_release);
         count.fetch_add(1, std::memory_order_release);
         return 0;
     }
-    int64_t receivedPackets() const override { return 0; }
-    void close(std::chrono::milliseconds) override {}
 
     std::atomic<uint64_t> lastNs{0};
     std::atomic<uint64_t> count{0};
@@ -64,12 +62,6 @@ void reportPercentiles(benchmark::State& state, std::vector<double>& samplesUs)
     std::sort(samplesUs.begin(), samplesUs.end());
     state.counters["median_us"] = samplesUs[samplesUs.size() / 2];
     state.counters["p99_us"] = samplesUs[std::min(samplesUs.size() - 1, samplesUs.size() * 99 / 100)];
-}
-
-JsonOutput& quietOutput()
-{
-    static JsonOutput output([](const std::string&, auto) { return true; });
-    return output;
 }
 
 // Readable datagram → recvfrom → sorting and decoding → the port.
@@ -112,13 +104,7 @@ struct RunningHelper {
     RunningHelper()
     {
         config.udpHost = "127.0.0.1";
-        UniqueFd probe(::socket(AF_INET, SOCK_DGRAM, 0));
-        sockaddr_in address = loopback(0);
-        ::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        ::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&address), &length);
-        config.udpPort = ntohs(address.sin_port);
-        probe.reset();
+        config.udpPort = test::freePort();
         bridge = std::make_unique<NativeMidiBridge>(config, loop, port, quietOutput());
         sockets = std::make_unique<HelperSockets>(*bridge, loop, quietOutput());
         sockets->start();

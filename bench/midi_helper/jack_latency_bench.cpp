@@ -7,12 +7,8 @@
 #include <cmath>
 #include <arpa/inet.h>
 #include <atomic>
-#include <csignal>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <thread>
 #include <vector>
 
@@ -27,55 +23,36 @@
 #include "midi_helper/native_midi_bridge.h"
 #include "midi_helper/unique_fd.h"
 
-extern char** environ;
+#include "bench_support.h"
+#include "midi_helper/helper_wire.h"       // tests/: loopback senders
+#include "midi_helper/jack_test_server.h" // tests/: dummy-driver servers
 
 namespace norv {
 namespace {
 
-void quiet(const char*) {}
+using bench::quietOutput;
 
 uint64_t monotonicUs()
 {
     return EventLoop::monotonicNs() / 1000;
 }
 
+// A dummy-driver server and the benchmark's own client on it.
 struct JackServer {
     JackServer()
     {
-        name = "norv-bench-" + std::to_string(::getpid());
-        std::vector<std::string> args = {"jackd", "--no-realtime", "--sync", "-t", "5000", "-n", name, "-d", "dummy", "-r", "48000", "-p", "256"};
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        if (::posix_spawnp(&pid, "jackd", &actions, nullptr, argv.data(), environ) != 0)
-            pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        jack_set_error_function(&quiet);
-        jack_set_info_function(&quiet);
-        for (int i = 0; i < 200 && pid > 0 && !client; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            jack_status_t status{};
-            client = jack_client_open("norv-bench-reader", jack_options_t(JackNoStartServer | JackServerName), &status, name.c_str());
-        }
+        if (!server.running())
+            return;
+        jack_status_t status{};
+        client = jack_client_open("norv-bench-reader", jack_options_t(JackNoStartServer | JackServerName), &status,
+                                  server.name().c_str());
     }
     ~JackServer()
     {
         if (client)
             jack_client_close(client);
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            int status = 0;
-            for (int i = 0; i < 300 && ::waitpid(pid, &status, WNOHANG) != pid; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
     }
-    std::string name;
-    pid_t pid = -1;
+    test::JackTestServer server;
     jack_client_t* client = nullptr;
 };
 
@@ -126,12 +103,6 @@ struct Reader {
     jack_ringbuffer_t* ring = nullptr;
 };
 
-JsonOutput& quietOutput()
-{
-    static JsonOutput output([](const std::string&, auto) { return true; });
-    return output;
-}
-
 void report(benchmark::State& state, std::vector<double>& samples, const char* prefix)
 {
     if (samples.empty()) {
@@ -151,22 +122,13 @@ void BM_SendtoToJackFrame(benchmark::State& state)
         state.SkipWithError("jackd could not start");
         return;
     }
-    ::setenv("JACK_DEFAULT_SERVER", server.name.c_str(), 1);
+    ::setenv("JACK_DEFAULT_SERVER", server.server.name().c_str(), 1);
     Reader reader(server.client);
     EventLoop loop;
     JackMidiPort port;
     HelperConfig config;
     config.udpHost = "127.0.0.1";
-    {
-        UniqueFd probe(::socket(AF_INET, SOCK_DGRAM, 0));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        ::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&address), &length);
-        config.udpPort = ntohs(address.sin_port);
-    }
+    config.udpPort = test::freePort();
     NativeMidiBridge bridge(config, loop, port, quietOutput());
     bridge.openEndpoints();
     HelperSockets sockets(bridge, loop, quietOutput());
@@ -210,21 +172,14 @@ BENCHMARK(BM_SendtoToJackFrame)->UseManualTime()->Iterations(400)->Unit(benchmar
 
 // Stride strikes (engine clock, no MIDI clock) against their grid: each strike's hand-over to the
 // port versus the time its grid position falls due.
-class StrikeTimes : public MidiPort {
+class StrikeTimes : public bench::RecordingPort {
 public:
-    int openClient(const std::string&) override { return 0; }
-    int createSource(const std::string&) override { return 0; }
-    int createDestination(const std::string&) override { return 0; }
-    int setSourceUniqueID(int32_t) override { return 0; }
-    int setDestinationUniqueID(int32_t) override { return 0; }
     int received(std::span<const uint8_t> bytes, uint64_t hostTimeNs) override
     {
         if (bytes.size() == 3 && bytes[2] != 0)
             strikes.push_back(std::max(hostTimeNs, EventLoop::monotonicNs()));
         return 0;
     }
-    int64_t receivedPackets() const override { return 0; }
-    void close(std::chrono::milliseconds) override {}
     std::vector<uint64_t> strikes;
 };
 

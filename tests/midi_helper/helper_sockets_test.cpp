@@ -16,6 +16,7 @@
 #include "midi_helper/memory_midi_port.h"
 #include "midi_helper/native_midi_bridge.h"
 #include "midi_helper/unique_fd.h"
+#include "helper_wire.h"
 
 #include <pthread.h>
 #include <thread>
@@ -106,18 +107,7 @@ TEST(HelperSockets, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning)
     JsonOutput output([](const std::string&, auto) { return true; });
     HelperConfig config;
     config.udpHost = "127.0.0.1";
-    config.udpPort = 0;
-    // Find a free port for both listeners.
-    {
-        UniqueFd probe(::socket(AF_INET, SOCK_STREAM, 0));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        ::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&address), &length);
-        config.udpPort = ntohs(address.sin_port);
-    }
+    config.udpPort = test::freePort();
     NativeMidiBridge bridge(config, loop, port, output);
     HelperSockets sockets(bridge, loop, output);
     sockets.start();
