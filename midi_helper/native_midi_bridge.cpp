@@ -556,6 +556,18 @@ void NativeMidiBridge::onRepeatTimer()
     repeatTimer_.start(100'000'000, [this] { onRepeatTimer(); });
 }
 
+void NativeMidiBridge::endSoundingNotes(const std::shared_ptr<MidiPeer>& peer)
+{
+    for (int key = 0; key < kNoteKeys; ++key) {
+        if (!peer->notes.test(size_t(key)))
+            continue;
+        if (auto it = peer->held.find(key); it != peer->held.end())
+            it->second.off.reset();
+        const std::array<uint8_t, 3> off{uint8_t(0x90 + key / 128), uint8_t(key % 128), 0};
+        sendAs(peer, off);
+    }
+}
+
 void NativeMidiBridge::tickNativeRepeat()
 {
     if (config_.nativeRepeatPort < 1 || !datagramSender_)
@@ -564,14 +576,7 @@ void NativeMidiBridge::tickNativeRepeat()
     if (!repeatAckFresh() && repeatOwner_ && now - repeatAckAt_ >= 0.5) {
         // The exchange fell silent: nothing of the owner may keep sounding.
         std::shared_ptr<MidiPeer> owner = repeatOwner_;
-        for (int key = 0; key < kNoteKeys; ++key) {
-            if (!owner->notes.test(size_t(key)))
-                continue;
-            if (auto it = owner->held.find(key); it != owner->held.end())
-                it->second.off.reset();
-            const std::array<uint8_t, 3> off{uint8_t(0x90 + key / 128), uint8_t(key % 128), 0};
-            sendAs(owner, off);
-        }
+        endSoundingNotes(owner);
         if (now - repeatRequestedAt_ > 0.5)
             owner->held.clear();
     }
@@ -698,19 +703,9 @@ void NativeMidiBridge::configureStride(const std::shared_ptr<MidiPeer>& peer, ui
     peer->strideStep = beats;
     peer->strideQuant = quant;
     if (config_.nativeRepeatPort > 0) {
-        auto releaseSounding = [this](const std::shared_ptr<MidiPeer>& owner) {
-            for (int key = 0; key < kNoteKeys; ++key) {
-                if (!owner->notes.test(size_t(key)))
-                    continue;
-                if (auto it = owner->held.find(key); it != owner->held.end())
-                    it->second.off.reset();
-                const std::array<uint8_t, 3> off{uint8_t(0x90 + key / 128), uint8_t(key % 128), 0};
-                sendAs(owner, off);
-            }
-        };
         if (repeatOwner_ && repeatOwner_ != peer) {
             std::shared_ptr<MidiPeer> previous = repeatOwner_;
-            releaseSounding(previous);
+            endSoundingNotes(previous);
             previous->held.clear();
             previous->strideStep = 0;
         }
@@ -718,7 +713,7 @@ void NativeMidiBridge::configureStride(const std::shared_ptr<MidiPeer>& peer, ui
         ++repeatGeneration_;
         repeatRequestedAt_ = nowSeconds();
         if ((oldStep == 0.0) != (beats == 0.0))
-            releaseSounding(peer);
+            endSoundingNotes(peer);
         tickNativeRepeat();
         return;
     }

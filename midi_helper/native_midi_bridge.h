@@ -142,6 +142,8 @@ public:
 
 private:
     void onRepeatTimer();
+    // Note-offs for every key the peer has sounding, its pending stride note-offs dropped.
+    void endSoundingNotes(const std::shared_ptr<MidiPeer>& peer);
     double nowSeconds() const { return double(scheduler_.nowNs()) / 1e9; }
     std::vector<std::shared_ptr<MidiPeer>> stridePeers() const;
     // Sends on behalf of `peer`, restoring the current peer afterwards.
