@@ -21,7 +21,6 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -41,29 +40,6 @@ QCheckBox* makeSwitch(const QString& title, QWidget* parent) {
     box->setObjectName(title);
     return box;
 }
-
-// The symbol square of the remote control panel: violet at 12 % behind the symbol.
-class TintedSquare : public QWidget {
-public:
-    TintedSquare(const QString& symbol, const QColor& tint, int side, int symbolSize, QWidget* parent)
-        : QWidget(parent), tint_(tint) {
-        setFixedSize(side, side);
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(new SymbolLabel(symbol, tint, symbolSize, this), 0, Qt::AlignCenter);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        QColor fill = tint_;
-        fill.setAlphaF(0.12f);
-        painter.fillRect(rect(), fill);
-    }
-
-private:
-    QColor tint_;
-};
 
 }  // namespace
 

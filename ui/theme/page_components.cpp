@@ -56,26 +56,21 @@ EmptyState::EmptyState(const QString& symbol, const QString& title, const QStrin
     column->addStretch();
 }
 
-namespace {
+TintedSquare::TintedSquare(const QString& symbol, const QColor& tint, int side, int symbolSize, QWidget* parent)
+    : QWidget(parent), tint_(tint) {
+    setFixedSize(side, side);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    symbol_ = new SymbolLabel(symbol, tint, symbolSize, this);
+    layout->addWidget(symbol_, 0, Qt::AlignCenter);
+}
 
-// The 34 × 34 square behind a status card's icon: its tint at 12 % opacity.
-class IconTile : public QWidget {
-public:
-    IconTile(const QColor& tint, QWidget* parent) : QWidget(parent), tint_(tint) { setFixedSize(34, 34); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        QColor fill = tint_;
-        fill.setAlphaF(0.12f);
-        painter.fillRect(rect(), fill);
-    }
-
-private:
-    QColor tint_;
-};
-
-}  // namespace
+void TintedSquare::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    QColor fill = tint_;
+    fill.setAlphaF(0.12f);
+    painter.fillRect(rect(), fill);
+}
 
 StatusCard::StatusCard(const QString& title, const QString& value, const QString& detail, const QString& symbol,
                        const QColor& tint, QWidget* parent)
@@ -85,11 +80,8 @@ StatusCard::StatusCard(const QString& title, const QString& value, const QString
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(14);
-    auto* tile = new IconTile(tint, this);
-    auto* tileLayout = new QVBoxLayout(tile);
-    tileLayout->setContentsMargins(0, 0, 0, 0);
-    symbol_ = new SymbolLabel(symbol, tint, 20, tile);
-    tileLayout->addWidget(symbol_, 0, Qt::AlignCenter);
+    auto* tile = new TintedSquare(symbol, tint, 34, 20, this);
+    symbol_ = tile->symbolLabel();
     row->addWidget(tile, 0, Qt::AlignTop);
     auto* column = new QVBoxLayout;
     column->setSpacing(4);

@@ -40,6 +40,21 @@ private:
     QLabel* detail_ = nullptr;
 };
 
+// A square of `side` filled with its tint at 12 % opacity, the symbol centred in the tint.
+class TintedSquare : public QWidget {
+    Q_OBJECT
+public:
+    TintedSquare(const QString& symbol, const QColor& tint, int side, int symbolSize, QWidget* parent = nullptr);
+    SymbolLabel* symbolLabel() const { return symbol_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor tint_;
+    SymbolLabel* symbol_;
+};
+
 // One tile of a status grid: tinted icon square, title, large value and a detail line.
 class StatusCard : public QWidget {
     Q_OBJECT
