@@ -100,6 +100,19 @@ protected:
 
     bool chance(int perMille) { return int(rng() % 1000) < perMille; }
 
+    // Wi-Fi senders' periodic packets every 10 ms, what the lossy channel lets through by now,
+    // and the clocks.
+    void carry(SoakClock::time_point now, SoakClock::time_point& nextWifi)
+    {
+        if (now >= nextWifi) {
+            for (auto& wifi : wifis)
+                wifi->tick(rng, now);
+            nextWifi = now + 10ms;
+        }
+        channel.deliver(now);
+        clock->tick();
+    }
+
     // Everyone plays for `length`: stream peers come and go, Wi-Fi senders leave and rejoin.
     void play(SoakClock::duration length)
     {
@@ -124,13 +137,7 @@ protected:
             for (auto& wifi : wifis)
                 if (chance(80))
                     wifi->act(rng, now);
-            if (now >= nextWifi) {
-                for (auto& wifi : wifis)
-                    wifi->tick(rng, now);
-                nextWifi = now + 10ms;
-            }
-            channel.deliver(now);
-            clock->tick();
+            carry(now, nextWifi);
             std::this_thread::sleep_for(2ms);
         }
     }
@@ -166,13 +173,7 @@ protected:
         for (auto now = SoakClock::now(); now < deadline; now = SoakClock::now()) {
             for (auto& stream : streams)
                 stream->service(now);
-            if (now >= nextWifi) {
-                for (auto& wifi : wifis)
-                    wifi->tick(rng, now);
-                nextWifi = now + 10ms;
-            }
-            channel.deliver(now);
-            clock->tick();
+            carry(now, nextWifi);
             state = ledger->state();
             // Stride repeats a half beat at most (250 ms): 400 ms without MIDI means it has stopped.
             const bool settled = std::all_of(wifis.begin(), wifis.end(), [](const auto& w) { return w->settled(); });
