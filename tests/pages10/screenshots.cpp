@@ -1,5 +1,6 @@
 // Renders the Overview, Connections, Devices and Device settings pages for the fixture snapshot
-// with several devices in different states, as PNGs under build/screenshots/.
+// with several devices in different states, as PNGs under build/screenshots/pages/ (a folder this
+// binary owns: the window screenshots write pictures of the same names).
 #include "pages10/page_harness.h"
 #include "ui/connections/connections_page.h"
 #include "ui/device_settings/device_settings_page.h"
@@ -32,7 +33,7 @@ QString shoot(PageFrame& page, const QString& name) {
         content->resize(content->width(), content->minimumSizeHint().height());
         QCoreApplication::processEvents();
     }
-    const QString folder = QStringLiteral(NORV_BINARY_DIR) + QStringLiteral("/screenshots");
+    const QString folder = QStringLiteral(NORV_BINARY_DIR) + QStringLiteral("/screenshots/pages");
     QDir().mkpath(folder);
     const QString path = folder + QStringLiteral("/") + name + QStringLiteral(".png");
     QFile::remove(path);

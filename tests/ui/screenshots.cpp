@@ -1,4 +1,5 @@
-// Renders the main window for fixture states into build/screenshots/ for people to look at.
+// Renders the main window for fixture states into build/screenshots/window/ for people to look at.
+// Each test binary writes to a folder of its own, so tests running side by side never share a file.
 // The test checks that each picture was written, not its pixels.
 #include "core/bridge_store.h"
 #include "core/store_fakes.h"
@@ -43,7 +44,7 @@ protected:
         // The page left behind goes with deleteLater; drop it so it is not drawn under the new one.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
-        const QString folder = QStringLiteral(NORV_BINARY_DIR "/screenshots");
+        const QString folder = QStringLiteral(NORV_BINARY_DIR "/screenshots/window");
         ASSERT_TRUE(QDir().mkpath(folder));
         const QString path = QDir(folder).filePath(name + QStringLiteral(".png"));
         QFile::remove(path);
