@@ -6,9 +6,29 @@
 namespace norv {
 namespace {
 
-bool isSpace(char c)
+// The Unicode White_Space code points (spaces, tabs and line breaks) as UTF-8 sequences.
+constexpr std::string_view kWhiteSpace[] = {
+    "\t", "\n", "\v", "\f", "\r", " ",
+    "\u0085", "\u00A0", "\u1680",
+    "\u2000", "\u2001", "\u2002", "\u2003", "\u2004", "\u2005", "\u2006", "\u2007", "\u2008", "\u2009", "\u200A",
+    "\u2028", "\u2029", "\u202F", "\u205F", "\u3000",
+};
+
+// Length of the white-space sequence that `text` starts (front) or ends (back) with; 0 for none.
+size_t spaceAtFront(std::string_view text)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+    for (std::string_view space : kWhiteSpace)
+        if (text.starts_with(space))
+            return space.size();
+    return 0;
+}
+
+size_t spaceAtBack(std::string_view text)
+{
+    for (std::string_view space : kWhiteSpace)
+        if (text.ends_with(space))
+            return space.size();
+    return 0;
 }
 
 // Optional sign, then at least one digit of `base`, nothing else; magnitude checked against 64 bits.
@@ -66,10 +86,10 @@ void setUniqueID(int32_t& field, std::string_view text)
 
 std::string_view trimmed(std::string_view text)
 {
-    while (!text.empty() && isSpace(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isSpace(text.back()))
-        text.remove_suffix(1);
+    while (size_t n = spaceAtFront(text))
+        text.remove_prefix(n);
+    while (size_t n = spaceAtBack(text))
+        text.remove_suffix(n);
     return text;
 }
 

@@ -40,7 +40,8 @@ struct HelperConfig {
     bool operator==(const HelperConfig&) const = default;
 };
 
-// Trims white space and line breaks (space, tab, CR, LF, VT, FF) from both ends.
+// Trims Unicode white space and line breaks (ASCII ones, NEL, no-break spaces, the U+2000 spaces,
+// line and paragraph separators, ideographic space) from both ends of UTF-8 text.
 std::string_view trimmed(std::string_view text);
 
 } // namespace norv

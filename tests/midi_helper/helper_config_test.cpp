@@ -76,6 +76,21 @@ TEST(HelperConfig, UniqueIdsOutsideThirtyTwoBitsAreNotStored)
     EXPECT_EQ(parse({"--destination-uid", "0x100000000"}).destinationUniqueID, 0x4E494E4F);
 }
 
+TEST(HelperConfig, OptionValuesAndCommandLinesTrimUnicodeWhiteSpace)
+{
+    // No-break space, line and paragraph separators, NEL, ideographic and thin spaces.
+    EXPECT_EQ(parse({"--udp-port", "\u00A09000\u2028"}).udpPort, 9000);
+    EXPECT_EQ(parse({"--midi-channel", "\u3000\u00855\u2029\u202F"}).midiChannel, 5);
+    EXPECT_EQ(parseInteger("\u20090x10\u205F"), 16);
+    EXPECT_EQ(parseInteger("\u00A0"), std::nullopt);
+    using Kind = HelperCommand::Kind;
+    EXPECT_EQ(HelperCommand::parse("\u2028ping\u00A0").kind, Kind::Ping);
+    EXPECT_EQ(HelperCommand::parse("\u3000\u1680").kind, Kind::Empty);
+    EXPECT_EQ(HelperCommand::parse("send 144 60\u2028").bytes, (std::vector<uint8_t>{0x90, 60}));
+    // A character that only shares a leading byte with a space is kept: U+00A1 is not one.
+    EXPECT_EQ(parseInteger("\u00A11"), std::nullopt);
+}
+
 TEST(HelperCommand, ParsesTheCommandLines)
 {
     using Kind = HelperCommand::Kind;
