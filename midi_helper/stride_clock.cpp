@@ -133,12 +133,14 @@ StrideClock::Outcome StrideClock::receiveMidiClock(std::span<const uint8_t> d, d
     const double previousBeat = beat(now);
     const bool wasReady = midiClockReady(now);
     const bool playing = (kind & 1) != 0;
-    bool restarted = false;
+    // A datagram that does not continue a playing run restarts the window, but only a run that
+    // really starts (a new generation, or stopped to playing) re-phases the voices: a stopped
+    // clock sends a datagram every tick and must not strike on each.
+    const bool newRun = !midiClockGeneration || *midiClockGeneration != generation || (playing && !midiClockPlaying);
     if (!(midiClockGeneration && *midiClockGeneration == generation && playing)) {
         midiClockIntervals.clear();
         midiClockSamples = 0;
         midiClockTick.reset();
-        restarted = true;
     }
     midiClockGeneration = generation;
     midiClockPlaying = playing;
@@ -168,10 +170,10 @@ StrideClock::Outcome StrideClock::receiveMidiClock(std::span<const uint8_t> d, d
     }
 
     const bool ready = midiClockReady(now);
-    if (restarted || ready != wasReady || ready != hybridWasReady) {
+    if (newRun || ready != wasReady || ready != hybridWasReady) {
         hybridWasReady = ready;
         outcome.midiRephase = true;
-        outcome.runRestarted = restarted;
+        outcome.runRestarted = newRun;
         outcome.previousBeat = previousBeat;
     }
     outcome.schedule = true;

@@ -20,8 +20,8 @@ public:
         // Engine clock hard set: re-phase from `predicted` (the old timeline's beat now).
         bool engineRephase = false;
         double predicted = 0.0;
-        // MIDI clock: re-phase; restart every voice when the run restarted, else shift them by
-        // the beat now minus `previousBeat`.
+        // MIDI clock: re-phase; restart every voice when a run started (a new generation, or
+        // stopped to playing), else shift them by the beat now minus `previousBeat`.
         bool midiRephase = false;
         bool runRestarted = false;
         double previousBeat = 0.0;

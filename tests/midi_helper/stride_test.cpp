@@ -189,6 +189,28 @@ TEST_F(StrideTest, SwingDelaysEveryOtherStrikeAndStepZeroHoldsTheNote)
     EXPECT_FALSE(bridge.strideTimerActive());
 }
 
+TEST_F(StrideTest, AStoppedMidiClockStrikesOnlyWhenARunStarts)
+{
+    frame("NPM9", {0, 240, 0, 0}); // step 0.25 beat: 4 strikes in 0.5 s at 120 bpm
+    frame("NPM2", {1, 60, 100, 1});
+    const int64_t first = bridge.strideAttacks();
+    // 24 stopped ticks in 0.5 s: only the first (a new run) re-phases.
+    for (uint64_t tick = 0; tick < 24; ++tick) {
+        bridge.receiveMidiClock(midiClock(clock.nowNs(), tick, 7, 2));
+        clock.advance(500'000'000 / 24);
+    }
+    EXPECT_GE(bridge.strideAttacks() - first, 3);
+    EXPECT_LE(bridge.strideAttacks() - first, 6);
+
+    // Stopped → playing, and a new generation, each start a run and strike at once.
+    const int64_t before = bridge.strideAttacks();
+    bridge.receiveMidiClock(midiClock(clock.nowNs(), 24, 7, 3));
+    EXPECT_EQ(bridge.strideAttacks(), before + 1);
+    clock.advance(1'000'000);
+    bridge.receiveMidiClock(midiClock(clock.nowNs(), 0, 8, 2));
+    EXPECT_EQ(bridge.strideAttacks(), before + 2);
+}
+
 TEST_F(StrideTest, QuantisedVoiceWaitsForAReadyMidiClockWhileTheEnginePlays)
 {
     // The engine plays, no MIDI clock: a quantised voice is not struck.
