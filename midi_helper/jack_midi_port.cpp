@@ -181,26 +181,34 @@ int JackMidiPort::process(uint32_t frames)
 
     // Messages due before the next cycle go on a frame of this one; later ones wait.
     size_t dueCount = 0, kept = 0;
+    int64_t earliestUs = INT64_MAX;
     for (size_t i = 0; i < holdingCount_; ++i) {
         const Event e = holding_[i];
-        int64_t jackUs = int64_t(e.hostTimeNs / 1000) + toJack;
+        const int64_t jackUs = int64_t(e.hostTimeNs / 1000) + toJack;
         // Later than this cycle and not yet due: wait. A message already due goes out now even
         // when the cycle runs behind the clock (a late or lagging cycle).
         if (jackUs >= int64_t(nextUs) && e.hostTimeNs / 1000 > hostNowUs) {
             holding_[kept++] = e;
             continue;
         }
-        uint32_t frame = 0;
-        if (jackUs > int64_t(currentUs))
-            frame = uint32_t((uint64_t(jackUs) - currentUs) * frames / (nextUs - currentUs));
-        if (frames > 0)
-            frame = std::min(frame, frames - 1);
+        earliestUs = std::min(earliestUs, jackUs);
         due_[dueCount] = e;
-        dueFrames_[dueCount] = frame;
+        dueOffsetsUs_[dueCount] = jackUs - int64_t(currentUs);
         dueOrder_[dueCount] = uint16_t(dueCount);
         ++dueCount;
     }
     holdingCount_ = kept;
+
+    // Messages already due keep their spacing: the earliest goes on the cycle's first frame and
+    // the others follow at their distance from it (a retrigger's gap survives), never past the end.
+    const int64_t shiftUs = dueCount > 0 ? std::max<int64_t>(int64_t(currentUs) - earliestUs, 0) : 0;
+    for (size_t i = 0; i < dueCount; ++i) {
+        const int64_t offsetUs = std::max<int64_t>(dueOffsetsUs_[i] + shiftUs, 0);
+        uint64_t frame = uint64_t(offsetUs) * frames / (nextUs - currentUs);
+        if (frames > 0)
+            frame = std::min<uint64_t>(frame, frames - 1);
+        dueFrames_[i] = uint32_t(frame);
+    }
 
     // JACK wants events in frame order; equal frames keep the order they were sent in.
     std::sort(dueOrder_.begin(), dueOrder_.begin() + dueCount, [this](uint16_t a, uint16_t b) {

@@ -1,0 +1,46 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "midi_helper/event_loop.h"
+#include "midi_helper/jack_midi_port.h"
+#include "jack_midi_recorder.h"
+#include "jack_test_server.h"
+
+namespace norv {
+namespace {
+
+TEST(JackMidiPort, MessagesAlreadyDueKeepTheirSpacing)
+{
+    test::JackTestServer server;
+    ASSERT_TRUE(server.running()) << server.failure();
+    ::setenv("JACK_DEFAULT_SERVER", server.name().c_str(), 1);
+    JackMidiPort port;
+    ASSERT_EQ(port.openClient("norv-port-test"), 0);
+    ASSERT_EQ(port.createSource("Norv"), 0);
+    test::JackMidiRecorder recorder(server.name());
+    ASSERT_TRUE(recorder.ok());
+    ASSERT_TRUE(recorder.connectFrom(port.sourcePortName()));
+
+    // Retriggers handed over late: the release and the attack 1 ms after it are both due already.
+    // 1 ms is 48 frames at 48 kHz; a 256-frame cycle has room for it.
+    for (int i = 0; i < 8; ++i) {
+        const uint64_t now = EventLoop::monotonicNs();
+        const uint8_t off[3] = {0x90, 60, 0};
+        const uint8_t on[3] = {0x90, 60, 100};
+        ASSERT_EQ(port.received(off, now - 3'000'000), 0);
+        ASSERT_EQ(port.received(on, now - 2'000'000), 0);
+        auto first = recorder.next();
+        auto second = recorder.next();
+        ASSERT_TRUE(first && second);
+        EXPECT_EQ(first->bytes, (std::vector<uint8_t>{0x90, 60, 0}));
+        EXPECT_EQ(second->bytes, (std::vector<uint8_t>{0x90, 60, 100}));
+        EXPECT_NEAR(double(second->frame - first->frame), 48.0, 1.0) << i;
+        std::this_thread::sleep_for(std::chrono::milliseconds(7 + i));
+    }
+    port.close(std::chrono::milliseconds(200));
+}
+
+} // namespace
+} // namespace norv
