@@ -1,5 +1,7 @@
 #include "midi_helper/helper_app.h"
 
+#include <mutex>
+
 #include "midi_helper/helper_command.h"
 #include "midi_helper/helper_error.h"
 #include "midi_helper/helper_sockets.h"
@@ -9,13 +11,15 @@
 
 namespace norv {
 
-HelperApp::HelperApp(HelperConfig config, MidiPort& port, JsonOutput& output)
+HelperApp::HelperApp(HelperConfig config, MidiPort& port, JsonOutput& output, std::chrono::milliseconds commandBound)
     : output_(output)
     , port_(port)
-    , bridge_(std::make_unique<NativeMidiBridge>(std::move(config), loop_, port, output))
-    , sockets_(std::make_unique<HelperSockets>(*bridge_, loop_, output))
+    , commandBound_(commandBound)
+    , loop_(std::make_unique<EventLoop>())
+    , bridge_(std::make_unique<NativeMidiBridge>(std::move(config), *loop_, port, output))
+    , sockets_(std::make_unique<HelperSockets>(*bridge_, *loop_, output))
 {
-    loopThread_ = std::thread([this] { loop_.run(); });
+    loopThread_ = std::thread([loop = loop_.get()] { loop->run(); });
 }
 
 HelperApp::~HelperApp()
@@ -23,30 +27,56 @@ HelperApp::~HelperApp()
     shutdown();
 }
 
+std::optional<HelperApp::LoopResult> HelperApp::runOnLoop(std::function<LoopResult()> work)
+{
+    // Whichever comes first wins: the work delivering its lines, or the caller giving up on it.
+    struct Handover {
+        std::mutex lock;
+        bool abandoned = false;
+        std::optional<LoopResult> result;
+    };
+    auto handover = std::make_shared<Handover>();
+    JsonOutput* output = &output_;
+    loop_->runSync([handover, output, work = std::move(work)] {
+        LoopResult result = work();
+        std::lock_guard guard(handover->lock);
+        if (handover->abandoned)
+            return;
+        for (auto& line : result.lines)
+            output->enqueue(std::move(line));
+        handover->result = std::move(result);
+    }, commandBound_);
+    std::lock_guard guard(handover->lock);
+    if (!handover->result)
+        handover->abandoned = true;
+    return std::move(handover->result);
+}
+
 bool HelperApp::start()
 {
-    std::string failure;
-    bool ran = loop_.runSync([&] {
+    // The work owns what it touches: the bridge and the sockets outlive it even when abandoned.
+    auto result = runOnLoop([bridge = bridge_.get(), sockets = sockets_.get()] {
+        LoopResult result;
         try {
-            const HelperConfig& config = bridge_->config();
-            bridge_->openEndpoints();
+            const HelperConfig& config = bridge->config();
+            bridge->openEndpoints();
             if (config.privateSocketDirectory && config.nativeRepeatPort != 0)
                 throw HelperError("Private MIDI does not enable the native Repeat lab", 22);
             if (config.privateSocketDirectory || config.udpPort > 0)
-                sockets_->start();
-            bridge_->startRepeatExchange();
-            output_.enqueue(bridge_->readyEvent());
+                sockets->start();
+            bridge->startRepeatExchange();
+            result.lines.push_back(bridge->readyEvent());
         } catch (const std::exception& error) {
-            failure = error.what();
+            result.ok = false;
+            result.lines.push_back({{"type", "error"}, {"message", error.what()}});
         }
-    }, kCommandBound);
-    if (!ran)
-        failure = "start-up did not finish in time";
-    if (!failure.empty()) {
-        output_.enqueue({{"type", "error"}, {"message", failure}});
+        return result;
+    });
+    if (!result) {
+        output_.enqueue({{"type", "error"}, {"message", "start-up did not finish in time"}});
         return false;
     }
-    return true;
+    return result->ok;
 }
 
 bool HelperApp::handleLine(std::string_view line, bool overlong)
@@ -60,17 +90,19 @@ bool HelperApp::handleLine(std::string_view line, bool overlong)
     case HelperCommand::Kind::Quit:
         return false;
     case HelperCommand::Kind::Ping:
-        loop_.runSync([this] { output_.enqueue(bridge_->pongEvent()); }, kCommandBound);
+        runOnLoop([bridge = bridge_.get()] { return LoopResult{true, {bridge->pongEvent()}}; });
         return true;
     case HelperCommand::Kind::Monitor:
         bridge_->setMonitor(command.monitorEnabled);
         output_.enqueue({{"type", "monitor"}, {"enabled", command.monitorEnabled}});
         return true;
     case HelperCommand::Kind::Send:
-        loop_.runSync([this, &command] {
-            if (int status = bridge_->send(command.bytes); status != 0)
-                output_.enqueue({{"type", "error"}, {"message", "MIDIReceived failed"}, {"status", status}});
-        }, kCommandBound);
+        runOnLoop([bridge = bridge_.get(), bytes = std::move(command.bytes)] {
+            LoopResult result;
+            if (int status = bridge->send(bytes); status != 0)
+                result.lines.push_back({{"type", "error"}, {"message", "MIDIReceived failed"}, {"status", status}});
+            return result;
+        });
         return true;
     case HelperCommand::Kind::InvalidBytes:
         output_.enqueue({{"type", "error"}, {"message", "invalid midi bytes"}});
@@ -87,13 +119,23 @@ void HelperApp::shutdown()
     if (shutDown_)
         return;
     shutDown_ = true;
-    loop_.runSync([this] {
-        sockets_->shutdown();
-        bridge_->closeAllPeers();
+    const bool finished = loop_->runSync([bridge = bridge_.get(), sockets = sockets_.get(), port = &port_] {
+        sockets->shutdown();
+        bridge->closeAllPeers();
         // Note-offs sent above reach the port before the client closes.
-        port_.close(kPortDrainBound);
-    }, kCommandBound);
-    loop_.stop();
+        port->close(kPortDrainBound);
+    }, commandBound_);
+    loop_->stop();
+    if (!finished) {
+        // The loop is stuck in abandoned work (a MIDI server that does not answer): leave it the
+        // objects it uses and let the process end around it.
+        leftWorkRunning_ = true;
+        loopThread_.detach();
+        (void)sockets_.release();
+        (void)bridge_.release();
+        (void)loop_.release();
+        return;
+    }
     loopThread_.join();
     // The loop has stopped: what is left is destroyed on this thread, with nothing running.
     sockets_.reset();

@@ -1,9 +1,14 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "midi_helper/event_loop.h"
 #include "midi_helper/helper_config.h"
@@ -22,7 +27,7 @@ public:
     static constexpr std::chrono::milliseconds kCommandBound{5000};
     static constexpr std::chrono::milliseconds kPortDrainBound{1000};
 
-    HelperApp(HelperConfig config, MidiPort& port, JsonOutput& output);
+    HelperApp(HelperConfig config, MidiPort& port, JsonOutput& output, std::chrono::milliseconds commandBound = kCommandBound);
     ~HelperApp();
 
     // Opens the endpoints and sockets and emits "ready"; on failure emits the "error" event.
@@ -31,15 +36,29 @@ public:
     bool handleLine(std::string_view line, bool overlong = false);
     // Closes peers (releasing their notes), sockets and the MIDI port, then stops the loop.
     void shutdown();
+    // True when the loop was still stuck in abandoned work at shutdown: its thread and objects were
+    // left to it, and the process must end without running destructors.
+    bool leftWorkRunning() const { return leftWorkRunning_; }
 
 private:
+    // What work on the loop reports: the lines it would emit and whether it succeeded.
+    struct LoopResult {
+        bool ok = true;
+        std::vector<nlohmann::json> lines;
+    };
+    // Runs `work` on the loop within the command bound. Nothing when it did not finish in time;
+    // its lines then never reach the output, however late it finishes.
+    std::optional<LoopResult> runOnLoop(std::function<LoopResult()> work);
+
     JsonOutput& output_;
     MidiPort& port_;
-    EventLoop loop_;
+    std::chrono::milliseconds commandBound_;
+    std::unique_ptr<EventLoop> loop_;
     std::unique_ptr<NativeMidiBridge> bridge_;
     std::unique_ptr<HelperSockets> sockets_;
     std::thread loopThread_;
     bool shutDown_ = false;
+    bool leftWorkRunning_ = false;
 };
 
 } // namespace norv

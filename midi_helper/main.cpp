@@ -16,9 +16,10 @@ namespace {
 constexpr std::chrono::milliseconds kFinalFlushBound{2000};
 
 // Writes what is waiting within a bound; a reader that stopped reading cannot hold the exit.
-[[noreturn]] void finish(norv::JsonOutput& output, int status)
+// With work left running on an abandoned loop, nothing may be destroyed under it either.
+[[noreturn]] void finish(norv::JsonOutput& output, int status, bool leftWorkRunning)
 {
-    if (!output.flush(kFinalFlushBound))
+    if (!output.flush(kFinalFlushBound) || leftWorkRunning)
         std::_Exit(status);
     std::exit(status);
 }
@@ -36,6 +37,7 @@ int main(int argc, char** argv)
 
     norv::JackMidiPort port;
     int status = 0;
+    bool leftWorkRunning = false;
     {
         norv::HelperApp app(config, port, output);
         if (!app.start()) {
@@ -48,6 +50,7 @@ int main(int argc, char** argv)
             }
         }
         app.shutdown();
+        leftWorkRunning = app.leftWorkRunning();
     }
-    finish(output, status);
+    finish(output, status, leftWorkRunning);
 }
