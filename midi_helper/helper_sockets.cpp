@@ -166,7 +166,7 @@ void HelperSockets::startStreamListener()
     setNonBlocking(fd.get());
     listener_ = std::move(fd);
     watchListener();
-    watchdog_.start(kWatchdogFirstNs, [this] { runWatchdog(); });
+    watchdog_.start(kWatchdogFirstNs, kWatchdogPeriodNs, [this] { runWatchdog(); });
 }
 
 void HelperSockets::watchListener()
@@ -289,16 +289,14 @@ void HelperSockets::closeConnection(int fd)
 
 void HelperSockets::runWatchdog()
 {
-    bridge_.closeSilentWifiPeers(loop_.nowNs());
-    for (const auto& peer : bridge_.silentPeers(loop_.nowNs())) {
+    bridge_.closeSilentSenders(loop_.nowNs(), [this](const std::shared_ptr<MidiPeer>& peer) {
         for (const auto& [fd, connection] : connections_) {
             if (connection->peer == peer) {
                 closeConnection(fd);
-                break;
+                return;
             }
         }
-    }
-    watchdog_.start(kWatchdogPeriodNs, [this] { runWatchdog(); });
+    });
 }
 
 void HelperSockets::shutdown()

@@ -76,7 +76,7 @@ private:
     UniqueFd listener_;
     FdWatch listenerWatch_;
     Timer acceptPause_;
-    Timer watchdog_;
+    PeriodicTimer watchdog_;
     std::map<int, std::unique_ptr<Connection>> connections_;
     std::vector<BoundPath> boundPaths_;
 };

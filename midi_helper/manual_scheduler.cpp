@@ -22,10 +22,10 @@ void ManualScheduler::cancel(TimerId id)
 void ManualScheduler::advance(uint64_t ns)
 {
     const uint64_t end = now_ + ns;
-    while (!timers_.empty() && timers_.begin()->first.first <= end) {
+    while (!timers_.empty() && timers_.begin()->first.first + lateness_ <= end) {
         auto node = timers_.extract(timers_.begin());
-        if (node.key().first > now_)
-            now_ = node.key().first;
+        if (node.key().first + lateness_ > now_)
+            now_ = node.key().first + lateness_;
         node.mapped()();
     }
     now_ = end;

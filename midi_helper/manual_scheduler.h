@@ -20,9 +20,12 @@ public:
     // Moves time forward by `ns`, running every timer that falls due on the way.
     void advance(uint64_t ns);
     size_t pendingTimers() const { return timers_.size(); }
+    // Makes every timer run `ns` after it falls due, as on a busy loop.
+    void setTimerLateness(uint64_t ns) { lateness_ = ns; }
 
 private:
     uint64_t now_;
+    uint64_t lateness_ = 0;
     TimerId nextId_ = 1;
     // Ordered by due time, then by creation.
     std::map<std::pair<uint64_t, TimerId>, std::function<void()>> timers_;

@@ -416,6 +416,13 @@ std::vector<std::shared_ptr<MidiPeer>> NativeMidiBridge::silentPeers(uint64_t no
     return silent;
 }
 
+void NativeMidiBridge::closeSilentSenders(uint64_t nowNs, const std::function<void(const std::shared_ptr<MidiPeer>&)>& closeStream)
+{
+    for (const auto& peer : silentPeers(nowNs))
+        closeStream(peer);
+    closeSilentWifiPeers(nowNs);
+}
+
 void NativeMidiBridge::releasePeerNotes(const std::shared_ptr<MidiPeer>& peer)
 {
     if (peer == repeatOwner_ && peer) {
@@ -547,13 +554,7 @@ bool NativeMidiBridge::repeatAckFresh() const
 void NativeMidiBridge::startRepeatExchange()
 {
     if (config_.nativeRepeatPort > 0)
-        repeatTimer_.start(0, [this] { onRepeatTimer(); });
-}
-
-void NativeMidiBridge::onRepeatTimer()
-{
-    tickNativeRepeat();
-    repeatTimer_.start(100'000'000, [this] { onRepeatTimer(); });
+        repeatTimer_.start(0, 100'000'000, [this] { tickNativeRepeat(); });
 }
 
 void NativeMidiBridge::endSoundingNotes(const std::shared_ptr<MidiPeer>& peer)
@@ -672,7 +673,8 @@ void NativeMidiBridge::receiveMidiClock(std::span<const uint8_t> datagram)
     const StrideClock::Outcome outcome = clock_.receiveMidiClock(datagram, nowSeconds());
     if (!outcome.schedule)
         return;
-    if (outcome.midiRephase) {
+    // While the Repeat lab is configured it plays the repeat: no strike of the helper's own.
+    if (outcome.midiRephase && config_.nativeRepeatPort == 0) {
         for (const auto& peer : stridePeers()) {
             for (auto& [key, voice] : peer->held) {
                 if (peer->strideQuant != 0 || outcome.runRestarted)

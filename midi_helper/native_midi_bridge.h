@@ -76,6 +76,9 @@ public:
     StreamVerdict handleStreamPayload(const std::shared_ptr<MidiPeer>& peer, std::span<const uint8_t> payload);
     // Peers whose heartbeats stopped for longer than their limit.
     std::vector<std::shared_ptr<MidiPeer>> silentPeers(uint64_t nowNs) const;
+    // The watchdog: closes silent stream peers through `closeStream` (which owns their sockets),
+    // then silent Wi-Fi peers. Stream peers go first: a note both hold is ended by the Wi-Fi peer.
+    void closeSilentSenders(uint64_t nowNs, const std::function<void(const std::shared_ptr<MidiPeer>&)>& closeStream);
 
     // Sends exactly the note-offs and resets that no other sender still needs.
     void releasePeerNotes(const std::shared_ptr<MidiPeer>& peer);
@@ -141,7 +144,6 @@ public:
     const std::bitset<kNoteKeys>& udpNotes() const { return udpNotes_; }
 
 private:
-    void onRepeatTimer();
     // Note-offs for every key the peer has sounding, its pending stride note-offs dropped.
     void endSoundingNotes(const std::shared_ptr<MidiPeer>& peer);
     double nowSeconds() const { return double(scheduler_.nowNs()) / 1e9; }
@@ -186,7 +188,7 @@ private:
     int64_t repeatAckGeneration_ = -1;
     double repeatAckAt_ = 0.0;
     double repeatRequestedAt_ = 0.0;
-    Timer repeatTimer_;
+    PeriodicTimer repeatTimer_;
 
     StrideClock clock_;
     Timer strideTimer_;

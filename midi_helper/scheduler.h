@@ -52,4 +52,40 @@ private:
     Scheduler::TimerId id_ = 0;
 };
 
+// A timer that runs at a fixed rate: each run is due one period after the previous one was due,
+// however late that one ran, so handling time does not stretch the period. Runs that a busy loop
+// missed entirely are skipped, not made up in a burst.
+class PeriodicTimer {
+public:
+    explicit PeriodicTimer(Scheduler& scheduler) : scheduler_(&scheduler), timer_(scheduler) {}
+
+    void start(uint64_t firstDelayNs, uint64_t periodNs, std::function<void()> callback)
+    {
+        periodNs_ = periodNs;
+        callback_ = std::move(callback);
+        dueNs_ = scheduler_->nowNs() + firstDelayNs;
+        timer_.start(firstDelayNs, [this] { fire(); });
+    }
+    void cancel() { timer_.cancel(); }
+    bool active() const { return timer_.active(); }
+
+private:
+    void fire()
+    {
+        const uint64_t now = scheduler_->nowNs();
+        dueNs_ += periodNs_;
+        if (dueNs_ <= now)
+            dueNs_ += (now - dueNs_) / periodNs_ * periodNs_ + periodNs_;
+        timer_.start(dueNs_ - now, [this] { fire(); });
+        auto callback = callback_; // the callback may restart this timer
+        callback();
+    }
+
+    Scheduler* scheduler_;
+    Timer timer_;
+    uint64_t periodNs_ = 1;
+    uint64_t dueNs_ = 0;
+    std::function<void()> callback_;
+};
+
 } // namespace norv

@@ -8,6 +8,7 @@
 #include "midi_helper/manual_scheduler.h"
 #include "midi_helper/memory_midi_port.h"
 #include "midi_helper/native_midi_bridge.h"
+#include "helper_wire.h"
 
 namespace norv {
 namespace {
@@ -334,6 +335,52 @@ TEST_F(BridgeTest, StreamFramesAndHeartbeatWatchdog)
     clock.advance(100'000'000);
     EXPECT_EQ(b.silentPeers(clock.nowNs()).size(), 1u);
     (void)quiet; // never sent a heartbeat: never silent
+}
+
+TEST_F(BridgeTest, TheWatchdogClosesSilentStreamPeersBeforeWifiPeers)
+{
+    auto& b = bridge();
+    auto stream = b.addPeer();
+    b.handleStreamPayload(stream, packet("NPM8", {}));
+    b.handleStreamPayload(stream, packet("NPM2", {1, 60, 100, 1}));
+    b.handleStreamPayload(stream, packet("NPM2", {1, 62, 100, 1}));
+    // A Wi-Fi sender holds 62 too, and 64.
+    test::WifiPacket opening;
+    opening.sendTime = clock.nowNs() / 1000;
+    datagram(opening.bytes());
+    test::WifiPacket holding = opening;
+    holding.sequence = 2;
+    holding.heldKeys = {62, 64};
+    holding.records = {{1, opening.sendTime, packet("NPM2", {1, 62, 90, 1})}, {2, opening.sendTime, packet("NPM2", {1, 64, 90, 1})}};
+    datagram(holding.bytes());
+    ASSERT_EQ(b.wifiPeerCount(), 1u);
+
+    clock.advance(2'100'000'000);
+    port.sent.clear();
+    b.closeSilentSenders(clock.nowNs(), [&](const std::shared_ptr<MidiPeer>& peer) { b.closePeer(peer); });
+    EXPECT_EQ(b.peerCount(), 0u);
+    EXPECT_EQ(b.wifiPeerCount(), 0u);
+    // The stream peer ends only its own key; the Wi-Fi peer, closing last, ends the shared one.
+    std::vector<Bytes> offs;
+    for (const auto& bytes : sentBytes())
+        if (bytes[0] == 0x90)
+            offs.push_back(bytes);
+    EXPECT_EQ(offs, (std::vector<Bytes>{{0x90, 60, 0}, {0x90, 62, 0}, {0x90, 64, 0}}));
+}
+
+TEST_F(BridgeTest, ClockDatagramsCountOnlyFromLoopback)
+{
+    auto& b = bridge();
+    const double now = double(clock.nowNs()) / 1e9;
+    datagram(test::engineClock(90, 8, now), 0x0A000002);
+    datagram(test::midiClock(clock.nowNs(), 0), 0x0A000002);
+    EXPECT_EQ(b.strideClock().clockSeen, 0.0);
+    EXPECT_FALSE(b.strideClock().midiClockGeneration);
+    // The same datagrams from loopback are taken.
+    datagram(test::engineClock(90, 8, now), 0x7F000001);
+    datagram(test::midiClock(clock.nowNs(), 0), 0x7F000001);
+    EXPECT_EQ(b.strideClock().clockTempo, 90.0);
+    EXPECT_TRUE(b.strideClock().midiClockGeneration);
 }
 
 TEST_F(BridgeTest, PongReportsCounters)

@@ -4,6 +4,7 @@
 #include "midi_helper/manual_scheduler.h"
 #include "midi_helper/memory_midi_port.h"
 #include "midi_helper/native_midi_bridge.h"
+#include "helper_wire.h"
 
 namespace norv {
 namespace {
@@ -76,6 +77,30 @@ TEST_F(NativeRepeatTest, RequestsCarryTheOwnersRateEveryHundredMilliseconds)
     EXPECT_FALSE(bridge.strideTimerActive()); // the helper's own repeat stays out of the way
     clock.advance(250'000'000);
     EXPECT_EQ(requests.size(), 4u);
+}
+
+TEST_F(NativeRepeatTest, RequestsKeepTheirRateOnABusyLoop)
+{
+    // Every run of the timer is 30 ms late: the requests still go out ten times a second.
+    clock.setTimerLateness(30'000'000);
+    const size_t before = requests.size();
+    clock.advance(1'030'000'000);
+    EXPECT_EQ(requests.size() - before, 10u); // 7 if each period began after the late run
+}
+
+TEST_F(NativeRepeatTest, NeitherClockStrikesTheOwnersNotesWhileTheLabIsConfigured)
+{
+    frame(owner, "NPM9", {0, 240, 0, 0});
+    frame(owner, "NPM2", {1, 60, 77, 1});
+    // No acknowledgement: pending. Clock runs starting and an engine clock jump strike nothing.
+    for (uint32_t generation = 1; generation <= 3; ++generation) {
+        bridge.handleDatagram(test::midiClock(clock.nowNs(), 0, generation), DatagramOrigin{false, 0x7F000001, 6000});
+        clock.advance(10'000'000);
+    }
+    bridge.handleDatagram(test::engineClock(120, 3, double(clock.nowNs()) / 1e9), DatagramOrigin{false, 0x7F000001, 6000});
+    clock.advance(10'000'000);
+    EXPECT_TRUE(port.sent.empty());
+    EXPECT_EQ(bridge.strideAttacks(), 0);
 }
 
 TEST_F(NativeRepeatTest, NotesSoundOnlyWhileTheCurrentGenerationIsAcknowledged)
