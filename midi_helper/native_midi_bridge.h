@@ -1,25 +1,23 @@
 #pragma once
 
-#include <array>
-#include <atomic>
-#include <deque>
-#include <map>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "midi_helper/fast_midi.h"
 #include "midi_helper/helper_config.h"
 #include "midi_helper/midi_peer.h"
+#include "midi_helper/note_ledger.h"
+#include "midi_helper/repeat_exchange.h"
 #include "midi_helper/scheduler.h"
-#include "midi_helper/stride_clock.h"
-#include "midi_helper/wifi_midi_peer.h"
+#include "midi_helper/stride_scheduler.h"
+#include "midi_helper/wifi_peers.h"
 
 namespace norv {
 
@@ -36,16 +34,13 @@ struct DatagramOrigin {
 // What the stream reader does after one frame.
 enum class StreamVerdict { Continue, Echo, Close };
 
-// The helper's MIDI logic, run on the loop thread: sending with note bookkeeping, fast MIDI
-// packets, the datagram sorting and the release of a leaving peer's notes. Sockets and threads
-// live around it; it does no I/O of its own beyond the MIDI port and the output.
+// The helper's MIDI logic on the loop thread: owns the MIDI port's endpoints and routes datagrams
+// and stream payloads to the units that handle them (fast MIDI, Wi-Fi peers, the clocks of stride,
+// the Repeat lab), and ends a leaving sender's notes. Sockets and threads live around it; it does
+// no I/O of its own beyond the MIDI port and the output.
 class NativeMidiBridge {
 public:
-    static constexpr uint64_t kTapReleaseNs = 20'000'000;
-    static constexpr uint64_t kRetriggerGapNs = 1'000'000;
-
     NativeMidiBridge(HelperConfig config, Scheduler& scheduler, MidiPort& port, JsonOutput& output);
-    ~NativeMidiBridge();
 
     NativeMidiBridge(const NativeMidiBridge&) = delete;
     NativeMidiBridge& operator=(const NativeMidiBridge&) = delete;
@@ -57,143 +52,79 @@ public:
     bool destinationAvailable() const { return destinationAvailable_; }
     const std::vector<std::string>& warnings() const { return warnings_; }
 
-    // Sends one message now or at `at` (host time), keeping the current peer's note state in order.
-    // Returns the port's status: 0 on success.
-    int send(std::span<const uint8_t> bytes, std::optional<uint64_t> at = std::nullopt);
-
-    void handleFastMidiPacket(std::span<const uint8_t> packet);
-    void sendFastNote(int phase, int pitch, int velocity, int channel);
-    void sendRawFastMidi(int length, int status, int data1, int data2);
-
+    // Sends one message now or at `at` (host time) for a sender without a peer.
+    int send(std::span<const uint8_t> bytes, std::optional<uint64_t> at = std::nullopt) { return ledger_.send(bytes, at); }
     // Sorts one datagram by its magic and origin.
     void handleDatagram(std::span<const uint8_t> datagram, const DatagramOrigin& origin);
 
     // Stream peers: registered while connected; `closePeer` unregisters and releases their notes.
-    std::shared_ptr<MidiPeer> addPeer();
+    std::shared_ptr<MidiPeer> addPeer() { return ledger_.addSender(false); }
     void closePeer(const std::shared_ptr<MidiPeer>& peer);
-    size_t peerCount() const { return peers_.size(); }
+    size_t peerCount() const { return ledger_.streamCount(); }
     // One 8-byte frame payload from a stream peer.
     StreamVerdict handleStreamPayload(const std::shared_ptr<MidiPeer>& peer, std::span<const uint8_t> payload);
-    // Peers whose heartbeats stopped for longer than their limit.
+    // Stream peers whose heartbeats stopped for longer than their limit.
     std::vector<std::shared_ptr<MidiPeer>> silentPeers(uint64_t nowNs) const;
     // The watchdog: closes silent stream peers through `closeStream` (which owns their sockets),
     // then silent Wi-Fi peers. Stream peers go first: a note both hold is ended by the Wi-Fi peer.
     void closeSilentSenders(uint64_t nowNs, const std::function<void(const std::shared_ptr<MidiPeer>&)>& closeStream);
-
-    // Sends exactly the note-offs and resets that no other sender still needs.
-    void releasePeerNotes(const std::shared_ptr<MidiPeer>& peer);
-    // Closes every peer and ends the notes that datagram senders left sounding (shutdown).
+    // Closes every stream peer and ends the notes that datagram senders left sounding (shutdown).
     void closeAllPeers();
 
-    void setMonitor(bool enabled) { monitorEnabled_.store(enabled); }
+    // Set while the datagram socket is open (network mode): Repeat lab requests, Wi-Fi acknowledgements.
+    void setDatagramSender(DatagramSender sender) { datagramSender_ = std::move(sender); }
+    void startRepeatExchange() { repeat_.start(); }
+
+    void setMonitor(bool enabled) { ledger_.setMonitor(enabled); }
     nlohmann::json readyEvent() const;
     nlohmann::json pongEvent() const;
 
-    // Stride: the clock followers and the note repeat of peers whose stride step is above 0.
-    void receiveEngineClock(std::span<const uint8_t> datagram);
-    void receiveMidiClock(std::span<const uint8_t> datagram);
-    void configureStride(const std::shared_ptr<MidiPeer>& peer, uint16_t step, uint16_t quant);
-    void configureArticulation(const std::shared_ptr<MidiPeer>& peer, uint16_t gate, uint16_t swing);
-    void startStrideVoice(const std::shared_ptr<MidiPeer>& peer, int key, double beat);
-    void strideAttack(const std::shared_ptr<MidiPeer>& peer, int key, double beat);
-    void strideOff(const std::shared_ptr<MidiPeer>& peer, int key, std::optional<uint64_t> at);
-    void skipSwingEdges(MidiPeer& peer, StrideVoice& voice, double before);
-    void scheduleStride();
-    void tickStride();
-    double strideBeat() const { return clock_.beat(nowSeconds()); }
-    const StrideClock& strideClock() const { return clock_; }
-    int64_t strideAttacks() const { return strideAttacks_; }
-    double strideMaxLateMs() const { return strideMaxLateMs_; }
-    bool strideTimerActive() const { return strideTimer_.active(); }
+    // The units, for tests and the reports.
+    NoteLedger& ledger() { return ledger_; }
+    FastMidi& fastMidi() { return fast_; }
+    StrideScheduler& stride() { return stride_; }
+    RepeatExchange& repeat() { return repeat_; }
+    WifiPeers& wifi() { return wifi_; }
 
-    // Wi-Fi senders: loss-tolerant packets with redundant records and a picture of held keys.
-    static constexpr size_t kMaxWifiPeers = 8;
-    void handleWifiPacket(std::span<const uint8_t> packet, uint32_t address, uint16_t port);
-    void closeWifiPeer(uint64_t addressKey);
-    void closeAllWifiPeers();
-    // Closes Wi-Fi peers that fell silent (the stream watchdog's companion).
-    void closeSilentWifiPeers(uint64_t nowNs);
-    void scheduleWifiReleases();
-    size_t wifiPeerCount() const { return wifiPeers_.size(); }
-    const WifiMidiPeer* wifiPeer(uint32_t address, uint16_t port) const;
-    static uint64_t addressKey(uint32_t address, uint16_t port) { return uint64_t(address) << 16 | port; }
-    struct WifiCounters {
-        int64_t staleEvents = 0, duplicatePackets = 0, recoveredEvents = 0, gapEvents = 0, recoveredHolds = 0,
-                recoveredTaps = 0, staleAttacks = 0;
-    };
-    const WifiCounters& wifiCounters() const { return wifi_; }
-
-    // The local repeat exchange ("--native-repeat-port"): one stream peer's repeat is played by a
-    // cooperating process; requests go out every 100 ms, acknowledgements keep it active.
-    using DatagramSender = std::function<void(std::span<const uint8_t> datagram, uint32_t address, uint16_t port)>;
-    // Set while the datagram socket is open (network mode); empty otherwise.
-    void setDatagramSender(DatagramSender sender) { datagramSender_ = std::move(sender); }
-    void startRepeatExchange();
-    void tickNativeRepeat();
-    void receiveNativeRepeatAck(std::span<const uint8_t> datagram);
-    bool repeatAckFresh() const;
-    const std::shared_ptr<MidiPeer>& nativeRepeatOwner() const { return repeatOwner_; }
-    const std::string& nativeRepeatToken() const { return repeatToken_; }
-    int64_t nativeRepeatGeneration() const { return repeatGeneration_; }
-
-    // Read by tests and the "ping" report.
-    int64_t sentCount() const { return sentCount_; }
-    int64_t fastNoteOnCount() const { return fastNoteOnCount_; }
-    int64_t fastNoteOffCount() const { return fastNoteOffCount_; }
-    int64_t fastRetriggerCount() const { return fastRetriggerCount_; }
-    const std::bitset<kNoteKeys>& udpNotes() const { return udpNotes_; }
+    // Shorthands the tests and the fuzz harness use.
+    void receiveEngineClock(std::span<const uint8_t> datagram) { stride_.receiveEngineClock(datagram); }
+    void receiveMidiClock(std::span<const uint8_t> datagram) { stride_.receiveMidiClock(datagram); }
+    const StrideClock& strideClock() const { return stride_.clock(); }
+    int64_t strideAttacks() const { return stride_.attacks(); }
+    bool strideTimerActive() const { return stride_.timerActive(); }
+    const std::shared_ptr<MidiPeer>& nativeRepeatOwner() const { return repeat_.owner(); }
+    const std::string& nativeRepeatToken() const { return repeat_.token(); }
+    int64_t nativeRepeatGeneration() const { return repeat_.generation(); }
+    void closeWifiPeer(uint64_t addressKey) { wifi_.close(addressKey); }
+    void closeAllWifiPeers() { wifi_.closeAll(); }
+    void closeSilentWifiPeers(uint64_t nowNs) { wifi_.closeSilent(nowNs); }
+    size_t wifiPeerCount() const { return wifi_.count(); }
+    const WifiPeers::Counters& wifiCounters() const { return wifi_.counters(); }
+    int64_t sentCount() const { return ledger_.sentCount(); }
+    int64_t fastNoteOnCount() const { return fast_.noteOnCount(); }
+    int64_t fastNoteOffCount() const { return fast_.noteOffCount(); }
+    int64_t fastRetriggerCount() const { return fast_.retriggerCount(); }
+    const std::bitset<kNoteKeys>& udpNotes() const { return ledger_.udpNotes(); }
 
 private:
-    // Note-offs for every key the peer has sounding, its pending stride note-offs dropped.
-    void endSoundingNotes(const std::shared_ptr<MidiPeer>& peer);
-    double nowSeconds() const { return double(scheduler_.nowNs()) / 1e9; }
-    std::vector<std::shared_ptr<MidiPeer>> stridePeers() const;
-    // Sends on behalf of `peer`, restoring the current peer afterwards.
-    int sendAs(std::shared_ptr<MidiPeer> peer, std::span<const uint8_t> bytes, std::optional<uint64_t> at = std::nullopt);
-    void scheduleTapRelease(uint8_t status, uint8_t pitch);
+    // Ends a leaving sender's notes: the Repeat lab loses its owner, stride its voices, and the
+    // ledger sends what nobody else still needs.
+    void releaseSender(const std::shared_ptr<MidiPeer>& peer);
 
     HelperConfig config_;
     Scheduler& scheduler_;
     MidiPort& port_;
     JsonOutput& output_;
-
     bool destinationAvailable_ = false;
     std::vector<std::string> warnings_;
-
-    std::vector<std::shared_ptr<MidiPeer>> peers_;
-    std::shared_ptr<MidiPeer> currentPeer_;
-    std::bitset<kNoteKeys> udpNotes_;
-    // The ordering stamps of senders without a peer, as MidiPeer keeps them for a peer.
-    std::array<uint64_t, kNoteKeys> udpSubmittedOns_{};
-    std::array<uint64_t, kNoteKeys> udpReleaseBarriers_{};
-    std::unordered_set<Scheduler::TimerId> tapTimers_;
-
-    int64_t sentCount_ = 0;
-    int64_t fastNoteOnCount_ = 0;
-    int64_t fastNoteOffCount_ = 0;
-    int64_t fastRetriggerCount_ = 0;
-    std::atomic<bool> monitorEnabled_{false};
-
-    void fireWifiReleases();
-
-    std::map<uint64_t, WifiMidiPeer> wifiPeers_;
-    std::deque<uint64_t> retiredWifiTokens_;
-    WifiCounters wifi_;
-    Timer wifiReleaseTimer_;
-
     DatagramSender datagramSender_;
-    std::shared_ptr<MidiPeer> repeatOwner_;
-    std::string repeatToken_;
-    int64_t repeatGeneration_ = 0;
-    int64_t repeatAckGeneration_ = -1;
-    double repeatAckAt_ = 0.0;
-    double repeatRequestedAt_ = 0.0;
-    PeriodicTimer repeatTimer_;
 
-    StrideClock clock_;
-    Timer strideTimer_;
-    int64_t strideAttacks_ = 0;
-    double strideMaxLateMs_ = 0.0;
+    // Declared in the order they depend on each other; destroyed the other way round.
+    NoteLedger ledger_;
+    RepeatExchange repeat_;
+    StrideScheduler stride_;
+    FastMidi fast_;
+    WifiPeers wifi_;
 };
 
 } // namespace norv

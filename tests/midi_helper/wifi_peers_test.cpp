@@ -115,7 +115,7 @@ TEST_F(WifiTest, MalformedPacketsAreDroppedAndEmptyOnesOpenPeers)
     EXPECT_EQ(bridge.wifiPeerCount(), 8u);
     open(200, 4100);
     EXPECT_EQ(bridge.wifiPeerCount(), 8u);
-    bridge.closeWifiPeer(NativeMidiBridge::addressKey(0x0A000002, 4000));
+    bridge.closeWifiPeer(WifiPeers::addressKey(0x0A000002, 4000));
     open(7, 4000);
     EXPECT_EQ(bridge.wifiPeerCount(), 7u);
 }

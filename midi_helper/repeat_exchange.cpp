@@ -1,0 +1,148 @@
+#include "midi_helper/repeat_exchange.h"
+
+#include <random>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "midi_helper/json_output.h"
+#include "midi_helper/note_ledger.h"
+
+namespace norv {
+namespace {
+
+// A random UUID in its 36-character upper-case text form.
+std::string randomUuid()
+{
+    std::random_device random;
+    uint8_t bytes[16];
+    for (auto& b : bytes)
+        b = uint8_t(random());
+    bytes[6] = uint8_t((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = uint8_t((bytes[8] & 0x3F) | 0x80);
+    static const char* digits = "0123456789ABCDEF";
+    std::string text;
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            text.push_back('-');
+        text.push_back(digits[bytes[i] >> 4]);
+        text.push_back(digits[bytes[i] & 0x0F]);
+    }
+    return text;
+}
+
+} // namespace
+
+RepeatExchange::RepeatExchange(const HelperConfig& config, Scheduler& scheduler, NoteLedger& ledger, const DatagramSender& sender)
+    : config_(config)
+    , scheduler_(scheduler)
+    , ledger_(ledger)
+    , sender_(sender)
+    , token_(randomUuid())
+    , timer_(scheduler)
+{
+}
+
+bool RepeatExchange::ackFresh() const
+{
+    return ackGeneration_ == generation_ && nowSeconds() - ackAt_ < 0.5;
+}
+
+void RepeatExchange::start()
+{
+    if (enabled())
+        timer_.start(0, 100'000'000, [this] { tick(); });
+}
+
+void RepeatExchange::endSoundingNotes(const std::shared_ptr<MidiPeer>& peer)
+{
+    for (int key = 0; key < kNoteKeys; ++key) {
+        if (!peer->notes.test(size_t(key)))
+            continue;
+        if (auto it = peer->held.find(key); it != peer->held.end())
+            it->second.off.reset();
+        NoteLedger::Acting acting(ledger_, peer);
+        ledger_.sendNoteOff(key);
+    }
+}
+
+void RepeatExchange::tick()
+{
+    if (!enabled() || !sender_)
+        return;
+    const double now = nowSeconds();
+    if (!ackFresh() && owner_ && now - ackAt_ >= 0.5) {
+        // The exchange fell silent: nothing of the owner may keep sounding.
+        std::shared_ptr<MidiPeer> owner = owner_;
+        endSoundingNotes(owner);
+        if (now - requestedAt_ > 0.5)
+            owner->held.clear();
+    }
+    nlohmann::json request = {{"token", token_}, {"generation", generation_}, {"source", config_.sourceName}};
+    if (owner_)
+        request["rate"] = owner_->strideStep;
+    else
+        request["rate"] = 0;
+    const std::string body = JsonOutput::serialise(request);
+    std::vector<uint8_t> datagram = {'N', 'N', 'R', 'Q'};
+    datagram.insert(datagram.end(), body.begin(), body.end());
+    sender_(datagram, kLoopback, uint16_t(config_.nativeRepeatPort));
+}
+
+void RepeatExchange::receiveAck(std::span<const uint8_t> datagram)
+{
+    if (datagram.size() < 4)
+        return;
+    const nlohmann::json ack = nlohmann::json::parse(datagram.begin() + 4, datagram.end(), nullptr, false);
+    if (!ack.is_object())
+        return;
+    auto token = ack.find("token");
+    auto generation = ack.find("generation");
+    auto ready = ack.find("ready");
+    if (token == ack.end() || !token->is_string() || token->get<std::string>() != token_)
+        return;
+    if (generation == ack.end() || !generation->is_number_integer() || generation->get<int64_t>() != generation_)
+        return;
+    if (ready == ack.end() || !ready->is_boolean() || !ready->get<bool>())
+        return;
+    const int64_t previous = ackGeneration_;
+    ackGeneration_ = generation_;
+    ackAt_ = nowSeconds();
+    if (previous != generation_ && owner_) {
+        // The first acknowledgement of this generation plays what the owner already holds.
+        std::shared_ptr<MidiPeer> owner = owner_;
+        for (const auto& [key, voice] : owner->held) {
+            if (owner->notes.test(size_t(key)))
+                continue;
+            const std::array<uint8_t, 3> on{uint8_t(0x90 + key / 128), uint8_t(key % 128), voice.velocity};
+            ledger_.sendAs(owner, on);
+        }
+    }
+}
+
+void RepeatExchange::takeOwnership(const std::shared_ptr<MidiPeer>& peer, double oldStep)
+{
+    if (owner_ && owner_ != peer) {
+        std::shared_ptr<MidiPeer> previous = owner_;
+        endSoundingNotes(previous);
+        previous->held.clear();
+        previous->strideStep = 0;
+    }
+    owner_ = peer;
+    ++generation_;
+    requestedAt_ = nowSeconds();
+    if ((oldStep == 0.0) != (peer->strideStep == 0.0))
+        endSoundingNotes(peer);
+    tick();
+}
+
+void RepeatExchange::ownerLeaving(const std::shared_ptr<MidiPeer>& peer)
+{
+    if (!peer || peer != owner_)
+        return;
+    owner_.reset();
+    ++generation_;
+    tick();
+}
+
+} // namespace norv
