@@ -1,75 +1,19 @@
 #include "midi_helper/wifi_peers.h"
 
 #include <algorithm>
-#include <bit>
-#include <bitset>
-#include <cstring>
 #include <optional>
 
 #include "midi_helper/fast_midi.h"
 #include "midi_helper/note_ledger.h"
 #include "midi_helper/stride_scheduler.h"
+#include "midi_helper/wifi_packet.h"
 
 namespace norv {
 namespace {
 
 constexpr double kLateUs = 80000.0;       // after the predicted arrival
 constexpr double kTapReleaseUs = 8000.0;  // for a tap whose release was not seen
-
-bool hasMagic(std::span<const uint8_t> bytes, const char (&magic)[5])
-{
-    return bytes.size() >= 4 && std::memcmp(bytes.data(), magic, 4) == 0;
-}
-
-uint64_t readBE(std::span<const uint8_t> bytes, size_t offset, size_t count)
-{
-    uint64_t value = 0;
-    for (size_t i = 0; i < count; ++i)
-        value = value << 8 | bytes[offset + i];
-    return value;
-}
-
-// The note identity of a record's payload: a key and whether it releases, or nothing.
-std::optional<std::pair<int, bool>> recordNote(std::span<const uint8_t> payload, int midiChannel)
-{
-    if (hasMagic(payload, "NPM2")) {
-        const int phase = payload[4];
-        if (phase < 1 || phase > 3)
-            return std::nullopt;
-        const int channel = (payload[7] >= 1 && payload[7] <= 16) ? payload[7] : midiChannel;
-        return std::make_pair(noteKey(channel - 1, std::min<int>(payload[5], 127)), phase == 2);
-    }
-    if (hasMagic(payload, "NPM3")) {
-        const int status = payload[5];
-        if (payload[4] != 3 || status < 0x80 || status > 0x9F)
-            return std::nullopt;
-        const bool off = status < 0x90 || payload[7] == 0;
-        return std::make_pair(noteKey(status & 0x0F, std::min<int>(payload[6], 127)), off);
-    }
-    return std::nullopt;
-}
-
 } // namespace
-
-// One packet, its shape checked: header, picture of held keys, holds (v2) and records.
-struct WifiPeers::Packet {
-    std::span<const uint8_t> bytes;
-    bool v2 = false;
-    size_t records = 0;
-    size_t header = 280;
-    size_t holdCount = 0;
-    std::array<std::pair<int, uint8_t>, 128> holds{};
-    uint64_t token = 0, sequence = 0, sendTimeInteger = 0;
-    double sendTime = 0.0;
-
-    bool holdsKey(int key) const { return (bytes[24 + size_t(key) / 8] >> (key % 8)) & 1; }
-    size_t recordAt(size_t r) const { return header + 20 * r; }
-    std::span<const uint8_t> payload(size_t r) const { return bytes.subspan(recordAt(r) + 12, 8); }
-
-    static std::optional<Packet> read(std::span<const uint8_t> p);
-    // Records: ascending sequences, never later than the packet, fast MIDI payloads only.
-    bool recordsValid() const;
-};
 
 // What one packet's arrival has done so far.
 struct WifiPeers::Arrival {
@@ -88,64 +32,6 @@ struct WifiPeers::Arrival {
         return nullptr;
     }
 };
-
-std::optional<WifiPeers::Packet> WifiPeers::Packet::read(std::span<const uint8_t> p)
-{
-    if (p.size() < 280)
-        return std::nullopt;
-    Packet packet;
-    packet.bytes = p;
-    packet.records = readBE(p, 20, 2);
-    packet.v2 = hasMagic(p, "NPJ2");
-    if (packet.v2) {
-        if (p.size() < 288)
-            return std::nullopt;
-        packet.holdCount = readBE(p, 284, 2);
-        if (packet.holdCount > 128)
-            return std::nullopt;
-        packet.header = 288 + 3 * packet.holdCount;
-    }
-    if (packet.records > 32 || p.size() != packet.header + 20 * packet.records)
-        return std::nullopt;
-    if (packet.v2) {
-        // Holds: each key once, set in the picture, with a velocity; the picture has no others.
-        std::bitset<kNoteKeys> seen;
-        for (size_t i = 0; i < packet.holdCount; ++i) {
-            const size_t at = 288 + 3 * i;
-            const int key = int(readBE(p, at, 2));
-            const uint8_t velocity = p[at + 2];
-            if (key > 2047 || velocity == 0 || velocity >= 128 || seen.test(size_t(key)) || !packet.holdsKey(key))
-                return std::nullopt;
-            seen.set(size_t(key));
-            packet.holds[i] = {key, velocity};
-        }
-        size_t bits = 0;
-        for (size_t i = 24; i < 280; ++i)
-            bits += size_t(std::popcount(p[i]));
-        if (bits != packet.holdCount)
-            return std::nullopt;
-    }
-    packet.token = readBE(p, 4, 4);
-    packet.sequence = readBE(p, 8, 4);
-    packet.sendTimeInteger = readBE(p, 12, 8);
-    packet.sendTime = double(packet.sendTimeInteger);
-    return packet;
-}
-
-bool WifiPeers::Packet::recordsValid() const
-{
-    uint64_t previousSequence = 0;
-    for (size_t r = 0; r < records; ++r) {
-        const uint64_t eventSequence = readBE(bytes, recordAt(r), 4);
-        const uint64_t eventTime = readBE(bytes, recordAt(r) + 4, 8);
-        if (eventSequence <= previousSequence || eventTime > sendTimeInteger)
-            return false;
-        if (!hasMagic(payload(r), "NPM2") && !hasMagic(payload(r), "NPM3"))
-            return false;
-        previousSequence = eventSequence;
-    }
-    return true;
-}
 
 WifiPeers::WifiPeers(const HelperConfig& config, Scheduler& scheduler, NoteLedger& ledger, FastMidi& fast,
                      StrideScheduler& stride, RepeatExchange& repeat, const DatagramSender& sender, ReleaseSender release)
@@ -169,7 +55,7 @@ const WifiMidiPeer* WifiPeers::peer(uint32_t address, uint16_t port) const
 
 void WifiPeers::handlePacket(std::span<const uint8_t> bytes, uint32_t address, uint16_t port)
 {
-    const std::optional<Packet> packet = Packet::read(bytes);
+    const std::optional<WifiPacketView> packet = WifiPacketView::read(bytes);
     if (!packet)
         return;
     Arrival arrival;
@@ -210,7 +96,7 @@ void WifiPeers::handlePacket(std::span<const uint8_t> bytes, uint32_t address, u
     reconcile(peer, *packet);
 }
 
-WifiMidiPeer* WifiPeers::findOrOpen(const Packet& packet, uint64_t key, double now)
+WifiMidiPeer* WifiPeers::findOrOpen(const WifiPacketView& packet, uint64_t key, double now)
 {
     auto found = peers_.find(key);
     if (found != peers_.end() && found->second.token == packet.token)
@@ -235,7 +121,7 @@ WifiMidiPeer* WifiPeers::findOrOpen(const Packet& packet, uint64_t key, double n
     return &peers_.emplace(key, std::move(fresh)).first->second;
 }
 
-void WifiPeers::acknowledge(const Packet& packet, uint32_t address, uint16_t port, double now)
+void WifiPeers::acknowledge(const WifiPacketView& packet, uint32_t address, uint16_t port, double now)
 {
     if (!sender_)
         return;
@@ -252,7 +138,7 @@ void WifiPeers::sendRecoveredRelease(int key)
     fast_.sendNote(2, key % 128, 1, key / 128 + 1);
 }
 
-void WifiPeers::followPicture(WifiMidiPeer& peer, const Packet& packet, Arrival& arrival)
+void WifiPeers::followPicture(WifiMidiPeer& peer, const WifiPacketView& packet, Arrival& arrival)
 {
     const std::shared_ptr<MidiPeer>& midi = peer.midi;
     for (auto it = midi->held.begin(); it != midi->held.end();) {
@@ -267,7 +153,7 @@ void WifiPeers::followPicture(WifiMidiPeer& peer, const Packet& packet, Arrival&
     }
     if (!packet.v2)
         return;
-    const uint16_t step = uint16_t(readBE(packet.bytes, 280, 2));
+    const uint16_t step = uint16_t(wifiReadBE(packet.bytes, 280, 2));
     if (step != 0 && !peer.recoveredReleases.empty()) {
         auto pending = std::exchange(peer.recoveredReleases, {});
         for (const auto& [releaseKey, due] : pending)
@@ -277,21 +163,21 @@ void WifiPeers::followPicture(WifiMidiPeer& peer, const Packet& packet, Arrival&
     const uint8_t swing = packet.bytes[286], gate = packet.bytes[287];
     if (swing != 0 || gate != 0)
         stride_.configureArticulation(midi, gate, swing);
-    stride_.configure(midi, step, uint16_t(readBE(packet.bytes, 282, 2)));
+    stride_.configure(midi, step, uint16_t(wifiReadBE(packet.bytes, 282, 2)));
 }
 
-void WifiPeers::playRecords(WifiMidiPeer& peer, const Packet& packet, Arrival& arrival)
+void WifiPeers::playRecords(WifiMidiPeer& peer, const WifiPacketView& packet, Arrival& arrival)
 {
     for (size_t r = 0; r < packet.records; ++r) {
-        const uint64_t eventSequence = readBE(packet.bytes, packet.recordAt(r), 4);
-        const double eventTime = double(readBE(packet.bytes, packet.recordAt(r) + 4, 8));
+        const uint64_t eventSequence = wifiReadBE(packet.bytes, packet.recordAt(r), 4);
+        const double eventTime = double(wifiReadBE(packet.bytes, packet.recordAt(r) + 4, 8));
         const auto payload = packet.payload(r);
         if (eventSequence <= peer.eventSequence)
             continue;
         if (eventSequence > peer.eventSequence + 1)
             counters_.gapEvents += int64_t(eventSequence - peer.eventSequence - 1);
         peer.eventSequence = eventSequence;
-        const auto note = recordNote(payload, config_.midiChannel);
+        const auto note = wifiRecordNote(payload, config_.midiChannel);
         if (arrival.now - (peer.offset + eventTime) > kLateUs) {
             ++counters_.staleEvents;
             if (note && !note->second)
@@ -315,7 +201,7 @@ void WifiPeers::playRecords(WifiMidiPeer& peer, const Packet& packet, Arrival& a
             if (off && keepTapLength(peer, key, eventTime, arrival))
                 continue;
         }
-        if (!peer.recoveredReleases.empty() && hasMagic(payload, "NPM3") && (payload[5] & 0xF0) == 0xB0
+        if (!peer.recoveredReleases.empty() && wifiHasMagic(payload, "NPM3") && (payload[5] & 0xF0) == 0xB0
             && (payload[6] == 123 || payload[6] == 120)) {
             // All Notes Off / All Sound Off: the channel's deferred releases are void.
             const int channel = payload[5] & 0x0F;
@@ -360,7 +246,7 @@ void WifiPeers::settleAttacks(WifiMidiPeer& peer, Arrival& arrival)
     }
 }
 
-void WifiPeers::recoverHolds(WifiMidiPeer& peer, const Packet& packet)
+void WifiPeers::recoverHolds(WifiMidiPeer& peer, const WifiPacketView& packet)
 {
     const std::shared_ptr<MidiPeer>& midi = peer.midi;
     const auto holds = std::span(packet.holds).first(packet.holdCount);
@@ -395,14 +281,14 @@ void WifiPeers::recoverHolds(WifiMidiPeer& peer, const Packet& packet)
     }
 }
 
-void WifiPeers::reconcile(WifiMidiPeer& peer, const Packet& packet)
+void WifiPeers::reconcile(WifiMidiPeer& peer, const WifiPacketView& packet)
 {
     // Nothing sounds that the sender no longer holds, and no pedal stays down that it let go.
     const std::shared_ptr<MidiPeer>& midi = peer.midi;
     for (int key = 0; key < kNoteKeys; ++key)
         if (midi->notes.test(size_t(key)) && !packet.holdsKey(key) && !peer.recoveredReleases.count(key))
             ledger_.sendNoteOff(key);
-    const unsigned sustainMask = unsigned(readBE(packet.bytes, 22, 2));
+    const unsigned sustainMask = unsigned(wifiReadBE(packet.bytes, 22, 2));
     for (int channel = 0; channel < 16; ++channel) {
         if (midi->sustain.test(size_t(channel)) && !(sustainMask & (1u << channel))) {
             const std::array<uint8_t, 3> pedal{uint8_t(0xB0 + channel), 64, 0};

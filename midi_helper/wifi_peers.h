@@ -12,6 +12,7 @@
 #include "midi_helper/helper_config.h"
 #include "midi_helper/repeat_exchange.h"
 #include "midi_helper/scheduler.h"
+#include "midi_helper/wifi_packet.h"
 #include "midi_helper/wifi_midi_peer.h"
 
 namespace norv {
@@ -49,18 +50,17 @@ public:
     static uint64_t addressKey(uint32_t address, uint16_t port) { return uint64_t(address) << 16 | port; }
 
 private:
-    struct Packet;
     struct Arrival;
 
-    WifiMidiPeer* findOrOpen(const Packet& packet, uint64_t key, double now);
-    void acknowledge(const Packet& packet, uint32_t address, uint16_t port, double now);
-    void followPicture(WifiMidiPeer& peer, const Packet& packet, Arrival& arrival);
-    void playRecords(WifiMidiPeer& peer, const Packet& packet, Arrival& arrival);
+    WifiMidiPeer* findOrOpen(const WifiPacketView& packet, uint64_t key, double now);
+    void acknowledge(const WifiPacketView& packet, uint32_t address, uint16_t port, double now);
+    void followPicture(WifiMidiPeer& peer, const WifiPacketView& packet, Arrival& arrival);
+    void playRecords(WifiMidiPeer& peer, const WifiPacketView& packet, Arrival& arrival);
     // A release of this packet's own attack; true when it became a deferred release.
     bool keepTapLength(WifiMidiPeer& peer, int key, double eventTime, Arrival& arrival);
     void settleAttacks(WifiMidiPeer& peer, Arrival& arrival);
-    void recoverHolds(WifiMidiPeer& peer, const Packet& packet);
-    void reconcile(WifiMidiPeer& peer, const Packet& packet);
+    void recoverHolds(WifiMidiPeer& peer, const WifiPacketView& packet);
+    void reconcile(WifiMidiPeer& peer, const WifiPacketView& packet);
     void sendRecoveredRelease(int key);
     void scheduleReleases();
     void fireReleases();
