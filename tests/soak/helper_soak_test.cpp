@@ -14,6 +14,7 @@
 
 #include "../midi_helper/jack_midi_recorder.h"
 #include "../midi_helper/jack_test_server.h"
+#include "helper_soak_lab.h"
 #include "helper_soak_observers.h"
 #include "helper_soak_senders.h"
 #include "midi_helper/helper_app.h"
@@ -77,25 +78,62 @@ protected:
         ::setenv("JACK_DEFAULT_SERVER", jack.name().c_str(), 1);
         port = freePort();
         ASSERT_NE(port, 0);
+        startHelper(false);
+    }
+
+    // A helper on `port` with its observers and a fresh set of senders; with `withLab` the Repeat
+    // lab plays every repeat. Counters start again from 0 with each helper.
+    void startHelper(bool withLab)
+    {
         HelperConfig config;
         config.udpHost = "127.0.0.1";
         config.udpPort = port;
-        output = std::make_unique<JsonOutput>([this](const std::string& line, auto) { return watch.line(line); });
-        app = std::make_unique<HelperApp>(config, jackPort, *output);
+        if (withLab) {
+            lab = std::make_unique<RepeatLab>();
+            ASSERT_NE(lab->port(), 0);
+            config.nativeRepeatPort = lab->port();
+        }
+        watch = std::make_unique<OutputWatch>();
+        output = std::make_unique<JsonOutput>([this](const std::string& line, auto) { return watch->line(line); });
+        jackPort = std::make_unique<JackMidiPort>();
+        app = std::make_unique<HelperApp>(config, *jackPort, *output);
         ASSERT_TRUE(app->start());
         recorder = std::make_unique<JackMidiRecorder>(jack.name());
         ASSERT_TRUE(recorder->connectFrom("Norv Bridge MIDI:Norv"));
         ledger = std::make_unique<PortLedger>(*recorder);
         app->handleLine("monitor 1");
 
+        channel = std::make_unique<LossyChannel>();
         for (int i = 0; i < 3; ++i) // the first switches stride, the second beats
             streams.push_back(std::make_unique<StreamSender>(port, i == 0, i == 1));
-        reconnectAt.resize(streams.size());
+        reconnectAt.assign(streams.size(), std::nullopt);
         for (int i = 0; i < 2; ++i) {
             fasts.push_back(std::make_unique<FastSender>(port));
-            wifis.push_back(std::make_unique<WifiSender>(port, channel, i == 0, i == 0, 1 + uint32_t(i) * 1'000'000));
+            wifis.push_back(std::make_unique<WifiSender>(port, *channel, i == 0, i == 0, 1 + uint32_t(i) * 1'000'000 + tokenBase));
         }
+        tokenBase += 100'000;
         clock = std::make_unique<ClockSender>(port);
+        monitored = droppedBefore = 0;
+        roundMonitored.clear();
+        wifiSoFar = {};
+    }
+
+    // Ends the helper (after `shutDownWhilePlaying`) and everything that spoke to it.
+    void stopHelper()
+    {
+        output->flush(std::chrono::seconds(5));
+        clock.reset();
+        wifis.clear();
+        fasts.clear();
+        streams.clear();
+        channel.reset();
+        app.reset();
+        ledger.reset();
+        recorder.reset();
+        jackPort.reset();
+        output.reset();
+        watch.reset();
+        lab.reset();
     }
 
     bool chance(int perMille) { return int(rng() % 1000) < perMille; }
@@ -109,8 +147,10 @@ protected:
                 wifi->tick(rng, now);
             nextWifi = now + 10ms;
         }
-        channel.deliver(now);
+        channel->deliver(now);
         clock->tick();
+        if (lab)
+            lab->service(rng, now);
     }
 
     // Everyone plays for `length`: stream peers come and go, Wi-Fi senders leave and rejoin.
@@ -145,7 +185,7 @@ protected:
     std::optional<OutputWatch::Pong> ping()
     {
         app->handleLine("ping");
-        auto pong = watch.nextPong(10s);
+        auto pong = watch->nextPong(10s);
         if (pong) {
             for (const auto& [bytes, count] : pong->monitored)
                 roundMonitored[bytes] += count;
@@ -189,7 +229,7 @@ protected:
     // With the port quiet, the helper's report must agree with the port, the monitor and the senders.
     bool counted(int round)
     {
-        channel.deliver(SoakClock::now(), true);
+        channel->deliver(SoakClock::now(), true);
         struct Check {
             const char* what;
             int64_t helper, least, most;
@@ -227,6 +267,9 @@ protected:
                 {"wifi_recovered_events", r["wifi_recovered_events"].get<int64_t>(), e.recoverable - stale, e.recoverable},
                 {"wifi_stale_events", stale, 0, e.newEvents},
             };
+            // While the Repeat lab plays the repeat, neither clock makes the helper strike.
+            if (lab)
+                checks.push_back({"stride_attacks with the Repeat lab", r["stride_attacks"].get<int64_t>(), 0, 0});
             if (std::all_of(checks.begin(), checks.end(), [](const Check& c) { return c.holds(); })) {
                 lastReport = r;
                 break;
@@ -266,9 +309,42 @@ protected:
         return true;
     }
 
+    // Rounds of playing, each ending in a quiet point with its checks, until `end` (at least one).
+    int playRounds(SoakClock::time_point end, MemoryTrend& memory)
+    {
+        int rounds = 0;
+        do {
+            clock->setMidiClock(chance(500));
+            play(std::max<SoakClock::duration>(std::min<SoakClock::duration>(std::chrono::milliseconds(1500 + rng() % 1500),
+                                                                             end - SoakClock::now()),
+                                               500ms));
+            if (!quiet(rounds) || !counted(rounds))
+                return rounds;
+            memory.sample();
+            ++rounds;
+        } while (SoakClock::now() < end);
+        return rounds;
+    }
+
+    // Shutting down while everyone holds notes releases them all before the port closes.
+    void shutDownWhilePlaying()
+    {
+        play(700ms);
+        app->shutdown();
+        PortLedger::State state = ledger->state();
+        for (const auto until = SoakClock::now() + 5s; SoakClock::now() < until; state = ledger->state()) {
+            if (SoakClock::now() - state.lastEvent >= 300ms)
+                break;
+            std::this_thread::sleep_for(20ms);
+        }
+        EXPECT_EQ(state.sounding, std::vector<int>{}) << "left sounding at shutdown:" << keyNames(state.sounding, *ledger);
+        EXPECT_EQ(state.sustained, std::vector<int>{});
+    }
+
     JackTestServer jack;
-    OutputWatch watch;
-    JackMidiPort jackPort;
+    std::unique_ptr<RepeatLab> lab;
+    std::unique_ptr<OutputWatch> watch;
+    std::unique_ptr<JackMidiPort> jackPort;
     std::unique_ptr<JsonOutput> output;
     std::unique_ptr<HelperApp> app;
     std::unique_ptr<JackMidiRecorder> recorder;
@@ -279,9 +355,10 @@ protected:
     std::vector<std::unique_ptr<StreamSender>> streams;
     std::vector<std::optional<SoakClock::time_point>> reconnectAt;
     std::vector<std::unique_ptr<FastSender>> fasts;
-    LossyChannel channel;
+    std::unique_ptr<LossyChannel> channel;
     std::vector<std::unique_ptr<WifiSender>> wifis;
     std::unique_ptr<ClockSender> clock;
+    uint32_t tokenBase = 0; // Wi-Fi tokens of one helper are not reused with the next
 
     int64_t monitored = 0, droppedBefore = 0;
     MessageTally roundMonitored;
@@ -296,37 +373,32 @@ TEST_F(HelperSoak, NoStuckNotesCountersAgreeAndMemoryHolds)
     std::cout << "helper soak seed " << seed << " (NORV_SOAK_SEED replays it)" << std::endl;
     SCOPED_TRACE("NORV_SOAK_SEED=" + std::to_string(seed));
 
-    MemoryTrend memory;
+    // Two thirds of the time with the helper's own stride, then a helper whose Repeat lab plays
+    // every repeat; both with the engine clock and, in some rounds, the MIDI clock.
     const auto length = soakDuration(25s);
-    const auto end = SoakClock::now() + length;
+    const auto start = SoakClock::now();
+    MemoryTrend memory, labMemory;
     int rounds = 0;
-    while (SoakClock::now() < end) {
-        clock->setMidiClock(chance(500));
-        play(std::min<SoakClock::duration>(std::chrono::milliseconds(1500 + rng() % 1500), end - SoakClock::now()));
-        ASSERT_TRUE(quiet(rounds));
-        ASSERT_TRUE(counted(rounds));
-        memory.sample();
-        ++rounds;
-    }
+    rounds += playRounds(start + length * 2 / 3, memory);
+    ASSERT_FALSE(HasFailure());
+    shutDownWhilePlaying();
+    stopHelper();
+    startHelper(true);
+    ASSERT_FALSE(HasFatalFailure());
+    const int labRounds = playRounds(start + length, labMemory);
+    rounds += labRounds;
+    EXPECT_GT(lab->requests, 0);
+    shutDownWhilePlaying();
 
-    // Shutting down while everyone holds notes releases them all before the port closes.
-    play(700ms);
-    app->shutdown();
-    PortLedger::State state = ledger->state();
-    for (const auto until = SoakClock::now() + 5s; SoakClock::now() < until; state = ledger->state()) {
-        if (SoakClock::now() - state.lastEvent >= 300ms)
-            break;
-        std::this_thread::sleep_for(20ms);
-    }
-    EXPECT_EQ(state.sounding, std::vector<int>{}) << "left sounding at shutdown:" << keyNames(state.sounding, *ledger);
-    EXPECT_EQ(state.sustained, std::vector<int>{});
-
-    std::cout << "helper soak: " << rounds << " rounds in " << length.count() << " s, " << state.count
-              << " messages on the port; Wi-Fi channel dropped " << channel.dropped << ", duplicated "
-              << channel.duplicated << ", delayed " << channel.delayed << ", stalled " << channel.stalls << "; last report " << lastReport.dump()
+    std::cout << "helper soak: " << rounds << " rounds (" << labRounds << " with the Repeat lab: " << lab->requests
+              << " requests, " << lab->acknowledgements << " acknowledged, " << lab->silences << " silences) in "
+              << length.count() << " s; Wi-Fi channel dropped " << channel->dropped << ", duplicated " << channel->duplicated
+              << ", delayed " << channel->delayed << ", stalled " << channel->stalls << "; last report " << lastReport.dump()
               << "; memory growth " << memory.growth() << " bytes over " << memory.count() << " samples" << std::endl;
-    if (memory.count() >= 6) {
-        EXPECT_LE(memory.growth(), kMemoryGrowthBound);
+    for (MemoryTrend* trend : {&memory, &labMemory}) {
+        if (trend->count() >= 6) {
+            EXPECT_LE(trend->growth(), kMemoryGrowthBound);
+        }
     }
 }
 
