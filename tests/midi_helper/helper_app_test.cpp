@@ -42,7 +42,7 @@ TEST(HelperApp, AStartThatTimesOutReportsOneErrorAndNothingOfTheAbandonedWork)
         return true;
     });
     HangingPort port;
-    HelperApp app(HelperConfig{}, port, output, std::chrono::milliseconds(100));
+    HelperApp app(HelperConfig{}, port, output, std::chrono::milliseconds(1000));
     EXPECT_FALSE(app.start());
 
     // The server resumes: the abandoned start finishes, then a ping shows the loop is free again.
