@@ -193,21 +193,29 @@ int JackMidiPort::process(uint32_t frames)
         }
         earliestUs = std::min(earliestUs, jackUs);
         due_[dueCount] = e;
-        dueOffsetsUs_[dueCount] = jackUs - int64_t(currentUs);
+        dueOffsetsUs_[dueCount] = jackUs;
         dueOrder_[dueCount] = uint16_t(dueCount);
         ++dueCount;
     }
     holdingCount_ = kept;
+    for (size_t i = 0; i < dueCount; ++i)
+        dueOffsetsUs_[i] -= earliestUs;
 
-    // Messages already due keep their spacing: the earliest goes on the cycle's first frame and
+    // Messages keep their spacing among each other: the earliest goes on its own frame when the
+    // whole batch fits from there, else as late as lets it fit (frame 0 for one already due), and
     // the others follow at their distance from it (a retrigger's gap survives), never past the end.
-    const int64_t shiftUs = dueCount > 0 ? std::max<int64_t>(int64_t(currentUs) - earliestUs, 0) : 0;
-    for (size_t i = 0; i < dueCount; ++i) {
-        const int64_t offsetUs = std::max<int64_t>(dueOffsetsUs_[i] + shiftUs, 0);
-        uint64_t frame = uint64_t(offsetUs) * frames / (nextUs - currentUs);
-        if (frames > 0)
-            frame = std::min<uint64_t>(frame, frames - 1);
-        dueFrames_[i] = uint32_t(frame);
+    // Spacing is audio time: microseconds become frames at the sample rate.
+    if (dueCount > 0) {
+        const int64_t rate = int64_t(jack_get_sample_rate(client_));
+        const int64_t cycleUs = int64_t(nextUs - currentUs);
+        const int64_t lastFrame = std::max<int64_t>(int64_t(frames) - 1, 0);
+        int64_t span = 0;
+        for (size_t i = 0; i < dueCount; ++i)
+            span = std::max(span, dueOffsetsUs_[i] * rate / 1'000'000);
+        const int64_t natural = (earliestUs - int64_t(currentUs)) * int64_t(frames) / cycleUs;
+        const int64_t start = std::clamp<int64_t>(natural, 0, std::max<int64_t>(lastFrame - span, 0));
+        for (size_t i = 0; i < dueCount; ++i)
+            dueFrames_[i] = uint32_t(std::min(start + dueOffsetsUs_[i] * rate / 1'000'000, lastFrame));
     }
 
     // JACK wants events in frame order; equal frames keep the order they were sent in.

@@ -72,7 +72,7 @@ private:
     std::array<Event, kHolding> holding_{};
     size_t holdingCount_ = 0;
     std::array<Event, kHolding> due_{};
-    std::array<int64_t, kHolding> dueOffsetsUs_{}; // from the cycle's start
+    std::array<int64_t, kHolding> dueOffsetsUs_{}; // from the earliest due
     std::array<uint32_t, kHolding> dueFrames_{};
     std::array<uint16_t, kHolding> dueOrder_{};
 };

@@ -29,7 +29,7 @@ NativeMidiBridge::NativeMidiBridge(HelperConfig config, Scheduler& scheduler, Mi
     , output_(output)
     , ledger_(scheduler, port, output)
     , repeat_(config_, scheduler, ledger_, datagramSender_)
-    , stride_(config_, scheduler, ledger_, repeat_)
+    , stride_(scheduler, ledger_, repeat_)
     , fast_(config_, scheduler, ledger_, stride_, repeat_)
     , wifi_(config_, scheduler, ledger_, fast_, stride_, repeat_, datagramSender_,
             [this](const std::shared_ptr<MidiPeer>& peer) { releaseSender(peer); })

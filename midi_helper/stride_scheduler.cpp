@@ -19,9 +19,8 @@ void shiftVoice(StrideVoice& voice, double shift)
 
 } // namespace
 
-StrideScheduler::StrideScheduler(const HelperConfig& config, Scheduler& scheduler, NoteLedger& ledger, RepeatExchange& repeat)
-    : config_(config)
-    , scheduler_(scheduler)
+StrideScheduler::StrideScheduler(Scheduler& scheduler, NoteLedger& ledger, RepeatExchange& repeat)
+    : scheduler_(scheduler)
     , ledger_(ledger)
     , repeat_(repeat)
     , clock_(double(scheduler.nowNs()) / 1e9)

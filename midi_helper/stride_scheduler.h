@@ -5,7 +5,6 @@
 #include <optional>
 #include <span>
 
-#include "midi_helper/helper_config.h"
 #include "midi_helper/midi_peer.h"
 #include "midi_helper/scheduler.h"
 #include "midi_helper/stride_clock.h"
@@ -20,7 +19,7 @@ class RepeatExchange;
 // While the Repeat lab is configured the lab plays the repeat and nothing here strikes.
 class StrideScheduler {
 public:
-    StrideScheduler(const HelperConfig& config, Scheduler& scheduler, NoteLedger& ledger, RepeatExchange& repeat);
+    StrideScheduler(Scheduler& scheduler, NoteLedger& ledger, RepeatExchange& repeat);
 
     // The clock followers, with the re-phase of the voices when the timeline jumps.
     void receiveEngineClock(std::span<const uint8_t> datagram);
@@ -62,7 +61,6 @@ private:
     void forEachStridePeer(Visit&& visit) const;
     double nowSeconds() const { return double(scheduler_.nowNs()) / 1e9; }
 
-    const HelperConfig& config_;
     Scheduler& scheduler_;
     NoteLedger& ledger_;
     RepeatExchange& repeat_;

@@ -13,6 +13,7 @@ namespace {
 
 constexpr double kLateUs = 80000.0;       // after the predicted arrival
 constexpr double kTapReleaseUs = 8000.0;  // for a tap whose release was not seen
+
 } // namespace
 
 // What one packet's arrival has done so far.

@@ -36,7 +36,7 @@ TEST(JackMidiPort, MessagesAlreadyDueKeepTheirSpacing)
         ASSERT_TRUE(first && second);
         EXPECT_EQ(first->bytes, (std::vector<uint8_t>{0x90, 60, 0}));
         EXPECT_EQ(second->bytes, (std::vector<uint8_t>{0x90, 60, 100}));
-        EXPECT_NEAR(double(second->frame - first->frame), 48.0, 1.0) << i;
+        EXPECT_NEAR(double(second->frame - first->frame), 48.0, 1.0) << "pair " << i << " on frames " << first->frame << " and " << second->frame;
         std::this_thread::sleep_for(std::chrono::milliseconds(7 + i));
     }
     port.close(std::chrono::milliseconds(200));
