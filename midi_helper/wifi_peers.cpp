@@ -6,7 +6,7 @@
 #include "midi_helper/fast_midi.h"
 #include "midi_helper/note_ledger.h"
 #include "midi_helper/stride_scheduler.h"
-#include "midi_helper/wifi_packet.h"
+#include "midi_helper/wifi_packet_view.h"
 
 namespace norv {
 namespace {

@@ -12,7 +12,7 @@
 #include "midi_helper/helper_config.h"
 #include "midi_helper/repeat_exchange.h"
 #include "midi_helper/scheduler.h"
-#include "midi_helper/wifi_packet.h"
+#include "midi_helper/wifi_packet_view.h"
 #include "midi_helper/wifi_midi_peer.h"
 
 namespace norv {

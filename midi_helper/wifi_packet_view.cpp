@@ -1,4 +1,4 @@
-#include "midi_helper/wifi_packet.h"
+#include "midi_helper/wifi_packet_view.h"
 
 #include <algorithm>
 #include <bit>
