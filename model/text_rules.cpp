@@ -1,5 +1,10 @@
 #include "model/text_rules.h"
 
+#include <unicode/locid.h>
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+
 #include <algorithm>
 #include <cstdint>
 
@@ -46,6 +51,46 @@ std::size_t spaceBefore(std::string_view s, std::size_t end) {
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Malformed UTF-8 becomes U+FFFD, as everywhere else texts are shown.
+icu::UnicodeString unicode(std::string_view text) {
+    return icu::UnicodeString::fromUTF8(
+        icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
+}
+
+std::string utf8(const icu::UnicodeString& text) {
+    std::string out;
+    text.toUTF8String(out);
+    return out;
+}
+
+const icu::Normalizer2& nfc() {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* normalizer = icu::Normalizer2::getNFCInstance(status);
+    if (U_FAILURE(status) || normalizer == nullptr) std::abort();  // ICU's data is missing
+    return *normalizer;
+}
+
+icu::UnicodeString normalized(const icu::UnicodeString& text) {
+    UErrorCode status = U_ZERO_ERROR;
+    icu::UnicodeString result = nfc().normalize(text, status);
+    return U_SUCCESS(status) ? result : text;
+}
+
+// Case-folded NFC text for caseless comparison; Turkic locales fold the dotted and dotless i
+// their own way.
+icu::UnicodeString folded(std::string_view text) {
+    const char* language = icu::Locale::getDefault().getLanguage();
+    const bool turkic = std::string_view(language) == "tr" || std::string_view(language) == "az";
+    icu::UnicodeString value = unicode(text);
+    value.foldCase(turkic ? U_FOLD_CASE_EXCLUDE_SPECIAL_I : U_FOLD_CASE_DEFAULT);
+    return normalized(value);
+}
+
 }  // namespace
 
 std::string_view trimmed(std::string_view text) {
@@ -66,24 +111,46 @@ std::string_view trimmed(std::string_view text) {
 }
 
 std::string lowercased(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = lowerAscii(c);
-    return out;
+    if (isAscii(text)) {
+        std::string out(text);
+        for (char& c : out) c = lowerAscii(c);
+        return out;
+    }
+    return utf8(unicode(text).toLower(icu::Locale::getRoot()));
 }
 
 std::string uppercased(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return out;
+    return utf8(unicode(text).toUpper(icu::Locale::getDefault()));
 }
 
 bool containsIgnoringCase(std::string_view text, std::string_view query) {
     if (query.empty()) return true;
-    const auto it = std::search(text.begin(), text.end(), query.begin(), query.end(),
-                                [](char a, char b) { return lowerAscii(a) == lowerAscii(b); });
-    return it != text.end();
+    if (isAscii(text) && isAscii(query)) {
+        const auto it = std::search(text.begin(), text.end(), query.begin(), query.end(),
+                                    [](char a, char b) { return lowerAscii(a) == lowerAscii(b); });
+        return it != text.end();
+    }
+    const icu::UnicodeString needle = folded(query);
+    const icu::UnicodeString haystack = folded(text);
+    // A match may not end inside a character: no combining mark may follow it.
+    for (std::int32_t at = haystack.indexOf(needle); at >= 0;
+         at = haystack.indexOf(needle, at + 1)) {
+        const std::int32_t end = at + needle.length();
+        if (end >= haystack.length() || u_getCombiningClass(haystack.char32At(end)) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool canonicallyEqual(std::string_view a, std::string_view b) {
+    if (a == b) return true;
+    if (isAscii(a) && isAscii(b)) return false;
+    return normalized(unicode(a)) == normalized(unicode(b));
+}
+
+std::string canonicalKey(std::string_view text) {
+    if (isAscii(text)) return std::string(text);
+    return utf8(normalized(unicode(text)));
 }
 
 std::string platformSymbol(std::string_view platform) {
