@@ -82,14 +82,44 @@ icu::UnicodeString normalized(const icu::UnicodeString& text) {
     return U_SUCCESS(status) ? result : text;
 }
 
-// Case-folded NFC text for caseless comparison; Turkic locales fold the dotted and dotless i
-// their own way.
-icu::UnicodeString folded(std::string_view text) {
-    const char* language = icu::Locale::getDefault().getLanguage();
-    const bool turkic = std::string_view(language) == "tr" || std::string_view(language) == "az";
+// Turkic languages fold the dotted and dotless i their own way.
+bool turkicLocale() {
+    const std::string_view language = icu::Locale::getDefault().getLanguage();
+    return language == "tr" || language == "az";
+}
+
+// Case-folded NFC text for caseless comparison.
+icu::UnicodeString folded(std::string_view text, bool turkic) {
     icu::UnicodeString value = unicode(text);
     value.foldCase(turkic ? U_FOLD_CASE_EXCLUDE_SPECIAL_I : U_FOLD_CASE_DEFAULT);
     return normalized(value);
+}
+
+// Whether an ASCII query can be looked for in `text` byte by byte: every other character in it
+// is well-formed, keeps its form under case folding and never combines with its neighbours.
+// (Note names and separators such as "♯" and "·" are; "ß", "é" or a combining accent are not.)
+bool onlyInertBeyondAscii(std::string_view text) {
+    const icu::Normalizer2& normalizer = nfc();
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        if (static_cast<unsigned char>(text[pos]) < 0x80) {
+            ++pos;
+            continue;
+        }
+        std::uint32_t cp = 0;
+        const std::size_t len = decodeAt(text, pos, cp);
+        if (len == 0 || u_hasBinaryProperty(static_cast<UChar32>(cp), UCHAR_CHANGES_WHEN_CASEFOLDED) ||
+            !normalizer.isInert(static_cast<UChar32>(cp)))
+            return false;
+        pos += len;
+    }
+    return true;
+}
+
+bool containsAsciiIgnoringCase(std::string_view text, std::string_view query) {
+    const auto it = std::search(text.begin(), text.end(), query.begin(), query.end(),
+                                [](char a, char b) { return lowerAscii(a) == lowerAscii(b); });
+    return it != text.end();
 }
 
 }  // namespace
@@ -126,13 +156,19 @@ std::string uppercased(std::string_view text) {
 
 bool containsIgnoringCase(std::string_view text, std::string_view query) {
     if (query.empty()) return true;
-    if (isAscii(text) && isAscii(query)) {
-        const auto it = std::search(text.begin(), text.end(), query.begin(), query.end(),
-                                    [](char a, char b) { return lowerAscii(a) == lowerAscii(b); });
-        return it != text.end();
+    const bool turkic = turkicLocale();
+    if (!turkic && isAscii(query) && onlyInertBeyondAscii(text))
+        return containsAsciiIgnoringCase(text, query);
+    // One search text is matched against many events: its folded form is kept.
+    thread_local std::string lastQuery;
+    thread_local bool lastTurkic = false;
+    thread_local icu::UnicodeString needle;
+    if (query != lastQuery || turkic != lastTurkic || needle.isEmpty()) {
+        lastQuery.assign(query);
+        lastTurkic = turkic;
+        needle = folded(query, turkic);
     }
-    const icu::UnicodeString needle = folded(query);
-    const icu::UnicodeString haystack = folded(text);
+    const icu::UnicodeString haystack = folded(text, turkic);
     // A match may not end inside a character: no combining mark may follow it.
     for (std::int32_t at = haystack.indexOf(needle); at >= 0;
          at = haystack.indexOf(needle, at + 1)) {
