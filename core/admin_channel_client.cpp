@@ -113,14 +113,13 @@ private:
         handshakeErrors_.clear();
         AdminTLS::configure(*socket, parameters_);
         // Each handler first checks that its socket is still the current one.
-        connect(socket, &QSslSocket::sslErrors, this,
-                [this, socket](const QList<QSslError>& errors) {
-                    if (socket != socket_) return;
-                    handshakeErrors_ = errors;
-                    if (AdminTLS::verify(parameters_, socket->peerCertificateChain(), errors,
-                                         now()))
-                        socket->ignoreSslErrors();
-                });
+        connect(
+            socket, &QSslSocket::sslErrors, this, [this, socket](const QList<QSslError>& errors) {
+                if (socket != socket_) return;
+                handshakeErrors_ = errors;
+                if (AdminTLS::verify(parameters_, socket->peerCertificateChain(), errors, now()))
+                    socket->ignoreSslErrors();
+            });
         connect(socket, &QSslSocket::encrypted, this, [this, socket] {
             if (socket == socket_) becomeReady();
         });

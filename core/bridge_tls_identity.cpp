@@ -68,8 +68,8 @@ void runOpenSSL(QProcess& openssl, const QStringList& arguments,
     const auto now = [&] { return options.clock ? options.clock() : steady_clock::now(); };
     const auto deadline = now() + options.timeout;
     const auto remaining = [&] {
-        return static_cast<int>(std::max<milliseconds::rep>(
-            0, duration_cast<milliseconds>(deadline - now()).count()));
+        return static_cast<int>(
+            std::max<milliseconds::rep>(0, duration_cast<milliseconds>(deadline - now()).count()));
     };
     openssl.start(options.opensslPath, arguments);
     const bool started = openssl.waitForStarted(remaining());
@@ -169,17 +169,16 @@ BridgeTLSIdentity BridgeTLSIdentity::generate(const GenerateOptions& options) {
     openssl.setStandardInputFile(QProcess::nullDevice());
     openssl.setStandardOutputFile(QProcess::nullDevice());
     openssl.setStandardErrorFile(QProcess::nullDevice());
-    runOpenSSL(openssl,
-               {QStringLiteral("req"),      QStringLiteral("-x509"),
-                QStringLiteral("-newkey"),  QStringLiteral("ec"),
-                QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
-                QStringLiteral("-pkeyopt"), QStringLiteral("ec_param_enc:named_curve"),
-                QStringLiteral("-nodes"),   QStringLiteral("-sha256"),
-                QStringLiteral("-days"),    QStringLiteral("3650"),
-                QStringLiteral("-subj"),    QStringLiteral("/CN=Norv Bridge"),
-                QStringLiteral("-config"),  configPath,
-                QStringLiteral("-keyout"),  keyPath,
-                QStringLiteral("-out"),     certificatePath},
+    runOpenSSL(openssl, {QStringLiteral("req"),      QStringLiteral("-x509"),
+                         QStringLiteral("-newkey"),  QStringLiteral("ec"),
+                         QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
+                         QStringLiteral("-pkeyopt"), QStringLiteral("ec_param_enc:named_curve"),
+                         QStringLiteral("-nodes"),   QStringLiteral("-sha256"),
+                         QStringLiteral("-days"),    QStringLiteral("3650"),
+                         QStringLiteral("-subj"),    QStringLiteral("/CN=Norv Bridge"),
+                         QStringLiteral("-config"),  configPath,
+                         QStringLiteral("-keyout"),  keyPath,
+                         QStringLiteral("-out"),     certificatePath},
                options);
 
     BridgeTLSIdentity identity;

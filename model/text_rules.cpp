@@ -108,7 +108,8 @@ bool onlyInertBeyondAscii(std::string_view text) {
         }
         std::uint32_t cp = 0;
         const std::size_t len = decodeAt(text, pos, cp);
-        if (len == 0 || u_hasBinaryProperty(static_cast<UChar32>(cp), UCHAR_CHANGES_WHEN_CASEFOLDED) ||
+        if (len == 0 ||
+            u_hasBinaryProperty(static_cast<UChar32>(cp), UCHAR_CHANGES_WHEN_CASEFOLDED) ||
             !normalizer.isInert(static_cast<UChar32>(cp)))
             return false;
         pos += len;

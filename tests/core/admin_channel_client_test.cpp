@@ -50,7 +50,8 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 // TCP_NODELAY of each of this process's sockets connected to `port` on loopback.
 std::vector<int> noDelayOfSocketsTo(quint16 port) {
     std::vector<int> values;
-    const QStringList fds = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System);
+    const QStringList fds =
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System);
     for (const QString& name : fds) {
         const int fd = name.toInt();
         sockaddr_in peer{};
@@ -353,7 +354,8 @@ TEST_F(ChannelTest, ThePinnedCertificateHoldsThroughBothOfItsBoundarySeconds) {
         startEngine(nlohmann::json::object(), identity);
         startClient(AdminChannelTimings{}.scaledDown(10), kToken, certificateOf(identity));
         if (accepted) {
-            EXPECT_TRUE(waitUntil([&] { return !engine_->frames().empty(); }, 3s)) << at.toString().toStdString();
+            EXPECT_TRUE(waitUntil([&] { return !engine_->frames().empty(); }, 3s))
+                << at.toString().toStdString();
         } else {
             ASSERT_TRUE(waitUntil([&] { return states_.size() >= 2; }));
             EXPECT_EQ(states_[1].text.rfind("disconnected: ", 0), 0u) << states_[1].text;

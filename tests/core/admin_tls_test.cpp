@@ -66,7 +66,8 @@ TEST(AdminTLS, VerifyOverrulesOnlyTheLeafsDateErrors) {
     EXPECT_TRUE(verify({name, untrusted, expired}, notAfter));
     EXPECT_FALSE(verify({name, untrusted, expired}, notAfter.addSecs(1)));
     EXPECT_FALSE(verify({name, untrusted}, notAfter));
-    EXPECT_FALSE(verify({expired, QSslError(QSslError::CertificateSignatureFailed, leaf)}, notAfter));
+    EXPECT_FALSE(
+        verify({expired, QSslError(QSslError::CertificateSignatureFailed, leaf)}, notAfter));
     const QSslCertificate other = AdminTLS::parameters(certificateOf(sharedIdentityLine())).pinned;
     EXPECT_FALSE(verify({expired, QSslError(QSslError::CertificateExpired, other)}, notAfter));
 }

@@ -154,14 +154,16 @@ TEST(BridgeTLSIdentity, OpenSSLFailuresAreReportedAndLeaveNoWorkingFolder) {
     {
         QFile file(certificateFile);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(test::certificateOf(test::fixtureIdentityLine("expired_identity.json")).toUtf8());
+        file.write(
+            test::certificateOf(test::fixtureIdentityLine("expired_identity.json")).toUtf8());
     }
     const QString marker = scratch.filePath(QStringLiteral("started"));
     auto writer = [&](const char* name, const char* key, const char* delay) {
         const std::string body = "#!/bin/sh\ntouch '" + marker.toStdString() + "'\nsleep " + delay +
                                  "\nwhile [ $# -gt 0 ]; do case $1 in -keyout) k=$2;; -out) o=$2;; "
-                                 "esac; shift; done\ncp '" + certificateFile.toStdString() +
-                                 "' \"$o\"\nprintf '" + key + "' > \"$k\"\n";
+                                 "esac; shift; done\ncp '" +
+                                 certificateFile.toStdString() + "' \"$o\"\nprintf '" + key +
+                                 "' > \"$k\"\n";
         return script(name, body.c_str());
     };
     const QString good = writer("good-openssl", "key", "0");
@@ -173,7 +175,8 @@ TEST(BridgeTLSIdentity, OpenSSLFailuresAreReportedAndLeaveNoWorkingFolder) {
     // Starting counts against the same budget as finishing: a clock that has spent nearly all
     // of it by the time openssl runs leaves no fresh allowance for the wait.
     QFile::remove(marker);
-    BridgeTLSIdentity::GenerateOptions late{writer("late-openssl", "key", "2"), milliseconds(10000)};
+    BridgeTLSIdentity::GenerateOptions late{writer("late-openssl", "key", "2"),
+                                            milliseconds(10000)};
     late.clock = [&] {
         return std::chrono::steady_clock::now() +
                (QFile::exists(marker) ? milliseconds(9950) : milliseconds(0));

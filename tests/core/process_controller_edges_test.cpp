@@ -25,8 +25,8 @@ protected:
     void storeIdentityOfSize(qsizetype size) {
         BridgeTLSIdentity padded = identity;
         const qsizetype missing = size - identity.encode().size();
-        const qsizetype certificatePad =
-            std::min(missing, BridgeTLSIdentity::kMaxPEMBytes - identity.certificatePEM.toUtf8().size());
+        const qsizetype certificatePad = std::min(
+            missing, BridgeTLSIdentity::kMaxPEMBytes - identity.certificatePEM.toUtf8().size());
         padded.certificatePEM += QString(certificatePad, QLatin1Char(' '));
         padded.privateKeyPEM += QString(missing - certificatePad, QLatin1Char(' '));
         ASSERT_EQ(padded.encode().size(), size);
@@ -58,12 +58,14 @@ TEST_F(ProcessControllerEdgesTest, IdentityLinesBelow32768BytesLaunch) {
     controller = makeController(options);
     controller->start(configuration());
     ASSERT_TRUE(waitUntil([&] { return controller->lastError().has_value(); }));
-    const QString damaged = QStringLiteral("Bridge identity is damaged. Restore it or pair devices again.");
+    const QString damaged =
+        QStringLiteral("Bridge identity is damaged. Restore it or pair devices again.");
     EXPECT_EQ(controller->lastError(), damaged);
     EXPECT_EQ(written, 0);
     EXPECT_FALSE(controller->hasProcess());
     EXPECT_FALSE(AdminCapability::current().has_value());
-    EXPECT_TRUE(logContains(*controller, QStringLiteral(" INFO [desktop] launch failed: ") + damaged));
+    EXPECT_TRUE(
+        logContains(*controller, QStringLiteral(" INFO [desktop] launch failed: ") + damaged));
 }
 
 // The Logs page's copy changes, and notifies, only when the buffer has changed; the desktop's
@@ -71,7 +73,8 @@ TEST_F(ProcessControllerEdgesTest, IdentityLinesBelow32768BytesLaunch) {
 TEST_F(ProcessControllerEdgesTest, RefreshLogsNotifiesOnlyOnChange) {
     auto controller = makeController();
     int changes = 0;
-    QObject::connect(controller.get(), &BridgeProcessController::changed, controller.get(), [&] { ++changes; });
+    QObject::connect(controller.get(), &BridgeProcessController::changed, controller.get(),
+                     [&] { ++changes; });
     controller->refreshLogs();
     EXPECT_EQ(changes, 0);
 
@@ -84,13 +87,16 @@ TEST_F(ProcessControllerEdgesTest, RefreshLogsNotifiesOnlyOnChange) {
     EXPECT_EQ(changes, 1);
     const QStringList lines = controller->logLines();
     EXPECT_EQ(lines, controller->diagnosticBuffer().lines());
-    static const QRegularExpression desktop(QStringLiteral(
-        "^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ) INFO \\[desktop\\] started bridge pid=%1$")
-                                                .arg(controller->processId()));
-    const auto started = std::find_if(lines.begin(), lines.end(),
-                                       [](const QString& line) { return desktop.match(line).hasMatch(); });
+    static const QRegularExpression desktop(
+        QStringLiteral("^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ) INFO \\[desktop\\] started "
+                       "bridge pid=%1$")
+            .arg(controller->processId()));
+    const auto started = std::find_if(lines.begin(), lines.end(), [](const QString& line) {
+        return desktop.match(line).hasMatch();
+    });
     ASSERT_NE(started, lines.end()) << lines.join('\n').toStdString();
-    const QDateTime stamped = QDateTime::fromString(desktop.match(*started).captured(1), Qt::ISODate);
+    const QDateTime stamped =
+        QDateTime::fromString(desktop.match(*started).captured(1), Qt::ISODate);
     EXPECT_EQ(stamped.timeSpec(), Qt::UTC);
     EXPECT_TRUE(before <= stamped && stamped <= after) << started->toStdString();
 
@@ -115,7 +121,8 @@ TEST_F(ProcessControllerEdgesTest, DiagnosticsExporterCommandLineDirectoryAndEnv
     auto controller = makeController(options);
     const QString destination = temp.filePath(QStringLiteral("out.zip"));
     bool finished = false;
-    controller->exportDiagnostics(destination, [&](std::optional<DiagnosticsExportError>) { finished = true; });
+    controller->exportDiagnostics(destination,
+                                  [&](std::optional<DiagnosticsExportError>) { finished = true; });
     QCoreApplication::setApplicationVersion(savedVersion);
 
     qint64 pid = 0;
@@ -127,8 +134,9 @@ TEST_F(ProcessControllerEdgesTest, DiagnosticsExporterCommandLineDirectoryAndEnv
     const QString root = resources + QStringLiteral("/BridgeRuntime");
     EXPECT_EQ(test::processArguments(pid).mid(1),
               QStringList({QStringLiteral("-I"), QStringLiteral("-B"), QStringLiteral("-u"),
-                           root + QStringLiteral("/tools/run_bridge.py"), QStringLiteral("--export-diagnostics"),
-                           destination, QStringLiteral("--desktop-version"), QStringLiteral("4.5.6")}));
+                           root + QStringLiteral("/tools/run_bridge.py"),
+                           QStringLiteral("--export-diagnostics"), destination,
+                           QStringLiteral("--desktop-version"), QStringLiteral("4.5.6")}));
     EXPECT_EQ(test::processDirectory(pid), QDir::currentPath());
     EXPECT_EQ(test::processEnvironment(pid),
               QStringList({QStringLiteral("HOME=") + home, QStringLiteral("LC_ALL=C.UTF-8"),
