@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Norv"));
     QApplication::setApplicationName(QStringLiteral("Norv Bridge"));
+    QApplication::setApplicationVersion(QStringLiteral(NORV_BRIDGE_VERSION));  // the project's
     // The window and the tray menu live as long as the application; closing the window is a
     // quit request with its confirmation, not the end of the last window.
     QApplication::setQuitOnLastWindowClosed(false);

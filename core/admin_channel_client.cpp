@@ -75,6 +75,10 @@ private:
         post([handler = stateHandler_, state = std::move(state)] { handler(state); });
     }
 
+    QDateTime now() const {
+        return options_.now ? options_.now() : QDateTime::currentDateTimeUtc();
+    }
+
     bool fresh() const {
         return lastSnapshot_ && Clock::now() - *lastSnapshot_ < options_.timings.staleness;
     }
@@ -109,14 +113,13 @@ private:
         handshakeErrors_.clear();
         AdminTLS::configure(*socket, parameters_);
         // Each handler first checks that its socket is still the current one.
-        connect(socket, &QSslSocket::sslErrors, this,
-                [this, socket](const QList<QSslError>& errors) {
-                    if (socket != socket_) return;
-                    handshakeErrors_ = errors;
-                    if (AdminTLS::verify(parameters_, socket->peerCertificateChain(), errors,
-                                         QDateTime::currentDateTimeUtc()))
-                        socket->ignoreSslErrors();
-                });
+        connect(
+            socket, &QSslSocket::sslErrors, this, [this, socket](const QList<QSslError>& errors) {
+                if (socket != socket_) return;
+                handshakeErrors_ = errors;
+                if (AdminTLS::verify(parameters_, socket->peerCertificateChain(), errors, now()))
+                    socket->ignoreSslErrors();
+            });
         connect(socket, &QSslSocket::encrypted, this, [this, socket] {
             if (socket == socket_) becomeReady();
         });
@@ -145,7 +148,7 @@ private:
     // (the token least of all) is written before that.
     void becomeReady() {
         if (!AdminTLS::verify(parameters_, socket_->peerCertificateChain(), handshakeErrors_,
-                              QDateTime::currentDateTimeUtc()))
+                              now()))
             return disconnect(kUntrustedPeer);
         ready_ = true;
         lastSnapshot_ = Clock::now();

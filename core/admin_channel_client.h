@@ -4,6 +4,7 @@
 #include "core/admin_tls.h"
 #include "core/bridge_error.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QThread>
@@ -24,6 +25,7 @@ struct AdminChannelOptions {
     std::optional<QString> certificatePEM;  // default: the current AdminCapability certificate
     std::optional<AdminTLSParameters> parametersForTests;  // replaces the pinned parameters
     AdminChannelTimings timings;
+    std::function<QDateTime()> now;  // the time the certificate's dates are judged at; default UTC
 };
 
 // The application's one connection to the engine's admin port: pinned TLS to 127.0.0.1,

@@ -3,6 +3,7 @@
 #include "core/admin_frame_codec.h"
 #include "model/admin_decode_error.h"
 #include "model/admin_envelope.h"
+#include "model/admin_json_reader.h"
 #include "model/admin_path_envelope.h"
 #include "model/midi_monitor_envelope.h"
 
@@ -11,25 +12,12 @@
 namespace norv {
 namespace {
 
-// {"request_id": text, "ok": bool, "error"?: text}; other members are ignored. A one-piece
-// camelCase key matches as well, as with every admin record.
+// {"request_id": text, "ok": bool, "error"?: text}; other members are ignored. Keys go through
+// the same snake_case conversion as every other admin record.
 AdminFrameReader::ActionResult decodeActionResult(const nlohmann::json& object) {
-    if (!object.is_object()) throw AdminDecodeError("action result is not an object");
-    auto member = [&](const char* wire, const char* camel) -> const nlohmann::json* {
-        if (auto it = object.find(wire); it != object.end() && !it->is_null()) return &*it;
-        if (auto it = object.find(camel); it != object.end() && !it->is_null()) return &*it;
-        return nullptr;
-    };
-    const nlohmann::json* id = member("request_id", "requestId");
-    const nlohmann::json* ok = member("ok", "ok");
-    if (!id || !id->is_string() || !ok || !ok->is_boolean())
-        throw AdminDecodeError("action result needs request_id and ok");
-    AdminFrameReader::ActionResult result{id->get<std::string>(), ok->get<bool>(), std::nullopt};
-    if (const nlohmann::json* error = member("error", "error")) {
-        if (!error->is_string()) throw AdminDecodeError("action result error is not text");
-        result.error = error->get<std::string>();
-    }
-    return result;
+    const AdminJsonReader reader(object);
+    return {reader.get<std::string>("requestId"), reader.get<bool>("ok"),
+            reader.get<std::optional<std::string>>("error")};
 }
 
 // The message a frame carries, or none (empty args, or a path the application ignores).

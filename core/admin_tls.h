@@ -23,7 +23,8 @@ struct AdminTLSParameters {
 // The admin channel's TLS policy. `verify` is the one place that decides whether a peer is
 // trusted: the leaf must be the pinned certificate (by SHA-256), within its validity dates,
 // and the handshake may report no error other than the host name mismatch that a pinned,
-// address-less certificate always gives. The client writes nothing before it passes.
+// address-less certificate always gives, and the leaf's date errors that the inclusive date
+// check overrules. The client writes nothing before it passes.
 class AdminTLS {
 public:
     static constexpr qsizetype kMaxPEMBytes = 16384;
@@ -31,7 +32,7 @@ public:
     // Throws BridgeTLSIdentityError::invalidRecord when the PEM holds no certificate.
     static AdminTLSParameters parameters(const QString& certificatePEM);
 
-    // Sets the configuration on a socket before it connects.
+    // Sets the configuration on a socket before it connects, and TCP no-delay once connected.
     static void configure(QSslSocket& socket, const AdminTLSParameters& parameters);
 
     // True when the presented chain and the handshake's errors are acceptable.

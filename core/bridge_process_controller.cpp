@@ -302,7 +302,7 @@ void BridgeProcessController::launch(const BridgeLaunchConfiguration& configurat
                                  .arg(port);
         setLastError(text);
         appendLog(QStringLiteral("launch skipped: ") + text);
-        qCInfo(AppLog::process, "Managed bridge launch skipped because port %d is already in use", port);
+        qCWarning(AppLog::process, "Managed bridge launch skipped because port %d is already in use", port);
         return;
     }
     const std::optional<QString> interpreter = BridgeRuntimeFiles::interpreter(root);
@@ -407,7 +407,7 @@ void BridgeProcessController::launchFailed(const QString& description) {
         if (started) requestTermination();
         setLastError(description);
         appendLog(QStringLiteral("launch failed: ") + description);
-        qCWarning(AppLog::process, "Bridge launch failed: %s", qUtf8Printable(description));
+        qCCritical(AppLog::process, "Bridge launch failed: %s", qUtf8Printable(description));
         if (!started) {
             // Never started: no exit will be reported.
             engine.process->disconnect(this);
@@ -419,7 +419,7 @@ void BridgeProcessController::launchFailed(const QString& description) {
     }
     setLastError(description);
     appendLog(QStringLiteral("launch failed: ") + description);
-    qCWarning(AppLog::process, "Bridge launch failed: %s", qUtf8Printable(description));
+    qCCritical(AppLog::process, "Bridge launch failed: %s", qUtf8Printable(description));
 }
 
 void BridgeProcessController::engineGone() {

@@ -286,7 +286,7 @@ std::optional<QString> BridgeRuntimeFiles::managedRoot(const QString& resources,
     try {
         return prepare(*shipped, *support);
     } catch (const BridgeRuntimeError& error) {
-        qCWarning(AppLog::process, "Bundled Bridge runtime preparation failed: %s", error.what());
+        qCCritical(AppLog::process, "Bundled Bridge runtime preparation failed: %s", error.what());
         return std::nullopt;
     }
 }

@@ -264,14 +264,15 @@ void BridgeStore::updateDeviceRoutingPolicy(const DeviceRoutingPolicy& policy) {
     command("/admin/device/routing/policy", nlohmann::json::array({policy.adminPayload()}),
             QStringLiteral("Routing policy saved"));
     qCInfo(AppLog::routing,
-           "Applied device routing policy automatic=%d shared=%s restore=%d manual_override=%d grace=%f",
-           policy.automaticDeviceRoutingEnabled, policy.sharedInputStrategy.c_str(), policy.restoreInputOnRelease,
-           policy.respectManualOverrides, policy.disconnectGraceSeconds);
+           "Applied device routing policy automatic=%s shared=%s restore=%s manual_override=%s grace=%f",
+           AppLog::boolean(policy.automaticDeviceRoutingEnabled), policy.sharedInputStrategy.c_str(),
+           AppLog::boolean(policy.restoreInputOnRelease), AppLog::boolean(policy.respectManualOverrides),
+           policy.disconnectGraceSeconds);
 }
 
 void BridgeStore::clearDeviceTrackAssignments() {
     command("/admin/device/track/clear_all", nlohmann::json::array(), QStringLiteral("Assignments cleared"));
-    qCInfo(AppLog::routing, "Cleared all device track assignments");
+    qCWarning(AppLog::routing, "Cleared all device track assignments");  // the default level
 }
 
 void BridgeStore::setDetailedDiagnostics(bool enabled) {
@@ -376,8 +377,9 @@ void BridgeStore::applyConnectionConfiguration(const BridgeLaunchConfiguration& 
     launchConfiguration_ = applied;
     Q_EMIT changed();
     qCInfo(AppLog::connection,
-           "Applying connection config wireless=%d bonjour=%d ios_usb=%d android_usb=%d port=%d",
-           applied.wirelessEnabled, applied.bonjourEnabled, applied.iosUSBEnabled, applied.androidUSBEnabled,
+           "Applying connection config wireless=%s bonjour=%s ios_usb=%s android_usb=%s port=%d",
+           AppLog::boolean(applied.wirelessEnabled), AppLog::boolean(applied.bonjourEnabled),
+           AppLog::boolean(applied.iosUSBEnabled), AppLog::boolean(applied.androidUSBEnabled),
            applied.publicPort);
     if (restartNeeded) {
         stopBluetooth();

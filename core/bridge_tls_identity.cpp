@@ -8,9 +8,11 @@
 #include <QProcess>
 #include <QSaveFile>
 #include <QSslCertificate>
+#include <QStringDecoder>
 #include <QUuid>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -51,7 +53,40 @@ QString readText(const QString& path) {
     if (!file.open(QIODevice::ReadOnly))
         throw std::runtime_error("Could not read " + path.toStdString() + ": " +
                                  file.errorString().toStdString());
-    return QString::fromUtf8(file.readAll());
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(file.readAll());
+    if (decoder.hasError())
+        throw std::runtime_error("Could not read " + path.toStdString() + ": not UTF-8 text");
+    return text;
+}
+
+// Starts openssl and waits for it, starting and finishing within one budget; at the deadline
+// it is terminated and generation fails.
+void runOpenSSL(QProcess& openssl, const QStringList& arguments,
+                const BridgeTLSIdentity::GenerateOptions& options) {
+    using namespace std::chrono;
+    const auto now = [&] { return options.clock ? options.clock() : steady_clock::now(); };
+    const auto deadline = now() + options.timeout;
+    const auto remaining = [&] {
+        return static_cast<int>(
+            std::max<milliseconds::rep>(0, duration_cast<milliseconds>(deadline - now()).count()));
+    };
+    openssl.start(options.opensslPath, arguments);
+    const bool started = openssl.waitForStarted(remaining());
+    if (!started && openssl.state() == QProcess::NotRunning)
+        throw std::runtime_error("Could not run openssl: " + openssl.errorString().toStdString());
+    while (openssl.state() != QProcess::NotRunning && remaining() > 0)
+        openssl.waitForFinished(std::min(remaining(), 10));
+    if (openssl.state() != QProcess::NotRunning) {
+        openssl.terminate();
+        if (!openssl.waitForFinished(2000)) {
+            openssl.kill();
+            openssl.waitForFinished(2000);
+        }
+        throw BridgeTLSIdentityError::generationFailed();
+    }
+    if (openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
+        throw BridgeTLSIdentityError::generationFailed();
 }
 
 }  // namespace
@@ -66,8 +101,10 @@ QByteArray BridgeTLSIdentity::certificateDER(const QString& certificatePEM) {
         if (!c.isSpace()) joined.append(c);
     const auto decoded =
         QByteArray::fromBase64Encoding(joined.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-    // toLatin1 turns non-Latin characters into '?', which Base64 then refuses.
-    if (!decoded || decoded.decoded.isEmpty()) throw BridgeTLSIdentityError::invalidRecord();
+    // toLatin1 turns non-Latin characters into '?', which Base64 then refuses. Qt also takes
+    // text without its '=' padding; strict Base64 comes in whole groups of four.
+    if (!decoded || decoded.decoded.isEmpty() || joined.size() % 4 != 0)
+        throw BridgeTLSIdentityError::invalidRecord();
     if (QSslCertificate(decoded.decoded, QSsl::Der).isNull())
         throw BridgeTLSIdentityError::invalidRecord();
     return decoded.decoded;
@@ -132,29 +169,17 @@ BridgeTLSIdentity BridgeTLSIdentity::generate(const GenerateOptions& options) {
     openssl.setStandardInputFile(QProcess::nullDevice());
     openssl.setStandardOutputFile(QProcess::nullDevice());
     openssl.setStandardErrorFile(QProcess::nullDevice());
-    openssl.start(options.opensslPath,
-                  {QStringLiteral("req"),      QStringLiteral("-x509"),
-                   QStringLiteral("-newkey"),  QStringLiteral("ec"),
-                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
-                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_param_enc:named_curve"),
-                   QStringLiteral("-nodes"),   QStringLiteral("-sha256"),
-                   QStringLiteral("-days"),    QStringLiteral("3650"),
-                   QStringLiteral("-subj"),    QStringLiteral("/CN=Norv Bridge"),
-                   QStringLiteral("-config"),  configPath,
-                   QStringLiteral("-keyout"),  keyPath,
-                   QStringLiteral("-out"),     certificatePath});
-    if (!openssl.waitForStarted(static_cast<int>(options.timeout.count())))
-        throw std::runtime_error("Could not run openssl: " + openssl.errorString().toStdString());
-    if (!openssl.waitForFinished(static_cast<int>(options.timeout.count()))) {
-        openssl.terminate();
-        if (!openssl.waitForFinished(2000)) {
-            openssl.kill();
-            openssl.waitForFinished(2000);
-        }
-        throw BridgeTLSIdentityError::generationFailed();
-    }
-    if (openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
-        throw BridgeTLSIdentityError::generationFailed();
+    runOpenSSL(openssl, {QStringLiteral("req"),      QStringLiteral("-x509"),
+                         QStringLiteral("-newkey"),  QStringLiteral("ec"),
+                         QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
+                         QStringLiteral("-pkeyopt"), QStringLiteral("ec_param_enc:named_curve"),
+                         QStringLiteral("-nodes"),   QStringLiteral("-sha256"),
+                         QStringLiteral("-days"),    QStringLiteral("3650"),
+                         QStringLiteral("-subj"),    QStringLiteral("/CN=Norv Bridge"),
+                         QStringLiteral("-config"),  configPath,
+                         QStringLiteral("-keyout"),  keyPath,
+                         QStringLiteral("-out"),     certificatePath},
+               options);
 
     BridgeTLSIdentity identity;
     identity.certificatePEM = readText(certificatePath);

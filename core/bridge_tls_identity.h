@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <chrono>
+#include <functional>
 
 namespace norv {
 
@@ -26,11 +27,13 @@ struct BridgeTLSIdentity {
 
     struct GenerateOptions {
         QString opensslPath = QStringLiteral("/usr/bin/openssl");
-        std::chrono::milliseconds timeout{10000};
+        std::chrono::milliseconds timeout{10000};  // for starting and finishing together
+        std::function<std::chrono::steady_clock::time_point()> clock{};  // default: steady_clock
     };
     // Runs openssl in a private temporary folder (removed afterwards in every outcome) to make
     // an EC P-256 key and a self-signed certificate valid 3650 days. Blocks the calling thread
-    // for at most the timeout; never call it on the GUI thread.
+    // for at most the timeout; never call it on the GUI thread. Files that are not UTF-8 text
+    // fail like unreadable ones.
     static BridgeTLSIdentity generate(const GenerateOptions& options);
     static BridgeTLSIdentity generate() { return generate(GenerateOptions{}); }
 

@@ -15,8 +15,10 @@ struct RunningLiveProcess {
 };
 
 // Running Ableton Live applications, read from a /proc tree: a process belongs to the innermost
-// ".app" folder on the path of its executable (or, failing that, of its first argument), and it
-// counts when that folder's name begins with "Ableton Live".
+// ".app" folder on the path of its executable (or, failing that, of its first argument, a
+// relative one taken from the process's working directory), and it counts when that folder's
+// name begins with "Ableton Live" and the path is the bundle's main executable (helpers and
+// other programs inside the bundle are not the application).
 class RunningLiveProcesses {
 public:
     // Ascending process ids; processes that vanish or cannot be read while listing are skipped.

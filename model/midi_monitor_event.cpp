@@ -120,12 +120,20 @@ bool MidiMonitorEvent::matches(std::string_view searchText) const {
     return text_rules::containsIgnoringCase(haystack, query);
 }
 
+std::int64_t MidiMonitorEvent::timestampMilliseconds(double secondsSince1970) {
+    constexpr std::int64_t kMinMs = -62135596800000LL;  // 0001-01-01T00:00:00.000Z
+    constexpr std::int64_t kMaxMs = 253402300799999LL;  // 9999-12-31T23:59:59.999Z
+    if (!std::isfinite(secondsSince1970)) return 0;
+    const double micros = std::round(secondsSince1970 * 1e6);
+    if (micros <= static_cast<double>(kMinMs) * 1000.0) return kMinMs;
+    if (micros >= static_cast<double>(kMaxMs) * 1000.0) return kMaxMs;
+    const auto whole = static_cast<std::int64_t>(micros);
+    return whole >= 0 ? whole / 1000 : -((-whole + 999) / 1000);
+}
+
 std::string MidiMonitorEvent::formatTimestamp(double secondsSince1970) {
     if (!std::isfinite(secondsSince1970) || std::fabs(secondsSince1970) > 1e12) return {};
-    // Rounded to the microsecond first so that 1.001 does not read as 1.000 after a rounding
-    // error, then cut to whole milliseconds.
-    const auto micros = static_cast<std::int64_t>(std::llround(secondsSince1970 * 1e6));
-    const std::int64_t totalMs = micros >= 0 ? micros / 1000 : -((-micros + 999) / 1000);
+    const std::int64_t totalMs = timestampMilliseconds(secondsSince1970);
     const std::int64_t wholeSeconds = totalMs >= 0 ? totalMs / 1000 : -((-totalMs + 999) / 1000);
     const auto ms = static_cast<int>(totalMs - wholeSeconds * 1000);
     const auto seconds = static_cast<std::time_t>(wholeSeconds);

@@ -39,9 +39,14 @@ struct MidiMonitorEvent {
     // Whether the trimmed `searchText` is empty or occurs, ignoring case, in the event's
     // endpoint, role, kind, labels, bytes, source, device id and "ch <channel>".
     bool matches(std::string_view searchText) const;
-    // The time of day "HH:mm:ss.SSS" in the system time zone.
+    // The time of day "HH:mm:ss.SSS" in the system time zone: the one formatter of every
+    // event time text (the monitor table and the CSV's local time).
     std::string timeLabel() const { return formatTimestamp(timestamp); }
     static std::string formatTimestamp(double secondsSince1970);
+    // The instant every time text of an event shows, in whole milliseconds since 1970: rounded
+    // to the microsecond (so 1.001 does not read as 1.000 after a binary rounding error), then
+    // cut to the millisecond as date formatters do. Not finite: 0; kept within years 1 to 9999.
+    static std::int64_t timestampMilliseconds(double secondsSince1970);
 
     static MidiMonitorEvent decode(const nlohmann::json& json);
     friend bool operator==(const MidiMonitorEvent&, const MidiMonitorEvent&) = default;

@@ -1,7 +1,13 @@
 #include "model/text_rules.h"
 
+#include <unicode/locid.h>
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 
 namespace norv::text_rules {
 
@@ -46,6 +52,77 @@ std::size_t spaceBefore(std::string_view s, std::size_t end) {
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Malformed UTF-8 becomes U+FFFD, as everywhere else texts are shown.
+icu::UnicodeString unicode(std::string_view text) {
+    return icu::UnicodeString::fromUTF8(
+        icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
+}
+
+std::string utf8(const icu::UnicodeString& text) {
+    std::string out;
+    text.toUTF8String(out);
+    return out;
+}
+
+const icu::Normalizer2& nfc() {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* normalizer = icu::Normalizer2::getNFCInstance(status);
+    if (U_FAILURE(status) || normalizer == nullptr) std::abort();  // ICU's data is missing
+    return *normalizer;
+}
+
+icu::UnicodeString normalized(const icu::UnicodeString& text) {
+    UErrorCode status = U_ZERO_ERROR;
+    icu::UnicodeString result = nfc().normalize(text, status);
+    return U_SUCCESS(status) ? result : text;
+}
+
+// Turkic languages fold the dotted and dotless i their own way.
+bool turkicLocale() {
+    const std::string_view language = icu::Locale::getDefault().getLanguage();
+    return language == "tr" || language == "az";
+}
+
+// Case-folded NFC text for caseless comparison.
+icu::UnicodeString folded(std::string_view text, bool turkic) {
+    icu::UnicodeString value = unicode(text);
+    value.foldCase(turkic ? U_FOLD_CASE_EXCLUDE_SPECIAL_I : U_FOLD_CASE_DEFAULT);
+    return normalized(value);
+}
+
+// Whether an ASCII query can be looked for in `text` byte by byte: every other character in it
+// is well-formed, keeps its form under case folding and never combines with its neighbours.
+// (Note names and separators such as "♯" and "·" are; "ß", "é" or a combining accent are not.)
+bool onlyInertBeyondAscii(std::string_view text) {
+    const icu::Normalizer2& normalizer = nfc();
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        if (static_cast<unsigned char>(text[pos]) < 0x80) {
+            ++pos;
+            continue;
+        }
+        std::uint32_t cp = 0;
+        const std::size_t len = decodeAt(text, pos, cp);
+        if (len == 0 ||
+            u_hasBinaryProperty(static_cast<UChar32>(cp), UCHAR_CHANGES_WHEN_CASEFOLDED) ||
+            !normalizer.isInert(static_cast<UChar32>(cp)))
+            return false;
+        pos += len;
+    }
+    return true;
+}
+
+bool containsAsciiIgnoringCase(std::string_view text, std::string_view query) {
+    const auto it = std::search(text.begin(), text.end(), query.begin(), query.end(),
+                                [](char a, char b) { return lowerAscii(a) == lowerAscii(b); });
+    return it != text.end();
+}
+
 }  // namespace
 
 std::string_view trimmed(std::string_view text) {
@@ -66,24 +143,52 @@ std::string_view trimmed(std::string_view text) {
 }
 
 std::string lowercased(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = lowerAscii(c);
-    return out;
+    if (isAscii(text)) {
+        std::string out(text);
+        for (char& c : out) c = lowerAscii(c);
+        return out;
+    }
+    return utf8(unicode(text).toLower(icu::Locale::getRoot()));
 }
 
 std::string uppercased(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return out;
+    return utf8(unicode(text).toUpper(icu::Locale::getDefault()));
 }
 
 bool containsIgnoringCase(std::string_view text, std::string_view query) {
     if (query.empty()) return true;
-    const auto it = std::search(text.begin(), text.end(), query.begin(), query.end(),
-                                [](char a, char b) { return lowerAscii(a) == lowerAscii(b); });
-    return it != text.end();
+    const bool turkic = turkicLocale();
+    if (!turkic && isAscii(query) && onlyInertBeyondAscii(text))
+        return containsAsciiIgnoringCase(text, query);
+    // One search text is matched against many events: its folded form is kept.
+    thread_local std::string lastQuery;
+    thread_local bool lastTurkic = false;
+    thread_local icu::UnicodeString needle;
+    if (query != lastQuery || turkic != lastTurkic || needle.isEmpty()) {
+        lastQuery.assign(query);
+        lastTurkic = turkic;
+        needle = folded(query, turkic);
+    }
+    const icu::UnicodeString haystack = folded(text, turkic);
+    // A match may not end inside a character: no combining mark may follow it.
+    for (std::int32_t at = haystack.indexOf(needle); at >= 0;
+         at = haystack.indexOf(needle, at + 1)) {
+        const std::int32_t end = at + needle.length();
+        if (end >= haystack.length() || u_getCombiningClass(haystack.char32At(end)) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool canonicallyEqual(std::string_view a, std::string_view b) {
+    if (a == b) return true;
+    if (isAscii(a) && isAscii(b)) return false;
+    return normalized(unicode(a)) == normalized(unicode(b));
+}
+
+std::string canonicalKey(std::string_view text) {
+    if (isAscii(text)) return std::string(text);
+    return utf8(normalized(unicode(text)));
 }
 
 std::string platformSymbol(std::string_view platform) {

@@ -10,7 +10,7 @@ packages=(
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev
   qtkeychain-qt6-dev libssl-dev
-  nlohmann-json3-dev zlib1g-dev
+  nlohmann-json3-dev zlib1g-dev libicu-dev
   libjack-jackd2-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # run time and test services

@@ -13,6 +13,13 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 
+#include <QDir>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -40,6 +47,24 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
     return true;
 }
 
+// TCP_NODELAY of each of this process's sockets connected to `port` on loopback.
+std::vector<int> noDelayOfSocketsTo(quint16 port) {
+    std::vector<int> values;
+    const QStringList fds =
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System);
+    for (const QString& name : fds) {
+        const int fd = name.toInt();
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) continue;
+        if (peer.sin_family != AF_INET || ntohs(peer.sin_port) != port) continue;
+        int value = -1;
+        socklen_t size = sizeof value;
+        if (getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &value, &size) == 0) values.push_back(value);
+    }
+    return values;
+}
+
 // One client against one fake engine, recording what reaches the owner's thread.
 class ChannelTest : public ::testing::Test {
 protected:
@@ -62,6 +87,7 @@ protected:
         options.token = std::move(token);
         options.certificatePEM = std::move(certificate);
         options.timings = timings;
+        options.now = now_;
         client_ = std::make_unique<AdminChannelClient>(options);
         clock_.start();
         client_->start([this](const AdminSnapshot& snapshot) { snapshots_.push_back(snapshot); },
@@ -105,6 +131,7 @@ protected:
 
     std::unique_ptr<FakeEngine> engine_;
     std::unique_ptr<AdminChannelClient> client_;
+    std::function<QDateTime()> now_;  // the time certificates are judged at; none: the real one
     QElapsedTimer clock_;
     std::vector<StateEntry> states_;
     std::vector<AdminSnapshot> snapshots_;
@@ -122,6 +149,7 @@ TEST_F(ChannelTest, AuthenticatesThenKeepsSnapshotsComingWithTheHeartbeat) {
     EXPECT_EQ(states_.front().text, "connecting");
     EXPECT_EQ(states_.at(1).text, "connected");
     EXPECT_EQ(snapshots_.front().bridge.bridgeVersion, std::optional<std::string>("9.9"));
+    EXPECT_EQ(noDelayOfSocketsTo(engine_->port()), std::vector<int>{1});
 
     // The token goes out once, first; snapshot requests follow it.
     const auto frames = engine_->frames();
@@ -310,6 +338,32 @@ TEST_F(ChannelTest, TheTokenIsNeverWrittenToAnUnpinnedPeer) {
         EXPECT_NE(states_[1].text, "disconnected: Bridge authentication timed out");
         client_.reset();
         EXPECT_TRUE(engine_->frames().empty());
+    }
+}
+
+// The pinned certificate's dates are judged by the inclusive rule at the client's clock, over a
+// real handshake whose TLS library calls the certificate expired.
+TEST_F(ChannelTest, ThePinnedCertificateHoldsThroughBothOfItsBoundarySeconds) {
+    const QByteArray identity = fixtureIdentityLine("expired_identity.json");
+    const QDateTime notBefore(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
+    const QDateTime notAfter(QDate(2021, 1, 1), QTime(0, 0), Qt::UTC);
+    for (const auto& [at, accepted] : std::vector<std::pair<QDateTime, bool>>{
+             {notAfter, true}, {notBefore, true}, {notAfter.addSecs(1), false}}) {
+        states_.clear();
+        now_ = [at] { return at; };
+        startEngine(nlohmann::json::object(), identity);
+        startClient(AdminChannelTimings{}.scaledDown(10), kToken, certificateOf(identity));
+        if (accepted) {
+            EXPECT_TRUE(waitUntil([&] { return !engine_->frames().empty(); }, 3s))
+                << at.toString().toStdString();
+        } else {
+            ASSERT_TRUE(waitUntil([&] { return states_.size() >= 2; }));
+            EXPECT_EQ(states_[1].text.rfind("disconnected: ", 0), 0u) << states_[1].text;
+            EXPECT_NE(states_[1].text, "disconnected: Bridge authentication timed out");
+            client_.reset();
+            EXPECT_TRUE(engine_->frames().empty());
+        }
+        client_.reset();
     }
 }
 

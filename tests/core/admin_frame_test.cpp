@@ -151,9 +151,9 @@ TEST(AdminFrameReader, DecodesMessagesByPath) {
         {"request_id":"a","ok":false},
         {"request_id":"b","ok":true}]})"));
     reader.append(frameOf(R"({"path":"/admin/action/result","args":[
-        {"request_id":"c","ok":true,"error":"ignored","extra":1}]})"));
+        {"REQUEST_ID":"c","ok":true,"error":"ignored","extra":1}]})"));
     reader.append(frameOf(R"({"path":"/admin/action/result","args":[
-        {"request_id":"d","ok":false,"error":"Name taken"}]})"));
+        {"Request_Id":"d","ok":false,"error":"Name taken"}]})"));
     const auto outcome = reader.consume();
     ASSERT_FALSE(outcome.failure.has_value());
     ASSERT_EQ(outcome.messages.size(), 5u);

@@ -50,5 +50,27 @@ TEST(AdminTLS, ValidDatesIncludeBothBounds) {
     EXPECT_FALSE(AdminTLS::validDates(certificate, notAfter.addSecs(1)));
 }
 
+// OpenSSL's own date errors about the pinned leaf (and the untrusted self-signed error that
+// comes with them) give way to the inclusive date rule; nothing else does.
+TEST(AdminTLS, VerifyOverrulesOnlyTheLeafsDateErrors) {
+    const auto parameters =
+        AdminTLS::parameters(certificateOf(fixtureIdentityLine("expired_identity.json")));
+    const QSslCertificate& leaf = parameters.pinned;
+    const QDateTime notAfter(QDate(2021, 1, 1), QTime(0, 0), Qt::UTC);
+    const QSslError expired(QSslError::CertificateExpired, leaf);
+    const QSslError untrusted(QSslError::SelfSignedCertificate, leaf);
+    const QSslError name(QSslError::HostNameMismatch, leaf);
+    auto verify = [&](const QList<QSslError>& errors, const QDateTime& now) {
+        return AdminTLS::verify(parameters, {leaf}, errors, now);
+    };
+    EXPECT_TRUE(verify({name, untrusted, expired}, notAfter));
+    EXPECT_FALSE(verify({name, untrusted, expired}, notAfter.addSecs(1)));
+    EXPECT_FALSE(verify({name, untrusted}, notAfter));
+    EXPECT_FALSE(
+        verify({expired, QSslError(QSslError::CertificateSignatureFailed, leaf)}, notAfter));
+    const QSslCertificate other = AdminTLS::parameters(certificateOf(sharedIdentityLine())).pinned;
+    EXPECT_FALSE(verify({expired, QSslError(QSslError::CertificateExpired, other)}, notAfter));
+}
+
 }  // namespace
 }  // namespace norv

@@ -1,6 +1,7 @@
 #include "core/admin_capability.h"
 #include "core/bridge_process_controller.h"
 #include "engine_test_support.h"
+#include "log_capture.h"
 #include "runtime_test_support.h"
 
 #include <QSslCertificate>
@@ -18,6 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::EngineTest;
+using test::kProcessCategory;
 using test::waitUntil;
 
 const QString kFixedArguments[] = {QStringLiteral("--no-legacy-shared-midi"), QStringLiteral("--managed-stdin"),
@@ -199,6 +201,7 @@ TEST_F(ProcessControllerTest, NothingLaunchesWhenThePortIsTakenOrPreparationFail
     QTcpServer listener;
     ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
     publicPort = listener.serverPort();
+    test::LogCapture log;
     auto controller = makeController();
     controller->start(configuration());
     ASSERT_TRUE(waitUntil([&] { return !controller->isPreparing(); }));
@@ -207,6 +210,10 @@ TEST_F(ProcessControllerTest, NothingLaunchesWhenThePortIsTakenOrPreparationFail
             .arg(publicPort);
     EXPECT_EQ(controller->lastError(), text);
     EXPECT_TRUE(logContains(*controller, QStringLiteral(" INFO [desktop] launch skipped: ") + text));
+    // The application log's default level.
+    EXPECT_TRUE(log.contains(QtWarningMsg, kProcessCategory,
+                             QStringLiteral("Managed bridge launch skipped because port %1 is already in use")
+                                 .arg(publicPort)));
     EXPECT_FALSE(controller->hasProcess());
     EXPECT_FALSE(AdminCapability::current().has_value());
 
@@ -229,6 +236,7 @@ TEST_F(ProcessControllerTest, NothingLaunchesWhenThePortIsTakenOrPreparationFail
 TEST_F(ProcessControllerTest, FailedIdentityWriteStaysTheReportedErrorAfterTheEngineIsEnded) {
     auto options = this->options();
     options.writeIdentityLine = [](int, QByteArrayView) { return EPIPE; };
+    test::LogCapture log;
     auto controller = makeController(options);
     controller->start(configuration());
     ASSERT_TRUE(waitUntil([&] { return controller->lastError().has_value(); }));
@@ -239,6 +247,7 @@ TEST_F(ProcessControllerTest, FailedIdentityWriteStaysTheReportedErrorAfterTheEn
     ASSERT_TRUE(waitUntil([&] { return !controller->hasProcess(); }));
     EXPECT_EQ(controller->lastError(), broken);  // not "Bridge exited with status 15"
     EXPECT_TRUE(logContains(*controller, QStringLiteral(" INFO [desktop] launch failed: ") + broken));
+    EXPECT_TRUE(log.contains(QtCriticalMsg, kProcessCategory, QStringLiteral("Bridge launch failed: ") + broken));
 }
 
 TEST_F(ProcessControllerTest, StoppedEnginesEndEvenWhenTheyIgnoreSigterm) {

@@ -1,5 +1,6 @@
 #include "core/bridge_runtime_error.h"
 #include "core/bridge_runtime_files.h"
+#include "log_capture.h"
 #include "runtime_test_support.h"
 
 #include <QDir>
@@ -84,6 +85,14 @@ TEST_F(RuntimeFilesTest, PrepareMakesOneExecutableCopyReusesItAndRefusesItOnceCh
         ADD_FAILURE() << "a changed copy was accepted";
     } catch (const BridgeRuntimeError& error) {
         EXPECT_EQ(error.code(), 259);
+    }
+    {
+        // A failed preparation is an error in the application log, and no root.
+        test::LogCapture log;
+        EXPECT_FALSE(BridgeRuntimeFiles::managedRoot(dir.path(), support).has_value());
+        EXPECT_TRUE(log.contains(QtCriticalMsg, test::kProcessCategory,
+                                 QStringLiteral("Bundled Bridge runtime preparation failed: ") +
+                                     BridgeRuntimeError::corruptFile().description()));
     }
     QFile tampered(copy + QStringLiteral("/tools/run_bridge.py"));
     ASSERT_TRUE(tampered.open(QIODevice::ReadOnly));

@@ -1,6 +1,7 @@
 // The store against fakes of the admin client, the engine supervisor and the Bluetooth server.
 #include "core/bridge_store.h"
 #include "core/store_fakes.h"
+#include "log_capture.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -212,9 +213,21 @@ TEST_F(StoreTest, AdminActionsBuildTheirArguments) {
     EXPECT_EQ(admin->requests.back().args, nlohmann::json({"pad", 7, "Keys", 2}));
     admin->complete();
 
+    test::LogCapture log;
     store->updateDeviceRoutingPolicy(DeviceRoutingPolicy{});
     EXPECT_EQ(admin->requests.back().args, nlohmann::json::array({DeviceRoutingPolicy{}.adminPayload()}));
     admin->complete();
+    DeviceRoutingPolicy policy;
+    policy.restoreInputOnRelease = false;
+    store->updateDeviceRoutingPolicy(policy);
+    admin->complete();
+    EXPECT_TRUE(log.contains(QtInfoMsg, test::kRoutingCategory,
+                             QStringLiteral("Applied device routing policy automatic=true shared=all_ins "
+                                            "restore=false manual_override=true grace=3.000000")));
+    store->clearDeviceTrackAssignments();
+    admin->complete();
+    EXPECT_TRUE(log.contains(QtWarningMsg, test::kRoutingCategory,
+                             QStringLiteral("Cleared all device track assignments")));  // default level
 
     store->setDetailedDiagnostics(false);
     EXPECT_EQ(admin->requests.back().args, nlohmann::json({false}));
@@ -283,8 +296,17 @@ TEST_F(StoreTest, ApplyingRestartsForEngineSettingsButOnlyTouchesBluetoothForIts
     next.bonjourEnabled = true;
     next.requireDeviceApproval = false;
     dialogs.answers = {true};
+    test::LogCapture log;
     store->applyConnectionConfiguration(next);
     ASSERT_EQ(engine->restarts.size(), 1u);
+    const BridgeLaunchConfiguration& applied = engine->restarts[0];
+    auto word = [](bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); };
+    EXPECT_TRUE(log.contains(
+        QtInfoMsg, test::kConnectionCategory,
+        QStringLiteral("Applying connection config wireless=%1 bonjour=%2 ios_usb=%3 android_usb=%4 port=%5")
+            .arg(word(applied.wirelessEnabled), word(applied.bonjourEnabled), word(applied.iosUSBEnabled),
+                 word(applied.androidUSBEnabled))
+            .arg(applied.publicPort)));
     EXPECT_FALSE(engine->restarts[0].bonjourEnabled);
     EXPECT_TRUE(engine->restarts[0].requireDeviceApproval);
     EXPECT_FALSE(bluetooth->running);

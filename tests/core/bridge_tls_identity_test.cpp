@@ -1,10 +1,12 @@
 #include "core/bridge_tls_identity.h"
 #include "core/bridge_tls_identity_store.h"
+#include "core/fake_engine.h"
 #include "core/memory_bridge_identity_vault.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSslCertificate>
 #include <QSslKey>
@@ -79,6 +81,13 @@ TEST(BridgeTLSIdentity, FingerprintIgnoresLineEndsAndSpacing) {
         QStringLiteral("key")};
     EXPECT_EQ(kindOf([&] { notCertificate.fingerprint(); }),
               BridgeTLSIdentityError::Kind::invalidRecord);
+
+    // Strict Base64 keeps its '=' padding.
+    const QString padded = test::certificateOf(test::fixtureIdentityLine("expired_identity.json"));
+    ASSERT_TRUE(padded.contains(QStringLiteral("=\n")));
+    EXPECT_NO_THROW((BridgeTLSIdentity{padded, {}}.fingerprint()));
+    const BridgeTLSIdentity unpadded{QString(padded).remove(QLatin1Char('=')), {}};
+    EXPECT_EQ(kindOf([&] { unpadded.fingerprint(); }), BridgeTLSIdentityError::Kind::invalidRecord);
 }
 
 TEST(BridgeTLSIdentity, DecodeBoundsAndValidatesTheRecord) {
@@ -138,6 +147,45 @@ TEST(BridgeTLSIdentity, OpenSSLFailuresAreReportedAndLeaveNoWorkingFolder) {
               BridgeTLSIdentityError::Kind::generationFailed);
     EXPECT_THROW(BridgeTLSIdentity::generate({scratch.filePath("missing"), milliseconds(5000)}),
                  std::runtime_error);
+
+    // An openssl that writes a usable certificate and the given key bytes; it leaves a marker
+    // when it starts.
+    const QString certificateFile = scratch.filePath(QStringLiteral("fixture.pem"));
+    {
+        QFile file(certificateFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(
+            test::certificateOf(test::fixtureIdentityLine("expired_identity.json")).toUtf8());
+    }
+    const QString marker = scratch.filePath(QStringLiteral("started"));
+    auto writer = [&](const char* name, const char* key, const char* delay) {
+        const std::string body = "#!/bin/sh\ntouch '" + marker.toStdString() + "'\nsleep " + delay +
+                                 "\nwhile [ $# -gt 0 ]; do case $1 in -keyout) k=$2;; -out) o=$2;; "
+                                 "esac; shift; done\ncp '" +
+                                 certificateFile.toStdString() + "' \"$o\"\nprintf '" + key +
+                                 "' > \"$k\"\n";
+        return script(name, body.c_str());
+    };
+    const QString good = writer("good-openssl", "key", "0");
+    EXPECT_EQ(BridgeTLSIdentity::generate({good, milliseconds(5000)}).privateKeyPEM,
+              QStringLiteral("key"));
+    // Output that is not UTF-8 fails generation rather than turning into replacement characters.
+    const QString notText = writer("latin1-openssl", "k\\377y", "0");
+    EXPECT_THROW(BridgeTLSIdentity::generate({notText, milliseconds(5000)}), std::runtime_error);
+    // Starting counts against the same budget as finishing: a clock that has spent nearly all
+    // of it by the time openssl runs leaves no fresh allowance for the wait.
+    QFile::remove(marker);
+    BridgeTLSIdentity::GenerateOptions late{writer("late-openssl", "key", "5"),
+                                            milliseconds(10000)};
+    late.clock = [&] {
+        return std::chrono::steady_clock::now() +
+               (QFile::exists(marker) ? milliseconds(9950) : milliseconds(0));
+    };
+    QElapsedTimer elapsed;
+    elapsed.start();
+    EXPECT_EQ(kindOf([&] { BridgeTLSIdentity::generate(late); }),
+              BridgeTLSIdentityError::Kind::generationFailed);
+    EXPECT_LT(elapsed.elapsed(), 4000);
 
     const auto leftovers =
         QDir(scratch.path()).entryList({QStringLiteral("norv-identity-*")}, QDir::AllEntries);

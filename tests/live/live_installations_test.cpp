@@ -78,6 +78,29 @@ TEST(LiveInstallationsTest, RunningLiveIsListedOnceWhereverItWasStartedFrom) {
     EXPECT_EQ(live->installations()[1].url, suite);
 }
 
+// Only the bundle's main executable is a running Live: its helpers and the programs it starts
+// from inside the bundle are not further instances.
+TEST(LiveInstallationsTest, OnlyTheMainExecutableOfABundleIsARunningLive) {
+    LiveLayout layout;
+    const QString suite = layout.addBundle(layout.systemApps(), "Ableton Live 12 Suite.app", "12.1.5");
+    const QString bare = layout.addBundle(layout.path("opt"), "Ableton Live 11 Lite.app", "11.3.0");
+    LiveLayout::write(bare + "/Contents/Info.plist", "<plist version=\"1.0\"><dict/></plist>");
+    layout.addProcess(100, suite + "/Contents/MacOS/Live");
+    layout.addProcess(101, suite + "/Contents/MacOS/Live Helper");
+    layout.addProcess(102, suite + "/Contents/Frameworks/crashpad_handler");
+    layout.addProcess(103, suite + "/Contents/MacOS/sub/Live");
+    // No executable link: the first argument, a relative one from the working directory.
+    layout.addProcess(104, "", {"MacOS/Live", "--fast"}, suite + "/Contents");
+    layout.addProcess(105, "", {"./Contents/MacOS/../Frameworks/Live"}, suite);
+    layout.addProcess(106, "", {"Contents/MacOS/Live"});  // no working directory to read
+    // A bundle that names no executable runs the program named as the bundle.
+    layout.addProcess(107, bare + "/Contents/MacOS/Ableton Live 11 Lite");
+    layout.addProcess(108, bare + "/Contents/MacOS/Live");
+
+    EXPECT_EQ(layout.integration()->running(),
+              (std::vector<RunningLiveProcess>{{100, suite}, {104, suite}, {107, bare}}));
+}
+
 TEST(LiveInstallationsTest, SelectionIsRestoredAndAStaleOneFallsBackToTheNewest) {
     LiveLayout layout;
     const QString older = layout.addBundle(layout.systemApps(), "Ableton Live 12 Lite.app", "12.0.1");

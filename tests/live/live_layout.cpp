@@ -39,6 +39,7 @@ QString LiveLayout::addBundle(const QString& folder, const QString& fileName, co
 <plist version="1.0">
 <dict>
   <key>CFBundleName</key><string>Live</string>
+  <key>CFBundleExecutable</key><string>Live</string>
   <key>CFBundleDocumentTypes</key><array><dict><key>CFBundleShortVersionString</key><string>0.1</string></dict></array>
   <key>CFBundleShortVersionString</key><string>%1</string>
 </dict>
@@ -63,11 +64,14 @@ void LiveLayout::addLibraryCfg(const QString& version, const QString& root, cons
               .toUtf8());
 }
 
-void LiveLayout::addProcess(int pid, const QString& executable, const QStringList& arguments) {
+void LiveLayout::addProcess(int pid, const QString& executable, const QStringList& arguments,
+                            const QString& directory) {
     const QString processDir = path(QStringLiteral("proc/%1").arg(pid));
     QDir().mkpath(processDir);
     if (!executable.isEmpty())
         std::filesystem::create_symlink(executable.toStdString(), (processDir + QStringLiteral("/exe")).toStdString());
+    if (!directory.isEmpty())
+        std::filesystem::create_symlink(directory.toStdString(), (processDir + QStringLiteral("/cwd")).toStdString());
     QByteArray cmdline;
     for (const QString& argument : arguments)
         cmdline += argument.toUtf8() + '\0';

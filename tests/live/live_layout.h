@@ -33,8 +33,10 @@ public:
     static void write(const QString& file, const QByteArray& contents);
     // ~/Library/Preferences/Ableton/Live <version>/Library.cfg naming <root>/<name> as User Library.
     void addLibraryCfg(const QString& version, const QString& root, const QString& name);
-    // /proc/<pid> with an exe link to `executable` (when not empty) and a NUL-separated command line.
-    void addProcess(int pid, const QString& executable, const QStringList& arguments = {});
+    // /proc/<pid> with an exe link to `executable` and a cwd link to `directory` (each when not
+    // empty) and a NUL-separated command line.
+    void addProcess(int pid, const QString& executable, const QStringList& arguments = {},
+                    const QString& directory = {});
     void removeProcess(int pid);
 
     // Resources with a runtime (tool, interpreter) and a script bundle whose manifest is `manifest`.

@@ -7,6 +7,9 @@
 #include "model/bridge_section.h"
 #include "model/device_access_snapshot.h"
 #include "model/shared_device_settings.h"
+#include "model/text_rules.h"
+
+#include <unicode/locid.h>
 
 namespace norv {
 namespace {
@@ -100,6 +103,28 @@ TEST(RevokedDeviceTest, DisplayValues) {
     EXPECT_EQ(r.details(), " UNKNOWN · NB-9");  // no trimming before the comparison
     r.platform = "Android";
     EXPECT_EQ(r.platformSymbol(), "rectangle.portrait");
+    r.platform = "élan os";
+    EXPECT_EQ(r.details(), "ÉLAN OS · NB-9");
+}
+
+// Upper-casing follows the user's locale; lower-casing (for comparisons with fixed words) and
+// canonical equivalence do not depend on it.
+TEST(TextRulesTest, LocaleCaseAndCanonicalEquivalence) {
+    const icu::Locale saved = icu::Locale::getDefault();
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale::setDefault(icu::Locale("tr", "TR"), status);
+    EXPECT_EQ(text_rules::uppercased("istanbul"), "İSTANBUL");
+    EXPECT_EQ(text_rules::lowercased("UNKNOWN"), "unknown");
+    EXPECT_EQ(text_rules::lowercased("ÜNKNOWN"), "ünknown");
+    EXPECT_TRUE(text_rules::containsIgnoringCase("İstanbul Pad", "istanbul"));
+    icu::Locale::setDefault(icu::Locale("en", "US"), status);
+    EXPECT_EQ(text_rules::uppercased("istanbul"), "ISTANBUL");
+    icu::Locale::setDefault(saved, status);
+
+    EXPECT_TRUE(text_rules::canonicallyEqual("Caf\u00e9", "Cafe\u0301"));
+    EXPECT_FALSE(text_rules::canonicallyEqual("Cafe", "Caf\u00e9"));
+    EXPECT_FALSE(text_rules::canonicallyEqual("cafe", "Cafe"));
+    EXPECT_EQ(text_rules::canonicalKey("Cafe\u0301"), text_rules::canonicalKey("Caf\u00e9"));
 }
 
 TEST(DeviceAccessSnapshotTest, RevokedDeviceLookup) {
@@ -122,6 +147,7 @@ TEST(SharedDeviceSettingsTest, ProfileTitles) {
     EXPECT_EQ(title("repeatPage"), "REPEAT");
     EXPECT_EQ(title("Instrument"), "INSTRUMENT");
     EXPECT_EQ(title("mixer"), "MIXER");
+    EXPECT_EQ(title("überpage"), "ÜBERPAGE");
     EXPECT_EQ(title(""), "");
 }
 

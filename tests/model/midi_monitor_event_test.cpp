@@ -118,6 +118,18 @@ TEST(MidiMonitorEventTest, SearchMatchesAcrossFields) {
     note.channel = 2;
     EXPECT_FALSE(note.matches("ch 1"));
     EXPECT_TRUE(event("poly_aftertouch", 61, 5).matches("c♯4"));
+
+    // Letter case of all of Unicode; composed and decomposed accents are one letter.
+    auto pad = event("note", 60, 100);
+    pad.endpoint = "Café Pad";
+    EXPECT_TRUE(pad.matches("CAFÉ"));
+    EXPECT_TRUE(pad.matches("CAFE\u0301 p"));
+    EXPECT_FALSE(pad.matches("cafe"));  // accents still count
+    pad.endpoint = "Cafe\u0301 Pad";
+    EXPECT_TRUE(pad.matches("café"));
+    EXPECT_FALSE(pad.matches("cafe pad"));
+    pad.endpoint = "Straße";
+    EXPECT_TRUE(pad.matches("STRASSE"));
 }
 
 TEST(MidiMonitorEventTest, TimestampsReadAsTimeOfDay) {

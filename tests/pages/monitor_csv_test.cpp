@@ -1,5 +1,6 @@
 #include "page_fixtures.h"
 #include "ui/monitor/midi_monitor_csv_document.h"
+#include "ui/monitor/midi_monitor_table_model.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 #include <ctime>
 #include <unistd.h>
 
@@ -80,19 +82,34 @@ TEST(MidiMonitorCSVDocument, QuotesCommasQuotesAndLineBreaks) {
               "Control Change,cc,1,CC 1,1,2,2,,\"say \"\"hi\"\"\"\n");
 }
 
-TEST(MidiMonitorCSVDocument, BothTimeColumnsShareOneRoundedMillisecond) {
+// The table's Time column and both CSV time columns show one millisecond, cut as date
+// formatters cut it.
+TEST(MidiMonitorCSVDocument, TimeColumnsAndTheTableShareOneMillisecond) {
     ScopedTimeZone zone("UTC0");
     MidiMonitorEvent late = test::event(1, "a", "e", "instrument", "note", 1);
-    late.timestamp = 59.9996;  // rounds up across the second and the minute
+    late.timestamp = 59.9996;  // stays within the second and the minute
     MidiMonitorEvent before = test::event(2, "a", "e", "instrument", "note", 1);
-    before.timestamp = -0.0004;  // rounds to the epoch itself
+    before.timestamp = -0.0004;  // just before the epoch
     MidiMonitorEvent negative = test::event(3, "a", "e", "instrument", "note", 1);
     negative.timestamp = -1.25;
-    const MidiMonitorCSVDocument document({late, before, negative}, {});
+    MidiMonitorEvent binary = test::event(4, "a", "e", "instrument", "note", 1);
+    binary.timestamp = 1.001;  // not exact in binary: still .001
+    const std::vector<MidiMonitorEvent> events{late, before, negative, binary};
+    const MidiMonitorCSVDocument document(events, {});
     const std::string& text = document.csvText();
-    EXPECT_NE(text.find("\n1970-01-01T00:01:00.000Z,00:01:00.000,1,"), std::string::npos);
-    EXPECT_NE(text.find("\n1970-01-01T00:00:00.000Z,00:00:00.000,2,"), std::string::npos);
+    EXPECT_NE(text.find("\n1970-01-01T00:00:59.999Z,00:00:59.999,1,"), std::string::npos);
+    EXPECT_NE(text.find("\n1969-12-31T23:59:59.999Z,23:59:59.999,2,"), std::string::npos);
     EXPECT_NE(text.find("\n1969-12-31T23:59:58.750Z,23:59:58.750,3,"), std::string::npos);
+    EXPECT_NE(text.find("\n1970-01-01T00:00:01.001Z,00:00:01.001,4,"), std::string::npos);
+
+    MidiMonitorTableModel table;
+    table.refresh(events, MidiMonitorFilter{}, [](const std::string& id) { return id; });
+    const std::map<std::int64_t, QString> shown = {{1, "00:00:59.999"}, {2, "23:59:59.999"},
+                                                   {3, "23:59:58.750"}, {4, "00:00:01.001"}};
+    ASSERT_EQ(table.rowCount(), 4);
+    for (int row = 0; row < table.rowCount(); ++row)
+        EXPECT_EQ(table.index(row, MidiMonitorTableModel::timeColumn).data().toString(),
+                  shown.at(table.event(row).sequence));
 }
 
 TEST(MidiMonitorCSVDocument, ReadingBackAcceptsOnlyUtf8) {

@@ -94,6 +94,25 @@ TEST(MidiMonitorFilter, MenuListsAreSortedTheirOwnWay) {
               (std::vector<std::string>{"Alpha", "Keys", "Keys Surface", "Pads", "Session", "Z", "alpha", "beta"}));
 }
 
+// Composed and decomposed spellings of a name are one name, in the filters and in the menus.
+TEST(MidiMonitorFilter, CanonicallyEquivalentNamesAreOneName) {
+    const std::vector<MidiMonitorEvent> events = {
+        event(1, "caf\u00e9-id", "Caf\u00e9 Pad", "instrument", "note", 1),
+        event(2, "cafe\u0301-id", "Cafe\u0301 Pad", "instrument", "note", 1),
+        event(3, "cafe-id", "Cafe Pad", "instrument", "note", 1),
+    };
+    MidiMonitorFilter filter;
+    filter.endpoint = "Cafe\u0301 Pad";
+    EXPECT_EQ(sequences(filter, events), (std::vector<std::int64_t>{1, 2}));
+    filter.endpoint = MidiMonitorFilter::all;
+    filter.deviceId = "caf\u00e9-id";
+    EXPECT_EQ(sequences(filter, events), (std::vector<std::int64_t>{1, 2}));
+    EXPECT_EQ(MidiMonitorFilter::endpoints(events),
+              (std::vector<std::string>{"Cafe Pad", "Caf\u00e9 Pad"}));
+    EXPECT_EQ(MidiMonitorFilter::deviceIds(events, label),
+              (std::vector<std::string>{"cafe-id", "caf\u00e9-id"}));
+}
+
 TEST(MidiMonitorFilter, MenuTitles) {
     MidiMonitorFilter filter;
     EXPECT_EQ(filter.deviceFilterTitle(label), "All Devices");

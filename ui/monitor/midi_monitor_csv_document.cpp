@@ -3,7 +3,6 @@
 #include <QLocale>
 #include <QSaveFile>
 #include <QStringDecoder>
-#include <cmath>
 #include <cstdio>
 #include <ctime>
 
@@ -14,19 +13,6 @@ namespace {
 constexpr const char* kHeader =
     "timestamp,local_time,sequence,device,device_id,route,endpoint,message,kind,channel,data,number,"
     "value,display_value,raw_hex,origin";
-
-// Year 1 to year 9999, so every instant prints in four-digit years.
-constexpr std::int64_t kMinMs = -62135596800000LL;
-constexpr std::int64_t kMaxMs = 253402300799999LL;
-
-// The one millisecond value both time columns print, rounded once to the nearest millisecond.
-std::int64_t roundedMilliseconds(double secondsSince1970) {
-    if (!std::isfinite(secondsSince1970)) return 0;
-    const double ms = std::round(secondsSince1970 * 1000.0);
-    if (ms < static_cast<double>(kMinMs)) return kMinMs;
-    if (ms > static_cast<double>(kMaxMs)) return kMaxMs;
-    return static_cast<std::int64_t>(ms);
-}
 
 struct SplitTime {
     std::time_t seconds;
@@ -53,16 +39,6 @@ std::string isoUtc(std::int64_t ms) {
     return buffer;
 }
 
-std::string localTime(std::int64_t ms) {
-    const SplitTime t = split(ms);
-    std::tm local{};
-    if (localtime_r(&t.seconds, &local) == nullptr) return {};
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
-                  t.millis);
-    return buffer;
-}
-
 }  // namespace
 
 std::string MidiMonitorCSVDocument::quoted(const std::string& field) {
@@ -85,11 +61,11 @@ MidiMonitorCSVDocument::MidiMonitorCSVDocument(const std::vector<MidiMonitorEven
     std::string text = kHeader;
     text += '\n';
     for (const MidiMonitorEvent& event : events) {
-        const std::int64_t ms = roundedMilliseconds(event.timestamp);
+        // Both time columns show the instant the monitor table shows, through its formatter.
         const auto label = deviceLabels.find(event.deviceId);
         const std::string fields[] = {
-            isoUtc(ms),
-            localTime(ms),
+            isoUtc(MidiMonitorEvent::timestampMilliseconds(event.timestamp)),
+            event.timeLabel(),
             std::to_string(event.sequence),
             label != deviceLabels.end() ? label->second : event.deviceId,
             event.deviceId,

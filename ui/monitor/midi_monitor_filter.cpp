@@ -2,7 +2,10 @@
 
 #include <QCollator>
 #include <QLocale>
+#include "model/text_rules.h"
+
 #include <algorithm>
+#include <map>
 #include <set>
 
 namespace norv {
@@ -24,9 +27,10 @@ int MidiFamilySet::count() const {
 }
 
 bool MidiMonitorFilter::passes(const MidiMonitorEvent& event) const {
-    if (role != all && event.role != role) return false;
-    if (deviceId != all && event.deviceId != deviceId) return false;
-    if (endpoint != all && event.endpoint != endpoint) return false;
+    // Names compare as Unicode text: composed and decomposed spellings are the same name.
+    if (role != all && !text_rules::canonicallyEqual(event.role, role)) return false;
+    if (deviceId != all && !text_rules::canonicallyEqual(event.deviceId, deviceId)) return false;
+    if (endpoint != all && !text_rules::canonicallyEqual(event.endpoint, endpoint)) return false;
     if (channel != 0 && event.channel != channel) return false;
     if (!families.contains(event.family())) return false;
     return event.matches(searchText);
@@ -52,7 +56,8 @@ std::vector<std::string> MidiMonitorFilter::deviceIds(const std::vector<MidiMoni
     std::vector<std::string> ids;
     std::set<std::string> seen;
     for (const MidiMonitorEvent& event : events) {
-        if (seen.insert(event.deviceId).second) ids.push_back(event.deviceId);
+        if (seen.insert(text_rules::canonicalKey(event.deviceId)).second)
+            ids.push_back(event.deviceId);
     }
     std::vector<std::pair<QString, std::string>> keyed;
     keyed.reserve(ids.size());
@@ -68,10 +73,15 @@ std::vector<std::string> MidiMonitorFilter::deviceIds(const std::vector<MidiMoni
 }
 
 std::vector<std::string> MidiMonitorFilter::endpoints(const std::vector<MidiMonitorEvent>& events) {
-    // UTF-8 byte order is Unicode scalar order.
-    std::set<std::string> names;
-    for (const MidiMonitorEvent& event : events) names.insert(event.endpoint);
-    return {names.begin(), names.end()};
+    // UTF-8 byte order of the composed forms is Unicode scalar order; canonically equivalent
+    // spellings are one name, shown as first seen.
+    std::map<std::string, std::string> names;
+    for (const MidiMonitorEvent& event : events)
+        names.try_emplace(text_rules::canonicalKey(event.endpoint), event.endpoint);
+    std::vector<std::string> result;
+    result.reserve(names.size());
+    for (auto& entry : names) result.push_back(std::move(entry.second));
+    return result;
 }
 
 QString MidiMonitorFilter::deviceFilterTitle(const DeviceLabel& label) const {
