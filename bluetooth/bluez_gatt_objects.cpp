@@ -68,6 +68,18 @@ std::optional<std::pair<QString, QVariantMap>> BluezGattObjects::objectAt(const 
     return std::nullopt;
 }
 
+BluezManagedObjects BluezGattObjects::managedObjects() const {
+    BluezManagedObjects objects;
+    if (!service_) return objects;
+    QStringList paths{servicePath()};
+    for (std::size_t i = 0; i < service_->characteristics.size(); ++i) paths << characteristicPath(i);
+    for (const QString& path : paths) {
+        const auto object = objectAt(path);
+        objects[QDBusObjectPath(path)] = {{object->first, object->second}};
+    }
+    return objects;
+}
+
 QString BluezGattObjects::errorName(int attResult) {
     switch (attResult) {
         case 0x00: return {};
@@ -84,18 +96,7 @@ bool BluezGattObjects::handleMessage(const QDBusMessage& message, const QDBusCon
     const QString member = message.member();
     QDBusMessage reply;
     if (interface == objectManagerInterface && member == QLatin1String("GetManagedObjects") && path == base_) {
-        BluezManagedObjects objects;
-        if (service_) {
-            for (const QString& child : [&] {
-                     QStringList paths{servicePath()};
-                     for (std::size_t i = 0; i < service_->characteristics.size(); ++i) paths << characteristicPath(i);
-                     return paths;
-                 }()) {
-                const auto object = objectAt(child);
-                objects[QDBusObjectPath(child)] = {{object->first, object->second}};
-            }
-        }
-        reply = message.createReply(QVariant::fromValue(objects));
+        reply = message.createReply(QVariant::fromValue(managedObjects()));
     } else if (interface == propertiesInterface) {
         reply = properties(message);
     } else if (const auto index = characteristicAt(path);

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "bluetooth/bluetooth_peripheral_manager.h"
+#include "bluetooth/bluez_dbus_types.h"
 
 namespace norv {
 
@@ -47,6 +48,8 @@ private:
     std::optional<std::size_t> characteristicAt(const QString& path) const;
     // The interface and properties of the object at `path`, if there is one.
     std::optional<std::pair<QString, QVariantMap>> objectAt(const QString& path) const;
+    // The GATT objects as GetManagedObjects gives them: the service, then its characteristics.
+    BluezManagedObjects managedObjects() const;
     QDBusMessage properties(const QDBusMessage& message) const;
     QDBusMessage read(const QDBusMessage& message, std::size_t characteristic);
 

@@ -50,11 +50,14 @@ BluezPeripheralBackend::BluezPeripheralBackend(QDBusConnection connection, Optio
     watcher_ = new QDBusServiceWatcher(bluezService, connection_, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString&, const QString& owner) { bluezOwnerChanged(owner); });
-    connection_.connect(bluezService, QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
-                        QStringLiteral("InterfacesAdded"), this, SLOT(interfacesAdded(QDBusMessage)));
-    connection_.connect(bluezService, QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
-                        QStringLiteral("InterfacesRemoved"), this, SLOT(interfacesRemoved(QDBusMessage)));
-    connection_.connect(bluezService, QString(), QStringLiteral("org.freedesktop.DBus.Properties"),
+    // Subscribed without naming the sender, which would make Qt ask the bus for its owner and
+    // wait; signals are matched against BlueZ's unique name instead.
+    const QString objectManager = QStringLiteral("org.freedesktop.DBus.ObjectManager");
+    connection_.connect(QString(), QStringLiteral("/"), objectManager, QStringLiteral("InterfacesAdded"), this,
+                        SLOT(interfacesAdded(QDBusMessage)));
+    connection_.connect(QString(), QStringLiteral("/"), objectManager, QStringLiteral("InterfacesRemoved"), this,
+                        SLOT(interfacesRemoved(QDBusMessage)));
+    connection_.connect(QString(), QString(), QStringLiteral("org.freedesktop.DBus.Properties"),
                         QStringLiteral("PropertiesChanged"), this, SLOT(propertiesChanged(QDBusMessage)));
     refresh();
 }
@@ -143,6 +146,7 @@ void BluezPeripheralBackend::receiveObjects(const QDBusMessage& reply) {
     } else {
         accessDenied_ = false;
         bluezError_.clear();
+        bluez_ = reply.service();
         const auto objects = qdbus_cast<BluezManagedObjects>(reply.arguments().value(0));
         for (auto it = objects.begin(); it != objects.end(); ++it) {
             if (!it.value().contains(adapterInterface)) continue;
@@ -165,6 +169,7 @@ void BluezPeripheralBackend::receiveObjects(const QDBusMessage& reply) {
 }
 
 void BluezPeripheralBackend::bluezOwnerChanged(const QString& owner) {
+    bluez_ = owner;
     if (!owner.isEmpty()) {
         refresh();
         return;
@@ -174,7 +179,7 @@ void BluezPeripheralBackend::bluezOwnerChanged(const QString& owner) {
 }
 
 void BluezPeripheralBackend::interfacesAdded(const QDBusMessage& message) {
-    if (!adapter_.isEmpty() || message.arguments().size() < 2) return;
+    if (message.service() != bluez_ || !adapter_.isEmpty() || message.arguments().size() < 2) return;
     const auto path = qdbus_cast<QDBusObjectPath>(message.arguments().at(0)).path();
     const auto interfaces = qdbus_cast<BluezInterfaces>(message.arguments().at(1));
     if (!interfaces.contains(adapterInterface)) return;
@@ -183,7 +188,7 @@ void BluezPeripheralBackend::interfacesAdded(const QDBusMessage& message) {
 }
 
 void BluezPeripheralBackend::interfacesRemoved(const QDBusMessage& message) {
-    if (message.arguments().size() < 2) return;
+    if (message.service() != bluez_ || message.arguments().size() < 2) return;
     const auto path = qdbus_cast<QDBusObjectPath>(message.arguments().at(0)).path();
     const auto interfaces = qdbus_cast<QStringList>(message.arguments().at(1));
     if (path != adapter_ || !interfaces.contains(adapterInterface)) return;
@@ -192,7 +197,7 @@ void BluezPeripheralBackend::interfacesRemoved(const QDBusMessage& message) {
 }
 
 void BluezPeripheralBackend::propertiesChanged(const QDBusMessage& message) {
-    if (message.path() != adapter_ || message.arguments().size() < 2) return;
+    if (message.service() != bluez_ || message.path() != adapter_ || message.arguments().size() < 2) return;
     if (message.arguments().at(0).toString() != adapterInterface) return;
     const auto changed = qdbus_cast<QVariantMap>(message.arguments().at(1));
     if (const auto it = changed.find(QStringLiteral("Powered")); it != changed.end()) update(adapter_, it->toBool());

@@ -86,6 +86,7 @@ private:
     bool known_ = false;
     bool accessDenied_ = false;
     QString bluezError_;
+    QString bluez_;  // BlueZ's unique name on the bus, whose signals count
     QString adapter_;
     bool powered_ = false;
     std::string kernelRefusal_;
