@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QThread>
 
 #include "bluetooth/bluez_peripheral_backend.h"
 #include "bluetooth/norv_bluetooth_server.h"
@@ -134,6 +135,7 @@ public:
     void peripheralManagerDidStartAdvertising(BluetoothPeripheralManager&, const std::optional<BluetoothPlatformError>&) override {}
     void peripheralManagerDidReceiveRead(BluetoothPeripheralManager& manager, BluetoothReadRequest& request) override {
         characteristic = request.characteristic;
+        onMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
         request.value = {'o', 'k'};
         manager.respond(request, result);
     }
@@ -141,6 +143,7 @@ public:
                                          const std::optional<BluetoothPlatformError>&) override {}
     bool added = false;
     std::string characteristic;
+    bool onMainThread = false;
 };
 
 TEST_F(BluezPeripheralTest, AttResultsTravelAsBluezErrors) {
@@ -153,6 +156,7 @@ TEST_F(BluezPeripheralTest, AttResultsTravelAsBluezErrors) {
     QString error;
     EXPECT_EQ(read(service.characteristics[0].uuid, 0, &error), "ok");
     EXPECT_EQ(delegate.characteristic, service.characteristics[0].uuid) << "handed back in the spelling given";
+    EXPECT_TRUE(delegate.onMainThread) << "reads reach the delegate on the event-loop thread";
     for (const auto& [result, name] : std::vector<std::pair<int, QString>>{
              {0x06, "org.bluez.Error.NotSupported"}, {0x0E, "org.bluez.Error.Failed"}, {0x07, "org.bluez.Error.InvalidOffset"}}) {
         delegate.result = result;
