@@ -49,6 +49,9 @@ std::size_t kernelSendMtu(int fd) {
     std::uint16_t mtu = 0;
     socklen_t size = sizeof mtu;
     if (::getsockopt(fd, SOL_BLUETOOTH, BT_SNDMTU, &mtu, &size) == 0 && mtu > 0) return mtu;
+    l2cap_options options{};  // older kernels tell the outgoing MTU only here
+    size = sizeof options;
+    if (::getsockopt(fd, SOL_L2CAP, L2CAP_OPTIONS, &options, &size) == 0 && options.omtu > 0) return options.omtu;
     return defaultLeMtu;
 }
 
