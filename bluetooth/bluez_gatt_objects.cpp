@@ -27,7 +27,8 @@ BluezGattObjects::BluezGattObjects(QString basePath, QObject* parent)
     registerBluezDBusTypes();
 }
 
-void BluezGattObjects::setAdvertisement(const std::vector<std::string>& serviceUuids, const std::string& localName) {
+void BluezGattObjects::setAdvertisement(const std::vector<std::string>& serviceUuids,
+                                        const std::string& localName) {
     advertised_ = true;
     advertisedUuids_.clear();
     for (const auto& uuid : serviceUuids) advertisedUuids_ << lower(uuid);
@@ -46,10 +47,12 @@ std::optional<std::size_t> BluezGattObjects::characteristicAt(const QString& pat
     return std::nullopt;
 }
 
-std::optional<std::pair<QString, QVariantMap>> BluezGattObjects::objectAt(const QString& path) const {
+std::optional<std::pair<QString, QVariantMap>> BluezGattObjects::objectAt(
+    const QString& path) const {
     if (service_ && path == servicePath()) {
-        return std::pair{serviceInterface, QVariantMap{{QStringLiteral("UUID"), lower(service_->uuid)},
-                                                       {QStringLiteral("Primary"), service_->primary}}};
+        return std::pair{serviceInterface,
+                         QVariantMap{{QStringLiteral("UUID"), lower(service_->uuid)},
+                                     {QStringLiteral("Primary"), service_->primary}}};
     }
     if (const auto index = characteristicAt(path)) {
         const auto& characteristic = service_->characteristics[*index];
@@ -57,13 +60,15 @@ std::optional<std::pair<QString, QVariantMap>> BluezGattObjects::objectAt(const 
         if (characteristic.encryptionRequired) flags << QStringLiteral("encrypt-read");
         return std::pair{characteristicInterface,
                          QVariantMap{{QStringLiteral("UUID"), lower(characteristic.uuid)},
-                                     {QStringLiteral("Service"), QVariant::fromValue(QDBusObjectPath(servicePath()))},
+                                     {QStringLiteral("Service"),
+                                      QVariant::fromValue(QDBusObjectPath(servicePath()))},
                                      {QStringLiteral("Flags"), flags}}};
     }
     if (advertised_ && path == advertisementPath()) {
-        return std::pair{advertisementInterface, QVariantMap{{QStringLiteral("Type"), QStringLiteral("peripheral")},
-                                                             {QStringLiteral("ServiceUUIDs"), advertisedUuids_},
-                                                             {QStringLiteral("LocalName"), localName_}}};
+        return std::pair{advertisementInterface,
+                         QVariantMap{{QStringLiteral("Type"), QStringLiteral("peripheral")},
+                                     {QStringLiteral("ServiceUUIDs"), advertisedUuids_},
+                                     {QStringLiteral("LocalName"), localName_}}};
     }
     return std::nullopt;
 }
@@ -72,7 +77,8 @@ BluezManagedObjects BluezGattObjects::managedObjects() const {
     BluezManagedObjects objects;
     if (!service_) return objects;
     QStringList paths{servicePath()};
-    for (std::size_t i = 0; i < service_->characteristics.size(); ++i) paths << characteristicPath(i);
+    for (std::size_t i = 0; i < service_->characteristics.size(); ++i)
+        paths << characteristicPath(i);
     for (const QString& path : paths) {
         const auto object = objectAt(path);
         objects[QDBusObjectPath(path)] = {{object->first, object->second}};
@@ -82,27 +88,35 @@ BluezManagedObjects BluezGattObjects::managedObjects() const {
 
 QString BluezGattObjects::errorName(int attResult) {
     switch (attResult) {
-        case 0x00: return {};
-        case 0x06: return QStringLiteral("org.bluez.Error.NotSupported");
-        case 0x07: return QStringLiteral("org.bluez.Error.InvalidOffset");
-        default: return QStringLiteral("org.bluez.Error.Failed");
+        case 0x00:
+            return {};
+        case 0x06:
+            return QStringLiteral("org.bluez.Error.NotSupported");
+        case 0x07:
+            return QStringLiteral("org.bluez.Error.InvalidOffset");
+        default:
+            return QStringLiteral("org.bluez.Error.Failed");
     }
 }
 
-bool BluezGattObjects::handleMessage(const QDBusMessage& message, const QDBusConnection& connection) {
+bool BluezGattObjects::handleMessage(const QDBusMessage& message,
+                                     const QDBusConnection& connection) {
     if (message.type() != QDBusMessage::MethodCallMessage) return false;
     const QString path = message.path();
     const QString interface = message.interface();
     const QString member = message.member();
     QDBusMessage reply;
-    if (interface == objectManagerInterface && member == QLatin1String("GetManagedObjects") && path == base_) {
+    if (interface == objectManagerInterface && member == QLatin1String("GetManagedObjects") &&
+        path == base_) {
         reply = message.createReply(QVariant::fromValue(managedObjects()));
     } else if (interface == propertiesInterface) {
         reply = properties(message);
-    } else if (const auto index = characteristicAt(path);
-               index && interface == characteristicInterface && member == QLatin1String("ReadValue")) {
+    } else if (const auto index = characteristicAt(path); index &&
+                                                          interface == characteristicInterface &&
+                                                          member == QLatin1String("ReadValue")) {
         reply = read(message, *index);
-    } else if (interface == advertisementInterface && member == QLatin1String("Release") && path == advertisementPath()) {
+    } else if (interface == advertisementInterface && member == QLatin1String("Release") &&
+               path == advertisementPath()) {
         advertised_ = false;
         reply = message.createReply();
     } else {
@@ -125,8 +139,9 @@ QDBusMessage BluezGattObjects::properties(const QDBusMessage& message) const {
     if (message.member() == QLatin1String("Get")) {
         const auto it = object->second.find(arguments.value(1).toString());
         if (it == object->second.end()) {
-            return message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
-                                            QStringLiteral("No such property"));
+            return message.createErrorReply(
+                QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
+                QStringLiteral("No such property"));
         }
         return message.createReply(QVariant::fromValue(QDBusVariant(*it)));
     }
@@ -138,16 +153,22 @@ QDBusMessage BluezGattObjects::read(const QDBusMessage& message, std::size_t cha
     const QVariantMap options = qdbus_cast<QVariantMap>(message.arguments().value(0));
     const long offset = options.value(QStringLiteral("offset"), 0).toLongLong();
     const auto [result, value] =
-        onRead ? onRead(service_->characteristics[characteristic].uuid, offset) : std::pair{0x0E, QByteArray()};
-    if (result != 0) return message.createErrorReply(errorName(result), QStringLiteral("ATT error 0x%1").arg(result, 2, 16, QLatin1Char('0')));
+        onRead ? onRead(service_->characteristics[characteristic].uuid, offset)
+               : std::pair{0x0E, QByteArray()};
+    if (result != 0)
+        return message.createErrorReply(
+            errorName(result),
+            QStringLiteral("ATT error 0x%1").arg(result, 2, 16, QLatin1Char('0')));
     return message.createReply(value);
 }
 
 QString BluezGattObjects::introspect(const QString& path) const {
     const auto method = [](const char* name, const char* in, const char* out) {
         QString xml = QStringLiteral("<method name=\"%1\">").arg(QLatin1String(name));
-        if (*in) xml += QStringLiteral("<arg direction=\"in\" type=\"%1\"/>").arg(QLatin1String(in));
-        if (*out) xml += QStringLiteral("<arg direction=\"out\" type=\"%1\"/>").arg(QLatin1String(out));
+        if (*in)
+            xml += QStringLiteral("<arg direction=\"in\" type=\"%1\"/>").arg(QLatin1String(in));
+        if (*out)
+            xml += QStringLiteral("<arg direction=\"out\" type=\"%1\"/>").arg(QLatin1String(out));
         return xml + QStringLiteral("</method>");
     };
     if (path == base_) {

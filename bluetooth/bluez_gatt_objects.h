@@ -27,14 +27,16 @@ public:
 
     void setService(const BluetoothGattService& service) { service_ = service; }
     void clearService() { service_.reset(); }
-    void setAdvertisement(const std::vector<std::string>& serviceUuids, const std::string& localName);
+    void setAdvertisement(const std::vector<std::string>& serviceUuids,
+                          const std::string& localName);
     void clearAdvertisement() { advertised_ = false; }
 
     QString applicationPath() const { return base_; }
     QString advertisementPath() const { return base_ + QStringLiteral("/advertisement"); }
 
     // Answers a read of a characteristic (UUID as given) at an offset: ATT result and value.
-    std::function<std::pair<int, QByteArray>(const std::string& characteristic, long offset)> onRead;
+    std::function<std::pair<int, QByteArray>(const std::string& characteristic, long offset)>
+        onRead;
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
     QString introspect(const QString& path) const override;

@@ -38,27 +38,35 @@ BluezPeripheralBackend::BluezPeripheralBackend(QDBusConnection connection, Optio
     registerBluezDBusTypes();
     if (options_.standInL2cap) {
         standInFolder_ = makePrivateFolder();
-        qCInfo(bluetoothLog, "Bluetooth: NORV_BLUEZ_FAKE_L2CAP is on: L2CAP channels are AF_UNIX sockets in %s",
+        qCInfo(bluetoothLog,
+               "Bluetooth: NORV_BLUEZ_FAKE_L2CAP is on: L2CAP channels are AF_UNIX sockets in %s",
                qUtf8Printable(standInFolder_));
     } else {
         kernelRefusal_ = L2capListener::kernelRefusal();
         if (!kernelRefusal_.empty()) {
-            qCWarning(bluetoothLog, "Bluetooth: the kernel refuses LE L2CAP sockets (%s), so Bluetooth LE is unavailable",
+            qCWarning(bluetoothLog,
+                      "Bluetooth: the kernel refuses LE L2CAP sockets (%s), so Bluetooth LE is "
+                      "unavailable",
                       kernelRefusal_.c_str());
         }
     }
-    watcher_ = new QDBusServiceWatcher(bluezService, connection_, QDBusServiceWatcher::WatchForOwnerChange, this);
-    connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
-            [this](const QString&, const QString&, const QString& owner) { bluezOwnerChanged(owner); });
+    watcher_ = new QDBusServiceWatcher(bluezService, connection_,
+                                       QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(
+        watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+        [this](const QString&, const QString&, const QString& owner) { bluezOwnerChanged(owner); });
     // Subscribed without naming the sender, which would make Qt ask the bus for its owner and
     // wait; signals are matched against BlueZ's unique name instead.
     const QString objectManager = QStringLiteral("org.freedesktop.DBus.ObjectManager");
-    connection_.connect(QString(), QStringLiteral("/"), objectManager, QStringLiteral("InterfacesAdded"), this,
+    connection_.connect(QString(), QStringLiteral("/"), objectManager,
+                        QStringLiteral("InterfacesAdded"), this,
                         SLOT(interfacesAdded(QDBusMessage)));
-    connection_.connect(QString(), QStringLiteral("/"), objectManager, QStringLiteral("InterfacesRemoved"), this,
+    connection_.connect(QString(), QStringLiteral("/"), objectManager,
+                        QStringLiteral("InterfacesRemoved"), this,
                         SLOT(interfacesRemoved(QDBusMessage)));
     connection_.connect(QString(), QString(), QStringLiteral("org.freedesktop.DBus.Properties"),
-                        QStringLiteral("PropertiesChanged"), this, SLOT(propertiesChanged(QDBusMessage)));
+                        QStringLiteral("PropertiesChanged"), this,
+                        SLOT(propertiesChanged(QDBusMessage)));
     refresh();
 }
 
@@ -75,7 +83,9 @@ std::unique_ptr<BluetoothPeripheralManager> BluezPeripheralBackend::createManage
     return manager;
 }
 
-void BluezPeripheralBackend::forget(BluezPeripheralManager* manager) { std::erase(managers_, manager); }
+void BluezPeripheralBackend::forget(BluezPeripheralManager* manager) {
+    std::erase(managers_, manager);
+}
 
 int BluezPeripheralBackend::radioState() const {
     if (!kernelRefusal_.empty()) return radioUnsupported;
@@ -86,7 +96,9 @@ int BluezPeripheralBackend::radioState() const {
 }
 
 QString BluezPeripheralBackend::unavailableReason() const {
-    if (!kernelRefusal_.empty()) return QStringLiteral("the kernel refuses LE L2CAP sockets: ") + QString::fromStdString(kernelRefusal_);
+    if (!kernelRefusal_.empty())
+        return QStringLiteral("the kernel refuses LE L2CAP sockets: ") +
+               QString::fromStdString(kernelRefusal_);
     if (accessDenied_) return QStringLiteral("the system bus refuses access to BlueZ");
     if (!bluezError_.isEmpty()) return QStringLiteral("BlueZ does not answer: ") + bluezError_;
     if (known_ && adapter_.isEmpty()) return QStringLiteral("BlueZ has no Bluetooth adapter");
@@ -107,13 +119,16 @@ QString BluezPeripheralBackend::nextObjectPath() {
 
 std::variant<std::unique_ptr<L2capListener>, std::string> BluezPeripheralBackend::listen(
     bool encryptionRequired, L2capListener::Opened onChannel) {
-    if (!options_.standInL2cap) return L2capListener::listenKernel(encryptionRequired, std::move(onChannel));
+    if (!options_.standInL2cap)
+        return L2capListener::listenKernel(encryptionRequired, std::move(onChannel));
     if (standInFolder_.isEmpty()) return std::string("no private folder for the stand-in channels");
     // Dynamic LE PSMs, skipping any still published.
     for (int tries = lastDynamicPSM - firstDynamicPSM + 1; tries > 0; --tries) {
         const std::uint16_t psm = nextStandInPSM_;
-        nextStandInPSM_ = psm == lastDynamicPSM ? firstDynamicPSM : static_cast<std::uint16_t>(psm + 1);
-        if (QFile::exists(standInFolder_ + QStringLiteral("/%1").arg(psm, 4, 16, QLatin1Char('0')))) continue;
+        nextStandInPSM_ =
+            psm == lastDynamicPSM ? firstDynamicPSM : static_cast<std::uint16_t>(psm + 1);
+        if (QFile::exists(standInFolder_ + QStringLiteral("/%1").arg(psm, 4, 16, QLatin1Char('0'))))
+            continue;
         return L2capListener::listenStandIn(standInFolder_, psm, std::move(onChannel));
     }
     return std::string("no free PSM");
@@ -121,17 +136,20 @@ std::variant<std::unique_ptr<L2capListener>, std::string> BluezPeripheralBackend
 
 void BluezPeripheralBackend::call(const QDBusMessage& message, std::weak_ptr<void> owner,
                                   std::function<void(const QDBusMessage&)> done) {
-    auto* watcher = new QDBusPendingCallWatcher(connection_.asyncCall(message, options_.callTimeoutMs));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [owner = std::move(owner), done = std::move(done)](QDBusPendingCallWatcher* finished) {
-                         finished->deleteLater();
-                         if (owner.expired() || !done) return;
-                         done(finished->reply());
-                     });
+    auto* watcher =
+        new QDBusPendingCallWatcher(connection_.asyncCall(message, options_.callTimeoutMs));
+    QObject::connect(
+        watcher, &QDBusPendingCallWatcher::finished, watcher,
+        [owner = std::move(owner), done = std::move(done)](QDBusPendingCallWatcher* finished) {
+            finished->deleteLater();
+            if (owner.expired() || !done) return;
+            done(finished->reply());
+        });
 }
 
 void BluezPeripheralBackend::refresh() {
-    call(QDBusMessage::createMethodCall(bluezService, QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+    call(QDBusMessage::createMethodCall(bluezService, QStringLiteral("/"),
+                                        QStringLiteral("org.freedesktop.DBus.ObjectManager"),
                                         QStringLiteral("GetManagedObjects")),
          alive_, [this](const QDBusMessage& reply) { receiveObjects(reply); });
 }
@@ -179,7 +197,8 @@ void BluezPeripheralBackend::bluezOwnerChanged(const QString& owner) {
 }
 
 void BluezPeripheralBackend::interfacesAdded(const QDBusMessage& message) {
-    if (message.service() != bluez_ || !adapter_.isEmpty() || message.arguments().size() < 2) return;
+    if (message.service() != bluez_ || !adapter_.isEmpty() || message.arguments().size() < 2)
+        return;
     const auto path = qdbus_cast<QDBusObjectPath>(message.arguments().at(0)).path();
     const auto interfaces = qdbus_cast<BluezInterfaces>(message.arguments().at(1));
     if (!interfaces.contains(adapterInterface)) return;
@@ -197,10 +216,12 @@ void BluezPeripheralBackend::interfacesRemoved(const QDBusMessage& message) {
 }
 
 void BluezPeripheralBackend::propertiesChanged(const QDBusMessage& message) {
-    if (message.service() != bluez_ || message.path() != adapter_ || message.arguments().size() < 2) return;
+    if (message.service() != bluez_ || message.path() != adapter_ || message.arguments().size() < 2)
+        return;
     if (message.arguments().at(0).toString() != adapterInterface) return;
     const auto changed = qdbus_cast<QVariantMap>(message.arguments().at(1));
-    if (const auto it = changed.find(QStringLiteral("Powered")); it != changed.end()) update(adapter_, it->toBool());
+    if (const auto it = changed.find(QStringLiteral("Powered")); it != changed.end())
+        update(adapter_, it->toBool());
 }
 
 void BluezPeripheralBackend::update(QString adapter, bool powered) {
@@ -212,8 +233,8 @@ void BluezPeripheralBackend::update(QString adapter, bool powered) {
 
 void BluezPeripheralBackend::announce(int before) {
     if (radioState() == before) return;
-    qCInfo(bluetoothLog, "Bluetooth: radio state %d%s%s", radioState(), adapter_.isEmpty() ? "" : " on ",
-           qUtf8Printable(adapter_));
+    qCInfo(bluetoothLog, "Bluetooth: radio state %d%s%s", radioState(),
+           adapter_.isEmpty() ? "" : " on ", qUtf8Printable(adapter_));
     const auto managers = managers_;
     for (auto* manager : managers) manager->radioStateChanged();
 }

@@ -41,7 +41,8 @@ public:
     BluezPeripheralBackend(QDBusConnection connection, Options options);
     ~BluezPeripheralBackend() override;
 
-    std::unique_ptr<BluetoothPeripheralManager> createManager(BluetoothPeripheralManagerDelegate* delegate) override;
+    std::unique_ptr<BluetoothPeripheralManager> createManager(
+        BluetoothPeripheralManagerDelegate* delegate) override;
     // CoreBluetooth's numbering: 2 denied, 3 allowed.
     int authorization() const override { return accessDenied_ ? 2 : 3; }
 
@@ -58,11 +59,12 @@ public:
     QDBusConnection& connection() { return connection_; }
     int callTimeout() const { return options_.callTimeoutMs; }
     QString nextObjectPath();
-    std::variant<std::unique_ptr<L2capListener>, std::string> listen(bool encryptionRequired,
-                                                                     L2capListener::Opened onChannel);
+    std::variant<std::unique_ptr<L2capListener>, std::string> listen(
+        bool encryptionRequired, L2capListener::Opened onChannel);
     void forget(BluezPeripheralManager* manager);
     // An asynchronous call answered on the event loop; nothing runs once `owner` has expired.
-    void call(const QDBusMessage& message, std::weak_ptr<void> owner, std::function<void(const QDBusMessage&)> done);
+    void call(const QDBusMessage& message, std::weak_ptr<void> owner,
+              std::function<void(const QDBusMessage&)> done);
 
 private Q_SLOTS:
     void interfacesAdded(const QDBusMessage& message);

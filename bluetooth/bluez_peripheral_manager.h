@@ -24,7 +24,8 @@ class BluezPeripheralBackend;
 // unregisters what it registered and closes its listening sockets.
 class BluezPeripheralManager : public BluetoothPeripheralManager {
 public:
-    BluezPeripheralManager(BluezPeripheralBackend& backend, BluetoothPeripheralManagerDelegate* delegate);
+    BluezPeripheralManager(BluezPeripheralBackend& backend,
+                           BluetoothPeripheralManagerDelegate* delegate);
     ~BluezPeripheralManager() override;
 
     int radioState() const override;
@@ -32,20 +33,25 @@ public:
     void unpublishL2capChannel(std::uint16_t psm) override;
     void addService(const BluetoothGattService& service) override;
     void removeAllServices() override;
-    void startAdvertising(const std::vector<std::string>& serviceUuids, const std::string& localName) override;
+    void startAdvertising(const std::vector<std::string>& serviceUuids,
+                          const std::string& localName) override;
     void stopAdvertising() override;
     bool isAdvertising() const override { return advertising_; }
     void respond(const BluetoothReadRequest& request, int attResult) override;
-    void setDelegate(BluetoothPeripheralManagerDelegate* delegate) override { delegate_ = delegate; }
+    void setDelegate(BluetoothPeripheralManagerDelegate* delegate) override {
+        delegate_ = delegate;
+    }
 
     // From the backend.
     void radioStateChanged();
     void backendGone() { backend_ = nullptr; }
 
 private:
-    template <typename F> void post(F report);
+    template <typename F>
+    void post(F report);
     std::pair<int, QByteArray> read(const std::string& characteristic, long offset);
-    QDBusMessage adapterCall(const QString& interface, const QString& method, const QString& objectPath) const;
+    QDBusMessage adapterCall(const QString& interface, const QString& method,
+                             const QString& objectPath) const;
     void unregister(const QString& interface, const QString& method, const QString& objectPath);
     static BluetoothPlatformError errorOf(const QDBusMessage& reply);
 

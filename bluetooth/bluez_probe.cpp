@@ -29,9 +29,10 @@ public:
 
     void begin(std::shared_ptr<BusConnect> bus, int boundMs) {
         QThread* thread = QThread::create([bus] {
-            const QDBusConnection connection = bus->address.isEmpty()
-                                                   ? QDBusConnection::connectToBus(QDBusConnection::SystemBus, bus->name)
-                                                   : QDBusConnection::connectToBus(bus->address, bus->name);
+            const QDBusConnection connection =
+                bus->address.isEmpty()
+                    ? QDBusConnection::connectToBus(QDBusConnection::SystemBus, bus->name)
+                    : QDBusConnection::connectToBus(bus->address, bus->name);
             bus->connected = connection.isConnected();
             if (!bus->connected) bus->error = connection.lastError().message();
         });
@@ -46,7 +47,8 @@ public:
             self->connected(bus);
         });
         QTimer::singleShot(boundMs, this, [this, boundMs] {
-            finish(nullptr, QStringLiteral("the system bus did not answer within %1 ms").arg(boundMs));
+            finish(nullptr,
+                   QStringLiteral("the system bus did not answer within %1 ms").arg(boundMs));
         });
         thread->start();
     }
@@ -60,12 +62,14 @@ private:
         }
         const QString name = bus->name;
         backend_ = std::shared_ptr<BluezPeripheralBackend>(
-            new BluezPeripheralBackend(QDBusConnection(name), options_), [name](BluezPeripheralBackend* backend) {
+            new BluezPeripheralBackend(QDBusConnection(name), options_),
+            [name](BluezPeripheralBackend* backend) {
                 delete backend;
                 QDBusConnection::disconnectFromBus(name);
             });
         backend_->whenKnown(this, [this] {
-            const bool serves = !backend_->adapterPath().isEmpty() || backend_->radioState() == radioUnauthorized;
+            const bool serves =
+                !backend_->adapterPath().isEmpty() || backend_->radioState() == radioUnauthorized;
             finish(serves ? backend_ : nullptr, backend_->unavailableReason());
         });
     }

@@ -15,8 +15,10 @@ namespace norv {
 // the user can be told), else with no backend and the reason. Nothing runs once `context` is gone.
 //
 // `address` empty means the system bus (DBUS_SYSTEM_BUS_ADDRESS when set, as libdbus reads it).
-void probeBluez(QObject* context, BluezPeripheralBackend::Options options, int boundMs,
-                std::function<void(std::shared_ptr<BluezPeripheralBackend> backend, const QString& reason)> done,
-                const QString& address = {});
+void probeBluez(
+    QObject* context, BluezPeripheralBackend::Options options, int boundMs,
+    std::function<void(std::shared_ptr<BluezPeripheralBackend> backend, const QString& reason)>
+        done,
+    const QString& address = {});
 
 }  // namespace norv

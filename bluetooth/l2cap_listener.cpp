@@ -1,14 +1,14 @@
 #include "bluetooth/l2cap_listener.h"
 
-#include <QByteArray>
-#include <QFile>
 #include <bluetooth/bluetooth.h>
 #include <bluetooth/l2cap.h>
-#include <cerrno>
-#include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <QByteArray>
+#include <QFile>
+#include <cerrno>
+#include <cstring>
 
 #include "bluetooth/socket_l2cap_channel.h"
 
@@ -33,7 +33,9 @@ QUuid kernelPeer(const sockaddr_l2& address) {
     QByteArray name("le:");
     name += QByteArray::number(address.l2_bdaddr_type);
     name += ':';
-    name += QByteArray(reinterpret_cast<const char*>(address.l2_bdaddr.b), sizeof address.l2_bdaddr.b).toHex();
+    name +=
+        QByteArray(reinterpret_cast<const char*>(address.l2_bdaddr.b), sizeof address.l2_bdaddr.b)
+            .toHex();
     return QUuid::createUuidV5(peerNamespace, name);
 }
 
@@ -42,7 +44,8 @@ QUuid standInPeer(int fd) {
     ucred credentials{};
     socklen_t size = sizeof credentials;
     ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size);
-    return QUuid::createUuidV5(peerNamespace, QByteArray("unix-pid:") + QByteArray::number(credentials.pid));
+    return QUuid::createUuidV5(peerNamespace,
+                               QByteArray("unix-pid:") + QByteArray::number(credentials.pid));
 }
 
 std::size_t kernelSendMtu(int fd) {
@@ -51,7 +54,8 @@ std::size_t kernelSendMtu(int fd) {
     if (::getsockopt(fd, SOL_BLUETOOTH, BT_SNDMTU, &mtu, &size) == 0 && mtu > 0) return mtu;
     l2cap_options options{};  // older kernels tell the outgoing MTU only here
     size = sizeof options;
-    if (::getsockopt(fd, SOL_L2CAP, L2CAP_OPTIONS, &options, &size) == 0 && options.omtu > 0) return options.omtu;
+    if (::getsockopt(fd, SOL_L2CAP, L2CAP_OPTIONS, &options, &size) == 0 && options.omtu > 0)
+        return options.omtu;
     return defaultLeMtu;
 }
 
@@ -64,8 +68,8 @@ std::string L2capListener::kernelRefusal() {
     return {};
 }
 
-std::variant<std::unique_ptr<L2capListener>, std::string> L2capListener::listenKernel(bool encryptionRequired,
-                                                                                   Opened onChannel) {
+std::variant<std::unique_ptr<L2capListener>, std::string> L2capListener::listenKernel(
+    bool encryptionRequired, Opened onChannel) {
     const int fd = makeSocket(AF_BLUETOOTH, BTPROTO_L2CAP);
     if (fd < 0) return errnoText("socket(AF_BLUETOOTH)");
     const auto fail = [fd](const char* step) {
@@ -75,7 +79,8 @@ std::variant<std::unique_ptr<L2capListener>, std::string> L2capListener::listenK
     };
     bt_security security{};
     security.level = encryptionRequired ? BT_SECURITY_MEDIUM : BT_SECURITY_LOW;
-    if (::setsockopt(fd, SOL_BLUETOOTH, BT_SECURITY, &security, sizeof security) < 0) return fail("BT_SECURITY");
+    if (::setsockopt(fd, SOL_BLUETOOTH, BT_SECURITY, &security, sizeof security) < 0)
+        return fail("BT_SECURITY");
     sockaddr_l2 address{};
     address.l2_family = AF_BLUETOOTH;
     address.l2_psm = htobs(0);  // the kernel picks a free LE PSM
@@ -84,30 +89,34 @@ std::variant<std::unique_ptr<L2capListener>, std::string> L2capListener::listenK
     if (::listen(fd, backlog) < 0) return fail("listen");
     sockaddr_l2 bound{};
     socklen_t length = sizeof bound;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) < 0) return fail("getsockname");
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) < 0)
+        return fail("getsockname");
     const std::uint16_t psm = btohs(bound.l2_psm);
     if (psm == 0) return fail("getsockname gave no PSM");
-    return std::unique_ptr<L2capListener>(new L2capListener(fd, psm, true, {}, std::move(onChannel)));
+    return std::unique_ptr<L2capListener>(
+        new L2capListener(fd, psm, true, {}, std::move(onChannel)));
 }
 
-std::variant<std::unique_ptr<L2capListener>, std::string> L2capListener::listenStandIn(const QString& folder,
-                                                                                    std::uint16_t psm,
-                                                                                    Opened onChannel) {
+std::variant<std::unique_ptr<L2capListener>, std::string> L2capListener::listenStandIn(
+    const QString& folder, std::uint16_t psm, Opened onChannel) {
     const QString path = folder + QStringLiteral("/%1").arg(psm, 4, 16, QLatin1Char('0'));
     const QByteArray encoded = QFile::encodeName(path);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (static_cast<std::size_t>(encoded.size()) >= sizeof address.sun_path) return std::string("socket path too long");
+    if (static_cast<std::size_t>(encoded.size()) >= sizeof address.sun_path)
+        return std::string("socket path too long");
     std::memcpy(address.sun_path, encoded.constData(), static_cast<std::size_t>(encoded.size()));
     const int fd = makeSocket(AF_UNIX, 0);
     if (fd < 0) return errnoText("socket(AF_UNIX)");
     ::unlink(encoded.constData());
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0 || ::listen(fd, backlog) < 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0 ||
+        ::listen(fd, backlog) < 0) {
         const std::string reason = errnoText("bind");
         ::close(fd);
         return reason;
     }
-    return std::unique_ptr<L2capListener>(new L2capListener(fd, psm, false, path, std::move(onChannel)));
+    return std::unique_ptr<L2capListener>(
+        new L2capListener(fd, psm, false, path, std::move(onChannel)));
 }
 
 L2capListener::L2capListener(int fd, std::uint16_t psm, bool kernel, QString path, Opened onChannel)
@@ -117,7 +126,8 @@ L2capListener::L2capListener(int fd, std::uint16_t psm, bool kernel, QString pat
       path_(std::move(path)),
       onChannel_(std::move(onChannel)),
       notifier_(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read)) {
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { acceptOne(); });
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
+                     [this] { acceptOne(); });
 }
 
 L2capListener::~L2capListener() {
@@ -133,12 +143,13 @@ L2capListener::~L2capListener() {
 void L2capListener::acceptOne() {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
-    const int fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&address), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&address), &length,
+                             SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;  // nothing waiting, or a connection that went away meanwhile
     std::shared_ptr<BluetoothL2capChannel> channel;
     if (kernel_) {
-        channel = SocketL2capChannel::adopt(fd, psm_, kernelPeer(reinterpret_cast<const sockaddr_l2&>(address)),
-                                            kernelSendMtu(fd));
+        channel = SocketL2capChannel::adopt(
+            fd, psm_, kernelPeer(reinterpret_cast<const sockaddr_l2&>(address)), kernelSendMtu(fd));
     } else {
         const QUuid peer = standInPeer(fd);
         channel = SocketL2capChannel::adopt(fd, psm_, peer, standInSendMtu);

@@ -26,11 +26,10 @@ public:
     using Opened = std::function<void(std::shared_ptr<BluetoothL2capChannel>)>;
 
     // The listener, or the reason the socket could not be made.
-    static std::variant<std::unique_ptr<L2capListener>, std::string> listenKernel(bool encryptionRequired,
-                                                                               Opened onChannel);
-    static std::variant<std::unique_ptr<L2capListener>, std::string> listenStandIn(const QString& folder,
-                                                                                std::uint16_t psm,
-                                                                                Opened onChannel);
+    static std::variant<std::unique_ptr<L2capListener>, std::string> listenKernel(
+        bool encryptionRequired, Opened onChannel);
+    static std::variant<std::unique_ptr<L2capListener>, std::string> listenStandIn(
+        const QString& folder, std::uint16_t psm, Opened onChannel);
     // Empty when this kernel can make LE L2CAP sockets, else why not.
     static std::string kernelRefusal();
 

@@ -1,12 +1,12 @@
 #include "bluetooth/socket_l2cap_channel.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace norv {
 
@@ -45,7 +45,9 @@ public:
         c_.closeIfDone();
     }
     std::optional<std::string> error() const override { return c_.error_; }
-    bool hasBytesAvailable() const override { return c_.inputOpen_ && c_.readOffset_ < c_.received_.size(); }
+    bool hasBytesAvailable() const override {
+        return c_.inputOpen_ && c_.readOffset_ < c_.received_.size();
+    }
     long read(std::uint8_t* buffer, std::size_t maximum) override {
         if (!c_.inputOpen_ || c_.error_) return -1;
         const std::size_t n = std::min(maximum, c_.received_.size() - c_.readOffset_);
@@ -87,7 +89,9 @@ public:
         c_.closeIfDone();
     }
     std::optional<std::string> error() const override { return c_.error_; }
-    bool hasSpaceAvailable() const override { return c_.outputOpen_ && c_.spaceAvailable_ && !c_.error_; }
+    bool hasSpaceAvailable() const override {
+        return c_.outputOpen_ && c_.spaceAvailable_ && !c_.error_;
+    }
     long write(const std::uint8_t* bytes, std::size_t count) override {
         if (!c_.outputOpen_ || c_.error_ || c_.fd_ < 0) return -1;
         const std::size_t n = std::min(count, c_.sendMtu_);
@@ -108,18 +112,21 @@ private:
 
 std::shared_ptr<SocketL2capChannel> SocketL2capChannel::adopt(int fd, std::uint16_t psm, QUuid peer,
                                                               std::size_t sendMtu) {
-    auto channel = std::shared_ptr<SocketL2capChannel>(new SocketL2capChannel(fd, psm, peer, sendMtu));
+    auto channel =
+        std::shared_ptr<SocketL2capChannel>(new SocketL2capChannel(fd, psm, peer, sendMtu));
     const std::weak_ptr<SocketL2capChannel> weak = channel;
-    QObject::connect(channel->readable_.get(), &QSocketNotifier::activated, channel->readable_.get(), [weak] {
-        if (const auto self = weak.lock()) self->receivePacket();
-    });
-    QObject::connect(channel->writable_.get(), &QSocketNotifier::activated, channel->writable_.get(), [weak] {
-        const auto self = weak.lock();
-        if (!self) return;
-        self->writable_->setEnabled(false);
-        self->spaceAvailable_ = true;
-        self->deliver(false, BluetoothStreamEvent::hasSpaceAvailable);
-    });
+    QObject::connect(channel->readable_.get(), &QSocketNotifier::activated,
+                     channel->readable_.get(), [weak] {
+                         if (const auto self = weak.lock()) self->receivePacket();
+                     });
+    QObject::connect(channel->writable_.get(), &QSocketNotifier::activated,
+                     channel->writable_.get(), [weak] {
+                         const auto self = weak.lock();
+                         if (!self) return;
+                         self->writable_->setEnabled(false);
+                         self->spaceAvailable_ = true;
+                         self->deliver(false, BluetoothStreamEvent::hasSpaceAvailable);
+                     });
     return channel;
 }
 

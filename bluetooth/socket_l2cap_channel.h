@@ -21,10 +21,12 @@ namespace norv {
 // size; while buffered bytes wait, the socket is not read, so the central is held back. Each write
 // sends one packet of at most the channel's send MTU. The channel owns the socket and closes it
 // once both streams are closed, or when it is destroyed. Event-loop thread only.
-class SocketL2capChannel : public BluetoothL2capChannel, public std::enable_shared_from_this<SocketL2capChannel> {
+class SocketL2capChannel : public BluetoothL2capChannel,
+                           public std::enable_shared_from_this<SocketL2capChannel> {
 public:
     // Takes ownership of `fd`, which must be non-blocking.
-    static std::shared_ptr<SocketL2capChannel> adopt(int fd, std::uint16_t psm, QUuid peer, std::size_t sendMtu);
+    static std::shared_ptr<SocketL2capChannel> adopt(int fd, std::uint16_t psm, QUuid peer,
+                                                     std::size_t sendMtu);
     ~SocketL2capChannel() override;
 
     std::uint16_t psm() const override { return psm_; }

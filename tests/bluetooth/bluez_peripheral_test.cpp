@@ -26,7 +26,8 @@ QString lower(const std::string& uuid) { return QString::fromStdString(uuid).toL
 
 QByteArray configuration(std::uint16_t state, std::uint16_t midi) {
     const auto value = NorvBluetoothWire::configurationValue(state, midi);
-    return QByteArray(reinterpret_cast<const char*>(value.data()), static_cast<qsizetype>(value.size()));
+    return QByteArray(reinterpret_cast<const char*>(value.data()),
+                      static_cast<qsizetype>(value.size()));
 }
 
 class BluezPeripheralTest : public ::testing::Test {
@@ -44,13 +45,16 @@ protected:
 
     void makeServer() {
         server.reset();
-        backend = std::make_shared<BluezPeripheralBackend>(fake.connection(), BluezPeripheralBackend::Options{true, 3000});
+        backend = std::make_shared<BluezPeripheralBackend>(
+            fake.connection(), BluezPeripheralBackend::Options{true, 3000});
         server = std::make_unique<NorvBluetoothServer>(backend, clock);
         server->onStatus = [this](const QString& s) { statuses << s; };
         server->onEvent = [this](const QString& line) { events << line; };
     }
 
-    void start() { server->start(QStringLiteral("Norv Bridge · test"), engine.port(), engine.port() + 1); }
+    void start() {
+        server->start(QStringLiteral("Norv Bridge · test"), engine.port(), engine.port() + 1);
+    }
     bool waitForStatus(const QString& status, int ms = 5000) {
         return waitUntil([&] { return server->status() == status; }, ms);
     }
@@ -60,7 +64,8 @@ protected:
     }
     // The PSM published last for a role, from the event lines.
     std::uint16_t psm(const char* role) const {
-        const QRegularExpression pattern(QStringLiteral("^channel_published psm=(\\d+) role=%1$").arg(QLatin1String(role)));
+        const QRegularExpression pattern(
+            QStringLiteral("^channel_published psm=(\\d+) role=%1$").arg(QLatin1String(role)));
         std::uint16_t found = 0;
         for (const QString& line : events) {
             const auto match = pattern.match(line);
@@ -69,7 +74,8 @@ protected:
         return found;
     }
     QByteArray read(const std::string& uuid, int offset, QString* error = nullptr) {
-        const QDBusMessage reply = fake.control(QStringLiteral("ReadValue"), {lower(uuid), QVariant::fromValue(quint16(offset))});
+        const QDBusMessage reply = fake.control(
+            QStringLiteral("ReadValue"), {lower(uuid), QVariant::fromValue(quint16(offset))});
         if (error) *error = reply.errorName();
         return reply.arguments().value(0).toByteArray();
     }
@@ -100,15 +106,19 @@ TEST_F(BluezPeripheralTest, RegistersTheServiceTreeAndAdvertisementThenServesThe
     EXPECT_TRUE(services[0][QStringLiteral("primary")].toBool());
     const QJsonArray characteristics = services[0][QStringLiteral("characteristics")].toArray();
     ASSERT_EQ(characteristics.size(), 2);
-    EXPECT_EQ(characteristics[0][QStringLiteral("uuid")].toString(), lower(NorvBluetoothWire::configuration));
-    EXPECT_EQ(characteristics[1][QStringLiteral("uuid")].toString(), lower(NorvBluetoothWire::portableConfiguration));
+    EXPECT_EQ(characteristics[0][QStringLiteral("uuid")].toString(),
+              lower(NorvBluetoothWire::configuration));
+    EXPECT_EQ(characteristics[1][QStringLiteral("uuid")].toString(),
+              lower(NorvBluetoothWire::portableConfiguration));
     for (const auto& characteristic : characteristics) {
-        EXPECT_EQ(characteristic[QStringLiteral("flags")].toArray(), (QJsonArray{"read", "encrypt-read"}));
+        EXPECT_EQ(characteristic[QStringLiteral("flags")].toArray(),
+                  (QJsonArray{"read", "encrypt-read"}));
     }
     const QJsonArray advertisements = state[QStringLiteral("advertisements")].toArray();
     ASSERT_EQ(advertisements.size(), 1);
     EXPECT_EQ(advertisements[0][QStringLiteral("Type")].toString(), "peripheral");
-    EXPECT_EQ(advertisements[0][QStringLiteral("ServiceUUIDs")].toArray(), QJsonArray{lower(NorvBluetoothWire::service)});
+    EXPECT_EQ(advertisements[0][QStringLiteral("ServiceUUIDs")].toArray(),
+              QJsonArray{lower(NorvBluetoothWire::service)});
     EXPECT_EQ(advertisements[0][QStringLiteral("LocalName")].toString(), "Norv Bridge · test");
 
     // Reads reach the server with the UUIDs as it spelled them, and answer with both PSMs.
@@ -127,19 +137,24 @@ public:
     int result = 0;
     void peripheralManagerDidUpdateState(BluetoothPeripheralManager&) override {}
     void peripheralManagerDidPublishChannel(BluetoothPeripheralManager&, std::uint16_t,
-                                            const std::optional<BluetoothPlatformError>&) override {}
-    void peripheralManagerDidAddService(BluetoothPeripheralManager&, const std::string&,
-                                        const std::optional<BluetoothPlatformError>& error) override {
+                                            const std::optional<BluetoothPlatformError>&) override {
+    }
+    void peripheralManagerDidAddService(
+        BluetoothPeripheralManager&, const std::string&,
+        const std::optional<BluetoothPlatformError>& error) override {
         added = !error;
     }
-    void peripheralManagerDidStartAdvertising(BluetoothPeripheralManager&, const std::optional<BluetoothPlatformError>&) override {}
-    void peripheralManagerDidReceiveRead(BluetoothPeripheralManager& manager, BluetoothReadRequest& request) override {
+    void peripheralManagerDidStartAdvertising(
+        BluetoothPeripheralManager&, const std::optional<BluetoothPlatformError>&) override {}
+    void peripheralManagerDidReceiveRead(BluetoothPeripheralManager& manager,
+                                         BluetoothReadRequest& request) override {
         characteristic = request.characteristic;
         onMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
         request.value = {'o', 'k'};
         manager.respond(request, result);
     }
-    void peripheralManagerDidOpenChannel(BluetoothPeripheralManager&, std::shared_ptr<BluetoothL2capChannel>,
+    void peripheralManagerDidOpenChannel(BluetoothPeripheralManager&,
+                                         std::shared_ptr<BluetoothL2capChannel>,
                                          const std::optional<BluetoothPlatformError>&) override {}
     bool added = false;
     std::string characteristic;
@@ -150,15 +165,20 @@ TEST_F(BluezPeripheralTest, AttResultsTravelAsBluezErrors) {
     ASSERT_TRUE(waitUntil([&] { return backend->known(); }));
     FixedReads delegate;
     const auto manager = backend->createManager(&delegate);
-    BluetoothGattService service{"D017D260-38CF-4D3A-B9DD-6722585F80AA", true, {{"D017D260-38CF-4D3A-B9DD-6722585F80AB", true, true}}};
+    BluetoothGattService service{"D017D260-38CF-4D3A-B9DD-6722585F80AA",
+                                 true,
+                                 {{"D017D260-38CF-4D3A-B9DD-6722585F80AB", true, true}}};
     manager->addService(service);
     ASSERT_TRUE(waitUntil([&] { return delegate.added; }));
     QString error;
     EXPECT_EQ(read(service.characteristics[0].uuid, 0, &error), "ok");
-    EXPECT_EQ(delegate.characteristic, service.characteristics[0].uuid) << "handed back in the spelling given";
+    EXPECT_EQ(delegate.characteristic, service.characteristics[0].uuid)
+        << "handed back in the spelling given";
     EXPECT_TRUE(delegate.onMainThread) << "reads reach the delegate on the event-loop thread";
-    for (const auto& [result, name] : std::vector<std::pair<int, QString>>{
-             {0x06, "org.bluez.Error.NotSupported"}, {0x0E, "org.bluez.Error.Failed"}, {0x07, "org.bluez.Error.InvalidOffset"}}) {
+    for (const auto& [result, name] :
+         std::vector<std::pair<int, QString>>{{0x06, "org.bluez.Error.NotSupported"},
+                                              {0x0E, "org.bluez.Error.Failed"},
+                                              {0x07, "org.bluez.Error.InvalidOffset"}}) {
         delegate.result = result;
         read(service.characteristics[0].uuid, 0, &error);
         EXPECT_EQ(error, name) << result;
@@ -174,17 +194,21 @@ TEST_F(BluezPeripheralTest, PowerOffClosesEveryPipeAndPowerOnPublishesAnew) {
 
     fake.control(QStringLiteral("SetPowered"), {false});
     ASSERT_TRUE(waitForStatus(QStringLiteral("BLUETOOTH OFF")));
-    EXPECT_TRUE(eventsStartingWith("state_closed").contains("state_closed reason=radio unavailable"));
+    EXPECT_TRUE(
+        eventsStartingWith("state_closed").contains("state_closed reason=radio unavailable"));
     EXPECT_TRUE(central.endedByPeripheral());
-    EXPECT_TRUE(eventsStartingWith("radio_state").contains("radio_state authorization=3 role=state state=4"));
+    EXPECT_TRUE(eventsStartingWith("radio_state")
+                    .contains("radio_state authorization=3 role=state state=4"));
 
     statuses.clear();
     fake.control(QStringLiteral("SetPowered"), {true});
     ASSERT_TRUE(waitForStatus(QStringLiteral("DISCOVERABLE")));
     EXPECT_EQ(statuses, (QStringList{"STARTING", "DISCOVERABLE"}));
     EXPECT_EQ(psm("state"), 0x0082) << "the new channels are published afresh";
-    ASSERT_TRUE(waitUntil([&] { return fake.state()[QStringLiteral("applications")].toArray().size() == 1; }));
-    EXPECT_EQ(fake.state()[QStringLiteral("advertisements")].toArray().size(), 1) << "the old registrations are gone";
+    ASSERT_TRUE(waitUntil(
+        [&] { return fake.state()[QStringLiteral("applications")].toArray().size() == 1; }));
+    EXPECT_EQ(fake.state()[QStringLiteral("advertisements")].toArray().size(), 1)
+        << "the old registrations are gone";
     EXPECT_EQ(read(NorvBluetoothWire::configuration, 0), configuration(0x0082, 0x0083));
 
     // An adapter that goes away leaves Bluetooth unavailable until one comes back.
@@ -200,7 +224,8 @@ TEST_F(BluezPeripheralTest, RefusedRegistrationsRetryOnScheduleThenAskForARestar
     ASSERT_TRUE(waitForStatus(QStringLiteral("RETRYING")));
     for (const double delay : {1.0, 3.0}) {
         clock->advance(delay);
-        ASSERT_TRUE(waitUntil([&] { return statuses.count("RETRYING") == (delay == 1.0 ? 2 : 3); }));
+        ASSERT_TRUE(
+            waitUntil([&] { return statuses.count("RETRYING") == (delay == 1.0 ? 2 : 3); }));
     }
     clock->advance(10.0);
     ASSERT_TRUE(waitForStatus(QStringLiteral("RESTART BLUETOOTH")));
@@ -236,7 +261,8 @@ TEST_F(BluezPeripheralTest, ChannelsCarryWholePacketsBothWaysUntilTheCentralGoes
     test::StandInCentral central(backend->standInFolder(), psm("state"));
     ASSERT_TRUE(central.connected());
     ASSERT_TRUE(engine.waitForConnection());
-    ASSERT_TRUE(waitUntil([&] { return events.contains(QStringLiteral("pipe message=tcp ready psm=128")); }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return events.contains(QStringLiteral("pipe message=tcp ready psm=128")); }));
 
     QByteArray large(10000, '\0');
     for (int i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7);
@@ -252,14 +278,16 @@ TEST_F(BluezPeripheralTest, ChannelsCarryWholePacketsBothWaysUntilTheCentralGoes
 
     central.close();
     ASSERT_TRUE(waitUntil([&] { return !eventsStartingWith("state_closed").isEmpty(); }));
-    EXPECT_EQ(eventsStartingWith("state_closed"), QStringList{"state_closed reason=bluetooth closed"});
+    EXPECT_EQ(eventsStartingWith("state_closed"),
+              QStringList{"state_closed reason=bluetooth closed"});
     EXPECT_EQ(server->openPipes(), 0u);
 }
 
 TEST(BluezAccess, RefusedByTheBusPolicyAsksForPermission) {
     test::FakeBluez fake(true);
     ASSERT_TRUE(fake.ready());
-    auto backend = std::make_shared<BluezPeripheralBackend>(fake.connection(), BluezPeripheralBackend::Options{true, 3000});
+    auto backend = std::make_shared<BluezPeripheralBackend>(
+        fake.connection(), BluezPeripheralBackend::Options{true, 3000});
     NorvBluetoothServer server(backend);
     server.start(QStringLiteral("n"), 1, 2);
     EXPECT_TRUE(waitUntil([&] { return server.status() == "PERMISSION REQUIRED"; }));

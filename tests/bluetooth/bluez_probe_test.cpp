@@ -25,11 +25,12 @@ struct Answer {
 
 Answer probe(const QString& address, int boundMs, QObject& context) {
     Answer answer;
-    probeBluez(&context, {true, 2000}, boundMs,
-               [&answer](std::shared_ptr<BluezPeripheralBackend> backend, const QString& reason) {
-                   answer = {true, std::move(backend), reason};
-               },
-               address);
+    probeBluez(
+        &context, {true, 2000}, boundMs,
+        [&answer](std::shared_ptr<BluezPeripheralBackend> backend, const QString& reason) {
+            answer = {true, std::move(backend), reason};
+        },
+        address);
     waitUntil([&] { return answer.answered; }, boundMs + 2000);
     return answer;
 }
@@ -51,7 +52,8 @@ TEST(BluezProbe, ServesWithAnAdapterOnly) {
     EXPECT_EQ(none.reason, "BlueZ has no Bluetooth adapter");
 
     QTemporaryDir empty;
-    const Answer noBus = probe(QStringLiteral("unix:path=") + empty.filePath(QStringLiteral("none")), 3000, context);
+    const Answer noBus =
+        probe(QStringLiteral("unix:path=") + empty.filePath(QStringLiteral("none")), 3000, context);
     ASSERT_TRUE(noBus.answered);
     EXPECT_FALSE(noBus.backend);
     EXPECT_TRUE(noBus.reason.startsWith("no system bus")) << noBus.reason.toStdString();
@@ -69,7 +71,8 @@ TEST(BluezProbe, ABusThatNeverAnswersNeitherBlocksNorDelaysPastTheBound) {
     QObject context;
     QElapsedTimer elapsed;
     elapsed.start();
-    const Answer answer = probe(QStringLiteral("unix:path=") + silent.fullServerName(), 300, context);
+    const Answer answer =
+        probe(QStringLiteral("unix:path=") + silent.fullServerName(), 300, context);
     const qint64 took = elapsed.elapsed();
     ASSERT_TRUE(answer.answered);
     EXPECT_FALSE(answer.backend);

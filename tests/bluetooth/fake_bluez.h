@@ -25,7 +25,9 @@ public:
         address_ = QStringLiteral("unix:path=") + dir_.filePath(QStringLiteral("bus"));
         QFile config(dir_.filePath(QStringLiteral("bus.conf")));
         if (!config.open(QIODevice::WriteOnly)) return;
-        config.write(QStringLiteral(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+        config.write(
+            QStringLiteral(
+                R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <listen>%1</listen>
@@ -39,20 +41,28 @@ public:
   </policy>
 </busconfig>
 )")
-                         .arg(address_, refuseBluez ? QStringLiteral(R"(<deny send_destination="org.bluez"/>)") : QString())
-                         .toUtf8());
+                .arg(address_, refuseBluez
+                                   ? QStringLiteral(R"(<deny send_destination="org.bluez"/>)")
+                                   : QString())
+                .toUtf8());
         config.close();
         daemon_.start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--nofork"), QStringLiteral("--nopidfile"), QStringLiteral("--config-file=") + config.fileName()});
-        if (!waitUntil([&] { return QFile::exists(dir_.filePath(QStringLiteral("bus"))); }, 5000)) return;
+                      {QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
+                       QStringLiteral("--config-file=") + config.fileName()});
+        if (!waitUntil([&] { return QFile::exists(dir_.filePath(QStringLiteral("bus"))); }, 5000))
+            return;
         fake_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // Debian's own interpreter, which python3-dbus and python3-gi serve.
-        fake_.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(NORV_FIXTURES_DIR "/fake_bluez/fake_bluez.py"), address_});
+        fake_.start(QStringLiteral("/usr/bin/python3"),
+                    {QStringLiteral(NORV_FIXTURES_DIR "/fake_bluez/fake_bluez.py"), address_});
         QByteArray out;
-        if (!waitUntil([&] {
-                out += fake_.readAllStandardOutput();
-                return out.contains("ready") || fake_.state() == QProcess::NotRunning;
-            }, 10000) || !out.contains("ready")) {
+        if (!waitUntil(
+                [&] {
+                    out += fake_.readAllStandardOutput();
+                    return out.contains("ready") || fake_.state() == QProcess::NotRunning;
+                },
+                10000) ||
+            !out.contains("ready")) {
             return;
         }
         connectionName_ = QStringLiteral("norv-test-%1").arg(reinterpret_cast<quintptr>(this));
@@ -77,13 +87,17 @@ public:
 
     // Calls the fake's control interface with the event loop running; an error reply when it
     // does not answer within `ms`.
-    QDBusMessage control(const QString& method, const QList<QVariant>& arguments = {}, int ms = 5000) {
-        QDBusMessage message = QDBusMessage::createMethodCall(QStringLiteral("org.norv.FakeBluez"), QStringLiteral("/org/norv/FakeBluez"),
-                                                              QStringLiteral("org.norv.FakeBluez1"), method);
+    QDBusMessage control(const QString& method, const QList<QVariant>& arguments = {},
+                         int ms = 5000) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            QStringLiteral("org.norv.FakeBluez"), QStringLiteral("/org/norv/FakeBluez"),
+            QStringLiteral("org.norv.FakeBluez1"), method);
         message.setArguments(arguments);
         QDBusPendingCall pending = connection().asyncCall(message, ms);
         waitUntil([&] { return pending.isFinished(); }, ms + 1000);
-        return pending.isFinished() ? pending.reply() : message.createErrorReply(QStringLiteral("test.Timeout"), method);
+        return pending.isFinished()
+                   ? pending.reply()
+                   : message.createErrorReply(QStringLiteral("test.Timeout"), method);
     }
 
     QJsonObject state() {

@@ -21,8 +21,10 @@ protected:
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
         central = fds[1];
         channel = SocketL2capChannel::adopt(fds[0], 0x80, QUuid::createUuid(), 1024);
-        channel->inputStream().setEventHandler([this](BluetoothStreamEvent e) { inputEvents.push_back(e); });
-        channel->outputStream().setEventHandler([this](BluetoothStreamEvent e) { outputEvents.push_back(e); });
+        channel->inputStream().setEventHandler(
+            [this](BluetoothStreamEvent e) { inputEvents.push_back(e); });
+        channel->outputStream().setEventHandler(
+            [this](BluetoothStreamEvent e) { outputEvents.push_back(e); });
         channel->inputStream().open();
         channel->outputStream().open();
     }
@@ -32,7 +34,9 @@ protected:
         test::settle();
     }
     bool inputSaw(BluetoothStreamEvent event) {
-        return waitUntil([&] { return std::find(inputEvents.begin(), inputEvents.end(), event) != inputEvents.end(); });
+        return waitUntil([&] {
+            return std::find(inputEvents.begin(), inputEvents.end(), event) != inputEvents.end();
+        });
     }
     QByteArray readAll() {
         QByteArray got;
@@ -56,7 +60,8 @@ TEST_F(SocketL2capChannelTest, APacketIsHandedOutWholeAndTheEndOnlyAfterIt) {
     ASSERT_EQ(::send(central, packet.constData(), packet.size(), 0), packet.size());
     ::shutdown(central, SHUT_WR);
     ASSERT_TRUE(inputSaw(BluetoothStreamEvent::hasBytesAvailable));
-    EXPECT_EQ(std::count(inputEvents.begin(), inputEvents.end(), BluetoothStreamEvent::endEncountered), 0)
+    EXPECT_EQ(
+        std::count(inputEvents.begin(), inputEvents.end(), BluetoothStreamEvent::endEncountered), 0)
         << "the end waits until the buffered packet is read";
     EXPECT_EQ(readAll(), packet) << "three reads of at most 4,096 bytes give the one packet";
     EXPECT_TRUE(inputSaw(BluetoothStreamEvent::endEncountered));

@@ -2,6 +2,7 @@
 // standing in for the system bus, on the demo engine runtime. With NORV_BLUEZ_FAKE_L2CAP=1 its
 // channels are stand-in sockets, so a central can read the configuration and pipe bytes to the
 // engine's port; without it, this kernel refuses Bluetooth sockets and Bluetooth is unavailable.
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -15,7 +16,6 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <csignal>
-#include <gtest/gtest.h>
 
 #include "bluetooth/fake_bluez.h"
 #include "bluetooth/stand_in_central.h"
@@ -34,12 +34,15 @@ protected:
         // The engine's public port must be free when the engine launches; the test takes it over
         // once Bluetooth is up.
         publicPort = norv::test::LoopbackEngine::closedPort();
-        QSettings settings(home.filePath(QStringLiteral("config/Norv/Norv Bridge.conf")), QSettings::IniFormat);
+        QSettings settings(home.filePath(QStringLiteral("config/Norv/Norv Bridge.conf")),
+                           QSettings::IniFormat);
         settings.setValue(QStringLiteral("bridge.connections.bluetoothEnabled"), true);
         settings.setValue(QStringLiteral("bridge.connections.publicPort"), publicPort);
         settings.sync();
         QDir().mkpath(home.filePath(QStringLiteral("run")));
-        QFile::setPermissions(home.filePath(QStringLiteral("run")), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(home.filePath(QStringLiteral("run")), QFileDevice::ReadOwner |
+                                                                        QFileDevice::WriteOwner |
+                                                                        QFileDevice::ExeOwner);
 
         env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -73,14 +76,17 @@ protected:
     // Collects the program's log until it holds `text`; when `seenAt` is given, the time each
     // chunk arrived is kept so the caller can tell when a line first showed.
     bool waitForLog(const QString& text, int ms) {
-        return waitUntil([&] {
-            const QString chunk = QString::fromUtf8(app.readAllStandardError());
-            if (!chunk.isEmpty()) {
-                log += chunk;
-                arrivals.push_back({log.size(), clock.elapsed()});
-            }
-            return log.contains(text) || app.state() == QProcess::NotRunning;
-        }, ms) && log.contains(text);
+        return waitUntil(
+                   [&] {
+                       const QString chunk = QString::fromUtf8(app.readAllStandardError());
+                       if (!chunk.isEmpty()) {
+                           log += chunk;
+                           arrivals.push_back({log.size(), clock.elapsed()});
+                       }
+                       return log.contains(text) || app.state() == QProcess::NotRunning;
+                   },
+                   ms) &&
+               log.contains(text);
     }
 
     // When the log first held `text`, in ms since the test began.
@@ -110,21 +116,29 @@ protected:
 TEST_F(BluetoothOnBluez, StandInChannelsCarryACentralToTheEngine) {
     env.insert(QStringLiteral("NORV_BLUEZ_FAKE_L2CAP"), QStringLiteral("1"));
     launch();
-    ASSERT_TRUE(waitForLog(QStringLiteral("Bluetooth status DISCOVERABLE"), 60000)) << log.toStdString();
-    EXPECT_TRUE(log.contains(QStringLiteral("NORV_BLUEZ_FAKE_L2CAP=1"))) << "the log says the switch is on";
+    ASSERT_TRUE(waitForLog(QStringLiteral("Bluetooth status DISCOVERABLE"), 60000))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("NORV_BLUEZ_FAKE_L2CAP=1")))
+        << "the log says the switch is on";
 
-    const auto folder = QRegularExpression(QStringLiteral("AF_UNIX sockets in (\\S+)")).match(log).captured(1);
+    const auto folder =
+        QRegularExpression(QStringLiteral("AF_UNIX sockets in (\\S+)")).match(log).captured(1);
     ASSERT_FALSE(folder.isEmpty()) << log.toStdString();
     EXPECT_TRUE(folder.startsWith(home.filePath(QStringLiteral("run"))));
 
     // The configuration a central reads names both channels.
-    const QDBusMessage reply = fake.control(QStringLiteral("ReadValue"),
-                                            {QStringLiteral("d017d260-38cf-4d3a-b9dd-6722585f8002"), QVariant::fromValue(quint16(0))});
-    const QJsonObject configuration = QJsonDocument::fromJson(reply.arguments().value(0).toByteArray()).object();
-    ASSERT_EQ(configuration.value(QStringLiteral("state")).toInt(), 0x80) << reply.errorMessage().toStdString();
+    const QDBusMessage reply = fake.control(
+        QStringLiteral("ReadValue"),
+        {QStringLiteral("d017d260-38cf-4d3a-b9dd-6722585f8002"), QVariant::fromValue(quint16(0))});
+    const QJsonObject configuration =
+        QJsonDocument::fromJson(reply.arguments().value(0).toByteArray()).object();
+    ASSERT_EQ(configuration.value(QStringLiteral("state")).toInt(), 0x80)
+        << reply.errorMessage().toStdString();
     EXPECT_EQ(configuration.value(QStringLiteral("midi")).toInt(), 0x81);
-    const QJsonObject advertisement = fake.state()[QStringLiteral("advertisements")].toArray().at(0).toObject();
-    EXPECT_TRUE(advertisement[QStringLiteral("LocalName")].toString().startsWith(QStringLiteral("Norv Bridge · ")));
+    const QJsonObject advertisement =
+        fake.state()[QStringLiteral("advertisements")].toArray().at(0).toObject();
+    EXPECT_TRUE(advertisement[QStringLiteral("LocalName")].toString().startsWith(
+        QStringLiteral("Norv Bridge · ")));
 
     ASSERT_TRUE(enginePort.listen(QHostAddress::LocalHost, publicPort));
     norv::test::StandInCentral central(folder, 0x80);
@@ -133,26 +147,32 @@ TEST_F(BluetoothOnBluez, StandInChannelsCarryACentralToTheEngine) {
     QTcpSocket* engine = enginePort.nextPendingConnection();
     ASSERT_TRUE(central.send("state hello"));
     QByteArray atEngine;
-    ASSERT_TRUE(waitUntil([&] {
-        atEngine += engine->readAll();
-        return atEngine.size() >= 11;
-    }, 10000));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            atEngine += engine->readAll();
+            return atEngine.size() >= 11;
+        },
+        10000));
     EXPECT_EQ(atEngine, "state hello");
     engine->write("engine state");
     EXPECT_EQ(central.receive(12, 10000), "engine state");
 
     central.close();
-    EXPECT_TRUE(waitForLog(QStringLiteral("state_closed reason=bluetooth closed"), 10000)) << log.toStdString();
+    EXPECT_TRUE(waitForLog(QStringLiteral("state_closed reason=bluetooth closed"), 10000))
+        << log.toStdString();
 }
 
 TEST_F(BluetoothOnBluez, KernelWithoutBluetoothShowsUnavailableWithinASecondAndSaysWhy) {
     launch();
-    ASSERT_TRUE(waitForLog(QStringLiteral("Bluetooth status UNAVAILABLE"), 60000)) << log.toStdString();
+    ASSERT_TRUE(waitForLog(QStringLiteral("Bluetooth status UNAVAILABLE"), 60000))
+        << log.toStdString();
     const qint64 started = firstSeen(QStringLiteral("Bluetooth status STARTING"));
     ASSERT_GE(started, 0) << log.toStdString();
     EXPECT_LE(firstSeen(QStringLiteral("Bluetooth status UNAVAILABLE")) - started, 1000);
-    EXPECT_TRUE(log.contains(QStringLiteral("the kernel refuses LE L2CAP sockets"))) << log.toStdString();
-    EXPECT_TRUE(log.contains(QStringLiteral("radio_state authorization=3 role=state state=2"))) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("the kernel refuses LE L2CAP sockets")))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("radio_state authorization=3 role=state state=2")))
+        << log.toStdString();
 }
 
 }  // namespace
