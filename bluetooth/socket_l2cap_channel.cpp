@@ -1,5 +1,6 @@
 #include "bluetooth/socket_l2cap_channel.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <QCoreApplication>
@@ -15,6 +16,12 @@ namespace {
 std::string errnoText(int error) { return std::strerror(error); }
 
 bool transient(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+
+// A read of 0 bytes is the end only when the peer has hung up; otherwise it was an empty packet.
+bool hungUp(int fd) {
+    pollfd state{fd, POLLRDHUP, 0};
+    return ::poll(&state, 1, 0) > 0 && (state.revents & (POLLRDHUP | POLLHUP | POLLERR));
+}
 
 }  // namespace
 
@@ -176,6 +183,10 @@ void SocketL2capChannel::receivePacket() {
     readable_->setEnabled(false);
     if (message.msg_flags & MSG_TRUNC) {
         fail("packet larger than " + std::to_string(receiveLimit) + " bytes");
+        return;
+    }
+    if (n == 0 && !hungUp(fd_)) {
+        readable_->setEnabled(true);  // an empty packet: nothing to hand out
         return;
     }
     if (n == 0) {

@@ -53,7 +53,7 @@ protected:
     }
 
     void start() {
-        server->start(QStringLiteral("Norv Bridge · test"), engine.port(), engine.port() + 1);
+        server->start(QStringLiteral("Norv Bridge · test"), engine.port(), midiEngine.port());
     }
     bool waitForStatus(const QString& status, int ms = 5000) {
         return waitUntil([&] { return server->status() == status; }, ms);
@@ -85,6 +85,7 @@ protected:
 
     test::FakeBluez fake;
     test::LoopbackEngine engine;
+    test::LoopbackEngine midiEngine;
     std::shared_ptr<VirtualBluetoothClock> clock = std::make_shared<VirtualBluetoothClock>();
     std::shared_ptr<BluezPeripheralBackend> backend;
     std::unique_ptr<NorvBluetoothServer> server;
@@ -276,10 +277,25 @@ TEST_F(BluezPeripheralTest, ChannelsCarryWholePacketsBothWaysUntilTheCentralGoes
     EXPECT_EQ(central.receive(reply.size()), reply);
     for (const auto size : central.packetSizes) EXPECT_LE(size, 1024u);
 
+    // The same central's MIDI channel names the secure MIDI port in its first two bytes.
+    test::StandInCentral midi(backend->standInFolder(), psm("midi"));
+    ASSERT_TRUE(midi.connected());
+    const std::uint16_t port = midiEngine.port();
+    QByteArray handshake;
+    handshake.append(static_cast<char>(port >> 8)).append(static_cast<char>(port & 0xFF));
+    ASSERT_TRUE(midi.send(QByteArray()));  // an empty packet is not the end of the channel
+    ASSERT_TRUE(midi.send(handshake));
+    ASSERT_TRUE(midi.send("note"));
+    ASSERT_TRUE(midiEngine.waitForConnection()) << events.join(QLatin1Char(10)).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return midiEngine.received() == "note"; }));
+
     central.close();
+    EXPECT_TRUE(midi.endedByPeripheral()) << "its state channel going takes the MIDI channel along";
     ASSERT_TRUE(waitUntil([&] { return !eventsStartingWith("state_closed").isEmpty(); }));
     EXPECT_EQ(eventsStartingWith("state_closed"),
               QStringList{"state_closed reason=bluetooth closed"});
+    EXPECT_TRUE(
+        eventsStartingWith("midi_closed").contains("midi_closed reason=state disconnected"));
     EXPECT_EQ(server->openPipes(), 0u);
 }
 
