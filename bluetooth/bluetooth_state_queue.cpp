@@ -69,7 +69,6 @@ void BluetoothStateQueue::receive(std::span<const std::uint8_t> bytes) {
         if (length < 1 || length > frameLimit) throw BluetoothError::stateQueueLimit();
         std::span<const std::uint8_t> body;
         if (!reader.bytes(length, body)) break;
-        if (pending_.size() >= pendingLimit) throw BluetoothError::stateQueueLimit();
 
         Frame frame;
         frame.bytes.assign(input_.begin() + static_cast<std::ptrdiff_t>(consumed),
@@ -85,6 +84,8 @@ void BluetoothStateQueue::receive(std::span<const std::uint8_t> bytes) {
                 ++coalesced_;
             }
         }
+        // Counted after coalescing: a frame that replaces an older one never overflows.
+        if (pending_.size() >= pendingLimit) throw BluetoothError::stateQueueLimit();
         frame.sourceTime = wallClock_();
         pendingBytes_ += frame.bytes.size();
         pending_.push_back(std::move(frame));

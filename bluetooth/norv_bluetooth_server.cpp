@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "bluetooth/bluetooth_log.h"
 #include "bluetooth/bluetooth_pipe.h"
 #include "bluetooth/norv_bluetooth_wire.h"
 #include "bluetooth/system_bluetooth_clock.h"
@@ -22,6 +23,13 @@ QString roleName(BluetoothPublicationState::Role role) {
 
 QString describe(const BluetoothPlatformError& error) { return QString::fromStdString(error.description); }
 
+// The first 240 characters of an event value, one fewer when the cut would split a surrogate pair.
+QString eventValue(const QString& value) {
+    if (value.size() <= eventValueLimit) return value;
+    const int length = value.at(eventValueLimit - 1).isHighSurrogate() ? eventValueLimit - 1 : eventValueLimit;
+    return value.left(length);
+}
+
 }  // namespace
 
 NorvBluetoothServer::NorvBluetoothServer(std::shared_ptr<BluetoothPeripheralBackend> backend,
@@ -38,9 +46,14 @@ NorvBluetoothServer::~NorvBluetoothServer() {
     retired_.clear();
 }
 
+bool NorvBluetoothServer::onOwnThread(const char* operation) const {
+    if (QThread::currentThread() == thread()) return true;
+    qCWarning(bluetoothLog, "Bluetooth server: %s refused, called from a thread other than its own", operation);
+    return false;
+}
+
 void NorvBluetoothServer::start(const QString& name, std::uint16_t port, std::uint16_t secureMidiPort) {
-    Q_ASSERT(QThread::currentThread() == thread());
-    if (running_) return;
+    if (!onOwnThread("start") || running_) return;
     running_ = true;
     name_ = name;
     port_ = port;
@@ -50,7 +63,7 @@ void NorvBluetoothServer::start(const QString& name, std::uint16_t port, std::ui
 }
 
 void NorvBluetoothServer::stop() {
-    Q_ASSERT(QThread::currentThread() == thread());
+    if (!onOwnThread("stop")) return;
     running_ = false;
     teardown();
     recovery_.failures = 0;
@@ -83,7 +96,7 @@ void NorvBluetoothServer::writeEvent(const QString& name, const Fields& fields) 
     QString line = name;
     for (const auto& [field, value] : sorted) {
         if (field == QLatin1String("peer")) continue;  // lines never name a central
-        line += QLatin1Char(' ') + field + QLatin1Char('=') + value.left(eventValueLimit);
+        line += QLatin1Char(' ') + field + QLatin1Char('=') + eventValue(value);
     }
     onEvent(line);
 }

@@ -36,7 +36,8 @@ public:
                                  std::shared_ptr<BluetoothClock> clock = nullptr, QObject* parent = nullptr);
     ~NorvBluetoothServer() override;
 
-    // Does nothing while running; a caller that wants other ports stops first.
+    // Does nothing while running; a caller that wants other ports stops first. Both calls are
+    // refused (and logged) from any thread but the server's own.
     void start(const QString& name, std::uint16_t port, std::uint16_t secureMidiPort);
     void stop();
 
@@ -73,6 +74,8 @@ private:
     using Fields = std::vector<std::pair<QString, QString>>;
     using Role = BluetoothPublicationState::Role;
 
+    // The server lives on one thread; a call from any other is refused and logged.
+    bool onOwnThread(const char* operation) const;
     void setStatus(const QString& status);
     void createManagers();
     void publishIfReady();

@@ -22,7 +22,17 @@ SimulatedPeripheralManager::SimulatedPeripheralManager(SimulatedBluetoothPeriphe
     : backend_(backend), radioState_(radioState) {}
 
 SimulatedPeripheralManager::~SimulatedPeripheralManager() {
+    auto& leftovers = backend_.cleanUp_.leftovers;
+    for (const auto psm : published_) leftovers.push_back("psm " + std::to_string(psm) + " still published");
+    for (const auto& service : services_) leftovers.push_back("service " + service.uuid + " still added");
+    if (advertising_) leftovers.push_back("still advertising");
+    if (delegate_) leftovers.push_back("delegate still set");
     std::erase(backend_.managers_, this);
+}
+
+void SimulatedPeripheralManager::setDelegate(BluetoothPeripheralManagerDelegate* delegate) {
+    if (delegate_ && !delegate) ++backend_.cleanUp_.clearedDelegates;
+    delegate_ = delegate;
 }
 
 void SimulatedPeripheralManager::publishL2capChannel(bool encryptionRequired) {
@@ -41,6 +51,7 @@ void SimulatedPeripheralManager::publishL2capChannel(bool encryptionRequired) {
 void SimulatedPeripheralManager::unpublishL2capChannel(std::uint16_t psm) {
     published_.erase(psm);
     unpublished_.push_back(psm);
+    backend_.cleanUp_.unpublishedPSMs.push_back(psm);
 }
 
 void SimulatedPeripheralManager::addService(const BluetoothGattService& service) {
@@ -50,7 +61,10 @@ void SimulatedPeripheralManager::addService(const BluetoothGattService& service)
     });
 }
 
-void SimulatedPeripheralManager::removeAllServices() { services_.clear(); }
+void SimulatedPeripheralManager::removeAllServices() {
+    for (const auto& service : services_) backend_.cleanUp_.removedServices.push_back(service.uuid);
+    services_.clear();
+}
 
 void SimulatedPeripheralManager::startAdvertising(const std::vector<std::string>& serviceUuids,
                                                   const std::string& localName) {

@@ -30,7 +30,7 @@ public:
     void stopAdvertising() override;
     bool isAdvertising() const override { return advertising_; }
     void respond(const BluetoothReadRequest& request, int attResult) override;
-    void setDelegate(BluetoothPeripheralManagerDelegate* delegate) override { delegate_ = delegate; }
+    void setDelegate(BluetoothPeripheralManagerDelegate* delegate) override;
 
     // Test side: change this manager's radio state and report it.
     void setRadioState(int state);
@@ -96,6 +96,17 @@ public:
     // When false, publication requests are only recorded; tests report them with reportPublished.
     bool autoPublish = true;
 
+    // Clean-up the managers were asked for, over every manager this stack made: unpublished PSMs,
+    // UUIDs of removed services, delegates cleared. `leftovers` names what a manager still held
+    // (a published PSM, a service, advertising, a delegate) when it was dropped.
+    struct CleanUp {
+        std::vector<std::uint16_t> unpublishedPSMs;
+        std::vector<std::string> removedServices;
+        int clearedDelegates = 0;
+        std::vector<std::string> leftovers;
+    };
+    const CleanUp& cleanUp() const { return cleanUp_; }
+
     // Live managers, oldest first.
     const std::vector<SimulatedPeripheralManager*>& managers() const { return managers_; }
     int managersCreated() const { return managersCreated_; }
@@ -108,6 +119,7 @@ private:
     std::uint16_t nextPSM_ = 0x0081;
     std::vector<SimulatedPeripheralManager*> managers_;
     int managersCreated_ = 0;
+    CleanUp cleanUp_;
 };
 
 }  // namespace norv

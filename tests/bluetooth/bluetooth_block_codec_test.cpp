@@ -68,13 +68,18 @@ TEST(BluetoothBlockCodec, RejectsMalformedBlocks) {
         expectInvalid(wrong);  // must inflate to exactly U bytes
     }
 
-    // More than two largest blocks outstanding fails before anything is unpacked.
-    BluetoothBlockCodec codec;
-    EXPECT_TRUE(codec.receive(hex("00 40 00 40 00")).empty());
-    EXPECT_THROW(codec.receive(BluetoothBytes(32774, 0)), BluetoothError);
-    BluetoothBlockCodec justFits;
-    EXPECT_TRUE(justFits.receive(hex("00 40 00 40 00")).empty());
-    EXPECT_EQ(justFits.receive(BluetoothBytes(16384, 7)).size(), 16384u);
+    // At most two largest blocks (32,778 bytes) may be outstanding at once. Every byte below
+    // belongs to a valid stream of stored blocks, so only the limit can refuse it.
+    const auto largest = BluetoothBlockCodec::encode(BluetoothBytes(16384, 7), Compression::lzfse);
+    ASSERT_EQ(largest.size(), 16389u);
+    const BluetoothBytes first(largest.begin(), largest.end() - 1);
+    const auto rest = concat({BluetoothBytes(largest.end() - 1, largest.end()), largest});
+    BluetoothBlockCodec atLimit;
+    EXPECT_TRUE(atLimit.receive(first).empty());
+    EXPECT_EQ(atLimit.receive(rest).size(), 32768u) << "32,778 outstanding bytes are accepted";
+    BluetoothBlockCodec overLimit;
+    EXPECT_TRUE(overLimit.receive(first).empty());
+    EXPECT_THROW(overLimit.receive(concat({rest, hex("00")})), BluetoothError) << "32,779 are not";
 }
 
 TEST(BluetoothBlockCodec, RandomBlocksRoundTripInAnySplit) {

@@ -110,6 +110,31 @@ TEST(BluetoothFrameCodec, CacheOverSixteenMebibytesResetsBothSides) {
     expectInvalid(decoder, hex("00 00 00 1b 01 01 00 00 00 02 00 00 00 05 00 00 00 00 00 00 00 00 01 00 00 00 00 00 00 00 05"));
 }
 
+// A full coded frame (type 0, sequence 1, time 0) carrying `payload` on `slot`.
+BluetoothBytes fullCoded(std::uint8_t slot, const BluetoothBytes& payload) {
+    const auto be32 = [](std::uint32_t v) {
+        return BluetoothBytes{static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
+                              static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
+    };
+    const auto size = static_cast<std::uint32_t>(payload.size());
+    return concat({be32(18 + size), BluetoothBytes{0, slot}, be32(1), be32(size), BluetoothBytes(8, 0), payload});
+}
+
+TEST(BluetoothFrameCodec, DecoderHoldsAtMostSixteenMebibytesOfBaselines) {
+    BluetoothFrameCodec decoder;
+    const BluetoothBytes largest(BluetoothFrameCodec::maximum, 'x');
+    for (std::uint8_t slot = 0; slot < 4; ++slot) {
+        EXPECT_EQ(decoder.receive(fullCoded(slot, largest)).size(), largest.size() + 4) << "slot " << int(slot);
+    }
+    // Exactly 16 MiB of baselines are held; one byte more on a fresh slot fails.
+    expectInvalid(decoder, fullCoded(4, hex("41")));
+    // Replacing a baseline counts only the difference.
+    BluetoothFrameCodec replacing;
+    for (std::uint8_t slot = 0; slot < 4; ++slot) replacing.receive(fullCoded(slot, largest));
+    EXPECT_NO_THROW(replacing.receive(fullCoded(3, hex("41"))));
+    EXPECT_NO_THROW(replacing.receive(fullCoded(4, BluetoothBytes(BluetoothFrameCodec::maximum - 1, 'y'))));
+}
+
 TEST(BluetoothFrameCodec, EncoderRejectsBadPlainFramesAndClampsSourceTimes) {
     BluetoothFrameCodec encoder;
     EXPECT_THROW(encoder.encode(hex("00 00 00 00"), 0), BluetoothError) << "empty payload";

@@ -30,11 +30,12 @@ protected:
     // A pipe like the server's: plain, unpaced, with an optional port check instead of a connection.
     void makePipe(bool withConnection, std::function<bool(std::uint16_t)> validatePort = nullptr,
                   std::optional<double> bytesPerSecond = std::nullopt, bool coded = false,
-                  std::optional<std::uint16_t> port = std::nullopt) {
+                  std::optional<std::uint16_t> port = std::nullopt,
+                  BluetoothBlockCodec::Compression compression = BluetoothBlockCodec::Compression::deflate) {
         std::optional<BluetoothPipe::TcpEndpoint> connection;
         if (withConnection) connection = BluetoothPipe::localConnection(port.value_or(engine.port()));
         pipe = std::make_unique<BluetoothPipe>(channel, connection, BluetoothBytes{}, std::move(validatePort), coded,
-                                               bytesPerSecond, true, BluetoothBlockCodec::Compression::deflate, clock);
+                                               bytesPerSecond, true, compression, clock);
         pipe->onClose = [this](const QString& reason) { closeReasons << reason; };
         pipe->onDiagnostic = [this](const QString& text) { diagnostics << text; };
     }
@@ -182,6 +183,57 @@ TEST_F(BluetoothPipeTest, WriteThatTakesNothingIsRetriedAfterTenMilliseconds) {
     clock->advance(0.01);
     test::settle();
     EXPECT_EQ(asBytes(channel->centralRead()), "abc");
+}
+
+TEST_F(BluetoothPipeTest, UnpacedFlushWritesKilobytesEightAtATime) {
+    makePipe(true);
+    channel->setWindow(0);
+    ASSERT_TRUE(startAndConnect());
+    const QByteArray payload(10000, 'k');
+    engine.connection()->write(payload);
+    ASSERT_TRUE(waitUntil([&] { return pipe->networkReceived() == 10000; }));
+    test::settle();
+    ASSERT_TRUE(channel->writeSizes().empty());
+
+    // Room appears: the one space event runs one flush of at most eight 1,024-byte writes ...
+    channel->setWindow(1 << 20);
+    QCoreApplication::sendPostedEvents(QCoreApplication::instance(), QEvent::MetaCall);
+    EXPECT_EQ(channel->writeSizes(), std::vector<std::size_t>(8, 1024));
+    // ... and the rest goes out from the event loop afterwards.
+    QByteArray got;
+    ASSERT_TRUE(centralReceives(got, 10000));
+    EXPECT_EQ(got, payload);
+    EXPECT_EQ(channel->writeSizes().size(), 10u);
+    EXPECT_EQ(channel->writeSizes().back(), 10000u - 9 * 1024);
+}
+
+TEST_F(BluetoothPipeTest, CodedModePacksMoreBlocksOnlyWhileAtMost1023BytesWait) {
+    // A pathless frame of P payload bytes becomes a stored block of 27 + P bytes.
+    std::size_t run = 0;
+    for (const int firstBlock : {1023, 1024}) {
+        SCOPED_TRACE(firstBlock);
+        channel = SimulatedBluetoothChannel::create(0x81, QUuid::createUuid());
+        makePipe(true, nullptr, std::nullopt, true, std::nullopt, BluetoothBlockCodec::Compression::lzfse);
+        channel->setWindow(0);
+        diagnostics.clear();
+        pipe->start();
+        ASSERT_TRUE(engine.waitForConnection(run + 1));
+        ASSERT_TRUE(waitUntil([&] { return diagnostics.contains("tcp ready"); }));
+        const auto first = test::stateFrame(std::string(static_cast<std::size_t>(firstBlock - 27), 'a'));
+        const auto second = test::stateFrame(std::string(100, 'b'));
+        engine.connection(run++)->write(asBytes(test::concat({first, second})));
+        ASSERT_TRUE(waitUntil([&] { return pipe->networkReceived() == static_cast<long long>(first.size() + second.size()); }));
+        test::settle();
+        if (firstBlock == 1023) {
+            EXPECT_EQ(pipe->queuedBytes(), 1023u + 127u) << "at 1,023 waiting bytes the next block is packed";
+            EXPECT_EQ(pipe->pendingStateBytes(), 0u);
+        } else {
+            EXPECT_EQ(pipe->queuedBytes(), 1024u) << "at 1,024 the next frame stays in the state queue";
+            EXPECT_EQ(pipe->pendingStateBytes(), second.size());
+        }
+        pipe.reset();
+        test::settle();
+    }
 }
 
 TEST_F(BluetoothPipeTest, PacedWritesAreHalfKilobytesTwiceASecond) {

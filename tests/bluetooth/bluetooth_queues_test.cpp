@@ -61,6 +61,16 @@ TEST(BluetoothStateQueue, LimitsFail) {
     }
     EXPECT_EQ(many.pending().size(), 1024u);
 
+    // At the limit a frame that replaces an older pending copy still fits.
+    BluetoothStateQueue full(false, true);
+    full.receive(stateFrame(R"({"path":"/norv/transport/state","args":[{"tempo":120}]})"));
+    for (int i = 1; i < 1024; ++i) full.receive(stateFrame("{}"));
+    const auto replacing = stateFrame(R"({"path":"/norv/transport/state","args":[{"tempo":121}]})");
+    EXPECT_NO_THROW(full.receive(replacing));
+    EXPECT_EQ(full.pending().size(), 1024u);
+    EXPECT_EQ(full.pending().back().bytes, replacing);
+    EXPECT_THROW(full.receive(stateFrame("{}")), BluetoothError);
+
     BluetoothStateQueue big(false, false);
     const auto frame = stateFrame(std::string(4194300, ' '));  // 4 MiB with its header
     big.receive(frame);

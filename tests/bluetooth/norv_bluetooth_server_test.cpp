@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 #include <QStringList>
+#include <thread>
 
 #include "bluetooth/norv_bluetooth_server.h"
 #include "bluetooth/norv_bluetooth_wire.h"
@@ -111,6 +112,34 @@ TEST_F(NorvBluetoothServerTest, StartsUpToDiscoverableAndStopsToOff) {
     EXPECT_EQ(statuses.size(), 3) << "the same status is not told twice";
 }
 
+TEST_F(NorvBluetoothServerTest, StopCleansUpEverythingThePlatformHeld) {
+    ASSERT_TRUE(startDiscoverable());
+    const std::vector<std::uint16_t> psms{statePSM(), midiPSM()};
+    server->stop();
+    const auto& cleanUp = backend->cleanUp();
+    EXPECT_EQ(cleanUp.unpublishedPSMs, psms);
+    EXPECT_EQ(cleanUp.removedServices, std::vector<std::string>{NorvBluetoothWire::service});
+    EXPECT_EQ(cleanUp.clearedDelegates, 2);
+    EXPECT_TRUE(cleanUp.leftovers.empty()) << cleanUp.leftovers.front();
+}
+
+TEST_F(NorvBluetoothServerTest, CallsFromAnotherThreadAreRefusedAndLogged) {
+    static QStringList warnings;
+    warnings.clear();
+    const auto previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type == QtWarningMsg) warnings << text;
+    });
+    std::thread([this] { start(); }).join();
+    EXPECT_FALSE(server->running());
+    ASSERT_TRUE(startDiscoverable());
+    std::thread([this] { server->stop(); }).join();
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(server->status(), "DISCOVERABLE");
+    ASSERT_EQ(warnings.size(), 2);
+    EXPECT_TRUE(warnings[0].contains("start refused")) << warnings[0].toStdString();
+    EXPECT_TRUE(warnings[1].contains("stop refused")) << warnings[1].toStdString();
+}
+
 TEST_F(NorvBluetoothServerTest, PublishesOnlyOnceBothRadiosArePoweredOn) {
     backend = std::make_shared<SimulatedBluetoothPeripheral>(radioUnknown);
     server = std::make_unique<NorvBluetoothServer>(backend, clock);
@@ -166,6 +195,9 @@ TEST_F(NorvBluetoothServerTest, EveryStartupFailureSchedulesARestartWithItsReaso
         {[](auto& b) { b.advertisingError = platformError("no adverts"); }, 0, "no adverts"},
         {[](auto& b) { b.advertisingRefused = true; }, 0, "Bluetooth advertising unavailable"},
         {[](auto& b) { b.publishError = platformError(std::string(300, 'r')); }, 0, QString(240, 'r')},
+        // A cut at 240 would split the pair that encodes U+1F600: the value ends before it.
+        {[](auto& b) { b.publishError = platformError(std::string(239, 'r') + "\xF0\x9F\x98\x80 tail"); }, 0,
+         QString(239, 'r')},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason.left(40).toStdString());

@@ -1,0 +1,236 @@
+#include "bluetooth/socket_l2cap_channel.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace norv {
+
+namespace {
+
+std::string errnoText(int error) { return std::strerror(error); }
+
+bool transient(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+
+// A read of 0 bytes is the end only when the peer has hung up; otherwise it was an empty packet.
+bool hungUp(int fd) {
+    pollfd state{fd, POLLRDHUP, 0};
+    return ::poll(&state, 1, 0) > 0 && (state.revents & (POLLRDHUP | POLLHUP | POLLERR));
+}
+
+}  // namespace
+
+class SocketL2capChannel::Input : public BluetoothInputStream {
+public:
+    explicit Input(SocketL2capChannel& channel) : c_(channel) {}
+    void setEventHandler(std::function<void(BluetoothStreamEvent)> handler) override {
+        c_.inputHandler_ = std::move(handler);
+    }
+    void open() override {
+        if (c_.inputOpen_ || c_.inputClosed_) return;
+        c_.inputOpen_ = true;
+        c_.post(true, BluetoothStreamEvent::openCompleted);
+        if (c_.error_) {
+            c_.post(true, BluetoothStreamEvent::errorOccurred);
+        } else if (hasBytesAvailable()) {
+            c_.post(true, BluetoothStreamEvent::hasBytesAvailable);
+        } else if (c_.ended_) {
+            c_.post(true, BluetoothStreamEvent::endEncountered);
+        } else if (c_.readable_) {
+            c_.readable_->setEnabled(true);
+        }
+    }
+    void close() override {
+        c_.inputOpen_ = false;
+        c_.inputClosed_ = true;
+        if (c_.readable_) c_.readable_->setEnabled(false);
+        c_.closeIfDone();
+    }
+    std::optional<std::string> error() const override { return c_.error_; }
+    bool hasBytesAvailable() const override {
+        return c_.inputOpen_ && c_.readOffset_ < c_.received_.size();
+    }
+    long read(std::uint8_t* buffer, std::size_t maximum) override {
+        if (!c_.inputOpen_ || c_.error_) return -1;
+        const std::size_t n = std::min(maximum, c_.received_.size() - c_.readOffset_);
+        std::memcpy(buffer, c_.received_.data() + c_.readOffset_, n);
+        c_.readOffset_ += n;
+        if (c_.readOffset_ == c_.received_.size()) {
+            // The packet is handed out whole: only now is the next one read.
+            c_.received_.clear();
+            c_.readOffset_ = 0;
+            if (c_.ended_) {
+                c_.post(true, BluetoothStreamEvent::endEncountered);
+            } else if (c_.readable_) {
+                c_.readable_->setEnabled(true);
+            }
+        }
+        return static_cast<long>(n);
+    }
+
+private:
+    SocketL2capChannel& c_;
+};
+
+class SocketL2capChannel::Output : public BluetoothOutputStream {
+public:
+    explicit Output(SocketL2capChannel& channel) : c_(channel) {}
+    void setEventHandler(std::function<void(BluetoothStreamEvent)> handler) override {
+        c_.outputHandler_ = std::move(handler);
+    }
+    void open() override {
+        if (c_.outputOpen_ || c_.outputClosed_) return;
+        c_.outputOpen_ = true;
+        c_.post(false, BluetoothStreamEvent::openCompleted);
+        if (hasSpaceAvailable()) c_.post(false, BluetoothStreamEvent::hasSpaceAvailable);
+    }
+    void close() override {
+        c_.outputOpen_ = false;
+        c_.outputClosed_ = true;
+        if (c_.writable_) c_.writable_->setEnabled(false);
+        c_.closeIfDone();
+    }
+    std::optional<std::string> error() const override { return c_.error_; }
+    bool hasSpaceAvailable() const override {
+        return c_.outputOpen_ && c_.spaceAvailable_ && !c_.error_;
+    }
+    long write(const std::uint8_t* bytes, std::size_t count) override {
+        if (!c_.outputOpen_ || c_.error_ || c_.fd_ < 0) return -1;
+        const std::size_t n = std::min(count, c_.sendMtu_);
+        const ssize_t sent = ::send(c_.fd_, bytes, n, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent >= 0) return static_cast<long>(sent);
+        if (transient(errno)) {
+            c_.spaceAvailable_ = false;
+            if (c_.writable_) c_.writable_->setEnabled(true);
+            return 0;
+        }
+        c_.error_ = errnoText(errno);
+        return -1;
+    }
+
+private:
+    SocketL2capChannel& c_;
+};
+
+std::shared_ptr<SocketL2capChannel> SocketL2capChannel::adopt(int fd, std::uint16_t psm, QUuid peer,
+                                                              std::size_t sendMtu) {
+    auto channel =
+        std::shared_ptr<SocketL2capChannel>(new SocketL2capChannel(fd, psm, peer, sendMtu));
+    const std::weak_ptr<SocketL2capChannel> weak = channel;
+    QObject::connect(channel->readable_.get(), &QSocketNotifier::activated,
+                     channel->readable_.get(), [weak] {
+                         if (const auto self = weak.lock()) self->receivePacket();
+                     });
+    QObject::connect(channel->writable_.get(), &QSocketNotifier::activated,
+                     channel->writable_.get(), [weak] {
+                         const auto self = weak.lock();
+                         if (!self) return;
+                         self->writable_->setEnabled(false);
+                         self->spaceAvailable_ = true;
+                         self->deliver(false, BluetoothStreamEvent::hasSpaceAvailable);
+                     });
+    return channel;
+}
+
+SocketL2capChannel::SocketL2capChannel(int fd, std::uint16_t psm, QUuid peer, std::size_t sendMtu)
+    : fd_(fd),
+      psm_(psm),
+      peer_(peer),
+      sendMtu_(std::max<std::size_t>(sendMtu, 1)),
+      readable_(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read)),
+      writable_(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write)),
+      input_(std::make_unique<Input>(*this)),
+      output_(std::make_unique<Output>(*this)) {
+    readable_->setEnabled(false);
+    writable_->setEnabled(false);
+}
+
+SocketL2capChannel::~SocketL2capChannel() {
+    // The notifiers may be mid-signal when the last owner lets go: they go later.
+    for (auto* notifier : {readable_.release(), writable_.release()}) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    }
+    if (fd_ >= 0) ::close(fd_);
+}
+
+BluetoothInputStream& SocketL2capChannel::inputStream() { return *input_; }
+BluetoothOutputStream& SocketL2capChannel::outputStream() { return *output_; }
+
+void SocketL2capChannel::receivePacket() {
+    const auto self = shared_from_this();  // a handler may let go of the channel
+    if (fd_ < 0 || !received_.empty()) {
+        readable_->setEnabled(false);
+        return;
+    }
+    received_.resize(receiveLimit);
+    iovec vector{received_.data(), received_.size()};
+    msghdr message{};
+    message.msg_iov = &vector;
+    message.msg_iovlen = 1;
+    const ssize_t n = ::recvmsg(fd_, &message, MSG_DONTWAIT);
+    const int error = errno;
+    if (n <= 0 || (message.msg_flags & MSG_TRUNC)) received_.clear();
+    if (n < 0) {
+        if (!transient(error)) fail(errnoText(error));
+        return;
+    }
+    readable_->setEnabled(false);
+    if (message.msg_flags & MSG_TRUNC) {
+        fail("packet larger than " + std::to_string(receiveLimit) + " bytes");
+        return;
+    }
+    if (n == 0 && !hungUp(fd_)) {
+        readable_->setEnabled(true);  // an empty packet: nothing to hand out
+        return;
+    }
+    if (n == 0) {
+        ended_ = true;
+        deliver(true, BluetoothStreamEvent::endEncountered);
+        return;
+    }
+    received_.resize(static_cast<std::size_t>(n));
+    readOffset_ = 0;
+    deliver(true, BluetoothStreamEvent::hasBytesAvailable);
+}
+
+void SocketL2capChannel::fail(const std::string& error) {
+    error_ = error;
+    readable_->setEnabled(false);
+    writable_->setEnabled(false);
+    if (inputOpen_) {
+        deliver(true, BluetoothStreamEvent::errorOccurred);
+    } else {
+        deliver(false, BluetoothStreamEvent::errorOccurred);
+    }
+}
+
+void SocketL2capChannel::deliver(bool toInput, BluetoothStreamEvent event) {
+    if (toInput ? !inputOpen_ : !outputOpen_) return;
+    const auto handler = toInput ? inputHandler_ : outputHandler_;
+    if (handler) handler(event);
+}
+
+void SocketL2capChannel::post(bool toInput, BluetoothStreamEvent event) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [weak = weak_from_this(), toInput, event] {
+            if (const auto self = weak.lock()) self->deliver(toInput, event);
+        },
+        Qt::QueuedConnection);
+}
+
+void SocketL2capChannel::closeIfDone() {
+    if (!inputClosed_ || !outputClosed_ || fd_ < 0) return;
+    readable_->setEnabled(false);
+    writable_->setEnabled(false);
+    ::close(fd_);
+    fd_ = -1;
+}
+
+}  // namespace norv

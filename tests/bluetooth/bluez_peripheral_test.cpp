@@ -1,0 +1,314 @@
+// The Bluetooth server on the BlueZ backend, against the fake BlueZ on a private bus, with the
+// channels on the stand-in socket family.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QThread>
+
+#include "bluetooth/bluez_peripheral_backend.h"
+#include "bluetooth/norv_bluetooth_server.h"
+#include "bluetooth/norv_bluetooth_wire.h"
+#include "bluetooth/virtual_bluetooth_clock.h"
+#include "fake_bluez.h"
+#include "loopback_engine.h"
+#include "stand_in_central.h"
+
+namespace norv {
+namespace {
+
+using test::settle;
+using test::waitUntil;
+
+QString lower(const std::string& uuid) { return QString::fromStdString(uuid).toLower(); }
+
+QByteArray configuration(std::uint16_t state, std::uint16_t midi) {
+    const auto value = NorvBluetoothWire::configurationValue(state, midi);
+    return QByteArray(reinterpret_cast<const char*>(value.data()),
+                      static_cast<qsizetype>(value.size()));
+}
+
+class BluezPeripheralTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(fake.ready()) << "dbus-daemon, python3-dbus and python3-gi are needed";
+        makeServer();
+    }
+
+    void TearDown() override {
+        server.reset();
+        backend.reset();
+        settle();
+    }
+
+    void makeServer() {
+        server.reset();
+        backend = std::make_shared<BluezPeripheralBackend>(
+            fake.connection(), BluezPeripheralBackend::Options{true, 3000});
+        server = std::make_unique<NorvBluetoothServer>(backend, clock);
+        server->onStatus = [this](const QString& s) { statuses << s; };
+        server->onEvent = [this](const QString& line) { events << line; };
+    }
+
+    void start() {
+        server->start(QStringLiteral("Norv Bridge · test"), engine.port(), midiEngine.port());
+    }
+    bool waitForStatus(const QString& status, int ms = 5000) {
+        return waitUntil([&] { return server->status() == status; }, ms);
+    }
+    bool startDiscoverable() {
+        start();
+        return waitForStatus(QStringLiteral("DISCOVERABLE"));
+    }
+    // The PSM published last for a role, from the event lines.
+    std::uint16_t psm(const char* role) const {
+        const QRegularExpression pattern(
+            QStringLiteral("^channel_published psm=(\\d+) role=%1$").arg(QLatin1String(role)));
+        std::uint16_t found = 0;
+        for (const QString& line : events) {
+            const auto match = pattern.match(line);
+            if (match.hasMatch()) found = static_cast<std::uint16_t>(match.captured(1).toUInt());
+        }
+        return found;
+    }
+    QByteArray read(const std::string& uuid, int offset, QString* error = nullptr) {
+        const QDBusMessage reply = fake.control(
+            QStringLiteral("ReadValue"), {lower(uuid), QVariant::fromValue(quint16(offset))});
+        if (error) *error = reply.errorName();
+        return reply.arguments().value(0).toByteArray();
+    }
+    QStringList eventsStartingWith(const QString& prefix) const {
+        return events.filter(QRegularExpression(QStringLiteral("^") + prefix));
+    }
+
+    test::FakeBluez fake;
+    test::LoopbackEngine engine;
+    test::LoopbackEngine midiEngine;
+    std::shared_ptr<VirtualBluetoothClock> clock = std::make_shared<VirtualBluetoothClock>();
+    std::shared_ptr<BluezPeripheralBackend> backend;
+    std::unique_ptr<NorvBluetoothServer> server;
+    QStringList statuses;
+    QStringList events;
+};
+
+TEST_F(BluezPeripheralTest, RegistersTheServiceTreeAndAdvertisementThenServesTheConfiguration) {
+    ASSERT_TRUE(startDiscoverable()) << events.join('\n').toStdString();
+    EXPECT_EQ(psm("state"), 0x0080);
+    EXPECT_EQ(psm("midi"), 0x0081);
+
+    const QJsonObject state = fake.state();
+    const QJsonArray applications = state[QStringLiteral("applications")].toArray();
+    ASSERT_EQ(applications.size(), 1);
+    const QJsonArray services = applications[0][QStringLiteral("services")].toArray();
+    ASSERT_EQ(services.size(), 1);
+    EXPECT_EQ(services[0][QStringLiteral("uuid")].toString(), lower(NorvBluetoothWire::service));
+    EXPECT_TRUE(services[0][QStringLiteral("primary")].toBool());
+    const QJsonArray characteristics = services[0][QStringLiteral("characteristics")].toArray();
+    ASSERT_EQ(characteristics.size(), 2);
+    EXPECT_EQ(characteristics[0][QStringLiteral("uuid")].toString(),
+              lower(NorvBluetoothWire::configuration));
+    EXPECT_EQ(characteristics[1][QStringLiteral("uuid")].toString(),
+              lower(NorvBluetoothWire::portableConfiguration));
+    for (const auto& characteristic : characteristics) {
+        EXPECT_EQ(characteristic[QStringLiteral("flags")].toArray(),
+                  (QJsonArray{"read", "encrypt-read"}));
+    }
+    const QJsonArray advertisements = state[QStringLiteral("advertisements")].toArray();
+    ASSERT_EQ(advertisements.size(), 1);
+    EXPECT_EQ(advertisements[0][QStringLiteral("Type")].toString(), "peripheral");
+    EXPECT_EQ(advertisements[0][QStringLiteral("ServiceUUIDs")].toArray(),
+              QJsonArray{lower(NorvBluetoothWire::service)});
+    EXPECT_EQ(advertisements[0][QStringLiteral("LocalName")].toString(), "Norv Bridge · test");
+
+    // Reads reach the server with the UUIDs as it spelled them, and answer with both PSMs.
+    const QByteArray value = configuration(0x0080, 0x0081);
+    QString error;
+    EXPECT_EQ(read(NorvBluetoothWire::configuration, 0, &error), value) << error.toStdString();
+    EXPECT_EQ(read(NorvBluetoothWire::portableConfiguration, 5), value.mid(5));
+    EXPECT_EQ(read(NorvBluetoothWire::configuration, static_cast<int>(value.size())), QByteArray());
+    read(NorvBluetoothWire::configuration, static_cast<int>(value.size()) + 1, &error);
+    EXPECT_EQ(error, "org.bluez.Error.InvalidOffset");
+}
+
+// Answers every read with a fixed ATT result.
+class FixedReads : public BluetoothPeripheralManagerDelegate {
+public:
+    int result = 0;
+    void peripheralManagerDidUpdateState(BluetoothPeripheralManager&) override {}
+    void peripheralManagerDidPublishChannel(BluetoothPeripheralManager&, std::uint16_t,
+                                            const std::optional<BluetoothPlatformError>&) override {
+    }
+    void peripheralManagerDidAddService(
+        BluetoothPeripheralManager&, const std::string&,
+        const std::optional<BluetoothPlatformError>& error) override {
+        added = !error;
+    }
+    void peripheralManagerDidStartAdvertising(
+        BluetoothPeripheralManager&, const std::optional<BluetoothPlatformError>&) override {}
+    void peripheralManagerDidReceiveRead(BluetoothPeripheralManager& manager,
+                                         BluetoothReadRequest& request) override {
+        characteristic = request.characteristic;
+        onMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+        request.value = {'o', 'k'};
+        manager.respond(request, result);
+    }
+    void peripheralManagerDidOpenChannel(BluetoothPeripheralManager&,
+                                         std::shared_ptr<BluetoothL2capChannel>,
+                                         const std::optional<BluetoothPlatformError>&) override {}
+    bool added = false;
+    std::string characteristic;
+    bool onMainThread = false;
+};
+
+TEST_F(BluezPeripheralTest, AttResultsTravelAsBluezErrors) {
+    ASSERT_TRUE(waitUntil([&] { return backend->known(); }));
+    FixedReads delegate;
+    const auto manager = backend->createManager(&delegate);
+    BluetoothGattService service{"D017D260-38CF-4D3A-B9DD-6722585F80AA",
+                                 true,
+                                 {{"D017D260-38CF-4D3A-B9DD-6722585F80AB", true, true}}};
+    manager->addService(service);
+    ASSERT_TRUE(waitUntil([&] { return delegate.added; }));
+    QString error;
+    EXPECT_EQ(read(service.characteristics[0].uuid, 0, &error), "ok");
+    EXPECT_EQ(delegate.characteristic, service.characteristics[0].uuid)
+        << "handed back in the spelling given";
+    EXPECT_TRUE(delegate.onMainThread) << "reads reach the delegate on the event-loop thread";
+    for (const auto& [result, name] :
+         std::vector<std::pair<int, QString>>{{0x06, "org.bluez.Error.NotSupported"},
+                                              {0x0E, "org.bluez.Error.Failed"},
+                                              {0x07, "org.bluez.Error.InvalidOffset"}}) {
+        delegate.result = result;
+        read(service.characteristics[0].uuid, 0, &error);
+        EXPECT_EQ(error, name) << result;
+    }
+    manager->setDelegate(nullptr);
+}
+
+TEST_F(BluezPeripheralTest, PowerOffClosesEveryPipeAndPowerOnPublishesAnew) {
+    ASSERT_TRUE(startDiscoverable());
+    test::StandInCentral central(backend->standInFolder(), psm("state"));
+    ASSERT_TRUE(central.connected());
+    ASSERT_TRUE(engine.waitForConnection());
+
+    fake.control(QStringLiteral("SetPowered"), {false});
+    ASSERT_TRUE(waitForStatus(QStringLiteral("BLUETOOTH OFF")));
+    EXPECT_TRUE(
+        eventsStartingWith("state_closed").contains("state_closed reason=radio unavailable"));
+    EXPECT_TRUE(central.endedByPeripheral());
+    EXPECT_TRUE(eventsStartingWith("radio_state")
+                    .contains("radio_state authorization=3 role=state state=4"));
+
+    statuses.clear();
+    fake.control(QStringLiteral("SetPowered"), {true});
+    ASSERT_TRUE(waitForStatus(QStringLiteral("DISCOVERABLE")));
+    EXPECT_EQ(statuses, (QStringList{"STARTING", "DISCOVERABLE"}));
+    EXPECT_EQ(psm("state"), 0x0082) << "the new channels are published afresh";
+    ASSERT_TRUE(waitUntil(
+        [&] { return fake.state()[QStringLiteral("applications")].toArray().size() == 1; }));
+    EXPECT_EQ(fake.state()[QStringLiteral("advertisements")].toArray().size(), 1)
+        << "the old registrations are gone";
+    EXPECT_EQ(read(NorvBluetoothWire::configuration, 0), configuration(0x0082, 0x0083));
+
+    // An adapter that goes away leaves Bluetooth unavailable until one comes back.
+    fake.control(QStringLiteral("RemoveAdapter"));
+    ASSERT_TRUE(waitForStatus(QStringLiteral("UNAVAILABLE")));
+    fake.control(QStringLiteral("AddAdapter"), {true});
+    EXPECT_TRUE(waitForStatus(QStringLiteral("DISCOVERABLE")));
+}
+
+TEST_F(BluezPeripheralTest, RefusedRegistrationsRetryOnScheduleThenAskForARestart) {
+    fake.control(QStringLiteral("RefuseRegistrations"), {100});
+    start();
+    ASSERT_TRUE(waitForStatus(QStringLiteral("RETRYING")));
+    for (const double delay : {1.0, 3.0}) {
+        clock->advance(delay);
+        ASSERT_TRUE(
+            waitUntil([&] { return statuses.count("RETRYING") == (delay == 1.0 ? 2 : 3); }));
+    }
+    clock->advance(10.0);
+    ASSERT_TRUE(waitForStatus(QStringLiteral("RESTART BLUETOOTH")));
+    const QStringList failures = eventsStartingWith("startup_failed");
+    ASSERT_EQ(failures.size(), 4);
+    EXPECT_EQ(failures[0], "startup_failed reason=org.bluez.Error.Failed: registration refused");
+    clock->advance(60.0);
+    settle(100);
+    EXPECT_EQ(server->status(), "RESTART BLUETOOTH") << "no fifth attempt by itself";
+}
+
+TEST_F(BluezPeripheralTest, StopUnregistersEverythingAndClosesTheListeningSockets) {
+    ASSERT_TRUE(startDiscoverable());
+    const QString folder = backend->standInFolder();
+    EXPECT_EQ(QDir(folder).entryList(QDir::System).size(), 2);
+    server->stop();
+    EXPECT_EQ(server->status(), "OFF");
+    EXPECT_TRUE(QDir(folder).entryList(QDir::System).isEmpty());
+    test::StandInCentral late(folder, 0x0080);
+    EXPECT_FALSE(late.connected());
+    ASSERT_TRUE(waitUntil([&] {
+        const QJsonObject state = fake.state();
+        return state[QStringLiteral("applications")].toArray().isEmpty() &&
+               state[QStringLiteral("advertisements")].toArray().isEmpty();
+    }));
+    const QJsonArray calls = fake.state()[QStringLiteral("calls")].toArray();
+    EXPECT_TRUE(calls.contains("UnregisterApplication"));
+    EXPECT_TRUE(calls.contains("UnregisterAdvertisement"));
+}
+
+TEST_F(BluezPeripheralTest, ChannelsCarryWholePacketsBothWaysUntilTheCentralGoes) {
+    ASSERT_TRUE(startDiscoverable());
+    test::StandInCentral central(backend->standInFolder(), psm("state"));
+    ASSERT_TRUE(central.connected());
+    ASSERT_TRUE(engine.waitForConnection());
+    ASSERT_TRUE(waitUntil(
+        [&] { return events.contains(QStringLiteral("pipe message=tcp ready psm=128")); }));
+
+    QByteArray large(10000, '\0');
+    for (int i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7);
+    ASSERT_TRUE(central.send("hello"));
+    ASSERT_TRUE(central.send(large));
+    ASSERT_TRUE(waitUntil([&] { return engine.received().size() >= 5 + large.size(); }));
+    EXPECT_EQ(engine.received(), "hello" + large) << "a packet above 4,096 bytes arrives whole";
+
+    const QByteArray reply(5000, 'r');
+    engine.connection()->write(reply);
+    EXPECT_EQ(central.receive(reply.size()), reply);
+    for (const auto size : central.packetSizes) EXPECT_LE(size, 1024u);
+
+    // The same central's MIDI channel names the secure MIDI port in its first two bytes.
+    test::StandInCentral midi(backend->standInFolder(), psm("midi"));
+    ASSERT_TRUE(midi.connected());
+    const std::uint16_t port = midiEngine.port();
+    QByteArray handshake;
+    handshake.append(static_cast<char>(port >> 8)).append(static_cast<char>(port & 0xFF));
+    ASSERT_TRUE(midi.send(QByteArray()));  // an empty packet is not the end of the channel
+    ASSERT_TRUE(midi.send(handshake));
+    ASSERT_TRUE(midi.send("note"));
+    ASSERT_TRUE(midiEngine.waitForConnection()) << events.join(QLatin1Char(10)).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return midiEngine.received() == "note"; }));
+
+    central.close();
+    EXPECT_TRUE(midi.endedByPeripheral()) << "its state channel going takes the MIDI channel along";
+    ASSERT_TRUE(waitUntil([&] { return !eventsStartingWith("state_closed").isEmpty(); }));
+    EXPECT_EQ(eventsStartingWith("state_closed"),
+              QStringList{"state_closed reason=bluetooth closed"});
+    EXPECT_TRUE(
+        eventsStartingWith("midi_closed").contains("midi_closed reason=state disconnected"));
+    EXPECT_EQ(server->openPipes(), 0u);
+}
+
+TEST(BluezAccess, RefusedByTheBusPolicyAsksForPermission) {
+    test::FakeBluez fake(true);
+    ASSERT_TRUE(fake.ready());
+    auto backend = std::make_shared<BluezPeripheralBackend>(
+        fake.connection(), BluezPeripheralBackend::Options{true, 3000});
+    NorvBluetoothServer server(backend);
+    server.start(QStringLiteral("n"), 1, 2);
+    EXPECT_TRUE(waitUntil([&] { return server.status() == "PERMISSION REQUIRED"; }));
+    EXPECT_EQ(backend->authorization(), 2);
+}
+
+}  // namespace
+}  // namespace norv
