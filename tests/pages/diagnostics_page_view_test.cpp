@@ -50,7 +50,7 @@ TEST(DiagnosticsPageView, PauseCaptureAndCounts) {
     DiagnosticsPageView page(host.actions(), dialogs, std::chrono::milliseconds(10));
     page.start();
     EXPECT_EQ(host.refreshes, 1);
-    page.setState(kLines, QStringLiteral("ab12"), std::nullopt, false);
+    page.setState({kLines, QStringLiteral("ab12"), std::nullopt, false});
     EXPECT_EQ(page.countLabel()->text(), "2 entries");
     EXPECT_FALSE(page.captureButton()->isEnabled());
     EXPECT_EQ(page.captureStatus()->text(), "Standard logging");
@@ -72,7 +72,7 @@ TEST(DiagnosticsPageView, PauseCaptureAndCounts) {
     DiagnosticStatus status;
     status.detailedSecondsRemaining = 61;
     status.queueDropped = 12;
-    page.setState(kLines, std::nullopt, status, true);
+    page.setState({kLines, std::nullopt, status, true});
     EXPECT_EQ(page.captureButton()->text(), "Stop detailed capture");
     EXPECT_EQ(page.captureStatus()->text(), "1:01 remaining");
     page.captureButton()->click();

@@ -1,46 +1,75 @@
 #include "ui/diagnostics/diagnostics_log_view.h"
 
+#include "ui/components/row_edit_script.h"
 #include "ui/diagnostics/diagnostics_view_model.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_theme.h"
 #include "ui/theme/page_components.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QListView>
 #include <QStackedLayout>
-#include <QStringListModel>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace norv {
 
-namespace {
-
-// Lines coloured by their level words.
-class LogLineModel : public QStringListModel {
+// Lines coloured by their level words; rows change by insertion and removal only.
+class LogLineModel : public QAbstractListModel {
 public:
-    using QStringListModel::QStringListModel;
+    using QAbstractListModel::QAbstractListModel;
+
+    const QStringList& lines() const { return lines_; }
+
+    void setLines(const QStringList& next) {
+        const std::vector<QString> current(lines_.begin(), lines_.end());
+        const std::vector<QString> wanted(next.begin(), next.end());
+        applyRowEdits(
+            current, wanted,
+            [this](int row, int count) {
+                beginRemoveRows({}, row, row + count - 1);
+                lines_.remove(row, count);
+                endRemoveRows();
+            },
+            [this, &next](int row, int first, int count) {
+                beginInsertRows({}, row, row + count - 1);
+                for (int i = 0; i < count; ++i) lines_.insert(row + i, next[first + i]);
+                endInsertRows();
+            });
+    }
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : static_cast<int>(lines_.size());
+    }
 
     QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid() || index.row() >= lines_.size()) return {};
+        const QString& line = lines_[index.row()];
+        if (role == Qt::DisplayRole) return line;
         if (role == Qt::ForegroundRole) {
-            switch (DiagnosticsViewModel::tone(QStringListModel::data(index, Qt::DisplayRole).toString())) {
+            switch (DiagnosticsViewModel::tone(line)) {
                 case LogLineTone::red: return NorvTheme::red();
                 case LogLineTone::yellow: return NorvTheme::yellow();
                 case LogLineTone::primary: return NorvTheme::primary();
             }
         }
-        if (role == Qt::EditRole) return {};
-        return QStringListModel::data(index, role);
+        return {};
     }
-    Qt::ItemFlags flags(const QModelIndex& index) const override {
-        return QStringListModel::flags(index) & ~Qt::ItemIsEditable;
-    }
-};
 
-}  // namespace
+private:
+    QStringList lines_;
+};
 
 DiagnosticsLogView::DiagnosticsLogView(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("diagnosticsLog"));
     setStyleSheet(QStringLiteral("#diagnosticsLog { border: 1px solid %1; }").arg(NorvTheme::css(NorvTheme::stroke())));
     fillBackground(this, NorvTheme::panel());
+    // The list takes the page's remaining height; it never asks for more than a few lines.
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setMinimumHeight(120);
     stack_ = new QStackedLayout(this);
 
     model_ = new LogLineModel(this);
@@ -51,8 +80,15 @@ DiagnosticsLogView::DiagnosticsLogView(QWidget* parent) : QWidget(parent) {
     list_->setFont(NorvTheme::systemFont(11, QFont::Normal, true));
     list_->setFrameShape(QFrame::NoFrame);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     list_->setStyleSheet(QStringLiteral("QListView { padding: 11px; background: transparent; }"));
+    // Copy takes the selected lines, also while new lines arrive.
+    auto* copy = new QAction(list_);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    list_->addAction(copy);
+    connect(copy, &QAction::triggered, this, [this] { QApplication::clipboard()->setText(selectedText()); });
     stack_->addWidget(list_);
 
     emptyHolder_ = new QWidget(this);
@@ -62,7 +98,7 @@ DiagnosticsLogView::DiagnosticsLogView(QWidget* parent) : QWidget(parent) {
 }
 
 void DiagnosticsLogView::setRows(const QStringList& rows, const QString& search) {
-    if (model_->stringList() != rows) model_->setStringList(rows);
+    model_->setLines(rows);
     if (!rows.isEmpty()) {
         stack_->setCurrentWidget(list_);
         return;
@@ -78,6 +114,15 @@ void DiagnosticsLogView::setRows(const QStringList& rows, const QString& search)
 }
 
 void DiagnosticsLogView::scrollToEnd() { list_->scrollToBottom(); }
+
+QString DiagnosticsLogView::selectedText() const {
+    QList<int> rows;
+    for (const QModelIndex& index : list_->selectionModel()->selectedRows()) rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    QStringList lines;
+    for (const int row : rows) lines.append(model_->lines()[row]);
+    return lines.join(QLatin1Char('\n'));
+}
 
 bool DiagnosticsLogView::showingEmptyState() const { return stack_->currentWidget() == emptyHolder_; }
 

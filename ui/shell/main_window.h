@@ -72,6 +72,7 @@ private:
     QAction* start_;
     QAction* stop_;
     bool closeAllowed_ = false;
+    bool buildingPage_ = false;
 };
 
 }  // namespace norv
