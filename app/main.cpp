@@ -35,8 +35,15 @@ int main(int argc, char** argv) {
 
     norv::NorvBridgeApp::Options options;
     options.quitEventLoop = [] { QCoreApplication::exit(0); };
-    options.pageFactory = [&dialogs, process](norv::BridgeSection section, norv::BridgeStore& s, QWidget* parent) {
-        return norv::makePage(section, s, dialogs, process, parent);
+    QSettings* liveSettings = settings.get();
+    options.pageFactory = [&dialogs, process, liveSettings](norv::BridgeSection section, norv::BridgeStore& s,
+                                                           QWidget* parent) {
+        norv::PageServices services{dialogs, process, [liveSettings] {
+                                        auto environment = norv::LiveIntegration::Environment::system();
+                                        environment.settings = liveSettings;
+                                        return environment;
+                                    }};
+        return norv::makePage(section, s, services, parent);
     };
     norv::NorvBridgeApp bridgeApp(*store, std::move(options));
     dialogs.setParent(&bridgeApp.window());

@@ -1,6 +1,7 @@
 // The window shell over a store with fake admin client, engine and Bluetooth server.
 #include "core/bridge_store.h"
 #include "core/store_fakes.h"
+#include "support/isolated_live.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/bridge_menu_bar.h"
 #include "ui/shell/main_window.h"
@@ -28,7 +29,10 @@ protected:
         store->start();
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
             ++pagesBuilt;
-            return makePage(section, s, dialogs, nullptr, parent);
+            return makePage(section, s, PageServices{dialogs, nullptr, [this] {
+                                  return testing::isolatedLiveEnvironment(dir.path(), settings.get());
+                              }},
+                            parent);
         });
     }
 

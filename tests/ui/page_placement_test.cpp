@@ -1,6 +1,7 @@
 // Every section of the window shows its real page over a store with fake components.
 #include "core/bridge_store.h"
 #include "core/store_fakes.h"
+#include "support/isolated_live.h"
 #include "model/model_fixtures.h"
 #include "ui/connections/connections_page.h"
 #include "ui/device_settings/device_settings_page.h"
@@ -30,7 +31,10 @@ protected:
         FakeStoreTest::SetUp();
         store->start();
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
-            return makePage(section, s, dialogs, nullptr, parent);
+            return makePage(section, s, PageServices{dialogs, nullptr, [this] {
+                                  return testing::isolatedLiveEnvironment(dir.path(), settings.get());
+                              }},
+                            parent);
         });
         connectTo(true, AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json")));
     }
