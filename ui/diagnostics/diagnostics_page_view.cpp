@@ -1,6 +1,7 @@
 #include "ui/diagnostics/diagnostics_page_view.h"
 
 #include "core/dialog_service.h"
+#include "ui/components/save_panel_path.h"
 #include "ui/diagnostics/diagnostics_log_view.h"
 #include "ui/diagnostics/diagnostics_view_model.h"
 #include "ui/theme/norv_field_style.h"
@@ -163,14 +164,15 @@ void DiagnosticsPageView::exportArchive() {
     FilePanelRequest request;
     request.proposedName = Model::exportFileName(actions_.now ? actions_.now() : QDateTime::currentDateTimeUtc());
     request.nameFilters = {QStringLiteral("Zip archives (*.zip)")};
-    const auto path = dialogs_.choosePathToSave(request);
-    if (!path || path->isEmpty() || !actions_.exportDiagnostics) return;
+    const auto chosen = dialogs_.choosePathToSave(request);
+    if (!chosen || chosen->isEmpty() || !actions_.exportDiagnostics) return;
+    const QString path = withFileExtension(*chosen, QStringLiteral(".zip"));
     exporting_ = true;
     exportResult_.clear();
     refresh(false);
     // The exporter may answer after the page is gone.
     QPointer<DiagnosticsPageView> self(this);
-    actions_.exportDiagnostics(*path, [self](std::optional<QString> error) {
+    actions_.exportDiagnostics(path, [self](std::optional<QString> error) {
         if (!self) return;
         self->exportResult_ = error ? *error : QStringLiteral("Diagnostics exported");
         self->exporting_ = false;
