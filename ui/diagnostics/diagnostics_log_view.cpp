@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QListView>
+#include <QScrollBar>
 #include <QStackedLayout>
 #include <QVBoxLayout>
 
@@ -90,6 +91,18 @@ DiagnosticsLogView::DiagnosticsLogView(QWidget* parent) : QWidget(parent) {
     list_->addAction(copy);
     connect(copy, &QAction::triggered, this, [this] { QApplication::clipboard()->setText(selectedText()); });
     stack_->addWidget(list_);
+    // The list scrolls by line; lines arriving or dropping out above the top line move the
+    // scroll position with them, so the lines the user is reading stay in place.
+    list_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    const auto before = [this] { topRow_ = list_->verticalScrollBar()->value(); };
+    connect(model_, &QAbstractItemModel::rowsAboutToBeInserted, this, before);
+    connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this, before);
+    connect(model_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
+        if (first <= topRow_) keepTopRow(topRow_ + (last - first + 1));
+    });
+    connect(model_, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex&, int first, int last) {
+        if (first < topRow_) keepTopRow(topRow_ - (std::min(last, topRow_ - 1) - first + 1));
+    });
 
     emptyHolder_ = new QWidget(this);
     auto* holderLayout = new QVBoxLayout(emptyHolder_);
@@ -111,6 +124,11 @@ void DiagnosticsLogView::setRows(const QStringList& rows, const QString& search)
         emptyTitle_ = title;
     }
     stack_->setCurrentWidget(emptyHolder_);
+}
+
+void DiagnosticsLogView::keepTopRow(int row) {
+    list_->doItemsLayout();  // the scroll range follows the new row count before the value moves
+    list_->verticalScrollBar()->setValue(row);
 }
 
 void DiagnosticsLogView::scrollToEnd() { list_->scrollToBottom(); }

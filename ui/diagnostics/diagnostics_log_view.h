@@ -31,12 +31,15 @@ public:
     bool showingEmptyState() const;
 
 private:
+    void keepTopRow(int row);
+
     QStackedLayout* stack_;
     QListView* list_;
     LogLineModel* model_;
     EmptyState* empty_ = nullptr;
     QWidget* emptyHolder_;
     QString emptyTitle_;
+    int topRow_ = 0;  // the top line before rows change
 };
 
 }  // namespace norv
