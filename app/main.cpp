@@ -19,8 +19,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Norv"));
     QApplication::setApplicationName(QStringLiteral("Norv Bridge"));
-    // The window and the tray menu live as long as the application; closing the window is a
-    // quit request with its confirmation, not the end of the last window.
+    // The window and the tray menu live as long as the application; closing the window hides it
+    // where a tray hosts the status item and is a quit request otherwise, never the end of the
+    // last window.
     QApplication::setQuitOnLastWindowClosed(false);
     norv::NorvTheme::applyTo(app);
     if (const auto& icon = norv::NorvBrand::appIcon()) QApplication::setWindowIcon(*icon);

@@ -169,7 +169,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
-    // Closing the window is a quit request; the application asks and quits or keeps running.
+    // The application decides: hide the window where a tray can bring it back, else ask to quit.
     event->ignore();
     Q_EMIT closeRequested();
 }
