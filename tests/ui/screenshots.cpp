@@ -119,8 +119,13 @@ TEST_F(Screenshots, EverySectionWithTheFullSnapshot) {
 // The Diagnostics page in the window with the engine logging and a pairing waiting: the list
 // takes the height the page leaves, under a header drawn once.
 TEST_F(Screenshots, DiagnosticsWithManyLogLinesUnderThePairingBanner) {
+    // An engine host that is never started, with folders of the test's own; only its log is used.
+    BridgeProcessController::Options hostOptions;
+    hostOptions.resourceFolder = dir.filePath(QStringLiteral("share"));
+    hostOptions.supportFolder = dir.filePath(QStringLiteral("support"));
+    hostOptions.storedConfiguration = [] { return BridgeLaunchConfiguration{}; };
     logHost = std::make_unique<BridgeProcessController>(
-        std::make_shared<BridgeTLSIdentityStore>(std::make_shared<MemoryBridgeIdentityVault>()));
+        std::make_shared<BridgeTLSIdentityStore>(std::make_shared<MemoryBridgeIdentityVault>()), hostOptions);
     const QStringList levels{QStringLiteral("INFO"), QStringLiteral("INFO"), QStringLiteral("WARNING"),
                              QStringLiteral("ERROR")};
     for (int i = 0; i < 300; ++i) {

@@ -91,17 +91,20 @@ DiagnosticsLogView::DiagnosticsLogView(QWidget* parent) : QWidget(parent) {
     list_->addAction(copy);
     connect(copy, &QAction::triggered, this, [this] { QApplication::clipboard()->setText(selectedText()); });
     stack_->addWidget(list_);
-    // The list scrolls by line; lines arriving or dropping out above the top line move the
-    // scroll position with them, so the lines the user is reading stay in place.
-    list_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    const auto before = [this] { topRow_ = list_->verticalScrollBar()->value(); };
+    // Lines arriving or dropping out above the top line move the scroll position with them, so
+    // the lines the user is reading stay in place.
+    list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    const auto before = [this] {
+        const int step = rowStep();
+        topRow_ = step > 0 ? list_->verticalScrollBar()->value() / step : -1;
+    };
     connect(model_, &QAbstractItemModel::rowsAboutToBeInserted, this, before);
     connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this, before);
     connect(model_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
-        if (first <= topRow_) keepTopRow(topRow_ + (last - first + 1));
+        if (topRow_ > 0 && first <= topRow_) moveBy(last - first + 1);
     });
     connect(model_, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex&, int first, int last) {
-        if (first < topRow_) keepTopRow(topRow_ - (std::min(last, topRow_ - 1) - first + 1));
+        if (topRow_ > 0 && first < topRow_) moveBy(-(std::min(last, topRow_ - 1) - first + 1));
     });
 
     emptyHolder_ = new QWidget(this);
@@ -126,9 +129,14 @@ void DiagnosticsLogView::setRows(const QStringList& rows, const QString& search)
     stack_->setCurrentWidget(emptyHolder_);
 }
 
-void DiagnosticsLogView::keepTopRow(int row) {
+int DiagnosticsLogView::rowStep() const {
+    // Every line has the same height; the list puts the spacing above and below each.
+    return model_->rowCount() > 0 ? list_->sizeHintForRow(0) + 2 * list_->spacing() : 0;
+}
+
+void DiagnosticsLogView::moveBy(int rows) {
     list_->doItemsLayout();  // the scroll range follows the new row count before the value moves
-    list_->verticalScrollBar()->setValue(row);
+    list_->verticalScrollBar()->setValue(list_->verticalScrollBar()->value() + rows * rowStep());
 }
 
 void DiagnosticsLogView::scrollToEnd() { list_->scrollToBottom(); }

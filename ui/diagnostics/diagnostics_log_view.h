@@ -31,7 +31,8 @@ public:
     bool showingEmptyState() const;
 
 private:
-    void keepTopRow(int row);
+    int rowStep() const;
+    void moveBy(int rows);
 
     QStackedLayout* stack_;
     QListView* list_;
@@ -39,7 +40,7 @@ private:
     EmptyState* empty_ = nullptr;
     QWidget* emptyHolder_;
     QString emptyTitle_;
-    int topRow_ = 0;  // the top line before rows change
+    int topRow_ = -1;  // the top line before rows change
 };
 
 }  // namespace norv

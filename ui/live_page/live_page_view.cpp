@@ -226,8 +226,9 @@ void LivePageView::updateState() {
 
 void LivePageView::refresh() {
     statusTitle_->setText(state_.title);
-    statusTitle_->setStyleSheet(
-        QStringLiteral("color: %1; font-weight: 600;").arg(NorvTheme::css(state_.active ? NorvTheme::teal() : NorvTheme::yellow())));
+    const QString titleStyle = QStringLiteral("color: %1; font-weight: 600;")
+                                   .arg(NorvTheme::css(state_.active ? NorvTheme::teal() : NorvTheme::yellow()));
+    if (statusTitle_->styleSheet() != titleStyle) statusTitle_->setStyleSheet(titleStyle);
     statusDetail_->setText(state_.detail);
     statusDetail_->setVisible(!state_.detail.isEmpty());
 
