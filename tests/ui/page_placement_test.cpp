@@ -98,5 +98,26 @@ TEST_F(PagePlacement, LiveButtonsReconnectMidiAndOpenRoutesWithoutTouchingTheGon
     EXPECT_NE(dynamic_cast<RoutesPageView*>(window->currentPage()), nullptr);
 }
 
+// An identical snapshot, monitor batch or engine state changes no widget of these pages.
+TEST_F(PagePlacement, AnIdenticalSnapshotKeepsEveryWidgetOfTheMonitorLiveAndDiagnosticsPages) {
+    const AdminSnapshot snapshot = AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json"));
+    for (const BridgeSection section : {BridgeSection::midiMonitor, BridgeSection::live, BridgeSection::logs}) {
+        store->setSelection(section);
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QWidget* page = window->currentPage();
+        QList<QObject*> before = page->findChildren<QObject*>();
+        std::sort(before.begin(), before.end());
+        admin->snapshotHandler(snapshot);
+        admin->stateHandler(AdminConnectionState::connected());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(window->currentPage(), page);
+        // The same objects (a stacked layout may raise one above its siblings).
+        QList<QObject*> after = page->findChildren<QObject*>();
+        std::sort(after.begin(), after.end());
+        EXPECT_EQ(after, before) << section.rawValue();
+    }
+}
+
 }  // namespace
 }  // namespace norv
