@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QToolButton>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -102,8 +104,21 @@ TEST_F(MonitorPage, BatchesAndSnapshotsLeaveTypedTextOpenPickerSelectionAndScrol
     page->setState(state);
     EXPECT_TRUE(refresh->view()->isVisible());
     EXPECT_EQ(refresh->view()->currentIndex().row(), 4);
-    EXPECT_EQ(resets.count(), 0);
     refresh->hidePopup();
+
+    // So does an open filter menu, with its items and highlighted item.
+    QMenu* devices = page->deviceMenu()->menu();
+    devices->popup(page->deviceMenu()->mapToGlobal(QPoint(0, 0)));
+    ASSERT_TRUE(devices->isVisible());
+    const QList<QAction*> items = devices->actions();
+    devices->setActiveAction(items.last());
+    events = eventsFrom(12, 230);
+    page->setState(state);
+    EXPECT_TRUE(devices->isVisible());
+    EXPECT_EQ(devices->actions(), items);
+    EXPECT_EQ(devices->activeAction(), items.last());
+    devices->hide();
+    EXPECT_EQ(resets.count(), 0);
 
     // Scrolled to the newest row, the newest events come into view at the top.
     table->verticalScrollBar()->setValue(0);
