@@ -26,6 +26,7 @@ void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
 void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
                                     const std::vector<std::size_t>& filtered,
                                     const MidiMonitorFilter::DeviceLabel& label) {
+    if (unchanged(events, filtered, label)) return;
     // The rows as they should be, built where the model keeps them, then put back so the model
     // reaches them by inserting and removing rows.
     std::vector<Row> previous = std::move(rows_);
@@ -44,6 +45,24 @@ void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
     std::vector<Row> wanted = std::move(rows_);
     rows_ = std::move(previous);
     moveTo(std::move(wanted));
+}
+
+bool MidiMonitorTableModel::unchanged(const std::vector<MidiMonitorEvent>& events,
+                                      const std::vector<std::size_t>& filtered,
+                                      const MidiMonitorFilter::DeviceLabel& label) const {
+    // Most store changes (a snapshot every second) leave the shown events and their device
+    // names as they are; then no text is made again.
+    const std::size_t shown = std::min<std::size_t>(filtered.size(), kMaxRows);
+    if (shown != rows_.size()) return false;
+    std::unordered_map<std::string, QString> labels;
+    for (std::size_t i = 0; i < shown; ++i) {
+        const MidiMonitorEvent& event = events[filtered[filtered.size() - 1 - i]];
+        if (!(event == rows_[i].event)) return false;
+        auto found = labels.find(event.deviceId);
+        if (found == labels.end()) found = labels.emplace(event.deviceId, qt(label(event.deviceId))).first;
+        if (found->second != rows_[i].device) return false;
+    }
+    return true;
 }
 
 void MidiMonitorTableModel::moveTo(std::vector<Row> wanted) {

@@ -63,6 +63,8 @@ private:
         QString origin;
         friend bool operator==(const Row&, const Row&) = default;
     };
+    bool unchanged(const std::vector<MidiMonitorEvent>& events, const std::vector<std::size_t>& filtered,
+                   const MidiMonitorFilter::DeviceLabel& label) const;
     void moveTo(std::vector<Row> wanted);
     QString text(const Row& row, int column) const;
 
