@@ -152,8 +152,8 @@ QWidget* diagnosticsPage(BridgeStore& store, DialogService& dialogs, BridgeProce
         view->setState(state);
     };
     publish();
+    // The store relays every change of its engine host, logs included.
     QObject::connect(&store, &BridgeStore::changed, view, publish);
-    if (process) QObject::connect(process, &BridgeProcessController::changed, view, publish);
     view->identitiesSlot()->addWidget(new PendingPairingRequestsPanel(store, view));
     view->start();
     return view;
