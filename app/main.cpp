@@ -20,8 +20,9 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Norv"));
     QApplication::setApplicationName(QStringLiteral("Norv Bridge"));
     QApplication::setApplicationVersion(QStringLiteral(NORV_BRIDGE_VERSION));  // the project's
-    // The window and the tray menu live as long as the application; closing the window is a
-    // quit request with its confirmation, not the end of the last window.
+    // The window and the tray menu live as long as the application; closing the window hides it
+    // where a tray hosts the status item and is a quit request otherwise, never the end of the
+    // last window.
     QApplication::setQuitOnLastWindowClosed(false);
     norv::NorvTheme::applyTo(app);
     if (const auto& icon = norv::NorvBrand::appIcon()) QApplication::setWindowIcon(*icon);
@@ -36,8 +37,15 @@ int main(int argc, char** argv) {
 
     norv::NorvBridgeApp::Options options;
     options.quitEventLoop = [] { QCoreApplication::exit(0); };
-    options.pageFactory = [&dialogs, process](norv::BridgeSection section, norv::BridgeStore& s, QWidget* parent) {
-        return norv::makePage(section, s, dialogs, process, parent);
+    QSettings* liveSettings = settings.get();
+    options.pageFactory = [&dialogs, process, liveSettings](norv::BridgeSection section, norv::BridgeStore& s,
+                                                           QWidget* parent) {
+        norv::PageServices services{dialogs, process, [liveSettings] {
+                                        auto environment = norv::LiveIntegration::Environment::system();
+                                        environment.settings = liveSettings;
+                                        return environment;
+                                    }};
+        return norv::makePage(section, s, services, parent);
     };
     norv::NorvBridgeApp bridgeApp(*store, std::move(options));
     dialogs.setParent(&bridgeApp.window());

@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QMenuBar>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
 
@@ -33,7 +34,7 @@ NorvBridgeApp::NorvBridgeApp(BridgeStore& store, Options options, QObject* paren
 
     connect(restart_, &QAction::triggered, &store_, [this] { store_.restartBridge(); });
     connect(quit_, &QAction::triggered, this, [this] { requestQuit(); });
-    connect(window_.get(), &MainWindow::closeRequested, this, [this] { requestQuit(); });
+    connect(window_.get(), &MainWindow::closeRequested, this, &NorvBridgeApp::windowCloseRequested);
 
     menuBar_->follow(store_);
     connect(menuBar_.get(), &BridgeMenuBar::openWindowRequested, this, [this] { showWindow(); });
@@ -46,8 +47,19 @@ NorvBridgeApp::NorvBridgeApp(BridgeStore& store, Options options, QObject* paren
 
 NorvBridgeApp::~NorvBridgeApp() = default;
 
+bool NorvBridgeApp::trayHostAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void NorvBridgeApp::windowCloseRequested() {
+    // With a tray the application lives on in the status item; without one closing would leave
+    // no way back, so it is a quit request.
+    if (options_.trayAvailable && options_.trayAvailable()) window_->hide();
+    else requestQuit();
+}
+
 void NorvBridgeApp::showWindow() {
-    window_->showNormal();
+    // A hidden window comes back as it was (a maximised one maximised), a minimised one restored.
+    window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
+    window_->show();
     window_->raise();
     window_->activateWindow();
     // The start task; both steps are harmless when repeated.

@@ -1,7 +1,9 @@
 #pragma once
 // The application's lifetime around the one store: the main window, the tray menu, the
 // application menu ("Restart Bridge", "Quit"), the start task, and one quit path that every
-// quit request goes through (menu, tray, keyboard, window close). Signals end it without asking.
+// quit request goes through (menu, tray, keyboard, and the window's close where the desktop has
+// no tray). Where a tray shows the status item, closing the window hides it and the tray's
+// "Open Norv Bridge" brings it back. Signals end it without asking.
 
 #include "model/bridge_section.h"
 
@@ -31,13 +33,17 @@ public:
         std::chrono::milliseconds shutdownBound{10000};
         // Builds the window's pages; without one every section shows an empty page.
         std::function<QWidget*(BridgeSection, BridgeStore&, QWidget*)> pageFactory;
+        // Whether the desktop hosts tray icons, asked at each close of the window.
+        std::function<bool()> trayAvailable = &trayHostAvailable;
     };
+
+    static bool trayHostAvailable();
 
     NorvBridgeApp(BridgeStore& store, Options options, QObject* parent = nullptr);
     ~NorvBridgeApp() override;
 
-    // Shows (or brings back) the main window and runs the start task: install the quit
-    // confirmation and start the store. Running it again changes nothing.
+    // Shows (or brings back, in the state it had) the main window and runs the start task:
+    // install the quit confirmation and start the store. Running it again starts nothing.
     void showWindow();
 
     // Every quit request: asks through the quit confirmation once it is installed, then ends
@@ -62,6 +68,7 @@ public:
 
 private:
     void finishQuit();
+    void windowCloseRequested();
 
     BridgeStore& store_;
     Options options_;

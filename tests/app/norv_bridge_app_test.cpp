@@ -21,7 +21,13 @@ class AppTest : public testing::FakeStoreTest {
 protected:
     void SetUp() override {
         FakeStoreTest::SetUp();
-        app = std::make_unique<NorvBridgeApp>(*store, NorvBridgeApp::Options{[this] { ++loopsEnded; }, std::chrono::milliseconds(10000), {}});
+        app = std::make_unique<NorvBridgeApp>(*store, options(false));
+    }
+
+    // The application's options for a desktop with or without a tray host.
+    NorvBridgeApp::Options options(bool tray) {
+        return NorvBridgeApp::Options{[this] { ++loopsEnded; }, std::chrono::milliseconds(10000), {},
+                                      [tray] { return tray; }};
     }
 
     void serve(bool ownEngine, bool deviceConnected) {
@@ -113,6 +119,59 @@ TEST(SignalPipe, DeliversTheSignalNumberOnTheEventLoopAndRestoresTheDefault) {
     struct sigaction current {};
     ASSERT_EQ(::sigaction(SIGUSR1, nullptr, &current), 0);
     EXPECT_EQ(current.sa_handler, SIG_DFL);
+}
+
+// With a tray host, closing hides the window and the tray's "Open Norv Bridge" brings it back as
+// it was; neither starts a second connect loop or engine. Quit still asks.
+TEST_F(AppTest, WithATrayCloseHidesAndTheTrayReopensWithoutStartingAgain) {
+    // A store whose start-up engine check runs soon, so a second start would show.
+    BridgeStoreOptions storeOptions;
+    storeOptions.startCheckDelay = std::chrono::milliseconds(1);
+    auto adminPtr = std::make_unique<testing::FakeAdminClient>();
+    auto enginePtr = std::make_unique<testing::FakeEngine>();
+    admin = adminPtr.get();
+    engine = enginePtr.get();
+    app.reset();
+    store = std::make_unique<BridgeStore>(std::move(adminPtr), std::move(enginePtr),
+                                          std::make_unique<testing::FakeBluetooth>(), dialogs, *settings, storeOptions);
+    app = std::make_unique<NorvBridgeApp>(*store, options(true));
+
+    app->showWindow();
+    app->window().showMaximized();
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_FALSE(app->window().close());
+        EXPECT_FALSE(app->window().isVisible());
+        app->menuBar().openAction()->trigger();
+        EXPECT_TRUE(app->window().isVisible());
+        EXPECT_TRUE(app->window().isMaximized());
+    }
+    QTest::qWait(50);
+    EXPECT_EQ(admin->startCount, 1);
+    EXPECT_EQ(engine->starts.size(), 1u);
+    EXPECT_TRUE(dialogs.asked.empty());
+    EXPECT_FALSE(app->quitting());
+    EXPECT_EQ(loopsEnded, 0);
+
+    engine->setRunning(true);
+    serve(true, true);
+    dialogs.answers = {true};
+    app->menuBar().quitAction()->trigger();
+    EXPECT_EQ(dialogs.asked.size(), 1u);
+    EXPECT_TRUE(app->quitting());
+    EXPECT_EQ(loopsEnded, 1);
+}
+
+TEST_F(AppTest, WithoutATrayCloseIsTheQuitRequest) {
+    app->showWindow();
+    serve(true, true);
+    dialogs.answers = {false};
+    EXPECT_FALSE(app->window().close());
+    EXPECT_EQ(dialogs.asked.size(), 1u);
+    EXPECT_TRUE(app->window().isVisible()) << "cancelled: the window stays";
+    dialogs.answers = {true};
+    app->window().close();
+    EXPECT_TRUE(app->quitting());
+    EXPECT_EQ(loopsEnded, 1);
 }
 
 }  // namespace

@@ -1,7 +1,16 @@
 #include "core/dialog_service.h"
 #include "ui/diagnostics/diagnostics_page_view.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QListView>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include "ui/diagnostics/diagnostics_log_view.h"
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -50,7 +59,7 @@ TEST(DiagnosticsPageView, PauseCaptureAndCounts) {
     DiagnosticsPageView page(host.actions(), dialogs, std::chrono::milliseconds(10));
     page.start();
     EXPECT_EQ(host.refreshes, 1);
-    page.setState(kLines, QStringLiteral("ab12"), std::nullopt, false);
+    page.setState({kLines, QStringLiteral("ab12"), std::nullopt, false});
     EXPECT_EQ(page.countLabel()->text(), "2 entries");
     EXPECT_FALSE(page.captureButton()->isEnabled());
     EXPECT_EQ(page.captureStatus()->text(), "Standard logging");
@@ -72,7 +81,7 @@ TEST(DiagnosticsPageView, PauseCaptureAndCounts) {
     DiagnosticStatus status;
     status.detailedSecondsRemaining = 61;
     status.queueDropped = 12;
-    page.setState(kLines, std::nullopt, status, true);
+    page.setState({kLines, std::nullopt, status, true});
     EXPECT_EQ(page.captureButton()->text(), "Stop detailed capture");
     EXPECT_EQ(page.captureStatus()->text(), "1:01 remaining");
     page.captureButton()->click();
@@ -100,6 +109,95 @@ TEST(DiagnosticsPageView, ExportReportsItsOutcomeOnlyWhileThePageLives) {
     EXPECT_EQ(page->footerLabel()->text(), "Export: versions, status and redacted logs");
     delete page;
     host.pendingExport(QStringLiteral("Diagnostic export timed out. Try again."));  // no effect, no crash
+}
+
+QStringList logLines(int first, int last) {
+    QStringList lines;
+    for (int i = first; i <= last; ++i)
+        lines.append(QStringLiteral("2026-10-03T17:30:00Z %1 [engine] line %2")
+                         .arg(i % 5 ? QStringLiteral("INFO") : QStringLiteral("WARNING"))
+                         .arg(i));
+    return lines;
+}
+
+QStringList selectedLines(DiagnosticsPageView& page) {
+    return page.logView()->selectedText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// Lines arrive (and the oldest drop out) while the user has typed a search, selected lines,
+// scrolled, opened the level list and is about to copy: all of that stays.
+TEST(DiagnosticsPageView, ArrivingLinesLeaveSearchSelectionScrollAndOpenListAlone) {
+    Host host;
+    SaveDialogs dialogs;
+    DiagnosticsPageView page(host.actions(), dialogs, std::chrono::hours(1));
+    page.resize(1000, 700);
+    page.show();
+    page.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
+    QListView* list = page.logView()->list();
+    QSignalSpy resets(list->model(), &QAbstractItemModel::modelReset);
+    page.findChild<QCheckBox*>()->setChecked(false);  // not following the end
+    DiagnosticsPageView::State state{logLines(1, 400), QStringLiteral("ab12"), std::nullopt, true};
+    page.setState(state);
+
+    page.searchField()->setFocus();
+    QTest::keyClicks(page.searchField(), "line");
+    list->selectionModel()->select(list->model()->index(100, 0), QItemSelectionModel::Select);
+    list->selectionModel()->select(list->model()->index(101, 0), QItemSelectionModel::Select);
+    QCoreApplication::processEvents();  // the list lays its rows out
+    list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum() / 3);
+    const auto topLineNow = [list] {
+        QCoreApplication::processEvents();
+        return list->indexAt(QPoint(5, 5)).data().toString();  // the top line
+    };
+    const QString topLine = topLineNow();
+    const QStringList selected = selectedLines(page);
+    ASSERT_EQ(selected, (QStringList{logLines(101, 102)}));
+    ASSERT_TRUE(topLine.contains("line"));
+
+    page.setState(state);  // identical
+    state.logLines = logLines(6, 420);  // new lines, the oldest gone
+    page.setState(state);
+
+    EXPECT_EQ(resets.count(), 0);
+    EXPECT_EQ(page.logView()->list(), list);
+    EXPECT_EQ(page.searchField()->text(), "line");
+    EXPECT_TRUE(page.searchField()->hasFocus());
+    EXPECT_EQ(selectedLines(page), selected);
+    EXPECT_EQ(topLineNow().toStdString(), topLine.toStdString());
+    EXPECT_EQ(page.countLabel()->text(), "415 entries");  // what the user did not touch follows
+
+    // Copy, without pausing, takes the selected lines.
+    list->setFocus();
+    QTest::keySequence(list, QKeySequence::Copy);
+    EXPECT_EQ(QApplication::clipboard()->text(), selected.join(QLatin1Char('\n')));
+
+    // The level list stays open with its highlighted row.
+    page.levelPicker()->showPopup();
+    page.levelPicker()->view()->setCurrentIndex(page.levelPicker()->model()->index(2, 0));
+    state.logLines = logLines(8, 430);
+    page.setState(state);
+    EXPECT_TRUE(page.levelPicker()->view()->isVisible());
+    EXPECT_EQ(page.levelPicker()->view()->currentIndex().row(), 2);
+    page.levelPicker()->hidePopup();
+}
+
+TEST(DiagnosticsPageView, ExportAddsTheZipExtensionTheUserRemoved) {
+    Host host;
+    SaveDialogs dialogs;
+    QString written;
+    DiagnosticsPageView::Actions actions = host.actions();
+    actions.exportDiagnostics = [&](const QString& path, std::function<void(std::optional<QString>)> done) {
+        written = path;
+        done(std::nullopt);
+    };
+    DiagnosticsPageView page(std::move(actions), dialogs);
+    dialogs.savePath = QStringLiteral("/tmp/support bundle");
+    page.exportButton()->click();
+    EXPECT_EQ(written, "/tmp/support bundle.zip");
+    dialogs.savePath = QStringLiteral("/tmp/bundle.ZIP");
+    page.exportButton()->click();
+    EXPECT_EQ(written, "/tmp/bundle.ZIP");
 }
 
 }  // namespace

@@ -38,12 +38,15 @@ TEST(LivePageView, WithoutLiveTheControlsFollowTheRules) {
     environment.settings = &settings;
     environment.runtime = [] { return RemoteScriptRuntime{}; };
     NoDialogs dialogs;
-    LivePageView page(environment, dialogs, std::chrono::milliseconds(20));
+    int reconnects = 0;
+    LivePageView::Actions actions;
+    actions.reconnectMidi = [&] { ++reconnects; };
+    LivePageView page(environment, std::move(actions), dialogs, std::chrono::milliseconds(20));
 
     EXPECT_EQ(page.statusTitle()->text(), QString::fromUtf8("Checking…"));
     BridgeHealth health = BridgeHealth::empty();
     health.instrumentMidiLiveRouteStatus = "waiting_for_port";
-    page.setStoreState(health, true, true, false);  // a request in flight
+    page.setState({health, true, true, false});  // a request in flight
     EXPECT_EQ(page.routeStatus()->text(), "Waiting For Port");
     EXPECT_FALSE(page.reconnectButton()->isEnabled());
     EXPECT_EQ(page.statusTitle()->text(), QString::fromUtf8("Checking…"));  // only an update changes it
@@ -56,10 +59,8 @@ TEST(LivePageView, WithoutLiveTheControlsFollowTheRules) {
     EXPECT_FALSE(page.installButton()->isEnabled());
     EXPECT_EQ(page.installedValue()->text(), "Not installed");
 
-    page.setStoreState(health, true, true, true);
+    page.setState({health, true, true, true});
     EXPECT_TRUE(page.reconnectButton()->isEnabled());
-    int reconnects = 0;
-    page.onReconnect = [&] { ++reconnects; };
     page.reconnectButton()->click();
     EXPECT_EQ(reconnects, 1);
 }

@@ -1,6 +1,7 @@
 // The window shell over a store with fake admin client, engine and Bluetooth server.
 #include "core/bridge_store.h"
 #include "core/store_fakes.h"
+#include "support/isolated_live.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/bridge_menu_bar.h"
 #include "ui/shell/main_window.h"
@@ -11,6 +12,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -21,6 +23,9 @@
 namespace norv {
 namespace {
 
+// Pages taken off the window are deleted once control returns to the event loop.
+void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
 class WindowTest : public testing::FakeStoreTest {
 protected:
     void SetUp() override {
@@ -28,7 +33,10 @@ protected:
         store->start();
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
             ++pagesBuilt;
-            return makePage(section, s, dialogs, nullptr, parent);
+            return makePage(section, s, PageServices{dialogs, nullptr, [this] {
+                                  return testing::isolatedLiveEnvironment(dir.path(), settings.get());
+                              }},
+                            parent);
         });
     }
 
@@ -84,6 +92,31 @@ TEST_F(WindowTest, PagesAreBuiltAnewOnlyWhenTheirSectionIsSelectedAgain) {
     store->setSelection(BridgeSection::connections);
     EXPECT_EQ(pagesBuilt, initial + 3);
     EXPECT_EQ(window->currentPage()->objectName(), QStringLiteral("page_connections"));
+}
+
+// A page whose construction makes the store announce a change (as the Diagnostics page does by
+// refreshing the engine's log) is still built once, and a selection made meanwhile wins.
+TEST_F(WindowTest, AChangeAnnouncedWhileAPageIsBuiltBuildsNoSecondPage) {
+    int built = 0;
+    MainWindow own(*store, [&](BridgeSection section, BridgeStore& s, QWidget* parent) {
+        ++built;
+        if (section == BridgeSection::logs) engine->setRunning(!engine->running);  // the store relays it
+        if (section == BridgeSection::routes) s.setSelection(BridgeSection::devices);
+        auto* page = new QWidget(parent);
+        page->setObjectName(QString::fromUtf8(section.rawValue().data()));
+        return page;
+    });
+    built = 0;
+    store->setSelection(BridgeSection::logs);
+    settle();
+    EXPECT_EQ(built, 1);
+    EXPECT_EQ(own.currentPage()->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(), 1);
+
+    store->setSelection(BridgeSection::routes);
+    settle();
+    EXPECT_EQ(own.currentPageSection(), BridgeSection::devices);
+    EXPECT_EQ(own.currentPage()->objectName(), QStringLiteral("devices"));
+    EXPECT_EQ(own.currentPage()->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(), 1);
 }
 
 TEST_F(WindowTest, FooterShowsStateWordAndConnectedDeviceCount) {

@@ -1,6 +1,7 @@
 // Every section of the window shows its real page over a store with fake components.
 #include "core/bridge_store.h"
 #include "core/store_fakes.h"
+#include "support/isolated_live.h"
 #include "model/model_fixtures.h"
 #include "ui/connections/connections_page.h"
 #include "ui/device_settings/device_settings_page.h"
@@ -30,7 +31,10 @@ protected:
         FakeStoreTest::SetUp();
         store->start();
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
-            return makePage(section, s, dialogs, nullptr, parent);
+            return makePage(section, s, PageServices{dialogs, nullptr, [this] {
+                                  return testing::isolatedLiveEnvironment(dir.path(), settings.get());
+                              }},
+                            parent);
         });
         connectTo(true, AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json")));
     }
@@ -92,6 +96,27 @@ TEST_F(PagePlacement, LiveButtonsReconnectMidiAndOpenRoutesWithoutTouchingTheGon
     QCoreApplication::processEvents();
     EXPECT_EQ(store->selection(), BridgeSection::routes);
     EXPECT_NE(dynamic_cast<RoutesPageView*>(window->currentPage()), nullptr);
+}
+
+// An identical snapshot, monitor batch or engine state changes no widget of these pages.
+TEST_F(PagePlacement, AnIdenticalSnapshotKeepsEveryWidgetOfTheMonitorLiveAndDiagnosticsPages) {
+    const AdminSnapshot snapshot = AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json"));
+    for (const BridgeSection section : {BridgeSection::midiMonitor, BridgeSection::live, BridgeSection::logs}) {
+        store->setSelection(section);
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QWidget* page = window->currentPage();
+        QList<QObject*> before = page->findChildren<QObject*>();
+        std::sort(before.begin(), before.end());
+        admin->snapshotHandler(snapshot);
+        admin->stateHandler(AdminConnectionState::connected());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(window->currentPage(), page);
+        // The same objects (a stacked layout may raise one above its siblings).
+        QList<QObject*> after = page->findChildren<QObject*>();
+        std::sort(after.begin(), after.end());
+        EXPECT_EQ(after, before) << section.rawValue();
+    }
 }
 
 }  // namespace

@@ -1,9 +1,15 @@
 // Renders the main window for fixture states into build/screenshots/window/ for people to look at.
 // Each test binary writes to a folder of its own, so tests running side by side never share a file.
 // The test checks that each picture was written, not its pixels.
+#include "core/bridge_process_controller.h"
 #include "core/bridge_store.h"
+#include "core/bridge_tls_identity_store.h"
+#include "core/memory_bridge_identity_vault.h"
 #include "core/store_fakes.h"
+#include "support/isolated_live.h"
 #include "model/model_fixtures.h"
+#include "ui/diagnostics/diagnostics_log_view.h"
+#include "ui/diagnostics/diagnostics_page_view.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/main_window.h"
 #include "ui/theme/norv_theme.h"
@@ -11,6 +17,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QListView>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -34,7 +41,10 @@ protected:
         FakeStoreTest::SetUp();
         store->start();
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
-            return makePage(section, s, dialogs, nullptr, parent);
+            return makePage(section, s, PageServices{dialogs, logHost.get(), [this] {
+                                  return testing::isolatedLiveEnvironment(dir.path(), settings.get());
+                              }},
+                            parent);
         });
         window->resize(MainWindow::defaultSize);
         window->show();
@@ -54,6 +64,7 @@ protected:
         EXPECT_GE(written.width(), MainWindow::minimumContentSize.width());
     }
 
+    std::unique_ptr<BridgeProcessController> logHost;
     std::unique_ptr<MainWindow> window;
 };
 
@@ -103,6 +114,48 @@ TEST_F(Screenshots, EverySectionWithTheFullSnapshot) {
         ASSERT_EQ(window->currentPageSection(), section);
         capture(QString::fromUtf8(section.rawValue().data(), static_cast<qsizetype>(section.rawValue().size())));
     }
+}
+
+// The Diagnostics page in the window with the engine logging and a pairing waiting: the list
+// takes the height the page leaves, under a header drawn once.
+TEST_F(Screenshots, DiagnosticsWithManyLogLinesUnderThePairingBanner) {
+    // An engine host that is never started, with folders of the test's own; only its log is used.
+    BridgeProcessController::Options hostOptions;
+    hostOptions.resourceFolder = dir.filePath(QStringLiteral("share"));
+    hostOptions.supportFolder = dir.filePath(QStringLiteral("support"));
+    hostOptions.storedConfiguration = [] { return BridgeLaunchConfiguration{}; };
+    logHost = std::make_unique<BridgeProcessController>(
+        std::make_shared<BridgeTLSIdentityStore>(std::make_shared<MemoryBridgeIdentityVault>()), hostOptions);
+    const QStringList levels{QStringLiteral("INFO"), QStringLiteral("INFO"), QStringLiteral("WARNING"),
+                             QStringLiteral("ERROR")};
+    for (int i = 0; i < 300; ++i) {
+        logHost->diagnosticBuffer().appendLine(QStringLiteral("2026-12-08T08:%1:%2Z %3 [engine] Device link %4 probe ok")
+                                                   .arg(i / 60, 2, 10, QLatin1Char('0'))
+                                                   .arg(i % 60, 2, 10, QLatin1Char('0'))
+                                                   .arg(levels[i % 4])
+                                                   .arg(i));
+    }
+    // The store relays its engine host's changes, as the application's store does.
+    QObject::connect(logHost.get(), &BridgeProcessController::changed, store.get(), [this] {
+        if (engine->changed) engine->changed();
+    });
+    AdminSnapshot snapshot = AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json"));
+    snapshot.pairing = PairingCodeSnapshot{};
+    snapshot.pairing->status = "waiting";
+    snapshot.pairing->code = "482913";
+    snapshot.pairing->deviceLabel = "Rehearsal iPad";
+    snapshot.pairing->expiresIn = 42;
+    connectTo(true, snapshot);
+    store->setSelection(BridgeSection::logs);
+    capture(QStringLiteral("logs-with-lines"));
+
+    auto* page = dynamic_cast<DiagnosticsPageView*>(window->currentPage());
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->logView()->list()->model()->rowCount(), 300);
+    // One page under the banner, filling the detail column; the list has the height left over.
+    EXPECT_EQ(window->currentPage()->parentWidget()->findChildren<DiagnosticsPageView*>().size(), 1);
+    EXPECT_GE(page->logView()->height(), 250);
+    EXPECT_GE(page->y(), 0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "ui/diagnostics/diagnostics_page_view.h"
 
 #include "core/dialog_service.h"
+#include "ui/components/save_panel_path.h"
 #include "ui/diagnostics/diagnostics_log_view.h"
 #include "ui/diagnostics/diagnostics_view_model.h"
 #include "ui/theme/norv_field_style.h"
@@ -31,8 +32,7 @@ DiagnosticsPageView::DiagnosticsPageView(Actions actions, DialogService& dialogs
     auto* header = new QHBoxLayout;
     header->addWidget(new PageHeader(QStringLiteral("SUPPORT"), QStringLiteral("Diagnostics"),
                                      QString::fromUtf8("Local journal · 3 MB maximum"), this),
-                      0, Qt::AlignTop);
-    header->addStretch();
+                      1, Qt::AlignTop);
     export_ = new QPushButton(this);
     header->addWidget(export_, 0, Qt::AlignTop);
     column->addLayout(header);
@@ -112,7 +112,7 @@ DiagnosticsPageView::DiagnosticsPageView(Actions actions, DialogService& dialogs
     });
     connect(capture_, &QPushButton::clicked, this, [this] {
         if (actions_.setDetailedCapture) {
-            actions_.setDetailedCapture(Model::captureStartArgument(Model::detailSeconds(diagnostics_)));
+            actions_.setDetailedCapture(Model::captureStartArgument(Model::detailSeconds(state_.diagnostics)));
         }
     });
     connect(export_, &QPushButton::clicked, this, &DiagnosticsPageView::exportArchive);
@@ -130,52 +130,49 @@ void DiagnosticsPageView::tick() {
     if (!paused_ && actions_.refreshLogs) actions_.refreshLogs();
 }
 
-void DiagnosticsPageView::setState(const QStringList& logLines, const std::optional<QString>& fingerprint,
-                                   const std::optional<DiagnosticStatus>& diagnostics, bool canChange) {
-    const bool linesChanged = logLines != lines_;
-    lines_ = logLines;
-    fingerprint_ = fingerprint;
-    diagnostics_ = diagnostics;
-    canChange_ = canChange;
+void DiagnosticsPageView::setState(const State& state) {
+    const bool linesChanged = state.logLines != state_.logLines;
+    state_ = state;
     refresh(linesChanged);
 }
 
 void DiagnosticsPageView::refresh(bool linesChanged) {
     export_->setText(Model::exportButtonTitle(exporting_));
     export_->setEnabled(!exporting_);
-    fingerprintLabel_->setText(fingerprint_ ? Model::fingerprintText(*fingerprint_) : QString());
-    fingerprintLabel_->setVisible(fingerprint_.has_value());
+    fingerprintLabel_->setText(state_.fingerprint ? Model::fingerprintText(*state_.fingerprint) : QString());
+    fingerprintLabel_->setVisible(state_.fingerprint.has_value());
     pause_->setText(Model::pauseButtonTitle(paused_));
 
-    const qint64 seconds = Model::detailSeconds(diagnostics_);
+    const qint64 seconds = Model::detailSeconds(state_.diagnostics);
     capture_->setText(Model::captureButtonTitle(seconds));
-    capture_->setEnabled(canChange_);
+    capture_->setEnabled(state_.canChange);
     captureStatus_->setText(Model::captureStatusText(seconds));
 
-    const QStringList rows = Model::rows(lines_, search_->text(), level_->currentText());
+    const QStringList rows = Model::rows(state_.logLines, search_->text(), level_->currentText());
     count_->setText(Model::countText(rows.size(), paused_));
     log_->setRows(rows, search_->text());
     if (linesChanged && follow_->isChecked() && !paused_) log_->scrollToEnd();
 
     footer_->setText(Model::footerText(exportResult_));
-    const auto dropped = Model::droppedText(diagnostics_);
+    const auto dropped = Model::droppedText(state_.diagnostics);
     dropped_->setText(dropped.value_or(QString()));
     dropped_->setVisible(dropped.has_value());
-    storage_->setVisible(Model::storageUnavailable(diagnostics_));
+    storage_->setVisible(Model::storageUnavailable(state_.diagnostics));
 }
 
 void DiagnosticsPageView::exportArchive() {
     FilePanelRequest request;
     request.proposedName = Model::exportFileName(actions_.now ? actions_.now() : QDateTime::currentDateTimeUtc());
     request.nameFilters = {QStringLiteral("Zip archives (*.zip)")};
-    const auto path = dialogs_.choosePathToSave(request);
-    if (!path || path->isEmpty() || !actions_.exportDiagnostics) return;
+    const auto chosen = dialogs_.choosePathToSave(request);
+    if (!chosen || chosen->isEmpty() || !actions_.exportDiagnostics) return;
+    const QString path = withFileExtension(*chosen, QStringLiteral(".zip"));
     exporting_ = true;
     exportResult_.clear();
     refresh(false);
     // The exporter may answer after the page is gone.
     QPointer<DiagnosticsPageView> self(this);
-    actions_.exportDiagnostics(*path, [self](std::optional<QString> error) {
+    actions_.exportDiagnostics(path, [self](std::optional<QString> error) {
         if (!self) return;
         self->exportResult_ = error ? *error : QStringLiteral("Diagnostics exported");
         self->exporting_ = false;

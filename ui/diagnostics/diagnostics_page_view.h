@@ -40,12 +40,19 @@ public:
         std::function<QDateTime()> now;                   // the moment for the proposed name
     };
 
+    // What the page reads of the store and the engine host.
+    struct State {
+        QStringList logLines;  // oldest first
+        std::optional<QString> fingerprint;
+        std::optional<DiagnosticStatus> diagnostics;
+        bool canChange = false;
+    };
+
     DiagnosticsPageView(Actions actions, DialogService& dialogs,
                         std::chrono::milliseconds refreshInterval = kRefreshInterval, QWidget* parent = nullptr);
 
-    // What the page reads of the store and the engine host.
-    void setState(const QStringList& logLines, const std::optional<QString>& fingerprint,
-                  const std::optional<DiagnosticStatus>& diagnostics, bool canChange);
+    // Updates the page in place: the user's search, level, selection and scroll stay.
+    void setState(const State& state);
     // The page is shown: refresh at once, then every tick unless paused.
     void start();
 
@@ -69,10 +76,7 @@ private:
 
     Actions actions_;
     DialogService& dialogs_;
-    QStringList lines_;
-    std::optional<QString> fingerprint_;
-    std::optional<DiagnosticStatus> diagnostics_;
-    bool canChange_ = false;
+    State state_;
     bool paused_ = false;
     bool exporting_ = false;
     QString exportResult_;

@@ -1,6 +1,7 @@
 #include "ui/live_page/live_page_view.h"
 
 #include "core/dialog_service.h"
+#include "ui/components/combo_box_entries.h"
 #include "ui/live_page/live_page_texts.h"
 #include "ui/theme/norv_button_style.h"
 #include "ui/theme/norv_panel.h"
@@ -8,15 +9,12 @@
 #include "ui/theme/page_components.h"
 
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QSignalBlocker>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace norv {
@@ -54,12 +52,12 @@ NorvPanel* panel(QWidget* parent, int spacing) {
 
 }  // namespace
 
-LivePageView::LivePageView(LiveIntegration::Environment environment, DialogService& dialogs,
+LivePageView::LivePageView(LiveIntegration::Environment environment, Actions actions, DialogService& dialogs,
                            std::chrono::milliseconds statusInterval, QWidget* parent)
     : QWidget(parent),
       integration_(std::move(environment)),
+      actions_(std::move(actions)),
       dialogs_(dialogs),
-      health_(BridgeHealth::empty()),
       state_(LivePageTexts::initialState()),
       timer_(new QTimer(this)) {
     auto* outer = new QVBoxLayout(this);
@@ -167,7 +165,7 @@ LivePageView::LivePageView(LiveIntegration::Environment environment, DialogServi
     connect(locate, &QPushButton::clicked, this, &LivePageView::locateLive);
     connect(detect, &QPushButton::clicked, this, [this, thenUpdate] { integration_.scan(thenUpdate()); });
     connect(openLive_, &QPushButton::clicked, this, [this] {
-        if (const auto selected = integration_.selected()) QDesktopServices::openUrl(QUrl::fromLocalFile(selected->url));
+        if (const auto selected = integration_.selected(); selected && actions_.openPath) actions_.openPath(selected->url);
     });
     connect(choose, &QPushButton::clicked, this, &LivePageView::chooseLibrary);
     connect(detected, &QPushButton::clicked, this,
@@ -175,21 +173,22 @@ LivePageView::LivePageView(LiveIntegration::Environment environment, DialogServi
     connect(install_, &QPushButton::clicked, this, [this, thenUpdate] { integration_.install(thenUpdate()); });
     connect(verify_, &QPushButton::clicked, this, [this, thenUpdate] { integration_.verify(thenUpdate()); });
     connect(openFolder_, &QPushButton::clicked, this, [this] {
-        if (const auto folder = LivePageTexts::scriptFolder(integration_.library())) {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(*folder));
-        }
+        if (const auto folder = LivePageTexts::scriptFolder(integration_.library()); folder && actions_.openPath)
+            actions_.openPath(*folder);
     });
     connect(reconnect_, &QPushButton::clicked, this, [this] {
-        if (onReconnect) onReconnect();
+        if (actions_.reconnectMidi) actions_.reconnectMidi();
     });
     connect(routes, &QPushButton::clicked, this, [this] {
-        if (onRoutes) onRoutes();
+        if (actions_.showRoutes) actions_.showRoutes();
     });
-    connect(&integration_, &LiveIntegration::changed, this, [this, thenUpdate] {
-        // A new selection, whoever made it, is followed by its User Library and file check.
-        if (integration_.selectedID() != lastSelectedID_) {
-            lastSelectedID_ = integration_.selectedID();
-            integration_.select(thenUpdate());
+    connect(&integration_, &LiveIntegration::changed, this, [this] {
+        // A new selection, whoever made it, is followed by its User Library and file check. The
+        // page reacts once the integration's own step is over: a locate rescans before the new
+        // installation is listed, and its scan then selects it with its detected library.
+        if (integration_.selectedID() != lastSelectedID_ && !selectionQueued_) {
+            selectionQueued_ = true;
+            QTimer::singleShot(0, this, &LivePageView::followSelection);
         }
         refresh();
     });
@@ -208,37 +207,38 @@ void LivePageView::start() {
     integration_.scan([this] { updateState(); });
 }
 
-void LivePageView::setStoreState(const BridgeHealth& health, bool connected, bool canChange, bool pendingEmpty) {
-    health_ = health;
-    connected_ = connected;
-    canChange_ = canChange;
-    pendingEmpty_ = pendingEmpty;
+void LivePageView::setState(const State& state) {
+    store_ = state;
     refresh();
 }
 
+void LivePageView::followSelection() {
+    selectionQueued_ = false;
+    if (integration_.selectedID() == lastSelectedID_) return;
+    lastSelectedID_ = integration_.selectedID();
+    integration_.select([this] { updateState(); });
+}
+
 void LivePageView::updateState() {
-    state_ = integration_.runtime(health_, connected_);
+    state_ = integration_.runtime(store_.health, store_.connected);
     refresh();
 }
 
 void LivePageView::refresh() {
     statusTitle_->setText(state_.title);
-    statusTitle_->setStyleSheet(
-        QStringLiteral("color: %1; font-weight: 600;").arg(NorvTheme::css(state_.active ? NorvTheme::teal() : NorvTheme::yellow())));
+    const QString titleStyle = QStringLiteral("color: %1; font-weight: 600;")
+                                   .arg(NorvTheme::css(state_.active ? NorvTheme::teal() : NorvTheme::yellow()));
+    if (statusTitle_->styleSheet() != titleStyle) statusTitle_->setStyleSheet(titleStyle);
     statusDetail_->setText(state_.detail);
     statusDetail_->setVisible(!state_.detail.isEmpty());
 
     const bool busy = integration_.busy();
     const auto selected = integration_.selected();
     installationPanel_->setEnabled(!busy);
-    {
-        const QSignalBlocker blocker(picker_);
-        picker_->clear();
-        for (const auto& entry : LivePageTexts::pickerEntries(integration_.installations())) {
-            picker_->addItem(entry.label, entry.tag);
-            if (entry.tag == integration_.selectedID()) picker_->setCurrentIndex(picker_->count() - 1);
-        }
-    }
+    std::vector<ComboBoxEntry> entries;
+    for (const auto& entry : LivePageTexts::pickerEntries(integration_.installations()))
+        entries.push_back({entry.label, entry.tag});
+    setComboBoxEntries(picker_, entries, integration_.selectedID());
     livePath_->setText(selected ? selected->url : QString());
     livePath_->setVisible(selected.has_value());
     openLive_->setEnabled(LivePageTexts::openLiveEnabled(selected));
@@ -255,8 +255,8 @@ void LivePageView::refresh() {
     message_->setText(integration_.message().value_or(QString()));
     message_->setVisible(integration_.message().has_value());
 
-    routeStatus_->setText(LivePageTexts::routeStatusText(health_.instrumentMidiLiveRouteStatus));
-    reconnect_->setEnabled(LivePageTexts::reconnectEnabled(canChange_, pendingEmpty_));
+    routeStatus_->setText(LivePageTexts::routeStatusText(store_.health.instrumentMidiLiveRouteStatus));
+    reconnect_->setEnabled(LivePageTexts::reconnectEnabled(store_.canChange, store_.pendingEmpty));
 }
 
 void LivePageView::locateLive() {

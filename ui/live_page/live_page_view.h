@@ -1,8 +1,8 @@
 #pragma once
 // The Ableton Live page's content over the one LiveIntegration it owns: the Remote Script status
 // (recomputed every 2 s), the Live installation and User Library, the Remote Script files and the
-// MIDI shortcuts. The store-facing page feeds it the engine's health and the store's flags and
-// turns its two requests into store actions. No meta-object of its own, so programs that link the
+// MIDI shortcuts. The store-facing page feeds it the engine's health and the store's flags as its
+// State and turns its requests (Actions) into store actions. No meta-object of its own, so programs that link the
 // widgets library without the Live integration never pull this class in.
 
 #include "live/live_integration.h"
@@ -26,16 +26,27 @@ class LivePageView : public QWidget {
 public:
     static constexpr std::chrono::milliseconds kStatusInterval{2000};
 
-    LivePageView(LiveIntegration::Environment environment, DialogService& dialogs,
+    struct Actions {
+        std::function<void()> reconnectMidi;  // "Reconnect MIDI"
+        std::function<void()> showRoutes;     // "Routes"
+        // Opens an application bundle or shows a folder with the desktop ("Open Live",
+        // "Open script folder").
+        std::function<void(const QString& path)> openPath;
+    };
+    // What the page reads of the store.
+    struct State {
+        BridgeHealth health = BridgeHealth::empty();
+        bool connected = false;
+        bool canChange = false;
+        bool pendingEmpty = true;
+    };
+
+    LivePageView(LiveIntegration::Environment environment, Actions actions, DialogService& dialogs,
                  std::chrono::milliseconds statusInterval = kStatusInterval, QWidget* parent = nullptr);
     ~LivePageView() override;
 
-    // "Reconnect MIDI" and "Routes" pressed.
-    std::function<void()> onReconnect;
-    std::function<void()> onRoutes;
-
-    // What the page reads of the store; the panels follow at once, the status line at its next update.
-    void setStoreState(const BridgeHealth& health, bool connected, bool canChange, bool pendingEmpty);
+    // The panels follow at once, the status line at its next update.
+    void setState(const State& state);
     // The page is shown: scan for installations, then update the status line.
     void start();
     // Recomputes the status line from the last store state.
@@ -46,23 +57,26 @@ public:
     QLabel* statusTitle() const { return statusTitle_; }
     QComboBox* livePicker() const { return picker_; }
     QPushButton* installButton() const { return install_; }
+    QPushButton* verifyButton() const { return verify_; }
+    QPushButton* openFolderButton() const { return openFolder_; }
+    QWidget* installationPanel() const { return installationPanel_; }
     QPushButton* reconnectButton() const { return reconnect_; }
     QLabel* installedValue() const { return installed_; }
     QLabel* routeStatus() const { return routeStatus_; }
 
 private:
     void refresh();
+    void followSelection();
     void locateLive();
     void chooseLibrary();
 
     LiveIntegration integration_;
+    Actions actions_;
     DialogService& dialogs_;
-    BridgeHealth health_;
-    bool connected_ = false;
-    bool canChange_ = false;
-    bool pendingEmpty_ = true;
+    State store_;
     ScriptRuntimeState state_;
     QString lastSelectedID_;
+    bool selectionQueued_ = false;
     QTimer* timer_;
 
     QLabel* statusTitle_;

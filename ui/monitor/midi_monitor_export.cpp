@@ -1,6 +1,7 @@
 #include "ui/monitor/midi_monitor_export.h"
 
 #include "core/dialog_service.h"
+#include "ui/components/save_panel_path.h"
 
 namespace norv {
 
@@ -16,9 +17,10 @@ MidiMonitorExport::Outcome MidiMonitorExport::run(DialogService& dialogs, const 
     FilePanelRequest request;
     request.proposedName = MidiMonitorCSVDocument::exportFilename(now);
     request.nameFilters = {QStringLiteral("CSV files (*.csv)")};
-    const auto path = dialogs.choosePathToSave(request);
-    if (!path || path->isEmpty()) return Outcome::cancelled;
-    if (const auto error = document.writeAtomically(*path)) {
+    const auto chosen = dialogs.choosePathToSave(request);
+    if (!chosen || chosen->isEmpty()) return Outcome::cancelled;
+    const QString path = withFileExtension(*chosen, QStringLiteral(".csv"));
+    if (const auto error = document.writeAtomically(path)) {
         dialogs.alert(QStringLiteral("Export failed"), failureMessage(*error));
         return Outcome::failed;
     }

@@ -181,15 +181,20 @@ void MidiMonitorPageView::setState(State state) {
         const QSignalBlocker blockListen(listen_);
         const QSignalBlocker blockRefresh(refresh_);
         const QSignalBlocker blockSearch(search_);
-        listen_->setChecked(state_.listening);
-        refresh_->setCurrentIndex(refresh_->findData(state_.refreshRate.rawValue()));
-        if (search_->text() != qt(state_.filter.searchText)) search_->setText(qt(state_.filter.searchText));
+        if (listen_->isChecked() != state_.listening) listen_->setChecked(state_.listening);
+        const int rate = refresh_->findData(state_.refreshRate.rawValue());
+        if (rate != refresh_->currentIndex()) refresh_->setCurrentIndex(rate);
+        // The search text is the store's, but a field the user is typing in keeps its own text.
+        const QString search = qt(state_.filter.searchText);
+        if (search_->text() != search && !search_->hasFocus()) search_->setText(search);
         for (QAbstractButton* button : route_->buttons()) {
-            button->setChecked(button->property("routeValue").toString() == qt(state_.filter.role));
+            const bool on = button->property("routeValue").toString() == qt(state_.filter.role);
+            if (button->isChecked() != on) button->setChecked(on);
         }
     }
-    listenDot_->setStyleSheet(QStringLiteral("background: %1; border-radius: 3px;")
-                                  .arg(NorvTheme::css(state_.listening ? NorvTheme::teal() : NorvTheme::secondary())));
+    const QString dot = QStringLiteral("background: %1; border-radius: 3px;")
+                            .arg(NorvTheme::css(state_.listening ? NorvTheme::teal() : NorvTheme::secondary()));
+    if (listenDot_->styleSheet() != dot) listenDot_->setStyleSheet(dot);
     refresh_->setEnabled(state_.listening);
     events_->setText(QString::number(events.size()) + QStringLiteral(" EVENTS"));
     dropped_->setText(QString::number(state_.dropped) + QStringLiteral(" DROPPED"));

@@ -1,5 +1,6 @@
 #include "ui/monitor/midi_monitor_table_model.h"
 
+#include "ui/components/row_edit_script.h"
 #include "ui/theme/norv_theme.h"
 
 #include <unordered_map>
@@ -25,7 +26,10 @@ void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
 void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
                                     const std::vector<std::size_t>& filtered,
                                     const MidiMonitorFilter::DeviceLabel& label) {
-    beginResetModel();
+    if (unchanged(events, filtered, label)) return;
+    // The rows as they should be, built where the model keeps them, then put back so the model
+    // reaches them by inserting and removing rows.
+    std::vector<Row> previous = std::move(rows_);
     rows_.clear();
     const std::size_t shown = std::min<std::size_t>(filtered.size(), kMaxRows);
     rows_.reserve(shown);
@@ -38,7 +42,55 @@ void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
                             qt(event.dataLabel()), qt(event.valueLabel()), qt(event.byteLabel()),
                             qt(event.endpoint), qt(event.source)});
     }
-    endResetModel();
+    std::vector<Row> wanted = std::move(rows_);
+    rows_ = std::move(previous);
+    moveTo(std::move(wanted));
+}
+
+bool MidiMonitorTableModel::unchanged(const std::vector<MidiMonitorEvent>& events,
+                                      const std::vector<std::size_t>& filtered,
+                                      const MidiMonitorFilter::DeviceLabel& label) const {
+    // Most store changes (a snapshot every second) leave the shown events and their device
+    // names as they are; then no text is made again.
+    const std::size_t shown = std::min<std::size_t>(filtered.size(), kMaxRows);
+    if (shown != rows_.size()) return false;
+    std::unordered_map<std::string, QString> labels;
+    for (std::size_t i = 0; i < shown; ++i) {
+        const MidiMonitorEvent& event = events[filtered[filtered.size() - 1 - i]];
+        if (!(event == rows_[i].event)) return false;
+        auto found = labels.find(event.deviceId);
+        if (found == labels.end()) found = labels.emplace(event.deviceId, qt(label(event.deviceId))).first;
+        if (found->second != rows_[i].device) return false;
+    }
+    return true;
+}
+
+void MidiMonitorTableModel::moveTo(std::vector<Row> wanted) {
+    // Rows are the events, identified by their sequence.
+    const auto keys = [](const std::vector<Row>& rows) {
+        std::vector<qint64> sequences;
+        sequences.reserve(rows.size());
+        for (const Row& row : rows) sequences.push_back(row.event.sequence);
+        return sequences;
+    };
+    applyRowEdits(
+        keys(rows_), keys(wanted),
+        [this](int row, int count) {
+            beginRemoveRows({}, row, row + count - 1);
+            rows_.erase(rows_.begin() + row, rows_.begin() + row + count);
+            endRemoveRows();
+        },
+        [this, &wanted](int row, int first, int count) {
+            beginInsertRows({}, row, row + count - 1);
+            rows_.insert(rows_.begin() + row, wanted.begin() + first, wanted.begin() + first + count);
+            endInsertRows();
+        });
+    // A kept row whose texts changed (a device renamed in the snapshot) is redrawn in place.
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i] == wanted[i]) continue;
+        rows_[i] = std::move(wanted[i]);
+        Q_EMIT dataChanged(index(static_cast<int>(i), 0), index(static_cast<int>(i), columnTotal - 1));
+    }
 }
 
 int MidiMonitorTableModel::rowCount(const QModelIndex& parent) const {

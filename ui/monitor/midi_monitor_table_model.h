@@ -33,7 +33,8 @@ public:
 
     explicit MidiMonitorTableModel(QObject* parent = nullptr);
 
-    // Re-reads the rows from the buffer as filtered now. `label` names a device id.
+    // Re-reads the rows from the buffer as filtered now. `label` names a device id. Rows change
+    // by insertion and removal, so a view keeps its selection and scroll position.
     void refresh(const std::vector<MidiMonitorEvent>& events, const MidiMonitorFilter& filter,
                  const MidiMonitorFilter::DeviceLabel& label);
     // The same from an already filtered list (positions into `events`, oldest first).
@@ -60,7 +61,11 @@ private:
         QString raw;
         QString endpoint;
         QString origin;
+        friend bool operator==(const Row&, const Row&) = default;
     };
+    bool unchanged(const std::vector<MidiMonitorEvent>& events, const std::vector<std::size_t>& filtered,
+                   const MidiMonitorFilter::DeviceLabel& label) const;
+    void moveTo(std::vector<Row> wanted);
     QString text(const Row& row, int column) const;
 
     std::vector<Row> rows_;

@@ -4,6 +4,7 @@
 
 #include <QHeaderView>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 
 namespace norv {
@@ -44,7 +45,8 @@ MidiMonitorTableView::MidiMonitorTableView(QWidget* parent)
     : QTableView(parent), model_(new MidiMonitorTableModel(this)) {
     setModel(model_);
     setItemDelegateForColumn(MidiMonitorTableModel::messageColumn, new MessageDelegate(this));
-    setSelectionMode(QAbstractItemView::NoSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
     setShowGrid(false);
     setWordWrap(false);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -71,6 +73,23 @@ MidiMonitorTableView::MidiMonitorTableView(QWidget* parent)
         header->setSectionResizeMode(column, widths[column].fixed ? QHeaderView::Fixed : QHeaderView::Interactive);
         header->resizeSection(column, widths[column].ideal);
     }
+
+    const auto before = [this] { topRow_ = verticalScrollBar()->value() > 0 ? rowAt(0) : -1; };
+    connect(model_, &QAbstractItemModel::rowsAboutToBeInserted, this, before);
+    connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this, before);
+    connect(model_, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { keepShownRows(first, last, true); });
+    connect(model_, &QAbstractItemModel::rowsRemoved, this,
+            [this](const QModelIndex&, int first, int last) { keepShownRows(first, last, false); });
+}
+
+void MidiMonitorTableView::keepShownRows(int first, int last, bool inserted) {
+    if (topRow_ < 0 || first > topRow_) return;
+    const int rows = inserted ? last - first + 1 : -(std::min(last, topRow_ - 1) - first + 1);
+    topRow_ = -1;
+    if (rows == 0) return;
+    updateGeometries();  // the scroll range follows the new row count before the value moves
+    verticalScrollBar()->setValue(verticalScrollBar()->value() + rows * verticalHeader()->defaultSectionSize());
 }
 
 }  // namespace norv

@@ -15,7 +15,9 @@
 #include "ui/routes/routes_page_view.h"
 
 #include <QDateTime>
+#include <QDesktopServices>
 #include <QPointer>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <memory>
 
@@ -89,20 +91,28 @@ QWidget* routesPage(BridgeStore& store, QWidget* parent) {
     return view;
 }
 
-QWidget* livePage(BridgeStore& store, DialogService& dialogs, QWidget* parent) {
-    auto* view = new LivePageView(LiveIntegration::Environment::system(), dialogs, LivePageView::kStatusInterval,
-                                  parent);
-    view->onReconnect = [&store] {
+LivePageView::State liveState(const BridgeStore& store) {
+    LivePageView::State state;
+    state.health = store.snapshot().bridge;
+    state.connected = store.connectionState().isConnected();
+    state.canChange = store.canChange();
+    state.pendingEmpty = store.pendingActions().empty();
+    return state;
+}
+
+QWidget* livePage(BridgeStore& store, const PageServices& services, QWidget* parent) {
+    LivePageView::Actions actions;
+    actions.reconnectMidi = [&store] {
         store.command("/admin/midi/reconnect", nlohmann::json::array(), QStringLiteral("MIDI reconnection requested"));
     };
     // The window replaces this page with deleteLater, so the click's handler still finishes.
-    view->onRoutes = [&store] { store.setSelection(BridgeSection::routes); };
-    const auto publish = [view, &store] {
-        view->setStoreState(store.snapshot().bridge, store.connectionState().isConnected(), store.canChange(),
-                            store.pendingActions().empty());
-    };
-    publish();
-    QObject::connect(&store, &BridgeStore::changed, view, publish);
+    actions.showRoutes = [&store] { store.setSelection(BridgeSection::routes); };
+    actions.openPath = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+    auto* view = new LivePageView(services.liveEnvironment ? services.liveEnvironment()
+                                                           : LiveIntegration::Environment::system(),
+                                  std::move(actions), services.dialogs, LivePageView::kStatusInterval, parent);
+    view->setState(liveState(store));
+    QObject::connect(&store, &BridgeStore::changed, view, [view, &store] { view->setState(liveState(store)); });
     view->start();
     return view;
 }
@@ -132,13 +142,18 @@ QWidget* diagnosticsPage(BridgeStore& store, DialogService& dialogs, BridgeProce
     auto* view = new DiagnosticsPageView(std::move(actions), dialogs, DiagnosticsPageView::kRefreshInterval, parent);
     *page = view;
     const auto publish = [view, host, &store] {
-        static const QStringList noLines;
-        view->setState(host ? host->logLines() : noLines, host ? host->identityFingerprint() : std::nullopt,
-                       store.snapshot().diagnostics, store.canChange());
+        DiagnosticsPageView::State state;
+        if (host) {
+            state.logLines = host->logLines();
+            state.fingerprint = host->identityFingerprint();
+        }
+        state.diagnostics = store.snapshot().diagnostics;
+        state.canChange = store.canChange();
+        view->setState(state);
     };
     publish();
+    // The store relays every change of its engine host, logs included.
     QObject::connect(&store, &BridgeStore::changed, view, publish);
-    if (process) QObject::connect(process, &BridgeProcessController::changed, view, publish);
     view->identitiesSlot()->addWidget(new PendingPairingRequestsPanel(store, view));
     view->start();
     return view;
@@ -146,13 +161,14 @@ QWidget* diagnosticsPage(BridgeStore& store, DialogService& dialogs, BridgeProce
 
 }  // namespace
 
-QWidget* makePage(BridgeSection section, BridgeStore& store, DialogService& dialogs,
-                  BridgeProcessController* process, QWidget* parent) {
+QWidget* makePage(BridgeSection section, BridgeStore& store, const PageServices& services, QWidget* parent) {
+    DialogService& dialogs = services.dialogs;
+    BridgeProcessController* process = services.process;
     QWidget* page = nullptr;
     switch (section) {
     case BridgeSection::overview: page = overviewPage(store, process, parent); break;
     case BridgeSection::connections: page = new ConnectionsPage(store, parent); break;
-    case BridgeSection::live: page = livePage(store, dialogs, parent); break;
+    case BridgeSection::live: page = livePage(store, services, parent); break;
     case BridgeSection::devices: page = new DevicesPage(store, dialogs, parent); break;
     case BridgeSection::deviceSettings: page = new DeviceSettingsPage(store, parent); break;
     case BridgeSection::midiMonitor: page = monitorPage(store, dialogs, parent); break;

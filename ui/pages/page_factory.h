@@ -2,7 +2,10 @@
 // Builds the page of one section. Only the selected page exists; it is built anew each time
 // its section is selected, so leaving a page discards its view state.
 
+#include "live/live_integration.h"
 #include "model/bridge_section.h"
+
+#include <functional>
 
 class QWidget;
 
@@ -12,10 +15,18 @@ class BridgeProcessController;
 class BridgeStore;
 class DialogService;
 
-// `process` is the engine supervisor behind the store, when the application has one: the
-// Overview reads its last error and the Diagnostics page its logs and identity. Without it
-// those pages show no host error, no log lines and no fingerprint.
-QWidget* makePage(BridgeSection section, BridgeStore& store, DialogService& dialogs,
-                  BridgeProcessController* process, QWidget* parent);
+// What the pages use besides the store.
+struct PageServices {
+    DialogService& dialogs;
+    // The engine supervisor behind the store, when the application has one: the Overview reads
+    // its last error and the Diagnostics page its logs and identity. Without it those pages show
+    // no host error, no log lines and no fingerprint.
+    BridgeProcessController* process = nullptr;
+    // What the Live page's integration reads of the machine (folders, processes, settings,
+    // runtime); asked each time the page is built. Without it the page reads this machine.
+    std::function<LiveIntegration::Environment()> liveEnvironment;
+};
+
+QWidget* makePage(BridgeSection section, BridgeStore& store, const PageServices& services, QWidget* parent);
 
 }  // namespace norv

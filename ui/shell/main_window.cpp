@@ -143,6 +143,9 @@ void MainWindow::stabilize() {
 }
 
 void MainWindow::showPage(BridgeSection section) {
+    // A page may make the store announce a change while it is being built (the Diagnostics page
+    // refreshes the engine's log at once); that change must not build a second page.
+    if (buildingPage_) return;
     if (page_ && pageSection_ == section) return;
     if (page_) {
         pageLayout_->removeWidget(page_);
@@ -150,9 +153,15 @@ void MainWindow::showPage(BridgeSection section) {
         page_->deleteLater();
         page_ = nullptr;
     }
-    page_ = pageFactory_(section, store_, pageHost_);
+    buildingPage_ = true;
+    QWidget* page = pageFactory_(section, store_, pageHost_);
+    buildingPage_ = false;
+    page_ = page;
     pageSection_ = section;
     if (page_) pageLayout_->addWidget(page_);
+    // The selection may have moved on while the page was built.
+    if (const auto selected = store_.selection().value_or(BridgeSection::overview); selected != section)
+        showPage(selected);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -160,7 +169,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
-    // Closing the window is a quit request; the application asks and quits or keeps running.
+    // The application decides: hide the window where a tray can bring it back, else ask to quit.
     event->ignore();
     Q_EMIT closeRequested();
 }

@@ -34,7 +34,7 @@ public:
     // Re-reads everything the window shows from the store.
     void stabilize();
 
-    // Once the application ends, a close goes through instead of becoming a quit request.
+    // Once the application ends, a close goes through instead of going to the application.
     void setCloseAllowed(bool allowed) { closeAllowed_ = allowed; }
 
     static QString stateWord(const BridgeStore& store);
@@ -72,6 +72,7 @@ private:
     QAction* start_;
     QAction* stop_;
     bool closeAllowed_ = false;
+    bool buildingPage_ = false;
 };
 
 }  // namespace norv
