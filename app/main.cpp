@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Norv"));
     QApplication::setApplicationName(QStringLiteral("Norv Bridge"));
-    QApplication::setApplicationVersion(QStringLiteral(NORV_BRIDGE_VERSION));  // the project's
+    QApplication::setApplicationVersion(QStringLiteral(NORV_BRIDGE_VERSION));
     // The window and the tray menu live as long as the application; closing the window hides it
     // where a tray hosts the status item and is a quit request otherwise, never the end of the
     // last window.
