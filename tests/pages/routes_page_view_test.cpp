@@ -18,7 +18,7 @@ TEST(RoutesPageView, CardsPerDeviceGroupAndAssignmentsGoThroughTheAction) {
     };
     RoutesPageView page(actions);
     AdminSnapshot snapshot = test::fullSnapshot();
-    page.show(snapshot, true, true);
+    page.setState(snapshot, true, true);
 
     // Three connected devices, one known offline; the archived ones get no card.
     ASSERT_EQ(page.cards().size(), 4u);
@@ -34,12 +34,12 @@ TEST(RoutesPageView, CardsPerDeviceGroupAndAssignmentsGoThroughTheAction) {
     EXPECT_EQ(assigned[0].second, 102);
 
     // A request in flight: every picker is disabled; a refresh sends nothing.
-    page.update(snapshot, true, false);
+    page.setState(snapshot, true, false);
     EXPECT_FALSE(page.cards()[0]->picker()->isEnabled());
     EXPECT_EQ(assigned.size(), 1u);
 
     for (BridgeDevice& device : snapshot.devices) device.archived = true;
-    page.update(snapshot, true, true);
+    page.setState(snapshot, true, true);
     EXPECT_TRUE(page.cards().empty());
     EXPECT_EQ(page.knownDevicesToggle(), nullptr);
 }
@@ -57,11 +57,11 @@ TEST(RoutesPageView, AStoreThatRefreshesDuringTheChoiceIsSafe) {
     int sent = 0;
     actions.assign = [&](const BridgeDevice&, const std::optional<LiveTrack>&) {
         ++sent;
-        view->update(snapshot, true, false);  // the store publishes "Applying…" at once
+        view->setState(snapshot, true, false);  // the store publishes "Applying…" at once
     };
     RoutesPageView page(actions);
     view = &page;
-    page.show(snapshot, true, true);
+    page.setState(snapshot, true, true);
     QComboBox* picker = page.cards()[0]->picker();
     picker->setCurrentIndex(0);
     Q_EMIT picker->activated(0);

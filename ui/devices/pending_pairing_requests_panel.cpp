@@ -2,7 +2,7 @@
 
 #include "core/bridge_store.h"
 #include "ui/devices/pending_pairing_requests_model.h"
-#include "ui/overview/page_frame.h"
+#include "ui/components/page_frame.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_theme.h"
 #include "ui/theme/page_components.h"
@@ -40,7 +40,7 @@ void PendingPairingRequestsPanel::refresh() {
     if (key == shownKey_) return;
     shownKey_ = key;
     setVisible(!rows.empty());
-    clearLayout(rows_);
+    retireLayoutItems(rows_);
     for (const PairingRequestRow& row : rows) {
         auto* line = new QWidget(this);
         line->setObjectName(QString::fromStdString(row.request.deviceId));

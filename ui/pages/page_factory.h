@@ -3,12 +3,21 @@
 // its section is selected, so leaving a page discards its view state.
 
 #include "model/bridge_section.h"
+#include "ui/connections/local_network_addresses.h"
+
+#include <QString>
+#include <functional>
+#include <optional>
 
 class QWidget;
 
 namespace norv {
 
 class BridgeProcessController;
+class ConnectionsPage;
+class DevicesPage;
+class DeviceSettingsPage;
+class OverviewPage;
 class BridgeStore;
 class DialogService;
 
@@ -17,5 +26,14 @@ class DialogService;
 // those pages show no host error, no log lines and no fingerprint.
 QWidget* makePage(BridgeSection section, BridgeStore& store, DialogService& dialogs,
                   BridgeProcessController* process, QWidget* parent);
+
+// The pages this module wires to the store, one by one, for tests that drive a single page.
+ConnectionsPage* connectionsPage(BridgeStore& store, QWidget* parent = nullptr,
+                                 InterfaceLister interfaces = LocalNetworkAddresses::systemInterfaces);
+// `hostError` reads the engine host's last failure; none while there is none.
+OverviewPage* overviewPage(BridgeStore& store, std::function<std::optional<QString>()> hostError = {},
+                           QWidget* parent = nullptr);
+DeviceSettingsPage* deviceSettingsPage(BridgeStore& store, QWidget* parent = nullptr);
+DevicesPage* devicesPage(BridgeStore& store, DialogService& dialogs, QWidget* parent = nullptr);
 
 }  // namespace norv

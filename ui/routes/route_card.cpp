@@ -25,8 +25,12 @@ QColor routeTintColor(RouteTint tint) {
     return NorvTheme::secondary();
 }
 
-RouteCard::RouteCard(const BridgeDevice& device, const AdminSnapshot& snapshot, bool pickerEnabled, QWidget* parent)
-    : QWidget(parent) {
+RouteCardContent RouteCardContent::of(const BridgeDevice& device, const AdminSnapshot& snapshot, bool pickerEnabled) {
+    return {device, TrackRoutingLabels::trackChoices(device, snapshot), TrackRoutingLabels::routeLabel(device, snapshot),
+            pickerEnabled};
+}
+
+RouteCard::RouteCard(const RouteCardContent& content, QWidget* parent) : QWidget(parent), content_(content) {
     fillBackground(this, NorvTheme::panelRaised());
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(13, 13, 13, 13);
@@ -44,9 +48,12 @@ RouteCard::RouteCard(const BridgeDevice& device, const AdminSnapshot& snapshot, 
     auto* column = new QVBoxLayout(names);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(2);
+    // The name and the transport capsule stay apart however narrow the column gets.
     auto* title = new QHBoxLayout;
+    title->setSpacing(8);
     name_ = makeLabel(QString(), NorvTheme::headlineFont(), NorvTheme::primary(), names);
     transport_ = makeLabel(QString(), NorvTheme::systemFont(9, QFont::Bold, true), NorvTheme::teal(), names);
+    transport_->setObjectName(QStringLiteral("transport"));
     title->addWidget(name_);
     title->addWidget(transport_);
     title->addStretch();
@@ -69,40 +76,48 @@ RouteCard::RouteCard(const BridgeDevice& device, const AdminSnapshot& snapshot, 
 
     // `activated` comes only from the user, never from refilling.
     connect(picker_, &QComboBox::activated, this, &RouteCard::userChose);
-    update(device, snapshot, pickerEnabled);
+    showChoices(content, true);
+    setContent(content);
 }
 
-void RouteCard::update(const BridgeDevice& device, const AdminSnapshot& snapshot, bool pickerEnabled) {
-    device_ = device;
+void RouteCard::setContent(const RouteCardContent& content) {
+    const BridgeDevice& device = content.device;
     const QColor accent = device.connected ? NorvTheme::teal() : NorvTheme::secondary();
     symbol_->setSymbol(QString::fromStdString(device.platformSymbol()), accent, 20);
     name_->setText(QString::fromStdString(device.label));
     transport_->setText(QString::fromStdString(device.transportLabel()));
     transport_->setStyleSheet(QStringLiteral("color: %1;").arg(NorvTheme::css(accent)));
     instrument_->setText(TrackRoutingLabels::instrumentName(device));
+    showChoices(content, false);
+    picker_->setEnabled(content.pickerEnabled);
+    route_->setText(content.route);
+    route_->setStyleSheet(QStringLiteral("color: %1;").arg(
+        NorvTheme::css(routeTintColor(TrackRoutingLabels::routeTint(content.route)))));
+    content_ = content;
+}
 
-    {
-        const QSignalBlocker blocker(picker_);
+void RouteCard::showChoices(const RouteCardContent& content, bool first) {
+    const std::int64_t selected = TrackRoutingLabels::selectedTrackValue(content.device);
+    const QSignalBlocker blocker(picker_);
+    if (first || content.choices != content_.choices) {
         picker_->clear();
-        const std::int64_t selected = TrackRoutingLabels::selectedTrackValue(device);
-        for (const TrackChoice& choice : TrackRoutingLabels::trackChoices(device, snapshot)) {
+        for (const TrackChoice& choice : content.choices) {
             picker_->addItem(choice.label, QVariant::fromValue<qint64>(choice.value));
             if (choice.value == selected) picker_->setCurrentIndex(picker_->count() - 1);
         }
+        return;
     }
-    picker_->setEnabled(pickerEnabled);
-
-    const QString label = TrackRoutingLabels::routeLabel(device, snapshot);
-    route_->setText(label);
-    route_->setStyleSheet(QStringLiteral("color: %1;").arg(
-        NorvTheme::css(routeTintColor(TrackRoutingLabels::routeTint(label)))));
+    // Same entries: the index moves only when the engine's assignment moved.
+    if (selected == TrackRoutingLabels::selectedTrackValue(content_.device)) return;
+    for (int i = 0; i < picker_->count(); ++i)
+        if (picker_->itemData(i).value<qint64>() == selected) picker_->setCurrentIndex(i);
 }
 
 void RouteCard::userChose(int index) {
     if (index < 0) return;
     const qint64 value = picker_->itemData(index).value<qint64>();
-    if (!TrackRoutingLabels::choiceChangesAssignment(device_, value)) return;
-    Q_EMIT trackChosen(QString::fromStdString(device_.deviceId), value);
+    if (!TrackRoutingLabels::choiceChangesAssignment(content_.device, value)) return;
+    Q_EMIT trackChosen(QString::fromStdString(content_.device.deviceId), value);
 }
 
 }  // namespace norv

@@ -1,12 +1,14 @@
 #pragma once
 // One device's assignment card: platform symbol, name and transport, instrument endpoint, the
-// Live track picker and the route label. Refilled from each snapshot; only a user's choice of a
-// different track is reported.
+// Live track picker and the route label. It lives as long as its device is listed; new content
+// leaves the picker's items, index and open popup alone unless they change. Only a user's
+// choice of a different track is reported.
 
 #include "model/admin_snapshot.h"
 #include "ui/routes/track_routing_labels.h"
 
 #include <QWidget>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -15,16 +17,30 @@ namespace norv {
 
 class SymbolLabel;
 
+struct RouteCardContent {
+    BridgeDevice device;
+    std::vector<TrackChoice> choices;
+    QString route;
+    bool pickerEnabled = false;
+
+    // The card of `device` in `snapshot`.
+    static RouteCardContent of(const BridgeDevice& device, const AdminSnapshot& snapshot, bool pickerEnabled);
+    friend bool operator==(const RouteCardContent&, const RouteCardContent&) = default;
+};
+
 class RouteCard : public QWidget {
     Q_OBJECT
 public:
-    RouteCard(const BridgeDevice& device, const AdminSnapshot& snapshot, bool pickerEnabled, QWidget* parent = nullptr);
+    explicit RouteCard(const RouteCardContent& content, QWidget* parent = nullptr);
 
     // Shows the device as the snapshot now has it; sends nothing.
-    void update(const BridgeDevice& device, const AdminSnapshot& snapshot, bool pickerEnabled);
+    void setContent(const RouteCardContent& content);
 
-    const std::string& deviceId() const { return device_.deviceId; }
+    const std::string& deviceId() const { return content_.device.deviceId; }
+    const BridgeDevice& device() const { return content_.device; }
     QComboBox* picker() const { return picker_; }
+    QLabel* nameLabel() const { return name_; }
+    QLabel* transportLabel() const { return transport_; }
     QLabel* routeLabel() const { return route_; }
 
 Q_SIGNALS:
@@ -33,8 +49,9 @@ Q_SIGNALS:
 
 private:
     void userChose(int index);
+    void showChoices(const RouteCardContent& content, bool first);
 
-    BridgeDevice device_;
+    RouteCardContent content_;
     SymbolLabel* symbol_;
     QLabel* name_;
     QLabel* transport_;
