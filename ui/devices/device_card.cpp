@@ -138,10 +138,11 @@ DeviceCard::DeviceCard(const Actions& actions, DialogService& dialogs, const Dev
 }
 
 void DeviceCard::setContent(const DeviceCardContent& content) {
+    const bool labelChanged = content.device.label != content_.device.label;
     content_ = content;
-    // The name field keeps what the user is typing; otherwise it follows the engine's label.
+    // A new label from the engine replaces the field's text unless the user is typing there.
     const QString label = QString::fromStdString(content.device.label);
-    if (!nameField_->hasFocus() && nameField_->text() == nameWritten_ && label != nameWritten_) {
+    if (labelChanged && !nameField_->hasFocus() && nameField_->text() == nameWritten_) {
         nameWritten_ = label;
         const QSignalBlocker blocker(nameField_);
         nameField_->setText(label);
