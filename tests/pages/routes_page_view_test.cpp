@@ -73,3 +73,66 @@ TEST(RoutesPageView, AStoreThatRefreshesDuringTheChoiceIsSafe) {
 
 }  // namespace
 }  // namespace norv
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
+
+namespace norv {
+namespace {
+
+// The user has a picker open, another focused and the page scrolled when the engine reports:
+// first the same state, then one where another device's assignment moved.
+TEST(RoutesPageView, SnapshotsLeaveOpenPickersFocusAndScrollAloneAndMoveWhatTheUserDidNotTouch) {
+    AdminSnapshot snapshot = test::fullSnapshot();
+    RoutesPageView page(RoutesPageView::Actions{});
+    page.resize(900, 400);
+    page.setState(snapshot, true, true);
+    page.show();
+    QApplication::setActiveWindow(&page);
+    const std::vector<RouteCard*> cards = page.cards();
+    ASSERT_EQ(cards.size(), 4u);
+    QScrollBar* scroll = page.findChild<QScrollArea*>()->verticalScrollBar();
+    scroll->setValue(scroll->maximum() / 2);
+    const int scrolled = scroll->value();
+    ASSERT_GT(scrolled, 0);
+
+    QComboBox* open = cards[0]->picker();
+    open->setCurrentIndex(3);  // highlighted, not yet chosen
+    open->showPopup();
+    ASSERT_TRUE(open->view()->isVisible());
+    const QList<QObject*> before = page.findChildren<QObject*>();
+
+    page.setState(snapshot, true, true);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(page.findChildren<QObject*>(), before);
+    EXPECT_TRUE(open->view()->isVisible());
+    EXPECT_EQ(open->currentIndex(), 3);
+    EXPECT_EQ(scroll->value(), scrolled);
+
+    snapshot.devices[1].assignedTrackLiveId = 103;  // the engine moves Pocket iPhone to Pads
+    snapshot.devices[1].assignedTrackName = "Pads";
+    page.setState(snapshot, true, true);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(page.cards(), cards);
+    EXPECT_TRUE(open->view()->isVisible());
+    EXPECT_EQ(open->currentIndex(), 3);
+    EXPECT_EQ(cards[1]->picker()->currentText(), "Pads");
+    EXPECT_EQ(scroll->value(), scrolled);
+    open->hidePopup();
+
+    cards[1]->picker()->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), cards[1]->picker());
+    page.setState(snapshot, true, true);
+    EXPECT_EQ(QApplication::focusWidget(), cards[1]->picker());
+
+    // The device's name and its transport are separate labels.
+    EXPECT_EQ(cards[0]->nameLabel()->text(), "Studio iPad");
+    EXPECT_EQ(cards[0]->transportLabel()->text(), "WI-FI");
+    EXPECT_GE(cards[0]->transportLabel()->x(), cards[0]->nameLabel()->geometry().right() + 8);
+}
+
+}  // namespace
+}  // namespace norv
