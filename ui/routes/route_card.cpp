@@ -7,9 +7,11 @@
 #include "ui/theme/page_components.h"
 
 #include <QComboBox>
+#include <algorithm>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalBlocker>
+#include <QStandardItemModel>
 #include <QVBoxLayout>
 
 namespace norv {
@@ -25,9 +27,40 @@ QColor routeTintColor(RouteTint tint) {
     return NorvTheme::secondary();
 }
 
-RouteCardContent RouteCardContent::of(const BridgeDevice& device, const AdminSnapshot& snapshot, bool pickerEnabled) {
-    return {device, TrackRoutingLabels::trackChoices(device, snapshot), TrackRoutingLabels::routeLabel(device, snapshot),
-            pickerEnabled};
+RouteCardContent::Tracks RouteCardContent::tracksOf(const AdminSnapshot& snapshot, const Tracks& previous) {
+    std::vector<TrackChoice> tracks;
+    for (const LiveTrack& track : TrackRoutingLabels::midiTracks(snapshot))
+        tracks.push_back({QString::fromStdString(track.name), track.liveId});
+    if (previous && *previous == tracks) return previous;
+    return std::make_shared<const std::vector<TrackChoice>>(std::move(tracks));
+}
+
+RouteCardContent RouteCardContent::of(const BridgeDevice& device, const AdminSnapshot& snapshot, bool pickerEnabled,
+                                      const Tracks& tracks) {
+    RouteCardContent content{device, tracks ? tracks : tracksOf(snapshot), std::nullopt,
+                             TrackRoutingLabels::routeLabel(device, snapshot), pickerEnabled};
+    if (device.assignedTrackLiveId) {
+        const std::int64_t assigned = *device.assignedTrackLiveId;
+        const auto& offered = *content.tracks;
+        if (std::none_of(offered.begin(), offered.end(), [&](const TrackChoice& c) { return c.value == assigned; }))
+            content.unavailable = TrackChoice{QString::fromUtf8("Unavailable · ") +
+                                                  QString::fromStdString(device.assignedTrackName),
+                                              assigned};
+    }
+    return content;
+}
+
+std::vector<TrackChoice> RouteCardContent::choices() const {
+    std::vector<TrackChoice> result{{QStringLiteral("No layer selected"), -1}};
+    if (unavailable) result.push_back(*unavailable);
+    if (tracks) result.insert(result.end(), tracks->begin(), tracks->end());
+    return result;
+}
+
+bool RouteCardContent::sameChoices(const RouteCardContent& other) const {
+    if (unavailable != other.unavailable) return false;
+    if (tracks == other.tracks) return true;
+    return tracks && other.tracks && *tracks == *other.tracks;
 }
 
 RouteCard::RouteCard(const RouteCardContent& content, QWidget* parent) : QWidget(parent), content_(content) {
@@ -86,25 +119,31 @@ void RouteCard::setContent(const RouteCardContent& content) {
     symbol_->setSymbol(QString::fromStdString(device.platformSymbol()), accent, 20);
     name_->setText(QString::fromStdString(device.label));
     transport_->setText(QString::fromStdString(device.transportLabel()));
-    transport_->setStyleSheet(QStringLiteral("color: %1;").arg(NorvTheme::css(accent)));
+    setTextColor(transport_, accent);
     instrument_->setText(TrackRoutingLabels::instrumentName(device));
     showChoices(content, false);
     picker_->setEnabled(content.pickerEnabled);
     route_->setText(content.route);
-    route_->setStyleSheet(QStringLiteral("color: %1;").arg(
-        NorvTheme::css(routeTintColor(TrackRoutingLabels::routeTint(content.route)))));
+    setTextColor(route_, routeTintColor(TrackRoutingLabels::routeTint(content.route)));
     content_ = content;
 }
 
 void RouteCard::showChoices(const RouteCardContent& content, bool first) {
     const std::int64_t selected = TrackRoutingLabels::selectedTrackValue(content.device);
     const QSignalBlocker blocker(picker_);
-    if (first || content.choices != content_.choices) {
+    if (first || !content.sameChoices(content_)) {
+        // Filled in one insertion: a hundred tracks one by one would relayout the combo box each time.
         picker_->clear();
-        for (const TrackChoice& choice : content.choices) {
-            picker_->addItem(choice.label, QVariant::fromValue<qint64>(choice.value));
-            if (choice.value == selected) picker_->setCurrentIndex(picker_->count() - 1);
+        QList<QStandardItem*> items;
+        int current = -1;
+        for (const TrackChoice& choice : content.choices()) {
+            auto* item = new QStandardItem(choice.label);
+            item->setData(QVariant::fromValue<qint64>(choice.value), Qt::UserRole);
+            if (choice.value == selected) current = static_cast<int>(items.size());
+            items.append(item);
         }
+        static_cast<QStandardItemModel*>(picker_->model())->invisibleRootItem()->appendRows(items);
+        picker_->setCurrentIndex(current);
         return;
     }
     // Same entries: the index moves only when the engine's assignment moved.

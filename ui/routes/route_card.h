@@ -8,6 +8,8 @@
 #include "ui/routes/track_routing_labels.h"
 
 #include <QWidget>
+#include <memory>
+#include <optional>
 #include <vector>
 
 class QComboBox;
@@ -18,14 +20,25 @@ namespace norv {
 class SymbolLabel;
 
 struct RouteCardContent {
+    using Tracks = std::shared_ptr<const std::vector<TrackChoice>>;
+
     BridgeDevice device;
-    std::vector<TrackChoice> choices;
+    Tracks tracks;                          // the MIDI tracks on offer, shared by every card
+    std::optional<TrackChoice> unavailable; // the assigned track when no MIDI track offers it
     QString route;
     bool pickerEnabled = false;
 
+    // The MIDI tracks of `snapshot` as picker entries; `previous` is reused while they are equal.
+    static Tracks tracksOf(const AdminSnapshot& snapshot, const Tracks& previous = nullptr);
     // The card of `device` in `snapshot`.
-    static RouteCardContent of(const BridgeDevice& device, const AdminSnapshot& snapshot, bool pickerEnabled);
-    friend bool operator==(const RouteCardContent&, const RouteCardContent&) = default;
+    static RouteCardContent of(const BridgeDevice& device, const AdminSnapshot& snapshot, bool pickerEnabled,
+                               const Tracks& tracks = nullptr);
+    // The picker's entries in order: no track, the unavailable assigned one, the MIDI tracks.
+    std::vector<TrackChoice> choices() const;
+    bool sameChoices(const RouteCardContent& other) const;
+    friend bool operator==(const RouteCardContent& a, const RouteCardContent& b) {
+        return a.sameChoices(b) && a.pickerEnabled == b.pickerEnabled && a.route == b.route && a.device == b.device;
+    }
 };
 
 class RouteCard : public QWidget {

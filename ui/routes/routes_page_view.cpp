@@ -79,7 +79,7 @@ RoutesPageView::RoutesPageView(Actions actions, ClearConfirmation* confirmation,
     knownCards_ = {known_->bodyLayout(), cardKey, create(known_->body())};
 
     NorvPanel* tracks = block(QStringLiteral("TRACK ROUTING"), page);
-    tracks_ = tracks;
+    tracksBlock_ = tracks;
     noPlans_ = new EmptyState(QStringLiteral("arrow.triangle.branch"), QStringLiteral("No active track route"),
                               QString(), tracks);
     noPlans_->hide();
@@ -141,10 +141,12 @@ void RoutesPageView::setState(const State& state) {
 
     const bool pickerEnabled =
         Labels::trackPickerEnabled(state.canChange, Labels::liveLinked(snapshot.bridge), state.pendingEmpty);
+    tracks_ = RouteCardContent::tracksOf(snapshot, tracks_);
     const auto contents = [&](const std::vector<BridgeDevice>& devices) {
         std::vector<RouteCardContent> result;
         result.reserve(devices.size());
-        for (const BridgeDevice& device : devices) result.push_back(RouteCardContent::of(device, snapshot, pickerEnabled));
+        for (const BridgeDevice& device : devices)
+            result.push_back(RouteCardContent::of(device, snapshot, pickerEnabled, tracks_));
         return result;
     };
     const bool none = snapshot.devices.empty();

@@ -50,7 +50,7 @@ public:
     // Active cards first, then the known devices' cards.
     std::vector<RouteCard*> cards() const;
     QToolButton* knownDevicesToggle() const;  // null while there is no known device
-    QWidget* tracksBlock() const { return tracks_; }
+    QWidget* tracksBlock() const { return tracksBlock_; }
 
 private:
     void assign(const QString& deviceId, qint64 liveId);
@@ -59,11 +59,12 @@ private:
     Actions actions_;
     bool shown_ = false;
     std::vector<LiveTrack> liveTracks_;
+    RouteCardContent::Tracks tracks_;  // the picker entries every card shares
     RoutingPolicyEditor* editor_;
     EmptyState* noDevices_;
     QWidget* activeBox_;
     PageDisclosure* known_;
-    QWidget* tracks_;
+    QWidget* tracksBlock_;
     EmptyState* noPlans_;
     KeyedList<RouteCardContent, RouteCard> activeCards_;
     KeyedList<RouteCardContent, RouteCard> knownCards_;

@@ -9,6 +9,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QVBoxLayout>
 
 namespace norv {
@@ -31,6 +32,29 @@ QLabel* routingValue(const QString& caption, QHBoxLayout* into, QWidget* parent,
 
 }  // namespace
 
+// The status dot: a filled circle in the status tint.
+class TrackRoutingRow::Dot : public QWidget {
+public:
+    explicit Dot(QWidget* parent) : QWidget(parent) { setFixedSize(8, 8); }
+    void setColor(const QColor& color) {
+        if (color == color_) return;
+        color_ = color;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color_);
+        painter.drawEllipse(rect());
+    }
+
+private:
+    QColor color_;
+};
+
 TrackRoutingRow::TrackRoutingRow(const TrackRowContent& content, QWidget* parent) : QWidget(parent) {
     fillBackground(this, NorvTheme::panelRaised());
     auto* column = new QVBoxLayout(this);
@@ -39,8 +63,7 @@ TrackRoutingRow::TrackRoutingRow(const TrackRowContent& content, QWidget* parent
 
     auto* head = new QHBoxLayout;
     head->setSpacing(12);
-    dot_ = new QLabel(this);
-    dot_->setFixedSize(8, 8);
+    dot_ = new Dot(this);
     head->addWidget(dot_);
     title_ = makeLabel(QString(), NorvTheme::headlineFont(), NorvTheme::primary(), this);
     head->addWidget(title_);
@@ -67,7 +90,7 @@ TrackRoutingRow::TrackRoutingRow(const TrackRowContent& content, QWidget* parent
 void TrackRoutingRow::setContent(const TrackRowContent& content) {
     using Labels = TrackRoutingLabels;
     const QColor tint = routeTintColor(Labels::trackStatusTint(content.status));
-    dot_->setStyleSheet(QStringLiteral("background: %1; border-radius: 4px;").arg(NorvTheme::css(tint)));
+    dot_->setColor(tint);
     title_->setText(Labels::trackTitle(content.plan));
     status_->setText(Labels::trackStatusLabel(content.plan, content.status));
     setTextColor(status_, tint);

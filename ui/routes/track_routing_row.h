@@ -34,7 +34,8 @@ public:
     QLabel* armedLabel() const { return armed_; }
 
 private:
-    QLabel* dot_;
+    class Dot;
+    Dot* dot_;
     QLabel* title_;
     QLabel* status_;
     QLabel* owners_;
