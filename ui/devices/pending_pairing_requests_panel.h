@@ -1,6 +1,6 @@
 #pragma once
 // The devices waiting for access, each with "Allow" and "Revoke access". Draws nothing while the
-// engine reports no request. Used by the Devices and Diagnostics pages.
+// engine reports no request. Shown on the Diagnostics page.
 
 #include <QString>
 #include <QWidget>
