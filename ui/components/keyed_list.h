@@ -50,8 +50,9 @@ public:
             QLayoutItem* at = layout_->itemAt(offset_ + i);
             if (at && at->widget() == widget) continue;
             if (layout_->indexOf(widget) >= 0) layout_->removeWidget(widget);
+            // A new widget shows with the next layout pass of a visible page (the layout posts
+            // that); showing it here would lay the whole page out once per widget.
             layout_->insertWidget(std::min(offset_ + i, layout_->count()), widget);
-            if (widget->isHidden()) widget->show();
         }
         entries_ = std::move(next);
     }
