@@ -12,8 +12,8 @@
 
 #include <QBoxLayout>
 #include <QWidget>
-#include <functional>
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +25,7 @@ public:
     using KeyOf = std::function<std::string(const Content&)>;
     using Create = std::function<Widget*(const Content&)>;
 
+    KeyedList() = default;  // assigned once the page has built its layout
     KeyedList(QBoxLayout* layout, KeyOf keyOf, Create create, int offset = 0)
         : layout_(layout), keyOf_(std::move(keyOf)), create_(std::move(create)), offset_(offset) {}
 
@@ -84,10 +85,10 @@ private:
         return entries_.end();
     }
 
-    QBoxLayout* layout_;
+    QBoxLayout* layout_ = nullptr;
     KeyOf keyOf_;
     Create create_;
-    int offset_;
+    int offset_ = 0;
     std::vector<Entry> entries_;
 };
 

@@ -46,9 +46,7 @@ ConnectionsPage::ConnectionsPage(Actions actions, const State& state, QWidget* p
       actions_(std::move(actions)),
       state_(state),
       interfaces_(std::move(interfaces)),
-      draft_(state.saved),
-      links_(nullptr, nullptr, nullptr),
-      manualTargets_(nullptr, nullptr, nullptr) {
+      draft_(state.saved) {
     setObjectName(QStringLiteral("page_connections"));
     state_.snapshot = nullptr;
 

@@ -52,7 +52,7 @@ void SettingsProfilePanel::setContent(const SettingsProfileContent& content) {
 }
 
 DeviceSettingsPage::DeviceSettingsPage(Actions actions, QWidget* parent)
-    : PageFrame(parent), actions_(std::move(actions)), profiles_(nullptr, nullptr, nullptr) {
+    : PageFrame(parent), actions_(std::move(actions)) {
     setObjectName(QStringLiteral("page_deviceSettings"));
     column()->addWidget(new PageHeader(QStringLiteral("CONNECTED DEVICES"), QStringLiteral("Device settings"),
                                        QStringLiteral("Received settings · Current Bridge session"), content()));

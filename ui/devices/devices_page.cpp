@@ -16,11 +16,7 @@ namespace norv {
 DevicesPage::DevicesPage(Actions actions, DialogService& dialogs, QWidget* parent)
     : PageFrame(parent),
       actions_(std::move(actions)),
-      dialogs_(dialogs),
-      connectedCards_(nullptr, nullptr, nullptr),
-      knownCards_(nullptr, nullptr, nullptr),
-      archivedCards_(nullptr, nullptr, nullptr),
-      revokedRows_(nullptr, nullptr, nullptr) {
+      dialogs_(dialogs) {
     setObjectName(QStringLiteral("page_devices"));
     auto* header = new QHBoxLayout;
     header->addWidget(new PageHeader(QStringLiteral("NORV BRIDGE"), QStringLiteral("Devices"),

@@ -38,7 +38,7 @@ NorvPanel* makeActionBanner(QLabel*& text, QWidget* parent) {
 }  // namespace
 
 OverviewPage::OverviewPage(Actions actions, QWidget* parent)
-    : PageFrame(parent), actions_(std::move(actions)), hardwareRows_(nullptr, nullptr, nullptr) {
+    : PageFrame(parent), actions_(std::move(actions)) {
     setObjectName(QStringLiteral("page_overview"));
     column()->addWidget(new PageHeader(QStringLiteral("NORV BRIDGE"), QStringLiteral("Overview"),
                                        QStringLiteral("Live · MIDI · Devices"), content()));

@@ -39,11 +39,7 @@ std::string rowKey(const TrackRowContent& content) { return std::to_string(conte
 }  // namespace
 
 RoutesPageView::RoutesPageView(Actions actions, ClearConfirmation* confirmation, QWidget* parent)
-    : QWidget(parent),
-      actions_(std::move(actions)),
-      activeCards_(nullptr, cardKey, nullptr),
-      knownCards_(nullptr, cardKey, nullptr),
-      trackRows_(nullptr, rowKey, nullptr) {
+    : QWidget(parent), actions_(std::move(actions)) {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto* scroll = new QScrollArea(this);
