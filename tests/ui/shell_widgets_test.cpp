@@ -45,6 +45,11 @@ TEST(Sidebar, HighlightsOnlyTheSelectedRowAndReportsClicks) {
 }
 
 TEST(StatusNotice, ColoursAndSymbolFollowFailureAndDismissIsReported) {
+    QWidget window;  // without a message the line stays out of a shown window
+    auto* inWindow = new StatusNotice(&window);
+    window.show();
+    EXPECT_FALSE(inWindow->isVisible());
+
     StatusNotice notice;
     notice.setMessage(std::nullopt, true);
     EXPECT_TRUE(notice.isHidden());

@@ -33,7 +33,7 @@ StatusNotice::StatusNotice(QWidget* parent) : QWidget(parent) {
 }
 
 void StatusNotice::setMessage(const std::optional<QString>& message, bool failed) {
-    if (isHidden() != !message.has_value()) setVisible(message.has_value());
+    setVisible(message.has_value());  // no work when it already is
     if (!message) return;
     if (!dismiss_->icon().isNull() && failed == failed_ && *message == text_->text()) return;
     failed_ = failed;
