@@ -20,7 +20,7 @@ TEST(RouteCard, OnlyAUsersChoiceOfAnotherTrackIsReported) {
     BridgeDevice device = snapshot.devices[0];  // assigned to Keys (101)
     device.assignedTrackLiveId = 105;           // Vocals: no MIDI input, offered as "Unavailable · "
     device.assignedTrackName = "Vocals";
-    RouteCard card(device, snapshot, true);
+    RouteCard card(RouteCardContent::of(device, snapshot, true));
     QSignalSpy chosen(&card, &RouteCard::trackChosen);
 
     QComboBox* picker = card.picker();
@@ -33,7 +33,7 @@ TEST(RouteCard, OnlyAUsersChoiceOfAnotherTrackIsReported) {
     // A new snapshot refills the picker, with a different selection: still nothing sent.
     device.assignedTrackLiveId = 102;
     snapshot.liveTracks.pop_back();
-    card.update(device, snapshot, true);
+    card.setContent(RouteCardContent::of(device, snapshot, true));
     EXPECT_EQ(picker->currentText(), "Bass");
     EXPECT_EQ(picker->count(), 5);  // "No layer selected" and the four MIDI tracks
     EXPECT_EQ(chosen.count(), 0);
@@ -43,7 +43,7 @@ TEST(RouteCard, OnlyAUsersChoiceOfAnotherTrackIsReported) {
     EXPECT_EQ(chosen.at(0).at(0).toString(), "ipad-studio-7f3a");
     EXPECT_EQ(chosen.at(0).at(1).value<qint64>(), -1);
 
-    card.update(device, snapshot, false);
+    card.setContent(RouteCardContent::of(device, snapshot, false));
     EXPECT_FALSE(picker->isEnabled());
     EXPECT_EQ(chosen.count(), 1);
 }

@@ -21,7 +21,7 @@ TEST(RoutingPolicyEditor, EditsApplyAndTwoPressClear) {
 
     DeviceRoutingPolicy engine;
     engine.disconnectGraceSeconds = 7.5;
-    editor.show(engine, true);
+    editor.startFrom(engine, true);
     EXPECT_EQ(editor.statusLabel()->text(), "Policy applied");
     EXPECT_FALSE(editor.applyButton()->isEnabled());
 
@@ -36,14 +36,14 @@ TEST(RoutingPolicyEditor, EditsApplyAndTwoPressClear) {
     EXPECT_EQ(sent.disconnectGraceSeconds, 7.5);
 
     // A request in flight disables the whole editor; a snapshot refresh changes no draft.
-    editor.update(engine, false);
+    editor.followEngine(engine, false);
     EXPECT_FALSE(editor.automaticSwitch()->isEnabled());
     EXPECT_FALSE(editor.applyButton()->isEnabled());
     EXPECT_FALSE(editor.clearButton()->isEnabled());
     EXPECT_EQ(editor.statusLabel()->text(), "Unapplied changes");
 
     DeviceRoutingPolicy confirmed = sent;
-    editor.update(confirmed, true);
+    editor.followEngine(confirmed, true);
     EXPECT_EQ(editor.statusLabel()->text(), "Policy applied");
     EXPECT_FALSE(editor.automaticSwitch()->isChecked());
 

@@ -2,8 +2,9 @@
 // shortcuts, clicked through against the store with fake seams.
 #include "pages10/page_harness.h"
 #include "ui/connections/connections_page.h"
+#include "ui/pages/page_factory.h"
 #include "ui/device_settings/device_settings_page.h"
-#include "ui/devices/page_disclosure.h"
+#include "ui/components/page_disclosure.h"
 #include "ui/overview/overview_page.h"
 
 #include <QCheckBox>
@@ -30,7 +31,8 @@ void enterPort(ConnectionsPage& page, const QString& text) {
 
 TEST(ConnectionsPage, ValidationMessagesComeFromTheStoreAndKeepTheDraft) {
     PageHarness h(fullSnapshot());
-    ConnectionsPage page(*h.store);
+    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store));
+    ConnectionsPage& page = *owner;
     page.show();
     EXPECT_EQ(page.statusText()->text(), "Configuration applied");
     EXPECT_FALSE(page.applyButton()->isEnabled());
@@ -54,7 +56,8 @@ TEST(ConnectionsPage, ValidationMessagesComeFromTheStoreAndKeepTheDraft) {
 
 TEST(ConnectionsPage, BluetoothAloneAppliesWithoutQuestionOtherChangesRestartAfterConfirmation) {
     PageHarness h(fullSnapshot());  // own engine running, devices connected
-    ConnectionsPage page(*h.store);
+    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store));
+    ConnectionsPage& page = *owner;
     page.show();
 
     page.bluetoothSwitch()->click();
@@ -83,7 +86,8 @@ TEST(ConnectionsPage, BluetoothAloneAppliesWithoutQuestionOtherChangesRestartAft
 
 TEST(ConnectionsPage, WifiSwitchTakesBonjourAlongAndResetNeverSaves) {
     PageHarness h(fullSnapshot());
-    ConnectionsPage page(*h.store);
+    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store));
+    ConnectionsPage& page = *owner;
     page.show();
     page.wirelessSwitch()->click();
     EXPECT_FALSE(page.bonjourSwitch()->isChecked());
@@ -102,7 +106,8 @@ TEST(ConnectionsPage, WifiSwitchTakesBonjourAlongAndResetNeverSaves) {
 
 TEST(ConnectionsPage, ApplyIsDisabledWhileAnOutsideEngineAnswers) {
     PageHarness h(fullSnapshot(), /*ownEngineRunning=*/false);
-    ConnectionsPage page(*h.store);
+    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store));
+    ConnectionsPage& page = *owner;
     page.bluetoothSwitch()->click();
     EXPECT_TRUE(page.bluetoothSwitch()->isEnabled());
     EXPECT_FALSE(page.applyButton()->isEnabled());
@@ -119,7 +124,8 @@ TEST(ConnectionsPage, ManualTargetsFromTheInterfaceListAndCopy) {
                                                   {QHostAddress("127.0.0.1"), true, true},
                                                   {QHostAddress("10.0.0.5"), true, false}};
     };
-    ConnectionsPage page(*h.store, nullptr, interfaces);
+    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store, nullptr, interfaces));
+    ConnectionsPage& page = *owner;
     page.show();
     QWidget* row = page.manualPanel()->findChild<QWidget*>("192.168.1.20:9311");
     ASSERT_TRUE(row);
@@ -137,7 +143,8 @@ TEST(ConnectionsPage, ManualTargetsFromTheInterfaceListAndCopy) {
 
 TEST(DeviceSettingsPage, PushSendsTheScopeAndDisablesEveryButtonWhileInFlight) {
     PageHarness h(fullSnapshot());
-    DeviceSettingsPage page(*h.store);
+    std::unique_ptr<DeviceSettingsPage> owner(deviceSettingsPage(*h.store));
+    DeviceSettingsPage& page = *owner;
     page.show();
     QWidget* play = page.findChild<QWidget*>("profile_instrument");
     ASSERT_TRUE(play);
@@ -157,7 +164,8 @@ TEST(DeviceSettingsPage, PushSendsTheScopeAndDisablesEveryButtonWhileInFlight) {
 TEST(OverviewPage, ShortcutsSelectTheirPagesAndTheBannerFollowsTheHostError) {
     PageHarness h(fullSnapshot());
     std::optional<QString> hostError;
-    OverviewPage page(*h.store, [&] { return hostError; });
+    std::unique_ptr<OverviewPage> owner(overviewPage(*h.store, [&] { return hostError; }));
+    OverviewPage& page = *owner;
     findButton(&page, "Diagnostics")->click();
     EXPECT_EQ(h.store->selection(), BridgeSection::logs);
     findButton(&page, "Connections")->click();

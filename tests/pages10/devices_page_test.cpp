@@ -3,8 +3,9 @@
 #include "pages10/page_harness.h"
 #include "ui/devices/device_card.h"
 #include "ui/devices/devices_page.h"
-#include "ui/devices/page_disclosure.h"
+#include "ui/components/page_disclosure.h"
 #include "ui/devices/pending_pairing_requests_panel.h"
+#include "ui/pages/page_factory.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -22,7 +23,8 @@ using testing::settle;
 
 struct DevicesPageTest : ::testing::Test {
     PageHarness h{fullSnapshot()};
-    DevicesPage page{*h.store, h.dialogs};
+    std::unique_ptr<DevicesPage> owner{devicesPage(*h.store, h.dialogs)};
+    DevicesPage& page = *owner;
 
     void SetUp() override { page.show(); }
 

@@ -3,9 +3,10 @@
 // binary owns: the window screenshots write pictures of the same names).
 #include "pages10/page_harness.h"
 #include "ui/connections/connections_page.h"
+#include "ui/pages/page_factory.h"
 #include "ui/device_settings/device_settings_page.h"
 #include "ui/devices/devices_page.h"
-#include "ui/devices/page_disclosure.h"
+#include "ui/components/page_disclosure.h"
 #include "ui/overview/overview_page.h"
 #include "ui/theme/norv_theme.h"
 
@@ -51,20 +52,21 @@ TEST(PageScreenshots, EachPageForTheFullSnapshot) {
     PageHarness h(fullSnapshot());
     h.store->receiveConnectionState(AdminConnectionState::connected());
     {
-        OverviewPage page(*h.store);
-        expectWritten(shoot(page, QStringLiteral("overview")));
+        std::unique_ptr<PageFrame> page(overviewPage(*h.store));
+        expectWritten(shoot(*page, QStringLiteral("overview")));
     }
     {
-        ConnectionsPage page(*h.store, nullptr, [] { return std::vector<InterfaceAddressEntry>{}; });
-        expectWritten(shoot(page, QStringLiteral("connections")));
+        std::unique_ptr<PageFrame> page(
+            connectionsPage(*h.store, nullptr, [] { return std::vector<InterfaceAddressEntry>{}; }));
+        expectWritten(shoot(*page, QStringLiteral("connections")));
     }
     {
-        DevicesPage page(*h.store, h.dialogs);
-        expectWritten(shoot(page, QStringLiteral("devices")));
+        std::unique_ptr<PageFrame> page(devicesPage(*h.store, h.dialogs));
+        expectWritten(shoot(*page, QStringLiteral("devices")));
     }
     {
-        DeviceSettingsPage page(*h.store);
-        expectWritten(shoot(page, QStringLiteral("device_settings")));
+        std::unique_ptr<PageFrame> page(deviceSettingsPage(*h.store));
+        expectWritten(shoot(*page, QStringLiteral("device_settings")));
     }
 }
 

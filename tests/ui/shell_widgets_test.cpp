@@ -23,7 +23,7 @@ TEST(SidebarStatus, ShowsTheStateWordInCapitalsAndCountsDevicesInWords) {
     EXPECT_EQ(SidebarStatus::deviceCountText(1), QStringLiteral("1 device"));
     EXPECT_EQ(SidebarStatus::deviceCountText(2), QStringLiteral("2 devices"));
     SidebarStatus status;
-    status.show(false, QStringLiteral("Disconnected"), 1);
+    status.setStatus(false, QStringLiteral("Disconnected"), 1);
     EXPECT_EQ(status.stateText(), QStringLiteral("DISCONNECTED"));
     EXPECT_EQ(status.deviceText(), QStringLiteral("1 device"));
     EXPECT_FALSE(status.dotConnected());
@@ -45,13 +45,18 @@ TEST(Sidebar, HighlightsOnlyTheSelectedRowAndReportsClicks) {
 }
 
 TEST(StatusNotice, ColoursAndSymbolFollowFailureAndDismissIsReported) {
+    QWidget window;  // without a message the line stays out of a shown window
+    auto* inWindow = new StatusNotice(&window);
+    window.show();
+    EXPECT_FALSE(inWindow->isVisible());
+
     StatusNotice notice;
-    notice.show(std::nullopt, true);
+    notice.setMessage(std::nullopt, true);
     EXPECT_TRUE(notice.isHidden());
-    notice.show(QStringLiteral("Bridge unavailable"), true);
+    notice.setMessage(QStringLiteral("Bridge unavailable"), true);
     EXPECT_FALSE(notice.isHidden());
     EXPECT_EQ(notice.symbol()->symbolName(), QStringLiteral("exclamationmark.triangle"));
-    notice.show(QStringLiteral("Applying\u2026"), false);
+    notice.setMessage(QStringLiteral("Applying\u2026"), false);
     EXPECT_EQ(notice.symbol()->symbolName(), QStringLiteral("checkmark.circle"));
     EXPECT_EQ(notice.message(), QStringLiteral("Applying\u2026"));
     EXPECT_EQ(notice.dismissButton()->accessibleName(), QStringLiteral("Dismiss status"));
@@ -122,7 +127,7 @@ TEST(PairingCodeBanner, WaitingAndLockedFormsShowTheirTextsAndButton) {
     EXPECT_FALSE(PairingCodeBanner::view(readOnly).buttonEnabled);
 
     PairingCodeBanner banner;
-    banner.show(lockedView);
+    banner.setView(lockedView);
     EXPECT_TRUE(banner.codeLabel()->isHidden());
     EXPECT_EQ(banner.button()->text(), QStringLiteral("Reset pairing"));
     QSignalSpy reset(&banner, &PairingCodeBanner::resetRequested);
@@ -148,7 +153,7 @@ TEST(BridgeMenuBar, MenuLinesAndCommandFollowTheView) {
     view.symbol = QStringLiteral("cable.connector");
     view.connectedDevices = 1;
     view.processRunning = true;
-    bar.show(view);
+    bar.setView(view);
     EXPECT_EQ(bar.statusAction()->text(), QStringLiteral("Bridge connected"));
     EXPECT_EQ(bar.deviceAction()->text(), QStringLiteral("1 Norv devices"));
     EXPECT_EQ(bar.startAction()->text(), QStringLiteral("Restart Bridge"));
@@ -157,7 +162,7 @@ TEST(BridgeMenuBar, MenuLinesAndCommandFollowTheView) {
 
     view.processRunning = false;
     view.externalEngine = true;
-    bar.show(view);
+    bar.setView(view);
     EXPECT_EQ(bar.startAction()->text(), QStringLiteral("Start Bridge"));
     EXPECT_FALSE(bar.startAction()->isEnabled());
 

@@ -22,15 +22,29 @@ ConnectionStatusTile::ConnectionStatusTile(const StatusTileContent& content, QWi
     square->setFixedSize(32, 32);
     auto* squareLayout = new QVBoxLayout(square);
     squareLayout->setContentsMargins(0, 0, 0, 0);
-    squareLayout->addWidget(new SymbolLabel(content.symbol, content.tint, 17, square), 0, Qt::AlignCenter);
+    symbol_ = new SymbolLabel(content.symbol, content.tint, 17, square);
+    squareLayout->addWidget(symbol_, 0, Qt::AlignCenter);
     row->addWidget(square, 0, Qt::AlignTop);
     auto* column = new QVBoxLayout;
     column->setSpacing(3);
-    column->addWidget(makeLabel(content.title, NorvTheme::calloutFont(), NorvTheme::secondary(), this));
-    column->addWidget(makeLabel(content.value, NorvTheme::headlineFont(), NorvTheme::primary(), this));
-    column->addWidget(makeLabel(content.detail, NorvTheme::captionFont(), NorvTheme::secondary(), this));
+    title_ = makeLabel(content.title, NorvTheme::calloutFont(), NorvTheme::secondary(), this);
+    value_ = makeLabel(content.value, NorvTheme::headlineFont(), NorvTheme::primary(), this);
+    detail_ = makeLabel(content.detail, NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    for (QLabel* label : {title_, value_, detail_}) column->addWidget(label);
     column->addStretch();
     row->addLayout(column, 1);
+}
+
+void ConnectionStatusTile::setContent(const StatusTileContent& content) {
+    if (content == content_) return;
+    const bool tintChanged = content.tint != content_.tint;
+    content_ = content;
+    setObjectName(QStringLiteral("tile_") + content.title);
+    symbol_->setSymbol(content.symbol, content.tint, 17);
+    title_->setText(content.title);
+    value_->setText(content.value);
+    detail_->setText(content.detail);
+    if (tintChanged) update();
 }
 
 void ConnectionStatusTile::paintEvent(QPaintEvent*) {

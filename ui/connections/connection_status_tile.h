@@ -16,12 +16,17 @@ class ConnectionStatusTile : public QWidget {
 public:
     explicit ConnectionStatusTile(const StatusTileContent& content, QWidget* parent = nullptr);
     const StatusTileContent& content() const { return content_; }
+    void setContent(const StatusTileContent& content);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     StatusTileContent content_;
+    SymbolLabel* symbol_;
+    QLabel* title_;
+    QLabel* value_;
+    QLabel* detail_;
 };
 
 }  // namespace norv

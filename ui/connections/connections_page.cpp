@@ -1,14 +1,12 @@
 #include "ui/connections/connections_page.h"
 
-#include "core/bridge_store.h"
 #include "ui/connections/connection_status_model.h"
 #include "ui/connections/connection_status_tile.h"
 #include "ui/connections/connections_editor_model.h"
-#include "ui/connections/device_connection_row.h"
 #include "ui/connections/manual_wifi_targets.h"
-#include "ui/connections/section_heading.h"
-#include "ui/devices/page_disclosure.h"
-#include "ui/overview/adaptive_grid.h"
+#include "ui/components/section_heading.h"
+#include "ui/components/page_disclosure.h"
+#include "ui/components/adaptive_grid.h"
 #include "ui/theme/norv_button_style.h"
 #include "ui/theme/norv_field_style.h"
 #include "ui/theme/norv_panel.h"
@@ -43,16 +41,29 @@ QCheckBox* makeSwitch(const QString& title, QWidget* parent) {
 
 }  // namespace
 
-ConnectionsPage::ConnectionsPage(BridgeStore& store, QWidget* parent, InterfaceLister interfaces)
-    : PageFrame(parent), store_(store), interfaces_(std::move(interfaces)) {
+ConnectionsPage::ConnectionsPage(Actions actions, const State& state, QWidget* parent, InterfaceLister interfaces)
+    : PageFrame(parent),
+      actions_(std::move(actions)),
+      state_(state),
+      interfaces_(std::move(interfaces)),
+      draft_(state.saved) {
     setObjectName(QStringLiteral("page_connections"));
-    // The page starts from the configuration in force when it is shown.
-    draft_ = store_.launchConfiguration();
-    savedSeen_ = draft_;
+    state_.snapshot = nullptr;
 
-    identity_ = new QVBoxLayout;
-    identity_->setSpacing(6);
-    column()->addLayout(identity_);
+    header_ = new PageHeader(QStringLiteral("TRANSPORT & PAIRING"), QStringLiteral("Connections"), QString(), content());
+    column()->addWidget(header_);
+    auto* identity = new QVBoxLayout;
+    identity->setSpacing(6);
+    bridgeName_ = makeLabel(QString(), NorvTheme::headlineFont(), NorvTheme::primary(), content());
+    bridgeDetails_ = makeLabel(QString(), NorvTheme::bodyFont(), NorvTheme::secondary(), content());
+    bridgeName_->setObjectName(QStringLiteral("bridgeName"));
+    bridgeDetails_->setObjectName(QStringLiteral("bridgeDetails"));
+    for (QLabel* label : {bridgeName_, bridgeDetails_}) {
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        label->hide();
+        identity->addWidget(label);
+    }
+    column()->addLayout(identity);
 
     tiles_ = new AdaptiveGrid(190, 14, content());
     column()->addWidget(tiles_);
@@ -61,18 +72,25 @@ ConnectionsPage::ConnectionsPage(BridgeStore& store, QWidget* parent, InterfaceL
     linksPanel->setObjectName(QStringLiteral("deviceLinksPanel"));
     linksPanel->contentLayout()->setSpacing(13);
     linksPanel->contentLayout()->addWidget(new SectionHeading(QStringLiteral("DEVICE LINKS"), QString(), linksPanel));
-    links_ = new QVBoxLayout;
-    links_->setSpacing(13);
-    linksPanel->contentLayout()->addLayout(links_);
+    noLinks_ = new EmptyState(QStringLiteral("ipad.and.arrow.forward"), QStringLiteral("No connected devices"), QString(),
+                              linksPanel);
+    linksPanel->contentLayout()->addWidget(noLinks_);
+    links_ = {linksPanel->contentLayout(),
+              [](const DeviceLinkContent& link) { return link.deviceId.toStdString(); },
+              [linksPanel](const DeviceLinkContent& link) { return new DeviceConnectionRow(link, linksPanel); }, 2};
+    linksPanel_ = linksPanel;
     column()->addWidget(linksPanel);
 
     auto* manualPanel = new NorvPanel(content());
     manualPanel->setObjectName(QStringLiteral("manualWifiPanel"));
     manualPanel->contentLayout()->setSpacing(13);
     manualPanel->contentLayout()->addWidget(new SectionHeading(QStringLiteral("MANUAL WI-FI"), QString(), manualPanel));
-    manual_ = new QVBoxLayout;
-    manual_->setSpacing(13);
-    manualPanel->contentLayout()->addLayout(manual_);
+    manualMessage_ = new QWidget(manualPanel);  // holds the panel's message, when it has one
+    auto* message = new QVBoxLayout(manualMessage_);
+    message->setContentsMargins(0, 0, 0, 0);
+    manualPanel->contentLayout()->addWidget(manualMessage_);
+    manualTargets_ = {manualPanel->contentLayout(), [](const QString& target) { return target.toStdString(); },
+                      [manualPanel](const QString& target) { return new ManualTargetRow(target, manualPanel); }, 2};
     manualPanel_ = manualPanel;
     column()->addWidget(manualPanel);
 
@@ -81,13 +99,13 @@ ConnectionsPage::ConnectionsPage(BridgeStore& store, QWidget* parent, InterfaceL
     column()->addWidget(options_);
 
     remote_ = new PageDisclosure(QStringLiteral("Remote Control status"), content());
-    remoteBody_ = remote_->bodyLayout();
+    remotePanel_ = new RemoteControlPanel(remote_->body());
+    remote_->bodyLayout()->addWidget(remotePanel_);
     column()->addWidget(remote_);
     column()->addStretch();
 
-    connect(&store_, &BridgeStore::changed, this, &ConnectionsPage::refresh);
-    showDraft();
-    refresh();
+    showDraft(true);
+    setState(state);
 }
 
 QWidget* ConnectionsPage::buildEditor() {
@@ -170,7 +188,7 @@ QWidget* ConnectionsPage::buildEditor() {
     connect(reset_, &QPushButton::clicked, this, [this] { setDraft(ConnectionsEditorModel::resetConfiguration()); });
     connect(apply_, &QPushButton::clicked, this, [this] {
         commitPort();
-        store_.applyConnectionConfiguration(draft_);
+        if (actions_.apply) actions_.apply(draft_);
     });
     return panel;
 }
@@ -184,16 +202,16 @@ void ConnectionsPage::commitPort() {
             return;
         }
     }
-    port_->setText(ConnectionsEditorModel::portText(draft_.publicPort));
+    showDraft(true);
 }
 
 void ConnectionsPage::setDraft(const BridgeLaunchConfiguration& draft) {
     draft_ = draft;
-    showDraft();
-    refreshPanels();
+    showDraft(true);
+    showDraftPanels();
 }
 
-void ConnectionsPage::showDraft() {
+void ConnectionsPage::showDraft(bool force) {
     const struct {
         QCheckBox* box;
         bool value;
@@ -205,161 +223,87 @@ void ConnectionsPage::showDraft() {
         item.box->setChecked(item.value);
     }
     bonjour_->setEnabled(draft_.wirelessEnabled);
-    {
-        const QSignalBlocker blocker(port_);
-        port_->setText(ConnectionsEditorModel::portText(draft_.publicPort));
+    // The port field keeps what the user is typing: it is rewritten only when the user is not in
+    // it and it still shows what the page last wrote, or when an edit ends (apply, reset, commit).
+    const QString portText = ConnectionsEditorModel::portText(draft_.publicPort);
+    if (force || (!port_->hasFocus() && port_->text() == portWritten_)) {
+        if (port_->text() != portText) {
+            const QSignalBlocker blocker(port_);
+            port_->setText(portText);
+        }
+        portWritten_ = portText;
     }
-    const BridgeLaunchConfiguration& saved = store_.launchConfiguration();
-    const EditorStatus status = ConnectionsEditorModel::status(draft_, saved, store_.process().isRunning());
+    const EditorStatus status = ConnectionsEditorModel::status(draft_, state_.saved, state_.engineRunning);
     auto* symbol = status_->findChild<SymbolLabel*>();
     symbol->setSymbol(status.symbol, status.tint, 12);
     NorvSymbols::tag(status_, status.symbol);
     statusText_->setText(status.text);
-    QPalette palette = statusText_->palette();
-    palette.setColor(QPalette::WindowText, status.tint);
-    statusText_->setPalette(palette);
-    apply_->setEnabled(ConnectionsEditorModel::applyEnabled(draft_, saved, store_.externalEngine()));
+    setTextColor(statusText_, status.tint);
+    apply_->setEnabled(ConnectionsEditorModel::applyEnabled(draft_, state_.saved, state_.externalEngine));
 }
 
-void ConnectionsPage::refresh() {
-    if (store_.launchConfiguration() != savedSeen_) {
-        // A new configuration in force replaces any edit in progress.
-        savedSeen_ = store_.launchConfiguration();
-        draft_ = savedSeen_;
-    }
-    showDraft();
-    refreshPanels();
+void ConnectionsPage::setState(const State& state) {
+    const bool savedChanged = state.saved != state_.saved;
+    state_ = state;
+    state_.snapshot = nullptr;
+    // A new configuration in force replaces any edit in progress.
+    if (savedChanged) draft_ = state.saved;
+    showDraft(savedChanged);
+    showEngine(*state.snapshot);
 }
 
-void ConnectionsPage::refreshPanels() {
-    const AdminSnapshot& snapshot = store_.snapshot();
-    const BridgeHealth& health = snapshot.bridge;
-
-    const QString subtitle = ConnectionsEditorModel::liveSubtitle(health);
-    if (subtitle != headerKey_) {
-        headerKey_ = subtitle;
-        auto* header = new PageHeader(QStringLiteral("TRANSPORT & PAIRING"), QStringLiteral("Connections"), subtitle,
-                                      content());
-        if (header_) {
-            column()->replaceWidget(header_, header);
-            discardWidget(header_);
-        } else {
-            column()->insertWidget(0, header);
-        }
-        header_ = header;
-    }
+void ConnectionsPage::showEngine(const AdminSnapshot& snapshot) {
+    if (!(snapshot.bridge == health_)) health_ = snapshot.bridge;
+    header_->setSubtitle(ConnectionsEditorModel::liveSubtitle(health_));
 
     const std::optional<BridgeIdentityLines> identity = ConnectionsEditorModel::identity(snapshot);
-    const QString identityKey = identity ? identity->name + QLatin1Char('\n') + identity->details : QString();
-    if (identityKey != identityKey_) {
-        identityKey_ = identityKey;
-        clearLayout(identity_);
-        if (identity) {
-            QLabel* name = makeLabel(identity->name, NorvTheme::headlineFont(), NorvTheme::primary(), content());
-            QLabel* details = makeLabel(identity->details, NorvTheme::bodyFont(), NorvTheme::secondary(), content());
-            for (QLabel* label : {name, details}) {
-                label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-                identity_->addWidget(label);
-            }
-            name->setObjectName(QStringLiteral("bridgeName"));
-            details->setObjectName(QStringLiteral("bridgeDetails"));
-        }
-    }
+    bridgeName_->setText(identity ? identity->name : QString());
+    bridgeDetails_->setText(identity ? identity->details : QString());
+    bridgeName_->setVisible(identity.has_value());
+    bridgeDetails_->setVisible(identity.has_value());
 
-    const auto tiles = ConnectionStatusModel::transportTiles(health, store_.bluetoothStatus(), draft_.publicPort);
-    QString tilesKey;
-    for (const StatusTileContent& tile : tiles) tilesKey += tile.value + tile.detail + tile.tint.name() + QLatin1Char('|');
-    if (tilesKey != tilesKey_) {
-        tilesKey_ = tilesKey;
+    const auto links = ConnectionStatusModel::deviceLinks(snapshot);
+    noLinks_->setVisible(links.empty());
+    links_.sync(links);
+
+    remotePanel_->setContent(ConnectionStatusModel::remoteControl(health_));
+    showDraftPanels();
+}
+
+void ConnectionsPage::showDraftPanels() {
+    const auto tiles = ConnectionStatusModel::transportTiles(health_, state_.bluetoothStatus, draft_.publicPort);
+    const QList<QWidget*> shown = tiles_->items();
+    if (shown.size() == static_cast<qsizetype>(tiles.size())) {
+        for (qsizetype i = 0; i < shown.size(); ++i)
+            static_cast<ConnectionStatusTile*>(shown[i])->setContent(tiles[static_cast<std::size_t>(i)]);
+    } else {
         tiles_->clear();
         for (const StatusTileContent& tile : tiles) tiles_->addItem(new ConnectionStatusTile(tile));
     }
 
-    const auto links = ConnectionStatusModel::deviceLinks(snapshot);
-    QString linksKey;
-    for (const DeviceLinkContent& link : links)
-        linksKey += link.deviceId + link.label + link.detail + link.linkLine + link.linkColor.name() +
-                    link.signalLine.value_or(QString()) + link.transport + link.mode + link.symbol +
-                    link.tint.name() + QLatin1Char('|');
-    if (linksKey != linksKey_ || links_->count() == 0) {
-        linksKey_ = linksKey;
-        clearLayout(links_);
-        if (links.empty()) {
-            links_->addWidget(new EmptyState(QStringLiteral("ipad.and.arrow.forward"),
-                                             QStringLiteral("No connected devices"), QString(), content()));
-        }
-        for (const DeviceLinkContent& link : links) links_->addWidget(new DeviceConnectionRow(link, content()));
-    }
-
     QStringList targets;
-    ManualWifiTargets::Panel panel = ManualWifiTargets::panel(health, targets);
+    ManualWifiTargets::Panel panel = ManualWifiTargets::panel(health_, targets);
     if (panel != ManualWifiTargets::Panel::wifiDisabled) {
-        targets = ManualWifiTargets::targets(health, draft_.publicPort, interfaces_);
-        panel = ManualWifiTargets::panel(health, targets);
+        targets = ManualWifiTargets::targets(health_, draft_.publicPort, interfaces_);
+        panel = ManualWifiTargets::panel(health_, targets);
     }
-    const QString manualKey = QString::number(static_cast<int>(panel)) + targets.join(QLatin1Char('|'));
-    if (manualKey != manualKey_) {
-        manualKey_ = manualKey;
-        clearLayout(manual_);
+    if (static_cast<int>(panel) != manualKind_) {
+        manualKind_ = static_cast<int>(panel);
+        retireLayoutItems(manualMessage_->layout());
+        QWidget* message = nullptr;
         if (panel == ManualWifiTargets::Panel::wifiDisabled) {
-            manual_->addWidget(makeSymbolText(QStringLiteral("wifi.slash"), QStringLiteral("Wi-Fi disabled"),
-                                              NorvTheme::secondary(), NorvTheme::bodyFont(), content()));
+            message = makeSymbolText(QStringLiteral("wifi.slash"), QStringLiteral("Wi-Fi disabled"),
+                                     NorvTheme::secondary(), NorvTheme::bodyFont(), manualMessage_);
         } else if (panel == ManualWifiTargets::Panel::noAddress) {
-            manual_->addWidget(makeSymbolText(QStringLiteral("exclamationmark.triangle"),
-                                              QStringLiteral("No local IPv4 address is currently available."),
-                                              NorvTheme::yellow(), NorvTheme::bodyFont(), content()));
+            message = makeSymbolText(QStringLiteral("exclamationmark.triangle"),
+                                     QStringLiteral("No local IPv4 address is currently available."),
+                                     NorvTheme::yellow(), NorvTheme::bodyFont(), manualMessage_);
         }
-        for (const QString& target : targets) {
-            if (panel != ManualWifiTargets::Panel::targets) break;
-            auto* row = new QWidget(content());
-            row->setObjectName(target);
-            fillBackground(row, NorvTheme::panelRaised());
-            auto* line = new QHBoxLayout(row);
-            line->setContentsMargins(11, 11, 11, 11);
-            line->setSpacing(12);
-            line->addWidget(new SymbolLabel(QStringLiteral("network"), NorvTheme::teal(), 16, row));
-            QFont font = NorvTheme::systemFont(13, QFont::DemiBold, true);
-            line->addWidget(makeLabel(target, font, NorvTheme::primary(), row));
-            line->addStretch();
-            auto* copy = new QPushButton(NorvSymbols::icon(QStringLiteral("doc.on.doc"), NorvTheme::primary()),
-                                         QStringLiteral("Copy"), row);
-            NorvSymbols::tag(copy, QStringLiteral("doc.on.doc"));
-            connect(copy, &QPushButton::clicked, this,
-                    [target] { ManualWifiTargets::copy(target, *QGuiApplication::clipboard()); });
-            line->addWidget(copy);
-            manual_->addWidget(row);
-        }
+        if (message) manualMessage_->layout()->addWidget(message);
+        manualMessage_->setVisible(message != nullptr);
     }
-
-    const RemoteControlContent remote = ConnectionStatusModel::remoteControl(health);
-    const QString remoteKey = remote.detail + remote.liveText + remote.eventStatus;
-    if (remoteKey != remoteKey_) {
-        remoteKey_ = remoteKey;
-        clearLayout(remoteBody_);
-        auto* panelWidget = new NorvPanel(remote_->body());
-        panelWidget->setObjectName(QStringLiteral("remoteControlPanel"));
-        auto* row = new QHBoxLayout;
-        row->setSpacing(14);
-        row->addWidget(new TintedSquare(QStringLiteral("slider.horizontal.3"), NorvTheme::violet(), 40, 20, panelWidget));
-        auto* texts = new QVBoxLayout;
-        texts->setSpacing(4);
-        texts->addWidget(makeLabel(QStringLiteral("Norv Session Remote Control"), NorvTheme::headlineFont(),
-                                   NorvTheme::primary(), panelWidget));
-        texts->addWidget(makeLabel(QStringLiteral("Live control & synchronization"), NorvTheme::captionFont(),
-                                   NorvTheme::secondary(), panelWidget));
-        texts->addWidget(makeLabel(remote.detail, NorvTheme::systemFont(10, QFont::Medium, true),
-                                   NorvTheme::secondary(), panelWidget));
-        row->addLayout(texts);
-        row->addStretch();
-        auto* badges = new QVBoxLayout;
-        badges->setSpacing(5);
-        const QFont badgeFont = NorvTheme::systemFont(10, QFont::Bold, true);
-        badges->addWidget(makeLabel(remote.liveText, badgeFont, remote.liveColor, panelWidget), 0, Qt::AlignRight);
-        badges->addWidget(makeLabel(remote.eventStatus, badgeFont, remote.eventColor, panelWidget), 0, Qt::AlignRight);
-        row->addLayout(badges);
-        panelWidget->contentLayout()->addLayout(row);
-        remoteBody_->addWidget(panelWidget);
-    }
+    const bool listed = panel == ManualWifiTargets::Panel::targets;
+    manualTargets_.sync(listed ? std::vector<QString>(targets.begin(), targets.end()) : std::vector<QString>{});
 }
 
 }  // namespace norv

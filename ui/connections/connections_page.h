@@ -1,12 +1,20 @@
 #pragma once
 // How the engine accepts devices and how well they are linked, how to reach it by hand over
-// Wi-Fi, the Remote Script's control lane, and the editor of the launch configuration.
+// Wi-Fi, the Remote Script's control lane, and the editor of the launch configuration. A view:
+// the page factory hands it the store's state on every change and supplies the apply action.
+// Rows are kept by device id and target; the editor's draft, and the text in the port field
+// while the user works in it, win over the engine until apply or reset.
 
 #include "core/bridge_launch_configuration.h"
+#include "model/admin_snapshot.h"
+#include "ui/components/keyed_list.h"
+#include "ui/components/page_frame.h"
+#include "ui/connections/connection_panels.h"
+#include "ui/connections/device_connection_row.h"
 #include "ui/connections/local_network_addresses.h"
-#include "ui/overview/page_frame.h"
 
 #include <QString>
+#include <functional>
 
 class QCheckBox;
 class QLabel;
@@ -17,17 +25,29 @@ class QVBoxLayout;
 namespace norv {
 
 class AdaptiveGrid;
-class BridgeStore;
+class EmptyState;
 class PageDisclosure;
 class PageHeader;
 
 class ConnectionsPage : public PageFrame {
     Q_OBJECT
 public:
-    explicit ConnectionsPage(BridgeStore& store, QWidget* parent = nullptr,
-                             InterfaceLister interfaces = LocalNetworkAddresses::systemInterfaces);
+    struct State {
+        const AdminSnapshot* snapshot = nullptr;  // read during setState only
+        BridgeLaunchConfiguration saved;          // the configuration in force
+        QString bluetoothStatus;
+        bool engineRunning = false;
+        bool externalEngine = false;
+    };
+    struct Actions {
+        std::function<void(const BridgeLaunchConfiguration&)> apply;
+    };
 
-    void refresh();
+    // The first state's configuration is where the draft starts.
+    ConnectionsPage(Actions actions, const State& state, QWidget* parent = nullptr,
+                    InterfaceLister interfaces = LocalNetworkAddresses::systemInterfaces);
+
+    void setState(const State& state);
 
     const BridgeLaunchConfiguration& draft() const { return draft_; }
 
@@ -43,28 +63,40 @@ public:
     PageDisclosure* optionsDisclosure() const { return options_; }
     PageDisclosure* remoteDisclosure() const { return remote_; }
     QWidget* manualPanel() const { return manualPanel_; }
+    QWidget* linksPanel() const { return linksPanel_; }
+    DeviceConnectionRow* linkRow(const std::string& deviceId) const { return links_.widget(deviceId); }
 
 private:
     QWidget* buildEditor();
     void setDraft(const BridgeLaunchConfiguration& draft);
-    void showDraft();
+    // `force` also rewrites the port field the user may be typing in.
+    void showDraft(bool force);
     void commitPort();
-    void refreshPanels();
+    void showEngine(const AdminSnapshot& snapshot);
+    // The tiles and manual targets, which show the draft's port.
+    void showDraftPanels();
 
-    BridgeStore& store_;
+    Actions actions_;
+    State state_;
+    BridgeHealth health_;  // the engine as last shown, for redraws after an edit
     InterfaceLister interfaces_;
     BridgeLaunchConfiguration draft_;
-    BridgeLaunchConfiguration savedSeen_;
+    QString portWritten_;
 
-    PageHeader* header_ = nullptr;
-    QVBoxLayout* identity_;
+    PageHeader* header_;
+    QLabel* bridgeName_;
+    QLabel* bridgeDetails_;
     AdaptiveGrid* tiles_;
-    QVBoxLayout* links_;
+    QWidget* linksPanel_;
+    EmptyState* noLinks_;
+    KeyedList<DeviceLinkContent, DeviceConnectionRow> links_;
     QWidget* manualPanel_;
-    QVBoxLayout* manual_;
+    QWidget* manualMessage_;
+    int manualKind_ = -1;
+    KeyedList<QString, ManualTargetRow> manualTargets_;
     PageDisclosure* options_;
     PageDisclosure* remote_;
-    QVBoxLayout* remoteBody_;
+    RemoteControlPanel* remotePanel_;
 
     QCheckBox* wireless_;
     QCheckBox* bonjour_;
@@ -76,8 +108,6 @@ private:
     QPushButton* apply_;
     QWidget* status_;
     QLabel* statusText_;
-
-    QString headerKey_, identityKey_, tilesKey_, linksKey_, manualKey_, remoteKey_;
 };
 
 }  // namespace norv

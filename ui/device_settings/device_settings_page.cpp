@@ -1,8 +1,5 @@
 #include "ui/device_settings/device_settings_page.h"
 
-#include "core/bridge_store.h"
-#include "ui/device_settings/device_settings_view_model.h"
-#include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_symbols.h"
 #include "ui/theme/norv_theme.h"
 #include "ui/theme/page_components.h"
@@ -13,73 +10,79 @@
 
 namespace norv {
 
-DeviceSettingsPage::DeviceSettingsPage(BridgeStore& store, QWidget* parent) : PageFrame(parent), store_(store) {
+SettingsProfilePanel::SettingsProfilePanel(const SettingsProfileContent& content,
+                                           std::function<void(const QString&)> push, QWidget* parent)
+    : NorvPanel(parent), content_(content) {
+    setObjectName(QStringLiteral("profile_") + content.row.scope);
+    auto* line = new QHBoxLayout;
+    line->setSpacing(16);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(6);
+    title_ = makeLabel(QString(), NorvTheme::commandFont(), NorvTheme::primary(), this);
+    source_ = makeLabel(QString(), NorvTheme::bodyFont(), NorvTheme::secondary(), this);
+    texts->addWidget(title_);
+    texts->addWidget(source_);
+    auto* caption = new QHBoxLayout;
+    count_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    time_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    caption->addWidget(count_);
+    caption->addWidget(time_);
+    caption->addStretch();
+    texts->addLayout(caption);
+    line->addLayout(texts);
+    line->addStretch();
+    push_ = new QPushButton(NorvSymbols::icon(QStringLiteral("arrow.up.forward.app"), NorvTheme::primary()),
+                            QStringLiteral("Apply to connected devices"), this);
+    NorvSymbols::tag(push_, QStringLiteral("arrow.up.forward.app"));
+    connect(push_, &QPushButton::clicked, this, [this, push = std::move(push)] {
+        if (push) push(content_.row.scope);
+    });
+    line->addWidget(push_);
+    contentLayout()->addLayout(line);
+    setContent(content);
+}
+
+void SettingsProfilePanel::setContent(const SettingsProfileContent& content) {
+    content_ = content;
+    title_->setText(content.row.title);
+    source_->setText(content.row.source);
+    count_->setText(content.row.countText);
+    time_->setText(content.row.timeText);
+    push_->setEnabled(content.pushAllowed);
+}
+
+DeviceSettingsPage::DeviceSettingsPage(Actions actions, QWidget* parent)
+    : PageFrame(parent), actions_(std::move(actions)) {
     setObjectName(QStringLiteral("page_deviceSettings"));
     column()->addWidget(new PageHeader(QStringLiteral("CONNECTED DEVICES"), QStringLiteral("Device settings"),
                                        QStringLiteral("Received settings · Current Bridge session"), content()));
-    blocks_ = new QVBoxLayout;
-    blocks_->setSpacing(22);
-    column()->addLayout(blocks_);
+    auto* blocks = new QVBoxLayout;
+    blocks->setSpacing(22);
+    empty_ = norvPanel(new EmptyState(QStringLiteral("slider.horizontal.3"), QStringLiteral("No shared settings"),
+                                      QStringLiteral("Waiting for settings from a tablet")),
+                       content());
+    empty_->setObjectName(QStringLiteral("emptyState"));
+    blocks->addWidget(empty_);
+    result_ = makeLabel(QString(), NorvTheme::calloutFont(), NorvTheme::secondary(), content());
+    result_->setObjectName(QStringLiteral("resultLabel"));
+    result_->hide();
+    blocks->addWidget(result_);
+    column()->addLayout(blocks);
     column()->addStretch();
-    connect(&store_, &BridgeStore::changed, this, &DeviceSettingsPage::refresh);
-    refresh();
+    profiles_ = {blocks, [](const SettingsProfileContent& profile) { return profile.row.scope.toStdString(); },
+                 [this](const SettingsProfileContent& profile) {
+                     return new SettingsProfilePanel(profile, actions_.push, content());
+                 },
+                 1};
 }
 
-void DeviceSettingsPage::refresh() {
-    const DeviceSettingsViewModel model(store_.snapshot(), store_.canChange(), store_.pendingActions());
-    const std::vector<SettingsProfileRow> rows = model.rows();
-    const std::optional<QString> result = model.resultLabel();
-    const bool pushAllowed = model.pushAllowed();
-
-    QString key = pushAllowed ? QStringLiteral("1") : QStringLiteral("0");
-    for (const SettingsProfileRow& row : rows)
-        key += QLatin1Char('|') + row.scope + row.title + row.source + row.countText + row.timeText;
-    key += QLatin1Char('|') + result.value_or(QStringLiteral("-"));
-    if (key == shownKey_) return;
-    shownKey_ = key;
-
-    clearLayout(blocks_);
-    if (rows.empty()) {
-        auto* empty = norvPanel(new EmptyState(QStringLiteral("slider.horizontal.3"), QStringLiteral("No shared settings"),
-                                               QStringLiteral("Waiting for settings from a tablet")),
-                                content());
-        empty->setObjectName(QStringLiteral("emptyState"));
-        blocks_->addWidget(empty);
-    }
-    for (const SettingsProfileRow& row : rows) {
-        auto* panel = new NorvPanel(content());
-        panel->setObjectName(QStringLiteral("profile_") + row.scope);
-        auto* line = new QHBoxLayout;
-        line->setSpacing(16);
-        auto* texts = new QVBoxLayout;
-        texts->setSpacing(6);
-        texts->addWidget(makeLabel(row.title, NorvTheme::commandFont(), NorvTheme::primary(), panel));
-        texts->addWidget(makeLabel(row.source, NorvTheme::bodyFont(), NorvTheme::secondary(), panel));
-        auto* caption = new QHBoxLayout;
-        caption->addWidget(makeLabel(row.countText, NorvTheme::captionFont(), NorvTheme::secondary(), panel));
-        caption->addWidget(makeLabel(row.timeText, NorvTheme::captionFont(), NorvTheme::secondary(), panel));
-        caption->addStretch();
-        texts->addLayout(caption);
-        line->addLayout(texts);
-        line->addStretch();
-        auto* push = new QPushButton(NorvSymbols::icon(QStringLiteral("arrow.up.forward.app"), NorvTheme::primary()),
-                                     QStringLiteral("Apply to connected devices"), panel);
-        NorvSymbols::tag(push, QStringLiteral("arrow.up.forward.app"));
-        push->setEnabled(pushAllowed);
-        const QString scope = row.scope;
-        connect(push, &QPushButton::clicked, this, [this, scope] {
-            store_.command(DeviceSettingsViewModel::pushPath, DeviceSettingsViewModel::pushArgs(scope),
-                           QStringLiteral("Settings transfer requested"));
-        });
-        line->addWidget(push);
-        panel->contentLayout()->addLayout(line);
-        blocks_->addWidget(panel);
-    }
-    if (result) {
-        QLabel* label = makeLabel(*result, NorvTheme::calloutFont(), NorvTheme::secondary(), content());
-        label->setObjectName(QStringLiteral("resultLabel"));
-        blocks_->addWidget(label);
-    }
+void DeviceSettingsPage::setState(const State& state) {
+    empty_->setVisible(state.rows.empty());
+    std::vector<SettingsProfileContent> profiles;
+    for (const SettingsProfileRow& row : state.rows) profiles.push_back({row, state.pushAllowed});
+    profiles_.sync(profiles);
+    result_->setText(state.result.value_or(QString()));
+    result_->setVisible(state.result.has_value());
 }
 
 }  // namespace norv

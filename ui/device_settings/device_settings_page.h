@@ -1,29 +1,67 @@
 #pragma once
 // The shared settings profiles of the current bridge session, each with a button that pushes
-// it to every connected device, and the engine's summary of the last push.
+// it to every connected device, and the engine's summary of the last push. A view: the page
+// factory hands it the store's state on every change; profiles are kept by scope.
 
-#include "ui/overview/page_frame.h"
+#include "ui/components/keyed_list.h"
+#include "ui/components/page_frame.h"
+#include "ui/device_settings/device_settings_view_model.h"
+#include "ui/theme/norv_panel.h"
 
 #include <QString>
+#include <functional>
+#include <optional>
+#include <vector>
 
 class QLabel;
-class QVBoxLayout;
+class QPushButton;
 
 namespace norv {
 
-class BridgeStore;
+struct SettingsProfileContent {
+    SettingsProfileRow row;
+    bool pushAllowed = false;
+    friend bool operator==(const SettingsProfileContent&, const SettingsProfileContent&) = default;
+};
+
+// One profile: its title, source, count and time, and "Apply to connected devices".
+class SettingsProfilePanel : public NorvPanel {
+    Q_OBJECT
+public:
+    SettingsProfilePanel(const SettingsProfileContent& content, std::function<void(const QString&)> push,
+                         QWidget* parent = nullptr);
+    void setContent(const SettingsProfileContent& content);
+
+private:
+    SettingsProfileContent content_;
+    QLabel* title_;
+    QLabel* source_;
+    QLabel* count_;
+    QLabel* time_;
+    QPushButton* push_;
+};
 
 class DeviceSettingsPage : public PageFrame {
     Q_OBJECT
 public:
-    explicit DeviceSettingsPage(BridgeStore& store, QWidget* parent = nullptr);
+    struct State {
+        std::vector<SettingsProfileRow> rows;
+        std::optional<QString> result;
+        bool pushAllowed = false;
+    };
+    struct Actions {
+        std::function<void(const QString& scope)> push;
+    };
 
-    void refresh();
+    explicit DeviceSettingsPage(Actions actions, QWidget* parent = nullptr);
+
+    void setState(const State& state);
 
 private:
-    BridgeStore& store_;
-    QVBoxLayout* blocks_;
-    QString shownKey_;
+    Actions actions_;
+    QWidget* empty_;
+    QLabel* result_;
+    KeyedList<SettingsProfileContent, SettingsProfilePanel> profiles_;
 };
 
 }  // namespace norv

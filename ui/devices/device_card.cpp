@@ -1,10 +1,9 @@
 #include "ui/devices/device_card.h"
 
-#include "core/bridge_store.h"
 #include "core/dialog_service.h"
 #include "ui/devices/device_card_model.h"
-#include "ui/devices/page_disclosure.h"
-#include "ui/overview/page_frame.h"
+#include "ui/components/page_disclosure.h"
+#include "ui/components/page_frame.h"
 #include "ui/theme/norv_field_style.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_symbols.h"
@@ -14,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 namespace norv {
@@ -22,17 +22,28 @@ namespace {
 
 QFont title3Font() { return NorvTheme::systemFont(15, QFont::DemiBold); }
 
-void setColor(QLabel* label, const QColor& color) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
-}
-
 }  // namespace
 
-DeviceCard::DeviceCard(BridgeStore& store, DialogService& dialogs, const BridgeDevice& device, QWidget* parent)
-    : QWidget(parent), store_(store), dialogs_(dialogs), device_(device) {
-    setObjectName(QString::fromStdString(device.deviceId));
+DeviceCardContent DeviceCardContent::of(const BridgeDevice& device, const AdminSnapshot& snapshot, bool canChange,
+                                        bool nothingPending) {
+    DeviceCardContent content{device, std::nullopt, canChange, nothingPending};
+    if (const auto& access = snapshot.deviceAccess) {
+        DeviceAccessSnapshot mine;
+        mine.requireCertificate = access->requireCertificate;
+        if (access->certificates) {
+            mine.certificates.emplace();
+            if (const auto found = access->certificates->find(device.deviceId); found != access->certificates->end())
+                mine.certificates->insert(*found);
+        }
+        content.access = std::move(mine);
+    }
+    return content;
+}
+
+DeviceCard::DeviceCard(const Actions& actions, DialogService& dialogs, const DeviceCardContent& content,
+                       QWidget* parent)
+    : QWidget(parent), actions_(actions), dialogs_(dialogs), content_(content) {
+    setObjectName(QString::fromStdString(content.device.deviceId));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto* panel = new NorvPanel(this);
@@ -57,18 +68,18 @@ DeviceCard::DeviceCard(BridgeStore& store, DialogService& dialogs, const BridgeD
     header->addWidget(status_);
     column->addLayout(header);
 
-    auto* actions = new QHBoxLayout;
-    actions->setSpacing(12);
+    auto* actionRow = new QHBoxLayout;
+    actionRow->setSpacing(12);
     using Button = DeviceCardModel::Button;
     allow_ = new QPushButton(DeviceCardModel::title(Button::allowConnection), panel);
     disconnect_ = new QPushButton(DeviceCardModel::title(Button::disconnect), panel);
     archive_ = new QPushButton(DeviceCardModel::title(Button::archive), panel);
     restore_ = new QPushButton(DeviceCardModel::title(Button::restore), panel);
     revoke_ = new QPushButton(DeviceCardModel::title(Button::revoke), panel);
-    for (QPushButton* button : {allow_, disconnect_, archive_, restore_}) actions->addWidget(button);
-    actions->addStretch();
-    actions->addWidget(revoke_);
-    column->addLayout(actions);
+    for (QPushButton* button : {allow_, disconnect_, archive_, restore_}) actionRow->addWidget(button);
+    actionRow->addStretch();
+    actionRow->addWidget(revoke_);
+    column->addLayout(actionRow);
 
     details_ = new PageDisclosure(QStringLiteral("Name & MIDI ports"), panel);
     QVBoxLayout* body = details_->bodyLayout();
@@ -99,49 +110,54 @@ DeviceCard::DeviceCard(BridgeStore& store, DialogService& dialogs, const BridgeD
     column->addWidget(details_);
 
     connect(allow_, &QPushButton::clicked, this, [this] {
-        const DeviceCardModel model(device_, store_.snapshot().deviceAccess, true, true);
-        store_.deviceAccess(device_.deviceId, "allow", model.certificateFingerprint());
+        actions_.deviceAccess(device().deviceId, "allow", content_.model().certificateFingerprint());
     });
     connect(disconnect_, &QPushButton::clicked, this, [this] { confirmAccess("disconnect"); });
     connect(revoke_, &QPushButton::clicked, this, [this] { confirmAccess("forget"); });
     const auto archive = [this] {
-        const DeviceCardModel model(device_, std::nullopt, true, true);
-        store_.command(DeviceCardModel::archivePath, model.archiveArgs(), model.archiveLabel());
+        const DeviceCardModel model = content_.model();
+        actions_.command(DeviceCardModel::archivePath, model.archiveArgs(), model.archiveLabel());
     };
     connect(archive_, &QPushButton::clicked, this, archive);
     connect(restore_, &QPushButton::clicked, this, archive);
     connect(rename_, &QPushButton::clicked, this, [this] {
-        const DeviceCardModel model(device_, std::nullopt, true, true);
-        store_.command(DeviceCardModel::renamePath, model.renameArgs(nameField_->text()),
-                       QStringLiteral("Rename requested"));
+        nameWritten_ = nameField_->text();  // sent: the engine's next label may replace it
+        actions_.command(DeviceCardModel::renamePath, content_.model().renameArgs(nameField_->text()),
+                         QStringLiteral("Rename requested"));
     });
     connect(previousName_, &QPushButton::clicked, this, [this] {
-        if (!device_.legacyName) return;
-        store_.command(DeviceCardModel::renamePath, nlohmann::json::array({device_.deviceId, *device_.legacyName}),
-                       QStringLiteral("Rename requested"));
+        if (!device().legacyName) return;
+        actions_.command(DeviceCardModel::renamePath, nlohmann::json::array({device().deviceId, *device().legacyName}),
+                         QStringLiteral("Rename requested"));
     });
     connect(nameField_, &QLineEdit::textChanged, this, &DeviceCard::refreshState);
-    connect(&store_, &BridgeStore::changed, this, &DeviceCard::refreshState);
 
-    nameField_->setText(QString::fromStdString(device.label));
-    update(device);
+    nameWritten_ = QString::fromStdString(content.device.label);
+    nameField_->setText(nameWritten_);
+    refreshState();
 }
 
-void DeviceCard::update(const BridgeDevice& device) {
-    const bool labelChanged = device.label != device_.label;
-    device_ = device;
-    if (labelChanged) nameField_->setText(QString::fromStdString(device.label));
+void DeviceCard::setContent(const DeviceCardContent& content) {
+    const bool labelChanged = content.device.label != content_.device.label;
+    content_ = content;
+    // A new label from the engine replaces the field's text unless the user is typing there.
+    const QString label = QString::fromStdString(content.device.label);
+    if (labelChanged && !nameField_->hasFocus() && nameField_->text() == nameWritten_) {
+        nameWritten_ = label;
+        const QSignalBlocker blocker(nameField_);
+        nameField_->setText(label);
+    }
     refreshState();
 }
 
 void DeviceCard::refreshState() {
-    const DeviceCardModel model(device_, store_.snapshot().deviceAccess, store_.canChange(),
-                                store_.pendingActions().empty());
-    symbol_->setSymbol(QString::fromStdString(device_.platformSymbol()), model.tint(), 22);
-    title_->setText(QString::fromStdString(device_.label));
+    const DeviceCardModel model = content_.model();
+    const BridgeDevice& device = content_.device;
+    symbol_->setSymbol(QString::fromStdString(device.platformSymbol()), model.tint(), 22);
+    title_->setText(QString::fromStdString(device.label));
     subtitle_->setText(model.subtitle());
     status_->setText(model.statusText());
-    setColor(status_, model.tint());
+    setTextColor(status_, model.tint());
 
     using Button = DeviceCardModel::Button;
     const std::vector<Button> shown = model.actionButtons();
@@ -164,40 +180,39 @@ void DeviceCard::refreshState() {
     const std::optional<QString> nameStatus = model.nameStatusLabel();
     nameStatus_->setVisible(nameStatus.has_value());
     nameStatus_->setText(nameStatus.value_or(QString()));
-    midiPending_->setVisible(device_.midiNamePending.value_or(false));
+    midiPending_->setVisible(device.midiNamePending.value_or(false));
     version_->setText(model.versionLine());
+    showEndpoints(model.endpointRows());
+}
 
-    const std::vector<EndpointRowContent> rows = model.endpointRows();
-    QStringList ids;
-    for (const EndpointRowContent& row : rows) ids << row.id + row.title + row.name;
-    if (endpoints_->property("key").toStringList() != ids || endpoints_->count() != static_cast<int>(rows.size())) {
-        endpoints_->setProperty("key", ids);
-        clearLayout(endpoints_);
-        for (const EndpointRowContent& row : rows) {
-            auto* line = new QWidget(details_->body());
-            line->setObjectName(row.id);
-            auto* layout = new QHBoxLayout(line);
-            layout->setContentsMargins(0, 0, 0, 0);
-            layout->addWidget(makeSymbolText(row.symbol, row.title, NorvTheme::primary(), NorvTheme::bodyFont(), line));
-            layout->addStretch();
-            QLabel* name = makeLabel(row.name, NorvTheme::calloutFont(), NorvTheme::primary(), line);
-            name->setTextInteractionFlags(Qt::TextSelectableByMouse);
-            layout->addWidget(name);
-            endpoints_->addWidget(line);
-        }
+void DeviceCard::showEndpoints(const std::vector<EndpointRowContent>& rows) {
+    if (rows == endpointRows_ && endpoints_->count() == static_cast<int>(rows.size())) return;
+    endpointRows_ = rows;
+    retireLayoutItems(endpoints_);
+    for (const EndpointRowContent& row : rows) {
+        auto* line = new QWidget(details_->body());
+        line->setObjectName(row.id);
+        auto* layout = new QHBoxLayout(line);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(makeSymbolText(row.symbol, row.title, NorvTheme::primary(), NorvTheme::bodyFont(), line));
+        layout->addStretch();
+        QLabel* name = makeLabel(row.name, NorvTheme::calloutFont(), NorvTheme::primary(), line);
+        name->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        layout->addWidget(name);
+        endpoints_->addWidget(line);
     }
 }
 
 void DeviceCard::confirmAccess(const std::string& action) {
     // The dialog runs its own event loop; the card may be gone when it returns.
-    BridgeStore& store = store_;
-    const std::string deviceId = device_.deviceId;
-    const QString label = QString::fromStdString(device_.label);
+    const Actions actions = actions_;
+    const std::string deviceId = device().deviceId;
+    const QString label = QString::fromStdString(device().label);
     const bool confirmed = dialogs_.confirm({DeviceCardModel::confirmationTitle(action, label),
                                              DeviceCardModel::confirmationMessage(action),
                                              DeviceCardModel::confirmationButton(action)});
     if (!confirmed) return;
-    store.deviceAccess(deviceId, action, std::nullopt);
+    actions.deviceAccess(deviceId, action, std::nullopt);
 }
 
 QPushButton* DeviceCard::button(const QString& title) const {

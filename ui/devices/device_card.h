@@ -1,11 +1,14 @@
 #pragma once
 // One device on the Devices page: who it is and how it is connected, the buttons that allow,
 // disconnect, archive, restore or revoke it, and a disclosure with its name and MIDI ports.
-// Disconnect and revoke ask first; cancelling sends nothing.
+// Disconnect and revoke ask first; cancelling sends nothing. The card lives as long as its device
+// stays in its list; its page hands it new content, and nothing else refreshes it.
 
 #include "model/admin_snapshot.h"
+#include "ui/devices/device_card_model.h"
 
 #include <QWidget>
+#include <functional>
 #include <optional>
 
 class QLabel;
@@ -15,19 +18,41 @@ class QVBoxLayout;
 
 namespace norv {
 
-class BridgeStore;
 class DialogService;
 class PageDisclosure;
 class SymbolLabel;
 
+struct DeviceCardContent {
+    BridgeDevice device;
+    // Of the engine's access state, what this card reads: the certificate rule and this
+    // device's certificate.
+    std::optional<DeviceAccessSnapshot> access;
+    bool canChange = false;
+    bool nothingPending = true;
+
+    static DeviceCardContent of(const BridgeDevice& device, const AdminSnapshot& snapshot, bool canChange,
+                                bool nothingPending);
+    DeviceCardModel model() const { return DeviceCardModel(device, access, canChange, nothingPending); }
+    friend bool operator==(const DeviceCardContent&, const DeviceCardContent&) = default;
+};
+
 class DeviceCard : public QWidget {
     Q_OBJECT
 public:
-    DeviceCard(BridgeStore& store, DialogService& dialogs, const BridgeDevice& device, QWidget* parent = nullptr);
+    struct Actions {
+        std::function<void(const std::string& deviceId, const std::string& action,
+                           const std::optional<std::string>& fingerprint)>
+            deviceAccess;
+        std::function<void(const std::string& path, const nlohmann::json& args, const QString& label)> command;
+    };
 
-    // Shows the device as the latest snapshot has it; a changed label replaces the draft name.
-    void update(const BridgeDevice& device);
-    const BridgeDevice& device() const { return device_; }
+    DeviceCard(const Actions& actions, DialogService& dialogs, const DeviceCardContent& content,
+               QWidget* parent = nullptr);
+
+    // Shows the device as the latest snapshot has it. A new label replaces the name field's text
+    // only while the user is not editing it.
+    void setContent(const DeviceCardContent& content);
+    const BridgeDevice& device() const { return content_.device; }
 
     QPushButton* button(const QString& title) const;  // action, rename and previous-name buttons by title
     QLineEdit* nameField() const { return nameField_; }
@@ -37,10 +62,13 @@ public:
 private:
     void confirmAccess(const std::string& action);
     void refreshState();
+    void showEndpoints(const std::vector<EndpointRowContent>& rows);
 
-    BridgeStore& store_;
+    Actions actions_;
     DialogService& dialogs_;
-    BridgeDevice device_;
+    DeviceCardContent content_;
+    QString nameWritten_;
+    std::vector<EndpointRowContent> endpointRows_;
 
     SymbolLabel* symbol_;
     QLabel* title_;

@@ -17,6 +17,7 @@ struct PairingRequestRow {
     bool detailIsFingerprint = false;
     bool allowEnabled = false;
     bool revokeEnabled = false;
+    friend bool operator==(const PairingRequestRow&, const PairingRequestRow&) = default;
 };
 
 class PendingPairingRequestsModel {

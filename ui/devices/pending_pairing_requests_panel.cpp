@@ -2,7 +2,7 @@
 
 #include "core/bridge_store.h"
 #include "ui/devices/pending_pairing_requests_model.h"
-#include "ui/overview/page_frame.h"
+#include "ui/components/page_frame.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_theme.h"
 #include "ui/theme/page_components.h"
@@ -13,6 +13,47 @@
 
 namespace norv {
 
+PairingRequestLine::PairingRequestLine(const PairingRequestRow& row, BridgeStore& store, QWidget* parent)
+    : QWidget(parent), row_(row) {
+    setObjectName(QString::fromStdString(row.request.deviceId));
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(6);
+    title_ = makeSymbolText(QStringLiteral("ipad.and.iphone"), row.label, NorvTheme::primary(), NorvTheme::bodyFont(),
+                            this);
+    texts->addWidget(title_);
+    detail_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    detail_->setObjectName(QStringLiteral("detail"));
+    texts->addWidget(detail_);
+    layout->addLayout(texts);
+    layout->addStretch();
+    allow_ = new QPushButton(QStringLiteral("Allow"), this);
+    revoke_ = new QPushButton(QStringLiteral("Revoke access"), this);
+    // The request as last shown decides what is sent.
+    connect(allow_, &QPushButton::clicked, this, [this, &store] {
+        store.deviceAccess(row_.request.deviceId, "allow", row_.request.certificateSha256);
+    });
+    connect(revoke_, &QPushButton::clicked, this,
+            [this, &store] { store.deviceAccess(row_.request.deviceId, "forget", std::nullopt); });
+    layout->addWidget(allow_);
+    layout->addWidget(revoke_);
+    setContent(row);
+}
+
+void PairingRequestLine::setContent(const PairingRequestRow& row) {
+    row_ = row;
+    title_->findChild<QLabel*>(QStringLiteral("text"))->setText(row.label);
+    detail_->setVisible(row.detail.has_value());
+    detail_->setText(row.detail.value_or(QString()));
+    QFont font = NorvTheme::captionFont();
+    if (row.detailIsFingerprint) font = NorvTheme::systemFont(font.pixelSize(), QFont::Normal, true);
+    detail_->setFont(font);
+    detail_->setTextInteractionFlags(row.detailIsFingerprint ? Qt::TextSelectableByMouse : Qt::NoTextInteraction);
+    allow_->setEnabled(row.allowEnabled);
+    revoke_->setEnabled(row.revokeEnabled);
+}
+
 PendingPairingRequestsPanel::PendingPairingRequestsPanel(BridgeStore& store, QWidget* parent)
     : QWidget(parent), store_(store) {
     setObjectName(QStringLiteral("pendingPairingRequests"));
@@ -22,9 +63,8 @@ PendingPairingRequestsPanel::PendingPairingRequestsPanel(BridgeStore& store, QWi
     panel->contentLayout()->setSpacing(12);
     panel->contentLayout()->addWidget(makeLabel(QStringLiteral("LEGACY PAIRING REQUESTS"), NorvTheme::sectionFont(),
                                                 NorvTheme::primary(), panel));
-    rows_ = new QVBoxLayout;
-    rows_->setSpacing(12);
-    panel->contentLayout()->addLayout(rows_);
+    rows_ = {panel->contentLayout(), [](const PairingRequestRow& row) { return row.request.deviceId; },
+             [this, panel](const PairingRequestRow& row) { return new PairingRequestLine(row, store_, panel); }, 1};
     outer->addWidget(panel);
     connect(&store_, &BridgeStore::changed, this, &PendingPairingRequestsPanel::refresh);
     refresh();
@@ -33,46 +73,8 @@ PendingPairingRequestsPanel::PendingPairingRequestsPanel(BridgeStore& store, QWi
 void PendingPairingRequestsPanel::refresh() {
     const std::vector<PairingRequestRow> rows =
         PendingPairingRequestsModel::rows(store_.snapshot(), store_.canChange(), store_.pendingActions().empty());
-    QString key = QStringLiteral("#");
-    for (const PairingRequestRow& row : rows)
-        key += QString::fromStdString(row.request.deviceId) + row.label + row.detail.value_or(QString()) +
-               QString::number(row.allowEnabled) + QString::number(row.revokeEnabled) + QLatin1Char('|');
-    if (key == shownKey_) return;
-    shownKey_ = key;
     setVisible(!rows.empty());
-    clearLayout(rows_);
-    for (const PairingRequestRow& row : rows) {
-        auto* line = new QWidget(this);
-        line->setObjectName(QString::fromStdString(row.request.deviceId));
-        auto* layout = new QHBoxLayout(line);
-        layout->setContentsMargins(0, 0, 0, 0);
-        auto* texts = new QVBoxLayout;
-        texts->setSpacing(6);
-        texts->addWidget(makeSymbolText(QStringLiteral("ipad.and.iphone"), row.label, NorvTheme::primary(),
-                                        NorvTheme::bodyFont(), line));
-        if (row.detail) {
-            QFont font = NorvTheme::captionFont();
-            if (row.detailIsFingerprint) font = NorvTheme::systemFont(font.pixelSize(), QFont::Normal, true);
-            QLabel* detail = makeLabel(*row.detail, font, NorvTheme::secondary(), line);
-            detail->setObjectName(QStringLiteral("detail"));
-            if (row.detailIsFingerprint) detail->setTextInteractionFlags(Qt::TextSelectableByMouse);
-            texts->addWidget(detail);
-        }
-        layout->addLayout(texts);
-        layout->addStretch();
-        auto* allow = new QPushButton(QStringLiteral("Allow"), line);
-        auto* revoke = new QPushButton(QStringLiteral("Revoke access"), line);
-        allow->setEnabled(row.allowEnabled);
-        revoke->setEnabled(row.revokeEnabled);
-        const DeviceAccessRequest request = row.request;
-        connect(allow, &QPushButton::clicked, this,
-                [this, request] { store_.deviceAccess(request.deviceId, "allow", request.certificateSha256); });
-        connect(revoke, &QPushButton::clicked, this,
-                [this, request] { store_.deviceAccess(request.deviceId, "forget", std::nullopt); });
-        layout->addWidget(allow);
-        layout->addWidget(revoke);
-        rows_->addWidget(line);
-    }
+    rows_.sync(rows);
 }
 
 }  // namespace norv

@@ -1,9 +1,7 @@
 #include "ui/overview/overview_page.h"
 
-#include "core/bridge_store.h"
-#include "ui/overview/adaptive_grid.h"
+#include "ui/components/adaptive_grid.h"
 #include "ui/overview/overview_view_model.h"
-#include "ui/theme/compact_device_row.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_symbols.h"
 #include "ui/theme/norv_theme.h"
@@ -17,7 +15,7 @@ namespace norv {
 
 namespace {
 
-QWidget* makeActionBanner(const QString& error, QWidget* parent) {
+NorvPanel* makeActionBanner(QLabel*& text, QWidget* parent) {
     auto* panel = new NorvPanel(parent);
     panel->setObjectName(QStringLiteral("actionBanner"));
     auto* row = new QHBoxLayout;
@@ -28,7 +26,7 @@ QWidget* makeActionBanner(const QString& error, QWidget* parent) {
     column->setSpacing(4);
     column->addWidget(makeLabel(QStringLiteral("Bridge action required"), NorvTheme::headlineFont(),
                                 NorvTheme::primary(), panel));
-    QLabel* text = makeLabel(error, NorvTheme::calloutFont(), NorvTheme::secondary(), panel);
+    text = makeLabel(QString(), NorvTheme::calloutFont(), NorvTheme::secondary(), panel);
     text->setWordWrap(true);
     text->setObjectName(QStringLiteral("lastError"));
     column->addWidget(text);
@@ -39,11 +37,14 @@ QWidget* makeActionBanner(const QString& error, QWidget* parent) {
 
 }  // namespace
 
-OverviewPage::OverviewPage(BridgeStore& store, HostError hostError, QWidget* parent)
-    : PageFrame(parent), store_(store), hostError_(std::move(hostError)) {
+OverviewPage::OverviewPage(Actions actions, QWidget* parent)
+    : PageFrame(parent), actions_(std::move(actions)) {
     setObjectName(QStringLiteral("page_overview"));
     column()->addWidget(new PageHeader(QStringLiteral("NORV BRIDGE"), QStringLiteral("Overview"),
                                        QStringLiteral("Live · MIDI · Devices"), content()));
+    banner_ = makeActionBanner(bannerText_, content());
+    banner_->hide();
+    column()->addWidget(banner_);
 
     grid_ = new AdaptiveGrid(310, 14, content());
     column()->addWidget(grid_);
@@ -57,7 +58,9 @@ OverviewPage::OverviewPage(BridgeStore& store, HostError hostError, QWidget* par
     for (const auto& [title, section] : targets) {
         auto* button = new QPushButton(title, content());
         const BridgeSection target = section;
-        connect(button, &QPushButton::clicked, this, [this, target] { store_.setSelection(target); });
+        connect(button, &QPushButton::clicked, this, [this, target] {
+            if (actions_.select) actions_.select(target);
+        });
         shortcuts->addWidget(button);
     }
     shortcuts->addStretch();
@@ -65,61 +68,47 @@ OverviewPage::OverviewPage(BridgeStore& store, HostError hostError, QWidget* par
 
     auto* hardware = new NorvPanel(content());
     hardware->setObjectName(QStringLiteral("hardwarePanel"));
-    hardware->contentLayout()->setSpacing(14);
-    hardware->contentLayout()->addWidget(makeLabel(QStringLiteral("CONNECTED HARDWARE"), NorvTheme::sectionFont(),
-                                                   NorvTheme::secondary(), hardware));
-    hardwareList_ = new QVBoxLayout;
-    hardwareList_->setSpacing(0);
-    hardware->contentLayout()->addLayout(hardwareList_);
+    QVBoxLayout* list = hardware->contentLayout();
+    list->setSpacing(0);
+    list->addWidget(makeLabel(QStringLiteral("CONNECTED HARDWARE"), NorvTheme::sectionFont(), NorvTheme::secondary(),
+                              hardware));
+    list->addSpacing(14);
+    noHardware_ = new EmptyState(QStringLiteral("ipad.and.arrow.forward"), QStringLiteral("Connect a Norv device"),
+                                 QStringLiteral("No tablet connected"), hardware);
+    list->addWidget(noHardware_);
+    hardwareRows_ = {list, [](const BridgeDevice& device) { return device.deviceId; },
+                     [hardware](const BridgeDevice& device) { return new CompactDeviceRow(device, hardware); }, 3};
     hardware_ = hardware;
     column()->addWidget(hardware_);
     column()->addStretch();
-
-    connect(&store_, &BridgeStore::changed, this, &OverviewPage::refresh);
-    refresh();
 }
 
-void OverviewPage::refresh() {
-    const OverviewViewModel model(store_.snapshot(), store_.connectionState());
-    const std::optional<QString> error = hostError_ ? hostError_() : std::nullopt;
+QWidget* OverviewPage::actionBanner() const { return banner_->isHidden() ? nullptr : banner_; }
+
+void OverviewPage::setState(const State& state) {
+    const OverviewViewModel model(*state.snapshot, state.connection);
+    banner_->setVisible(state.hostError.has_value());
+    bannerText_->setText(state.hostError.value_or(QString()));
+
     const std::vector<StatusCardContent> cards = model.statusCards();
-    const std::vector<BridgeDevice> devices = model.connectedDevices();
-
-    // Rebuild only what changed since the last redraw.
-    QString key = error ? QStringLiteral("E") + *error : QStringLiteral("-");
-    for (const StatusCardContent& card : cards)
-        key += QLatin1Char('|') + card.value + card.detail + card.tint.name();
-    for (const BridgeDevice& device : devices)
-        key += QLatin1Char('|') + QString::number(qHash(std::hash<BridgeDevice>{}(device)));
-    if (key == shownKey_) return;
-    shownKey_ = key;
-
-    discardWidget(banner_);
-    banner_ = nullptr;
-    if (error) {
-        banner_ = makeActionBanner(*error, content());
-        column()->insertWidget(1, banner_);
-    }
-
-    grid_->clear();
-    for (const StatusCardContent& card : cards) {
-        auto* widget = new StatusCard(card.title, card.value, card.detail, card.symbol, card.tint);
-        widget->setObjectName(QStringLiteral("statusCard_") + card.title);
-        grid_->addItem(widget);
-    }
-
-    clearLayout(hardwareList_);
-    if (devices.empty()) {
-        hardwareList_->addWidget(new EmptyState(QStringLiteral("ipad.and.arrow.forward"),
-                                                QStringLiteral("Connect a Norv device"),
-                                                QStringLiteral("No tablet connected"), hardware_));
+    const QList<QWidget*> shown = grid_->items();
+    if (shown.size() == static_cast<qsizetype>(cards.size())) {
+        for (qsizetype i = 0; i < shown.size(); ++i) {
+            const StatusCardContent& card = cards[static_cast<std::size_t>(i)];
+            static_cast<StatusCard*>(shown[i])->setValues(card.value, card.detail, card.symbol, card.tint);
+        }
     } else {
-        for (const BridgeDevice& device : devices) {
-            auto* row = new CompactDeviceRow(device, hardware_);
-            row->setObjectName(QString::fromStdString(device.deviceId));
-            hardwareList_->addWidget(row);
+        grid_->clear();
+        for (const StatusCardContent& card : cards) {
+            auto* widget = new StatusCard(card.title, card.value, card.detail, card.symbol, card.tint);
+            widget->setObjectName(QStringLiteral("statusCard_") + card.title);
+            grid_->addItem(widget);
         }
     }
+
+    const std::vector<BridgeDevice> devices = model.connectedDevices();
+    noHardware_->setVisible(devices.empty());
+    hardwareRows_.sync(devices);
 }
 
 }  // namespace norv

@@ -1,44 +1,56 @@
 #pragma once
 // The first page: is the engine reachable, is Live linked, how many devices and confirmed
 // routes, any error of the engine host, shortcuts to three pages and the connected hardware.
+// A view: the page factory hands it the store's state on every change; the cards and rows
+// follow in place, the hardware rows kept by device id.
 
-#include "ui/overview/page_frame.h"
+#include "model/admin_connection_state.h"
+#include "model/admin_snapshot.h"
+#include "model/bridge_section.h"
+#include "ui/components/keyed_list.h"
+#include "ui/components/page_frame.h"
+#include "ui/theme/compact_device_row.h"
 
 #include <QString>
 #include <functional>
 #include <optional>
 
-class QPushButton;
-class QVBoxLayout;
+class QLabel;
 
 namespace norv {
 
 class AdaptiveGrid;
-class BridgeStore;
+class EmptyState;
 
 class OverviewPage : public PageFrame {
     Q_OBJECT
 public:
-    // The engine host's last failure ("Bridge exited with status 1"), none while there is none.
-    using HostError = std::function<std::optional<QString>()>;
+    struct State {
+        const AdminSnapshot* snapshot = nullptr;  // read during setState only
+        AdminConnectionState connection = AdminConnectionState::stopped();
+        // The engine host's last failure ("Bridge exited with status 1"), none while there is none.
+        std::optional<QString> hostError;
+    };
+    struct Actions {
+        std::function<void(BridgeSection)> select;
+    };
 
-    explicit OverviewPage(BridgeStore& store, HostError hostError = {}, QWidget* parent = nullptr);
+    explicit OverviewPage(Actions actions, QWidget* parent = nullptr);
 
-    // Re-reads the store; called on every change it announces.
-    void refresh();
+    void setState(const State& state);
 
-    QWidget* actionBanner() const { return banner_; }  // null while the host reports no error
+    QWidget* actionBanner() const;  // null while the host reports no error
     AdaptiveGrid* statusGrid() const { return grid_; }
     QWidget* hardwarePanel() const { return hardware_; }
 
 private:
-    BridgeStore& store_;
-    HostError hostError_;
-    QWidget* banner_ = nullptr;
+    Actions actions_;
+    QWidget* banner_;
+    QLabel* bannerText_;
     AdaptiveGrid* grid_;
     QWidget* hardware_;
-    QVBoxLayout* hardwareList_;
-    QString shownKey_;
+    EmptyState* noHardware_;
+    KeyedList<BridgeDevice, CompactDeviceRow> hardwareRows_;
 };
 
 }  // namespace norv

@@ -6,6 +6,7 @@
 #include "ui/connections/connections_page.h"
 #include "ui/device_settings/device_settings_page.h"
 #include "ui/devices/devices_page.h"
+#include "ui/devices/devices_view_model.h"
 #include "ui/devices/pending_pairing_requests_panel.h"
 #include "ui/diagnostics/diagnostics_page_view.h"
 #include "ui/live_page/live_page_view.h"
@@ -25,16 +26,81 @@ namespace norv {
 
 namespace {
 
-QWidget* overviewPage(BridgeStore& store, BridgeProcessController* process, QWidget* parent) {
-    QPointer<BridgeProcessController> host(process);
-    return new OverviewPage(
-        store,
-        [host]() -> std::optional<QString> {
-            if (!host) return std::nullopt;
-            return host->lastError();
-        },
-        parent);
+ConnectionsPage::State connectionsState(const BridgeStore& store) {
+    return {&store.snapshot(), store.launchConfiguration(), store.bluetoothStatus(), store.process().isRunning(),
+            store.externalEngine()};
 }
+
+
+DevicesPage::State devicesState(const BridgeStore& store) {
+    const AdminSnapshot& snapshot = store.snapshot();
+    return {&snapshot, store.connectionState(), store.canChange(),
+            DevicesViewModel::cleanEnabled(snapshot, store.canChange(), store.pendingActions()),
+            store.pendingActions().empty()};
+}
+
+}  // namespace
+
+ConnectionsPage* connectionsPage(BridgeStore& store, QWidget* parent, InterfaceLister interfaces) {
+    ConnectionsPage::Actions actions;
+    actions.apply = [&store](const BridgeLaunchConfiguration& draft) { store.applyConnectionConfiguration(draft); };
+    auto* view = new ConnectionsPage(std::move(actions), connectionsState(store), parent, std::move(interfaces));
+    QObject::connect(&store, &BridgeStore::changed, view, [view, &store] { view->setState(connectionsState(store)); });
+    return view;
+}
+
+OverviewPage* overviewPage(BridgeStore& store, std::function<std::optional<QString>()> hostError, QWidget* parent) {
+    OverviewPage::Actions actions;
+    actions.select = [&store](BridgeSection section) { store.setSelection(section); };
+    auto* view = new OverviewPage(std::move(actions), parent);
+    const auto publish = [view, &store, hostError = std::move(hostError)] {
+        view->setState({&store.snapshot(), store.connectionState(), hostError ? hostError() : std::nullopt});
+    };
+    publish();
+    QObject::connect(&store, &BridgeStore::changed, view, publish);
+    return view;
+}
+
+DeviceSettingsPage* deviceSettingsPage(BridgeStore& store, QWidget* parent) {
+    DeviceSettingsPage::Actions actions;
+    actions.push = [&store](const QString& scope) {
+        store.command(DeviceSettingsViewModel::pushPath, DeviceSettingsViewModel::pushArgs(scope),
+                      QStringLiteral("Settings transfer requested"));
+    };
+    auto* view = new DeviceSettingsPage(std::move(actions), parent);
+    const auto publish = [view, &store] {
+        const DeviceSettingsViewModel model(store.snapshot(), store.canChange(), store.pendingActions());
+        view->setState({model.rows(), model.resultLabel(), model.pushAllowed()});
+    };
+    publish();
+    QObject::connect(&store, &BridgeStore::changed, view, publish);
+    return view;
+}
+
+DevicesPage* devicesPage(BridgeStore& store, DialogService& dialogs, QWidget* parent) {
+    DevicesPage::Actions actions;
+    actions.card.deviceAccess = [&store](const std::string& id, const std::string& action,
+                                         const std::optional<std::string>& fingerprint) {
+        store.deviceAccess(id, action, fingerprint);
+    };
+    actions.card.command = [&store](const std::string& path, const nlohmann::json& args, const QString& label) {
+        store.command(path, args, label);
+    };
+    // The certificate requirement at the moment of the press decides the action.
+    actions.allowRevoked = [&store](const std::string& id) {
+        store.deviceAccess(id, DevicesViewModel::revokedAction(store.snapshot()), std::nullopt);
+    };
+    actions.clean = [&store](const std::vector<std::string>& captured) {
+        if (const auto args = DevicesViewModel::cleanupArgs(captured, store.snapshot().cleanupDeviceIDs()))
+            store.command(DevicesViewModel::cleanPath, *args, QStringLiteral("Device records cleaned"));
+    };
+    auto* view = new DevicesPage(std::move(actions), dialogs, parent);
+    view->setState(devicesState(store));
+    QObject::connect(&store, &BridgeStore::changed, view, [view, &store] { view->setState(devicesState(store)); });
+    return view;
+}
+
+namespace {
 
 MidiMonitorPageView::State monitorState(const BridgeStore& store) {
     MidiMonitorPageView::State state;
@@ -76,6 +142,10 @@ QWidget* monitorPage(BridgeStore& store, DialogService& dialogs, QWidget* parent
     return view;
 }
 
+RoutesPageView::State routesState(const BridgeStore& store) {
+    return {&store.snapshot(), store.canChange(), store.pendingActions().empty()};
+}
+
 QWidget* routesPage(BridgeStore& store, QWidget* parent) {
     RoutesPageView::Actions actions;
     actions.assign = [&store](const BridgeDevice& device, const std::optional<LiveTrack>& track) {
@@ -84,10 +154,8 @@ QWidget* routesPage(BridgeStore& store, QWidget* parent) {
     actions.applyPolicy = [&store](const DeviceRoutingPolicy& policy) { store.updateDeviceRoutingPolicy(policy); };
     actions.clearAssignments = [&store] { store.clearDeviceTrackAssignments(); };
     auto* view = new RoutesPageView(std::move(actions), nullptr, parent);
-    view->show(store.snapshot(), store.canChange(), store.pendingActions().empty());
-    QObject::connect(&store, &BridgeStore::changed, view, [view, &store] {
-        view->update(store.snapshot(), store.canChange(), store.pendingActions().empty());
-    });
+    view->setState(routesState(store));
+    QObject::connect(&store, &BridgeStore::changed, view, [view, &store] { view->setState(routesState(store)); });
     return view;
 }
 
@@ -166,11 +234,21 @@ QWidget* makePage(BridgeSection section, BridgeStore& store, const PageServices&
     BridgeProcessController* process = services.process;
     QWidget* page = nullptr;
     switch (section) {
-    case BridgeSection::overview: page = overviewPage(store, process, parent); break;
-    case BridgeSection::connections: page = new ConnectionsPage(store, parent); break;
+    case BridgeSection::overview: {
+        QPointer<BridgeProcessController> host(process);
+        page = overviewPage(
+            store,
+            [host]() -> std::optional<QString> {
+                if (!host) return std::nullopt;
+                return host->lastError();
+            },
+            parent);
+        break;
+    }
+    case BridgeSection::connections: page = connectionsPage(store, parent); break;
     case BridgeSection::live: page = livePage(store, services, parent); break;
-    case BridgeSection::devices: page = new DevicesPage(store, dialogs, parent); break;
-    case BridgeSection::deviceSettings: page = new DeviceSettingsPage(store, parent); break;
+    case BridgeSection::devices: page = devicesPage(store, dialogs, parent); break;
+    case BridgeSection::deviceSettings: page = deviceSettingsPage(store, parent); break;
     case BridgeSection::midiMonitor: page = monitorPage(store, dialogs, parent); break;
     case BridgeSection::routes: page = routesPage(store, parent); break;
     case BridgeSection::logs: page = diagnosticsPage(store, dialogs, process, parent); break;

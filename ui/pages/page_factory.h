@@ -4,6 +4,11 @@
 
 #include "live/live_integration.h"
 #include "model/bridge_section.h"
+#include "ui/connections/local_network_addresses.h"
+
+#include <QString>
+#include <functional>
+#include <optional>
 
 #include <functional>
 
@@ -12,6 +17,10 @@ class QWidget;
 namespace norv {
 
 class BridgeProcessController;
+class ConnectionsPage;
+class DevicesPage;
+class DeviceSettingsPage;
+class OverviewPage;
 class BridgeStore;
 class DialogService;
 
@@ -28,5 +37,14 @@ struct PageServices {
 };
 
 QWidget* makePage(BridgeSection section, BridgeStore& store, const PageServices& services, QWidget* parent);
+
+// The pages this module wires to the store, one by one, for tests that drive a single page.
+ConnectionsPage* connectionsPage(BridgeStore& store, QWidget* parent = nullptr,
+                                 InterfaceLister interfaces = LocalNetworkAddresses::systemInterfaces);
+// `hostError` reads the engine host's last failure; none while there is none.
+OverviewPage* overviewPage(BridgeStore& store, std::function<std::optional<QString>()> hostError = {},
+                           QWidget* parent = nullptr);
+DeviceSettingsPage* deviceSettingsPage(BridgeStore& store, QWidget* parent = nullptr);
+DevicesPage* devicesPage(BridgeStore& store, DialogService& dialogs, QWidget* parent = nullptr);
 
 }  // namespace norv

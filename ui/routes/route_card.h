@@ -1,12 +1,16 @@
 #pragma once
 // One device's assignment card: platform symbol, name and transport, instrument endpoint, the
-// Live track picker and the route label. Refilled from each snapshot; only a user's choice of a
-// different track is reported.
+// Live track picker and the route label. It lives as long as its device is listed; new content
+// leaves the picker's items, index and open popup alone unless they change. Only a user's
+// choice of a different track is reported.
 
 #include "model/admin_snapshot.h"
 #include "ui/routes/track_routing_labels.h"
 
 #include <QWidget>
+#include <memory>
+#include <optional>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -15,16 +19,41 @@ namespace norv {
 
 class SymbolLabel;
 
+struct RouteCardContent {
+    using Tracks = std::shared_ptr<const std::vector<TrackChoice>>;
+
+    BridgeDevice device;
+    Tracks tracks;                          // the MIDI tracks on offer, shared by every card
+    std::optional<TrackChoice> unavailable; // the assigned track when no MIDI track offers it
+    QString route;
+    bool pickerEnabled = false;
+
+    // The MIDI tracks of `snapshot` as picker entries; `previous` is reused while they are equal.
+    static Tracks tracksOf(const AdminSnapshot& snapshot, const Tracks& previous = nullptr);
+    // The card of `device` in `snapshot`.
+    static RouteCardContent of(const BridgeDevice& device, const AdminSnapshot& snapshot, bool pickerEnabled,
+                               const Tracks& tracks = nullptr);
+    // The picker's entries in order: no track, the unavailable assigned one, the MIDI tracks.
+    std::vector<TrackChoice> choices() const;
+    bool sameChoices(const RouteCardContent& other) const;
+    friend bool operator==(const RouteCardContent& a, const RouteCardContent& b) {
+        return a.sameChoices(b) && a.pickerEnabled == b.pickerEnabled && a.route == b.route && a.device == b.device;
+    }
+};
+
 class RouteCard : public QWidget {
     Q_OBJECT
 public:
-    RouteCard(const BridgeDevice& device, const AdminSnapshot& snapshot, bool pickerEnabled, QWidget* parent = nullptr);
+    explicit RouteCard(const RouteCardContent& content, QWidget* parent = nullptr);
 
     // Shows the device as the snapshot now has it; sends nothing.
-    void update(const BridgeDevice& device, const AdminSnapshot& snapshot, bool pickerEnabled);
+    void setContent(const RouteCardContent& content);
 
-    const std::string& deviceId() const { return device_.deviceId; }
+    const std::string& deviceId() const { return content_.device.deviceId; }
+    const BridgeDevice& device() const { return content_.device; }
     QComboBox* picker() const { return picker_; }
+    QLabel* nameLabel() const { return name_; }
+    QLabel* transportLabel() const { return transport_; }
     QLabel* routeLabel() const { return route_; }
 
 Q_SIGNALS:
@@ -33,8 +62,9 @@ Q_SIGNALS:
 
 private:
     void userChose(int index);
+    void showChoices(const RouteCardContent& content, bool first);
 
-    BridgeDevice device_;
+    RouteCardContent content_;
     SymbolLabel* symbol_;
     QLabel* name_;
     QLabel* transport_;

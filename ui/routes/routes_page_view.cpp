@@ -1,11 +1,10 @@
 #include "ui/routes/routes_page_view.h"
 
+#include "ui/components/page_disclosure.h"
 #include "ui/routes/clear_confirmation.h"
-#include "ui/routes/route_card.h"
 #include "ui/routes/routing_policy_draft.h"
 #include "ui/routes/routing_policy_editor.h"
 #include "ui/routes/track_routing_labels.h"
-#include "ui/routes/track_routing_row.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_theme.h"
 #include "ui/theme/page_components.h"
@@ -18,30 +17,24 @@ namespace norv {
 
 namespace {
 
-QToolButton* disclosure(const QString& title, bool open, QWidget* parent) {
-    auto* button = new QToolButton(parent);
-    button->setText(title);
-    button->setCheckable(true);
-    button->setChecked(open);
-    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    button->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
-    button->setAutoRaise(true);
-    return button;
-}
+using Labels = TrackRoutingLabels;
 
-void retire(QWidget* widget) {
-    if (widget == nullptr) return;
-    widget->hide();
-    widget->deleteLater();
-}
-
-NorvPanel* block(const QString& title, QVBoxLayout*& content, QWidget* parent) {
+NorvPanel* block(const QString& title, QWidget* parent) {
     auto* panel = new NorvPanel(parent);
-    content = panel->contentLayout();
-    content->setSpacing(14);
-    content->addWidget(makeLabel(title, NorvTheme::sectionFont(), NorvTheme::secondary(), panel));
+    panel->contentLayout()->setSpacing(14);
+    panel->contentLayout()->addWidget(makeLabel(title, NorvTheme::sectionFont(), NorvTheme::secondary(), panel));
     return panel;
 }
+
+QVBoxLayout* stack(QWidget* box) {
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(14);
+    return layout;
+}
+
+std::string cardKey(const RouteCardContent& content) { return content.device.deviceId; }
+std::string rowKey(const TrackRowContent& content) { return std::to_string(content.plan.trackLiveId); }
 
 }  // namespace
 
@@ -61,23 +54,45 @@ RoutesPageView::RoutesPageView(Actions actions, ClearConfirmation* confirmation,
 
     column->addWidget(new PageHeader(QStringLiteral("LIVE ROUTING"), QStringLiteral("Routes & auto-arm"),
                                      QString::fromUtf8("Live inputs · Device assignments"), page));
-    column->addWidget(block(QStringLiteral("DEVICE ASSIGNMENTS"), devicesContent_, page));
-    tracks_ = block(QStringLiteral("TRACK ROUTING"), tracksContent_, page);
-    column->addWidget(tracks_);
+
+    NorvPanel* devices = block(QStringLiteral("DEVICE ASSIGNMENTS"), page);
+    noDevices_ = new EmptyState(QStringLiteral("ipad.and.arrow.forward"), QStringLiteral("No device routes"),
+                                QStringLiteral("No tablet connected"), devices);
+    noDevices_->hide();
+    devices->contentLayout()->addWidget(noDevices_);
+    activeBox_ = new QWidget(devices);
+    devices->contentLayout()->addWidget(activeBox_);
+    known_ = new PageDisclosure(QString(), devices);
+    known_->bodyLayout()->setContentsMargins(0, 14, 0, 0);
+    known_->bodyLayout()->setSpacing(14);
+    known_->hide();
+    devices->contentLayout()->addWidget(known_);
+    column->addWidget(devices);
+    const auto create = [this](QWidget* parent) {
+        return [this, parent](const RouteCardContent& content) { return makeCard(content, parent); };
+    };
+    activeCards_ = {stack(activeBox_), cardKey, create(activeBox_)};
+    knownCards_ = {known_->bodyLayout(), cardKey, create(known_->body())};
+
+    NorvPanel* tracks = block(QStringLiteral("TRACK ROUTING"), page);
+    tracksBlock_ = tracks;
+    noPlans_ = new EmptyState(QStringLiteral("arrow.triangle.branch"), QStringLiteral("No active track route"),
+                              QString(), tracks);
+    noPlans_->hide();
+    tracks->contentLayout()->addWidget(noPlans_);
+    auto* rowsBox = new QWidget(tracks);
+    tracks->contentLayout()->addWidget(rowsBox);
+    trackRows_ = {stack(rowsBox), rowKey,
+                  [rowsBox](const TrackRowContent& content) { return new TrackRoutingRow(content, rowsBox); }};
+    column->addWidget(tracks);
 
     // "Routing options", collapsed at first.
-    auto* options = disclosure(QStringLiteral("Routing options"), false, page);
-    column->addWidget(options);
+    auto* options = new PageDisclosure(QStringLiteral("Routing options"), page);
     if (confirmation == nullptr) confirmation = new ClearConfirmation(this);
-    editor_ = new RoutingPolicyEditor(confirmation, page);
-    auto* editorPanel = norvPanel(editor_, page);
-    editorPanel->setVisible(false);
-    column->addWidget(editorPanel);
+    editor_ = new RoutingPolicyEditor(confirmation, options->body());
+    options->bodyLayout()->addWidget(norvPanel(editor_, options->body()));
+    column->addWidget(options);
     column->addStretch();
-    connect(options, &QToolButton::toggled, this, [options, editorPanel](bool open) {
-        options->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
-        editorPanel->setVisible(open);
-    });
     connect(editor_, &RoutingPolicyEditor::applyRequested, this, [this](const DeviceRoutingPolicy& policy) {
         if (actions_.applyPolicy) actions_.applyPolicy(policy);
     });
@@ -86,83 +101,63 @@ RoutesPageView::RoutesPageView(Actions actions, ClearConfirmation* confirmation,
     });
 }
 
-void RoutesPageView::show(const AdminSnapshot& snapshot, bool canChange, bool pendingEmpty) {
-    editor_->show(snapshot.bridge.deviceRoutingPolicy, RoutingPolicyDraft::editorEnabled(canChange, pendingEmpty));
-    rebuild(snapshot, canChange, pendingEmpty);
+RouteCard* RoutesPageView::makeCard(const RouteCardContent& content, QWidget* parent) {
+    auto* card = new RouteCard(content, parent);
+    connect(card, &RouteCard::trackChosen, this, &RoutesPageView::assign);
+    return card;
 }
 
-void RoutesPageView::update(const AdminSnapshot& snapshot, bool canChange, bool pendingEmpty) {
-    editor_->update(snapshot.bridge.deviceRoutingPolicy, RoutingPolicyDraft::editorEnabled(canChange, pendingEmpty));
-    rebuild(snapshot, canChange, pendingEmpty);
+void RoutesPageView::assign(const QString& deviceId, qint64 liveId) {
+    if (!actions_.assign) return;
+    for (const RouteCard* card : cards()) {
+        if (QString::fromStdString(card->deviceId()) != deviceId) continue;
+        std::optional<LiveTrack> track;
+        for (const LiveTrack& candidate : liveTracks_)
+            if (candidate.liveId == liveId) track = candidate;
+        actions_.assign(card->device(), track);  // the device as the card last showed it
+        return;
+    }
 }
 
-void RoutesPageView::rebuild(const AdminSnapshot& snapshot, bool canChange, bool pendingEmpty) {
-    using Labels = TrackRoutingLabels;
-    snapshot_ = snapshot;
-    const bool pickerEnabled = Labels::trackPickerEnabled(canChange, Labels::liveLinked(snapshot.bridge), pendingEmpty);
+std::vector<RouteCard*> RoutesPageView::cards() const {
+    std::vector<RouteCard*> result = activeCards_.widgets();
+    for (RouteCard* card : knownCards_.widgets()) result.push_back(card);
+    return result;
+}
 
-    // Replaced, not deleted here: a card may be in the middle of reporting the user's choice.
-    retire(devicesBody_);
-    cards_.clear();
-    knownToggle_ = nullptr;
-    devicesBody_ = new QWidget(this);
-    auto* devices = new QVBoxLayout(devicesBody_);
-    devices->setContentsMargins(0, 0, 0, 0);
-    devices->setSpacing(14);
-    const auto addCard = [&](const BridgeDevice& device, QVBoxLayout* into, QWidget* parent) {
-        auto* card = new RouteCard(device, snapshot, pickerEnabled, parent);
-        connect(card, &RouteCard::trackChosen, this, [this](const QString& deviceId, qint64 liveId) {
-            if (!actions_.assign) return;
-            for (const BridgeDevice& known : snapshot_.devices) {
-                if (QString::fromStdString(known.deviceId) == deviceId) {
-                    actions_.assign(known, Labels::trackForValue(snapshot_, liveId));
-                    return;
-                }
-            }
-        });
-        into->addWidget(card);
-        cards_.push_back(card);
+QToolButton* RoutesPageView::knownDevicesToggle() const { return known_->isHidden() ? nullptr : known_->toggle(); }
+
+void RoutesPageView::setState(const State& state) {
+    const AdminSnapshot& snapshot = *state.snapshot;
+    const bool editable = RoutingPolicyDraft::editorEnabled(state.canChange, state.pendingEmpty);
+    if (!shown_) editor_->startFrom(snapshot.bridge.deviceRoutingPolicy, editable);
+    else editor_->followEngine(snapshot.bridge.deviceRoutingPolicy, editable);
+    shown_ = true;
+    if (liveTracks_ != snapshot.liveTracks) liveTracks_ = snapshot.liveTracks;
+
+    const bool pickerEnabled =
+        Labels::trackPickerEnabled(state.canChange, Labels::liveLinked(snapshot.bridge), state.pendingEmpty);
+    tracks_ = RouteCardContent::tracksOf(snapshot, tracks_);
+    const auto contents = [&](const std::vector<BridgeDevice>& devices) {
+        std::vector<RouteCardContent> result;
+        result.reserve(devices.size());
+        for (const BridgeDevice& device : devices)
+            result.push_back(RouteCardContent::of(device, snapshot, pickerEnabled, tracks_));
+        return result;
     };
-    if (snapshot.devices.empty()) {
-        devices->addWidget(new EmptyState(QStringLiteral("ipad.and.arrow.forward"), QStringLiteral("No device routes"),
-                                          QStringLiteral("No tablet connected"), devicesBody_));
-    } else {
-        for (const BridgeDevice& device : Labels::activeDevices(snapshot)) addCard(device, devices, devicesBody_);
-        const auto known = Labels::knownDevices(snapshot);
-        if (!known.empty()) {
-            knownToggle_ = disclosure(Labels::knownDevicesTitle(known.size()), knownOpen_, devicesBody_);
-            devices->addWidget(knownToggle_);
-            auto* group = new QWidget(devicesBody_);
-            auto* groupLayout = new QVBoxLayout(group);
-            groupLayout->setContentsMargins(0, 0, 0, 0);
-            groupLayout->setSpacing(14);
-            for (const BridgeDevice& device : known) addCard(device, groupLayout, group);
-            group->setVisible(knownOpen_);
-            devices->addWidget(group);
-            QToolButton* toggle = knownToggle_;
-            connect(toggle, &QToolButton::toggled, this, [this, toggle, group](bool open) {
-                knownOpen_ = open;
-                toggle->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
-                group->setVisible(open);
-            });
-        }
-    }
-    devicesContent_->addWidget(devicesBody_);
+    const bool none = snapshot.devices.empty();
+    noDevices_->setVisible(none);
+    activeCards_.sync(none ? std::vector<RouteCardContent>{} : contents(Labels::activeDevices(snapshot)));
+    const std::vector<BridgeDevice> known = none ? std::vector<BridgeDevice>{} : Labels::knownDevices(snapshot);
+    knownCards_.sync(contents(known));
+    known_->setVisible(!known.empty());
+    if (!known.empty()) known_->setTitle(Labels::knownDevicesTitle(known.size()));
 
-    retire(tracksBody_);
-    tracksBody_ = new QWidget(this);
-    auto* rows = new QVBoxLayout(tracksBody_);
-    rows->setContentsMargins(0, 0, 0, 0);
-    rows->setSpacing(14);
-    const auto plans = Labels::plans(snapshot);
-    if (plans.empty()) {
-        rows->addWidget(new EmptyState(QStringLiteral("arrow.triangle.branch"), Labels::noPlansTitle(snapshot), QString(),
-                                       tracksBody_));
-    }
-    for (const DeviceTrackRoutingPlan& plan : plans) {
-        rows->addWidget(new TrackRoutingRow(plan, Labels::status(snapshot, plan), tracksBody_));
-    }
-    tracksContent_->addWidget(tracksBody_);
+    std::vector<TrackRowContent> rows;
+    for (const DeviceTrackRoutingPlan& plan : Labels::plans(snapshot)) rows.push_back({plan, Labels::status(snapshot, plan)});
+    noPlans_->setVisible(rows.empty());
+    if (rows.empty()) noPlans_->titleLabel()->setText(Labels::noPlansTitle(snapshot));
+    trackRows_.sync(rows);
 }
 
 }  // namespace norv

@@ -1,8 +1,13 @@
 #pragma once
 // The Routes page's content: device assignments, track routing and the routing options. The
-// store-facing page feeds it each snapshot with the store's flags and supplies the three actions.
+// page factory feeds it the store's state on every change and supplies the three actions. Cards
+// and track rows are kept by device and track id, so an identical state changes no widget and
+// an open track picker stays open.
 
 #include "model/admin_snapshot.h"
+#include "ui/components/keyed_list.h"
+#include "ui/routes/route_card.h"
+#include "ui/routes/track_routing_row.h"
 
 #include <QWidget>
 #include <functional>
@@ -14,12 +19,18 @@ class QVBoxLayout;
 namespace norv {
 
 class ClearConfirmation;
-class RouteCard;
+class EmptyState;
+class PageDisclosure;
 class RoutingPolicyEditor;
 
 class RoutesPageView : public QWidget {
     Q_OBJECT
 public:
+    struct State {
+        const AdminSnapshot* snapshot = nullptr;  // read during setState only
+        bool canChange = false;
+        bool pendingEmpty = true;
+    };
     struct Actions {
         std::function<void(const BridgeDevice& device, const std::optional<LiveTrack>& track)> assign;
         std::function<void(const DeviceRoutingPolicy& policy)> applyPolicy;
@@ -29,30 +40,35 @@ public:
     // `confirmation` may be null for the real 4 s lapse.
     RoutesPageView(Actions actions, ClearConfirmation* confirmation = nullptr, QWidget* parent = nullptr);
 
-    // The page is shown: the draft starts from the engine's policy.
-    void show(const AdminSnapshot& snapshot, bool canChange, bool pendingEmpty);
-    // A change of the store.
-    void update(const AdminSnapshot& snapshot, bool canChange, bool pendingEmpty);
+    // The first state starts the routing draft from the engine's policy; later ones keep it.
+    void setState(const State& state);
+    void setState(const AdminSnapshot& snapshot, bool canChange, bool pendingEmpty) {
+        setState(State{&snapshot, canChange, pendingEmpty});
+    }
 
     RoutingPolicyEditor* policyEditor() const { return editor_; }
-    const std::vector<RouteCard*>& cards() const { return cards_; }
-    QToolButton* knownDevicesToggle() const { return knownToggle_; }
-    QWidget* tracksBlock() const { return tracks_; }
+    // Active cards first, then the known devices' cards.
+    std::vector<RouteCard*> cards() const;
+    QToolButton* knownDevicesToggle() const;  // null while there is no known device
+    QWidget* tracksBlock() const { return tracksBlock_; }
 
 private:
-    void rebuild(const AdminSnapshot& snapshot, bool canChange, bool pendingEmpty);
+    void assign(const QString& deviceId, qint64 liveId);
+    RouteCard* makeCard(const RouteCardContent& content, QWidget* parent);
 
     Actions actions_;
-    AdminSnapshot snapshot_;
+    bool shown_ = false;
+    std::vector<LiveTrack> liveTracks_;
+    RouteCardContent::Tracks tracks_;  // the picker entries every card shares
     RoutingPolicyEditor* editor_;
-    QVBoxLayout* devicesContent_;
-    QWidget* devicesBody_ = nullptr;
-    QWidget* tracks_;
-    QVBoxLayout* tracksContent_;
-    QWidget* tracksBody_ = nullptr;
-    QToolButton* knownToggle_ = nullptr;
-    bool knownOpen_ = false;
-    std::vector<RouteCard*> cards_;
+    EmptyState* noDevices_;
+    QWidget* activeBox_;
+    PageDisclosure* known_;
+    QWidget* tracksBlock_;
+    EmptyState* noPlans_;
+    KeyedList<RouteCardContent, RouteCard> activeCards_;
+    KeyedList<RouteCardContent, RouteCard> knownCards_;
+    KeyedList<TrackRowContent, TrackRoutingRow> trackRows_;
 };
 
 }  // namespace norv

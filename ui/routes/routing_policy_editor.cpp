@@ -122,14 +122,14 @@ RoutingPolicyEditor::RoutingPolicyEditor(ClearConfirmation* confirmation, QWidge
     connect(confirmation_, &ClearConfirmation::changed, this, &RoutingPolicyEditor::refresh);
 }
 
-void RoutingPolicyEditor::show(const std::optional<DeviceRoutingPolicy>& runtime, bool editable) {
+void RoutingPolicyEditor::startFrom(const std::optional<DeviceRoutingPolicy>& runtime, bool editable) {
     runtime_ = runtime;
     editable_ = editable;
     draft_.show(runtime);
     refresh();
 }
 
-void RoutingPolicyEditor::update(const std::optional<DeviceRoutingPolicy>& runtime, bool editable) {
+void RoutingPolicyEditor::followEngine(const std::optional<DeviceRoutingPolicy>& runtime, bool editable) {
     if (runtime != runtime_) {
         runtime_ = runtime;
         draft_.runtimeChanged(runtime);
@@ -153,7 +153,8 @@ void RoutingPolicyEditor::refresh() {
     const QColor statusColor = draft_.hasLocalChanges() ? NorvTheme::yellow() : NorvTheme::teal();
     statusSymbol_->setSymbol(draft_.statusSymbol(), statusColor, 12);
     status_->setText(draft_.statusText());
-    status_->setStyleSheet(QStringLiteral("color: %1; font-weight: 600;").arg(NorvTheme::css(statusColor)));
+    const QString statusStyle = QStringLiteral("color: %1; font-weight: 600;").arg(NorvTheme::css(statusColor));
+    if (status_->styleSheet() != statusStyle) status_->setStyleSheet(statusStyle);
     clear_->setText(confirmation_->title());
 
     automatic_->setEnabled(editable_);

@@ -24,11 +24,11 @@ class RoutingPolicyEditor : public QWidget {
 public:
     explicit RoutingPolicyEditor(ClearConfirmation* confirmation, QWidget* parent = nullptr);
 
-    // The page is shown with this engine policy.
-    void show(const std::optional<DeviceRoutingPolicy>& runtime, bool editable);
+    // The page is shown with this engine policy: the draft starts from it.
+    void startFrom(const std::optional<DeviceRoutingPolicy>& runtime, bool editable);
     // A new snapshot: `runtime` is the engine's policy now; `editable` is canChange with no
-    // request in flight.
-    void update(const std::optional<DeviceRoutingPolicy>& runtime, bool editable);
+    // request in flight. The draft follows the engine only where the user has not edited.
+    void followEngine(const std::optional<DeviceRoutingPolicy>& runtime, bool editable);
 
     const RoutingPolicyDraft& draft() const { return draft_; }
     QCheckBox* automaticSwitch() const { return automatic_; }

@@ -9,66 +9,103 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QVBoxLayout>
 
 namespace norv {
 
 namespace {
 
-// A captioned value: small monospaced caption over the value.
-QWidget* routingValue(const QString& label, const QString& value, QWidget* parent) {
-    auto* box = new QWidget(parent);
-    auto* column = new QVBoxLayout(box);
+// A captioned value: small monospaced caption over the value; returns the value's label.
+QLabel* routingValue(const QString& caption, QHBoxLayout* into, QWidget* parent, QWidget** box = nullptr) {
+    auto* holder = new QWidget(parent);
+    auto* column = new QVBoxLayout(holder);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(3);
-    column->addWidget(makeLabel(label, NorvTheme::systemFont(9, QFont::Bold, true), NorvTheme::secondary(), box));
-    column->addWidget(makeLabel(value, NorvTheme::calloutFont(), NorvTheme::primary(), box));
-    return box;
+    column->addWidget(makeLabel(caption, NorvTheme::systemFont(9, QFont::Bold, true), NorvTheme::secondary(), holder));
+    QLabel* value = makeLabel(QString(), NorvTheme::calloutFont(), NorvTheme::primary(), holder);
+    column->addWidget(value);
+    into->addWidget(holder);
+    if (box) *box = holder;
+    return value;
 }
 
 }  // namespace
 
-TrackRoutingRow::TrackRoutingRow(const DeviceTrackRoutingPlan& plan,
-                                 const std::optional<DeviceTrackRoutingStatus>& status, QWidget* parent)
-    : QWidget(parent) {
-    using Labels = TrackRoutingLabels;
+// The status dot: a filled circle in the status tint.
+class TrackRoutingRow::Dot : public QWidget {
+public:
+    explicit Dot(QWidget* parent) : QWidget(parent) { setFixedSize(8, 8); }
+    void setColor(const QColor& color) {
+        if (color == color_) return;
+        color_ = color;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color_);
+        painter.drawEllipse(rect());
+    }
+
+private:
+    QColor color_;
+};
+
+TrackRoutingRow::TrackRoutingRow(const TrackRowContent& content, QWidget* parent) : QWidget(parent) {
     fillBackground(this, NorvTheme::panelRaised());
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(13, 13, 13, 13);
     column->setSpacing(10);
 
-    const QColor tint = routeTintColor(Labels::trackStatusTint(status));
     auto* head = new QHBoxLayout;
     head->setSpacing(12);
-    auto* dot = new QLabel(this);
-    dot->setFixedSize(8, 8);
-    dot->setStyleSheet(QStringLiteral("background: %1; border-radius: 4px;").arg(NorvTheme::css(tint)));
-    head->addWidget(dot);
-    head->addWidget(makeLabel(Labels::trackTitle(plan), NorvTheme::headlineFont(), NorvTheme::primary(), this));
+    dot_ = new Dot(this);
+    head->addWidget(dot_);
+    title_ = makeLabel(QString(), NorvTheme::headlineFont(), NorvTheme::primary(), this);
+    head->addWidget(title_);
     head->addStretch();
-    status_ = makeLabel(Labels::trackStatusLabel(plan, status), NorvTheme::systemFont(10, QFont::Bold, true), tint,
-                        this);
+    status_ = makeLabel(QString(), NorvTheme::systemFont(10, QFont::Bold, true), NorvTheme::secondary(), this);
     head->addWidget(status_);
     column->addLayout(head);
 
     auto* values = new QHBoxLayout;
     values->setSpacing(26);
-    values->addWidget(routingValue(QStringLiteral("DEVICES"), Labels::ownersText(plan), this));
-    if (const auto routed = Labels::routedOwnersText(plan)) {
-        values->addWidget(routingValue(QStringLiteral("ROUTED"), *routed, this));
-    }
-    values->addWidget(
-        routingValue(QStringLiteral("DESIRED INPUT"), QString::fromStdString(plan.desiredInput), this));
-    values->addWidget(routingValue(QStringLiteral("LIVE INPUT"), Labels::liveInputText(status), this));
+    owners_ = routingValue(QStringLiteral("DEVICES"), values, this);
+    routed_ = routingValue(QStringLiteral("ROUTED"), values, this, &routedBox_);
+    desired_ = routingValue(QStringLiteral("DESIRED INPUT"), values, this);
+    liveInput_ = routingValue(QStringLiteral("LIVE INPUT"), values, this);
     values->addStretch();
-    const bool armed = Labels::armed(status);
-    const QColor armedColor = armed ? NorvTheme::yellow() : NorvTheme::secondary();
-    values->addWidget(new SymbolLabel(armed ? QStringLiteral("record.circle.fill") : QStringLiteral("record.circle"),
-                                      armedColor, 12, this));
-    armed_ = makeLabel(armed ? QStringLiteral("ARMED") : QStringLiteral("NOT ARMED"),
-                       NorvTheme::systemFont(10, QFont::Bold, true), armedColor, this);
+    armedSymbol_ = new SymbolLabel(this);
+    values->addWidget(armedSymbol_);
+    armed_ = makeLabel(QString(), NorvTheme::systemFont(10, QFont::Bold, true), NorvTheme::secondary(), this);
     values->addWidget(armed_);
     column->addLayout(values);
+    setContent(content);
+}
+
+void TrackRoutingRow::setContent(const TrackRowContent& content) {
+    using Labels = TrackRoutingLabels;
+    const QColor tint = routeTintColor(Labels::trackStatusTint(content.status));
+    dot_->setColor(tint);
+    title_->setText(Labels::trackTitle(content.plan));
+    status_->setText(Labels::trackStatusLabel(content.plan, content.status));
+    setTextColor(status_, tint);
+    owners_->setText(Labels::ownersText(content.plan));
+    const std::optional<QString> routed = Labels::routedOwnersText(content.plan);
+    routed_->setText(routed.value_or(QString()));
+    routedBox_->setVisible(routed.has_value());
+    desired_->setText(QString::fromStdString(content.plan.desiredInput));
+    liveInput_->setText(Labels::liveInputText(content.status));
+    const bool armed = Labels::armed(content.status);
+    const QColor armedColor = armed ? NorvTheme::yellow() : NorvTheme::secondary();
+    armedSymbol_->setSymbol(armed ? QStringLiteral("record.circle.fill") : QStringLiteral("record.circle"), armedColor,
+                            12);
+    armed_->setText(armed ? QStringLiteral("ARMED") : QStringLiteral("NOT ARMED"));
+    setTextColor(armed_, armedColor);
 }
 
 }  // namespace norv

@@ -32,7 +32,7 @@ BridgeMenuBar::BridgeMenuBar(QObject* parent)
     tray_->setIcon(NorvBrand::menuBarIcon());
     tray_->setContextMenu(menu_.get());
     if (QSystemTrayIcon::isSystemTrayAvailable()) tray_->show();
-    show(MenuBarView{});
+    setView(MenuBarView{});
 }
 
 BridgeMenuBar::~BridgeMenuBar() {
@@ -47,7 +47,9 @@ QString BridgeMenuBar::deviceLine(qint64 connectedDevices) {
     return QString::number(connectedDevices) + QStringLiteral(" Norv devices");
 }
 
-void BridgeMenuBar::show(const MenuBarView& view) {
+void BridgeMenuBar::setView(const MenuBarView& view) {
+    if (shown_ == view) return;
+    shown_ = view;
     status_->setText(view.connected ? QStringLiteral("Bridge connected") : QStringLiteral("Bridge unavailable"));
     status_->setIcon(NorvSymbols::icon(view.symbol, NorvTheme::primary()));
     NorvSymbols::tag(status_, view.symbol);
@@ -72,13 +74,13 @@ MenuBarView BridgeMenuBar::viewOf(const BridgeStore& store) {
 }
 
 void BridgeMenuBar::follow(BridgeStore& store) {
-    connect(&store, &BridgeStore::changed, this, [this, &store] { show(viewOf(store)); });
+    connect(&store, &BridgeStore::changed, this, [this, &store] { setView(viewOf(store)); });
     // Whether the engine runs is read again when the command is chosen.
     connect(this, &BridgeMenuBar::startOrRestartRequested, &store, [&store] {
         if (store.process().isRunning()) store.restartBridge();
         else store.startBridge();
     });
-    show(viewOf(store));
+    setView(viewOf(store));
 }
 
 }  // namespace norv

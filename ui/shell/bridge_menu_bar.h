@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QMenu;
@@ -21,6 +22,7 @@ struct MenuBarView {
     qint64 connectedDevices = 0;
     bool processRunning = false;
     bool externalEngine = false;
+    bool operator==(const MenuBarView&) const = default;
 };
 
 class BridgeMenuBar : public QObject {
@@ -29,7 +31,8 @@ public:
     explicit BridgeMenuBar(QObject* parent = nullptr);
     ~BridgeMenuBar() override;
 
-    void show(const MenuBarView& view);
+    // An unchanged view touches nothing (a tray host redraws on every change).
+    void setView(const MenuBarView& view);
 
     // Keeps the menu current with the store and runs start or restart through it.
     void follow(BridgeStore& store);
@@ -60,6 +63,7 @@ private:
     QAction* open_;
     QAction* start_;
     QAction* quit_;
+    std::optional<MenuBarView> shown_;
 };
 
 }  // namespace norv

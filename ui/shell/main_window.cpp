@@ -116,10 +116,10 @@ void MainWindow::stabilize() {
     std::optional<QString> selected;
     if (const auto section = store_.selection()) selected = text(section->rawValue());
     sidebar_->setSelected(selected);
-    sidebar_->status()->show(connected, stateWord(store_), store_.connectedDeviceCount());
+    sidebar_->status()->setStatus(connected, stateWord(store_), store_.connectedDeviceCount());
 
     external_->setVisible(store_.externalEngine());
-    notice_->show(store_.actionMessage(), store_.actionFailed());
+    notice_->setMessage(store_.actionMessage(), store_.actionFailed());
 
     PairingInput pairing;
     pairing.connected = connected;
@@ -131,7 +131,7 @@ void MainWindow::stabilize() {
     }
     pairing.canChange = store_.canChange();
     pairing.anyActionPending = !store_.pendingActions().empty();
-    banner_->show(PairingCodeBanner::view(pairing));
+    banner_->setView(PairingCodeBanner::view(pairing));
 
     const bool running = store_.process().isRunning();
     start_->setText(running ? QStringLiteral("Restart") : QStringLiteral("Start"));

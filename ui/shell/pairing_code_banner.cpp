@@ -56,10 +56,12 @@ PairingCodeBanner::PairingCodeBanner(QWidget* parent) : QWidget(parent) {
     button_ = new QPushButton(this);
     row->addWidget(button_);
     connect(button_, &QPushButton::clicked, this, &PairingCodeBanner::resetRequested);
-    show(PairingBannerView{});
+    setView(PairingBannerView{});
 }
 
-void PairingCodeBanner::show(const PairingBannerView& view) {
+void PairingCodeBanner::setView(const PairingBannerView& view) {
+    if (shown_ == view) return;
+    shown_ = view;
     setVisible(view.visible);
     if (!view.visible) return;
     caption_->setText(view.caption);

@@ -40,7 +40,8 @@ public:
     explicit PairingCodeBanner(QWidget* parent = nullptr);
 
     static PairingBannerView view(const PairingInput& input);
-    void show(const PairingBannerView& view);
+    // An unchanged view touches nothing.
+    void setView(const PairingBannerView& view);
 
     static inline const QString resetPath = QStringLiteral("/admin/pairing/reset");
     static inline const QString resetLabel = QStringLiteral("Pairing reset");
@@ -61,6 +62,7 @@ private:
     QLabel* code_;
     QLabel* seconds_;
     QPushButton* button_;
+    std::optional<PairingBannerView> shown_;
 };
 
 }  // namespace norv

@@ -64,17 +64,18 @@ SidebarStatus::SidebarStatus(QWidget* parent) : QWidget(parent) {
     column->addWidget(devices_);
     row->addLayout(column);
     row->addStretch();
-    show(false, QStringLiteral("Stopped"), 0);
+    setStatus(false, QStringLiteral("Stopped"), 0);
 }
 
 QString SidebarStatus::deviceCountText(qint64 count) {
     return QString::number(count) + (count == 1 ? QStringLiteral(" device") : QStringLiteral(" devices"));
 }
 
-void SidebarStatus::show(bool connected, const QString& stateWord, qint64 connectedDevices) {
-    connected_ = connected;
+void SidebarStatus::setStatus(bool connected, const QString& stateWord, qint64 connectedDevices) {
     state_->setText(stateWord.toUpper());
     devices_->setText(deviceCountText(connectedDevices));
+    if (connected == connected_) return;
+    connected_ = connected;
     update();
 }
 

@@ -42,7 +42,7 @@ class SidebarStatus : public QWidget {
     Q_OBJECT
 public:
     explicit SidebarStatus(QWidget* parent = nullptr);
-    void show(bool connected, const QString& stateWord, qint64 connectedDevices);
+    void setStatus(bool connected, const QString& stateWord, qint64 connectedDevices);
 
     QString stateText() const;
     QString deviceText() const;

@@ -29,20 +29,19 @@ StatusNotice::StatusNotice(QWidget* parent) : QWidget(parent) {
     row->addWidget(text_, 1);
     row->addWidget(dismiss_);
     connect(dismiss_, &QToolButton::clicked, this, &StatusNotice::dismissRequested);
-    show(std::nullopt, false);
+    setMessage(std::nullopt, false);
 }
 
-void StatusNotice::show(const std::optional<QString>& message, bool failed) {
-    setVisible(message.has_value());
+void StatusNotice::setMessage(const std::optional<QString>& message, bool failed) {
+    setVisible(message.has_value());  // no work when it already is
     if (!message) return;
+    if (!dismiss_->icon().isNull() && failed == failed_ && *message == text_->text()) return;
     failed_ = failed;
     const QColor color = failed ? NorvTheme::red() : NorvTheme::teal();
     symbol_->setSymbol(failed ? QStringLiteral("exclamationmark.triangle") : QStringLiteral("checkmark.circle"),
                        color, 16);
     text_->setText(*message);
-    QPalette palette = text_->palette();
-    palette.setColor(QPalette::WindowText, color);
-    text_->setPalette(palette);
+    setTextColor(text_, color);
     dismiss_->setIcon(NorvSymbols::icon(QStringLiteral("xmark"), color, 12));
     NorvSymbols::tag(dismiss_, QStringLiteral("xmark"));
 }

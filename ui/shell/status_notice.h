@@ -16,8 +16,8 @@ class StatusNotice : public QWidget {
 public:
     explicit StatusNotice(QWidget* parent = nullptr);
 
-    // Hidden while there is no message.
-    void show(const std::optional<QString>& message, bool failed);
+    // Hidden while there is no message; an unchanged message touches nothing.
+    void setMessage(const std::optional<QString>& message, bool failed);
 
     QString message() const;
     bool failed() const { return failed_; }

@@ -27,7 +27,7 @@ QString CompactDeviceRow::endpointLine(const BridgeDevice& device) {
 }
 
 CompactDeviceRow::CompactDeviceRow(const BridgeDevice& device, QWidget* parent) : QWidget(parent) {
-    const QColor tint = device.connected ? NorvTheme::teal() : NorvTheme::secondary();
+    setObjectName(QString::fromStdString(device.deviceId));
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 7, 0, 7);
     row->setSpacing(12);
@@ -35,22 +35,32 @@ CompactDeviceRow::CompactDeviceRow(const BridgeDevice& device, QWidget* parent) 
     symbolFrame->setFixedWidth(28);
     auto* symbolLayout = new QHBoxLayout(symbolFrame);
     symbolLayout->setContentsMargins(0, 0, 0, 0);
-    symbol_ = new SymbolLabel(QString::fromStdString(device.platformSymbol()), tint, 18, symbolFrame);
+    symbol_ = new SymbolLabel(symbolFrame);
     symbolLayout->addWidget(symbol_, 0, Qt::AlignCenter);
     row->addWidget(symbolFrame);
 
     auto* column = new QVBoxLayout;
     column->setSpacing(2);
-    column->addWidget(makeLabel(QString::fromStdString(device.label), NorvTheme::headlineFont(), NorvTheme::primary(), this));
-    endpoints_ = makeLabel(endpointLine(device), NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    label_ = makeLabel(QString(), NorvTheme::headlineFont(), NorvTheme::primary(), this);
+    column->addWidget(label_);
+    endpoints_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), this);
     endpoints_->setWordWrap(false);
     endpoints_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);  // truncated, never wrapped
     column->addWidget(endpoints_);
     row->addLayout(column, 1);
 
-    transport_ = makeLabel(QString::fromStdString(device.transportLabel()), NorvTheme::systemFont(10, QFont::Bold, true),
-                           tint, this);
+    transport_ = makeLabel(QString(), NorvTheme::systemFont(10, QFont::Bold, true), NorvTheme::secondary(), this);
     row->addWidget(transport_);
+    setContent(device);
+}
+
+void CompactDeviceRow::setContent(const BridgeDevice& device) {
+    const QColor tint = device.connected ? NorvTheme::teal() : NorvTheme::secondary();
+    symbol_->setSymbol(QString::fromStdString(device.platformSymbol()), tint, 18);
+    label_->setText(QString::fromStdString(device.label));
+    endpoints_->setText(endpointLine(device));
+    transport_->setText(QString::fromStdString(device.transportLabel()));
+    setTextColor(transport_, tint);
 }
 
 }  // namespace norv

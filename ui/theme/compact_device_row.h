@@ -20,6 +20,7 @@ class CompactDeviceRow : public QWidget {
     Q_OBJECT
 public:
     explicit CompactDeviceRow(const BridgeDevice& device, QWidget* parent = nullptr);
+    void setContent(const BridgeDevice& device);
 
     // The port names joined by two spaces.
     static QString endpointLine(const BridgeDevice& device);
@@ -30,6 +31,7 @@ public:
 
 private:
     SymbolLabel* symbol_;
+    QLabel* label_;
     QLabel* endpoints_;
     QLabel* transport_;
 };

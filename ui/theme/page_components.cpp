@@ -19,6 +19,13 @@ QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, Q
     return label;
 }
 
+void setTextColor(QLabel* label, const QColor& color) {
+    if (label->palette().color(QPalette::WindowText) == color) return;
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+}
+
 PageHeader::PageHeader(const QString& eyebrow, const QString& title, const QString& subtitle, QWidget* parent)
     : QWidget(parent) {
     auto* column = new QVBoxLayout(this);
@@ -33,6 +40,18 @@ PageHeader::PageHeader(const QString& eyebrow, const QString& title, const QStri
         subtitle_->setWordWrap(true);
         column->addWidget(subtitle_);
     }
+}
+
+void PageHeader::setSubtitle(const QString& subtitle) {
+    if (!subtitle_) {
+        if (subtitle.isEmpty()) return;
+        subtitle_ = makeLabel(subtitle, NorvTheme::bodyFont(), NorvTheme::secondary(), this);
+        subtitle_->setWordWrap(true);
+        layout()->addWidget(subtitle_);
+        return;
+    }
+    subtitle_->setText(subtitle);
+    subtitle_->setVisible(!subtitle.isEmpty());
 }
 
 EmptyState::EmptyState(const QString& symbol, const QString& title, const QString& detail, QWidget* parent)
@@ -57,12 +76,19 @@ EmptyState::EmptyState(const QString& symbol, const QString& title, const QStrin
 }
 
 TintedSquare::TintedSquare(const QString& symbol, const QColor& tint, int side, int symbolSize, QWidget* parent)
-    : QWidget(parent), tint_(tint) {
+    : QWidget(parent), tint_(tint), symbolSize_(symbolSize) {
     setFixedSize(side, side);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     symbol_ = new SymbolLabel(symbol, tint, symbolSize, this);
     layout->addWidget(symbol_, 0, Qt::AlignCenter);
+}
+
+void TintedSquare::setSymbol(const QString& symbol, const QColor& tint) {
+    symbol_->setSymbol(symbol, tint, symbolSize_);
+    if (tint == tint_) return;
+    tint_ = tint;
+    update();
 }
 
 void TintedSquare::paintEvent(QPaintEvent*) {
@@ -80,19 +106,25 @@ StatusCard::StatusCard(const QString& title, const QString& value, const QString
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(14);
-    auto* tile = new TintedSquare(symbol, tint, 34, 20, this);
-    symbol_ = tile->symbolLabel();
-    row->addWidget(tile, 0, Qt::AlignTop);
+    tile_ = new TintedSquare(symbol, tint, 34, 20, this);
+    symbol_ = tile_->symbolLabel();
+    row->addWidget(tile_, 0, Qt::AlignTop);
     auto* column = new QVBoxLayout;
     column->setSpacing(4);
     column->addWidget(makeLabel(title, NorvTheme::bodyFont(), NorvTheme::secondary(), this));
     value_ = makeLabel(value, NorvTheme::title2Font(), NorvTheme::primary(), this);
     column->addWidget(value_);
-    auto* detailLabel = makeLabel(detail, NorvTheme::captionFont(), NorvTheme::secondary(), this);
-    detailLabel->setWordWrap(true);
-    column->addWidget(detailLabel);
+    detail_ = makeLabel(detail, NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    detail_->setWordWrap(true);
+    column->addWidget(detail_);
     column->addStretch();
     row->addLayout(column, 1);
+}
+
+void StatusCard::setValues(const QString& value, const QString& detail, const QString& symbol, const QColor& tint) {
+    tile_->setSymbol(symbol, tint);
+    value_->setText(value);
+    detail_->setText(detail);
 }
 
 }  // namespace norv

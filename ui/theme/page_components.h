@@ -17,7 +17,9 @@ public:
     PageHeader(const QString& eyebrow, const QString& title, const QString& subtitle, QWidget* parent = nullptr);
     QLabel* eyebrowLabel() const { return eyebrow_; }
     QLabel* titleLabel() const { return title_; }
-    QLabel* subtitleLabel() const { return subtitle_; }  // null when the subtitle is empty
+    QLabel* subtitleLabel() const { return subtitle_; }  // null while the subtitle has been empty
+    // Shows another subtitle in place; an empty one hides the line.
+    void setSubtitle(const QString& subtitle);
 
 private:
     QLabel* eyebrow_;
@@ -46,12 +48,14 @@ class TintedSquare : public QWidget {
 public:
     TintedSquare(const QString& symbol, const QColor& tint, int side, int symbolSize, QWidget* parent = nullptr);
     SymbolLabel* symbolLabel() const { return symbol_; }
+    void setSymbol(const QString& symbol, const QColor& tint);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QColor tint_;
+    int symbolSize_;
     SymbolLabel* symbol_;
 };
 
@@ -63,13 +67,19 @@ public:
                const QColor& tint, QWidget* parent = nullptr);
     SymbolLabel* symbolLabel() const { return symbol_; }
     QLabel* valueLabel() const { return value_; }
+    // Shows new figures in place; the title stays.
+    void setValues(const QString& value, const QString& detail, const QString& symbol, const QColor& tint);
 
 private:
+    TintedSquare* tile_;
     SymbolLabel* symbol_;
     QLabel* value_;
+    QLabel* detail_;
 };
 
 // A label in one theme colour and font.
 QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent = nullptr);
+// Sets a label's text colour; nothing happens when it already has it.
+void setTextColor(QLabel* label, const QColor& color);
 
 }  // namespace norv

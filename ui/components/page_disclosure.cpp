@@ -1,4 +1,4 @@
-#include "ui/devices/page_disclosure.h"
+#include "ui/components/page_disclosure.h"
 
 #include "ui/theme/norv_theme.h"
 

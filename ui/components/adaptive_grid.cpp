@@ -1,6 +1,6 @@
-#include "ui/overview/adaptive_grid.h"
+#include "ui/components/adaptive_grid.h"
 
-#include "ui/overview/page_frame.h"
+#include "ui/components/retire_widget.h"
 
 #include <QGridLayout>
 #include <QResizeEvent>
@@ -23,7 +23,7 @@ void AdaptiveGrid::addItem(QWidget* item) {
 void AdaptiveGrid::clear() {
     for (QWidget* item : items_) {
         grid_->removeWidget(item);
-        discardWidget(item);
+        retireWidget(item);
     }
     items_.clear();
     columns_ = 0;

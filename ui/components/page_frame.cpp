@@ -1,4 +1,4 @@
-#include "ui/overview/page_frame.h"
+#include "ui/components/page_frame.h"
 
 #include "ui/theme/norv_button_style.h"
 #include "ui/theme/norv_panel.h"
@@ -42,21 +42,3 @@ QWidget* makeSymbolText(const QString& symbol, const QString& text, const QColor
 
 }  // namespace norv
 
-namespace norv {
-
-void discardWidget(QWidget* widget) {
-    if (!widget) return;
-    widget->hide();
-    widget->setParent(nullptr);
-    widget->deleteLater();
-}
-
-void clearLayout(QLayout* layout) {
-    while (QLayoutItem* item = layout->takeAt(0)) {
-        if (item->layout()) clearLayout(item->layout());
-        discardWidget(item->widget());
-        delete item;
-    }
-}
-
-}  // namespace norv

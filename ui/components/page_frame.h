@@ -2,6 +2,8 @@
 // The frame most pages share: a vertical scroll view holding one leading-aligned column,
 // 22 pt between blocks and 24 pt around.
 
+#include "ui/components/retire_widget.h"
+
 #include <QScrollArea>
 
 class QLayout;
@@ -27,12 +29,3 @@ QWidget* makeSymbolText(const QString& symbol, const QString& text, const QColor
 
 }  // namespace norv
 
-namespace norv {
-
-// Takes a widget off the page now and deletes it once control is back in the event loop, so a
-// button may be discarded from inside its own click.
-void discardWidget(QWidget* widget);
-// Discards every item of a layout.
-void clearLayout(QLayout* layout);
-
-}  // namespace norv

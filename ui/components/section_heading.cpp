@@ -1,4 +1,4 @@
-#include "ui/connections/section_heading.h"
+#include "ui/components/section_heading.h"
 
 #include "ui/theme/norv_theme.h"
 #include "ui/theme/page_components.h"

@@ -1,0 +1,176 @@
+// The real window (shell and page factory) over a store with fake seams, showing one section:
+// GUI-thread CPU time from handing the store one snapshot of 64 devices and 128 tracks until
+// the event loop is idle again, and the widgets added to or taken from the window meanwhile.
+// Cases: 0 an identical snapshot, 1 one device's link figures changed, 2 a device added.
+#include "bench/ui/large_snapshot.h"
+#include "core/bridge_store.h"
+#include "core/bridge_store_ports.h"
+#include "core/dialog_service.h"
+#include "ui/pages/page_factory.h"
+#include "ui/shell/main_window.h"
+
+#include <QApplication>
+#include <QChildEvent>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using namespace norv;
+
+class QuietAdmin : public AdminClientPort {
+public:
+    void start(SnapshotHandler onSnapshot, BatchHandler, StateHandler onState) override {
+        snapshot = std::move(onSnapshot);
+        state = std::move(onState);
+    }
+    void send(const std::string&, const nlohmann::json&) override {}
+    void request(const std::string&, const nlohmann::json&, Completion) override {}
+    SnapshotHandler snapshot;
+    StateHandler state;
+};
+
+class RunningEngine : public EngineControlPort {
+public:
+    bool isRunning() const override { return true; }
+    bool isPreparing() const override { return false; }
+    void start(const BridgeLaunchConfiguration&) override {}
+    void restart(const BridgeLaunchConfiguration&) override {}
+    void stop() override {}
+    void stopForQuit(std::function<void()> done) override {
+        if (done) done();
+    }
+    void setChangeHandler(std::function<void()>) override {}
+};
+
+class NoBluetooth : public BluetoothPort {
+public:
+    void start(const QString&, quint16, quint16) override {}
+    void stop() override {}
+    void setHandlers(std::function<void(const QString&)>, std::function<void(const QString&)>) override {}
+};
+
+class NoDialogs : public DialogService {
+public:
+    bool confirm(const ConfirmationRequest&) override { return false; }
+    void alert(const QString&, const QString&) override {}
+    std::optional<QString> choosePathToOpen(const FilePanelRequest&) override { return std::nullopt; }
+    std::optional<QString> choosePathToSave(const FilePanelRequest&) override { return std::nullopt; }
+};
+
+// Counts the events the application delivers and the widgets added to or removed from parents.
+class EventCounter : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::Timer && type != QEvent::ZeroTimerEvent) ++events;
+        if (type == QEvent::ChildAdded || type == QEvent::ChildRemoved) {
+            QObject* child = static_cast<QChildEvent*>(event)->child();
+            if (child && child->isWidgetType()) ++(type == QEvent::ChildAdded ? added : removed);
+        }
+        return false;
+    }
+    long events = 0;
+    long added = 0;
+    long removed = 0;
+};
+
+double threadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Runs the event loop until a pass delivers nothing but timers (bounded).
+void untilIdle(EventCounter& counter) {
+    for (int pass = 0; pass < 100; ++pass) {
+        const long before = counter.events;
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (counter.events == before) return;
+    }
+}
+
+struct World {
+    explicit World(BridgeSection section) {
+        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        auto adminPort = std::make_unique<QuietAdmin>();
+        admin = adminPort.get();
+        BridgeStoreOptions options;
+        options.startCheckDelay = std::chrono::hours(1);
+        store = std::make_unique<BridgeStore>(std::move(adminPort), std::make_unique<RunningEngine>(),
+                                              std::make_unique<NoBluetooth>(), dialogs, *settings, options);
+        store->start();
+        window = std::make_unique<MainWindow>(*store, [this](BridgeSection s, BridgeStore& st, QWidget* parent) {
+            return makePage(s, st, dialogs, nullptr, parent);
+        });
+        window->resize(MainWindow::defaultSize);
+        window->show();
+        admin->state(AdminConnectionState::connected());
+        admin->snapshot(bench::largeSnapshot());
+        store->setSelection(section);
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+    NoDialogs dialogs;
+    QuietAdmin* admin = nullptr;
+    std::unique_ptr<BridgeStore> store;
+    std::unique_ptr<MainWindow> window;
+};
+
+void BM_DeliverSnapshot(benchmark::State& state) {
+    const BridgeSection section = BridgeSection::allCases()[static_cast<std::size_t>(state.range(0))];
+    const int kind = static_cast<int>(state.range(1));
+    const AdminSnapshot base = bench::largeSnapshot();
+    const AdminSnapshot changed = bench::largeSnapshot(64, 1);
+    const AdminSnapshot grown = bench::largeSnapshot(65);
+
+    World world(section);
+    EventCounter counter;
+    qApp->installEventFilter(&counter);
+    untilIdle(counter);
+
+    std::vector<double> times;
+    long widgetsAdded = 0, widgetsRemoved = 0;
+    int round = 0;
+    for (auto _ : state) {
+        const AdminSnapshot* next = &base;
+        if (kind == 1) next = ++round % 2 ? &changed : &base;
+        if (kind == 2) {
+            world.admin->snapshot(base);
+            untilIdle(counter);
+            next = &grown;
+        }
+        const long addedBefore = counter.added, removedBefore = counter.removed;
+        const double start = threadSeconds();
+        world.admin->snapshot(*next);
+        untilIdle(counter);
+        const double seconds = threadSeconds() - start;
+        state.SetIterationTime(seconds);
+        times.push_back(seconds);
+        widgetsAdded += counter.added - addedBefore;
+        widgetsRemoved += counter.removed - removedBefore;
+    }
+    qApp->removeEventFilter(&counter);
+    std::sort(times.begin(), times.end());
+    const double n = static_cast<double>(times.size());
+    state.counters["median_ms"] = times[times.size() / 2] * 1e3;
+    state.counters["widgets_added"] = static_cast<double>(widgetsAdded) / n;
+    state.counters["widgets_removed"] = static_cast<double>(widgetsRemoved) / n;
+    state.SetLabel(QString::fromUtf8(section.rawValue().data(), static_cast<qsizetype>(section.rawValue().size()))
+                       .toStdString() +
+                   (kind == 0 ? " identical" : kind == 1 ? " one-changed" : " device-added"));
+}
+BENCHMARK(BM_DeliverSnapshot)
+    ->ArgsProduct({benchmark::CreateDenseRange(0, 7, 1), {0, 1, 2}})
+    ->Iterations(20)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
