@@ -107,7 +107,17 @@ struct World {
                                               std::make_unique<NoBluetooth>(), dialogs, *settings, options);
         store->start();
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection s, BridgeStore& st, QWidget* parent) {
-            return makePage(s, st, dialogs, nullptr, parent);
+            // The Live page reads only this bench's own folder and settings.
+            return makePage(s, st, PageServices{dialogs, nullptr, [this] {
+                                LiveIntegration::Environment environment;
+                                environment.home = dir.filePath(QStringLiteral("home"));
+                                environment.applicationFolders = {dir.filePath(QStringLiteral("Applications"))};
+                                environment.procRoot = dir.filePath(QStringLiteral("proc"));
+                                environment.settings = settings.get();
+                                environment.runtime = [] { return RemoteScriptRuntime{}; };
+                                return environment;
+                            }},
+                            parent);
         });
         window->resize(MainWindow::defaultSize);
         window->show();

@@ -3,6 +3,7 @@
 #include "core/bridge_store.h"
 #include "core/store_fakes.h"
 #include "model/model_fixtures.h"
+#include "support/isolated_live.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/main_window.h"
 
@@ -21,7 +22,10 @@ protected:
         FakeStoreTest::SetUp();
         store->start();
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
-            return makePage(section, s, dialogs, nullptr, parent);
+            return makePage(section, s, PageServices{dialogs, nullptr, [this] {
+                                  return testing::isolatedLiveEnvironment(dir.path(), settings.get());
+                              }},
+                            parent);
         });
         window->resize(MainWindow::defaultSize);
         window->show();
