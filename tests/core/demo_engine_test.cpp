@@ -131,7 +131,7 @@ TEST(DemoSession, EngineAnswersActionsAndPlaysMidiWhileTheMonitorListens) {
     }
     EXPECT_TRUE(kinds.count("note") && kinds.count("pitch_bend")) << kinds.size();
     client.send(QStringLiteral("/admin/midi-monitor/configure"), nlohmann::json::array({{{"enabled", false}, {"refresh_hz", 10}}}));
-    QDeadlineTimer quiet(600ms);
+    QDeadlineTimer quiet(1000ms);
     while (!quiet.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     const std::size_t stopped = batches.size();
     QDeadlineTimer after(1500ms);
