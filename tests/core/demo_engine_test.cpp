@@ -116,20 +116,29 @@ TEST(DemoSession, EngineAnswersActionsAndPlaysMidiWhileTheMonitorListens) {
         return phone && !phone->connected && phone->archived == true;
     }));
 
-    // Nothing plays until the monitor listens; then batches come with rising sequences.
+    // Nothing plays until the monitor listens; then batches come with rising sequences and, within
+    // a bar, notes with their MPE expression.
+    EXPECT_TRUE(batches.empty());
     client.send(QStringLiteral("/admin/midi-monitor/configure"), nlohmann::json::array({{{"enabled", true}, {"refresh_hz", 10}}}));
-    ASSERT_TRUE(waitUntil([&] { return batches.size() >= 3; }, 10s));
     std::set<std::string> kinds;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            kinds.clear();
+            for (const MidiMonitorBatch& batch : batches)
+                for (const MidiMonitorEvent& event : batch.events) kinds.insert(event.kind);
+            return kinds.count("note") && kinds.count("pitch_bend") && kinds.count("cc") &&
+                   kinds.count("channel_pressure");
+        },
+        10s))
+        << kinds.size();
     std::int64_t last = 0;
     for (const MidiMonitorBatch& batch : batches) {
         for (const MidiMonitorEvent& event : batch.events) {
             EXPECT_GT(event.sequence, last);
             last = event.sequence;
-            kinds.insert(event.kind);
         }
         EXPECT_EQ(batch.latestSequence, last);
     }
-    EXPECT_TRUE(kinds.count("note") && kinds.count("pitch_bend")) << kinds.size();
     client.send(QStringLiteral("/admin/midi-monitor/configure"), nlohmann::json::array({{{"enabled", false}, {"refresh_hz", 10}}}));
     QDeadlineTimer quiet(1000ms);
     while (!quiet.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
