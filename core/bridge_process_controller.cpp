@@ -32,11 +32,13 @@ namespace {
 
 constexpr int kPortProbeTimeoutMs = 1000;
 
-// The result of work done on a worker thread: a value, or the error's description.
+// The result of work done on a worker thread: a value, or the error's description (and, for
+// an identity failure, the vault's reason, which goes to the log rather than the notice).
 template <typename T>
 struct Outcome {
     std::optional<T> value;
     QString error;
+    QString reason;
 };
 
 // Runs `work` on the global thread pool and hands its outcome to `done` on the thread of
@@ -51,6 +53,9 @@ void runOnWorker(QObject* context, Work work, Done done) {
         Outcome<T> outcome;
         try {
             outcome.value.emplace(work());
+        } catch (const BridgeTLSIdentityError& error) {
+            outcome.error = error.description();
+            outcome.reason = error.reason();
         } catch (const std::exception& error) {
             outcome.error = QString::fromUtf8(error.what());
         } catch (...) {
@@ -174,7 +179,9 @@ void BridgeProcessController::prepare(quint64 generation, const BridgeLaunchConf
             if (!identity.value) {
                 setPreparing(false);
                 setLastError(identity.error);
-                appendLog(QStringLiteral("protected Bridge identity unavailable"));
+                appendLog(identity.reason.isEmpty()
+                              ? QStringLiteral("protected Bridge identity unavailable")
+                              : QStringLiteral("protected Bridge identity unavailable: ") + identity.reason);
                 return;
             }
             // Only then the runtime copy: the two jobs never run together.

@@ -4,9 +4,14 @@
 
 namespace norv {
 
-BridgeTLSIdentityError BridgeTLSIdentityError::keychain(std::int32_t status) {
+BridgeTLSIdentityError BridgeTLSIdentityError::keychain(std::int32_t status, const QString& reason) {
+    // The user can act on this: the identity lives in the desktop's Secret Service, which must
+    // run and be unlocked. The status and the service's own words go to the log only.
     return {Kind::keychain, status,
-            "Bridge identity is unavailable in Keychain (" + std::to_string(status) + ")."};
+            "Bridge identity is unavailable: the Secret Service is not running or is locked. Start a "
+            "Secret Service such as GNOME Keyring or KWallet, or unlock it, then start the Bridge again.",
+            reason.isEmpty() ? QStringLiteral("vault status %1").arg(status)
+                             : QStringLiteral("%1 (vault status %2)").arg(reason).arg(status)};
 }
 
 BridgeTLSIdentityError BridgeTLSIdentityError::invalidRecord() {

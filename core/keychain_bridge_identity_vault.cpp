@@ -25,6 +25,7 @@ namespace {
 
 struct JobOutcome {
     QKeychain::Error error = QKeychain::OtherError;
+    QString errorText;
     QByteArray data;
 };
 
@@ -48,7 +49,7 @@ std::optional<JobOutcome> runJob(std::function<QKeychain::Job*()> makeJob,
         job->setAutoDelete(true);
         job->setInsecureFallback(false);
         QObject::connect(job, &QKeychain::Job::finished, job, [pending](QKeychain::Job* finished) {
-            JobOutcome outcome{finished->error(), {}};
+            JobOutcome outcome{finished->error(), finished->errorString(), {}};
             if (auto* reader = qobject_cast<QKeychain::ReadPasswordJob*>(finished))
                 outcome.data = reader->binaryData();
             {
@@ -78,6 +79,17 @@ std::optional<JobOutcome> runJob(std::function<QKeychain::Job*()> makeJob,
 }
 
 int statusOf(QKeychain::Error error) { return static_cast<int>(error); }
+
+const QString kLockedReason = QStringLiteral("the Secret Service holds the identity locked");
+
+QString noAnswerReason(std::chrono::milliseconds timeout) {
+    return QStringLiteral("the Secret Service did not answer within %1 ms").arg(timeout.count());
+}
+
+BridgeTLSIdentityError jobFailure(const JobOutcome& outcome) {
+    return BridgeTLSIdentityError::keychain(statusOf(outcome.error),
+                                            QStringLiteral("Secret Service: ") + outcome.errorText);
+}
 
 }  // namespace
 
@@ -132,7 +144,7 @@ KeychainBridgeIdentityVault::Presence KeychainBridgeIdentityVault::probe() const
 
 std::optional<QByteArray> KeychainBridgeIdentityVault::read() {
     if (probe() == Presence::locked)
-        throw BridgeTLSIdentityError::keychain(kStatusInteractionNotAllowed);
+        throw BridgeTLSIdentityError::keychain(kStatusInteractionNotAllowed, kLockedReason);
     const auto outcome = runJob(
         [service = service_] {
             auto* job = new QKeychain::ReadPasswordJob(service);
@@ -140,16 +152,17 @@ std::optional<QByteArray> KeychainBridgeIdentityVault::read() {
             return job;
         },
         timeout_);
-    if (!outcome) throw BridgeTLSIdentityError::keychain(kStatusInteractionNotAllowed);
+    if (!outcome) throw BridgeTLSIdentityError::keychain(kStatusInteractionNotAllowed, noAnswerReason(timeout_));
     if (outcome->error == QKeychain::EntryNotFound) return std::nullopt;
-    if (outcome->error != QKeychain::NoError)
-        throw BridgeTLSIdentityError::keychain(statusOf(outcome->error));
+    if (outcome->error != QKeychain::NoError) throw jobFailure(*outcome);
     return outcome->data;
 }
 
 void KeychainBridgeIdentityVault::insert(const QByteArray& record) {
     // QtKeychain overwrites silently; look first so an existing record is never replaced.
-    if (read()) throw BridgeTLSIdentityError::keychain(kStatusDuplicateItem);
+    if (read())
+        throw BridgeTLSIdentityError::keychain(kStatusDuplicateItem,
+                                               QStringLiteral("an identity record is already stored"));
     const auto outcome = runJob(
         [service = service_, record] {
             auto* job = new QKeychain::WritePasswordJob(service);
@@ -158,9 +171,8 @@ void KeychainBridgeIdentityVault::insert(const QByteArray& record) {
             return job;
         },
         timeout_);
-    if (!outcome) throw BridgeTLSIdentityError::keychain(kStatusInteractionNotAllowed);
-    if (outcome->error != QKeychain::NoError)
-        throw BridgeTLSIdentityError::keychain(statusOf(outcome->error));
+    if (!outcome) throw BridgeTLSIdentityError::keychain(kStatusInteractionNotAllowed, noAnswerReason(timeout_));
+    if (outcome->error != QKeychain::NoError) throw jobFailure(*outcome);
 }
 
 }  // namespace norv

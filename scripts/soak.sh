@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The long soak runs, by hand: builds as scripts/test.sh does and runs the soak tests for the
-# given number of seconds each (default 600). The test command runs them in their short form.
+# The long soak runs, by hand: builds into build-asan/ as scripts/test.sh does and runs the soak
+# tests for the given number of seconds each (default 600). The test command runs them in their
+# short form.
 #   scripts/soak.sh [seconds] [gtest filter]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,7 +9,7 @@ seconds="${1:-600}"
 filter="${2:-*}"
 scripts/install-deps.sh
 scripts/build.sh --sanitize
-cd build
+cd build-asan
 source ../scripts/test-env.sh
 export NORV_SOAK_SECONDS="$seconds"
 status=0

@@ -220,8 +220,9 @@ TEST_F(ProcessControllerTest, NothingLaunchesWhenThePortIsTakenOrPreparationFail
     vault->setReadFailure(-25308);
     controller->start(configuration());
     ASSERT_TRUE(waitUntil([&] { return !controller->isPreparing(); }));
-    EXPECT_EQ(controller->lastError(), QStringLiteral("Bridge identity is unavailable in Keychain (-25308)."));
-    EXPECT_TRUE(logContains(*controller, QStringLiteral(" INFO [desktop] protected Bridge identity unavailable")));
+    EXPECT_TRUE(controller->lastError().value_or(QString()).startsWith(QStringLiteral("Bridge identity is unavailable: the Secret Service")));
+    EXPECT_TRUE(logContains(
+        *controller, QStringLiteral(" INFO [desktop] protected Bridge identity unavailable: vault status -25308")));
 
     vault->setReadFailure(0);
     auto options = this->options();

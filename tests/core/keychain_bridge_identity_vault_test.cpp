@@ -9,7 +9,9 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QEventLoop>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QUuid>
@@ -135,6 +137,30 @@ TEST(KeychainBridgeIdentityVault, StoresOnceNeverReplacesAndNeverPrompts) {
              {QVariant::fromValue(login), QVariant::fromValue(password)});
     EXPECT_EQ(unlocked.type(), QDBusMessage::ReplyMessage) << unlocked.errorMessage().toStdString();
     EXPECT_EQ(vault.read(), record);
+}
+
+// A desktop without a Secret Service: the session bus address leads nowhere. The notice names
+// the Secret Service and what to do; the service's own words stay in the reason, for the log.
+// Each ctest case runs in a process of its own, so this bus is the first one the process opens.
+TEST(KeychainBridgeIdentityVault, WithoutASecretServiceTheNoticeSaysWhatToDo) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", QFile::encodeName(QStringLiteral("unix:path=") + dir.filePath("no-bus")));
+    if (QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "this process opened its session bus earlier; run the case on its own";
+    KeychainBridgeIdentityVault vault(QStringLiteral("test.") + QUuid::createUuid().toString(QUuid::Id128),
+                                      std::chrono::seconds(5));
+    try {
+        vault.read();
+        ADD_FAILURE() << "a vault without a Secret Service read a record";
+    } catch (const BridgeTLSIdentityError& error) {
+        EXPECT_EQ(error.description(),
+                  QStringLiteral("Bridge identity is unavailable: the Secret Service is not running or is locked. "
+                                 "Start a Secret Service such as GNOME Keyring or KWallet, or unlock it, then start "
+                                 "the Bridge again."));
+        EXPECT_TRUE(error.reason().contains(QStringLiteral("vault status"))) << error.reason().toStdString();
+        EXPECT_GT(error.reason().size(), QStringLiteral("(vault status 0)").size()) << "the service's own words";
+    }
 }
 
 }  // namespace

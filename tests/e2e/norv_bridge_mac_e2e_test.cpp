@@ -1,86 +1,20 @@
 // The built NorvBridgeMac, offscreen with a home of its own, on the demo engine runtime:
 // it launches the engine, authenticates, shows the connected state in the sidebar footer,
 // and leaves no engine process behind when it ends.
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QThread>
-#include <csignal>
-#include <gtest/gtest.h>
+#include "e2e/app_run.h"
 
 namespace {
 
+using norv::e2e::processesMentioning;
+
 const QString kProgram = QStringLiteral(NORV_BINARY_DIR "/bin/NorvBridgeMac");
 
-// Process ids whose command line mentions `needle` (the engine runs from the runtime copy
-// under the test's own data folder, so the folder names exactly our engines).
-QList<qint64> processesMentioning(const QString& needle) {
-    QList<qint64> found;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        bool numeric = false;
-        const qint64 pid = entry.toLongLong(&numeric);
-        if (!numeric) continue;
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
-        if (!cmdline.open(QIODevice::ReadOnly)) continue;
-        const QByteArray line = cmdline.readAll().replace('\0', ' ');
-        if (line.contains(needle.toUtf8()) && line.contains("run_bridge.py")) found.append(pid);
-    }
-    return found;
-}
-
-class NorvBridgeMacRun : public ::testing::Test {
+class NorvBridgeMacRun : public norv::e2e::AppRun {
 protected:
     void SetUp() override {
         ASSERT_TRUE(QFile::exists(kProgram)) << "build NorvBridgeMac first";
-        ASSERT_TRUE(home.isValid());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("HOME"), home.path());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
-        env.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
-        env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
-        app.setProcessEnvironment(env);
-        app.setProcessChannelMode(QProcess::SeparateChannels);
+        AppRun::SetUp();
     }
-
-    void TearDown() override {
-        if (app.state() != QProcess::NotRunning) {
-            app.kill();
-            app.waitForFinished(5000);
-        }
-        for (const qint64 pid : processesMentioning(home.path())) ::kill(static_cast<pid_t>(pid), SIGKILL);
-    }
-
-    // Reads the program's state lines until one contains `text`, within the bound.
-    bool waitForState(const QString& text, int boundMs) {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < boundMs) {
-            app.waitForReadyRead(200);
-            log += QString::fromUtf8(app.readAllStandardError());
-            if (log.contains(text)) return true;
-            if (app.state() == QProcess::NotRunning) return false;
-        }
-        return false;
-    }
-
-    bool waitForNoEngine(int boundMs) {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < boundMs) {
-            if (processesMentioning(home.path()).isEmpty()) return true;
-            QThread::msleep(100);
-        }
-        return processesMentioning(home.path()).isEmpty();
-    }
-
-    QTemporaryDir home;
-    QProcess app;
-    QString log;
 };
 
 TEST_F(NorvBridgeMacRun, LaunchesTheDemoEngineConnectsAndStopsItOnSigterm) {

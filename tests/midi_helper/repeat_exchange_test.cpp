@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "midi_helper/json_output.h"
 #include "midi_helper/manual_scheduler.h"
 #include "midi_helper/memory_midi_port.h"
@@ -47,8 +49,10 @@ protected:
     void ack(int64_t generation, uint16_t from = 5000, bool ready = true)
     {
         std::string body = nlohmann::json{{"token", bridge.nativeRepeatToken()}, {"generation", generation}, {"ready", ready}}.dump();
-        Bytes d = {'N', 'N', 'R', 'A'};
-        d.insert(d.end(), body.begin(), body.end());
+        // Sized up front: growing a four-byte vector makes GCC 12 warn of a copy out of bounds.
+        Bytes d(4 + body.size());
+        std::copy_n("NNRA", 4, d.begin());
+        std::copy(body.begin(), body.end(), d.begin() + 4);
         bridge.handleDatagram(d, DatagramOrigin{false, 0x7F000001, from});
     }
 

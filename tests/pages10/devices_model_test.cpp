@@ -59,7 +59,7 @@ TEST(DevicesViewModel, CleanButtonNeedsIdsUpToTheLimitAndNoRequestInFlight) {
     EXPECT_FALSE(DevicesViewModel::cleanEnabled(edgeSnapshot(), true, none));  // no certificates: no ids
 
     snapshot.deviceAccess->forgotten.clear();
-    for (int i = 0; i < 1022; ++i) snapshot.deviceAccess->forgotten.push_back("f" + std::to_string(i));
+    for (int i = 0; i < 1022; ++i) snapshot.deviceAccess->forgotten.push_back(std::string(1, 'f').append(std::to_string(i)));
     ASSERT_EQ(snapshot.cleanupDeviceIDs().size(), 1024u);  // plus the two archived offline devices
     EXPECT_TRUE(DevicesViewModel::cleanEnabled(snapshot, true, none));
     snapshot.deviceAccess->forgotten.push_back("one-too-many");

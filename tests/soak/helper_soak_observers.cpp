@@ -59,10 +59,15 @@ std::string PortLedger::history(int key) const
     std::string text;
     if (auto it = history_.find(key); it != history_.end()) {
         for (const auto& event : it->second) {
+            // Appended piece by piece: GCC 12 warns falsely about temporaries joined with +.
             text += " [";
-            for (uint8_t b : event.bytes)
-                text += std::to_string(b) + " ";
-            text += "@" + std::to_string(event.frame) + "]";
+            for (uint8_t b : event.bytes) {
+                text += std::to_string(b);
+                text += ' ';
+            }
+            text += '@';
+            text += std::to_string(event.frame);
+            text += ']';
         }
     }
     return text;

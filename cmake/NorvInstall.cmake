@@ -1,0 +1,32 @@
+# `cmake --install` lays out a prefix as a Linux desktop expects:
+#   bin/                              NorvBridgeMac and NorvMIDIHelper
+#   share/norv-bridge/                the resource folder (brand images, demo runtime, Remote Script);
+#                                     the application finds it at <exe>/../share/norv-bridge
+#   share/applications/               the desktop entry
+#   share/icons/hicolor/scalable/apps the application icon
+# The layout is fixed (not GNUInstallDirs): the application's relative lookup depends on it.
+
+set(norv_programs)
+foreach(program NorvBridgeMac NorvMIDIHelper)
+  if(TARGET ${program})
+    list(APPEND norv_programs ${program})
+  endif()
+endforeach()
+install(TARGETS ${norv_programs} RUNTIME DESTINATION bin)
+
+if(TARGET NorvBridgeMac)
+  install(DIRECTORY ${NORV_SHARE_DIR}/ DESTINATION share/norv-bridge USE_SOURCE_PERMISSIONS
+    PATTERN "__pycache__" EXCLUDE
+    PATTERN "*.pyc" EXCLUDE
+    PATTERN "calls.jsonl" EXCLUDE)
+  # The entry names the installed program by its full path, so it starts from any prefix,
+  # whether or not that prefix's bin/ is on the desktop's PATH.
+  install(CODE "
+    set(NORV_EXEC \"\${CMAKE_INSTALL_PREFIX}/bin/NorvBridgeMac\")
+    configure_file(\"${CMAKE_SOURCE_DIR}/resources/norv-bridge.desktop.in\"
+                   \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/share/applications/norv-bridge.desktop\" @ONLY)
+    message(STATUS \"Installing: \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/share/applications/norv-bridge.desktop\")
+  ")
+  install(FILES ${CMAKE_SOURCE_DIR}/ui/brand/NorvAppIcon.svg
+    DESTINATION share/icons/hicolor/scalable/apps RENAME norv-bridge.svg)
+endif()
