@@ -3,6 +3,7 @@
 // The test checks that each picture was written, not its pixels.
 #include "core/bridge_store.h"
 #include "core/store_fakes.h"
+#include "live/live_integration.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/main_window.h"
 #include "ui/theme/norv_theme.h"
@@ -90,11 +91,18 @@ protected:
     void SetUp() override {
         NorvTheme::applyTo(*qApp);
         FakeStoreTest::SetUp();
-        // The Live page keeps its choices in the application's settings: a folder of the test's own.
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(QStringLiteral("config"))));
         store->start();
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
-            return makePage(section, s, dialogs, nullptr, parent);
+            // The Live page runs the shipped runtime but reads and writes only the test's own home
+            // folder and settings.
+            return makePage(section, s, PageServices{dialogs, nullptr, [this] {
+                                auto environment = LiveIntegration::Environment::system();
+                                environment.home = dir.filePath(QStringLiteral("home"));
+                                environment.applicationFolders = {dir.filePath(QStringLiteral("Applications"))};
+                                environment.settings = settings.get();
+                                return environment;
+                            }},
+                            parent);
         });
         window->resize(MainWindow::defaultSize);
         window->show();
