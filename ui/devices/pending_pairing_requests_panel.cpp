@@ -46,10 +46,15 @@ void PairingRequestLine::setContent(const PairingRequestRow& row) {
     title_->findChild<QLabel*>(QStringLiteral("text"))->setText(row.label);
     detail_->setVisible(row.detail.has_value());
     detail_->setText(row.detail.value_or(QString()));
-    QFont font = NorvTheme::captionFont();
-    if (row.detailIsFingerprint) font = NorvTheme::systemFont(font.pixelSize(), QFont::Normal, true);
-    detail_->setFont(font);
-    detail_->setTextInteractionFlags(row.detailIsFingerprint ? Qt::TextSelectableByMouse : Qt::NoTextInteraction);
+    // Restyling a selectable label rebuilds its text document: only when the kind of detail changes.
+    if (detailIsFingerprint_ != row.detailIsFingerprint) {
+        detailIsFingerprint_ = row.detailIsFingerprint;
+        QFont font = NorvTheme::captionFont();
+        if (row.detailIsFingerprint) font = NorvTheme::systemFont(font.pixelSize(), QFont::Normal, true);
+        detail_->setFont(font);
+        detail_->setTextInteractionFlags(row.detailIsFingerprint ? Qt::TextSelectableByMouse
+                                                                 : Qt::NoTextInteraction);
+    }
     allow_->setEnabled(row.allowEnabled);
     revoke_->setEnabled(row.revokeEnabled);
 }

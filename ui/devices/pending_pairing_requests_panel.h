@@ -7,6 +7,8 @@
 
 #include <QWidget>
 
+#include <optional>
+
 class QLabel;
 class QPushButton;
 
@@ -25,6 +27,7 @@ private:
     PairingRequestRow row_;
     QWidget* title_;
     QLabel* detail_;
+    std::optional<bool> detailIsFingerprint_;  // as the detail line was last styled
     QPushButton* allow_;
     QPushButton* revoke_;
 };
