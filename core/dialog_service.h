@@ -21,6 +21,7 @@ struct FilePanelRequest {
     QString directory;       // where the panel opens; empty for the platform's choice
     QString proposedName;    // save panels only
     QStringList nameFilters; // e.g. "CSV files (*.csv)"
+    QString defaultSuffix;   // save panels: added to a name typed without it, before the overwrite check
     bool chooseDirectory = false;
 };
 

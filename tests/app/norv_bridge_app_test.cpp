@@ -145,6 +145,9 @@ TEST_F(AppTest, WithATrayCloseHidesAndTheTrayReopensWithoutStartingAgain) {
         EXPECT_TRUE(app->window().isVisible());
         EXPECT_TRUE(app->window().isMaximized());
     }
+    // The engine check runs on the event loop: wait (bounded) for its start, then long enough
+    // that a second start would show.
+    for (int waited = 0; engine->starts.empty() && waited < 5000; waited += 10) QTest::qWait(10);
     QTest::qWait(50);
     EXPECT_EQ(admin->startCount, 1);
     EXPECT_EQ(engine->starts.size(), 1u);

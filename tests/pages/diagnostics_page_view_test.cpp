@@ -24,11 +24,13 @@ namespace {
 struct SaveDialogs : DialogService {
     std::optional<QString> savePath;
     QString proposed;
+    QString suffix;
     bool confirm(const ConfirmationRequest&) override { return false; }
     void alert(const QString&, const QString&) override {}
     std::optional<QString> choosePathToOpen(const FilePanelRequest&) override { return std::nullopt; }
     std::optional<QString> choosePathToSave(const FilePanelRequest& request) override {
         proposed = request.proposedName;
+        suffix = request.defaultSuffix;
         return savePath;
     }
 };
@@ -195,6 +197,7 @@ TEST(DiagnosticsPageView, ExportAddsTheZipExtensionTheUserRemoved) {
     dialogs.savePath = QStringLiteral("/tmp/support bundle");
     page.exportButton()->click();
     EXPECT_EQ(written, "/tmp/support bundle.zip");
+    EXPECT_EQ(dialogs.suffix, "zip");  // so the panel asks before replacing "support bundle.zip"
     dialogs.savePath = QStringLiteral("/tmp/bundle.ZIP");
     page.exportButton()->click();
     EXPECT_EQ(written, "/tmp/bundle.ZIP");

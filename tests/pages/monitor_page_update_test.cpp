@@ -133,6 +133,7 @@ TEST_F(MonitorPage, ExportAddsTheCsvExtensionTheUserRemoved) {
     page->exportButton()->click();
     ASSERT_EQ(dialogs.panels.size(), 1u);
     EXPECT_TRUE(dialogs.panels[0].proposedName.endsWith(".csv"));
+    EXPECT_EQ(dialogs.panels[0].defaultSuffix, "csv");  // so the panel asks before replacing it
     EXPECT_TRUE(QFile::exists(dir.filePath("monitor log.csv")));
 
     dialogs.nextPath = dir.filePath("kept.CSV");

@@ -164,6 +164,7 @@ void DiagnosticsPageView::exportArchive() {
     FilePanelRequest request;
     request.proposedName = Model::exportFileName(actions_.now ? actions_.now() : QDateTime::currentDateTimeUtc());
     request.nameFilters = {QStringLiteral("Zip archives (*.zip)")};
+    request.defaultSuffix = QStringLiteral("zip");
     const auto chosen = dialogs_.choosePathToSave(request);
     if (!chosen || chosen->isEmpty() || !actions_.exportDiagnostics) return;
     const QString path = withFileExtension(*chosen, QStringLiteral(".zip"));

@@ -17,6 +17,7 @@ MidiMonitorExport::Outcome MidiMonitorExport::run(DialogService& dialogs, const 
     FilePanelRequest request;
     request.proposedName = MidiMonitorCSVDocument::exportFilename(now);
     request.nameFilters = {QStringLiteral("CSV files (*.csv)")};
+    request.defaultSuffix = QStringLiteral("csv");
     const auto chosen = dialogs.choosePathToSave(request);
     if (!chosen || chosen->isEmpty()) return Outcome::cancelled;
     const QString path = withFileExtension(*chosen, QStringLiteral(".csv"));

@@ -37,7 +37,14 @@ std::optional<QString> WidgetDialogService::choosePathToOpen(const FilePanelRequ
 std::optional<QString> WidgetDialogService::choosePathToSave(const FilePanelRequest& request) {
     const QString start = request.directory.isEmpty() ? request.proposedName
                                                       : QDir(request.directory).filePath(request.proposedName);
-    const QString path = QFileDialog::getSaveFileName(parent_, request.title, start, request.nameFilters.join(";;"));
+    // The panel itself adds the suffix, so its question about replacing a file is asked of the
+    // name that will be written.
+    QFileDialog panel(parent_, request.title, start, request.nameFilters.join(QStringLiteral(";;")));
+    panel.setAcceptMode(QFileDialog::AcceptSave);
+    panel.setFileMode(QFileDialog::AnyFile);
+    if (!request.defaultSuffix.isEmpty()) panel.setDefaultSuffix(request.defaultSuffix);
+    if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty()) return std::nullopt;
+    const QString path = panel.selectedFiles().constFirst();
     if (path.isEmpty()) return std::nullopt;
     return path;
 }
