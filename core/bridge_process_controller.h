@@ -3,6 +3,7 @@
 #include "core/bridge_launch_configuration.h"
 #include "core/diagnostic_log_buffer.h"
 #include "core/diagnostics_export_error.h"
+#include "core/engine_supervisor.h"
 
 #include <QByteArrayView>
 #include <QObject>
@@ -18,17 +19,19 @@
 namespace norv {
 
 class BridgeTLSIdentityStore;
-struct BridgeTLSIdentity;
+class DiagnosticsExporter;
 
-// The engine supervisor. It prepares the TLS identity and the runtime copy on worker threads,
-// launches the engine (a QProcess on the GUI thread) with its command line, reduced environment
-// and identity line on standard input, feeds its output into the diagnostic log buffer, notices
-// its exit, and restarts it on request. Every field is read and written on the GUI thread;
-// `changed()` fires after any published field changed.
+// The engine host: the Qt side of the engine supervisor. `EngineSupervisor` decides what
+// happens; this class feeds it events and carries out its actions. It prepares the TLS identity
+// and the runtime copy on worker threads, probes the public port without blocking, launches the
+// engine (a QProcess on the GUI thread) with its command line, reduced environment and identity
+// line on standard input, feeds its output into the diagnostic log buffer, and reports its exit.
+// Every field is read and written on the GUI thread; `changed()` fires after any published
+// field changed.
 //
-// A launch generation, raised by every start, restart and stop, makes results of overtaken
-// preparation do nothing. Engines that this controller ends itself get SIGTERM and, when still
-// alive after the grace period, SIGKILL.
+// Engines that this controller ends itself get SIGTERM and, when still alive after the grace
+// period, SIGKILL. Diagnostics export and the adb lookup are units of their own
+// (`DiagnosticsExporter`, `AdbLookup`); the entry points here delegate to them.
 class BridgeProcessController : public QObject {
     Q_OBJECT
 
@@ -43,6 +46,8 @@ public:
         std::chrono::milliseconds terminationGrace{3000};
         // How long a diagnostics export may run.
         std::chrono::milliseconds exportTimeout{30000};
+        // How long the port probe may wait for its connect.
+        std::chrono::milliseconds portProbeTimeout{1000};
         // The stored configuration, for a restart without one and without an active one.
         std::function<BridgeLaunchConfiguration()> storedConfiguration = &BridgeLaunchConfiguration::loadStandard;
         // Writes the identity line to the engine's standard input; returns 0 or an errno.
@@ -60,13 +65,16 @@ public:
     ~BridgeProcessController() override;
 
     // Published state.
-    bool isRunning() const { return isRunning_; }
-    bool isPreparing() const { return isPreparing_; }
-    const std::optional<QString>& identityFingerprint() const { return identityFingerprint_; }
-    const std::optional<QString>& lastError() const { return lastError_; }
+    bool isRunning() const { return supervisor_.isRunning(); }
+    bool isPreparing() const { return supervisor_.isPreparing(); }
+    const std::optional<QString>& identityFingerprint() const { return supervisor_.identityFingerprint(); }
+    const std::optional<QString>& lastError() const { return supervisor_.lastError(); }
     const QStringList& logLines() const { return logLines_; }
-    const std::optional<BridgeLaunchConfiguration>& activeConfiguration() const { return activeConfiguration_; }
-    quint64 launchGeneration() const { return launchGeneration_; }
+    const std::optional<BridgeLaunchConfiguration>& activeConfiguration() const {
+        return supervisor_.activeConfiguration();
+    }
+    quint64 launchGeneration() const { return supervisor_.launchGeneration(); }
+    EngineState state() const { return supervisor_.state(); }
     // An engine process of this controller exists (starting, running or ending).
     bool hasProcess() const;
     // Its process id, or 0.
@@ -113,35 +121,35 @@ Q_SIGNALS:
 
 private:
     struct Engine;
+    struct PreparedLaunch;
 
     QString resourceFolder() const;
-    void prepare(quint64 generation, const BridgeLaunchConfiguration& configuration);
-    void launch(const BridgeLaunchConfiguration& configuration, const BridgeTLSIdentity& identity,
-                const QString& root);
-    void engineStarted(QProcess* process);
-    void engineFailedToStart(QProcess* process);
+    void apply(const EngineActions& actions);
+    void perform(const EngineAction& action);
+    void loadIdentity(quint64 generation);
+    void prepareRuntime(quint64 generation);
+    void probePort(quint64 generation, int port);
+    void launch(const BridgeLaunchConfiguration& configuration);
+    QProcess* makeEngineProcess(const QString& interpreter, const BridgeLaunchConfiguration& configuration,
+                                const QString& root, const QString& token, int stdinFd);
+    void writeIdentity();
+    void startGraceTimer();
+    void signalEngine(bool kill);
+    void endCredentials();
+    void discardProcess();
     void engineFinished(QProcess* process);
-    void launchFailed(const QString& description);
+    bool isCurrent(const QProcess* process) const;
     void engineGone();
-    void requestTermination();
     void appendLog(const QString& message);
-
-    void setRunning(bool value);
-    void setPreparing(bool value);
-    void setLastError(std::optional<QString> value);
 
     std::shared_ptr<BridgeTLSIdentityStore> identityStore_;
     Options options_;
-
-    bool isRunning_ = false;
-    bool isPreparing_ = false;
-    std::optional<QString> identityFingerprint_;
-    std::optional<QString> lastError_;
+    EngineSupervisor supervisor_;
     QStringList logLines_;
-    std::optional<BridgeLaunchConfiguration> activeConfiguration_;
     DiagnosticLogBuffer diagnosticBuffer_{1000, 8192};
-    quint64 launchGeneration_ = 0;
+    std::unique_ptr<PreparedLaunch> prepared_;  // identity and root between preparation and launch
     std::unique_ptr<Engine> engine_;
+    DiagnosticsExporter* exporter_ = nullptr;  // child
     std::vector<std::function<void()>> quitWaiters_;
 };
 
