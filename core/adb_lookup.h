@@ -14,7 +14,8 @@ public:
     // when HOME is set, then /usr/local/bin/adb and /usr/bin/adb.
     static QStringList candidates(const QProcessEnvironment& environment);
     // The first candidate that names an executable file.
-    static std::optional<QString> find(const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
+    static std::optional<QString> find(
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
 
     AdbLookup() = delete;
 };

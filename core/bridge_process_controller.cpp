@@ -196,7 +196,8 @@ void BridgeProcessController::loadIdentity(quint64 generation) {
                 return;
             }
             if (generation == supervisor_.launchGeneration()) {
-                prepared_ = std::make_unique<PreparedLaunch>(PreparedLaunch{generation, std::move(*identity.value), {}});
+                prepared_ = std::make_unique<PreparedLaunch>(
+                    PreparedLaunch{generation, std::move(*identity.value), {}});
             }
             apply(supervisor_.identityLoaded(generation));
         });

@@ -13,35 +13,49 @@ namespace {
 QStringList exporterArguments(const QString& root, const QString& destination) {
     QString version = QCoreApplication::applicationVersion();
     if (version.isEmpty()) version = QStringLiteral("development");
-    return {QStringLiteral("-I"), QStringLiteral("-B"), QStringLiteral("-u"), root + QStringLiteral("/tools/run_bridge.py"),
-            QStringLiteral("--export-diagnostics"), destination, QStringLiteral("--desktop-version"), version};
+    return {QStringLiteral("-I"),
+            QStringLiteral("-B"),
+            QStringLiteral("-u"),
+            root + QStringLiteral("/tools/run_bridge.py"),
+            QStringLiteral("--export-diagnostics"),
+            destination,
+            QStringLiteral("--desktop-version"),
+            version};
 }
 
 QProcessEnvironment exporterEnvironment() {
-    QProcessEnvironment environment = BridgeRuntimeFiles::environment(QProcessEnvironment::systemEnvironment());
+    QProcessEnvironment environment =
+        BridgeRuntimeFiles::environment(QProcessEnvironment::systemEnvironment());
     if (const auto identity = AdminCapability::current()) {
         environment.insert(QStringLiteral("NORV_ADMIN_TOKEN"), identity->token);
         if (identity->certificatePEM)
-            environment.insert(QStringLiteral("NORV_ADMIN_CERTIFICATE_PEM"), *identity->certificatePEM);
+            environment.insert(QStringLiteral("NORV_ADMIN_CERTIFICATE_PEM"),
+                               *identity->certificatePEM);
     }
     return environment;
 }
 
 }  // namespace
 
-DiagnosticsExporter::DiagnosticsExporter(std::chrono::milliseconds timeout, std::chrono::milliseconds terminationGrace,
+DiagnosticsExporter::DiagnosticsExporter(std::chrono::milliseconds timeout,
+                                         std::chrono::milliseconds terminationGrace,
                                          QObject* parent)
     : QObject(parent), timeout_(timeout), terminationGrace_(terminationGrace) {}
 
 DiagnosticsExporter::~DiagnosticsExporter() {
     // Our processes die with us (QProcess kills and reaps them); none may call back first.
-    for (QProcess* process : findChildren<QProcess*>(Qt::FindDirectChildrenOnly)) process->disconnect(this);
+    for (QProcess* process : findChildren<QProcess*>(Qt::FindDirectChildrenOnly))
+        process->disconnect(this);
 }
 
-void DiagnosticsExporter::run(const QString& resourceFolder, const QString& destination, Completion completion) {
+void DiagnosticsExporter::run(const QString& resourceFolder, const QString& destination,
+                              Completion completion) {
     const auto fail = [this, &completion](int code, const QString& message) {
         QMetaObject::invokeMethod(
-            this, [completion, code, message] { completion(DiagnosticsExportError{code, message}); },
+            this,
+            [completion, code, message] {
+                completion(DiagnosticsExportError{code, message});
+            },
             Qt::QueuedConnection);
     };
     const std::optional<QString> root = BridgeRuntimeFiles::shippedRoot(resourceFolder);
@@ -72,7 +86,8 @@ void DiagnosticsExporter::run(const QString& resourceFolder, const QString& dest
         QTimer::singleShot(terminationGrace_, process, [process] {
             if (process->state() != QProcess::NotRunning) process->kill();
         });
-        finish(DiagnosticsExportError{2, QStringLiteral("Diagnostic export timed out. Try again.")});
+        finish(
+            DiagnosticsExportError{2, QStringLiteral("Diagnostic export timed out. Try again.")});
     });
     connect(process, &QProcess::finished, this, [process, deadline, finish] {
         deadline->stop();
@@ -80,13 +95,15 @@ void DiagnosticsExporter::run(const QString& resourceFolder, const QString& dest
         // QProcess reports the signal number as the exit code of a crashed process.
         const int status = process->exitCode();
         if (status == 0) return finish(std::nullopt);
-        finish(DiagnosticsExportError{status, QStringLiteral("Could not export diagnostics. Check the destination folder.")});
+        finish(DiagnosticsExportError{
+            status, QStringLiteral("Could not export diagnostics. Check the destination folder.")});
     });
-    connect(process, &QProcess::errorOccurred, this, [process, finish](QProcess::ProcessError error) {
-        if (error != QProcess::FailedToStart) return;
-        process->deleteLater();
-        finish(DiagnosticsExportError{1, process->errorString()});
-    });
+    connect(process, &QProcess::errorOccurred, this,
+            [process, finish](QProcess::ProcessError error) {
+                if (error != QProcess::FailedToStart) return;
+                process->deleteLater();
+                finish(DiagnosticsExportError{1, process->errorString()});
+            });
     process->start();
     deadline->start(timeout_);
 }

@@ -20,8 +20,8 @@ public:
     using Completion = std::function<void(std::optional<DiagnosticsExportError>)>;
 
     // `terminationGrace`: how long an exporter ended on time-out may take before SIGKILL.
-    DiagnosticsExporter(std::chrono::milliseconds timeout, std::chrono::milliseconds terminationGrace,
-                        QObject* parent = nullptr);
+    DiagnosticsExporter(std::chrono::milliseconds timeout,
+                        std::chrono::milliseconds terminationGrace, QObject* parent = nullptr);
     // Exports still running are killed; their completions never run.
     ~DiagnosticsExporter() override;
 

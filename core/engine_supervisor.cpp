@@ -28,30 +28,48 @@ EngineAction forGeneration(Kind kind, quint64 generation) {
 
 const char* kindName(Kind kind) {
     switch (kind) {
-    case Kind::loadIdentity: return "loadIdentity";
-    case Kind::prepareRuntime: return "prepareRuntime";
-    case Kind::probePort: return "probePort";
-    case Kind::launch: return "launch";
-    case Kind::writeIdentity: return "writeIdentity";
-    case Kind::endCredentials: return "endCredentials";
-    case Kind::terminate: return "terminate";
-    case Kind::startGraceTimer: return "startGraceTimer";
-    case Kind::kill: return "kill";
-    case Kind::discardProcess: return "discardProcess";
-    case Kind::log: return "log";
-    case Kind::appLog: return "appLog";
-    case Kind::publishChange: return "publishChange";
-    case Kind::processEnded: return "processEnded";
+        case Kind::loadIdentity:
+            return "loadIdentity";
+        case Kind::prepareRuntime:
+            return "prepareRuntime";
+        case Kind::probePort:
+            return "probePort";
+        case Kind::launch:
+            return "launch";
+        case Kind::writeIdentity:
+            return "writeIdentity";
+        case Kind::endCredentials:
+            return "endCredentials";
+        case Kind::terminate:
+            return "terminate";
+        case Kind::startGraceTimer:
+            return "startGraceTimer";
+        case Kind::kill:
+            return "kill";
+        case Kind::discardProcess:
+            return "discardProcess";
+        case Kind::log:
+            return "log";
+        case Kind::appLog:
+            return "appLog";
+        case Kind::publishChange:
+            return "publishChange";
+        case Kind::processEnded:
+            return "processEnded";
     }
     return "?";
 }
 
 const char* levelName(QtMsgType level) {
     switch (level) {
-    case QtInfoMsg: return "info";
-    case QtWarningMsg: return "warning";
-    case QtCriticalMsg: return "critical";
-    default: return "other";
+        case QtInfoMsg:
+            return "info";
+        case QtWarningMsg:
+            return "warning";
+        case QtCriticalMsg:
+            return "critical";
+        default:
+            return "other";
     }
 }
 
@@ -60,24 +78,31 @@ const char* levelName(QtMsgType level) {
 QString describe(const EngineAction& action) {
     QString text = QString::fromLatin1(kindName(action.kind));
     switch (action.kind) {
-    case Kind::loadIdentity:
-    case Kind::prepareRuntime: return text + QLatin1Char(' ') + QString::number(action.generation);
-    case Kind::probePort:
-        return text + QLatin1Char(' ') + QString::number(action.generation) + QLatin1Char(' ') +
-               QString::number(action.port);
-    case Kind::log: return text + QStringLiteral(": ") + action.text;
-    case Kind::appLog: return text + QLatin1Char(' ') + QLatin1String(levelName(action.level)) + QStringLiteral(": ") + action.text;
-    default: return text;
+        case Kind::loadIdentity:
+        case Kind::prepareRuntime:
+            return text + QLatin1Char(' ') + QString::number(action.generation);
+        case Kind::probePort:
+            return text + QLatin1Char(' ') + QString::number(action.generation) + QLatin1Char(' ') +
+                   QString::number(action.port);
+        case Kind::log:
+            return text + QStringLiteral(": ") + action.text;
+        case Kind::appLog:
+            return text + QLatin1Char(' ') + QLatin1String(levelName(action.level)) +
+                   QStringLiteral(": ") + action.text;
+        default:
+            return text;
     }
 }
 
 bool EngineSupervisor::hasProcess() const {
     switch (state_) {
-    case EngineState::starting:
-    case EngineState::running:
-    case EngineState::stopping:
-    case EngineState::restarting: return true;
-    default: return false;
+        case EngineState::starting:
+        case EngineState::running:
+        case EngineState::stopping:
+        case EngineState::restarting:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -101,7 +126,8 @@ EngineActions EngineSupervisor::start(const BridgeLaunchConfiguration& configura
     return actions;
 }
 
-void EngineSupervisor::beginPreparation(const BridgeLaunchConfiguration& configuration, EngineActions& actions) {
+void EngineSupervisor::beginPreparation(const BridgeLaunchConfiguration& configuration,
+                                        EngineActions& actions) {
     state_ = EngineState::preparing;
     configuration_ = configuration;
     ++generation_;
@@ -114,8 +140,10 @@ EngineActions EngineSupervisor::restart(std::optional<BridgeLaunchConfiguration>
     EngineActions actions;
     ++generation_;
     if (isPreparing()) state_ = EngineState::idle;  // the preparation's results are dropped
-    BridgeLaunchConfiguration chosen =
-        requested ? *requested : published_.activeConfiguration ? *published_.activeConfiguration : stored();
+    BridgeLaunchConfiguration chosen = requested ? *requested
+                                       : published_.activeConfiguration
+                                           ? *published_.activeConfiguration
+                                           : stored();
     chosen = chosen.normalized();
     if (hasProcess()) {
         // The next engine starts once this one has exited, whether it ends now or had already
@@ -159,13 +187,16 @@ void EngineSupervisor::failPreparation(const QString& error, const std::optional
     publish(actions);
 }
 
-EngineActions EngineSupervisor::identityLoaded(quint64 generation, std::optional<IdentityFailure> failure) {
+EngineActions EngineSupervisor::identityLoaded(quint64 generation,
+                                               std::optional<IdentityFailure> failure) {
     EngineActions actions;
     if (!isCurrentPreparation(generation, EngineState::preparing)) return actions;
     if (failure) {
         const QString line = QStringLiteral("protected Bridge identity unavailable");
-        failPreparation(failure->description, failure->reason.isEmpty() ? line : line + QStringLiteral(": ") + failure->reason,
-                        actions);
+        failPreparation(
+            failure->description,
+            failure->reason.isEmpty() ? line : line + QStringLiteral(": ") + failure->reason,
+            actions);
         return actions;
     }
     // Only then the runtime copy: the two jobs never run together.
@@ -176,7 +207,8 @@ EngineActions EngineSupervisor::identityLoaded(quint64 generation, std::optional
 EngineActions EngineSupervisor::runtimeMissing(quint64 generation) {
     EngineActions actions;
     if (!isCurrentPreparation(generation, EngineState::preparing)) return actions;
-    failPreparation(QStringLiteral("Could not prepare the bundled Bridge runtime"), std::nullopt, actions);
+    failPreparation(QStringLiteral("Could not prepare the bundled Bridge runtime"), std::nullopt,
+                    actions);
     return actions;
 }
 
@@ -193,7 +225,8 @@ EngineActions EngineSupervisor::runtimePrepared(quint64 generation, const QStrin
     published_.identityFingerprint = fingerprint;
     const int port = configuration_.normalized().publicPort;
     if (port < 0 || port > 65535) {
-        failPreparation(QStringLiteral("Wi-Fi port must be between 1024 and 65534"), std::nullopt, actions);
+        failPreparation(QStringLiteral("Wi-Fi port must be between 1024 and 65534"), std::nullopt,
+                        actions);
         return actions;
     }
     state_ = EngineState::probing;
@@ -209,14 +242,18 @@ EngineActions EngineSupervisor::portProbed(quint64 generation, bool served) {
     if (!isCurrentPreparation(generation, EngineState::probing)) return actions;
     if (served) {
         const int port = configuration_.normalized().publicPort;
-        const QString text = QStringLiteral("An external bridge already owns port %1. Stop it before starting the "
-                                            "managed bridge.")
-                                 .arg(port);
+        const QString text =
+            QStringLiteral(
+                "An external bridge already owns port %1. Stop it before starting the "
+                "managed bridge.")
+                .arg(port);
         state_ = EngineState::idle;
         published_.lastError = text;
         actions.push_back(logLine(QStringLiteral("launch skipped: ") + text));
         actions.push_back(appLogLine(
-            QtWarningMsg, QStringLiteral("Managed bridge launch skipped because port %1 is already in use").arg(port)));
+            QtWarningMsg,
+            QStringLiteral("Managed bridge launch skipped because port %1 is already in use")
+                .arg(port)));
         publish(actions);
         return actions;
     }
@@ -240,7 +277,8 @@ EngineActions EngineSupervisor::interpreterMissing() {
 void EngineSupervisor::reportLaunchFailure(const QString& description, EngineActions& actions) {
     published_.lastError = description;
     actions.push_back(logLine(QStringLiteral("launch failed: ") + description));
-    actions.push_back(appLogLine(QtCriticalMsg, QStringLiteral("Bridge launch failed: ") + description));
+    actions.push_back(
+        appLogLine(QtCriticalMsg, QStringLiteral("Bridge launch failed: ") + description));
 }
 
 EngineActions EngineSupervisor::launchFailed(const QString& description) {

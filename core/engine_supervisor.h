@@ -26,12 +26,12 @@ enum class EngineState {
 // in order and reports what happened as the supervisor's events.
 struct EngineAction {
     enum class Kind {
-        loadIdentity,     // load or create the TLS identity off the GUI thread → identityLoaded()
-        prepareRuntime,   // prepare the runtime copy off the GUI thread → runtimeMissing() /
-                          // runtimePrepared() / fingerprintFailed()
-        probePort,        // check `port` on 127.0.0.1 without blocking → portProbed()
-        launch,           // set up and start the process for `configuration` → interpreterMissing() /
-                          // launchFailed() / processCreated()
+        loadIdentity,    // load or create the TLS identity off the GUI thread → identityLoaded()
+        prepareRuntime,  // prepare the runtime copy off the GUI thread → runtimeMissing() /
+                         // runtimePrepared() / fingerprintFailed()
+        probePort,       // check `port` on 127.0.0.1 without blocking → portProbed()
+        launch,  // set up and start the process for `configuration` → interpreterMissing() /
+                 // launchFailed() / processCreated()
         writeIdentity,    // write the identity line → identityWritten() / identityWriteFailed()
         endCredentials,   // withdraw the launch's admin token, close our end of its standard input
         terminate,        // SIGTERM to the engine, if it still runs
@@ -47,10 +47,10 @@ struct EngineAction {
     explicit EngineAction(Kind kind) : kind(kind) {}
 
     Kind kind;
-    quint64 generation = 0;  // loadIdentity, prepareRuntime, probePort
-    int port = 0;            // probePort
-    QString text;            // log, appLog
-    QtMsgType level = QtInfoMsg;                       // appLog
+    quint64 generation = 0;       // loadIdentity, prepareRuntime, probePort
+    int port = 0;                 // probePort
+    QString text;                 // log, appLog
+    QtMsgType level = QtInfoMsg;  // appLog
     std::optional<BridgeLaunchConfiguration> configuration;  // launch: normalised
 };
 
@@ -60,7 +60,24 @@ using EngineActions = std::vector<EngineAction>;
 QString describe(const EngineAction& action);
 
 // The engine supervisor's state machine, without processes, threads or timers: each event
-// returns the actions it asks for. Every result of background work carries the launch
+// returns the actions it asks for.
+//
+//   idle       --start / restart-->          preparing   (loadIdentity)
+//   preparing  --identityLoaded-->           preparing   (prepareRuntime)
+//   preparing  --runtimePrepared-->          probing     (probePort)
+//   probing    --portProbed(free)-->         launching   (launch)
+//   launching  --processCreated-->           starting
+//   starting   --processStarted-->           starting    (writeIdentity)
+//   starting   --identityWritten-->          running
+//   starting   --identityWriteFailed-->      stopping    (endCredentials, terminate, grace timer)
+//   starting.. --stop-->                     stopping    (terminate, grace timer)
+//   starting.. --restart-->                  restarting  (terminate, grace timer)
+//   stopping, restarting --graceExpired-->   same        (kill)
+//   restarting --processFinished-->          preparing   (no report of the old exit)
+//   any process state --processFinished / processFailedToStart--> idle (processEnded)
+//   preparing, probing, launching: a failure --> idle with lastError; stop --> idle
+//
+// Results for an older generation, and events that do not fit the state, do nothing. Every result of background work carries the launch
 // generation it was started for; a start, restart or stop raises the generation, so results of
 // overtaken work change nothing.
 class EngineSupervisor {
@@ -73,11 +90,15 @@ public:
     EngineState state() const { return state_; }
     quint64 launchGeneration() const { return generation_; }
     bool isRunning() const { return published_.isRunning; }
-    bool isPreparing() const { return state_ == EngineState::preparing || state_ == EngineState::probing; }
+    bool isPreparing() const {
+        return state_ == EngineState::preparing || state_ == EngineState::probing;
+    }
     // An engine process exists: starting, running or ending.
     bool hasProcess() const;
     const std::optional<QString>& lastError() const { return published_.lastError; }
-    const std::optional<QString>& identityFingerprint() const { return published_.identityFingerprint; }
+    const std::optional<QString>& identityFingerprint() const {
+        return published_.identityFingerprint;
+    }
     const std::optional<BridgeLaunchConfiguration>& activeConfiguration() const {
         return published_.activeConfiguration;
     }
@@ -90,7 +111,8 @@ public:
     EngineActions stop();
 
     // Preparation results.
-    EngineActions identityLoaded(quint64 generation, std::optional<IdentityFailure> failure = std::nullopt);
+    EngineActions identityLoaded(quint64 generation,
+                                 std::optional<IdentityFailure> failure = std::nullopt);
     EngineActions runtimeMissing(quint64 generation);
     EngineActions fingerprintFailed(quint64 generation, const QString& description);
     EngineActions runtimePrepared(quint64 generation, const QString& fingerprint);
@@ -122,15 +144,16 @@ private:
     bool isCurrentPreparation(quint64 generation, EngineState expected) const;
     void beginPreparation(const BridgeLaunchConfiguration& configuration, EngineActions& actions);
     void requestEnd(EngineState ending, EngineActions& actions);
-    void failPreparation(const QString& error, const std::optional<QString>& logLine, EngineActions& actions);
+    void failPreparation(const QString& error, const std::optional<QString>& logLine,
+                         EngineActions& actions);
     void reportLaunchFailure(const QString& description, EngineActions& actions);
     // Appends publishChange when a published field differs from what was published last.
     void publish(EngineActions& actions);
 
     EngineState state_ = EngineState::idle;
     quint64 generation_ = 0;
-    BridgeLaunchConfiguration configuration_;                  // of the launch under way
-    std::optional<BridgeLaunchConfiguration> restartWith_;     // while restarting
+    BridgeLaunchConfiguration configuration_;               // of the launch under way
+    std::optional<BridgeLaunchConfiguration> restartWith_;  // while restarting
     Published published_;
     Published lastPublished_;
 };

@@ -18,7 +18,8 @@ class PortProbe : public QObject {
 public:
     // Starts a probe owned by `context`. `done(served)` runs once, later, on the context's
     // thread; never once the context is gone.
-    static void start(QObject* context, int port, std::chrono::milliseconds timeout, std::function<void(bool served)> done);
+    static void start(QObject* context, int port, std::chrono::milliseconds timeout,
+                      std::function<void(bool served)> done);
 
 private:
     PortProbe(QObject* context, std::function<void(bool)> done);

@@ -22,7 +22,8 @@ TEST(AdbLookupTest, TheFirstCandidateThatIsAnExecutableFileWins) {
     environment.insert(QStringLiteral("NORV_ANDROID_ADB_PATH"), named);
     environment.insert(QStringLiteral("HOME"), temp.path());
     EXPECT_EQ(AdbLookup::candidates(environment),
-              QStringList({named, sdk, QStringLiteral("/usr/local/bin/adb"), QStringLiteral("/usr/bin/adb")}));
+              QStringList({named, sdk, QStringLiteral("/usr/local/bin/adb"),
+                           QStringLiteral("/usr/bin/adb")}));
     EXPECT_EQ(AdbLookup::find(environment), sdk);  // the named file is not executable
 
     QFile::setPermissions(named, QFile::permissions(named) | QFile::ExeOwner);

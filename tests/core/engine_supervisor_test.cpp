@@ -69,7 +69,8 @@ TEST_F(EngineSupervisorTest, AGoodLaunchGoesThroughEveryStepAndClearsTheLastErro
     EXPECT_TRUE(supervisor.isPreparing());
     EXPECT_EQ(described(supervisor.identityLoaded(2)), Actions({"prepareRuntime 2"}));
     // A new fingerprint is published; preparing and probing are both "preparing".
-    EXPECT_EQ(described(supervisor.runtimePrepared(2, QStringLiteral("cd34"))), Actions({"publishChange", "probePort 2 9400"}));
+    EXPECT_EQ(described(supervisor.runtimePrepared(2, QStringLiteral("cd34"))),
+              Actions({"publishChange", "probePort 2 9400"}));
     EXPECT_EQ(supervisor.state(), EngineState::probing);
     EXPECT_TRUE(supervisor.isPreparing());
     EXPECT_EQ(supervisor.identityFingerprint(), QStringLiteral("cd34"));
@@ -83,7 +84,8 @@ TEST_F(EngineSupervisorTest, AGoodLaunchGoesThroughEveryStepAndClearsTheLastErro
     EXPECT_FALSE(supervisor.isRunning());
     EXPECT_EQ(described(supervisor.processStarted()), Actions({"writeIdentity"}));
     EXPECT_EQ(described(supervisor.identityWritten(42)),
-              Actions({"log: started bridge pid=42", "appLog info: Started bridge pid=42", "publishChange"}));
+              Actions({"log: started bridge pid=42", "appLog info: Started bridge pid=42",
+                       "publishChange"}));
     EXPECT_EQ(supervisor.state(), EngineState::running);
     EXPECT_TRUE(supervisor.isRunning());
     EXPECT_FALSE(supervisor.lastError().has_value());
@@ -101,15 +103,16 @@ TEST_F(EngineSupervisorTest, StartDoesNothingWhileAnEngineExistsOrIsOnItsWay) {
         EXPECT_TRUE(supervisor.start(config).empty()) << int(state);
         EXPECT_EQ(supervisor.launchGeneration(), generation);
     };
-    for (EngineState state : {EngineState::preparing, EngineState::probing, EngineState::starting, EngineState::running})
+    for (EngineState state : {EngineState::preparing, EngineState::probing, EngineState::starting,
+                              EngineState::running})
         busy(state, false);
     busy(EngineState::running, true);  // stopping
 }
 
 // Every failure before a process exists returns to idle with its text, and ends no process.
 TEST_F(EngineSupervisorTest, FailuresBeforeAProcessExistsReturnToIdle) {
-    const QString portText =
-        QStringLiteral("An external bridge already owns port 9400. Stop it before starting the managed bridge.");
+    const QString portText = QStringLiteral(
+        "An external bridge already owns port 9400. Stop it before starting the managed bridge.");
     struct Row {
         EngineState from;
         std::function<EngineActions(EngineSupervisor&, quint64)> event;
@@ -118,22 +121,43 @@ TEST_F(EngineSupervisorTest, FailuresBeforeAProcessExistsReturnToIdle) {
     };
     const std::vector<Row> rows = {
         {EngineState::preparing,
-         [](auto& s, quint64 g) { return s.identityLoaded(g, Failure{QStringLiteral("unavailable"), QStringLiteral("vault status -25308")}); },
+         [](auto& s, quint64 g) {
+             return s.identityLoaded(
+                 g, Failure{QStringLiteral("unavailable"), QStringLiteral("vault status -25308")});
+         },
          QStringLiteral("unavailable"),
          {"log: protected Bridge identity unavailable: vault status -25308", "publishChange"}},
-        {EngineState::preparing, [](auto& s, quint64 g) { return s.identityLoaded(g, Failure{QStringLiteral("unavailable"), {}}); },
-         QStringLiteral("unavailable"), {"log: protected Bridge identity unavailable", "publishChange"}},
-        {EngineState::preparing, [](auto& s, quint64 g) { return s.runtimeMissing(g); },
-         QStringLiteral("Could not prepare the bundled Bridge runtime"), {"publishChange"}},
-        {EngineState::preparing, [](auto& s, quint64 g) { return s.fingerprintFailed(g, QStringLiteral("bad certificate")); },
-         QStringLiteral("bad certificate"), {"log: protected Bridge identity unavailable", "publishChange"}},
-        {EngineState::probing, [](auto& s, quint64 g) { return s.portProbed(g, true); }, portText,
+        {EngineState::preparing,
+         [](auto& s, quint64 g) {
+             return s.identityLoaded(g, Failure{QStringLiteral("unavailable"), {}});
+         },
+         QStringLiteral("unavailable"),
+         {"log: protected Bridge identity unavailable", "publishChange"}},
+        {EngineState::preparing,
+         [](auto& s, quint64 g) { return s.runtimeMissing(g); },
+         QStringLiteral("Could not prepare the bundled Bridge runtime"),
+         {"publishChange"}},
+        {EngineState::preparing,
+         [](auto& s, quint64 g) {
+             return s.fingerprintFailed(g, QStringLiteral("bad certificate"));
+         },
+         QStringLiteral("bad certificate"),
+         {"log: protected Bridge identity unavailable", "publishChange"}},
+        {EngineState::probing,
+         [](auto& s, quint64 g) { return s.portProbed(g, true); },
+         portText,
          {("log: launch skipped: " + portText).toStdString(),
-          "appLog warning: Managed bridge launch skipped because port 9400 is already in use", "publishChange"}},
-        {EngineState::launching, [](auto& s, quint64) { return s.interpreterMissing(); },
-         QStringLiteral("Bundled Python runtime unavailable"), {"publishChange"}},
-        {EngineState::launching, [](auto& s, quint64) { return s.launchFailed(QStringLiteral("damaged")); },
-         QStringLiteral("damaged"), {"log: launch failed: damaged", "appLog critical: Bridge launch failed: damaged", "publishChange"}},
+          "appLog warning: Managed bridge launch skipped because port 9400 is already in use",
+          "publishChange"}},
+        {EngineState::launching,
+         [](auto& s, quint64) { return s.interpreterMissing(); },
+         QStringLiteral("Bundled Python runtime unavailable"),
+         {"publishChange"}},
+        {EngineState::launching,
+         [](auto& s, quint64) { return s.launchFailed(QStringLiteral("damaged")); },
+         QStringLiteral("damaged"),
+         {"log: launch failed: damaged", "appLog critical: Bridge launch failed: damaged",
+          "publishChange"}},
     };
     for (const Row& row : rows) {
         fresh();
@@ -147,7 +171,8 @@ TEST_F(EngineSupervisorTest, FailuresBeforeAProcessExistsReturnToIdle) {
     fresh();
     config.publicPort = 70000;  // cannot be probed or passed
     driveTo(EngineState::preparing);
-    EXPECT_EQ(described(supervisor.runtimePrepared(1, QStringLiteral("ab12"))), Actions({"publishChange"}));
+    EXPECT_EQ(described(supervisor.runtimePrepared(1, QStringLiteral("ab12"))),
+              Actions({"publishChange"}));
     EXPECT_EQ(supervisor.lastError(), QStringLiteral("Wi-Fi port must be between 1024 and 65534"));
 }
 
@@ -155,7 +180,9 @@ TEST_F(EngineSupervisorTest, ResultsOfOvertakenWorkChangeNothing) {
     driveTo(EngineState::preparing);
     supervisor.restart(std::nullopt, [this] { return config; });
     ASSERT_EQ(supervisor.launchGeneration(), 3u);  // raised by the restart and by its start
-    EXPECT_TRUE(supervisor.identityLoaded(1, Failure{QStringLiteral("first preparation failed late"), {}}).empty());
+    EXPECT_TRUE(
+        supervisor.identityLoaded(1, Failure{QStringLiteral("first preparation failed late"), {}})
+            .empty());
     EXPECT_TRUE(supervisor.runtimeMissing(1).empty());
     EXPECT_TRUE(supervisor.fingerprintFailed(1, QStringLiteral("late")).empty());
     EXPECT_TRUE(supervisor.runtimePrepared(1, QStringLiteral("ab12")).empty());
@@ -176,11 +203,13 @@ TEST_F(EngineSupervisorTest, TheExitOfARunningEngineIsReportedUnlessItsStatusIsZ
         fresh();
         driveTo(EngineState::running);
         EXPECT_EQ(described(supervisor.processFinished(status)),
-                  Actions({"endCredentials", "discardProcess", kStopped + std::to_string(status), "publishChange",
-                           "processEnded"}));
+                  Actions({"endCredentials", "discardProcess", kStopped + std::to_string(status),
+                           "publishChange", "processEnded"}));
         EXPECT_EQ(supervisor.state(), EngineState::idle);
         EXPECT_FALSE(supervisor.isRunning());
-        EXPECT_EQ(supervisor.lastError(), status == 0 ? std::nullopt : std::optional(QStringLiteral("Bridge exited with status 3")));
+        EXPECT_EQ(supervisor.lastError(),
+                  status == 0 ? std::nullopt
+                              : std::optional(QStringLiteral("Bridge exited with status 3")));
         EXPECT_TRUE(supervisor.processFinished(status).empty());  // once per process
     }
 }
@@ -191,11 +220,12 @@ TEST_F(EngineSupervisorTest, AStoppedEngineGetsSigtermThenSigkillAndItsExitIsNoF
     EXPECT_EQ(described(supervisor.stop()), Actions({"terminate", "startGraceTimer"}));
     EXPECT_EQ(supervisor.launchGeneration(), generation + 1);
     EXPECT_EQ(supervisor.state(), EngineState::stopping);
-    EXPECT_TRUE(supervisor.isRunning());  // until its exit is handled
+    EXPECT_TRUE(supervisor.isRunning());                              // until its exit is handled
     EXPECT_EQ(described(supervisor.stop()), Actions({"terminate"}));  // one grace timer per engine
     EXPECT_EQ(described(supervisor.graceExpired()), Actions({"kill"}));
     EXPECT_EQ(described(supervisor.processFinished(9)),
-              Actions({"endCredentials", "discardProcess", kStopped + "9", "publishChange", "processEnded"}));
+              Actions({"endCredentials", "discardProcess", kStopped + "9", "publishChange",
+                       "processEnded"}));
     EXPECT_FALSE(supervisor.lastError().has_value());
     EXPECT_TRUE(supervisor.graceExpired().empty());
 }
@@ -206,7 +236,8 @@ TEST_F(EngineSupervisorTest, RestartOfARunningEngineStartsTheNextOneSilentlyAfte
     driveTo(EngineState::running);
     BridgeLaunchConfiguration changed = config;
     changed.iosUSBEnabled = false;
-    EXPECT_EQ(described(supervisor.restart(changed, {})), Actions({"terminate", "startGraceTimer"}));
+    EXPECT_EQ(described(supervisor.restart(changed, {})),
+              Actions({"terminate", "startGraceTimer"}));
     EXPECT_EQ(supervisor.state(), EngineState::restarting);
     EXPECT_EQ(described(supervisor.processFinished(9)),
               Actions({"endCredentials", "discardProcess", "publishChange", "loadIdentity 3"}));
@@ -218,7 +249,8 @@ TEST_F(EngineSupervisorTest, RestartOfARunningEngineStartsTheNextOneSilentlyAfte
     supervisor.restart(std::nullopt, {});
     EXPECT_EQ(described(supervisor.stop()), Actions({"terminate"}));
     EXPECT_EQ(described(supervisor.processFinished(9)),
-              Actions({"endCredentials", "discardProcess", kStopped + "9", "publishChange", "processEnded"}));
+              Actions({"endCredentials", "discardProcess", kStopped + "9", "publishChange",
+                       "processEnded"}));
     EXPECT_EQ(supervisor.state(), EngineState::idle);
     EXPECT_FALSE(supervisor.lastError().has_value());
 }
@@ -256,7 +288,8 @@ TEST_F(EngineSupervisorTest, AnEngineProcessThatFailsOrIsStoppedWhileStarting) {
     driveTo(EngineState::starting);
     supervisor.processStarted();
     EXPECT_EQ(described(supervisor.identityWriteFailed(QStringLiteral("Broken pipe"))),
-              Actions({"endCredentials", "terminate", "startGraceTimer", "log: launch failed: Broken pipe",
+              Actions({"endCredentials", "terminate", "startGraceTimer",
+                       "log: launch failed: Broken pipe",
                        "appLog critical: Bridge launch failed: Broken pipe", "publishChange"}));
     EXPECT_FALSE(supervisor.isRunning());
     EXPECT_EQ(described(supervisor.processFinished(15)),
@@ -267,8 +300,8 @@ TEST_F(EngineSupervisorTest, AnEngineProcessThatFailsOrIsStoppedWhileStarting) {
     driveTo(EngineState::starting);
     EXPECT_EQ(described(supervisor.processFailedToStart(QStringLiteral("no such file"))),
               Actions({"endCredentials", "log: launch failed: no such file",
-                       "appLog critical: Bridge launch failed: no such file", "discardProcess", "publishChange",
-                       "processEnded"}));
+                       "appLog critical: Bridge launch failed: no such file", "discardProcess",
+                       "publishChange", "processEnded"}));
     EXPECT_EQ(supervisor.state(), EngineState::idle);
 
     // Stopped before it started: it never gets its identity.
@@ -276,7 +309,8 @@ TEST_F(EngineSupervisorTest, AnEngineProcessThatFailsOrIsStoppedWhileStarting) {
     EXPECT_EQ(described(supervisor.stop()), Actions({"terminate", "startGraceTimer"}));
     EXPECT_TRUE(supervisor.processStarted().empty());
     supervisor.processFinished(15);
-    EXPECT_EQ(supervisor.lastError(), QStringLiteral("no such file"));  // unchanged by the asked-for exit
+    EXPECT_EQ(supervisor.lastError(),
+              QStringLiteral("no such file"));  // unchanged by the asked-for exit
     EXPECT_FALSE(supervisor.activeConfiguration().has_value());
 }
 
