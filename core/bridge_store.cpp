@@ -33,7 +33,6 @@ BridgeStore::BridgeStore(std::unique_ptr<AdminClientPort> admin, std::unique_ptr
       dialogs_(dialogs),
       settings_(settings),
       options_(std::move(options)) {
-    for (const MidiMessageFamily family : MidiMessageFamily::allCases()) midiMessageFamilies_.insert(family);
     midiRefreshRate_ = loadRefreshRate(settings_);
     launchConfiguration_ = BridgeLaunchConfiguration::load(settings_);
 
@@ -78,28 +77,8 @@ void BridgeStore::setMidiRefreshRate(MidiMonitorRefreshRate rate) {
     updateMidiMonitorSubscription();
 }
 
-void BridgeStore::setMidiRoleFilter(const QString& value) {
-    midiRoleFilter_ = value;
-    Q_EMIT changed();
-}
-
-void BridgeStore::setMidiDeviceFilter(const QString& value) {
-    midiDeviceFilter_ = value;
-    Q_EMIT changed();
-}
-
-void BridgeStore::setMidiEndpointFilter(const QString& value) {
-    midiEndpointFilter_ = value;
-    Q_EMIT changed();
-}
-
-void BridgeStore::setMidiChannelFilter(int channel) {
-    midiChannelFilter_ = channel;
-    Q_EMIT changed();
-}
-
-void BridgeStore::setMidiSearchText(const QString& text) {
-    midiSearchText_ = text;
+void BridgeStore::setMidiMonitorFilter(const MidiMonitorFilter& filter) {
+    midiMonitorFilter_ = filter;
     Q_EMIT changed();
 }
 
@@ -308,7 +287,7 @@ void BridgeStore::clearMidiMonitor() {
 }
 
 void BridgeStore::toggleMidiMessageFamily(MidiMessageFamily family) {
-    if (!midiMessageFamilies_.erase(family)) midiMessageFamilies_.insert(family);
+    midiMonitorFilter_.families.toggle(family);
     Q_EMIT changed();
 }
 
@@ -358,6 +337,11 @@ void BridgeStore::restartBridge() {
     if (!validConfiguration(launchConfiguration_)) return;
     if (!confirmInterruption(QStringLiteral("Restart Bridge"))) return;
     process_->restart(launchConfiguration_);
+}
+
+void BridgeStore::startOrRestartBridge() {
+    if (process_->isRunning()) restartBridge();
+    else startBridge();
 }
 
 void BridgeStore::applyConnectionConfiguration(const BridgeLaunchConfiguration& configuration) {
