@@ -2,6 +2,7 @@
 
 #include "core/app_log.h"
 #include "core/dialog_service.h"
+#include "model/settings_keys.h"
 
 #include <QPointer>
 #include <QSettings>
@@ -12,12 +13,10 @@ namespace norv {
 
 namespace {
 
-const QString kRefreshRateKey = QStringLiteral("midiMonitorRefreshRate");
-
 const QString kApplying = QStringLiteral("Applying\u2026");
 
 MidiMonitorRefreshRate loadRefreshRate(const QSettings& settings) {
-    const qint64 stored = settings.value(kRefreshRateKey, 0).toLongLong();
+    const qint64 stored = settings.value(settings_keys::midiMonitorRefreshRate, 0).toLongLong();
     return MidiMonitorRefreshRate::fromRaw(stored).value_or(MidiMonitorRefreshRate::ten);
 }
 
@@ -72,7 +71,7 @@ void BridgeStore::setMidiListenEnabled(bool enabled) {
 
 void BridgeStore::setMidiRefreshRate(MidiMonitorRefreshRate rate) {
     midiRefreshRate_ = rate;
-    settings_.setValue(kRefreshRateKey, rate.rawValue());
+    settings_.setValue(settings_keys::midiMonitorRefreshRate, rate.rawValue());
     Q_EMIT changed();
     updateMidiMonitorSubscription();
 }
