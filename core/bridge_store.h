@@ -116,9 +116,9 @@ public:
     // no engine process of this application is left.
     void shutdown(std::function<void()> done);
 
-    // Handlers the admin channel calls (public so the application can replay them in tests).
+    // Handlers the admin channel calls once started; public so page tests can stage a snapshot or
+    // a connection state without starting the store.
     void receiveSnapshot(const AdminSnapshot& snapshot);
-    void receiveMidiMonitorBatch(const MidiMonitorBatch& batch);
     void receiveConnectionState(const AdminConnectionState& state);
 
     static QString bluetoothName(const QString& computerName);
@@ -131,6 +131,7 @@ private:
     void updateMidiMonitorSubscription();
     // Serves Bluetooth while the own engine is connected and its switch is on; stops it otherwise.
     void updateBluetooth();
+    void receiveMidiMonitorBatch(const MidiMonitorBatch& batch);
     void appendMidiEvents(const std::vector<MidiMonitorEvent>& events);
     void stopBluetooth();
 
