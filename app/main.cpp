@@ -4,6 +4,7 @@
 #include "app/signal_pipe.h"
 #include "core/bridge_launch_configuration.h"
 #include "core/bridge_store.h"
+#include "model/settings_keys.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/widget_dialog_service.h"
@@ -17,8 +18,8 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("Norv"));
-    QApplication::setApplicationName(QStringLiteral("Norv Bridge"));
+    QApplication::setOrganizationName(QString::fromUtf8(norv::settings_keys::organization));
+    QApplication::setApplicationName(QString::fromUtf8(norv::settings_keys::application));
     QApplication::setApplicationVersion(QStringLiteral(NORV_BRIDGE_VERSION));
     // The window and the tray menu live as long as the application; closing the window hides it
     // where a tray hosts the status item and is a quit request otherwise, never the end of the

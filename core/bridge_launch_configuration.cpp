@@ -1,19 +1,15 @@
 #include "core/bridge_launch_configuration.h"
 
+#include "model/settings_keys.h"
+
 #include <QSettings>
 
 namespace norv {
 namespace {
 
-const QString kWireless = QStringLiteral("bridge.connections.wirelessEnabled");
-const QString kBonjour = QStringLiteral("bridge.connections.bonjourEnabled");
-const QString kIosUSB = QStringLiteral("bridge.connections.iosUSBEnabled");
-const QString kAndroidUSB = QStringLiteral("bridge.connections.androidUSBEnabled");
-const QString kPublicPort = QStringLiteral("bridge.connections.publicPort");
-const QString kBluetooth = QStringLiteral("bridge.connections.bluetoothEnabled");
-const QString kApproval = QStringLiteral("bridge.connections.requireDeviceApproval");
+namespace keys = settings_keys;
 
-bool readBool(const QSettings& settings, const QString& key, bool absent) {
+bool readBool(const QSettings& settings, const char* key, bool absent) {
     return settings.contains(key) ? settings.value(key).toBool() : absent;
 }
 
@@ -21,12 +17,12 @@ bool readBool(const QSettings& settings, const QString& key, bool absent) {
 
 BridgeLaunchConfiguration BridgeLaunchConfiguration::load(const QSettings& defaults) {
     BridgeLaunchConfiguration value;
-    value.wirelessEnabled = readBool(defaults, kWireless, true);
-    value.bonjourEnabled = readBool(defaults, kBonjour, true);
-    value.iosUSBEnabled = readBool(defaults, kIosUSB, true);
-    value.androidUSBEnabled = readBool(defaults, kAndroidUSB, true);
-    value.publicPort = defaults.contains(kPublicPort) ? defaults.value(kPublicPort).toInt() : 9311;
-    value.bluetoothEnabled = readBool(defaults, kBluetooth, false);
+    value.wirelessEnabled = readBool(defaults, keys::wirelessEnabled, true);
+    value.bonjourEnabled = readBool(defaults, keys::bonjourEnabled, true);
+    value.iosUSBEnabled = readBool(defaults, keys::iosUSBEnabled, true);
+    value.androidUSBEnabled = readBool(defaults, keys::androidUSBEnabled, true);
+    value.publicPort = defaults.contains(keys::publicPort) ? defaults.value(keys::publicPort).toInt() : 9311;
+    value.bluetoothEnabled = readBool(defaults, keys::bluetoothEnabled, false);
     return value.normalized();
 }
 
@@ -35,13 +31,13 @@ BridgeLaunchConfiguration BridgeLaunchConfiguration::loadStandard() {
 }
 
 void BridgeLaunchConfiguration::save(QSettings& defaults) const {
-    defaults.setValue(kWireless, wirelessEnabled);
-    defaults.setValue(kBonjour, wirelessEnabled && bonjourEnabled);
-    defaults.setValue(kIosUSB, iosUSBEnabled);
-    defaults.setValue(kAndroidUSB, androidUSBEnabled);
-    defaults.setValue(kPublicPort, publicPort);
-    defaults.setValue(kBluetooth, bluetoothEnabled);
-    defaults.setValue(kApproval, true);
+    defaults.setValue(keys::wirelessEnabled, wirelessEnabled);
+    defaults.setValue(keys::bonjourEnabled, wirelessEnabled && bonjourEnabled);
+    defaults.setValue(keys::iosUSBEnabled, iosUSBEnabled);
+    defaults.setValue(keys::androidUSBEnabled, androidUSBEnabled);
+    defaults.setValue(keys::publicPort, publicPort);
+    defaults.setValue(keys::bluetoothEnabled, bluetoothEnabled);
+    defaults.setValue(keys::requireDeviceApproval, true);
 }
 
 BridgeLaunchConfiguration BridgeLaunchConfiguration::normalized() const {
@@ -52,7 +48,7 @@ BridgeLaunchConfiguration BridgeLaunchConfiguration::normalized() const {
 }
 
 std::unique_ptr<QSettings> BridgeLaunchConfiguration::standardSettings() {
-    return std::make_unique<QSettings>(QStringLiteral("Norv"), QStringLiteral("Norv Bridge"));
+    return std::make_unique<QSettings>(QString::fromUtf8(keys::organization), QString::fromUtf8(keys::application));
 }
 
 }  // namespace norv

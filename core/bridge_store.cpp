@@ -2,6 +2,7 @@
 
 #include "core/app_log.h"
 #include "core/dialog_service.h"
+#include "model/settings_keys.h"
 
 #include <QPointer>
 #include <QSettings>
@@ -12,12 +13,10 @@ namespace norv {
 
 namespace {
 
-const QString kRefreshRateKey = QStringLiteral("midiMonitorRefreshRate");
-
 const QString kApplying = QStringLiteral("Applying\u2026");
 
 MidiMonitorRefreshRate loadRefreshRate(const QSettings& settings) {
-    const qint64 stored = settings.value(kRefreshRateKey, 0).toLongLong();
+    const qint64 stored = settings.value(settings_keys::midiMonitorRefreshRate, 0).toLongLong();
     return MidiMonitorRefreshRate::fromRaw(stored).value_or(MidiMonitorRefreshRate::ten);
 }
 
@@ -33,7 +32,6 @@ BridgeStore::BridgeStore(std::unique_ptr<AdminClientPort> admin, std::unique_ptr
       dialogs_(dialogs),
       settings_(settings),
       options_(std::move(options)) {
-    for (const MidiMessageFamily family : MidiMessageFamily::allCases()) midiMessageFamilies_.insert(family);
     midiRefreshRate_ = loadRefreshRate(settings_);
     launchConfiguration_ = BridgeLaunchConfiguration::load(settings_);
 
@@ -73,33 +71,13 @@ void BridgeStore::setMidiListenEnabled(bool enabled) {
 
 void BridgeStore::setMidiRefreshRate(MidiMonitorRefreshRate rate) {
     midiRefreshRate_ = rate;
-    settings_.setValue(kRefreshRateKey, rate.rawValue());
+    settings_.setValue(settings_keys::midiMonitorRefreshRate, rate.rawValue());
     Q_EMIT changed();
     updateMidiMonitorSubscription();
 }
 
-void BridgeStore::setMidiRoleFilter(const QString& value) {
-    midiRoleFilter_ = value;
-    Q_EMIT changed();
-}
-
-void BridgeStore::setMidiDeviceFilter(const QString& value) {
-    midiDeviceFilter_ = value;
-    Q_EMIT changed();
-}
-
-void BridgeStore::setMidiEndpointFilter(const QString& value) {
-    midiEndpointFilter_ = value;
-    Q_EMIT changed();
-}
-
-void BridgeStore::setMidiChannelFilter(int channel) {
-    midiChannelFilter_ = channel;
-    Q_EMIT changed();
-}
-
-void BridgeStore::setMidiSearchText(const QString& text) {
-    midiSearchText_ = text;
+void BridgeStore::setMidiMonitorFilter(const MidiMonitorFilter& filter) {
+    midiMonitorFilter_ = filter;
     Q_EMIT changed();
 }
 
@@ -308,7 +286,7 @@ void BridgeStore::clearMidiMonitor() {
 }
 
 void BridgeStore::toggleMidiMessageFamily(MidiMessageFamily family) {
-    if (!midiMessageFamilies_.erase(family)) midiMessageFamilies_.insert(family);
+    midiMonitorFilter_.families.toggle(family);
     Q_EMIT changed();
 }
 
@@ -358,6 +336,11 @@ void BridgeStore::restartBridge() {
     if (!validConfiguration(launchConfiguration_)) return;
     if (!confirmInterruption(QStringLiteral("Restart Bridge"))) return;
     process_->restart(launchConfiguration_);
+}
+
+void BridgeStore::startOrRestartBridge() {
+    if (process_->isRunning()) restartBridge();
+    else startBridge();
 }
 
 void BridgeStore::applyConnectionConfiguration(const BridgeLaunchConfiguration& configuration) {

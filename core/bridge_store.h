@@ -1,8 +1,8 @@
 #pragma once
 // The application's one observable state: the engine's last snapshot, the admin channel's
-// state, the page selection, the MIDI monitor buffer and filters, the launch configuration and
-// the Bluetooth status, with the actions every page and menu calls. GUI thread only; views
-// re-read what they show whenever `changed()` fires.
+// state, the page selection, the MIDI monitor buffer, subscription and filter, the launch
+// configuration and the Bluetooth status, with the actions every page and menu calls. GUI thread
+// only; views re-read what they show whenever `changed()` fires.
 
 #include "core/bridge_launch_configuration.h"
 #include "core/bridge_store_ports.h"
@@ -13,6 +13,7 @@
 #include "model/live_track.h"
 #include "model/midi_message_family.h"
 #include "model/midi_monitor_batch.h"
+#include "model/midi_monitor_filter.h"
 #include "model/midi_monitor_refresh_rate.h"
 
 #include <QObject>
@@ -23,7 +24,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 class QSettings;
@@ -57,28 +57,22 @@ public:
     const AdminSnapshot& snapshot() const { return snapshot_; }
     const AdminConnectionState& connectionState() const { return connectionState_; }
     std::optional<BridgeSection> selection() const { return selection_; }
+    // The MIDI monitor: what the engine is asked to send, and what the page shows of it.
     bool midiListenEnabled() const { return midiListenEnabled_; }
     MidiMonitorRefreshRate midiRefreshRate() const { return midiRefreshRate_; }
-    const QString& midiRoleFilter() const { return midiRoleFilter_; }
-    const QString& midiDeviceFilter() const { return midiDeviceFilter_; }
-    const QString& midiEndpointFilter() const { return midiEndpointFilter_; }
-    int midiChannelFilter() const { return midiChannelFilter_; }
-    const std::unordered_set<MidiMessageFamily>& midiMessageFamilies() const { return midiMessageFamilies_; }
-    const QString& midiSearchText() const { return midiSearchText_; }
+    const MidiMonitorFilter& midiMonitorFilter() const { return midiMonitorFilter_; }
     const std::vector<MidiMonitorEvent>& midiMonitorEvents() const { return midiMonitorEvents_; }
     std::int64_t midiDroppedEventCount() const { return midiDroppedEventCount_; }
     const BridgeLaunchConfiguration& launchConfiguration() const { return launchConfiguration_; }
     const QString& bluetoothStatus() const { return bluetoothStatus_; }
 
-    // Setters that publish; the first three also update the monitor subscription.
+    // Setters that publish. The first three also send the monitor subscription again, whether
+    // or not the value changed; the refresh rate is saved in the settings. The filter only
+    // publishes: the engine sends the same events whatever the page shows of them.
     void setSelection(std::optional<BridgeSection> section);
     void setMidiListenEnabled(bool enabled);
     void setMidiRefreshRate(MidiMonitorRefreshRate rate);
-    void setMidiRoleFilter(const QString& value);
-    void setMidiDeviceFilter(const QString& value);
-    void setMidiEndpointFilter(const QString& value);
-    void setMidiChannelFilter(int channel);
-    void setMidiSearchText(const QString& text);
+    void setMidiMonitorFilter(const MidiMonitorFilter& filter);
     void dismissActionMessage();
 
     EngineControlPort& process() const { return *process_; }
@@ -94,9 +88,6 @@ public:
     // Start-up: the admin connect loop now, the own engine after the start check. Runs once.
     void start();
     bool started() const { return started_; }
-
-    void updateMidiMonitorSubscription();
-    void updateBluetooth();
 
     // Admin actions.
     void command(const std::string& path, const nlohmann::json& args, const QString& label);
@@ -115,6 +106,8 @@ public:
     void startBridge();
     void stopBridge();
     void restartBridge();
+    // The one Start/Restart command: whether the engine runs is read when it is chosen.
+    void startOrRestartBridge();
     void applyConnectionConfiguration(const BridgeLaunchConfiguration& configuration);
     bool validConfiguration(const BridgeLaunchConfiguration& configuration);
     bool confirmInterruption(const QString& action);
@@ -123,9 +116,9 @@ public:
     // no engine process of this application is left.
     void shutdown(std::function<void()> done);
 
-    // Handlers the admin channel calls (public so the application can replay them in tests).
+    // Handlers the admin channel calls once started; public so page tests can stage a snapshot or
+    // a connection state without starting the store.
     void receiveSnapshot(const AdminSnapshot& snapshot);
-    void receiveMidiMonitorBatch(const MidiMonitorBatch& batch);
     void receiveConnectionState(const AdminConnectionState& state);
 
     static QString bluetoothName(const QString& computerName);
@@ -134,6 +127,11 @@ Q_SIGNALS:
     void changed();
 
 private:
+    // Sends the monitor subscription for the current page, switch and rate (once started).
+    void updateMidiMonitorSubscription();
+    // Serves Bluetooth while the own engine is connected and its switch is on; stops it otherwise.
+    void updateBluetooth();
+    void receiveMidiMonitorBatch(const MidiMonitorBatch& batch);
     void appendMidiEvents(const std::vector<MidiMonitorEvent>& events);
     void stopBluetooth();
 
@@ -145,12 +143,7 @@ private:
     std::optional<BridgeSection> selection_ = BridgeSection::overview;
     bool midiListenEnabled_ = true;
     MidiMonitorRefreshRate midiRefreshRate_ = MidiMonitorRefreshRate::ten;
-    QString midiRoleFilter_ = QStringLiteral("all");
-    QString midiDeviceFilter_ = QStringLiteral("all");
-    QString midiEndpointFilter_ = QStringLiteral("all");
-    int midiChannelFilter_ = 0;
-    std::unordered_set<MidiMessageFamily> midiMessageFamilies_;
-    QString midiSearchText_;
+    MidiMonitorFilter midiMonitorFilter_;
     std::vector<MidiMonitorEvent> midiMonitorEvents_;
     std::int64_t midiDroppedEventCount_ = 0;
     BridgeLaunchConfiguration launchConfiguration_;

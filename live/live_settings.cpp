@@ -1,22 +1,21 @@
 #include "live/live_settings.h"
 
+#include "model/settings_keys.h"
+
 #include <QSettings>
 
 namespace norv {
 
-namespace {
-const QString selectedKey = QStringLiteral("bridge.live.selected");
-const QString customKey = QStringLiteral("bridge.live.custom");
-const QString libraryPrefix = QStringLiteral("bridge.live.library.");
-}  // namespace
+namespace keys = settings_keys;
 
 LiveSettings::LiveSettings(QSettings* settings)
-    : owned_(settings ? nullptr : std::make_unique<QSettings>(QStringLiteral("Norv"), QStringLiteral("Norv Bridge"))),
+    : owned_(settings ? nullptr : std::make_unique<QSettings>(QString::fromUtf8(keys::organization),
+                                                                 QString::fromUtf8(keys::application))),
       settings_(settings ? settings : owned_.get()) {}
 
 LiveSettings::~LiveSettings() = default;
 
-std::optional<QString> LiveSettings::string(const QString& key) const {
+std::optional<QString> LiveSettings::string(QAnyStringView key) const {
     const QVariant value = settings_->value(key);
     // Only strings count; another type stored under the key is treated as absent.
     if (!value.isValid() || value.typeId() != QMetaType::QString)
@@ -25,19 +24,19 @@ std::optional<QString> LiveSettings::string(const QString& key) const {
 }
 
 std::optional<QString> LiveSettings::selected() const {
-    return string(selectedKey);
+    return string(keys::liveSelected);
 }
 
 void LiveSettings::setSelected(const QString& id) {
-    settings_->setValue(selectedKey, id);
+    settings_->setValue(keys::liveSelected, id);
 }
 
 std::optional<QString> LiveSettings::custom() const {
-    return string(customKey);
+    return string(keys::liveCustom);
 }
 
 void LiveSettings::setCustom(const QString& bundlePath) {
-    settings_->setValue(customKey, bundlePath);
+    settings_->setValue(keys::liveCustom, bundlePath);
 }
 
 std::optional<QString> LiveSettings::library(const QString& installationId) const {
@@ -64,7 +63,7 @@ QString LiveSettings::libraryKey(const QString& installationId) {
         else
             escaped += c;
     }
-    return libraryPrefix + escaped;
+    return QString::fromUtf8(keys::liveLibraryPrefix) + escaped;
 }
 
 }  // namespace norv

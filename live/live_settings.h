@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAnyStringView>
 #include <QString>
 
 #include <memory>
@@ -34,7 +35,7 @@ public:
     static QString libraryKey(const QString& installationId);
 
 private:
-    std::optional<QString> string(const QString& key) const;
+    std::optional<QString> string(QAnyStringView key) const;
 
     std::unique_ptr<QSettings> owned_;
     QSettings* settings_;

@@ -400,13 +400,15 @@ TEST_F(StoreTest, BluetoothRunsOnlyForTheOwnConnectedEngineWithItsSwitchOn) {
     EXPECT_TRUE(store->externalEngine());
     EXPECT_TRUE(bluetooth->starts.empty()) << "never for an outside engine";
 
+    // Applying the unchanged configuration is the public way to have the store look at Bluetooth again.
+    const auto reconsiderBluetooth = [&] { store->applyConnectionConfiguration(store->launchConfiguration()); };
     engine->setRunning(true);
-    store->updateBluetooth();
+    reconsiderBluetooth();
     ASSERT_EQ(bluetooth->starts.size(), 1u);
     EXPECT_EQ(bluetooth->starts[0].name, QStringLiteral("Norv Bridge \u00B7 Studio"));
     EXPECT_EQ(bluetooth->starts[0].port, 9311);
     EXPECT_EQ(bluetooth->starts[0].secureMidiPort, 9312);
-    store->updateBluetooth();
+    reconsiderBluetooth();
     EXPECT_EQ(bluetooth->starts.size(), 1u) << "already serving this port";
 
     admin->stateHandler(AdminConnectionState::disconnected("Bridge unavailable"));
@@ -450,6 +452,25 @@ TEST_F(StoreTest, MonitorSubscriptionFollowsSelectionListenAndRate) {
     settings->setValue("midiMonitorRefreshRate", 7);
     makeStore();
     EXPECT_EQ(store->midiRefreshRate(), MidiMonitorRefreshRate::ten);
+}
+
+TEST_F(StoreTest, MonitorFilterPublishesWithoutResubscribing) {
+    store->start();
+    store->setSelection(BridgeSection::midiMonitor);
+    const std::size_t subscriptions = admin->sentOn("/admin/midi-monitor/configure").size();
+    int changeCount = 0;
+    QObject::connect(store.get(), &BridgeStore::changed, store.get(), [&] { ++changeCount; });
+
+    MidiMonitorFilter filter;
+    EXPECT_EQ(store->midiMonitorFilter(), filter) << "every event passes at first";
+    filter.role = "surface";
+    filter.channel = 3;
+    store->setMidiMonitorFilter(filter);
+    store->toggleMidiMessageFamily(MidiMessageFamily::other);
+    EXPECT_EQ(changeCount, 2);
+    filter.families.remove(MidiMessageFamily::other);
+    EXPECT_EQ(store->midiMonitorFilter(), filter);
+    EXPECT_EQ(admin->sentOn("/admin/midi-monitor/configure").size(), subscriptions);
 }
 
 TEST_F(StoreTest, RepeatedStatesPublishNothingAndDisconnectDropsTheSnapshot) {
@@ -535,9 +556,9 @@ TEST_F(StoreTest, DeviceLabelsAndConnectedCount) {
     EXPECT_EQ(store->connectedDeviceCount(), 1);
 
     store->toggleMidiMessageFamily(MidiMessageFamily::notes);
-    EXPECT_EQ(store->midiMessageFamilies().count(MidiMessageFamily::notes), 0u);
+    EXPECT_FALSE(store->midiMonitorFilter().families.contains(MidiMessageFamily::notes));
     store->toggleMidiMessageFamily(MidiMessageFamily::notes);
-    EXPECT_EQ(store->midiMessageFamilies().size(), 5u);
+    EXPECT_EQ(store->midiMonitorFilter().families.count(), 5);
 }
 
 }  // namespace

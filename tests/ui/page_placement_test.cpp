@@ -17,9 +17,12 @@
 #include "ui/shell/sidebar.h"
 
 #include <QCoreApplication>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 namespace norv {
@@ -99,6 +102,35 @@ TEST_F(PagePlacement, LiveButtonsReconnectMidiAndOpenRoutesWithoutTouchingTheGon
 }
 
 // An identical snapshot, monitor batch or engine state changes no widget of these pages.
+// The monitor's filter controls write the store's one filter; only the page re-reads it, the
+// engine is not asked again.
+TEST_F(PagePlacement, MonitorFilterControlsWriteTheStoreFilterWithoutResubscribing) {
+    auto* monitor = show<MidiMonitorPageView>(BridgeSection::midiMonitor);
+    ASSERT_NE(monitor, nullptr);
+    const std::size_t subscriptions = admin->sentOn("/admin/midi-monitor/configure").size();
+
+    QMenu* devices = monitor->deviceMenu()->menu();
+    Q_EMIT devices->aboutToShow();
+    for (QAction* item : devices->actions())
+        if (item->text() == QStringLiteral("Shared")) item->trigger();
+    EXPECT_EQ(store->midiMonitorFilter().deviceId, "shared");
+
+    QMenu* messages = monitor->messageMenu()->menu();
+    Q_EMIT messages->aboutToShow();
+    messages->actions()[4]->trigger();  // Pitch Bend
+    EXPECT_FALSE(store->midiMonitorFilter().families.contains(MidiMessageFamily::pitchBend));
+    Q_EMIT messages->aboutToShow();
+    messages->actions()[0]->trigger();  // All Messages
+    EXPECT_EQ(store->midiMonitorFilter().families, MidiFamilySet::all());
+
+    auto* search = monitor->findChild<QLineEdit*>();
+    ASSERT_NE(search, nullptr);
+    Q_EMIT search->textEdited(QStringLiteral("keys"));
+    EXPECT_EQ(store->midiMonitorFilter().searchText, "keys");
+    EXPECT_EQ(store->midiMonitorFilter().deviceId, "shared") << "one control leaves the others alone";
+    EXPECT_EQ(admin->sentOn("/admin/midi-monitor/configure").size(), subscriptions);
+}
+
 TEST_F(PagePlacement, AnIdenticalSnapshotKeepsEveryWidgetOfTheMonitorLiveAndDiagnosticsPages) {
     const AdminSnapshot snapshot = AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json"));
     for (const BridgeSection section : {BridgeSection::midiMonitor, BridgeSection::live, BridgeSection::logs}) {

@@ -84,7 +84,7 @@ MidiMonitorPageView::MidiMonitorPageView(Actions actions, DialogService& dialogs
     refresh_->setAccessibleName(QStringLiteral("Refresh"));
     refresh_->setFixedWidth(145);
     for (const MidiMonitorRefreshRate rate : MidiMonitorRefreshRate::allCases()) {
-        refresh_->addItem(MidiMonitorFilter::refreshRateTitle(rate), rate.rawValue());
+        refresh_->addItem(MidiMonitorMenus::refreshRateTitle(rate), rate.rawValue());
     }
     first->addWidget(refresh_);
     first->addStretch();
@@ -109,7 +109,7 @@ MidiMonitorPageView::MidiMonitorPageView(Actions actions, DialogService& dialogs
     segmentRow->setSpacing(0);
     route_ = new QButtonGroup(this);
     route_->setExclusive(true);
-    for (const auto& segment : MidiMonitorFilter::routeSegments()) {
+    for (const auto& segment : MidiMonitorMenus::routeSegments()) {
         auto* button = new QPushButton(segment.title, segments);
         button->setCheckable(true);
         button->setProperty("routeValue", segment.value);
@@ -202,10 +202,10 @@ void MidiMonitorPageView::setState(State state) {
     export_->setEnabled(!filtered_.empty());
     clear_->setEnabled(!events.empty());
 
-    deviceMenu_->setText(state_.filter.deviceFilterTitle(state_.deviceLabel));
-    endpointMenu_->setText(state_.filter.endpointFilterTitle());
-    channelMenu_->setText(state_.filter.channelFilterTitle());
-    messageMenu_->setText(state_.filter.messageTypeFilterTitle());
+    deviceMenu_->setText(MidiMonitorMenus::deviceFilterTitle(state_.filter, state_.deviceLabel));
+    endpointMenu_->setText(MidiMonitorMenus::endpointFilterTitle(state_.filter));
+    channelMenu_->setText(MidiMonitorMenus::channelFilterTitle(state_.filter));
+    messageMenu_->setText(MidiMonitorMenus::messageTypeFilterTitle(state_.filter));
 
     QString symbol;
     QString title;
@@ -248,7 +248,7 @@ void MidiMonitorPageView::fillDeviceMenu() {
     });
     menu->addSeparator();
     if (state_.events == nullptr) return;
-    for (const std::string& id : MidiMonitorFilter::deviceIds(*state_.events, state_.deviceLabel)) {
+    for (const std::string& id : MidiMonitorMenus::deviceIds(*state_.events, state_.deviceLabel)) {
         const QString value = qt(id);
         connect(choice(menu, qt(state_.deviceLabel(id)), id == state_.filter.deviceId), &QAction::triggered, this,
                 [this, value] {
@@ -281,7 +281,7 @@ void MidiMonitorPageView::fillChannelMenu() {
     });
     menu->addSeparator();
     for (int channel = 1; channel <= 16; ++channel) {
-        connect(choice(menu, MidiMonitorFilter::channelTitle(channel), channel == state_.filter.channel),
+        connect(choice(menu, MidiMonitorMenus::channelTitle(channel), channel == state_.filter.channel),
                 &QAction::triggered, this, [this, channel] {
                     if (actions_.setChannel) actions_.setChannel(channel);
                 });
@@ -297,7 +297,7 @@ void MidiMonitorPageView::fillMessageMenu() {
             });
     menu->addSeparator();
     for (const MidiMessageFamily family : MidiMessageFamily::allCases()) {
-        connect(choice(menu, MidiMonitorFilter::familyTitle(family), state_.filter.families.contains(family)),
+        connect(choice(menu, MidiMonitorMenus::familyTitle(family), state_.filter.families.contains(family)),
                 &QAction::triggered, this, [this, family] {
                     if (actions_.toggleFamily) actions_.toggleFamily(family);
                 });

@@ -5,7 +5,7 @@
 // change and supplies the actions that write them.
 
 #include "core/dialog_service.h"
-#include "ui/monitor/midi_monitor_filter.h"
+#include "ui/monitor/midi_monitor_menus.h"
 
 #include <QWidget>
 #include <functional>
@@ -34,7 +34,7 @@ public:
         bool listening = true;
         MidiMonitorRefreshRate refreshRate = MidiMonitorRefreshRate::ten;
         MidiMonitorFilter filter;
-        MidiMonitorFilter::DeviceLabel deviceLabel;       // the store's deviceLabel(for:)
+        MidiMonitorMenus::DeviceLabel deviceLabel;       // the store's deviceLabel(for:)
         std::map<std::string, std::string> snapshotLabels;  // device id → snapshot label, for the CSV
     };
     struct Actions {

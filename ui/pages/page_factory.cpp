@@ -10,7 +10,6 @@
 #include "ui/devices/pending_pairing_requests_panel.h"
 #include "ui/diagnostics/diagnostics_page_view.h"
 #include "ui/live_page/live_page_view.h"
-#include "ui/monitor/midi_monitor_filter.h"
 #include "ui/monitor/midi_monitor_page_view.h"
 #include "ui/overview/overview_page.h"
 #include "ui/routes/routes_page_view.h"
@@ -102,19 +101,20 @@ DevicesPage* devicesPage(BridgeStore& store, DialogService& dialogs, QWidget* pa
 
 namespace {
 
+// Each monitor filter control changes one field of the store's filter.
+void editFilter(BridgeStore& store, const std::function<void(MidiMonitorFilter&)>& change) {
+    MidiMonitorFilter filter = store.midiMonitorFilter();
+    change(filter);
+    store.setMidiMonitorFilter(filter);
+}
+
 MidiMonitorPageView::State monitorState(const BridgeStore& store) {
     MidiMonitorPageView::State state;
     state.events = &store.midiMonitorEvents();
     state.dropped = store.midiDroppedEventCount();
     state.listening = store.midiListenEnabled();
     state.refreshRate = store.midiRefreshRate();
-    state.filter.role = store.midiRoleFilter().toStdString();
-    state.filter.deviceId = store.midiDeviceFilter().toStdString();
-    state.filter.endpoint = store.midiEndpointFilter().toStdString();
-    state.filter.channel = store.midiChannelFilter();
-    state.filter.families = MidiFamilySet::none();
-    for (const MidiMessageFamily family : store.midiMessageFamilies()) state.filter.families.insert(family);
-    state.filter.searchText = store.midiSearchText().toStdString();
+    state.filter = store.midiMonitorFilter();
     const BridgeStore* source = &store;
     state.deviceLabel = [source](const std::string& deviceId) { return source->deviceLabel(deviceId); };
     for (const BridgeDevice& device : store.snapshot().devices) state.snapshotLabels[device.deviceId] = device.label;
@@ -125,16 +125,26 @@ QWidget* monitorPage(BridgeStore& store, DialogService& dialogs, QWidget* parent
     MidiMonitorPageView::Actions actions;
     actions.setListening = [&store](bool on) { store.setMidiListenEnabled(on); };
     actions.setRefreshRate = [&store](MidiMonitorRefreshRate rate) { store.setMidiRefreshRate(rate); };
-    actions.setRole = [&store](const QString& value) { store.setMidiRoleFilter(value); };
-    actions.setDevice = [&store](const QString& value) { store.setMidiDeviceFilter(value); };
-    actions.setEndpoint = [&store](const QString& value) { store.setMidiEndpointFilter(value); };
-    actions.setChannel = [&store](int channel) { store.setMidiChannelFilter(channel); };
+    actions.setRole = [&store](const QString& value) {
+        editFilter(store, [&](MidiMonitorFilter& filter) { filter.role = value.toStdString(); });
+    };
+    actions.setDevice = [&store](const QString& value) {
+        editFilter(store, [&](MidiMonitorFilter& filter) { filter.deviceId = value.toStdString(); });
+    };
+    actions.setEndpoint = [&store](const QString& value) {
+        editFilter(store, [&](MidiMonitorFilter& filter) { filter.endpoint = value.toStdString(); });
+    };
+    actions.setChannel = [&store](int channel) {
+        editFilter(store, [&](MidiMonitorFilter& filter) { filter.channel = channel; });
+    };
+    actions.setSearch = [&store](const QString& text) {
+        editFilter(store, [&](MidiMonitorFilter& filter) { filter.searchText = text.toStdString(); });
+    };
     actions.selectAllFamilies = [&store] {
-        for (const MidiMessageFamily family : MidiMessageFamily::allCases())
-            if (!store.midiMessageFamilies().contains(family)) store.toggleMidiMessageFamily(family);
+        if (store.midiMonitorFilter().families == MidiFamilySet::all()) return;
+        editFilter(store, [](MidiMonitorFilter& filter) { filter.families = MidiFamilySet::all(); });
     };
     actions.toggleFamily = [&store](MidiMessageFamily family) { store.toggleMidiMessageFamily(family); };
-    actions.setSearch = [&store](const QString& text) { store.setMidiSearchText(text); };
     actions.clear = [&store] { store.clearMidiMonitor(); };
     auto* view = new MidiMonitorPageView(std::move(actions), dialogs, parent);
     view->setState(monitorState(store));

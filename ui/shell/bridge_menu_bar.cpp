@@ -75,11 +75,7 @@ MenuBarView BridgeMenuBar::viewOf(const BridgeStore& store) {
 
 void BridgeMenuBar::follow(BridgeStore& store) {
     connect(&store, &BridgeStore::changed, this, [this, &store] { setView(viewOf(store)); });
-    // Whether the engine runs is read again when the command is chosen.
-    connect(this, &BridgeMenuBar::startOrRestartRequested, &store, [&store] {
-        if (store.process().isRunning()) store.restartBridge();
-        else store.startBridge();
-    });
+    connect(this, &BridgeMenuBar::startOrRestartRequested, &store, [&store] { store.startOrRestartBridge(); });
     setView(viewOf(store));
 }
 

@@ -91,11 +91,7 @@ MainWindow::MainWindow(BridgeStore& store, PageFactory pageFactory, QWidget* par
         store_.command(PairingCodeBanner::resetPath.toStdString(), nlohmann::json::array(),
                        PairingCodeBanner::resetLabel);
     });
-    // Whether the engine runs is read again at the click, not taken from the label.
-    connect(start_, &QAction::triggered, this, [this] {
-        if (store_.process().isRunning()) store_.restartBridge();
-        else store_.startBridge();
-    });
+    connect(start_, &QAction::triggered, this, [this] { store_.startOrRestartBridge(); });
     connect(stop_, &QAction::triggered, this, [this] { store_.stopBridge(); });
     connect(&store_, &BridgeStore::changed, this, &MainWindow::stabilize);
     stabilize();
