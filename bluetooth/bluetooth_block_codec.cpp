@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include "bluetooth/bluetooth_error.h"
+#include "model/byte_reader.h"
 
 namespace norv {
 
@@ -91,7 +92,7 @@ BluetoothBytes BluetoothBlockCodec::receive(std::span<const std::uint8_t> data) 
     BluetoothBytes result;
     std::size_t consumed = 0;
     while (true) {
-        BluetoothByteReader reader{std::span(buffer_).subspan(consumed)};
+        ByteReader reader{std::span(buffer_).subspan(consumed)};
         std::uint8_t tag = 0;
         std::uint16_t bodyLength = 0;
         std::uint16_t unpackedLength = 0;

@@ -4,7 +4,7 @@
 #include <optional>
 #include <span>
 
-#include "bluetooth/bluetooth_byte_reader.h"
+#include "bluetooth/bluetooth_bytes.h"
 
 namespace norv {
 

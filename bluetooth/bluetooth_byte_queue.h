@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <span>
 
-#include "bluetooth/bluetooth_byte_reader.h"
+#include "bluetooth/bluetooth_bytes.h"
 
 namespace norv {
 

@@ -1,6 +1,7 @@
 #include "bluetooth/bluetooth_endpoint_parser.h"
 
 #include "bluetooth/bluetooth_error.h"
+#include "model/byte_reader.h"
 
 namespace norv {
 
@@ -20,7 +21,7 @@ void BluetoothEndpointParser::receive(std::span<const std::uint8_t> bytes) {
     } compact{buffer_, consumed};
 
     while (true) {
-        BluetoothByteReader reader{std::span(buffer_).subspan(consumed)};
+        ByteReader reader{std::span(buffer_).subspan(consumed)};
         std::uint32_t length = 0;
         if (!reader.u32(length)) break;
         if (length < 1 || length > frameLimit) {

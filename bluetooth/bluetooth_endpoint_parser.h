@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "bluetooth/bluetooth_byte_reader.h"
+#include "bluetooth/bluetooth_bytes.h"
 
 namespace norv {
 

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bluetooth/bluetooth_error.h"
+#include "model/byte_reader.h"
 
 namespace norv {
 
@@ -118,7 +119,7 @@ BluetoothBytes BluetoothFrameCodec::apply(std::span<const std::uint8_t> delta, s
                                           std::uint32_t length) {
     BluetoothBytes result;
     result.reserve(length);
-    BluetoothByteReader reader(delta);
+    ByteReader reader(delta);
     while (reader.remaining() > 0) {
         std::uint8_t op = 0;
         std::uint32_t first = 0;
@@ -160,7 +161,7 @@ void BluetoothFrameCodec::storeBaseline(int slot, BluetoothBytes payload, std::u
 }
 
 BluetoothBytes BluetoothFrameCodec::encode(std::span<const std::uint8_t> frame, double sourceTime) {
-    BluetoothByteReader reader(frame);
+    ByteReader reader(frame);
     std::uint32_t length = 0;
     if (!reader.u32(length) || length != reader.remaining() || length > maximum || length == 0) {
         throw BluetoothError::invalidFrame();
@@ -243,7 +244,7 @@ BluetoothBytes BluetoothFrameCodec::receive(std::span<const std::uint8_t> data, 
     } compact{buffer_, consumed};
 
     while (true) {
-        BluetoothByteReader outer{std::span(buffer_).subspan(consumed)};
+        ByteReader outer{std::span(buffer_).subspan(consumed)};
         std::uint32_t length = 0;
         if (!outer.u32(length)) break;
         if (length < headerSize || length > maximumCodedLength) throw BluetoothError::invalidFrame();
@@ -251,7 +252,7 @@ BluetoothBytes BluetoothFrameCodec::receive(std::span<const std::uint8_t> data, 
         if (!outer.bytes(length, coded)) break;
         consumed += 4 + length;
 
-        BluetoothByteReader reader(coded);
+        ByteReader reader(coded);
         std::uint8_t type = 0;
         std::uint8_t slot = 0;
         std::uint32_t sequence = 0;

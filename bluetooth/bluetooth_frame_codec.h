@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "bluetooth/bluetooth_byte_reader.h"
+#include "bluetooth/bluetooth_bytes.h"
 
 namespace norv {
 

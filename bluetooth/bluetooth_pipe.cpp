@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "bluetooth/bluetooth_error.h"
+#include "model/byte_reader.h"
 
 namespace norv {
 
@@ -223,7 +224,7 @@ bool BluetoothPipe::readPortHandshake() {
     if (portBytes_.size() < 2) return true;
 
     std::uint16_t port = 0;
-    BluetoothByteReader(portBytes_).u16(port);
+    ByteReader(portBytes_).u16(port);
     if (!validatePort_(port)) {
         close(QStringLiteral("midi endpoint not advertised"));
         return false;

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bluetooth/bluetooth_error.h"
+#include "model/byte_reader.h"
 
 namespace norv {
 
@@ -63,7 +64,7 @@ void BluetoothStateQueue::receive(std::span<const std::uint8_t> bytes) {
     } compact{input_, consumed};
 
     while (true) {
-        BluetoothByteReader reader{std::span(input_).subspan(consumed)};
+        ByteReader reader{std::span(input_).subspan(consumed)};
         std::uint32_t length = 0;
         if (!reader.u32(length)) break;
         if (length < 1 || length > frameLimit) throw BluetoothError::stateQueueLimit();

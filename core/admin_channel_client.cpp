@@ -1,112 +1,182 @@
 #include "core/admin_channel_client.h"
 
 #include "core/admin_capability.h"
-#include "core/admin_frame_codec.h"
-#include "core/admin_frame_reader.h"
+#include "core/admin_session_machine.h"
 #include "model/admin_connection_state.h"
 
 #include <QDeadlineTimer>
-#include <QPointer>
 #include <QSslSocket>
 #include <QTimer>
 #include <QUuid>
 
-#include <chrono>
+#include <deque>
 #include <map>
+#include <memory>
+#include <mutex>
 
 namespace norv {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Machine = AdminSessionMachine;
 
-const QString kReconnecting = QStringLiteral("Bridge reconnecting");
 const QString kNotRunning = QStringLiteral("Managed Bridge is not running");
 const QString kIdentityUnavailable = QStringLiteral("Managed Bridge identity unavailable");
-const QString kAuthenticationTimedOut = QStringLiteral("Bridge authentication timed out");
 const QString kDisconnected = QStringLiteral("Bridge disconnected");
-const QString kStoppedResponding = QStringLiteral("Bridge stopped responding");
 const QString kUntrustedPeer = QStringLiteral("The Bridge certificate could not be verified");
-const QString kUnavailable = QStringLiteral("Bridge unavailable");
-const QString kNotConfirmed = QStringLiteral("Action not confirmed. Check the Bridge status.");
-const QString kInvalidCommand = QStringLiteral("Invalid Bridge command");
-const QString kActionFailed = QStringLiteral("Action failed");
 
 }  // namespace
 
-// Everything of one connection; lives on the client's thread and is touched only there.
+// Hands calls to the owner's thread until the owner closes it on its way out, so a session that
+// outlives its owner never reaches it.
+class AdminChannelClient::Relay {
+public:
+    explicit Relay(QObject* owner) : owner_(owner) {}
+
+    template <typename Call>
+    void post(Call call) {
+        std::lock_guard guard(lock_);
+        if (owner_) QMetaObject::invokeMethod(owner_, std::move(call), Qt::QueuedConnection);
+    }
+
+    void close() {
+        std::lock_guard guard(lock_);
+        owner_ = nullptr;
+    }
+
+private:
+    std::mutex lock_;
+    QObject* owner_;
+};
+
+// The socket, the timers and the handlers of the session; its state and transitions are the
+// AdminSessionMachine's. Lives on the client's thread and is touched only there.
 class AdminChannelClient::Session : public QObject {
 public:
-    Session(Options options, AdminChannelClient* home)
-        : options_(std::move(options)), home_(home) {}
+    Session(Options options, std::shared_ptr<Relay> relay)
+        : options_(std::move(options)),
+          relay_(std::move(relay)),
+          machine_(options_.timings.staleness),
+          heartbeat_(new QTimer(this)) {
+        heartbeat_->setTimerType(Qt::PreciseTimer);
+        heartbeat_->setInterval(options_.timings.heartbeat);
+        connect(heartbeat_, &QTimer::timeout, this, [this] { dispatch(Machine::HeartbeatTick{}); });
+    }
 
     void start(SnapshotHandler onSnapshot, MidiBatchHandler onMidiBatch, StateHandler onState) {
         snapshotHandler_ = std::move(onSnapshot);
         midiBatchHandler_ = std::move(onMidiBatch);
         stateHandler_ = std::move(onState);
-        stopped_ = false;
-        connectToEngine();
+        dispatch(Machine::Start{});
     }
 
-    void send(const QString& path, const nlohmann::json& args) { write(path, args, std::nullopt); }
+    void send(const QString& path, const nlohmann::json& args) {
+        dispatch(Machine::Send{path, args});
+    }
 
     void request(const QString& path, const nlohmann::json& args, Completion completion) {
-        if (!ready_ || !reader_.authenticated() || !fresh()) {
-            post([completion = std::move(completion)] {
-                completion(BridgeError::error(kUnavailable));
-            });
-            return;
-        }
         const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-        pending_.emplace(id, std::move(completion));
-        write(path, args, id);
-        QTimer::singleShot(options_.timings.confirmation, this,
-                           [this, id] { complete(id, BridgeError::error(kNotConfirmed)); });
+        completions_.emplace(id, std::move(completion));
+        dispatch(Machine::Request{id, path, args});
     }
 
 private:
-    // Runs `call` on the owner's thread; dropped if the owner is gone by then.
-    template <typename Call>
-    void post(Call call) {
-        QMetaObject::invokeMethod(home_, std::move(call), Qt::QueuedConnection);
+    // Events raised while actions run wait for the current event's actions to finish, so the
+    // machine sees them in order and actions run in the order the machine gave them.
+    void dispatch(Machine::Event event) {
+        queue_.push_back(std::move(event));
+        if (dispatching_) return;
+        dispatching_ = true;
+        while (!queue_.empty()) {
+            Machine::Event next = std::move(queue_.front());
+            queue_.pop_front();
+            for (auto& action : machine_.handle(next, Machine::Clock::now()))
+                std::visit([this](auto& a) { perform(a); }, action);
+        }
+        dispatching_ = false;
     }
 
-    void publishState(AdminConnectionState state) {
-        if (!stateHandler_) return;
-        post([handler = stateHandler_, state = std::move(state)] { handler(state); });
+    void perform(Machine::PublishState& action) {
+        if (stateHandler_)
+            relay_->post([handler = stateHandler_, state = std::move(action.state)] {
+                handler(state);
+            });
+    }
+    void perform(Machine::OpenConnection&) { openConnection(); }
+    void perform(Machine::ArmAuthenticationDeadline& action) {
+        QTimer::singleShot(options_.timings.authentication, this, [this, attempt = action.attempt] {
+            dispatch(Machine::AuthenticationDeadline{attempt});
+        });
+    }
+    void perform(Machine::CloseConnection&) {
+        if (QSslSocket* socket = std::exchange(socket_, nullptr)) {
+            // Late signals of the old socket are not this session's any more.
+            QObject::disconnect(socket, nullptr, this, nullptr);
+            socket->abort();
+            socket->deleteLater();
+        }
+        handshakeErrors_.clear();
+    }
+    void perform(Machine::Write& action) {
+        if (socket_) socket_->write(action.frame);  // a failed send surfaces as errorOccurred
+    }
+    void perform(Machine::StartHeartbeat&) { heartbeat_->start(); }
+    void perform(Machine::StopHeartbeat&) { heartbeat_->stop(); }
+    void perform(Machine::ScheduleReconnect&) {
+        QTimer::singleShot(options_.timings.reconnect, this,
+                           [this] { dispatch(Machine::ReconnectDue{}); });
+    }
+    void perform(Machine::ArmConfirmation& action) {
+        QTimer::singleShot(options_.timings.confirmation, this,
+                           [this, id = action.id] { dispatch(Machine::ConfirmationDeadline{id}); });
+    }
+    void perform(Machine::DeliverSnapshot& action) {
+        if (snapshotHandler_)
+            relay_->post([handler = snapshotHandler_, snapshot = std::move(action.snapshot)] {
+                handler(snapshot);
+            });
+    }
+    void perform(Machine::DeliverBatch& action) {
+        if (midiBatchHandler_)
+            relay_->post([handler = midiBatchHandler_, batch = std::move(action.batch)] {
+                handler(batch);
+            });
+    }
+    void perform(Machine::Complete& action) {
+        const auto it = completions_.find(action.id);
+        if (it == completions_.end()) return;
+        Completion completion = std::move(it->second);
+        completions_.erase(it);
+        std::optional<BridgeError> result;
+        if (action.error) result = BridgeError::error(*action.error);
+        relay_->post([completion = std::move(completion), result = std::move(result)] {
+            completion(result);
+        });
     }
 
     QDateTime now() const {
         return options_.now ? options_.now() : QDateTime::currentDateTimeUtc();
     }
 
-    bool fresh() const {
-        return lastSnapshot_ && Clock::now() - *lastSnapshot_ < options_.timings.staleness;
-    }
-
-    void connectToEngine() {
-        if (stopped_) return;
-        reconnectScheduled_ = false;
-        resetConnection(kReconnecting);
-        publishState(AdminConnectionState::connecting());
-
+    // Resolves the token and the pinned parameters, then connects; a missing token or
+    // certificate is a loss with its reason.
+    void openConnection() {
         const auto identity = AdminCapability::current();
         std::optional<QString> token = options_.token;
         if (!token && identity) token = identity->token;
-        if (!token) return disconnect(kNotRunning);
+        if (!token) return dispatch(Machine::Lost{kNotRunning});
 
         if (options_.parametersForTests) {
             parameters_ = *options_.parametersForTests;
         } else {
             std::optional<QString> certificate = options_.certificatePEM;
             if (!certificate && identity) certificate = identity->certificatePEM;
-            if (!certificate) return disconnect(kIdentityUnavailable);
+            if (!certificate) return dispatch(Machine::Lost{kIdentityUnavailable});
             try {
                 parameters_ = AdminTLS::parameters(*certificate);
             } catch (const std::exception&) {
-                return disconnect(kIdentityUnavailable);
+                return dispatch(Machine::Lost{kIdentityUnavailable});
             }
         }
-        token_ = *token;
 
         auto* socket = new QSslSocket(this);
         socket_ = socket;
@@ -120,8 +190,8 @@ private:
                 if (AdminTLS::verify(parameters_, socket->peerCertificateChain(), errors, now()))
                     socket->ignoreSslErrors();
             });
-        connect(socket, &QSslSocket::encrypted, this, [this, socket] {
-            if (socket == socket_) becomeReady();
+        connect(socket, &QSslSocket::encrypted, this, [this, socket, token = *token] {
+            if (socket == socket_) encrypted(token);
         });
         connect(socket, &QSslSocket::readyRead, this, [this, socket] {
             if (socket == socket_) receive();
@@ -129,161 +199,75 @@ private:
         connect(socket, &QSslSocket::errorOccurred, this,
                 [this, socket](QAbstractSocket::SocketError error) {
                     if (socket != socket_) return;
-                    disconnect(error == QAbstractSocket::RemoteHostClosedError
-                                   ? kDisconnected
-                                   : socket->errorString());
+                    dispatch(Machine::Lost{error == QAbstractSocket::RemoteHostClosedError
+                                               ? kDisconnected
+                                               : socket->errorString()});
                 });
         connect(socket, &QSslSocket::disconnected, this, [this, socket] {
-            if (socket == socket_) disconnect(kDisconnected);
+            if (socket == socket_) dispatch(Machine::Lost{kDisconnected});
         });
         socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), options_.port);
-
-        // Tied to the socket: gone with it when the connection is replaced.
-        QTimer::singleShot(options_.timings.authentication, socket, [this, socket] {
-            if (socket == socket_ && !reader_.authenticated()) disconnect(kAuthenticationTimedOut);
-        });
     }
 
     // The handshake finished; the peer is trusted only when the pin check passes, and nothing
     // (the token least of all) is written before that.
-    void becomeReady() {
+    void encrypted(const QString& token) {
         if (!AdminTLS::verify(parameters_, socket_->peerCertificateChain(), handshakeErrors_,
                               now()))
-            return disconnect(kUntrustedPeer);
-        ready_ = true;
-        lastSnapshot_ = Clock::now();
-        write(QStringLiteral("/admin/hello"), nlohmann::json::array({token_.toStdString()}),
-              std::nullopt);
-        auto* heartbeat = new QTimer(socket_);
-        heartbeat->setTimerType(Qt::PreciseTimer);
-        heartbeat->setInterval(options_.timings.heartbeat);
-        connect(heartbeat, &QTimer::timeout, this, [this, socket = socket_] {
-            if (socket == socket_) heartbeatTick();
-        });
-        heartbeat->start();
+            return dispatch(Machine::Lost{kUntrustedPeer});
+        dispatch(Machine::Encrypted{token});
         receive();  // anything that arrived with the handshake
     }
 
-    void heartbeatTick() {
-        if (!fresh()) return disconnect(kStoppedResponding);
-        write(QStringLiteral("/admin/snapshot/request"), nlohmann::json::array(), std::nullopt);
-    }
-
-    void write(const QString& path, const nlohmann::json& args,
-               const std::optional<QString>& requestID) {
-        if (!socket_ || !ready_) return;
-        if (!reader_.authenticated() && path != QStringLiteral("/admin/hello")) return;
-        const auto frame = AdminFrameCodec::encode(path.toStdString(), args, requestID);
-        if (!frame) {
-            if (requestID) complete(*requestID, BridgeError::error(kInvalidCommand));
-            return;
-        }
-        socket_->write(*frame);  // a failed send surfaces as errorOccurred
-    }
-
     void receive() {
-        if (!ready_) return;
         QSslSocket* socket = socket_;
-        while (socket == socket_ && socket->bytesAvailable() > 0) {
-            reader_.append(socket->read(65536));
-            AdminFrameReader::Outcome outcome = reader_.consume();
-            for (auto& message : outcome.messages) {
-                handle(std::move(message));
-                if (socket != socket_) return;  // a handler closed the connection
-            }
-            if (outcome.failure) return disconnect(*outcome.failure);
-        }
-    }
-
-    void handle(AdminFrameReader::Message message) {
-        if (auto* snapshot = std::get_if<AdminSnapshot>(&message)) {
-            lastSnapshot_ = Clock::now();
-            if (snapshotHandler_)
-                post([handler = snapshotHandler_, snapshot = std::move(*snapshot)] {
-                    handler(snapshot);
-                });
-            publishState(AdminConnectionState::connected());
-        } else if (auto* batch = std::get_if<MidiMonitorBatch>(&message)) {
-            if (midiBatchHandler_)
-                post([handler = midiBatchHandler_, batch = std::move(*batch)] { handler(batch); });
-        } else if (auto* result = std::get_if<AdminFrameReader::ActionResult>(&message)) {
-            const QString id = QString::fromStdString(result->requestId);
-            if (result->ok)
-                complete(id, std::nullopt);
-            else
-                complete(id,
-                         BridgeError::error(result->error ? QString::fromStdString(*result->error)
-                                                          : kActionFailed));
-        }
-    }
-
-    void complete(const QString& id, std::optional<BridgeError> result) {
-        const auto it = pending_.find(id);
-        if (it == pending_.end()) return;
-        Completion completion = std::move(it->second);
-        pending_.erase(it);
-        post([completion = std::move(completion), result = std::move(result)] {
-            completion(result);
-        });
-    }
-
-    void disconnect(const QString& reason) {
-        resetConnection(reason);
-        if (stopped_) return;
-        publishState(AdminConnectionState::disconnected(reason.toStdString()));
-        if (reconnectScheduled_) return;
-        reconnectScheduled_ = true;
-        QTimer::singleShot(options_.timings.reconnect, this, [this] { connectToEngine(); });
-    }
-
-    void resetConnection(const QString& reason) {
-        if (QSslSocket* socket = std::exchange(socket_, nullptr)) {
-            // Late signals of the old socket find it is no longer current; its timers die with it.
-            QObject::disconnect(socket, nullptr, this, nullptr);
-            socket->abort();
-            socket->deleteLater();
-        }
-        ready_ = false;
-        reader_.reset();
-        lastSnapshot_.reset();
-        handshakeErrors_.clear();
-        auto failing = std::exchange(pending_, {});
-        for (auto& [id, completion] : failing)
-            post([completion = std::move(completion), reason] {
-                completion(BridgeError::error(reason));
-            });
+        while (socket && socket == socket_ && machine_.readsBytes() &&
+               socket->bytesAvailable() > 0)
+            dispatch(Machine::Received{socket->read(65536)});
     }
 
     const Options options_;
-    AdminChannelClient* const home_;
+    const std::shared_ptr<Relay> relay_;
     SnapshotHandler snapshotHandler_;
     MidiBatchHandler midiBatchHandler_;
     StateHandler stateHandler_;
 
+    Machine machine_;
+    std::deque<Machine::Event> queue_;
+    bool dispatching_ = false;
+    std::map<QString, Completion> completions_;  // by request id, until the machine completes it
+
     AdminTLSParameters parameters_;
-    QString token_;
     QSslSocket* socket_ = nullptr;
     QList<QSslError> handshakeErrors_;
-    bool ready_ = false;
-    AdminFrameReader reader_;
-    bool stopped_ = true;
-    bool reconnectScheduled_ = false;
-    std::optional<Clock::time_point> lastSnapshot_;  // none: the distant past
-    std::map<QString, Completion> pending_;
+    QTimer* const heartbeat_;
 };
 
 AdminChannelClient::AdminChannelClient(Options options, QObject* parent)
-    : QObject(parent), session_(new Session(std::move(options), this)) {
-    thread_.setObjectName(QStringLiteral("org.norv.desktop.bridge.admin"));
-    session_->moveToThread(&thread_);
-    connect(&thread_, &QThread::finished, session_, &QObject::deleteLater);
-    thread_.start();
+    : QObject(parent),
+      shutdownWait_(options.timings.shutdown),
+      relay_(std::make_shared<Relay>(this)),
+      thread_(new QThread),
+      session_(new Session(std::move(options), relay_)) {
+    thread_->setObjectName(QStringLiteral("org.norv.desktop.bridge.admin"));
+    session_->moveToThread(thread_);
+    connect(thread_, &QThread::finished, session_, &QObject::deleteLater);
+    thread_->start();
 }
 
+// Ends the session's thread, waiting a bounded time. A thread still busy after that is never
+// destroyed running: it deletes itself (and its session) when it finishes, and the closed relay
+// keeps the session from reaching this object meanwhile.
 AdminChannelClient::~AdminChannelClient() {
-    thread_.quit();
-    // The session's loop only runs short handlers; it ends promptly.
-    if (!thread_.wait(QDeadlineTimer(10000))) qWarning("Admin channel thread did not stop in time");
+    relay_->close();
+    thread_->quit();
+    if (thread_->wait(QDeadlineTimer(shutdownWait_))) {
+        delete thread_;
+        return;
+    }
+    qWarning("Admin channel thread still busy; it ends on its own");
+    connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
+    if (thread_->isFinished()) delete thread_;  // it finished before the connection above
 }
 
 void AdminChannelClient::start(SnapshotHandler onSnapshot, MidiBatchHandler onMidiBatch,

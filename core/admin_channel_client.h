@@ -10,7 +10,9 @@
 #include <QThread>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace norv {
@@ -33,9 +35,11 @@ struct AdminChannelOptions {
 // handed to the owner, fire-and-forget messages and confirmed requests, and a reconnect
 // 1.5 s after every loss, for ever.
 //
-// The connection lives on a thread of its own. Every public operation may be called from any
-// thread; handlers and completions run on the thread that owns this object (the GUI thread),
-// in the order the channel produced them, and never after this object is destroyed.
+// The connection lives on a thread of its own; its state and transitions are the
+// AdminSessionMachine's. Every public operation may be called from any thread; handlers and
+// completions run on the thread that owns this object (the GUI thread), in the order the channel
+// produced them, and never after this object is destroyed. Destruction waits at most
+// `timings.shutdown` for the thread to end.
 class AdminChannelClient : public QObject {
     Q_OBJECT
 public:
@@ -61,9 +65,12 @@ public:
     void request(const QString& path, nlohmann::json args, Completion completion);
 
 private:
+    class Relay;
     class Session;
-    QThread thread_;
-    Session* session_;
+    const std::chrono::milliseconds shutdownWait_;
+    const std::shared_ptr<Relay> relay_;
+    QThread* const thread_;
+    Session* const session_;
 };
 
 }  // namespace norv

@@ -12,6 +12,7 @@ struct AdminChannelTimings {
     std::chrono::milliseconds staleness{5000};       // longest time without a snapshot
     std::chrono::milliseconds confirmation{5000};    // request to its action result
     std::chrono::milliseconds reconnect{1500};       // loss to the next connect
+    std::chrono::milliseconds shutdown{2000};        // longest wait for the thread on destruction
 
     // Every timer divided by `divisor` (at least 1 ms each).
     AdminChannelTimings scaledDown(int divisor) const {
@@ -19,7 +20,7 @@ struct AdminChannelTimings {
             return std::max(std::chrono::milliseconds(1), value / divisor);
         };
         return {scale(authentication), scale(heartbeat), scale(staleness), scale(confirmation),
-                scale(reconnect)};
+                scale(reconnect), scale(shutdown)};
     }
 };
 

@@ -5,6 +5,7 @@
 #include "model/admin_envelope.h"
 #include "model/admin_json_reader.h"
 #include "model/admin_path_envelope.h"
+#include "model/byte_reader.h"
 #include "model/midi_monitor_envelope.h"
 
 #include <nlohmann/json.hpp>
@@ -57,22 +58,25 @@ void AdminFrameReader::reset() {
 
 AdminFrameReader::Outcome AdminFrameReader::consume() {
     Outcome outcome;
-    qsizetype offset = 0;
+    qsizetype offset = 0;  // the end of the last complete frame
     auto fail = [&](const QString& reason) {
         outcome.failure = reason;
         buffer_.clear();
         return outcome;
     };
-    while (buffer_.size() - offset >= 4) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(buffer_.constData() + offset);
-        const quint32 length = (quint32(bytes[0]) << 24) | (quint32(bytes[1]) << 16) |
-                               (quint32(bytes[2]) << 8) | quint32(bytes[3]);
+    const std::span<const std::uint8_t> bytes(
+        reinterpret_cast<const std::uint8_t*>(buffer_.constData()),
+        static_cast<std::size_t>(buffer_.size()));
+    ByteReader frames(bytes);
+    for (;;) {
+        std::uint32_t length = 0;
+        std::span<const std::uint8_t> body;
+        if (!frames.u32(length)) break;
         if (length == 0 || length > AdminFrameCodec::kMaxBodyBytes) return fail(kInvalidResponse);
-        if (buffer_.size() - offset - 4 < static_cast<qsizetype>(length)) break;
-        const char* body = buffer_.constData() + offset + 4;
-        offset += 4 + static_cast<qsizetype>(length);
+        if (!frames.bytes(length, body)) break;  // a partial frame waits for more bytes
+        offset = static_cast<qsizetype>(frames.position());  // up to here is handled
 
-        const nlohmann::json object = nlohmann::json::parse(body, body + length, nullptr, false);
+        const nlohmann::json object = nlohmann::json::parse(body.begin(), body.end(), nullptr, false);
         if (object.is_discarded()) return fail(kUnreadableResponse);
         try {
             const std::string path = AdminPathEnvelope::decode(object).path;

@@ -10,10 +10,8 @@
 #include <QDBusObjectPath>
 #include <QDBusReply>
 #include <QDBusVariant>
-#include <QEventLoop>
-#include <QPointer>
+#include <QDeadlineTimer>
 #include <QThread>
-#include <QTimer>
 
 #include <condition_variable>
 #include <functional>
@@ -29,20 +27,52 @@ struct JobOutcome {
     QByteArray data;
 };
 
-// Result hand-over between the application thread, where the job runs, and the caller.
+// Result hand-over between the keychain thread, where the job runs, and the caller.
 struct PendingJob {
     std::mutex lock;
     std::condition_variable done;
     std::optional<JobOutcome> outcome;
-    QPointer<QEventLoop> loop;  // only when the caller is the application thread itself
 };
 
-// Starts the job made by `makeJob` on the application thread and waits at most `timeout`.
+// The thread every QtKeychain job of this process runs on, started on first use. QtKeychain keeps
+// its job queue on the thread that first used it; giving it a thread of its own means no caller's
+// event loop is needed or entered, the GUI thread's least of all. When the application object
+// goes, the thread is asked to end and waited for a bounded time; one still busy is left to the
+// end of the process rather than destroyed running.
+std::mutex keychainLock;
+QObject* keychainObject = nullptr;  // lives on the keychain thread
+
+void endKeychainThread() {
+    QThread* thread = nullptr;
+    {
+        std::lock_guard guard(keychainLock);
+        if (!keychainObject) return;
+        thread = keychainObject->thread();
+        keychainObject = nullptr;  // deleted as the thread finishes
+    }
+    thread->quit();
+    if (thread->wait(QDeadlineTimer(1000))) delete thread;
+}
+
+QObject* keychainContext() {
+    std::lock_guard guard(keychainLock);
+    if (!keychainObject) {
+        auto* thread = new QThread;
+        thread->setObjectName(QStringLiteral("org.norv.desktop.bridge.keychain"));
+        keychainObject = new QObject;
+        keychainObject->moveToThread(thread);
+        QObject::connect(thread, &QThread::finished, keychainObject, &QObject::deleteLater);
+        thread->start();
+        qAddPostRoutine(endKeychainThread);
+    }
+    return keychainObject;
+}
+
+// Starts the job made by `makeJob` on the keychain thread and waits at most `timeout`.
 // A job that outlives the wait deletes itself when it finishes; its late result is dropped.
 std::optional<JobOutcome> runJob(std::function<QKeychain::Job*()> makeJob,
                                  std::chrono::milliseconds timeout) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app) return std::nullopt;
+    if (!QCoreApplication::instance()) return std::nullopt;
     auto pending = std::make_shared<PendingJob>();
     auto launch = [pending, makeJob = std::move(makeJob)] {
         QKeychain::Job* job = makeJob();
@@ -57,22 +87,10 @@ std::optional<JobOutcome> runJob(std::function<QKeychain::Job*()> makeJob,
                 pending->outcome = std::move(outcome);
             }
             pending->done.notify_all();
-            if (pending->loop) pending->loop->quit();
         });
         job->start();
     };
-
-    if (QThread::currentThread() == app->thread()) {
-        QEventLoop loop;
-        pending->loop = &loop;
-        QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
-        launch();
-        loop.exec();
-        pending->loop = nullptr;
-        std::lock_guard guard(pending->lock);
-        return pending->outcome;
-    }
-    QMetaObject::invokeMethod(app, launch, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(keychainContext(), launch, Qt::QueuedConnection);
     std::unique_lock guard(pending->lock);
     pending->done.wait_for(guard, timeout, [&] { return pending->outcome.has_value(); });
     return pending->outcome;

@@ -14,8 +14,9 @@ namespace norv {
 // item, and a locked item fails with kStatusInteractionNotAllowed instead of raising an unlock
 // prompt. Inserting looks first and refuses to replace an existing item.
 //
-// QtKeychain keeps one job queue per process on the thread that first used it, so every job
-// runs on the application thread; a caller on another thread waits (bounded) for the result.
+// Every QtKeychain job runs on one keychain thread of the process; the caller waits for its
+// result, at most `timeout`. Neither operation touches the caller's event loop; like every
+// vault, call them from a worker thread, never from the GUI thread.
 // Other QtKeychain failures carry the QKeychain::Error value as their status.
 class KeychainBridgeIdentityVault : public BridgeIdentityVault {
 public:

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 
+#include "midi_helper/helper_byte_reader.h"
 #include "midi_helper/helper_config.h"
 #include "midi_helper/helper_error.h"
 #include "midi_helper/json_output.h"
@@ -247,17 +248,22 @@ void HelperSockets::readPeer(int fd)
             return;
         }
         connection.buffer.insert(connection.buffer.end(), chunk, chunk + n);
+        // Frames: a 4-byte big-endian length, always 8, then the 8-byte payload.
+        HelperByteReader frames(connection.buffer);
         size_t offset = 0;
-        while (connection.buffer.size() - offset >= 4) {
-            const uint8_t* frame = connection.buffer.data() + offset;
-            const uint32_t length = uint32_t(frame[0]) << 24 | uint32_t(frame[1]) << 16 | uint32_t(frame[2]) << 8 | frame[3];
+        for (;;) {
+            uint32_t length = 0;
+            std::span<const uint8_t> payload;
+            if (!frames.u32(length))
+                break;
             if (length != 8) {
                 closeConnection(fd);
                 return;
             }
-            if (connection.buffer.size() - offset < kFrameSize)
+            if (!frames.bytes(length, payload))
                 break;
-            StreamVerdict verdict = bridge_.handleStreamPayload(connection.peer, std::span<const uint8_t>(frame + 4, 8));
+            const uint8_t* frame = connection.buffer.data() + offset;
+            StreamVerdict verdict = bridge_.handleStreamPayload(connection.peer, payload);
             if (verdict == StreamVerdict::Close) {
                 closeConnection(fd);
                 return;
@@ -269,7 +275,7 @@ void HelperSockets::readPeer(int fd)
                     return;
                 }
             }
-            offset += kFrameSize;
+            offset = frames.position();
         }
         connection.buffer.erase(connection.buffer.begin(), connection.buffer.begin() + ptrdiff_t(offset));
     }

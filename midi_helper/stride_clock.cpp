@@ -1,31 +1,12 @@
 #include "midi_helper/stride_clock.h"
 
+#include "midi_helper/helper_byte_reader.h"
+
 #include <algorithm>
-#include <bit>
 #include <cmath>
-#include <cstring>
 
 namespace norv {
 namespace {
-
-uint64_t readU64(std::span<const uint8_t> bytes, size_t offset)
-{
-    uint64_t value = 0;
-    for (size_t i = 0; i < 8; ++i)
-        value = value << 8 | bytes[offset + i];
-    return value;
-}
-
-uint32_t readU32(std::span<const uint8_t> bytes, size_t offset)
-{
-    return uint32_t(bytes[offset]) << 24 | uint32_t(bytes[offset + 1]) << 16 | uint32_t(bytes[offset + 2]) << 8
-           | bytes[offset + 3];
-}
-
-double readDouble(std::span<const uint8_t> bytes, size_t offset)
-{
-    return std::bit_cast<double>(readU64(bytes, offset));
-}
 
 // Beats beyond this are not a plausible position: they would lose all sub-beat precision.
 constexpr double kMaxBeat = 1e9;
@@ -65,13 +46,17 @@ std::optional<uint64_t> StrideClock::stamp(double beatValue, double now) const
 StrideClock::Outcome StrideClock::receiveEngineClock(std::span<const uint8_t> d, double now, bool activeVoices)
 {
     Outcome outcome;
+    // "NPC1", then big-endian: tempo, beat, host time of the beat (s), bar length (all f64),
+    // playing (u32).
     if (d.size() != 40)
         return outcome;
-    const double tempoValue = readDouble(d, 4);
-    const double reported = readDouble(d, 12);
-    const double stampValue = readDouble(d, 20);
-    const double bar = readDouble(d, 28);
-    const bool playing = readU32(d, 36) == 1;
+    HelperByteReader reader(d);
+    double tempoValue = 0, reported = 0, stampValue = 0, bar = 0;
+    uint32_t playingWord = 0;
+    if (!(reader.skip(4) && reader.f64(tempoValue) && reader.f64(reported) && reader.f64(stampValue)
+            && reader.f64(bar) && reader.u32(playingWord)))
+        return outcome;
+    const bool playing = playingWord == 1;
     if (!std::isfinite(tempoValue) || tempoValue < 1 || tempoValue > 999)
         return outcome;
     if (!std::isfinite(reported) || std::fabs(reported) > kMaxBeat || !std::isfinite(stampValue))
@@ -117,12 +102,16 @@ StrideClock::Outcome StrideClock::receiveEngineClock(std::span<const uint8_t> d,
 StrideClock::Outcome StrideClock::receiveMidiClock(std::span<const uint8_t> d, double now)
 {
     Outcome outcome;
+    // "NPC2", then big-endian: host time (ns, u64), tick (u64), generation (u32), kind (u32:
+    // bit 0 playing, bit 1 a tick).
     if (d.size() != 28)
         return outcome;
-    const uint64_t hostTime = readU64(d, 4);
-    const uint64_t tick = readU64(d, 12);
-    const uint32_t generation = readU32(d, 20);
-    const uint32_t kind = readU32(d, 24);
+    HelperByteReader reader(d);
+    uint64_t hostTime = 0, tick = 0;
+    uint32_t generation = 0, kind = 0;
+    if (!(reader.skip(4) && reader.u64(hostTime) && reader.u64(tick) && reader.u32(generation)
+            && reader.u32(kind)))
+        return outcome;
     if (hostTime == 0 || kind >= 4 || tick > kMaxTick)
         return outcome;
     const double t = double(hostTime) / 1e9;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "bluetooth/bluetooth_byte_reader.h"
+#include "model/byte_reader.h"
 #include "bluetooth/bluetooth_connection_failure.h"
 #include "bluetooth/bluetooth_publication_state.h"
 #include "bluetooth/bluetooth_startup_recovery.h"
@@ -21,7 +21,7 @@ TEST(BluetoothWire, ConfigurationValueIsCompactJsonWithFourIntegers) {
 
 TEST(BluetoothWire, ByteReaderRefusesToReadPastTheEnd) {
     const auto bytes = test::hex("01 02 03");
-    BluetoothByteReader reader(bytes);
+    ByteReader reader(bytes);
     std::uint16_t a = 0;
     std::uint32_t b = 0;
     EXPECT_TRUE(reader.u16(a));

@@ -14,6 +14,7 @@
 #include <QEventLoop>
 
 #include <QDir>
+#include <QFile>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -21,7 +22,9 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <limits>
 #include <map>
 
@@ -63,6 +66,16 @@ std::vector<int> noDelayOfSocketsTo(quint16 port) {
         if (getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &value, &size) == 0) values.push_back(value);
     }
     return values;
+}
+
+// Whether a thread named after the admin channel runs in this process (names are cut to 15).
+bool adminThreadRunning() {
+    for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith("org.norv.deskto"))
+            return true;
+    }
+    return false;
 }
 
 // One client against one fake engine, recording what reaches the owner's thread.
@@ -388,6 +401,35 @@ TEST_F(ChannelTest, UsesTheCurrentCapabilityAndWaitsForOne) {
                    {});
     EXPECT_TRUE(waitUntil([&] { return !snapshots_.empty(); }));
     AdminCapability::end(token);
+}
+
+// The owner going away waits only a bounded time for a busy session thread and never destroys it
+// running: the thread ends on its own later, and nothing reaches the owner's handlers any more.
+TEST_F(ChannelTest, DestroyingTheClientWhileItsThreadIsBusyNeitherBlocksNorAborts) {
+    struct Gate {
+        std::atomic<bool> entered{false};
+        std::atomic<bool> released{false};
+    };
+    auto gate = std::make_shared<Gate>();
+    // The certificate check asks for the time on the session's thread: hold it there.
+    now_ = [gate] {
+        gate->entered = true;
+        for (int i = 0; i < 1000 && !gate->released; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return QDateTime::currentDateTimeUtc();
+    };
+    startEngine(nlohmann::json::object());
+    startClient();
+    ASSERT_TRUE(waitUntil([&] { return gate->entered.load(); }));
+    const std::size_t statesBefore = states_.size();
+    QElapsedTimer clock;
+    clock.start();
+    client_.reset();
+    EXPECT_LT(clock.elapsed(), 2000);  // the scaled shutdown wait is 400 ms
+    EXPECT_TRUE(adminThreadRunning());
+    gate->released = true;
+    EXPECT_TRUE(waitUntil([] { return !adminThreadRunning(); }, 5s));
+    EXPECT_EQ(states_.size(), statesBefore);
 }
 
 }  // namespace

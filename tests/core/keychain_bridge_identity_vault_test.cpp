@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -137,6 +138,24 @@ TEST(KeychainBridgeIdentityVault, StoresOnceNeverReplacesAndNeverPrompts) {
              {QVariant::fromValue(login), QVariant::fromValue(password)});
     EXPECT_EQ(unlocked.type(), QDBusMessage::ReplyMessage) << unlocked.errorMessage().toStdString();
     EXPECT_EQ(vault.read(), record);
+}
+
+// The jobs run on the vault's own thread: a caller's event loop never runs inside a call, so a
+// timer due on the calling thread is still pending when the answer comes.
+TEST(KeychainBridgeIdentityVault, NeverRunsTheCallersEventLoop) {
+    if (!QDBusConnection::sessionBus().isConnected()) GTEST_SKIP() << "no D-Bus session bus";
+    if (qEnvironmentVariableIsEmpty("NORV_SERVICES_UP"))
+        GTEST_SKIP()
+            << "not under scripts/with-services.sh; the user's own keyring stays untouched";
+    KeychainBridgeIdentityVault vault(QStringLiteral("test.") +
+                                      QUuid::createUuid().toString(QUuid::Id128));
+    QObject context;
+    bool fired = false;
+    QTimer::singleShot(0, &context, [&] { fired = true; });
+    EXPECT_FALSE(vault.read().has_value());
+    EXPECT_FALSE(fired);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(fired);
 }
 
 // A desktop without a Secret Service: the session bus address leads nowhere. The notice names

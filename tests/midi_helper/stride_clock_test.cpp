@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 
+#include "midi_helper/helper_byte_reader.h"
 #include "midi_helper/stride_clock.h"
 #include "helper_wire.h"
 
@@ -12,6 +13,22 @@ namespace {
 using test::Bytes;
 using test::engineClock;
 using test::midiClock;
+
+TEST(HelperByteReader, ReadsBigEndianAndRefusesToReadPastTheEnd)
+{
+    const Bytes bytes = {0x3F, 0xF8, 0, 0, 0, 0, 0, 0, 0x01, 0x02, 0x03};
+    HelperByteReader reader(bytes);
+    double value = 0;
+    uint16_t word = 0;
+    uint32_t longer = 0;
+    EXPECT_TRUE(reader.f64(value));
+    EXPECT_EQ(value, 1.5);
+    EXPECT_TRUE(reader.u16(word));
+    EXPECT_EQ(word, 0x0102);
+    EXPECT_FALSE(reader.u32(longer));
+    EXPECT_FALSE(reader.skip(2));
+    EXPECT_EQ(reader.remaining(), 1u); // a failed read leaves the position alone
+}
 
 TEST(StrideClock, EngineClockDropsImplausibleDatagrams)
 {

@@ -7,13 +7,11 @@
 
 namespace norv {
 
-using BluetoothBytes = std::vector<std::uint8_t>;
-
-// Bounds-checked big-endian reader over a span. Every read checks first and reports an
-// overrun by returning false, leaving the position unchanged.
-class BluetoothByteReader {
+// Bounds-checked big-endian reader over a span, for every decoder of wire bytes. Every read
+// checks first and reports an overrun by returning false, leaving the position unchanged.
+class ByteReader {
 public:
-    explicit BluetoothByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     std::size_t position() const { return position_; }
     std::size_t remaining() const { return bytes_.size() - position_; }
@@ -23,6 +21,7 @@ public:
     bool u32(std::uint32_t& out);
     bool u64(std::uint64_t& out);
     bool bytes(std::size_t count, std::span<const std::uint8_t>& out);
+    bool skip(std::size_t count);
 
 private:
     bool unsignedValue(std::size_t width, std::uint64_t& out);
@@ -32,6 +31,6 @@ private:
 };
 
 // Appends the low `width` bytes of `value`, most significant first.
-void appendBigEndian(BluetoothBytes& out, std::uint64_t value, std::size_t width);
+void appendBigEndian(std::vector<std::uint8_t>& out, std::uint64_t value, std::size_t width);
 
 }  // namespace norv

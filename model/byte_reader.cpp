@@ -1,8 +1,8 @@
-#include "bluetooth/bluetooth_byte_reader.h"
+#include "model/byte_reader.h"
 
 namespace norv {
 
-bool BluetoothByteReader::unsignedValue(std::size_t width, std::uint64_t& out) {
+bool ByteReader::unsignedValue(std::size_t width, std::uint64_t& out) {
     if (remaining() < width) {
         return false;
     }
@@ -15,30 +15,30 @@ bool BluetoothByteReader::unsignedValue(std::size_t width, std::uint64_t& out) {
     return true;
 }
 
-bool BluetoothByteReader::u8(std::uint8_t& out) {
+bool ByteReader::u8(std::uint8_t& out) {
     std::uint64_t value = 0;
     if (!unsignedValue(1, value)) return false;
     out = static_cast<std::uint8_t>(value);
     return true;
 }
 
-bool BluetoothByteReader::u16(std::uint16_t& out) {
+bool ByteReader::u16(std::uint16_t& out) {
     std::uint64_t value = 0;
     if (!unsignedValue(2, value)) return false;
     out = static_cast<std::uint16_t>(value);
     return true;
 }
 
-bool BluetoothByteReader::u32(std::uint32_t& out) {
+bool ByteReader::u32(std::uint32_t& out) {
     std::uint64_t value = 0;
     if (!unsignedValue(4, value)) return false;
     out = static_cast<std::uint32_t>(value);
     return true;
 }
 
-bool BluetoothByteReader::u64(std::uint64_t& out) { return unsignedValue(8, out); }
+bool ByteReader::u64(std::uint64_t& out) { return unsignedValue(8, out); }
 
-bool BluetoothByteReader::bytes(std::size_t count, std::span<const std::uint8_t>& out) {
+bool ByteReader::bytes(std::size_t count, std::span<const std::uint8_t>& out) {
     if (remaining() < count) {
         return false;
     }
@@ -47,7 +47,12 @@ bool BluetoothByteReader::bytes(std::size_t count, std::span<const std::uint8_t>
     return true;
 }
 
-void appendBigEndian(BluetoothBytes& out, std::uint64_t value, std::size_t width) {
+bool ByteReader::skip(std::size_t count) {
+    std::span<const std::uint8_t> skipped;
+    return bytes(count, skipped);
+}
+
+void appendBigEndian(std::vector<std::uint8_t>& out, std::uint64_t value, std::size_t width) {
     for (std::size_t i = width; i > 0; --i) {
         out.push_back(static_cast<std::uint8_t>(value >> (8 * (i - 1))));
     }
