@@ -87,10 +87,7 @@ MainWindow::MainWindow(BridgeStore& store, PageFactory pageFactory, QWidget* par
         if (const auto section = BridgeSection::fromRaw(id.toStdString())) store_.setSelection(*section);
     });
     connect(notice_, &StatusNotice::dismissRequested, this, [this] { store_.dismissActionMessage(); });
-    connect(banner_, &PairingCodeBanner::resetRequested, this, [this] {
-        store_.command(PairingCodeBanner::resetPath.toStdString(), nlohmann::json::array(),
-                       PairingCodeBanner::resetLabel);
-    });
+    connect(banner_, &PairingCodeBanner::resetRequested, this, [this] { store_.resetPairing(); });
     // Whether the engine runs is read again at the click, not taken from the label.
     connect(start_, &QAction::triggered, this, [this] {
         if (store_.process().isRunning()) store_.restartBridge();
