@@ -84,7 +84,8 @@ public:
     void setMidiSearchText(const QString& text);
     void dismissActionMessage();
 
-    EngineControlPort& process() const { return *process_; }
+    // The own engine, for reading; it is driven only through the store's actions.
+    const EngineControlPort& process() const { return *process_; }
     // The own engine as the pages show it: its last failure, its log and its TLS identity.
     std::optional<QString> engineLastError() const { return process_->lastError(); }
     QStringList engineLogLines() const { return process_->logLines(); }
@@ -106,7 +107,8 @@ public:
     void updateBluetooth();
 
     // Admin actions. Each sends one confirmed request, at most one per path in flight, and only
-    // while the store may change the engine; the commands themselves are built in AdminCommands.
+    // while the store may change the engine; the requests are built in AdminCommands. `command`
+    // is the gate they all pass: the path, its arguments and the notice shown once confirmed.
     void command(const std::string& path, const nlohmann::json& args, const QString& label);
     void assign(const BridgeDevice& device, const std::optional<LiveTrack>& track);
     void updateDeviceRoutingPolicy(const DeviceRoutingPolicy& policy);

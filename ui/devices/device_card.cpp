@@ -110,7 +110,8 @@ DeviceCard::DeviceCard(const Actions& actions, DialogService& dialogs, const Dev
     column->addWidget(details_);
 
     connect(allow_, &QPushButton::clicked, this, [this] {
-        actions_.deviceAccess(device().deviceId, DeviceAccessAction::allow, content_.model().certificateFingerprint());
+        actions_.deviceAccess(device().deviceId, DeviceAccessAction::allow,
+                              content_.model().certificateFingerprint());
     });
     connect(disconnect_, &QPushButton::clicked, this, [this] { confirmAccess(DeviceAccessAction::disconnect); });
     connect(revoke_, &QPushButton::clicked, this, [this] { confirmAccess(DeviceAccessAction::forget); });

@@ -133,7 +133,7 @@ bool DeviceCardModel::archiveFlag() const { return !device_.archived.value_or(fa
 
 QString DeviceCardModel::confirmationTitle(DeviceAccessAction action, const QString& label) {
     return action == DeviceAccessAction::forget ? QStringLiteral("Revoke access for ") + label + QLatin1Char('?')
-                              : QStringLiteral("Disconnect ") + label + QLatin1Char('?');
+                                                : QStringLiteral("Disconnect ") + label + QLatin1Char('?');
 }
 
 QString DeviceCardModel::confirmationButton(DeviceAccessAction action) {
