@@ -5,7 +5,6 @@
 #include "bluetooth/simulated_bluetooth_peripheral.h"
 #include "core/admin_client_adapter.h"
 #include "core/app_log.h"
-#include "core/bridge_process_controller.h"
 #include "core/bridge_store.h"
 #include "core/bridge_tls_identity_store.h"
 #include "core/keychain_bridge_identity_vault.h"
@@ -107,13 +106,11 @@ QString computerName() {
 
 }  // namespace
 
-std::unique_ptr<BridgeStore> makeBridgeStore(DialogService& dialogs, QSettings& settings,
-                                             BridgeProcessController** process) {
+std::unique_ptr<BridgeStore> makeBridgeStore(DialogService& dialogs, QSettings& settings) {
     BridgeStoreOptions options;
     options.computerName = &computerName;
     auto engine = std::make_unique<ProcessControllerAdapter>(
         std::make_shared<BridgeTLSIdentityStore>(std::make_shared<KeychainBridgeIdentityVault>()));
-    if (process) *process = &engine->controller();
     return std::make_unique<BridgeStore>(std::make_unique<AdminClientAdapter>(), std::move(engine),
                                          std::make_unique<BluetoothServerAdapter>(), dialogs, settings, options);
 }

@@ -6,12 +6,9 @@
 
 namespace norv {
 
-class BridgeProcessController;
 class BridgeStore;
 class DialogService;
 
-// `process` receives the engine supervisor the store owns; it lives as long as the store.
-std::unique_ptr<BridgeStore> makeBridgeStore(DialogService& dialogs, QSettings& settings,
-                                             BridgeProcessController** process = nullptr);
+std::unique_ptr<BridgeStore> makeBridgeStore(DialogService& dialogs, QSettings& settings);
 
 }  // namespace norv

@@ -33,15 +33,14 @@ int main(int argc, char** argv) {
     norv::SignalPipe signalPipe({SIGTERM, SIGINT});
     norv::WidgetDialogService dialogs;
     const std::unique_ptr<QSettings> settings = norv::BridgeLaunchConfiguration::standardSettings();
-    norv::BridgeProcessController* process = nullptr;
-    const std::unique_ptr<norv::BridgeStore> store = norv::makeBridgeStore(dialogs, *settings, &process);
+    const std::unique_ptr<norv::BridgeStore> store = norv::makeBridgeStore(dialogs, *settings);
 
     norv::NorvBridgeApp::Options options;
     options.quitEventLoop = [] { QCoreApplication::exit(0); };
     QSettings* liveSettings = settings.get();
-    options.pageFactory = [&dialogs, process, liveSettings](norv::BridgeSection section, norv::BridgeStore& s,
-                                                           QWidget* parent) {
-        norv::PageServices services{dialogs, process, [liveSettings] {
+    options.pageFactory = [&dialogs, liveSettings](norv::BridgeSection section, norv::BridgeStore& s,
+                                                  QWidget* parent) {
+        norv::PageServices services{dialogs, [liveSettings] {
                                         auto environment = norv::LiveIntegration::Environment::system();
                                         environment.settings = liveSettings;
                                         return environment;

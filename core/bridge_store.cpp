@@ -186,8 +186,8 @@ void BridgeStore::receiveConnectionState(const AdminConnectionState& state) {
 void BridgeStore::updateMidiMonitorSubscription() {
     if (!started_) return;
     const bool enabled = selection_ == BridgeSection::midiMonitor && midiListenEnabled_;
-    admin_->send("/admin/midi-monitor/configure",
-                 nlohmann::json::array({{{"enabled", enabled}, {"refresh_hz", midiRefreshRate_.rawValue()}}}));
+    const AdminCommand configure = AdminCommands::configureMidiMonitor(enabled, midiRefreshRate_.rawValue());
+    admin_->send(configure.path, configure.args);
 }
 
 void BridgeStore::stopBluetooth() {
@@ -227,20 +227,18 @@ void BridgeStore::command(const std::string& path, const nlohmann::json& args, c
     });
 }
 
+void BridgeStore::request(const AdminCommand& command) {
+    this->command(command.path, command.args, QString::fromStdString(command.label));
+}
+
 void BridgeStore::assign(const BridgeDevice& device, const std::optional<LiveTrack>& track) {
-    nlohmann::json args = nlohmann::json::array();
-    args.push_back(device.deviceId);
-    args.push_back(track ? nlohmann::json(track->liveId) : nlohmann::json(nullptr));
-    args.push_back(track ? track->name : std::string());
-    args.push_back(track && track->index ? nlohmann::json(*track->index) : nlohmann::json(nullptr));
-    command("/admin/device/track/assign", args, QStringLiteral("Assignment saved"));
+    request(AdminCommands::assignTrack(device.deviceId, track));
     qCInfo(AppLog::routing, "Assigned device %s to track %lld", device.deviceId.c_str(),
            static_cast<long long>(track ? track->liveId : -1));
 }
 
 void BridgeStore::updateDeviceRoutingPolicy(const DeviceRoutingPolicy& policy) {
-    command("/admin/device/routing/policy", nlohmann::json::array({policy.adminPayload()}),
-            QStringLiteral("Routing policy saved"));
+    request(AdminCommands::routingPolicy(policy));
     qCInfo(AppLog::routing,
            "Applied device routing policy automatic=%s shared=%s restore=%s manual_override=%s grace=%f",
            AppLog::boolean(policy.automaticDeviceRoutingEnabled), policy.sharedInputStrategy.c_str(),
@@ -249,30 +247,47 @@ void BridgeStore::updateDeviceRoutingPolicy(const DeviceRoutingPolicy& policy) {
 }
 
 void BridgeStore::clearDeviceTrackAssignments() {
-    command("/admin/device/track/clear_all", nlohmann::json::array(), QStringLiteral("Assignments cleared"));
+    request(AdminCommands::clearTrackAssignments());
     qCWarning(AppLog::routing, "Cleared all device track assignments");  // the default level
 }
 
 void BridgeStore::setDetailedDiagnostics(bool enabled) {
     if (!connectionState_.isConnected()) return;
-    command("/admin/diagnostics/configure", nlohmann::json::array({enabled}),
-            enabled ? QStringLiteral("Detailed capture started") : QStringLiteral("Detailed capture stopped"));
+    request(AdminCommands::configureDiagnostics(enabled));
 }
 
-void BridgeStore::deviceAccess(const std::string& deviceId, const std::string& action,
+void BridgeStore::deviceAccess(const std::string& deviceId, DeviceAccessAction action,
                                const std::optional<std::string>& fingerprint) {
-    nlohmann::json args = nlohmann::json::array({deviceId, action});
     const bool certificatesRequired =
         snapshot_.deviceAccess && snapshot_.deviceAccess->requireCertificate.value_or(false);
-    if (action == "allow" && certificatesRequired) {
-        if (!fingerprint || fingerprint->empty()) return;
-        args.push_back(*fingerprint);
-    }
-    QString label = QStringLiteral("Device disconnected");
-    if (action == "allow") label = QStringLiteral("Device allowed");
-    else if (action == "forget") label = QStringLiteral("Access revoked");
-    else if (action == "pair") label = QStringLiteral("Pairing allowed");
-    command("/admin/device/access", args, label);
+    if (const auto command = AdminCommands::deviceAccess(deviceId, action, fingerprint, certificatesRequired))
+        request(*command);
+}
+
+void BridgeStore::archiveDevice(const std::string& deviceId, bool archived) {
+    request(AdminCommands::archiveDevice(deviceId, archived));
+}
+
+void BridgeStore::renameDevice(const std::string& deviceId, const std::string& name) {
+    request(AdminCommands::renameDevice(deviceId, name));
+}
+
+void BridgeStore::cleanDevices(const std::vector<std::string>& captured) {
+    if (const auto command = AdminCommands::cleanDevices(captured, snapshot_.cleanupDeviceIDs())) request(*command);
+}
+
+void BridgeStore::resetPairing() { request(AdminCommands::resetPairing()); }
+
+void BridgeStore::pushDeviceSettings(const std::string& scope) { request(AdminCommands::pushDeviceSettings(scope)); }
+
+void BridgeStore::reconnectMidi() { request(AdminCommands::reconnectMidi()); }
+
+// ---- engine diagnostics ----
+
+void BridgeStore::refreshEngineLogs() { process_->refreshLogs(); }
+
+void BridgeStore::exportDiagnostics(const QString& destination, EngineControlPort::ExportCompletion done) {
+    process_->exportDiagnostics(destination, std::move(done));
 }
 
 // ---- local MIDI monitor actions ----
@@ -282,7 +297,8 @@ void BridgeStore::clearMidiMonitor() {
     midiDroppedEventCount_ = 0;
     midiLatestSequence_ = 0;
     Q_EMIT changed();
-    admin_->send("/admin/midi-monitor/clear", nlohmann::json::array());
+    const AdminCommand clear = AdminCommands::clearMidiMonitor();
+    admin_->send(clear.path, clear.args);
 }
 
 void BridgeStore::toggleMidiMessageFamily(MidiMessageFamily family) {

@@ -6,9 +6,11 @@
 
 #include "core/bridge_launch_configuration.h"
 #include "core/bridge_store_ports.h"
+#include "model/admin_commands.h"
 #include "model/admin_connection_state.h"
 #include "model/admin_snapshot.h"
 #include "model/bridge_section.h"
+#include "model/device_access_action.h"
 #include "model/device_routing_policy.h"
 #include "model/live_track.h"
 #include "model/midi_message_family.h"
@@ -18,6 +20,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -75,7 +78,12 @@ public:
     void setMidiMonitorFilter(const MidiMonitorFilter& filter);
     void dismissActionMessage();
 
-    EngineControlPort& process() const { return *process_; }
+    // The own engine, for reading; it is driven only through the store's actions.
+    const EngineControlPort& process() const { return *process_; }
+    // The own engine as the pages show it: its last failure, its log and its TLS identity.
+    std::optional<QString> engineLastError() const { return process_->lastError(); }
+    QStringList engineLogLines() const { return process_->logLines(); }
+    std::optional<QString> engineFingerprint() const { return process_->identityFingerprint(); }
 
     // Derived values.
     bool externalEngine() const;
@@ -89,14 +97,30 @@ public:
     void start();
     bool started() const { return started_; }
 
-    // Admin actions.
+    // Admin actions. Each sends one confirmed request, at most one per path in flight, and only
+    // while the store may change the engine; the requests are built in AdminCommands. `command`
+    // is the gate they all pass: the path, its arguments and the notice shown once confirmed.
     void command(const std::string& path, const nlohmann::json& args, const QString& label);
     void assign(const BridgeDevice& device, const std::optional<LiveTrack>& track);
     void updateDeviceRoutingPolicy(const DeviceRoutingPolicy& policy);
     void clearDeviceTrackAssignments();
+    // Only while connected.
     void setDetailedDiagnostics(bool enabled);
-    void deviceAccess(const std::string& deviceId, const std::string& action,
+    // Sends nothing for an allow without a fingerprint while the engine requires certificates.
+    void deviceAccess(const std::string& deviceId, DeviceAccessAction action,
                       const std::optional<std::string>& fingerprint);
+    void archiveDevice(const std::string& deviceId, bool archived);
+    void renameDevice(const std::string& deviceId, const std::string& name);
+    // Cleans those of `captured` that the current snapshot still offers; nothing when none is.
+    void cleanDevices(const std::vector<std::string>& captured);
+    void resetPairing();
+    void pushDeviceSettings(const std::string& scope);
+    void reconnectMidi();
+
+    // Engine diagnostics: copies the engine's buffered log into engineLogLines(); writes a
+    // diagnostics archive and calls `done` later with nothing or the error text.
+    void refreshEngineLogs();
+    void exportDiagnostics(const QString& destination, EngineControlPort::ExportCompletion done);
 
     // Local MIDI monitor actions.
     void clearMidiMonitor();
@@ -132,6 +156,7 @@ private:
     // Serves Bluetooth while the own engine is connected and its switch is on; stops it otherwise.
     void updateBluetooth();
     void receiveMidiMonitorBatch(const MidiMonitorBatch& batch);
+    void request(const AdminCommand& command);
     void appendMidiEvents(const std::vector<MidiMonitorEvent>& events);
     void stopBluetooth();
 

@@ -8,6 +8,7 @@
 #include "model/midi_monitor_batch.h"
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -49,6 +50,19 @@ public:
     virtual void stopForQuit(std::function<void()> done) = 0;
     // Called after every change of what the supervisor publishes.
     virtual void setChangeHandler(std::function<void()> handler) = 0;
+
+    // What the pages show of the engine: its last launch or run failure (none while there is
+    // none), its log lines as last refreshed (oldest first) and the fingerprint of its TLS
+    // certificate once an identity is prepared.
+    virtual std::optional<QString> lastError() const = 0;
+    virtual QStringList logLines() const = 0;
+    virtual std::optional<QString> identityFingerprint() const = 0;
+    // Copies the engine's buffered output into logLines(); a real change calls the change handler.
+    virtual void refreshLogs() = 0;
+    // Writes a diagnostics archive to `destination`; `done` runs later on the GUI thread with
+    // nothing on success or the error's text.
+    using ExportCompletion = std::function<void(std::optional<QString> error)>;
+    virtual void exportDiagnostics(const QString& destination, ExportCompletion done) = 0;
 };
 
 class BluetoothPort {

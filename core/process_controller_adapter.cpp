@@ -12,4 +12,11 @@ ProcessControllerAdapter::ProcessControllerAdapter(std::shared_ptr<BridgeTLSIden
     });
 }
 
+void ProcessControllerAdapter::exportDiagnostics(const QString& destination, ExportCompletion done) {
+    controller_.exportDiagnostics(destination, [done = std::move(done)](std::optional<DiagnosticsExportError> error) {
+        if (error) done(error->message);
+        else done(std::nullopt);
+    });
+}
+
 }  // namespace norv

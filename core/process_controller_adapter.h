@@ -23,7 +23,13 @@ public:
     void stop() override { controller_.stop(); }
     void stopForQuit(std::function<void()> done) override { controller_.stopForQuit(std::move(done)); }
     void setChangeHandler(std::function<void()> handler) override { changed_ = std::move(handler); }
+    std::optional<QString> lastError() const override { return controller_.lastError(); }
+    QStringList logLines() const override { return controller_.logLines(); }
+    std::optional<QString> identityFingerprint() const override { return controller_.identityFingerprint(); }
+    void refreshLogs() override { controller_.refreshLogs(); }
+    void exportDiagnostics(const QString& destination, ExportCompletion done) override;
 
+    // The supervisor itself, for tests that watch its process.
     BridgeProcessController& controller() { return controller_; }
 
 private:

@@ -46,6 +46,11 @@ public:
         if (done) done();
     }
     void setChangeHandler(std::function<void()>) override {}
+    std::optional<QString> lastError() const override { return std::nullopt; }
+    QStringList logLines() const override { return {}; }
+    std::optional<QString> identityFingerprint() const override { return std::nullopt; }
+    void refreshLogs() override {}
+    void exportDiagnostics(const QString&, ExportCompletion) override {}
 };
 
 class NoBluetooth : public BluetoothPort {
@@ -108,7 +113,7 @@ struct World {
         store->start();
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection s, BridgeStore& st, QWidget* parent) {
             // The Live page reads only this bench's own folder and settings.
-            return makePage(s, st, PageServices{dialogs, nullptr, [this] {
+            return makePage(s, st, PageServices{dialogs, [this] {
                                 LiveIntegration::Environment environment;
                                 environment.home = dir.filePath(QStringLiteral("home"));
                                 environment.applicationFolders = {dir.filePath(QStringLiteral("Applications"))};

@@ -165,33 +165,33 @@ TEST_F(StoreTest, DeviceAccessSendsTheFingerprintOnlyWhenAllowingUnderRequiredCe
     snapshot.deviceAccess->requireCertificate = true;
     connectOwnEngine(snapshot);
 
-    store->deviceAccess("pad", "allow", std::string());
-    store->deviceAccess("pad", "allow", std::nullopt);
+    store->deviceAccess("pad", DeviceAccessAction::allow, std::string());
+    store->deviceAccess("pad", DeviceAccessAction::allow, std::nullopt);
     EXPECT_TRUE(admin->requests.empty());
     EXPECT_FALSE(store->actionMessage().has_value()) << "a refused allow leaves the status line alone";
 
-    store->deviceAccess("pad", "allow", std::string("ab12"));
+    store->deviceAccess("pad", DeviceAccessAction::allow, std::string("ab12"));
     ASSERT_EQ(admin->requests.size(), 1u);
     EXPECT_EQ(admin->requests[0].path, "/admin/device/access");
     EXPECT_EQ(admin->requests[0].args, nlohmann::json({"pad", "allow", "ab12"}));
     admin->complete();
     EXPECT_EQ(store->actionMessage(), QStringLiteral("Device allowed"));
 
-    store->deviceAccess("pad", "forget", std::string("ab12"));
+    store->deviceAccess("pad", DeviceAccessAction::forget, std::string("ab12"));
     EXPECT_EQ(admin->requests[0].args, nlohmann::json({"pad", "forget"}));
     admin->complete();
     EXPECT_EQ(store->actionMessage(), QStringLiteral("Access revoked"));
 
-    store->deviceAccess("pad", "pair", std::nullopt);
+    store->deviceAccess("pad", DeviceAccessAction::pair, std::nullopt);
     admin->complete();
     EXPECT_EQ(store->actionMessage(), QStringLiteral("Pairing allowed"));
-    store->deviceAccess("pad", "disconnect", std::nullopt);
+    store->deviceAccess("pad", DeviceAccessAction::disconnect, std::nullopt);
     admin->complete();
     EXPECT_EQ(store->actionMessage(), QStringLiteral("Device disconnected"));
 
     // Without the requirement the fingerprint is ignored.
     admin->snapshotHandler(AdminSnapshot::empty());
-    store->deviceAccess("pad", "allow", std::string("ab12"));
+    store->deviceAccess("pad", DeviceAccessAction::allow, std::string("ab12"));
     EXPECT_EQ(admin->requests[0].args, nlohmann::json({"pad", "allow"}));
 }
 

@@ -80,6 +80,13 @@ public:
         if (done) done();
     }
     void setChangeHandler(std::function<void()> handler) override { changed = std::move(handler); }
+    std::optional<QString> lastError() const override { return failure; }
+    QStringList logLines() const override { return log; }
+    std::optional<QString> identityFingerprint() const override { return fingerprint; }
+    void refreshLogs() override { ++logRefreshes; }
+    void exportDiagnostics(const QString& destination, ExportCompletion done) override {
+        exports.push_back({destination, std::move(done)});
+    }
 
     void setRunning(bool value) {
         running = value;
@@ -93,6 +100,15 @@ public:
     std::vector<BridgeLaunchConfiguration> starts;
     std::vector<BridgeLaunchConfiguration> restarts;
     std::function<void()> changed;
+    std::optional<QString> failure;
+    QStringList log;
+    std::optional<QString> fingerprint;
+    int logRefreshes = 0;
+    struct Export {
+        QString destination;
+        ExportCompletion done;
+    };
+    std::vector<Export> exports;
 };
 
 class FakeBluetooth : public BluetoothPort {

@@ -163,8 +163,8 @@ TEST(DeviceSettingsPage, PushSendsTheScopeAndDisablesEveryButtonWhileInFlight) {
 
 TEST(OverviewPage, ShortcutsSelectTheirPagesAndTheBannerFollowsTheHostError) {
     PageHarness h(fullSnapshot());
-    std::optional<QString> hostError;
-    std::unique_ptr<OverviewPage> owner(overviewPage(*h.store, [&] { return hostError; }));
+    std::optional<QString>& hostError = h.engine->failure;
+    std::unique_ptr<OverviewPage> owner(overviewPage(*h.store));
     OverviewPage& page = *owner;
     findButton(&page, "Diagnostics")->click();
     EXPECT_EQ(h.store->selection(), BridgeSection::logs);

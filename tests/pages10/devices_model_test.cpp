@@ -1,5 +1,6 @@
 // The Devices page's lists and clean-up rules, the device card's derived values and the pending
 // pairing requests, from fixture snapshots.
+#include "model/admin_commands.h"
 #include "pages10/page_fixtures.h"
 #include "ui/devices/device_card_model.h"
 #include "ui/devices/devices_view_model.h"
@@ -15,6 +16,14 @@ using Button = DeviceCardModel::Button;
 using testing::deviceById;
 using testing::edgeSnapshot;
 using testing::fullSnapshot;
+
+// The arguments of the clean-up the page would send; none when it sends nothing.
+std::optional<nlohmann::json> cleanupArgs(const std::vector<std::string>& captured,
+                                          const std::vector<std::string>& offered) {
+    const auto command = AdminCommands::cleanDevices(captured, offered);
+    if (!command) return std::nullopt;
+    return command->args;
+}
 
 std::vector<std::string> ids(const std::vector<BridgeDevice>& devices) {
     std::vector<std::string> result;
@@ -45,9 +54,9 @@ TEST(DevicesViewModel, RevokedRowsFollowForgottenIds) {
     EXPECT_TRUE(DevicesViewModel::revoked(AdminSnapshot::empty()).empty());
 
     EXPECT_EQ(DevicesViewModel::revokedButtonTitle(fullSnapshot()), "Allow pairing");
-    EXPECT_EQ(DevicesViewModel::revokedAction(fullSnapshot()), "pair");
+    EXPECT_EQ(DevicesViewModel::revokedAction(fullSnapshot()).rawValue(), "pair");
     EXPECT_EQ(DevicesViewModel::revokedButtonTitle(edgeSnapshot()), "Allow again");
-    EXPECT_EQ(DevicesViewModel::revokedAction(AdminSnapshot::empty()), "allow");
+    EXPECT_EQ(DevicesViewModel::revokedAction(AdminSnapshot::empty()).rawValue(), "allow");
 }
 
 TEST(DevicesViewModel, CleanButtonNeedsIdsUpToTheLimitAndNoRequestInFlight) {
@@ -68,11 +77,11 @@ TEST(DevicesViewModel, CleanButtonNeedsIdsUpToTheLimitAndNoRequestInFlight) {
 
 TEST(DevicesViewModel, CleanupSendsOnlyCapturedIdsStillOfferedAndNothingWhenNoneRemain) {
     const std::vector<std::string> captured{"a", "b", "c"};
-    EXPECT_EQ(DevicesViewModel::cleanupArgs(captured, {"a", "b", "c", "d"}),
+    EXPECT_EQ(cleanupArgs(captured, {"a", "b", "c", "d"}),
               nlohmann::json::parse(R"([["a","b","c"]])"));  // "d" came later: not confirmed
-    EXPECT_EQ(DevicesViewModel::cleanupArgs(captured, {"c", "a"}), nlohmann::json::parse(R"([["a","c"]])"));
-    EXPECT_FALSE(DevicesViewModel::cleanupArgs(captured, {"x"}));
-    EXPECT_FALSE(DevicesViewModel::cleanupArgs(captured, {}));
+    EXPECT_EQ(cleanupArgs(captured, {"c", "a"}), nlohmann::json::parse(R"([["a","c"]])"));
+    EXPECT_FALSE(cleanupArgs(captured, {"x"}));
+    EXPECT_FALSE(cleanupArgs(captured, {}));
     EXPECT_EQ(DevicesViewModel::cleanupTitle(captured), "Clean 3 device records?");
     EXPECT_EQ(DevicesViewModel::cleanupTitle(std::nullopt), "Clean 0 device records?");
     EXPECT_EQ(DevicesViewModel::connectedEmptyDetail(AdminConnectionState::disconnected("gone")), "Bridge unavailable");
@@ -82,6 +91,11 @@ TEST(DevicesViewModel, CleanupSendsOnlyCapturedIdsStillOfferedAndNothingWhenNone
 DeviceCardModel card(const AdminSnapshot& snapshot, const std::string& id, bool canChange = true,
                      bool nothingPending = true) {
     return DeviceCardModel(deviceById(snapshot, id), snapshot.deviceAccess, canChange, nothingPending);
+}
+
+// What the card's Archive or Restore button sends.
+AdminCommand archiveCommand(const DeviceCardModel& model) {
+    return AdminCommands::archiveDevice(model.device().deviceId, model.archiveFlag());
 }
 
 TEST(DeviceCardModel, ButtonsByAccessStateConnectionAndArchive) {
@@ -95,10 +109,11 @@ TEST(DeviceCardModel, ButtonsByAccessStateConnectionAndArchive) {
               (std::vector<Button>{Button::allowConnection, Button::revoke}));
     EXPECT_EQ(card(edge, "old-phone").actionButtons(), (std::vector<Button>{Button::archive, Button::revoke}));
 
-    EXPECT_EQ(card(full, "ipad-old-0a11").archiveArgs(), nlohmann::json::parse(R"(["ipad-old-0a11", true])"));
-    EXPECT_EQ(card(full, "ipad-old-0a11").archiveLabel(), "Device archived");
-    EXPECT_EQ(card(full, "ipad-loaner-5e77").archiveArgs(), nlohmann::json::parse(R"(["ipad-loaner-5e77", false])"));
-    EXPECT_EQ(card(full, "ipad-loaner-5e77").archiveLabel(), "Device restored");
+    EXPECT_EQ(archiveCommand(card(full, "ipad-old-0a11")).args, nlohmann::json::parse(R"(["ipad-old-0a11", true])"));
+    EXPECT_EQ(archiveCommand(card(full, "ipad-old-0a11")).label, "Device archived");
+    EXPECT_EQ(archiveCommand(card(full, "ipad-loaner-5e77")).args,
+              nlohmann::json::parse(R"(["ipad-loaner-5e77", false])"));
+    EXPECT_EQ(archiveCommand(card(full, "ipad-loaner-5e77")).label, "Device restored");
 }
 
 TEST(DeviceCardModel, AllowNeedsAFingerprintOnlyWhileCertificatesAreRequired) {
@@ -144,7 +159,8 @@ TEST(DeviceCardModel, RenameRule) {
     EXPECT_TRUE(connected.renameEnabled("  Stage"));
     EXPECT_FALSE(connected.renameEnabled("Studio iPad"));
     EXPECT_FALSE(card(full, "ipad-studio-7f3a", true, false).renameEnabled("Stage"));
-    EXPECT_EQ(connected.renameArgs("  Stage"), nlohmann::json::parse(R"(["ipad-studio-7f3a", "  Stage"])"));
+    EXPECT_EQ(AdminCommands::renameDevice(connected.device().deviceId, "  Stage").args,
+              nlohmann::json::parse(R"(["ipad-studio-7f3a", "  Stage"])"));
 
     BridgeDevice accented = deviceById(full, "ipad-studio-7f3a");
     accented.label = "Caf\u00e9";  // precomposed; the draft below is decomposed
@@ -178,10 +194,10 @@ TEST(DeviceCardModel, EndpointRowsNamePortsOnce) {
 }
 
 TEST(DeviceCardModel, ConfirmationTexts) {
-    EXPECT_EQ(DeviceCardModel::confirmationTitle("forget", "Pad"), "Revoke access for Pad?");
-    EXPECT_EQ(DeviceCardModel::confirmationTitle("disconnect", "Pad"), "Disconnect Pad?");
-    EXPECT_EQ(DeviceCardModel::confirmationButton("forget"), "Revoke access");
-    EXPECT_EQ(DeviceCardModel::confirmationMessage("disconnect"),
+    EXPECT_EQ(DeviceCardModel::confirmationTitle(DeviceAccessAction::forget, "Pad"), "Revoke access for Pad?");
+    EXPECT_EQ(DeviceCardModel::confirmationTitle(DeviceAccessAction::disconnect, "Pad"), "Disconnect Pad?");
+    EXPECT_EQ(DeviceCardModel::confirmationButton(DeviceAccessAction::forget), "Revoke access");
+    EXPECT_EQ(DeviceCardModel::confirmationMessage(DeviceAccessAction::disconnect),
               "Playing notes will stop. Reconnection requires approval.");
 }
 

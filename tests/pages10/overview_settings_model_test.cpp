@@ -1,4 +1,5 @@
 // The Overview and Device settings pages' derived values, from fixture snapshots.
+#include "model/admin_commands.h"
 #include "pages10/page_fixtures.h"
 #include "ui/device_settings/device_settings_view_model.h"
 #include "ui/overview/overview_view_model.h"
@@ -76,7 +77,7 @@ TEST(DeviceSettingsViewModel, ProfilesKeepEngineOrderWithTitlesCountsAndLocalTim
     noTotal.uiPreferences->result.total.reset();
     EXPECT_FALSE(DeviceSettingsViewModel(noTotal, true, none).resultLabel());
     EXPECT_TRUE(DeviceSettingsViewModel(AdminSnapshot::empty(), true, none).rows().empty());
-    EXPECT_EQ(DeviceSettingsViewModel::pushArgs("repeatPage"), nlohmann::json::parse(R"(["repeatPage"])"));
+    EXPECT_EQ(AdminCommands::pushDeviceSettings("repeatPage").args, nlohmann::json::parse(R"(["repeatPage"])"));
 }
 
 TEST(DeviceSettingsViewModel, PushNeedsChangeRightsNothingInFlightAndAConnectedDevice) {

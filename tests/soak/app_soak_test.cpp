@@ -236,7 +236,8 @@ protected:
         case 1: bridge_->clearDeviceTrackAssignments(); break;
         case 2: bridge_->setDetailedDiagnostics(chance(0.5)); break;
         case 3: {
-            static const char* const actions[] = {"allow", "forget", "pair", "disconnect"};
+            static const DeviceAccessAction actions[] = {DeviceAccessAction::allow, DeviceAccessAction::forget,
+                                                         DeviceAccessAction::pair, DeviceAccessAction::disconnect};
             bridge_->deviceAccess(device.deviceId, actions[pick(0, 3)], std::string(64, 'a'));
             break;
         }

@@ -95,7 +95,7 @@ protected:
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
             // The Live page runs the shipped runtime but reads and writes only the test's own home
             // folder and settings.
-            return makePage(section, s, PageServices{dialogs, nullptr, [this] {
+            return makePage(section, s, PageServices{dialogs, [this] {
                                 auto environment = LiveIntegration::Environment::system();
                                 environment.home = dir.filePath(QStringLiteral("home"));
                                 environment.applicationFolders = {dir.filePath(QStringLiteral("Applications"))};

@@ -22,7 +22,7 @@ protected:
         FakeStoreTest::SetUp();
         store->start();
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
-            return makePage(section, s, PageServices{dialogs, nullptr, [this] {
+            return makePage(section, s, PageServices{dialogs, [this] {
                                   return testing::isolatedLiveEnvironment(dir.path(), settings.get());
                               }},
                             parent);

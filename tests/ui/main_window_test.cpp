@@ -33,7 +33,7 @@ protected:
         store->start();
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
             ++pagesBuilt;
-            return makePage(section, s, PageServices{dialogs, nullptr, [this] {
+            return makePage(section, s, PageServices{dialogs, [this] {
                                   return testing::isolatedLiveEnvironment(dir.path(), settings.get());
                               }},
                             parent);

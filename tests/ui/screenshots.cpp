@@ -1,10 +1,7 @@
 // Renders the main window for fixture states into build/screenshots/window/ for people to look at.
 // Each test binary writes to a folder of its own, so tests running side by side never share a file.
 // The test checks that each picture was written, not its pixels.
-#include "core/bridge_process_controller.h"
 #include "core/bridge_store.h"
-#include "core/bridge_tls_identity_store.h"
-#include "core/memory_bridge_identity_vault.h"
 #include "core/store_fakes.h"
 #include "support/isolated_live.h"
 #include "model/model_fixtures.h"
@@ -41,7 +38,7 @@ protected:
         FakeStoreTest::SetUp();
         store->start();
         window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
-            return makePage(section, s, PageServices{dialogs, logHost.get(), [this] {
+            return makePage(section, s, PageServices{dialogs, [this] {
                                   return testing::isolatedLiveEnvironment(dir.path(), settings.get());
                               }},
                             parent);
@@ -64,7 +61,6 @@ protected:
         EXPECT_GE(written.width(), MainWindow::minimumContentSize.width());
     }
 
-    std::unique_ptr<BridgeProcessController> logHost;
     std::unique_ptr<MainWindow> window;
 };
 
@@ -119,26 +115,15 @@ TEST_F(Screenshots, EverySectionWithTheFullSnapshot) {
 // The Diagnostics page in the window with the engine logging and a pairing waiting: the list
 // takes the height the page leaves, under a header drawn once.
 TEST_F(Screenshots, DiagnosticsWithManyLogLinesUnderThePairingBanner) {
-    // An engine host that is never started, with folders of the test's own; only its log is used.
-    BridgeProcessController::Options hostOptions;
-    hostOptions.resourceFolder = dir.filePath(QStringLiteral("share"));
-    hostOptions.supportFolder = dir.filePath(QStringLiteral("support"));
-    hostOptions.storedConfiguration = [] { return BridgeLaunchConfiguration{}; };
-    logHost = std::make_unique<BridgeProcessController>(
-        std::make_shared<BridgeTLSIdentityStore>(std::make_shared<MemoryBridgeIdentityVault>()), hostOptions);
     const QStringList levels{QStringLiteral("INFO"), QStringLiteral("INFO"), QStringLiteral("WARNING"),
                              QStringLiteral("ERROR")};
     for (int i = 0; i < 300; ++i) {
-        logHost->diagnosticBuffer().appendLine(QStringLiteral("2026-12-08T08:%1:%2Z %3 [engine] Device link %4 probe ok")
-                                                   .arg(i / 60, 2, 10, QLatin1Char('0'))
-                                                   .arg(i % 60, 2, 10, QLatin1Char('0'))
-                                                   .arg(levels[i % 4])
-                                                   .arg(i));
+        engine->log.append(QStringLiteral("2026-12-08T08:%1:%2Z %3 [engine] Device link %4 probe ok")
+                               .arg(i / 60, 2, 10, QLatin1Char('0'))
+                               .arg(i % 60, 2, 10, QLatin1Char('0'))
+                               .arg(levels[i % 4])
+                               .arg(i));
     }
-    // The store relays its engine host's changes, as the application's store does.
-    QObject::connect(logHost.get(), &BridgeProcessController::changed, store.get(), [this] {
-        if (engine->changed) engine->changed();
-    });
     AdminSnapshot snapshot = AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json"));
     snapshot.pairing = PairingCodeSnapshot{};
     snapshot.pairing->status = "waiting";

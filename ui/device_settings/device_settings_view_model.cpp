@@ -35,10 +35,6 @@ std::optional<QString> DeviceSettingsViewModel::resultLabel() const {
     return QString::fromStdString(label);
 }
 
-nlohmann::json DeviceSettingsViewModel::pushArgs(const QString& scope) {
-    return nlohmann::json::array({scope.toStdString()});
-}
-
 QString DeviceSettingsViewModel::timeOfDay(double receivedAt) {
     const QDateTime moment =
         QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(receivedAt * 1000.0), Qt::UTC).toLocalTime();

@@ -5,7 +5,6 @@
 #include "model/admin_snapshot.h"
 
 #include <QString>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <string>
@@ -25,8 +24,6 @@ struct SettingsProfileRow {
 
 class DeviceSettingsViewModel {
 public:
-    static constexpr const char* pushPath = "/admin/ui_preferences/push";
-
     DeviceSettingsViewModel(const AdminSnapshot& snapshot, bool canChange,
                             const std::set<std::string>& pendingActions);
 
@@ -36,7 +33,6 @@ public:
     // The last push's summary; none without settings or while it is empty.
     std::optional<QString> resultLabel() const;
 
-    static nlohmann::json pushArgs(const QString& scope);
     // Seconds since 1970 (UTC) as the user's local time of day.
     static QString timeOfDay(double receivedAt);
 

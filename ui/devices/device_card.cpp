@@ -110,25 +110,21 @@ DeviceCard::DeviceCard(const Actions& actions, DialogService& dialogs, const Dev
     column->addWidget(details_);
 
     connect(allow_, &QPushButton::clicked, this, [this] {
-        actions_.deviceAccess(device().deviceId, "allow", content_.model().certificateFingerprint());
+        actions_.deviceAccess(device().deviceId, DeviceAccessAction::allow,
+                              content_.model().certificateFingerprint());
     });
-    connect(disconnect_, &QPushButton::clicked, this, [this] { confirmAccess("disconnect"); });
-    connect(revoke_, &QPushButton::clicked, this, [this] { confirmAccess("forget"); });
-    const auto archive = [this] {
-        const DeviceCardModel model = content_.model();
-        actions_.command(DeviceCardModel::archivePath, model.archiveArgs(), model.archiveLabel());
-    };
+    connect(disconnect_, &QPushButton::clicked, this, [this] { confirmAccess(DeviceAccessAction::disconnect); });
+    connect(revoke_, &QPushButton::clicked, this, [this] { confirmAccess(DeviceAccessAction::forget); });
+    const auto archive = [this] { actions_.archive(device().deviceId, content_.model().archiveFlag()); };
     connect(archive_, &QPushButton::clicked, this, archive);
     connect(restore_, &QPushButton::clicked, this, archive);
     connect(rename_, &QPushButton::clicked, this, [this] {
         nameWritten_ = nameField_->text();  // sent: the engine's next label may replace it
-        actions_.command(DeviceCardModel::renamePath, content_.model().renameArgs(nameField_->text()),
-                         QStringLiteral("Rename requested"));
+        actions_.rename(device().deviceId, nameField_->text().toStdString());
     });
     connect(previousName_, &QPushButton::clicked, this, [this] {
         if (!device().legacyName) return;
-        actions_.command(DeviceCardModel::renamePath, nlohmann::json::array({device().deviceId, *device().legacyName}),
-                         QStringLiteral("Rename requested"));
+        actions_.rename(device().deviceId, *device().legacyName);
     });
     connect(nameField_, &QLineEdit::textChanged, this, &DeviceCard::refreshState);
 
@@ -203,7 +199,7 @@ void DeviceCard::showEndpoints(const std::vector<EndpointRowContent>& rows) {
     }
 }
 
-void DeviceCard::confirmAccess(const std::string& action) {
+void DeviceCard::confirmAccess(DeviceAccessAction action) {
     // The dialog runs its own event loop; the card may be gone when it returns.
     const Actions actions = actions_;
     const std::string deviceId = device().deviceId;

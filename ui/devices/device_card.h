@@ -5,6 +5,7 @@
 // stays in its list; its page hands it new content, and nothing else refreshes it.
 
 #include "model/admin_snapshot.h"
+#include "model/device_access_action.h"
 #include "ui/devices/device_card_model.h"
 
 #include <QWidget>
@@ -40,10 +41,11 @@ class DeviceCard : public QWidget {
     Q_OBJECT
 public:
     struct Actions {
-        std::function<void(const std::string& deviceId, const std::string& action,
+        std::function<void(const std::string& deviceId, DeviceAccessAction action,
                            const std::optional<std::string>& fingerprint)>
             deviceAccess;
-        std::function<void(const std::string& path, const nlohmann::json& args, const QString& label)> command;
+        std::function<void(const std::string& deviceId, bool archived)> archive;
+        std::function<void(const std::string& deviceId, const std::string& name)> rename;
     };
 
     DeviceCard(const Actions& actions, DialogService& dialogs, const DeviceCardContent& content,
@@ -60,7 +62,7 @@ public:
     QLabel* statusLabel() const { return status_; }
 
 private:
-    void confirmAccess(const std::string& action);
+    void confirmAccess(DeviceAccessAction action);
     void refreshState();
     void showEndpoints(const std::vector<EndpointRowContent>& rows);
 

@@ -129,29 +129,19 @@ QString DeviceCardModel::versionLine() const {
            text(device_.protocolVersion);
 }
 
-nlohmann::json DeviceCardModel::archiveArgs() const {
-    return nlohmann::json::array({device_.deviceId, !device_.archived.value_or(false)});
+bool DeviceCardModel::archiveFlag() const { return !device_.archived.value_or(false); }
+
+QString DeviceCardModel::confirmationTitle(DeviceAccessAction action, const QString& label) {
+    return action == DeviceAccessAction::forget ? QStringLiteral("Revoke access for ") + label + QLatin1Char('?')
+                                                : QStringLiteral("Disconnect ") + label + QLatin1Char('?');
 }
 
-QString DeviceCardModel::archiveLabel() const {
-    return device_.archived.value_or(false) ? QStringLiteral("Device restored") : QStringLiteral("Device archived");
+QString DeviceCardModel::confirmationButton(DeviceAccessAction action) {
+    return action == DeviceAccessAction::forget ? QStringLiteral("Revoke access") : QStringLiteral("Disconnect");
 }
 
-nlohmann::json DeviceCardModel::renameArgs(const QString& name) const {
-    return nlohmann::json::array({device_.deviceId, name.toStdString()});
-}
-
-QString DeviceCardModel::confirmationTitle(const std::string& action, const QString& label) {
-    return action == "forget" ? QStringLiteral("Revoke access for ") + label + QLatin1Char('?')
-                              : QStringLiteral("Disconnect ") + label + QLatin1Char('?');
-}
-
-QString DeviceCardModel::confirmationButton(const std::string& action) {
-    return action == "forget" ? QStringLiteral("Revoke access") : QStringLiteral("Disconnect");
-}
-
-QString DeviceCardModel::confirmationMessage(const std::string& action) {
-    return action == "forget"
+QString DeviceCardModel::confirmationMessage(DeviceAccessAction action) {
+    return action == DeviceAccessAction::forget
                ? QStringLiteral("Assignments and pairing will be removed. Device name and model will be kept. Access "
                                 "stays revoked until you choose Allow pairing or Clean devices on this Bridge.")
                : QStringLiteral("Playing notes will stop. Reconnection requires approval.");

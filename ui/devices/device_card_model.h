@@ -1,13 +1,12 @@
 #pragma once
 // Everything a device card derives from its device, the engine's access state and whether the
-// store may send a change: texts, tint, which buttons it shows and which are enabled, and the
-// admin requests its buttons make.
+// store may send a change: texts, tint, which buttons it shows and which are enabled.
 
 #include "model/admin_snapshot.h"
+#include "model/device_access_action.h"
 
 #include <QColor>
 #include <QString>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,9 +26,6 @@ class DeviceCardModel {
 public:
     enum class Button { allowConnection, disconnect, archive, restore, revoke };
 
-    static constexpr const char* accessPath = "/admin/device/access";
-    static constexpr const char* archivePath = "/admin/device/archive";
-    static constexpr const char* renamePath = "/admin/device/rename";
     static constexpr int nameLimit = 48;
 
     // `storeCanChange` and `nothingPending` come from the store; any request in flight
@@ -59,14 +55,12 @@ public:
     QString versionLine() const;
 
     // The archive flag sent: true for "Archive", false for "Restore".
-    nlohmann::json archiveArgs() const;
-    QString archiveLabel() const;
-    nlohmann::json renameArgs(const QString& name) const;
+    bool archiveFlag() const;
 
-    // The confirmation of "disconnect" or "forget".
-    static QString confirmationTitle(const std::string& action, const QString& label);
-    static QString confirmationButton(const std::string& action);
-    static QString confirmationMessage(const std::string& action);
+    // The confirmation of disconnect or forget.
+    static QString confirmationTitle(DeviceAccessAction action, const QString& label);
+    static QString confirmationButton(DeviceAccessAction action);
+    static QString confirmationMessage(DeviceAccessAction action);
 
     // The name with Unicode space separators and tabs removed from both ends.
     static QString trimmedName(const QString& name);

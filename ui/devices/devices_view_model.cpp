@@ -39,15 +39,6 @@ QString DevicesViewModel::cleanupMessage() {
         "pairing. These devices will need to pair again.");
 }
 
-std::optional<nlohmann::json> DevicesViewModel::cleanupArgs(const std::vector<std::string>& captured,
-                                                            const std::vector<std::string>& current) {
-    nlohmann::json ids = nlohmann::json::array();
-    for (const std::string& id : captured)
-        if (std::find(current.begin(), current.end(), id) != current.end()) ids.push_back(id);
-    if (ids.empty()) return std::nullopt;
-    return nlohmann::json::array({ids});
-}
-
 QString DevicesViewModel::connectedEmptyDetail(const AdminConnectionState& state) {
     return state.isConnected() ? QString() : QStringLiteral("Bridge unavailable");
 }
@@ -64,8 +55,8 @@ QString DevicesViewModel::revokedButtonTitle(const AdminSnapshot& snapshot) {
     return certificatesRequired(snapshot) ? QStringLiteral("Allow pairing") : QStringLiteral("Allow again");
 }
 
-std::string DevicesViewModel::revokedAction(const AdminSnapshot& snapshot) {
-    return certificatesRequired(snapshot) ? "pair" : "allow";
+DeviceAccessAction DevicesViewModel::revokedAction(const AdminSnapshot& snapshot) {
+    return certificatesRequired(snapshot) ? DeviceAccessAction::pair : DeviceAccessAction::allow;
 }
 
 }  // namespace norv

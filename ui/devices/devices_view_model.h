@@ -4,9 +4,9 @@
 
 #include "model/admin_connection_state.h"
 #include "model/admin_snapshot.h"
+#include "model/device_access_action.h"
 
 #include <QString>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <string>
@@ -22,7 +22,6 @@ struct DeviceGroups {
 
 class DevicesViewModel {
 public:
-    static constexpr const char* cleanPath = "/admin/devices/clean";
     static constexpr std::size_t cleanupLimit = 1024;
 
     DevicesViewModel() = delete;
@@ -34,19 +33,15 @@ public:
     static bool cleanEnabled(const AdminSnapshot& snapshot, bool canChange, const std::set<std::string>& pending);
     static QString cleanupTitle(const std::optional<std::vector<std::string>>& selection);
     static QString cleanupMessage();
-    // The ids captured when "Clean devices" was pressed that the engine still offers for
-    // clean-up; none when nothing is left to send.
-    static std::optional<nlohmann::json> cleanupArgs(const std::vector<std::string>& captured,
-                                                     const std::vector<std::string>& current);
 
     static QString connectedEmptyDetail(const AdminConnectionState& state);
     static QString groupTitle(const QString& name, std::size_t count);  // "Known (3)"
 
-    // A revoked row's button: "Allow pairing" / "pair" while certificates are required, else
-    // "Allow again" / "allow".
+    // A revoked row's button: "Allow pairing" / pair while certificates are required, else
+    // "Allow again" / allow.
     static bool certificatesRequired(const AdminSnapshot& snapshot);
     static QString revokedButtonTitle(const AdminSnapshot& snapshot);
-    static std::string revokedAction(const AdminSnapshot& snapshot);
+    static DeviceAccessAction revokedAction(const AdminSnapshot& snapshot);
 };
 
 }  // namespace norv

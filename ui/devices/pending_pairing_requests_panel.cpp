@@ -32,10 +32,10 @@ PairingRequestLine::PairingRequestLine(const PairingRequestRow& row, BridgeStore
     revoke_ = new QPushButton(QStringLiteral("Revoke access"), this);
     // The request as last shown decides what is sent.
     connect(allow_, &QPushButton::clicked, this, [this, &store] {
-        store.deviceAccess(row_.request.deviceId, "allow", row_.request.certificateSha256);
+        store.deviceAccess(row_.request.deviceId, DeviceAccessAction::allow, row_.request.certificateSha256);
     });
     connect(revoke_, &QPushButton::clicked, this,
-            [this, &store] { store.deviceAccess(row_.request.deviceId, "forget", std::nullopt); });
+            [this, &store] { store.deviceAccess(row_.request.deviceId, DeviceAccessAction::forget, std::nullopt); });
     layout->addWidget(allow_);
     layout->addWidget(revoke_);
     setContent(row);

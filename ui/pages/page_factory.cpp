@@ -1,6 +1,5 @@
 #include "ui/pages/page_factory.h"
 
-#include "core/bridge_process_controller.h"
 #include "core/bridge_store.h"
 #include "live/live_integration.h"
 #include "ui/connections/connections_page.h"
@@ -48,12 +47,12 @@ ConnectionsPage* connectionsPage(BridgeStore& store, QWidget* parent, InterfaceL
     return view;
 }
 
-OverviewPage* overviewPage(BridgeStore& store, std::function<std::optional<QString>()> hostError, QWidget* parent) {
+OverviewPage* overviewPage(BridgeStore& store, QWidget* parent) {
     OverviewPage::Actions actions;
     actions.select = [&store](BridgeSection section) { store.setSelection(section); };
     auto* view = new OverviewPage(std::move(actions), parent);
-    const auto publish = [view, &store, hostError = std::move(hostError)] {
-        view->setState({&store.snapshot(), store.connectionState(), hostError ? hostError() : std::nullopt});
+    const auto publish = [view, &store] {
+        view->setState({&store.snapshot(), store.connectionState(), store.engineLastError()});
     };
     publish();
     QObject::connect(&store, &BridgeStore::changed, view, publish);
@@ -62,10 +61,7 @@ OverviewPage* overviewPage(BridgeStore& store, std::function<std::optional<QStri
 
 DeviceSettingsPage* deviceSettingsPage(BridgeStore& store, QWidget* parent) {
     DeviceSettingsPage::Actions actions;
-    actions.push = [&store](const QString& scope) {
-        store.command(DeviceSettingsViewModel::pushPath, DeviceSettingsViewModel::pushArgs(scope),
-                      QStringLiteral("Settings transfer requested"));
-    };
+    actions.push = [&store](const QString& scope) { store.pushDeviceSettings(scope.toStdString()); };
     auto* view = new DeviceSettingsPage(std::move(actions), parent);
     const auto publish = [view, &store] {
         const DeviceSettingsViewModel model(store.snapshot(), store.canChange(), store.pendingActions());
@@ -78,21 +74,17 @@ DeviceSettingsPage* deviceSettingsPage(BridgeStore& store, QWidget* parent) {
 
 DevicesPage* devicesPage(BridgeStore& store, DialogService& dialogs, QWidget* parent) {
     DevicesPage::Actions actions;
-    actions.card.deviceAccess = [&store](const std::string& id, const std::string& action,
+    actions.card.deviceAccess = [&store](const std::string& id, DeviceAccessAction action,
                                          const std::optional<std::string>& fingerprint) {
         store.deviceAccess(id, action, fingerprint);
     };
-    actions.card.command = [&store](const std::string& path, const nlohmann::json& args, const QString& label) {
-        store.command(path, args, label);
-    };
+    actions.card.archive = [&store](const std::string& id, bool archived) { store.archiveDevice(id, archived); };
+    actions.card.rename = [&store](const std::string& id, const std::string& name) { store.renameDevice(id, name); };
     // The certificate requirement at the moment of the press decides the action.
     actions.allowRevoked = [&store](const std::string& id) {
         store.deviceAccess(id, DevicesViewModel::revokedAction(store.snapshot()), std::nullopt);
     };
-    actions.clean = [&store](const std::vector<std::string>& captured) {
-        if (const auto args = DevicesViewModel::cleanupArgs(captured, store.snapshot().cleanupDeviceIDs()))
-            store.command(DevicesViewModel::cleanPath, *args, QStringLiteral("Device records cleaned"));
-    };
+    actions.clean = [&store](const std::vector<std::string>& captured) { store.cleanDevices(captured); };
     auto* view = new DevicesPage(std::move(actions), dialogs, parent);
     view->setState(devicesState(store));
     QObject::connect(&store, &BridgeStore::changed, view, [view, &store] { view->setState(devicesState(store)); });
@@ -180,9 +172,7 @@ LivePageView::State liveState(const BridgeStore& store) {
 
 QWidget* livePage(BridgeStore& store, const PageServices& services, QWidget* parent) {
     LivePageView::Actions actions;
-    actions.reconnectMidi = [&store] {
-        store.command("/admin/midi/reconnect", nlohmann::json::array(), QStringLiteral("MIDI reconnection requested"));
-    };
+    actions.reconnectMidi = [&store] { store.reconnectMidi(); };
     // The window replaces this page with deleteLater, so the click's handler still finishes.
     actions.showRoutes = [&store] { store.setSelection(BridgeSection::routes); };
     actions.openPath = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
@@ -195,36 +185,24 @@ QWidget* livePage(BridgeStore& store, const PageServices& services, QWidget* par
     return view;
 }
 
-QWidget* diagnosticsPage(BridgeStore& store, DialogService& dialogs, BridgeProcessController* process,
-                         QWidget* parent) {
-    QPointer<BridgeProcessController> host(process);
+QWidget* diagnosticsPage(BridgeStore& store, DialogService& dialogs, QWidget* parent) {
     DiagnosticsPageView::Actions actions;
-    actions.refreshLogs = [host] {
-        if (host) host->refreshLogs();
-    };
+    actions.refreshLogs = [&store] { store.refreshEngineLogs(); };
     actions.setDetailedCapture = [&store](bool start) { store.setDetailedDiagnostics(start); };
     actions.now = [] { return QDateTime::currentDateTime(); };
     // The export finishes later; its answer goes nowhere once the page is gone.
     auto page = std::make_shared<QPointer<DiagnosticsPageView>>();
-    actions.exportDiagnostics = [host, page](const QString& path, std::function<void(std::optional<QString>)> done) {
-        if (!host) {
-            done(QStringLiteral("The bridge engine is not available."));
-            return;
-        }
-        host->exportDiagnostics(path, [page, done = std::move(done)](std::optional<DiagnosticsExportError> error) {
-            if (!*page) return;
-            if (error) done(error->message);
-            else done(std::nullopt);
+    actions.exportDiagnostics = [&store, page](const QString& path, std::function<void(std::optional<QString>)> done) {
+        store.exportDiagnostics(path, [page, done = std::move(done)](std::optional<QString> error) {
+            if (*page) done(std::move(error));
         });
     };
     auto* view = new DiagnosticsPageView(std::move(actions), dialogs, DiagnosticsPageView::kRefreshInterval, parent);
     *page = view;
-    const auto publish = [view, host, &store] {
+    const auto publish = [view, &store] {
         DiagnosticsPageView::State state;
-        if (host) {
-            state.logLines = host->logLines();
-            state.fingerprint = host->identityFingerprint();
-        }
+        state.logLines = store.engineLogLines();
+        state.fingerprint = store.engineFingerprint();
         state.diagnostics = store.snapshot().diagnostics;
         state.canChange = store.canChange();
         view->setState(state);
@@ -241,27 +219,16 @@ QWidget* diagnosticsPage(BridgeStore& store, DialogService& dialogs, BridgeProce
 
 QWidget* makePage(BridgeSection section, BridgeStore& store, const PageServices& services, QWidget* parent) {
     DialogService& dialogs = services.dialogs;
-    BridgeProcessController* process = services.process;
     QWidget* page = nullptr;
     switch (section) {
-    case BridgeSection::overview: {
-        QPointer<BridgeProcessController> host(process);
-        page = overviewPage(
-            store,
-            [host]() -> std::optional<QString> {
-                if (!host) return std::nullopt;
-                return host->lastError();
-            },
-            parent);
-        break;
-    }
+    case BridgeSection::overview: page = overviewPage(store, parent); break;
     case BridgeSection::connections: page = connectionsPage(store, parent); break;
     case BridgeSection::live: page = livePage(store, services, parent); break;
     case BridgeSection::devices: page = devicesPage(store, dialogs, parent); break;
     case BridgeSection::deviceSettings: page = deviceSettingsPage(store, parent); break;
     case BridgeSection::midiMonitor: page = monitorPage(store, dialogs, parent); break;
     case BridgeSection::routes: page = routesPage(store, parent); break;
-    case BridgeSection::logs: page = diagnosticsPage(store, dialogs, process, parent); break;
+    case BridgeSection::logs: page = diagnosticsPage(store, dialogs, parent); break;
     }
     page->setObjectName(QStringLiteral("page_") +
                         QString::fromUtf8(section.rawValue().data(), section.rawValue().size()));

@@ -10,13 +10,10 @@
 #include <functional>
 #include <optional>
 
-#include <functional>
-
 class QWidget;
 
 namespace norv {
 
-class BridgeProcessController;
 class ConnectionsPage;
 class DevicesPage;
 class DeviceSettingsPage;
@@ -27,10 +24,6 @@ class DialogService;
 // What the pages use besides the store.
 struct PageServices {
     DialogService& dialogs;
-    // The engine supervisor behind the store, when the application has one: the Overview reads
-    // its last error and the Diagnostics page its logs and identity. Without it those pages show
-    // no host error, no log lines and no fingerprint.
-    BridgeProcessController* process = nullptr;
     // What the Live page's integration reads of the machine (folders, processes, settings,
     // runtime); asked each time the page is built. Without it the page reads this machine.
     std::function<LiveIntegration::Environment()> liveEnvironment;
@@ -41,9 +34,7 @@ QWidget* makePage(BridgeSection section, BridgeStore& store, const PageServices&
 // The pages this module wires to the store, one by one, for tests that drive a single page.
 ConnectionsPage* connectionsPage(BridgeStore& store, QWidget* parent = nullptr,
                                  InterfaceLister interfaces = LocalNetworkAddresses::systemInterfaces);
-// `hostError` reads the engine host's last failure; none while there is none.
-OverviewPage* overviewPage(BridgeStore& store, std::function<std::optional<QString>()> hostError = {},
-                           QWidget* parent = nullptr);
+OverviewPage* overviewPage(BridgeStore& store, QWidget* parent = nullptr);
 DeviceSettingsPage* deviceSettingsPage(BridgeStore& store, QWidget* parent = nullptr);
 DevicesPage* devicesPage(BridgeStore& store, DialogService& dialogs, QWidget* parent = nullptr);
 

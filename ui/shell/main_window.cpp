@@ -87,10 +87,7 @@ MainWindow::MainWindow(BridgeStore& store, PageFactory pageFactory, QWidget* par
         if (const auto section = BridgeSection::fromRaw(id.toStdString())) store_.setSelection(*section);
     });
     connect(notice_, &StatusNotice::dismissRequested, this, [this] { store_.dismissActionMessage(); });
-    connect(banner_, &PairingCodeBanner::resetRequested, this, [this] {
-        store_.command(PairingCodeBanner::resetPath.toStdString(), nlohmann::json::array(),
-                       PairingCodeBanner::resetLabel);
-    });
+    connect(banner_, &PairingCodeBanner::resetRequested, this, [this] { store_.resetPairing(); });
     connect(start_, &QAction::triggered, this, [this] { store_.startOrRestartBridge(); });
     connect(stop_, &QAction::triggered, this, [this] { store_.stopBridge(); });
     connect(&store_, &BridgeStore::changed, this, &MainWindow::stabilize);

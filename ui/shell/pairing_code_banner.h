@@ -43,9 +43,6 @@ public:
     // An unchanged view touches nothing.
     void setView(const PairingBannerView& view);
 
-    static inline const QString resetPath = QStringLiteral("/admin/pairing/reset");
-    static inline const QString resetLabel = QStringLiteral("Pairing reset");
-
     QLabel* captionLabel() const { return caption_; }
     QLabel* deviceLabel() const { return device_; }
     QLabel* codeLabel() const { return code_; }
