@@ -8,7 +8,7 @@
 
 #include "bluetooth/bluetooth_byte_reader.h"
 #include "bluetooth/bluetooth_l2cap_channel.h"
-#include "bluetooth/bluetooth_platform_error.h"
+#include "bluetooth/codec/bluetooth_platform_error.h"
 
 namespace norv {
 

@@ -1,8 +1,8 @@
-#include "bluetooth/bluetooth_block_codec.h"
+#include "bluetooth/codec/bluetooth_block_codec.h"
 
 #include <zlib.h>
 
-#include "bluetooth/bluetooth_error.h"
+#include "bluetooth/codec/bluetooth_error.h"
 
 namespace norv {
 

@@ -1,4 +1,4 @@
-#include "bluetooth/bluetooth_byte_queue.h"
+#include "bluetooth/codec/bluetooth_byte_queue.h"
 
 #include <algorithm>
 

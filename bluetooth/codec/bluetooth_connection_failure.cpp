@@ -1,4 +1,4 @@
-#include "bluetooth/bluetooth_connection_failure.h"
+#include "bluetooth/codec/bluetooth_connection_failure.h"
 
 namespace norv::BluetoothConnectionFailure {
 

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "bluetooth/bluetooth_platform_error.h"
+#include "bluetooth/codec/bluetooth_platform_error.h"
 
 namespace norv::BluetoothConnectionFailure {
 

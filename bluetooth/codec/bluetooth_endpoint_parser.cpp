@@ -1,6 +1,6 @@
-#include "bluetooth/bluetooth_endpoint_parser.h"
+#include "bluetooth/codec/bluetooth_endpoint_parser.h"
 
-#include "bluetooth/bluetooth_error.h"
+#include "bluetooth/codec/bluetooth_error.h"
 
 namespace norv {
 

@@ -1,4 +1,4 @@
-#include "bluetooth/bluetooth_frame_codec.h"
+#include "bluetooth/codec/bluetooth_frame_codec.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "bluetooth/bluetooth_error.h"
+#include "bluetooth/codec/bluetooth_error.h"
 
 namespace norv {
 

@@ -1,4 +1,4 @@
-#include "bluetooth/bluetooth_publication_state.h"
+#include "bluetooth/codec/bluetooth_publication_state.h"
 
 namespace norv {
 

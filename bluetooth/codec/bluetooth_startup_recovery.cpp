@@ -1,4 +1,4 @@
-#include "bluetooth/bluetooth_startup_recovery.h"
+#include "bluetooth/codec/bluetooth_startup_recovery.h"
 
 #include <array>
 

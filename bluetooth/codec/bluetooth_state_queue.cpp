@@ -1,11 +1,11 @@
-#include "bluetooth/bluetooth_state_queue.h"
+#include "bluetooth/codec/bluetooth_state_queue.h"
 
 #include <algorithm>
 #include <chrono>
 
 #include <nlohmann/json.hpp>
 
-#include "bluetooth/bluetooth_error.h"
+#include "bluetooth/codec/bluetooth_error.h"
 
 namespace norv {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "bluetooth/bluetooth_byte_reader.h"
-#include "bluetooth/bluetooth_frame_codec.h"
+#include "bluetooth/codec/bluetooth_frame_codec.h"
 
 namespace norv {
 

@@ -1,4 +1,4 @@
-#include "bluetooth/norv_bluetooth_wire.h"
+#include "bluetooth/codec/norv_bluetooth_wire.h"
 
 #include <nlohmann/json.hpp>
 

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "midi_helper/stride_clock.h"
-#include "helper_wire.h"
+#include "tests/support/midi_helper/helper_wire.h"
 
 namespace norv {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <random>
 
-#include "bluetooth/bluetooth_block_codec.h"
-#include "bluetooth/bluetooth_error.h"
-#include "bluetooth_hex.h"
+#include "bluetooth/codec/bluetooth_block_codec.h"
+#include "bluetooth/codec/bluetooth_error.h"
+#include "tests/support/bluetooth/bluetooth_hex.h"
 
 namespace norv {
 namespace {

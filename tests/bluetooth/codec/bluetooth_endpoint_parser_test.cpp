@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "bluetooth/bluetooth_endpoint_parser.h"
-#include "bluetooth/bluetooth_error.h"
-#include "bluetooth_hex.h"
+#include "bluetooth/codec/bluetooth_endpoint_parser.h"
+#include "bluetooth/codec/bluetooth_error.h"
+#include "tests/support/bluetooth/bluetooth_hex.h"
 
 namespace norv {
 namespace {

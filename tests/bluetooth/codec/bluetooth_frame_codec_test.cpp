@@ -4,9 +4,9 @@
 #include <limits>
 #include <random>
 
-#include "bluetooth/bluetooth_error.h"
-#include "bluetooth/bluetooth_frame_codec.h"
-#include "bluetooth_hex.h"
+#include "bluetooth/codec/bluetooth_error.h"
+#include "bluetooth/codec/bluetooth_frame_codec.h"
+#include "tests/support/bluetooth/bluetooth_hex.h"
 
 namespace norv {
 namespace {

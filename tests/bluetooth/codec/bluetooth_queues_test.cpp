@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "bluetooth/bluetooth_byte_queue.h"
-#include "bluetooth/bluetooth_error.h"
-#include "bluetooth/bluetooth_state_queue.h"
-#include "bluetooth_hex.h"
+#include "bluetooth/codec/bluetooth_byte_queue.h"
+#include "bluetooth/codec/bluetooth_error.h"
+#include "bluetooth/codec/bluetooth_state_queue.h"
+#include "tests/support/bluetooth/bluetooth_hex.h"
 
 namespace norv {
 namespace {

@@ -2,11 +2,11 @@
 #include <nlohmann/json.hpp>
 
 #include "bluetooth/bluetooth_byte_reader.h"
-#include "bluetooth/bluetooth_connection_failure.h"
-#include "bluetooth/bluetooth_publication_state.h"
-#include "bluetooth/bluetooth_startup_recovery.h"
-#include "bluetooth/norv_bluetooth_wire.h"
-#include "bluetooth_hex.h"
+#include "bluetooth/codec/bluetooth_connection_failure.h"
+#include "bluetooth/codec/bluetooth_publication_state.h"
+#include "bluetooth/codec/bluetooth_startup_recovery.h"
+#include "bluetooth/codec/norv_bluetooth_wire.h"
+#include "tests/support/bluetooth/bluetooth_hex.h"
 
 namespace norv {
 namespace {

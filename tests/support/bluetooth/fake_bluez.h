@@ -13,7 +13,7 @@
 #include <QTemporaryDir>
 #include <QVariant>
 
-#include "loopback_engine.h"
+#include "tests/support/bluetooth/loopback_engine.h"
 
 namespace norv::test {
 

@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "loopback_engine.h"
+#include "tests/support/bluetooth/loopback_engine.h"
 
 namespace norv::test {
 

@@ -1,4 +1,4 @@
-#include "engine_test_support.h"
+#include "tests/support/core/engine_test_support.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,9 +4,9 @@
 #include "core/bridge_tls_identity.h"
 #include "core/bridge_tls_identity_store.h"
 #include "core/memory_bridge_identity_vault.h"
+#include "tests/support/qt_printers.h"
 
 #include <QStringList>
-#include <ostream>
 #include <QTemporaryDir>
 #include <chrono>
 #include <functional>
@@ -14,8 +14,6 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-// Readable QString values in test failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace norv::test {
 

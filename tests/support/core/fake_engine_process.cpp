@@ -1,4 +1,4 @@
-#include "core/fake_engine.h"
+#include "tests/support/core/fake_engine_process.h"
 
 #include "core/bridge_tls_identity.h"
 
@@ -10,7 +10,7 @@
 
 namespace norv::test {
 
-FakeEngine::FakeEngine(const QByteArray& identityLine, const QString& token,
+FakeEngineProcess::FakeEngineProcess(const QByteArray& identityLine, const QString& token,
                        const nlohmann::json& scenario) {
     const QString scenarioPath = folder_.filePath(QStringLiteral("scenario.json"));
     QFile file(scenarioPath);
@@ -59,7 +59,7 @@ FakeEngine::FakeEngine(const QByteArray& identityLine, const QString& token,
     process_.waitForFinished(3000);
 }
 
-FakeEngine::~FakeEngine() {
+FakeEngineProcess::~FakeEngineProcess() {
     if (process_.state() == QProcess::NotRunning) return;
     process_.closeWriteChannel();
     if (!process_.waitForFinished(3000)) {
@@ -68,7 +68,7 @@ FakeEngine::~FakeEngine() {
     }
 }
 
-std::vector<nlohmann::json> FakeEngine::records() const {
+std::vector<nlohmann::json> FakeEngineProcess::records() const {
     std::vector<nlohmann::json> entries;
     QFile file(folder_.filePath(QStringLiteral("received.jsonl")));
     if (!file.open(QIODevice::ReadOnly)) return entries;
@@ -79,14 +79,14 @@ std::vector<nlohmann::json> FakeEngine::records() const {
     return entries;
 }
 
-std::vector<nlohmann::json> FakeEngine::frames() const {
+std::vector<nlohmann::json> FakeEngineProcess::frames() const {
     std::vector<nlohmann::json> bodies;
     for (const auto& entry : records())
         if (entry.value("event", "") == "frame") bodies.push_back(entry["body"]);
     return bodies;
 }
 
-std::vector<std::string> FakeEngine::paths() const {
+std::vector<std::string> FakeEngineProcess::paths() const {
     std::vector<std::string> result;
     for (const auto& body : frames()) result.push_back(body.value("path", ""));
     return result;

@@ -12,13 +12,13 @@ namespace norv::test {
 // The fake engine of tests/fixtures/fake_engine as a child process on a free loopback port.
 // It gets the identity line on standard input and the token in its environment, as the
 // launcher hands them; closing its standard input stops it.
-class FakeEngine {
+class FakeEngineProcess {
 public:
-    FakeEngine(const QByteArray& identityLine, const QString& token,
+    FakeEngineProcess(const QByteArray& identityLine, const QString& token,
                const nlohmann::json& scenario);
-    ~FakeEngine();
-    FakeEngine(const FakeEngine&) = delete;
-    FakeEngine& operator=(const FakeEngine&) = delete;
+    ~FakeEngineProcess();
+    FakeEngineProcess(const FakeEngineProcess&) = delete;
+    FakeEngineProcess& operator=(const FakeEngineProcess&) = delete;
 
     bool started() const { return port_ != 0; }
     quint16 port() const { return port_; }

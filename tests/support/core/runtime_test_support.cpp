@@ -1,4 +1,4 @@
-#include "runtime_test_support.h"
+#include "tests/support/core/runtime_test_support.h"
 
 #include "core/bridge_runtime_files.h"
 

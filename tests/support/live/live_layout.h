@@ -1,7 +1,7 @@
 #pragma once
 
 #include "live/live_integration.h"
-#include "qt_printers.h"
+#include "tests/support/qt_printers.h"
 
 #include <QJsonObject>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "helper_process.h"
+#include "tests/support/midi_helper/helper_process.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "jack_midi_recorder.h"
+#include "tests/support/midi_helper/jack_midi_recorder.h"
 
 #include <algorithm>
 #include <thread>

@@ -1,4 +1,4 @@
-#include "jack_test_server.h"
+#include "tests/support/midi_helper/jack_test_server.h"
 
 #include <atomic>
 #include <cstring>

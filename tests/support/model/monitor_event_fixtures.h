@@ -1,24 +1,13 @@
 #pragma once
-// Snapshot and monitor events from the shared model fixtures.
+// Monitor events for the page tests, beside the snapshot fixtures they are shown with.
 
 #include "model/admin_snapshot.h"
+#include "tests/support/model/snapshot_fixtures.h"
 
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
+#include <cstdint>
 #include <string>
 
 namespace norv::test {
-
-inline std::string readFixture(const std::string& relative) {
-    std::ifstream in(std::string(NORV_FIXTURES_DIR) + "/" + relative, std::ios::binary);
-    if (!in) throw std::runtime_error("missing fixture " + relative);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline AdminSnapshot fullSnapshot() {
-    return AdminSnapshot::decode(nlohmann::json::parse(readFixture("model/snapshot_full.json")));
-}
 
 inline MidiMonitorEvent event(std::int64_t sequence, std::string deviceId, std::string endpoint, std::string role,
                               std::string kind, std::int64_t channel, std::int64_t number = 60,

@@ -1,19 +1,24 @@
-#include "pages10/page_fixtures.h"
+#include "tests/support/model/snapshot_fixtures.h"
 
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
-namespace norv::testing {
+namespace norv::test {
+
+std::string readFixture(const std::string& relativePath) {
+    std::ifstream in(std::string(NORV_FIXTURES_DIR) + "/" + relativePath, std::ios::binary);
+    if (!in) throw std::runtime_error("missing fixture " + relativePath);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 AdminSnapshot loadSnapshot(const std::string& relativePath) {
-    std::ifstream in(std::string(NORV_FIXTURES_DIR) + "/" + relativePath);
-    if (!in) throw std::runtime_error("missing fixture " + relativePath);
-    return AdminSnapshot::decode(nlohmann::json::parse(in));
+    return AdminSnapshot::decode(nlohmann::json::parse(readFixture(relativePath)));
 }
 
 AdminSnapshot fullSnapshot() { return loadSnapshot("model/snapshot_full.json"); }
 
-AdminSnapshot edgeSnapshot() { return loadSnapshot("pages10/snapshot_edges.json"); }
+AdminSnapshot edgeSnapshot() { return loadSnapshot("ui/snapshot_edges.json"); }
 
 const BridgeDevice& deviceById(const AdminSnapshot& snapshot, const std::string& id) {
     for (const BridgeDevice& device : snapshot.devices)
@@ -21,4 +26,4 @@ const BridgeDevice& deviceById(const AdminSnapshot& snapshot, const std::string&
     throw std::runtime_error("no device " + id);
 }
 
-}  // namespace norv::testing
+}  // namespace norv::test

@@ -3,8 +3,9 @@
 // the page widget tests.
 
 #include "core/bridge_store.h"
-#include "core/store_fakes.h"
-#include "pages10/page_fixtures.h"
+#include "tests/support/core/store_fakes.h"
+#include "tests/support/model/snapshot_fixtures.h"
+#include "tests/support/qt_printers.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>

@@ -1,5 +1,6 @@
 // The Connections page's editor rules, status panels and manual Wi-Fi targets.
-#include "pages10/page_fixtures.h"
+#include "tests/support/model/snapshot_fixtures.h"
+#include "tests/support/qt_printers.h"
 #include "ui/connections/connection_status_model.h"
 #include "ui/connections/connections_editor_model.h"
 #include "ui/connections/manual_wifi_targets.h"
@@ -12,9 +13,9 @@
 namespace norv {
 namespace {
 
-using testing::deviceById;
-using testing::edgeSnapshot;
-using testing::fullSnapshot;
+using test::deviceById;
+using test::edgeSnapshot;
+using test::fullSnapshot;
 
 TEST(ConnectionsEditorModel, BluetoothAloneIsPendingWithoutRestartOtherFieldsNeedOne) {
     const BridgeLaunchConfiguration saved;

@@ -1,11 +1,11 @@
 // The Connections page's editor and manual targets, the Device settings push and the Overview
 // shortcuts, clicked through against the store with fake seams.
-#include "pages10/page_harness.h"
-#include "ui/connections/connections_page.h"
-#include "ui/pages/page_factory.h"
-#include "ui/device_settings/device_settings_page.h"
+#include "tests/support/ui/page_harness.h"
 #include "ui/components/page_disclosure.h"
+#include "ui/connections/connections_page.h"
+#include "ui/device_settings/device_settings_page.h"
 #include "ui/overview/overview_page.h"
+#include "ui/pages/page_factory.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -20,7 +20,7 @@ namespace {
 
 using nlohmann::json;
 using testing::findButton;
-using testing::fullSnapshot;
+using test::fullSnapshot;
 using testing::PageHarness;
 using testing::settle;
 

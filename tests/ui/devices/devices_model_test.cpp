@@ -1,6 +1,7 @@
 // The Devices page's lists and clean-up rules, the device card's derived values and the pending
 // pairing requests, from fixture snapshots.
-#include "pages10/page_fixtures.h"
+#include "tests/support/model/snapshot_fixtures.h"
+#include "tests/support/qt_printers.h"
 #include "ui/devices/device_card_model.h"
 #include "ui/devices/devices_view_model.h"
 #include "ui/devices/pending_pairing_requests_model.h"
@@ -12,9 +13,9 @@ namespace norv {
 namespace {
 
 using Button = DeviceCardModel::Button;
-using testing::deviceById;
-using testing::edgeSnapshot;
-using testing::fullSnapshot;
+using test::deviceById;
+using test::edgeSnapshot;
+using test::fullSnapshot;
 
 std::vector<std::string> ids(const std::vector<BridgeDevice>& devices) {
     std::vector<std::string> result;

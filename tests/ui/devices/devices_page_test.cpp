@@ -1,9 +1,9 @@
 // The Devices page and its cards clicked through against the store with a fake admin client:
 // which request each button records and which confirmations it asks.
-#include "pages10/page_harness.h"
+#include "tests/support/ui/page_harness.h"
+#include "ui/components/page_disclosure.h"
 #include "ui/devices/device_card.h"
 #include "ui/devices/devices_page.h"
-#include "ui/components/page_disclosure.h"
 #include "ui/devices/pending_pairing_requests_panel.h"
 #include "ui/pages/page_factory.h"
 
@@ -17,7 +17,7 @@ namespace {
 
 using nlohmann::json;
 using testing::findButton;
-using testing::fullSnapshot;
+using test::fullSnapshot;
 using testing::PageHarness;
 using testing::settle;
 

@@ -2,7 +2,7 @@
 // settings and the fake engine as the runtime's tool): what the page's controls and the
 // integration's own selection changes lead to.
 #include "core/dialog_service.h"
-#include "live/live_layout.h"
+#include "tests/support/live/live_layout.h"
 #include "ui/live_page/live_page_view.h"
 
 #include <QAbstractItemView>

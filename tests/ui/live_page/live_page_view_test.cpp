@@ -1,4 +1,5 @@
 #include "core/dialog_service.h"
+#include "tests/support/core/no_dialogs.h"
 #include "ui/live_page/live_page_view.h"
 
 #include <QComboBox>
@@ -13,12 +14,7 @@
 namespace norv {
 namespace {
 
-struct NoDialogs : DialogService {
-    bool confirm(const ConfirmationRequest&) override { return false; }
-    void alert(const QString&, const QString&) override {}
-    std::optional<QString> choosePathToOpen(const FilePanelRequest&) override { return std::nullopt; }
-    std::optional<QString> choosePathToSave(const FilePanelRequest&) override { return std::nullopt; }
-};
+using testing::NoDialogs;
 
 bool waitFor(const std::function<bool()>& done) {
     QElapsedTimer waited;

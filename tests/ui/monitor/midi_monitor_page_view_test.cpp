@@ -1,4 +1,5 @@
-#include "page_fixtures.h"
+#include "tests/support/core/no_dialogs.h"
+#include "tests/support/model/monitor_event_fixtures.h"
 #include "ui/monitor/midi_monitor_page_view.h"
 #include "ui/monitor/midi_monitor_table_view.h"
 #include "ui/theme/page_components.h"
@@ -13,12 +14,7 @@
 namespace norv {
 namespace {
 
-struct NoDialogs : DialogService {
-    bool confirm(const ConfirmationRequest&) override { return false; }
-    void alert(const QString&, const QString&) override {}
-    std::optional<QString> choosePathToOpen(const FilePanelRequest&) override { return std::nullopt; }
-    std::optional<QString> choosePathToSave(const FilePanelRequest&) override { return std::nullopt; }
-};
+using testing::NoDialogs;
 
 TEST(MidiMonitorPageView, EmptyStatesCountersMenusAndEnabling) {
     NoDialogs dialogs;

@@ -1,4 +1,4 @@
-#include "page_fixtures.h"
+#include "tests/support/model/monitor_event_fixtures.h"
 #include "ui/monitor/midi_monitor_csv_document.h"
 #include "ui/monitor/midi_monitor_table_model.h"
 
@@ -47,12 +47,12 @@ TEST(MidiMonitorCSVDocument, FixtureEventsByteForByteInTwoZones) {
     {
         ScopedTimeZone zone("UTC0");
         const MidiMonitorCSVDocument document(snapshot.midiEvents, snapshotLabels(snapshot));
-        EXPECT_EQ(document.csvText(), test::readFixture("pages/monitor_export_utc.csv"));
+        EXPECT_EQ(document.csvText(), test::readFixture("ui/monitor_export_utc.csv"));
     }
     {
         ScopedTimeZone zone("XST-5:45");
         const MidiMonitorCSVDocument document(snapshot.midiEvents, snapshotLabels(snapshot));
-        EXPECT_EQ(document.csvText(), test::readFixture("pages/monitor_export_plus0545.csv"));
+        EXPECT_EQ(document.csvText(), test::readFixture("ui/monitor_export_plus0545.csv"));
     }
 }
 

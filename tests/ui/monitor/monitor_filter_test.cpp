@@ -1,4 +1,4 @@
-#include "page_fixtures.h"
+#include "tests/support/model/monitor_event_fixtures.h"
 #include "ui/monitor/midi_monitor_filter.h"
 #include "ui/monitor/midi_monitor_table_model.h"
 

@@ -1,7 +1,7 @@
 // The monitor page while the engine streams: what the user has typed, opened, selected and
 // scrolled stays; what the user did not touch follows the store. And the CSV export's file name.
-#include "core/store_fakes.h"
-#include "page_fixtures.h"
+#include "tests/support/core/store_fakes.h"
+#include "tests/support/model/monitor_event_fixtures.h"
 #include "ui/monitor/midi_monitor_page_view.h"
 #include "ui/monitor/midi_monitor_table_view.h"
 

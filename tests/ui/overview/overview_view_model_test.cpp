@@ -1,5 +1,6 @@
 // The Overview and Device settings pages' derived values, from fixture snapshots.
-#include "pages10/page_fixtures.h"
+#include "tests/support/model/snapshot_fixtures.h"
+#include "tests/support/qt_printers.h"
 #include "ui/device_settings/device_settings_view_model.h"
 #include "ui/overview/overview_view_model.h"
 #include "ui/theme/norv_theme.h"
@@ -12,8 +13,8 @@
 namespace norv {
 namespace {
 
-using testing::edgeSnapshot;
-using testing::fullSnapshot;
+using test::edgeSnapshot;
+using test::fullSnapshot;
 
 TEST(OverviewViewModel, EmptySnapshotShowsOfflineWaitingAndZeroCounts) {
     const AdminConnectionState state = AdminConnectionState::connecting();

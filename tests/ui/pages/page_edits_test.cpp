@@ -1,6 +1,6 @@
 // What the user is doing on a page survives the engine's snapshots: typed text, focus, the
 // widgets themselves, scroll position and open groups; what the user did not touch follows.
-#include "pages10/page_harness.h"
+#include "tests/support/ui/page_harness.h"
 #include "ui/components/page_disclosure.h"
 #include "ui/connections/connections_page.h"
 #include "ui/connections/device_connection_row.h"
@@ -18,7 +18,7 @@
 namespace norv {
 namespace {
 
-using testing::fullSnapshot;
+using test::fullSnapshot;
 using testing::PageHarness;
 using testing::settle;
 

@@ -1,8 +1,7 @@
 // Every section of the window shows its real page over a store with fake components.
 #include "core/bridge_store.h"
-#include "core/store_fakes.h"
-#include "support/isolated_live.h"
-#include "model/model_fixtures.h"
+#include "tests/support/model/snapshot_fixtures.h"
+#include "tests/support/ui/window_test.h"
 #include "ui/connections/connections_page.h"
 #include "ui/device_settings/device_settings_page.h"
 #include "ui/devices/devices_page.h"
@@ -25,18 +24,11 @@
 namespace norv {
 namespace {
 
-class PagePlacement : public testing::FakeStoreTest {
+class PagePlacement : public testing::FakeStoreWindowTest {
 protected:
     void SetUp() override {
-        FakeStoreTest::SetUp();
-        store->start();
-        window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
-            return makePage(section, s, PageServices{dialogs, nullptr, [this] {
-                                  return testing::isolatedLiveEnvironment(dir.path(), settings.get());
-                              }},
-                            parent);
-        });
-        connectTo(true, AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json")));
+        FakeStoreWindowTest::SetUp();
+        connectTo(true, test::fullSnapshot());
     }
 
     template <typename Page>
@@ -46,8 +38,6 @@ protected:
         EXPECT_EQ(window->currentPageSection(), section);
         return dynamic_cast<Page*>(window->currentPage());
     }
-
-    std::unique_ptr<MainWindow> window;
 };
 
 TEST_F(PagePlacement, EverySectionShowsItsOwnPageAndSidebarRowsSwitchBetweenThem) {
@@ -100,7 +90,7 @@ TEST_F(PagePlacement, LiveButtonsReconnectMidiAndOpenRoutesWithoutTouchingTheGon
 
 // An identical snapshot, monitor batch or engine state changes no widget of these pages.
 TEST_F(PagePlacement, AnIdenticalSnapshotKeepsEveryWidgetOfTheMonitorLiveAndDiagnosticsPages) {
-    const AdminSnapshot snapshot = AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json"));
+    const AdminSnapshot snapshot = test::fullSnapshot();
     for (const BridgeSection section : {BridgeSection::midiMonitor, BridgeSection::live, BridgeSection::logs}) {
         store->setSelection(section);
         QCoreApplication::processEvents();

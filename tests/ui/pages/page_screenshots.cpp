@@ -1,13 +1,13 @@
 // Renders the Overview, Connections, Devices and Device settings pages for the fixture snapshot
 // with several devices in different states, as PNGs under build/screenshots/pages/ (a folder this
 // binary owns: the window screenshots write pictures of the same names).
-#include "pages10/page_harness.h"
+#include "tests/support/ui/page_harness.h"
+#include "ui/components/page_disclosure.h"
 #include "ui/connections/connections_page.h"
-#include "ui/pages/page_factory.h"
 #include "ui/device_settings/device_settings_page.h"
 #include "ui/devices/devices_page.h"
-#include "ui/components/page_disclosure.h"
 #include "ui/overview/overview_page.h"
+#include "ui/pages/page_factory.h"
 #include "ui/theme/norv_theme.h"
 
 #include <QApplication>
@@ -18,7 +18,7 @@
 namespace norv {
 namespace {
 
-using testing::fullSnapshot;
+using test::fullSnapshot;
 using testing::PageHarness;
 
 QString shoot(PageFrame& page, const QString& name) {

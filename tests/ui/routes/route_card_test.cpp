@@ -1,4 +1,4 @@
-#include "page_fixtures.h"
+#include "tests/support/model/monitor_event_fixtures.h"
 #include "ui/routes/route_card.h"
 
 #include <QComboBox>

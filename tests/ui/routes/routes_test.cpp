@@ -1,4 +1,4 @@
-#include "page_fixtures.h"
+#include "tests/support/model/monitor_event_fixtures.h"
 #include "ui/routes/clear_confirmation.h"
 #include "ui/routes/routing_policy_draft.h"
 #include "ui/routes/track_routing_labels.h"

@@ -2,8 +2,8 @@
 // runtime plays, with a few bars of its MIDI) into build/screenshots/demo/, a folder of its own.
 // The test checks that each picture was written, not its pixels.
 #include "core/bridge_store.h"
-#include "core/store_fakes.h"
 #include "live/live_integration.h"
+#include "tests/support/ui/window_test.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/main_window.h"
 #include "ui/theme/norv_theme.h"
@@ -86,26 +86,12 @@ bool waitUntil(const std::function<bool()>& done) {
     return true;
 }
 
-class DemoScreenshots : public testing::FakeStoreTest {
+class DemoScreenshots : public testing::FakeStoreWindowTest {
 protected:
     void SetUp() override {
         NorvTheme::applyTo(*qApp);
-        FakeStoreTest::SetUp();
-        store->start();
-        window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
-            // The Live page runs the shipped runtime but reads and writes only the test's own home
-            // folder and settings.
-            return makePage(section, s, PageServices{dialogs, nullptr, [this] {
-                                auto environment = LiveIntegration::Environment::system();
-                                environment.home = dir.filePath(QStringLiteral("home"));
-                                environment.applicationFolders = {dir.filePath(QStringLiteral("Applications"))};
-                                environment.settings = settings.get();
-                                return environment;
-                            }},
-                            parent);
-        });
-        window->resize(MainWindow::defaultSize);
-        window->show();
+        FakeStoreWindowTest::SetUp();
+        showWindow();
     }
 
     void capture(const QString& name) {
@@ -137,7 +123,17 @@ protected:
         EXPECT_TRUE(waitUntil(bundled));
     }
 
-    std::unique_ptr<MainWindow> window;
+    // The Live page runs the shipped runtime but reads and writes only the test's own home folder
+    // and settings.
+    PageServices pageServices() override {
+        return PageServices{dialogs, nullptr, [this] {
+                                auto environment = LiveIntegration::Environment::system();
+                                environment.home = dir.filePath(QStringLiteral("home"));
+                                environment.applicationFolders = {dir.filePath(QStringLiteral("Applications"))};
+                                environment.settings = settings.get();
+                                return environment;
+                            }};
+    }
 };
 
 // Each section as the demo shows it, named after the section ("demo-midiMonitor.png", ...).

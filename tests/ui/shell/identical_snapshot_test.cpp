@@ -1,9 +1,8 @@
 // An identical snapshot leaves the whole window, shell and every page, as it was: no object
 // created, none deleted.
 #include "core/bridge_store.h"
-#include "core/store_fakes.h"
-#include "model/model_fixtures.h"
-#include "support/isolated_live.h"
+#include "tests/support/model/snapshot_fixtures.h"
+#include "tests/support/ui/window_test.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/main_window.h"
 
@@ -14,21 +13,13 @@
 namespace norv {
 namespace {
 
-AdminSnapshot fullSnapshot() { return AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json")); }
+using test::fullSnapshot;
 
-class IdenticalSnapshot : public testing::FakeStoreTest {
+class IdenticalSnapshot : public testing::FakeStoreWindowTest {
 protected:
     void SetUp() override {
-        FakeStoreTest::SetUp();
-        store->start();
-        window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
-            return makePage(section, s, PageServices{dialogs, nullptr, [this] {
-                                  return testing::isolatedLiveEnvironment(dir.path(), settings.get());
-                              }},
-                            parent);
-        });
-        window->resize(MainWindow::defaultSize);
-        window->show();
+        FakeStoreWindowTest::SetUp();
+        showWindow();
         connectTo(true, fullSnapshot());
     }
 
@@ -36,8 +27,6 @@ protected:
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
-
-    std::unique_ptr<MainWindow> window;
 };
 
 TEST_F(IdenticalSnapshot, LeavesEveryPagesWidgetTreeUnchanged) {

@@ -1,7 +1,6 @@
 // The window shell over a store with fake admin client, engine and Bluetooth server.
 #include "core/bridge_store.h"
-#include "core/store_fakes.h"
-#include "support/isolated_live.h"
+#include "tests/support/ui/window_test.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/bridge_menu_bar.h"
 #include "ui/shell/main_window.h"
@@ -26,20 +25,8 @@ namespace {
 // Pages taken off the window are deleted once control returns to the event loop.
 void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
-class WindowTest : public testing::FakeStoreTest {
+class WindowTest : public testing::FakeStoreWindowTest {
 protected:
-    void SetUp() override {
-        FakeStoreTest::SetUp();
-        store->start();
-        window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
-            ++pagesBuilt;
-            return makePage(section, s, PageServices{dialogs, nullptr, [this] {
-                                  return testing::isolatedLiveEnvironment(dir.path(), settings.get());
-                              }},
-                            parent);
-        });
-    }
-
     void connect(bool ownEngine, std::vector<BridgeDevice> devices = {}) {
         AdminSnapshot snapshot = AdminSnapshot::empty();
         snapshot.devices = std::move(devices);
@@ -52,9 +39,6 @@ protected:
         d.connected = connected;
         return d;
     }
-
-    std::unique_ptr<MainWindow> window;
-    int pagesBuilt = 0;
 };
 
 TEST_F(WindowTest, SidebarListsTheEightSectionsAndSelectsThroughTheStore) {

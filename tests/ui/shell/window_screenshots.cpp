@@ -5,9 +5,8 @@
 #include "core/bridge_store.h"
 #include "core/bridge_tls_identity_store.h"
 #include "core/memory_bridge_identity_vault.h"
-#include "core/store_fakes.h"
-#include "support/isolated_live.h"
-#include "model/model_fixtures.h"
+#include "tests/support/model/snapshot_fixtures.h"
+#include "tests/support/ui/window_test.h"
 #include "ui/diagnostics/diagnostics_log_view.h"
 #include "ui/diagnostics/diagnostics_page_view.h"
 #include "ui/pages/page_factory.h"
@@ -34,20 +33,12 @@ BridgeDevice device(const std::string& id, const std::string& label, bool connec
     return d;
 }
 
-class Screenshots : public testing::FakeStoreTest {
+class Screenshots : public testing::FakeStoreWindowTest {
 protected:
     void SetUp() override {
         NorvTheme::applyTo(*qApp);
-        FakeStoreTest::SetUp();
-        store->start();
-        window = std::make_unique<MainWindow>(*store, [this](BridgeSection section, BridgeStore& s, QWidget* parent) {
-            return makePage(section, s, PageServices{dialogs, logHost.get(), [this] {
-                                  return testing::isolatedLiveEnvironment(dir.path(), settings.get());
-                              }},
-                            parent);
-        });
-        window->resize(MainWindow::defaultSize);
-        window->show();
+        FakeStoreWindowTest::SetUp();
+        showWindow();
     }
 
     void capture(const QString& name) {
@@ -64,8 +55,11 @@ protected:
         EXPECT_GE(written.width(), MainWindow::minimumContentSize.width());
     }
 
+    PageServices pageServices() override {
+        return testing::isolatedPageServices(dialogs, dir.path(), settings.get(), logHost.get());
+    }
+
     std::unique_ptr<BridgeProcessController> logHost;
-    std::unique_ptr<MainWindow> window;
 };
 
 TEST_F(Screenshots, Disconnected) {
@@ -108,7 +102,7 @@ TEST_F(Screenshots, FailureNotice) {
 
 // Each section over the full fixture snapshot, named after the section ("midiMonitor.png", ...).
 TEST_F(Screenshots, EverySectionWithTheFullSnapshot) {
-    connectTo(true, AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json")));
+    connectTo(true, test::fullSnapshot());
     for (const BridgeSection section : BridgeSection::allCases()) {
         store->setSelection(section);
         ASSERT_EQ(window->currentPageSection(), section);
@@ -139,7 +133,7 @@ TEST_F(Screenshots, DiagnosticsWithManyLogLinesUnderThePairingBanner) {
     QObject::connect(logHost.get(), &BridgeProcessController::changed, store.get(), [this] {
         if (engine->changed) engine->changed();
     });
-    AdminSnapshot snapshot = AdminSnapshot::decode(test::loadModelFixture("snapshot_full.json"));
+    AdminSnapshot snapshot = test::fullSnapshot();
     snapshot.pairing = PairingCodeSnapshot{};
     snapshot.pairing->status = "waiting";
     snapshot.pairing->code = "482913";
