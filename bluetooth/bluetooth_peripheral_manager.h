@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "bluetooth/bluetooth_bytes.h"
+#include "bluetooth/codec/bluetooth_bytes.h"
 #include "bluetooth/bluetooth_l2cap_channel.h"
-#include "bluetooth/bluetooth_platform_error.h"
+#include "bluetooth/codec/bluetooth_platform_error.h"
 
 namespace norv {
 

@@ -4,7 +4,7 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "bluetooth/bluetooth_error.h"
+#include "bluetooth/codec/bluetooth_error.h"
 #include "model/byte_reader.h"
 
 namespace norv {

@@ -9,12 +9,12 @@
 #include <optional>
 #include <span>
 
-#include "bluetooth/bluetooth_block_codec.h"
-#include "bluetooth/bluetooth_byte_queue.h"
 #include "bluetooth/bluetooth_clock.h"
-#include "bluetooth/bluetooth_frame_codec.h"
 #include "bluetooth/bluetooth_l2cap_channel.h"
-#include "bluetooth/bluetooth_state_queue.h"
+#include "bluetooth/codec/bluetooth_block_codec.h"
+#include "bluetooth/codec/bluetooth_byte_queue.h"
+#include "bluetooth/codec/bluetooth_frame_codec.h"
+#include "bluetooth/codec/bluetooth_state_queue.h"
 
 class QTcpSocket;
 

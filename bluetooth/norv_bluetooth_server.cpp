@@ -6,7 +6,7 @@
 
 #include "bluetooth/bluetooth_log.h"
 #include "bluetooth/bluetooth_pipe.h"
-#include "bluetooth/norv_bluetooth_wire.h"
+#include "bluetooth/codec/norv_bluetooth_wire.h"
 #include "bluetooth/system_bluetooth_clock.h"
 
 namespace norv {

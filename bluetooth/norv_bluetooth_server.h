@@ -13,8 +13,8 @@
 
 #include "bluetooth/bluetooth_clock.h"
 #include "bluetooth/bluetooth_peripheral_manager.h"
-#include "bluetooth/bluetooth_publication_state.h"
-#include "bluetooth/bluetooth_startup_recovery.h"
+#include "bluetooth/codec/bluetooth_publication_state.h"
+#include "bluetooth/codec/bluetooth_startup_recovery.h"
 
 namespace norv {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "bluetooth/bluetooth_bytes.h"
+#include "bluetooth/codec/bluetooth_bytes.h"
 #include "bluetooth/bluetooth_l2cap_channel.h"
 
 namespace norv {

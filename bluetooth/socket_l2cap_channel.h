@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "bluetooth/bluetooth_bytes.h"
+#include "bluetooth/codec/bluetooth_bytes.h"
 #include "bluetooth/bluetooth_l2cap_channel.h"
 
 namespace norv {

@@ -6,15 +6,10 @@
 #   share/icons/hicolor/scalable/apps the application icon
 # The layout is fixed (not GNUInstallDirs): the application's relative lookup depends on it.
 
-set(norv_programs)
-foreach(program NorvBridgeMac NorvMIDIHelper)
-  if(TARGET ${program})
-    list(APPEND norv_programs ${program})
-  endif()
-endforeach()
-install(TARGETS ${norv_programs} RUNTIME DESTINATION bin)
+install(TARGETS NorvMIDIHelper RUNTIME DESTINATION bin)
 
-if(TARGET NorvBridgeMac)
+if(NORV_BUILD_APP)
+  install(TARGETS NorvBridgeMac RUNTIME DESTINATION bin)
   install(DIRECTORY ${NORV_SHARE_DIR}/ DESTINATION share/norv-bridge USE_SOURCE_PERMISSIONS
     PATTERN "__pycache__" EXCLUDE
     PATTERN "*.pyc" EXCLUDE

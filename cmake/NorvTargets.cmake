@@ -8,14 +8,25 @@ function(norv_target_settings target)
                                              -fno-sanitize-recover=undefined)
     target_link_options(${target} PUBLIC -fsanitize=address,undefined)
   endif()
+  norv_fuzz_settings(${target})
 endfunction()
 
-# norv_add_library(name [QT] SOURCES ... [LIBS ...]): a library of one folder.
-# Sources default to every .cpp of the calling folder.
+# The fuzz build: coverage instrumentation and the sanitizers on every library and fuzzer;
+# the fuzzers add the fuzzer runtime themselves (fuzz/CMakeLists.txt).
+function(norv_fuzz_settings target)
+  if(NORV_FUZZ)
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined
+                                             -fno-omit-frame-pointer -g)
+    target_link_options(${target} PUBLIC -fsanitize=address,undefined)
+  endif()
+endfunction()
+
+# norv_add_library(name SOURCES ... [LIBS ...]): a library of one folder. The sources are listed
+# one a line, relative to the folder; a file missing from disk stops the configure step.
 function(norv_add_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   if(NOT ARG_SOURCES)
-    file(GLOB ARG_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+    message(FATAL_ERROR "norv_add_library(${name}) needs SOURCES")
   endif()
   add_library(${name} STATIC ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
@@ -45,8 +56,11 @@ function(norv_add_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
+  if(NOT ARG_SOURCES)
+    message(FATAL_ERROR "norv_add_test(${name}) needs SOURCES")
+  endif()
   add_executable(${name} ${ARG_SOURCES})
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   if(ARG_QT_MAIN OR ARG_WIDGETS_MAIN)
     target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/qt_test_main.cpp)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock Qt6::Core)
@@ -59,10 +73,7 @@ function(norv_add_test name)
   endif()
   norv_target_settings(${name})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  target_compile_definitions(${name} PRIVATE
-    NORV_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
-    NORV_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures"
-    NORV_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  norv_test_definitions(${name})
   # One variable only: the test discovery script flattens a list here. The sanitizer options
   # (leak suppressions among them) come from scripts/test.sh's environment.
   set(env QT_QPA_PLATFORM=offscreen)
@@ -74,4 +85,20 @@ function(norv_add_test name)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${env}" ${extra})
+endfunction()
+
+# Where tests find the sources, their fixtures and the build.
+function(norv_test_definitions target)
+  target_compile_definitions(${target} PRIVATE
+    NORV_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    NORV_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures"
+    NORV_BINARY_DIR="${CMAKE_BINARY_DIR}")
+endfunction()
+
+# norv_add_test_support(name SOURCES ... [LIBS ...]): a library of tests/support that test
+# binaries link; it sees the same fixture and build folders as the tests.
+function(norv_add_test_support name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  norv_add_library(${name} SOURCES ${ARG_SOURCES} LIBS ${ARG_LIBS})
+  norv_test_definitions(${name})
 endfunction()

@@ -1,7 +1,7 @@
 // The Bluetooth block stream. Mode bit 0 clear: raw block stream bytes for one receiver, in pieces.
 // Mode bit 0 set: pieces of data packed (stored or deflated) and unpacked again must round-trip.
-#include "bluetooth/bluetooth_block_codec.h"
-#include "bluetooth/bluetooth_error.h"
+#include "bluetooth/codec/bluetooth_block_codec.h"
+#include "bluetooth/codec/bluetooth_error.h"
 #include "fuzz/fuzz_input.h"
 
 using namespace norv;

@@ -1,7 +1,7 @@
 // The engine's state frames as the Bluetooth endpoint parser follows them. Input: pieces of
 // [flags][u16 length][bytes]; flag bit 0 frames the piece with its correct length.
-#include "bluetooth/bluetooth_endpoint_parser.h"
-#include "bluetooth/bluetooth_error.h"
+#include "bluetooth/codec/bluetooth_endpoint_parser.h"
+#include "bluetooth/codec/bluetooth_error.h"
 #include "fuzz/fuzz_input.h"
 
 using namespace norv;

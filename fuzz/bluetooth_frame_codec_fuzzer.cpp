@@ -2,8 +2,8 @@
 // pieces, for one decoder; each piece's header may get its length computed so the fuzzer gets
 // past the first check. Mode bit 0 set: the pieces are plain payloads, encoded by one codec and
 // decoded by another, which must give them back unchanged.
-#include "bluetooth/bluetooth_error.h"
-#include "bluetooth/bluetooth_frame_codec.h"
+#include "bluetooth/codec/bluetooth_error.h"
+#include "bluetooth/codec/bluetooth_frame_codec.h"
 #include "fuzz/fuzz_input.h"
 
 using namespace norv;

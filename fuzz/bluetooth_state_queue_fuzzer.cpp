@@ -1,9 +1,9 @@
 // The engine's state stream into the Bluetooth state queue, with and without wire deltas and
 // coalescing, drained as it goes. Input: [mode] then pieces of [flags][u16 length][bytes]; flag
 // bit 0 frames the piece with its correct length. Queued bytes must stay within the queue's limit.
-#include "bluetooth/bluetooth_error.h"
-#include "bluetooth/bluetooth_frame_codec.h"
-#include "bluetooth/bluetooth_state_queue.h"
+#include "bluetooth/codec/bluetooth_error.h"
+#include "bluetooth/codec/bluetooth_frame_codec.h"
+#include "bluetooth/codec/bluetooth_state_queue.h"
 #include "fuzz/fuzz_input.h"
 
 using namespace norv;

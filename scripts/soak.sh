@@ -14,7 +14,7 @@ source ../scripts/test-env.sh
 export NORV_SOAK_SECONDS="$seconds"
 status=0
 for test in tests/helper_soak_test tests/app_soak_test; do
-  [[ -x "$test" ]] || continue
+  if [[ ! -x "$test" ]]; then echo "== $test was not built"; status=1; continue; fi
   echo "== $test for ${seconds} s"
   ../scripts/with-services.sh "$test" --gtest_filter="$filter" || status=1
 done

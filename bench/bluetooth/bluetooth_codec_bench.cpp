@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <string>
 
-#include "bluetooth/bluetooth_block_codec.h"
-#include "bluetooth/bluetooth_frame_codec.h"
+#include "bluetooth/codec/bluetooth_block_codec.h"
+#include "bluetooth/codec/bluetooth_frame_codec.h"
 
 namespace {
 

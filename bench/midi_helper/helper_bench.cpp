@@ -20,7 +20,7 @@
 #include "midi_helper/unique_fd.h"
 
 #include "bench_support.h"
-#include "midi_helper/helper_wire.h" // tests/: loopback senders
+#include "tests/support/midi_helper/helper_wire.h"
 
 namespace norv {
 namespace {

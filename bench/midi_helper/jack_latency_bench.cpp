@@ -24,8 +24,8 @@
 #include "midi_helper/unique_fd.h"
 
 #include "bench_support.h"
-#include "midi_helper/helper_wire.h"       // tests/: loopback senders
-#include "midi_helper/jack_test_server.h" // tests/: dummy-driver servers
+#include "tests/support/midi_helper/helper_wire.h"
+#include "tests/support/midi_helper/jack_test_server.h"
 
 namespace norv {
 namespace {

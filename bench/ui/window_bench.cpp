@@ -6,8 +6,8 @@
 #include "core/bridge_store.h"
 #include "core/bridge_store_ports.h"
 #include "core/dialog_service.h"
-#include "ui/pages/page_factory.h"
-#include "ui/shell/main_window.h"
+#include "tests/support/core/no_dialogs.h"
+#include "tests/support/ui/window_over_store.h"
 
 #include <QApplication>
 #include <QChildEvent>
@@ -60,14 +60,6 @@ public:
     void setHandlers(std::function<void(const QString&)>, std::function<void(const QString&)>) override {}
 };
 
-class NoDialogs : public DialogService {
-public:
-    bool confirm(const ConfirmationRequest&) override { return false; }
-    void alert(const QString&, const QString&) override {}
-    std::optional<QString> choosePathToOpen(const FilePanelRequest&) override { return std::nullopt; }
-    std::optional<QString> choosePathToSave(const FilePanelRequest&) override { return std::nullopt; }
-};
-
 // Counts the events the application delivers and the widgets added to or removed from parents.
 class EventCounter : public QObject {
 public:
@@ -111,19 +103,9 @@ struct World {
         store = std::make_unique<BridgeStore>(std::move(adminPort), std::make_unique<RunningEngine>(),
                                               std::make_unique<NoBluetooth>(), dialogs, *settings, options);
         store->start();
-        window = std::make_unique<MainWindow>(*store, [this](BridgeSection s, BridgeStore& st, QWidget* parent) {
-            // The Live page reads only this bench's own folder and settings.
-            return makePage(s, st, PageServices{dialogs, [this] {
-                                LiveIntegration::Environment environment;
-                                environment.home = dir.filePath(QStringLiteral("home"));
-                                environment.applicationFolders = {dir.filePath(QStringLiteral("Applications"))};
-                                environment.procRoot = dir.filePath(QStringLiteral("proc"));
-                                environment.settings = settings.get();
-                                environment.runtime = [] { return RemoteScriptRuntime{}; };
-                                return environment;
-                            }},
-                            parent);
-        });
+        // The Live page reads only this bench's own folder and settings.
+        window = testing::windowOverStore(
+            *store, [this] { return testing::isolatedPageServices(dialogs, dir.path(), settings.get()); });
         window->resize(MainWindow::defaultSize);
         window->show();
         admin->state(AdminConnectionState::connected());
@@ -133,7 +115,7 @@ struct World {
 
     QTemporaryDir dir;
     std::unique_ptr<QSettings> settings;
-    NoDialogs dialogs;
+    testing::NoDialogs dialogs;
     QuietAdmin* admin = nullptr;
     std::unique_ptr<BridgeStore> store;
     std::unique_ptr<MainWindow> window;

@@ -2,7 +2,7 @@
 #include "app/norv_bridge_app.h"
 #include "app/signal_pipe.h"
 #include "core/bridge_store.h"
-#include "core/store_fakes.h"
+#include "tests/support/core/store_fakes.h"
 #include "ui/shell/bridge_menu_bar.h"
 #include "ui/shell/main_window.h"
 

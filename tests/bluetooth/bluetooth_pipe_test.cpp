@@ -2,13 +2,13 @@
 
 #include <QStringList>
 
-#include "bluetooth/bluetooth_block_codec.h"
-#include "bluetooth/bluetooth_frame_codec.h"
 #include "bluetooth/bluetooth_pipe.h"
+#include "bluetooth/codec/bluetooth_block_codec.h"
+#include "bluetooth/codec/bluetooth_frame_codec.h"
 #include "bluetooth/simulated_bluetooth_channel.h"
 #include "bluetooth/virtual_bluetooth_clock.h"
-#include "bluetooth_hex.h"
-#include "loopback_engine.h"
+#include "tests/support/bluetooth/bluetooth_hex.h"
+#include "tests/support/bluetooth/loopback_engine.h"
 
 namespace norv {
 namespace {

@@ -9,12 +9,12 @@
 #include <QThread>
 
 #include "bluetooth/bluez_peripheral_backend.h"
+#include "bluetooth/codec/norv_bluetooth_wire.h"
 #include "bluetooth/norv_bluetooth_server.h"
-#include "bluetooth/norv_bluetooth_wire.h"
 #include "bluetooth/virtual_bluetooth_clock.h"
-#include "fake_bluez.h"
-#include "loopback_engine.h"
-#include "stand_in_central.h"
+#include "tests/support/bluetooth/fake_bluez.h"
+#include "tests/support/bluetooth/loopback_engine.h"
+#include "tests/support/bluetooth/stand_in_central.h"
 
 namespace norv {
 namespace {

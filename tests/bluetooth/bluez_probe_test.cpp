@@ -9,8 +9,8 @@
 #include <QTimer>
 
 #include "bluetooth/bluez_probe.h"
-#include "fake_bluez.h"
-#include "loopback_engine.h"
+#include "tests/support/bluetooth/fake_bluez.h"
+#include "tests/support/bluetooth/loopback_engine.h"
 
 namespace norv {
 namespace {

@@ -4,13 +4,13 @@
 #include <QStringList>
 #include <thread>
 
+#include "bluetooth/codec/norv_bluetooth_wire.h"
 #include "bluetooth/norv_bluetooth_server.h"
-#include "bluetooth/norv_bluetooth_wire.h"
 #include "bluetooth/simulated_bluetooth_peripheral.h"
 #include "bluetooth/system_bluetooth_clock.h"
 #include "bluetooth/virtual_bluetooth_clock.h"
-#include "bluetooth_hex.h"
-#include "loopback_engine.h"
+#include "tests/support/bluetooth/bluetooth_hex.h"
+#include "tests/support/bluetooth/loopback_engine.h"
 
 namespace norv {
 namespace {

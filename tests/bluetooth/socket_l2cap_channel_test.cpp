@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "bluetooth/socket_l2cap_channel.h"
-#include "loopback_engine.h"
+#include "tests/support/bluetooth/loopback_engine.h"
 
 namespace norv {
 namespace {

@@ -1,10 +1,10 @@
 #include "core/admin_channel_client.h"
 #include "core/admin_capability.h"
 #include "core/bridge_tls_identity.h"
-#include "core/fake_engine.h"
 #include "model/admin_connection_state.h"
 #include "model/admin_snapshot.h"
 #include "model/midi_monitor_batch.h"
+#include "tests/support/core/fake_engine_process.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::certificateOf;
-using test::FakeEngine;
+using test::FakeEngineProcess;
 using test::fixtureIdentityLine;
 using test::sharedIdentityLine;
 
@@ -88,7 +88,7 @@ protected:
 
     void startEngine(const nlohmann::json& scenario,
                      const QByteArray& identity = sharedIdentityLine()) {
-        engine_ = std::make_unique<FakeEngine>(identity, kToken, scenario);
+        engine_ = std::make_unique<FakeEngineProcess>(identity, kToken, scenario);
         ASSERT_TRUE(engine_->started());
     }
 
@@ -142,7 +142,7 @@ protected:
         return outcome.value_or("no completion");
     }
 
-    std::unique_ptr<FakeEngine> engine_;
+    std::unique_ptr<FakeEngineProcess> engine_;
     std::unique_ptr<AdminChannelClient> client_;
     std::function<QDateTime()> now_;  // the time certificates are judged at; none: the real one
     QElapsedTimer clock_;
@@ -391,7 +391,7 @@ TEST_F(ChannelTest, UsesTheCurrentCapabilityAndWaitsForOne) {
     AdminCapability::end(withoutCertificate);
 
     const QString token = AdminCapability::begin(certificateOf(sharedIdentityLine()));
-    engine_ = std::make_unique<FakeEngine>(sharedIdentityLine(), token, nlohmann::json::object());
+    engine_ = std::make_unique<FakeEngineProcess>(sharedIdentityLine(), token, nlohmann::json::object());
     ASSERT_TRUE(engine_->started());
     AdminChannelClient::Options options;
     options.port = engine_->port();

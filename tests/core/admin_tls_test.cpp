@@ -1,6 +1,6 @@
 #include "core/admin_tls.h"
 #include "core/bridge_tls_identity.h"
-#include "core/fake_engine.h"
+#include "tests/support/core/fake_engine_process.h"
 
 #include <gtest/gtest.h>
 

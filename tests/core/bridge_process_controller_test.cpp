@@ -1,8 +1,8 @@
 #include "core/admin_capability.h"
 #include "core/bridge_process_controller.h"
-#include "engine_test_support.h"
-#include "log_capture.h"
-#include "runtime_test_support.h"
+#include "tests/support/core/engine_test_support.h"
+#include "tests/support/core/log_capture.h"
+#include "tests/support/core/runtime_test_support.h"
 
 #include <QSslCertificate>
 #include <QSslSocket>

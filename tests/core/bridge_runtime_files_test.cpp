@@ -1,7 +1,7 @@
 #include "core/bridge_runtime_error.h"
 #include "core/bridge_runtime_files.h"
-#include "log_capture.h"
-#include "runtime_test_support.h"
+#include "tests/support/core/log_capture.h"
+#include "tests/support/core/runtime_test_support.h"
 
 #include <QDir>
 #include <QTemporaryDir>

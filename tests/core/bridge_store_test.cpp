@@ -1,7 +1,7 @@
 // The store against fakes of the admin client, the engine supervisor and the Bluetooth server.
 #include "core/bridge_store.h"
-#include "core/store_fakes.h"
-#include "log_capture.h"
+#include "tests/support/core/log_capture.h"
+#include "tests/support/core/store_fakes.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #include "core/bridge_tls_identity.h"
 #include "core/bridge_tls_identity_store.h"
-#include "core/fake_engine.h"
 #include "core/memory_bridge_identity_vault.h"
+#include "tests/support/core/fake_engine_process.h"
 
 #include <gtest/gtest.h>
 

@@ -3,10 +3,10 @@
 // batches while the monitor listens.
 #include "core/admin_channel_client.h"
 #include "core/bridge_error.h"
-#include "core/fake_engine.h"
 #include "model/admin_connection_state.h"
 #include "model/admin_snapshot.h"
 #include "model/midi_monitor_batch.h"
+#include "tests/support/core/fake_engine_process.h"
 
 #include <gtest/gtest.h>
 
@@ -65,7 +65,7 @@ TEST(DemoSession, IsASnapshotWithDevicesTracksRoutesAndAPendingRequest) {
 }
 
 TEST(DemoSession, EngineAnswersActionsAndPlaysMidiWhileTheMonitorListens) {
-    test::FakeEngine engine(test::sharedIdentityLine(), kToken, {{"demo_session", kDemoSession}});
+    test::FakeEngineProcess engine(test::sharedIdentityLine(), kToken, {{"demo_session", kDemoSession}});
     ASSERT_TRUE(engine.started());
     AdminChannelClient::Options options;
     options.port = engine.port();

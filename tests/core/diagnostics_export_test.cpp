@@ -1,6 +1,6 @@
 #include "core/bridge_process_controller.h"
-#include "engine_test_support.h"
-#include "runtime_test_support.h"
+#include "tests/support/core/engine_test_support.h"
+#include "tests/support/core/runtime_test_support.h"
 
 #include <QProcess>
 

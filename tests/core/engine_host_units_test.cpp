@@ -1,8 +1,8 @@
 // The engine host's small units: the adb lookup and the non-blocking port probe.
 #include "core/adb_lookup.h"
 #include "core/port_probe.h"
-#include "engine_test_support.h"
-#include "runtime_test_support.h"
+#include "tests/support/core/engine_test_support.h"
+#include "tests/support/core/runtime_test_support.h"
 
 #include <QTcpServer>
 #include <QTemporaryDir>

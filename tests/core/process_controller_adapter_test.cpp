@@ -1,7 +1,7 @@
 // The store's engine seam over the real supervisor: what the pages read and the export's outcome
 // arrive as the store's plain values.
 #include "core/process_controller_adapter.h"
-#include "engine_test_support.h"
+#include "tests/support/core/engine_test_support.h"
 
 namespace norv {
 namespace {

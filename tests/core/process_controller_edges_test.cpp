@@ -2,8 +2,8 @@
 // buffer, and the diagnostics exporter's command line, directory and environment.
 #include "core/admin_capability.h"
 #include "core/bridge_process_controller.h"
-#include "engine_test_support.h"
-#include "runtime_test_support.h"
+#include "tests/support/core/engine_test_support.h"
+#include "tests/support/core/runtime_test_support.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -17,8 +17,8 @@
 #include <QTemporaryDir>
 #include <csignal>
 
-#include "bluetooth/fake_bluez.h"
-#include "bluetooth/stand_in_central.h"
+#include "tests/support/bluetooth/fake_bluez.h"
+#include "tests/support/bluetooth/stand_in_central.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // the demo runtime and Remote Script, the desktop entry and the icon land where a Linux desktop
 // looks, and the installed application finds its runtime there, plays the demo session and
 // connects to it.
-#include "e2e/app_run.h"
+#include "tests/e2e/app_run.h"
 
 #include <QDirIterator>
 

@@ -1,7 +1,7 @@
 // The built NorvBridgeMac, offscreen with a home of its own, on the demo engine runtime:
 // it launches the engine, authenticates, shows the connected state in the sidebar footer,
 // and leaves no engine process behind when it ends.
-#include "e2e/app_run.h"
+#include "tests/e2e/app_run.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "live_layout.h"
+#include "tests/support/live/live_layout.h"
 
 #include "live/live_version.h"
 

@@ -1,4 +1,4 @@
-#include "bridge_fixture.h"
+#include "tests/support/midi_helper/bridge_fixture.h"
 
 namespace norv {
 namespace {

@@ -14,11 +14,11 @@
 #include <thread>
 #include <unistd.h>
 
-#include "helper_process.h"
-#include "helper_wire.h"
-#include "jack_midi_recorder.h"
-#include "jack_test_server.h"
 #include "midi_helper/unique_fd.h"
+#include "tests/support/midi_helper/helper_process.h"
+#include "tests/support/midi_helper/helper_wire.h"
+#include "tests/support/midi_helper/jack_midi_recorder.h"
+#include "tests/support/midi_helper/jack_test_server.h"
 
 namespace norv::test {
 namespace {

@@ -5,7 +5,7 @@
 #include "model/admin_envelope.h"
 #include "model/admin_path_envelope.h"
 #include "model/midi_monitor_envelope.h"
-#include "model_fixtures.h"
+#include "tests/support/model/model_fixtures.h"
 
 namespace norv {
 namespace {

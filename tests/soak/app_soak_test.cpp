@@ -9,10 +9,10 @@
 
 #include "core/admin_client_adapter.h"
 #include "core/bridge_store.h"
-#include "core/engine_test_support.h"
 #include "core/process_controller_adapter.h"
-#include "core/store_fakes.h"
 #include "soak_support.h"
+#include "tests/support/core/engine_test_support.h"
+#include "tests/support/core/store_fakes.h"
 
 #include <QDir>
 #include <QElapsedTimer>

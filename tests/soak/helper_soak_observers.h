@@ -18,7 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "../midi_helper/jack_midi_recorder.h"
+#include "tests/support/midi_helper/jack_midi_recorder.h"
 
 namespace norv::test {
 

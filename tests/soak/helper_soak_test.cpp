@@ -12,8 +12,6 @@
 #include <sstream>
 #include <thread>
 
-#include "../midi_helper/jack_midi_recorder.h"
-#include "../midi_helper/jack_test_server.h"
 #include "helper_soak_lab.h"
 #include "helper_soak_observers.h"
 #include "helper_soak_senders.h"
@@ -21,6 +19,8 @@
 #include "midi_helper/jack_midi_port.h"
 #include "midi_helper/json_output.h"
 #include "soak_support.h"
+#include "tests/support/midi_helper/jack_midi_recorder.h"
+#include "tests/support/midi_helper/jack_test_server.h"
 
 namespace norv::test {
 namespace {

@@ -1,0 +1,187 @@
+// The Connections page's editor and manual targets, the Device settings push and the Overview
+// shortcuts, clicked through against the store with fake seams.
+#include "tests/support/ui/page_harness.h"
+#include "ui/components/page_disclosure.h"
+#include "ui/connections/connections_page.h"
+#include "ui/device_settings/device_settings_page.h"
+#include "ui/overview/overview_page.h"
+#include "ui/pages/page_factory.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+namespace norv {
+namespace {
+
+using nlohmann::json;
+using testing::findButton;
+using test::fullSnapshot;
+using testing::PageHarness;
+using testing::settle;
+
+void enterPort(ConnectionsPage& page, const QString& text) {
+    page.portField()->setText(text);
+    Q_EMIT page.portField()->editingFinished();
+}
+
+TEST(ConnectionsPage, ValidationMessagesComeFromTheStoreAndKeepTheDraft) {
+    PageHarness h(fullSnapshot());
+    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store));
+    ConnectionsPage& page = *owner;
+    page.show();
+    EXPECT_EQ(page.statusText()->text(), "Configuration applied");
+    EXPECT_FALSE(page.applyButton()->isEnabled());
+
+    enterPort(page, "1023");
+    EXPECT_EQ(page.statusText()->text(), "Restart required");
+    page.applyButton()->click();
+    EXPECT_EQ(h.store->actionMessage(), "Wi-Fi port must be between 1024 and 65534");
+    EXPECT_TRUE(h.store->actionFailed());
+    EXPECT_EQ(page.draft().publicPort, 1023);
+    EXPECT_EQ(h.store->launchConfiguration().publicPort, 9311);
+
+    enterPort(page, "9312");
+    page.applyButton()->click();
+    EXPECT_EQ(h.store->actionMessage(), QString::fromUtf8("Wi-Fi port and the next port must not use 9313\u20139315"));
+    EXPECT_TRUE(h.engine->restarts.empty());
+
+    enterPort(page, "not a port");  // the field falls back to the draft's value
+    EXPECT_EQ(page.portField()->text(), "9312");
+}
+
+TEST(ConnectionsPage, BluetoothAloneAppliesWithoutQuestionOtherChangesRestartAfterConfirmation) {
+    PageHarness h(fullSnapshot());  // own engine running, devices connected
+    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store));
+    ConnectionsPage& page = *owner;
+    page.show();
+
+    page.bluetoothSwitch()->click();
+    EXPECT_EQ(page.statusText()->text(), "Changes pending");
+    page.applyButton()->click();
+    EXPECT_TRUE(h.dialogs.asked.empty());
+    EXPECT_TRUE(h.store->launchConfiguration().bluetoothEnabled);
+    EXPECT_TRUE(h.engine->restarts.empty());
+    EXPECT_EQ(page.statusText()->text(), "Configuration applied");
+
+    page.androidUsbSwitch()->click();
+    EXPECT_EQ(page.statusText()->text(), "Restart required");
+    h.dialogs.answers = {false};
+    page.applyButton()->click();
+    ASSERT_EQ(h.dialogs.asked.size(), 1u);
+    EXPECT_EQ(h.dialogs.asked[0].message, "Apply and restart?");
+    EXPECT_TRUE(h.store->launchConfiguration().androidUSBEnabled);  // declined: nothing changed
+    EXPECT_EQ(page.statusText()->text(), "Restart required");
+
+    page.applyButton()->click();
+    ASSERT_EQ(h.engine->restarts.size(), 1u);
+    EXPECT_FALSE(h.engine->restarts[0].androidUSBEnabled);
+    EXPECT_EQ(page.draft(), h.store->launchConfiguration());
+    EXPECT_EQ(page.statusText()->text(), "Configuration applied");
+}
+
+TEST(ConnectionsPage, WifiSwitchTakesBonjourAlongAndResetNeverSaves) {
+    PageHarness h(fullSnapshot());
+    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store));
+    ConnectionsPage& page = *owner;
+    page.show();
+    page.wirelessSwitch()->click();
+    EXPECT_FALSE(page.bonjourSwitch()->isChecked());
+    EXPECT_FALSE(page.bonjourSwitch()->isEnabled());
+    page.wirelessSwitch()->click();
+    EXPECT_FALSE(page.bonjourSwitch()->isChecked());  // stays off until switched on
+    EXPECT_TRUE(page.bonjourSwitch()->isEnabled());
+
+    enterPort(page, "9400");
+    page.resetButton()->click();
+    EXPECT_EQ(page.draft(), BridgeLaunchConfiguration{});
+    EXPECT_EQ(page.statusText()->text(), "Configuration applied");
+    EXPECT_TRUE(h.dialogs.asked.empty());
+    EXPECT_TRUE(h.engine->restarts.empty());
+}
+
+TEST(ConnectionsPage, ApplyIsDisabledWhileAnOutsideEngineAnswers) {
+    PageHarness h(fullSnapshot(), /*ownEngineRunning=*/false);
+    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store));
+    ConnectionsPage& page = *owner;
+    page.bluetoothSwitch()->click();
+    EXPECT_TRUE(page.bluetoothSwitch()->isEnabled());
+    EXPECT_FALSE(page.applyButton()->isEnabled());
+    EXPECT_EQ(page.statusText()->text(), "Changes pending");
+}
+
+TEST(ConnectionsPage, ManualTargetsFromTheInterfaceListAndCopy) {
+    AdminSnapshot snapshot = fullSnapshot();
+    snapshot.bridge.localAddresses.reset();
+    snapshot.bridge.publicPort.reset();
+    PageHarness h(snapshot);
+    const InterfaceLister interfaces = [] {
+        return std::vector<InterfaceAddressEntry>{{QHostAddress("192.168.1.20"), true, false},
+                                                  {QHostAddress("127.0.0.1"), true, true},
+                                                  {QHostAddress("10.0.0.5"), true, false}};
+    };
+    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store, nullptr, interfaces));
+    ConnectionsPage& page = *owner;
+    page.show();
+    QWidget* row = page.manualPanel()->findChild<QWidget*>("192.168.1.20:9311");
+    ASSERT_TRUE(row);
+    EXPECT_TRUE(page.manualPanel()->findChild<QWidget*>("10.0.0.5:9311"));
+    findButton(row, "Copy")->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "192.168.1.20:9311");
+    EXPECT_FALSE(h.store->actionMessage());
+
+    // An edited port shows at once while the engine reports none.
+    enterPort(page, "9400");
+    settle();
+    EXPECT_TRUE(page.manualPanel()->findChild<QWidget*>("10.0.0.5:9400"));
+    EXPECT_FALSE(page.manualPanel()->findChild<QWidget*>("10.0.0.5:9311"));
+}
+
+TEST(DeviceSettingsPage, PushSendsTheScopeAndDisablesEveryButtonWhileInFlight) {
+    PageHarness h(fullSnapshot());
+    std::unique_ptr<DeviceSettingsPage> owner(deviceSettingsPage(*h.store));
+    DeviceSettingsPage& page = *owner;
+    page.show();
+    QWidget* play = page.findChild<QWidget*>("profile_instrument");
+    ASSERT_TRUE(play);
+    findButton(play, "Apply to connected devices")->click();
+    ASSERT_EQ(h.admin->requests.size(), 1u);
+    EXPECT_EQ(h.onlyRequest().path, "/admin/ui_preferences/push");
+    EXPECT_EQ(h.onlyRequest().args, json::array({"instrument"}));
+    settle();
+    for (QPushButton* button : page.findChildren<QPushButton*>()) EXPECT_FALSE(button->isEnabled());
+    h.admin->complete();
+    EXPECT_EQ(h.store->actionMessage(), "Settings transfer requested");
+    settle();
+    EXPECT_TRUE(findButton(page.findChild<QWidget*>("profile_all"), "Apply to connected devices")->isEnabled());
+    EXPECT_EQ(page.findChild<QLabel*>("resultLabel")->text(), "2 / 3 devices applied · 1 failed");
+}
+
+TEST(OverviewPage, ShortcutsSelectTheirPagesAndTheBannerFollowsTheHostError) {
+    PageHarness h(fullSnapshot());
+    std::optional<QString>& hostError = h.engine->failure;
+    std::unique_ptr<OverviewPage> owner(overviewPage(*h.store));
+    OverviewPage& page = *owner;
+    findButton(&page, "Diagnostics")->click();
+    EXPECT_EQ(h.store->selection(), BridgeSection::logs);
+    findButton(&page, "Connections")->click();
+    EXPECT_EQ(h.store->selection(), BridgeSection::connections);
+    EXPECT_TRUE(page.hardwarePanel()->findChild<QWidget*>("pixel-tab-9b04"));
+    EXPECT_FALSE(page.hardwarePanel()->findChild<QWidget*>("galaxy-s9-31d0"));
+
+    EXPECT_FALSE(page.actionBanner());
+    hostError = QStringLiteral("Bridge exited with status 1");
+    h.store->receiveSnapshot(fullSnapshot());
+    ASSERT_TRUE(page.actionBanner());
+    EXPECT_EQ(page.actionBanner()->findChild<QLabel*>("lastError")->text(), "Bridge exited with status 1");
+    hostError.reset();
+    h.store->receiveSnapshot(fullSnapshot());
+    EXPECT_FALSE(page.actionBanner());
+}
+
+}  // namespace
+}  // namespace norv

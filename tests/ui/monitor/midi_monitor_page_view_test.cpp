@@ -1,0 +1,76 @@
+#include "tests/support/core/no_dialogs.h"
+#include "tests/support/model/monitor_event_fixtures.h"
+#include "ui/monitor/midi_monitor_page_view.h"
+#include "ui/monitor/midi_monitor_table_view.h"
+#include "ui/theme/page_components.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace norv {
+namespace {
+
+using testing::NoDialogs;
+
+TEST(MidiMonitorPageView, EmptyStatesCountersMenusAndEnabling) {
+    NoDialogs dialogs;
+    QString device;
+    std::vector<MidiMessageFamily> toggled;
+    MidiMonitorPageView::Actions actions;
+    actions.setDevice = [&](const QString& id) { device = id; };
+    actions.toggleFamily = [&](MidiMessageFamily family) { toggled.push_back(family); };
+    MidiMonitorPageView page(actions, dialogs);
+
+    std::vector<MidiMonitorEvent> events;
+    MidiMonitorPageView::State state;
+    state.events = &events;
+    state.listening = false;
+    page.setState(state);
+    EXPECT_EQ(page.emptyState()->titleLabel()->text(), "Listening is off");
+    EXPECT_FALSE(page.refreshPicker()->isEnabled());
+    EXPECT_FALSE(page.clearButton()->isEnabled());
+    EXPECT_EQ(page.eventsLabel()->text(), "0 EVENTS");
+
+    const AdminSnapshot snapshot = test::fullSnapshot();
+    events = snapshot.midiEvents;
+    state.listening = true;
+    state.dropped = 3;
+    state.filter.channel = 9;  // nothing on channel 9
+    state.deviceLabel = [](const std::string& id) { return id == "shared" ? std::string("Shared") : id; };
+    page.setState(state);
+    EXPECT_EQ(page.emptyState()->titleLabel()->text(), "No matching events");
+    EXPECT_EQ(page.eventsLabel()->text(), "8 EVENTS");
+    EXPECT_EQ(page.droppedLabel()->text(), "3 DROPPED");
+    EXPECT_FALSE(page.exportButton()->isEnabled());
+    EXPECT_TRUE(page.clearButton()->isEnabled());
+
+    state.filter.channel = 0;
+    page.setState(state);
+    EXPECT_TRUE(page.showingTable());
+    EXPECT_EQ(page.table()->model()->rowCount(), 8);
+    EXPECT_TRUE(page.exportButton()->isEnabled());
+
+    QMenu* menu = page.deviceMenu()->menu();
+    Q_EMIT menu->aboutToShow();
+    QList<QAction*> items = menu->actions();
+    ASSERT_EQ(items.size(), 5);  // All Devices, divider, three devices
+    EXPECT_EQ(items[2]->text(), "ipad-studio-7f3a");
+    EXPECT_EQ(items[4]->text(), "Shared");
+    items[4]->trigger();
+    EXPECT_EQ(device, "shared");
+
+    Q_EMIT page.messageMenu()->menu()->aboutToShow();
+    items = page.messageMenu()->menu()->actions();
+    ASSERT_EQ(items.size(), 7);
+    EXPECT_EQ(items[0]->property("symbolName").toString(), "checkmark");
+    EXPECT_EQ(items[4]->text(), "Pitch Bend");
+    items[4]->trigger();
+    EXPECT_EQ(toggled, std::vector<MidiMessageFamily>{MidiMessageFamily::pitchBend});
+}
+
+}  // namespace
+}  // namespace norv

@@ -1,0 +1,193 @@
+#include "tests/support/model/monitor_event_fixtures.h"
+#include "ui/monitor/midi_monitor_menus.h"
+#include "ui/monitor/midi_monitor_table_model.h"
+
+#include <gtest/gtest.h>
+
+namespace norv {
+namespace {
+
+using test::event;
+
+std::vector<std::int64_t> sequences(const MidiMonitorFilter& filter, const std::vector<MidiMonitorEvent>& events) {
+    std::vector<std::int64_t> result;
+    for (const MidiMonitorEvent& e : filter.filteredEvents(events)) result.push_back(e.sequence);
+    return result;
+}
+
+std::string label(const std::string& id) {
+    if (id == "shared") return "Shared";
+    if (id == "ipad") return "studio iPad";
+    if (id == "blank") return "";
+    if (id == "pixel") return "Pixel";
+    return id;
+}
+
+const std::vector<MidiMonitorEvent> kEvents = {
+    event(1, "ipad", "Keys", "instrument", "note", 1),
+    event(2, "ipad", "Keys Surface", "surface", "cc", 16, 7, 127),
+    event(3, "pixel", "Pads", "instrument", "pitch_bend", 3, 0, 8192),
+    event(4, "shared", "Session", "other-role", "program_change", 3, 5, 0),
+    event(5, "pixel", "Pads", "instrument", "channel_pressure", 2, 0, 64),
+};
+
+TEST(MidiMonitorFilter, EachFilterNarrowsAndKeepsBufferOrder) {
+    MidiMonitorFilter filter;
+    EXPECT_EQ(sequences(filter, kEvents), (std::vector<std::int64_t>{1, 2, 3, 4, 5}));
+
+    filter.role = "instrument";
+    EXPECT_EQ(sequences(filter, kEvents), (std::vector<std::int64_t>{1, 3, 5}));
+    filter.role = "surface";  // a role that is neither shows only under "all"
+    EXPECT_EQ(sequences(filter, kEvents), (std::vector<std::int64_t>{2}));
+    filter.role = "all";
+
+    filter.deviceId = "shared";
+    EXPECT_EQ(sequences(filter, kEvents), (std::vector<std::int64_t>{4}));
+    filter.deviceId = "all";
+
+    filter.endpoint = "Pads";
+    EXPECT_EQ(sequences(filter, kEvents), (std::vector<std::int64_t>{3, 5}));
+    filter.endpoint = "pads";  // exact, case-sensitive
+    EXPECT_TRUE(sequences(filter, kEvents).empty());
+    filter.endpoint = "all";
+
+    filter.channel = 3;
+    EXPECT_EQ(sequences(filter, kEvents), (std::vector<std::int64_t>{3, 4}));
+    filter.channel = 0;
+
+    filter.families = MidiFamilySet::none();
+    filter.families.insert(MidiMessageFamily::pressure);
+    filter.families.insert(MidiMessageFamily::other);
+    EXPECT_EQ(sequences(filter, kEvents), (std::vector<std::int64_t>{4, 5}));
+    filter.families = MidiFamilySet::none();
+    EXPECT_TRUE(sequences(filter, kEvents).empty());
+    filter.families = MidiFamilySet::all();
+
+    filter.role = "instrument";
+    filter.endpoint = "Pads";
+    filter.channel = 2;
+    EXPECT_EQ(sequences(filter, kEvents), (std::vector<std::int64_t>{5}));
+}
+
+TEST(MidiMonitorFilter, SearchTrimsAndMatchesChannelText) {
+    MidiMonitorFilter filter;
+    filter.searchText = "  \n\t ";
+    EXPECT_EQ(sequences(filter, kEvents).size(), kEvents.size());
+    filter.searchText = "ch 3";
+    EXPECT_EQ(sequences(filter, kEvents), (std::vector<std::int64_t>{3, 4}));
+    filter.searchText = "PITCH bend";
+    EXPECT_EQ(sequences(filter, kEvents), (std::vector<std::int64_t>{3}));
+}
+
+TEST(MidiMonitorFilter, MenuListsAreSortedTheirOwnWay) {
+    std::vector<MidiMonitorEvent> events = kEvents;
+    events.push_back(event(6, "zeta-id", "beta", "instrument", "note", 1));
+    events.push_back(event(7, "blank", "Alpha", "instrument", "note", 1));
+    events.push_back(event(8, "pixel", "alpha", "instrument", "note", 1));
+    events.push_back(event(9, "Apple-id", "Z", "instrument", "note", 1));
+
+    // Labels ignoring case: "" < "Apple-id" < "Pixel" < "Shared" < "studio iPad" < "zeta-id".
+    EXPECT_EQ(MidiMonitorMenus::deviceIds(events, label),
+              (std::vector<std::string>{"blank", "Apple-id", "pixel", "shared", "ipad", "zeta-id"}));
+    // Plain character order: upper case before lower case.
+    EXPECT_EQ(MidiMonitorFilter::endpoints(events),
+              (std::vector<std::string>{"Alpha", "Keys", "Keys Surface", "Pads", "Session", "Z", "alpha", "beta"}));
+}
+
+// Composed and decomposed spellings of a name are one name, in the filters and in the menus.
+TEST(MidiMonitorFilter, CanonicallyEquivalentNamesAreOneName) {
+    const std::vector<MidiMonitorEvent> events = {
+        event(1, "caf\u00e9-id", "Caf\u00e9 Pad", "instrument", "note", 1),
+        event(2, "cafe\u0301-id", "Cafe\u0301 Pad", "instrument", "note", 1),
+        event(3, "cafe-id", "Cafe Pad", "instrument", "note", 1),
+    };
+    MidiMonitorFilter filter;
+    filter.endpoint = "Cafe\u0301 Pad";
+    EXPECT_EQ(sequences(filter, events), (std::vector<std::int64_t>{1, 2}));
+    filter.endpoint = MidiMonitorFilter::all;
+    filter.deviceId = "caf\u00e9-id";
+    EXPECT_EQ(sequences(filter, events), (std::vector<std::int64_t>{1, 2}));
+    EXPECT_EQ(MidiMonitorFilter::endpoints(events),
+              (std::vector<std::string>{"Cafe Pad", "Caf\u00e9 Pad"}));
+    EXPECT_EQ(MidiMonitorMenus::deviceIds(events, label),
+              (std::vector<std::string>{"cafe-id", "caf\u00e9-id"}));
+}
+
+TEST(MidiMonitorFilter, MenuTitles) {
+    MidiMonitorFilter filter;
+    EXPECT_EQ(MidiMonitorMenus::deviceFilterTitle(filter, label), "All Devices");
+    EXPECT_EQ(MidiMonitorMenus::endpointFilterTitle(filter), "All Endpoints");
+    EXPECT_EQ(MidiMonitorMenus::channelFilterTitle(filter), "All Channels");
+    EXPECT_EQ(MidiMonitorMenus::messageTypeFilterTitle(filter), "All Messages");
+
+    filter.deviceId = "shared";
+    filter.endpoint = "Gone Endpoint";  // stays in force when no event carries it any more
+    filter.channel = 7;
+    EXPECT_EQ(MidiMonitorMenus::deviceFilterTitle(filter, label), "Shared");
+    EXPECT_EQ(MidiMonitorMenus::endpointFilterTitle(filter), "Gone Endpoint");
+    EXPECT_EQ(MidiMonitorMenus::channelFilterTitle(filter), "Channel 7");
+
+    filter.families = MidiFamilySet::none();
+    EXPECT_EQ(MidiMonitorMenus::messageTypeFilterTitle(filter), "No Messages");
+    filter.families.insert(MidiMessageFamily::controlChange);
+    EXPECT_EQ(MidiMonitorMenus::messageTypeFilterTitle(filter), "CC / Timbre");
+    filter.families.insert(MidiMessageFamily::notes);
+    filter.families.insert(MidiMessageFamily::other);
+    EXPECT_EQ(MidiMonitorMenus::messageTypeFilterTitle(filter), "3 Message Types");
+
+    EXPECT_EQ(MidiMonitorMenus::refreshRateTitle(MidiMonitorRefreshRate::thirty), "30 Hz");
+    EXPECT_EQ(MidiMonitorMenus::routeSegments()[2].title, "MIDI Surface");
+    EXPECT_EQ(MidiMonitorMenus::routeSegments()[2].value, "surface");
+}
+
+TEST(MidiMonitorTableModel, ShowsNewestThousandMatchingNewestFirst) {
+    std::vector<MidiMonitorEvent> events;
+    for (int i = 1; i <= 1600; ++i) {
+        events.push_back(event(i, i % 4 == 0 ? "shared" : "ipad", "Keys", i % 4 == 0 ? "surface" : "instrument",
+                               "note", 1));
+    }
+    MidiMonitorFilter filter;
+    filter.role = "instrument";  // 1200 of the 1600 match
+    MidiMonitorTableModel model;
+    model.refresh(events, filter, label);
+    ASSERT_EQ(model.rowCount(), 1000);
+    EXPECT_EQ(model.event(0).sequence, 1599);
+    EXPECT_EQ(model.event(999).sequence, 267);
+    EXPECT_EQ(model.index(0, MidiMonitorTableModel::deviceColumn).data().toString(), "studio iPad");
+    EXPECT_EQ(model.index(0, MidiMonitorTableModel::routeColumn).data().toString(), "INSTRUMENT");
+
+    filter.role = "surface";
+    model.refresh(events, filter, label);
+    ASSERT_EQ(model.rowCount(), 400);
+    EXPECT_EQ(model.index(0, MidiMonitorTableModel::deviceColumn).data().toString(), "Shared");
+    EXPECT_EQ(model.index(0, MidiMonitorTableModel::routeColumn).data().toString(), "MIDI SURFACE");
+}
+
+}  // namespace
+}  // namespace norv
+
+#include "ui/monitor/midi_monitor_table_view.h"
+
+#include <QHeaderView>
+
+namespace norv {
+namespace {
+
+TEST(MidiMonitorTableView, ColumnsAndBadgeRole) {
+    MidiMonitorTableView view;
+    std::vector<MidiMonitorEvent> events = {test::event(1, "ipad", "Keys", "instrument", "pitch_bend", 1, 0, 8192),
+                                            test::event(2, "ipad", "Keys", "surface", "pitch_bend", 1, 0, 8192)};
+    view.monitorModel()->refresh(events, MidiMonitorFilter{}, label);
+    ASSERT_EQ(view.model()->rowCount(), 2);
+    EXPECT_EQ(view.horizontalHeader()->sectionSize(MidiMonitorTableModel::timeColumn), 88);
+    EXPECT_EQ(view.model()->headerData(MidiMonitorTableModel::originColumn, Qt::Horizontal).toString(), "Origin");
+    // Newest on top: the surface event carries no badge, the instrument one does.
+    EXPECT_FALSE(view.model()->index(0, MidiMonitorTableModel::messageColumn).data(MidiMonitorTableModel::MpeRole).toBool());
+    EXPECT_TRUE(view.model()->index(1, MidiMonitorTableModel::messageColumn).data(MidiMonitorTableModel::MpeRole).toBool());
+    view.resize(900, 300);
+    view.show();
+    EXPECT_FALSE(view.grab().isNull());  // paints the badge without trouble
+}
+
+}  // namespace
+}  // namespace norv

@@ -1,0 +1,146 @@
+// The monitor page while the engine streams: what the user has typed, opened, selected and
+// scrolled stays; what the user did not touch follows the store. And the CSV export's file name.
+#include "tests/support/core/store_fakes.h"
+#include "tests/support/model/monitor_event_fixtures.h"
+#include "ui/monitor/midi_monitor_page_view.h"
+#include "ui/monitor/midi_monitor_table_view.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QToolButton>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace norv {
+namespace {
+
+std::vector<MidiMonitorEvent> eventsFrom(std::int64_t first, std::int64_t last) {
+    std::vector<MidiMonitorEvent> events;
+    for (std::int64_t sequence = first; sequence <= last; ++sequence)
+        events.push_back(test::event(sequence, sequence % 2 ? "ipad" : "phone", "Norv Out", "instrument", "note_on",
+                                     1 + sequence % 4));
+    return events;
+}
+
+std::vector<std::int64_t> selectedSequences(MidiMonitorTableView* table) {
+    std::vector<std::int64_t> sequences;
+    for (const QModelIndex& index : table->selectionModel()->selectedRows())
+        sequences.push_back(table->monitorModel()->event(index.row()).sequence);
+    std::sort(sequences.begin(), sequences.end());
+    return sequences;
+}
+
+struct MonitorPage : ::testing::Test {
+    void SetUp() override {
+        actions.setSearch = [this](const QString& text) { searches.append(text); };
+        page = std::make_unique<MidiMonitorPageView>(actions, dialogs);
+        page->resize(1100, 700);
+        page->show();
+        events = eventsFrom(1, 200);
+        state.events = &events;
+        state.deviceLabel = [this](const std::string& id) { return id == "ipad" ? ipadLabel : id; };
+        page->setState(state);
+    }
+
+    testing::ScriptedDialogs dialogs;
+    MidiMonitorPageView::Actions actions;
+    QStringList searches;
+    std::string ipadLabel = "Studio iPad";
+    std::vector<MidiMonitorEvent> events;
+    MidiMonitorPageView::State state;
+    std::unique_ptr<MidiMonitorPageView> page;
+};
+
+TEST_F(MonitorPage, BatchesAndSnapshotsLeaveTypedTextOpenPickerSelectionAndScroll) {
+    MidiMonitorTableView* table = page->table();
+    QLineEdit* search = page->findChild<QLineEdit*>();
+    QComboBox* refresh = page->refreshPicker();
+    QSignalSpy resets(table->model(), &QAbstractItemModel::modelReset);
+
+    page->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(page.get()));
+    search->setFocus();
+    QTest::keyClicks(search, "no");
+    ASSERT_EQ(searches.last(), "no");
+    table->selectRow(30);
+    table->selectionModel()->select(table->model()->index(31, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    table->verticalScrollBar()->setValue(400);
+    const std::int64_t topSequence = table->monitorModel()->event(table->rowAt(0)).sequence;
+    const auto selected = selectedSequences(table);
+    ASSERT_EQ(selected.size(), 2u);
+
+    page->setState(state);  // identical, while the store's search text lags behind the typing
+    events = eventsFrom(4, 212);  // a batch: twelve new events, the three oldest trimmed
+    ipadLabel = "Stage iPad";      // and a snapshot renaming a device
+    page->setState(state);
+
+    EXPECT_EQ(page->table(), table);
+    EXPECT_EQ(search->text(), "no");
+    EXPECT_TRUE(search->hasFocus());
+    EXPECT_EQ(search->cursorPosition(), 2);
+    EXPECT_EQ(selectedSequences(table), selected);
+    EXPECT_EQ(table->monitorModel()->event(table->rowAt(0)).sequence, topSequence);
+    // What the user did not touch follows.
+    EXPECT_EQ(page->eventsLabel()->text(), "209 EVENTS");
+    EXPECT_EQ(table->model()->rowCount(), 209);
+    EXPECT_EQ(table->monitorModel()->event(0).sequence, 212);
+    EXPECT_EQ(table->model()->index(0, MidiMonitorTableModel::deviceColumn).data().toString(), "phone");
+    EXPECT_EQ(table->model()->index(1, MidiMonitorTableModel::deviceColumn).data().toString(), "Stage iPad");
+
+    // An open refresh picker stays open with its highlighted row while batches arrive.
+    refresh->showPopup();
+    ASSERT_TRUE(refresh->view()->isVisible());
+    refresh->view()->setCurrentIndex(refresh->model()->index(4, 0));
+    events = eventsFrom(10, 215);
+    page->setState(state);
+    EXPECT_TRUE(refresh->view()->isVisible());
+    EXPECT_EQ(refresh->view()->currentIndex().row(), 4);
+    refresh->hidePopup();
+
+    // So does an open filter menu, with its items and highlighted item.
+    QMenu* devices = page->deviceMenu()->menu();
+    devices->popup(page->deviceMenu()->mapToGlobal(QPoint(0, 0)));
+    ASSERT_TRUE(devices->isVisible());
+    const QList<QAction*> items = devices->actions();
+    devices->setActiveAction(items.last());
+    events = eventsFrom(12, 230);
+    page->setState(state);
+    EXPECT_TRUE(devices->isVisible());
+    EXPECT_EQ(devices->actions(), items);
+    EXPECT_EQ(devices->activeAction(), items.last());
+    devices->hide();
+    EXPECT_EQ(resets.count(), 0);
+
+    // Scrolled to the newest row, the newest events come into view at the top.
+    table->verticalScrollBar()->setValue(0);
+    events = eventsFrom(4, 220);
+    page->setState(state);
+    EXPECT_EQ(table->monitorModel()->event(table->rowAt(0)).sequence, 220);
+}
+
+TEST_F(MonitorPage, ExportAddsTheCsvExtensionTheUserRemoved) {
+    QTemporaryDir dir;
+    dialogs.nextPath = dir.filePath("monitor log");
+    page->exportButton()->click();
+    ASSERT_EQ(dialogs.panels.size(), 1u);
+    EXPECT_TRUE(dialogs.panels[0].proposedName.endsWith(".csv"));
+    EXPECT_EQ(dialogs.panels[0].defaultSuffix, "csv");  // so the panel asks before replacing it
+    EXPECT_TRUE(QFile::exists(dir.filePath("monitor log.csv")));
+
+    dialogs.nextPath = dir.filePath("kept.CSV");
+    page->exportButton()->click();
+    EXPECT_TRUE(QFile::exists(dir.filePath("kept.CSV")));
+    EXPECT_FALSE(QFile::exists(dir.filePath("kept.CSV.csv")));
+}
+
+}  // namespace
+}  // namespace norv

@@ -1,0 +1,138 @@
+#include "tests/support/model/monitor_event_fixtures.h"
+#include "ui/routes/route_card.h"
+#include "ui/routes/routes_page_view.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace norv {
+namespace {
+
+TEST(RoutesPageView, CardsPerDeviceGroupAndAssignmentsGoThroughTheAction) {
+    std::vector<std::pair<std::string, std::optional<std::int64_t>>> assigned;
+    RoutesPageView::Actions actions;
+    actions.assign = [&](const BridgeDevice& device, const std::optional<LiveTrack>& track) {
+        assigned.emplace_back(device.deviceId, track ? std::optional(track->liveId) : std::nullopt);
+    };
+    RoutesPageView page(actions);
+    AdminSnapshot snapshot = test::fullSnapshot();
+    page.setState(snapshot, true, true);
+
+    // Three connected devices, one known offline; the archived ones get no card.
+    ASSERT_EQ(page.cards().size(), 4u);
+    ASSERT_NE(page.knownDevicesToggle(), nullptr);
+    EXPECT_EQ(page.knownDevicesToggle()->text(), "Known devices (1)");
+    EXPECT_TRUE(page.cards()[0]->picker()->isEnabled());
+
+    QComboBox* picker = page.cards()[0]->picker();
+    picker->setCurrentIndex(2);  // Bass
+    Q_EMIT picker->activated(2);
+    ASSERT_EQ(assigned.size(), 1u);
+    EXPECT_EQ(assigned[0].first, "ipad-studio-7f3a");
+    EXPECT_EQ(assigned[0].second, 102);
+
+    // A request in flight: every picker is disabled; a refresh sends nothing.
+    page.setState(snapshot, true, false);
+    EXPECT_FALSE(page.cards()[0]->picker()->isEnabled());
+    EXPECT_EQ(assigned.size(), 1u);
+
+    for (BridgeDevice& device : snapshot.devices) device.archived = true;
+    page.setState(snapshot, true, true);
+    EXPECT_TRUE(page.cards().empty());
+    EXPECT_EQ(page.knownDevicesToggle(), nullptr);
+}
+
+}  // namespace
+}  // namespace norv
+
+namespace norv {
+namespace {
+
+TEST(RoutesPageView, AStoreThatRefreshesDuringTheChoiceIsSafe) {
+    AdminSnapshot snapshot = test::fullSnapshot();
+    RoutesPageView* view = nullptr;
+    RoutesPageView::Actions actions;
+    int sent = 0;
+    actions.assign = [&](const BridgeDevice&, const std::optional<LiveTrack>&) {
+        ++sent;
+        view->setState(snapshot, true, false);  // the store publishes "Applying…" at once
+    };
+    RoutesPageView page(actions);
+    view = &page;
+    page.setState(snapshot, true, true);
+    QComboBox* picker = page.cards()[0]->picker();
+    picker->setCurrentIndex(0);
+    Q_EMIT picker->activated(0);
+    EXPECT_EQ(sent, 1);
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(page.cards()[0]->picker()->isEnabled());
+}
+
+}  // namespace
+}  // namespace norv
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
+
+namespace norv {
+namespace {
+
+// The user has a picker open, another focused and the page scrolled when the engine reports:
+// first the same state, then one where another device's assignment moved.
+TEST(RoutesPageView, SnapshotsLeaveOpenPickersFocusAndScrollAloneAndMoveWhatTheUserDidNotTouch) {
+    AdminSnapshot snapshot = test::fullSnapshot();
+    RoutesPageView page(RoutesPageView::Actions{});
+    page.resize(900, 400);
+    page.setState(snapshot, true, true);
+    page.show();
+    QApplication::setActiveWindow(&page);
+    const std::vector<RouteCard*> cards = page.cards();
+    ASSERT_EQ(cards.size(), 4u);
+    QScrollBar* scroll = page.findChild<QScrollArea*>()->verticalScrollBar();
+    scroll->setValue(scroll->maximum() / 2);
+    const int scrolled = scroll->value();
+    ASSERT_GT(scrolled, 0);
+
+    QComboBox* open = cards[0]->picker();
+    open->setCurrentIndex(3);  // highlighted, not yet chosen
+    open->showPopup();
+    ASSERT_TRUE(open->view()->isVisible());
+    const QList<QObject*> before = page.findChildren<QObject*>();
+
+    page.setState(snapshot, true, true);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(page.findChildren<QObject*>(), before);
+    EXPECT_TRUE(open->view()->isVisible());
+    EXPECT_EQ(open->currentIndex(), 3);
+    EXPECT_EQ(scroll->value(), scrolled);
+
+    snapshot.devices[1].assignedTrackLiveId = 103;  // the engine moves Pocket iPhone to Pads
+    snapshot.devices[1].assignedTrackName = "Pads";
+    page.setState(snapshot, true, true);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(page.cards(), cards);
+    EXPECT_TRUE(open->view()->isVisible());
+    EXPECT_EQ(open->currentIndex(), 3);
+    EXPECT_EQ(cards[1]->picker()->currentText(), "Pads");
+    EXPECT_EQ(scroll->value(), scrolled);
+    open->hidePopup();
+
+    cards[1]->picker()->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), cards[1]->picker());
+    page.setState(snapshot, true, true);
+    EXPECT_EQ(QApplication::focusWidget(), cards[1]->picker());
+
+    // The device's name and its transport are separate labels.
+    EXPECT_EQ(cards[0]->nameLabel()->text(), "Studio iPad");
+    EXPECT_EQ(cards[0]->transportLabel()->text(), "WI-FI");
+    EXPECT_GE(cards[0]->transportLabel()->x(), cards[0]->nameLabel()->geometry().right() + 8);
+}
+
+}  // namespace
+}  // namespace norv
