@@ -104,8 +104,8 @@ struct World {
                                               std::make_unique<NoBluetooth>(), dialogs, *settings, options);
         store->start();
         // The Live page reads only this bench's own folder and settings.
-        window = testing::windowOverStore(
-            *store, [this] { return testing::isolatedPageServices(dialogs, dir.path(), settings.get()); });
+        window = test::windowOverStore(
+            *store, [this] { return test::isolatedPageServices(dialogs, dir.path(), settings.get()); });
         window->resize(MainWindow::defaultSize);
         window->show();
         admin->state(AdminConnectionState::connected());
@@ -115,7 +115,7 @@ struct World {
 
     QTemporaryDir dir;
     std::unique_ptr<QSettings> settings;
-    testing::NoDialogs dialogs;
+    test::NoDialogs dialogs;
     QuietAdmin* admin = nullptr;
     std::unique_ptr<BridgeStore> store;
     std::unique_ptr<MainWindow> window;

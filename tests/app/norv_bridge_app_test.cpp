@@ -17,7 +17,7 @@
 namespace norv {
 namespace {
 
-class AppTest : public testing::FakeStoreTest {
+class AppTest : public test::FakeStoreTest {
 protected:
     void SetUp() override {
         FakeStoreTest::SetUp();
@@ -127,13 +127,13 @@ TEST_F(AppTest, WithATrayCloseHidesAndTheTrayReopensWithoutStartingAgain) {
     // A store whose start-up engine check runs soon, so a second start would show.
     BridgeStoreOptions storeOptions;
     storeOptions.startCheckDelay = std::chrono::milliseconds(1);
-    auto adminPtr = std::make_unique<testing::FakeAdminClient>();
-    auto enginePtr = std::make_unique<testing::FakeEngine>();
+    auto adminPtr = std::make_unique<test::FakeAdminClient>();
+    auto enginePtr = std::make_unique<test::FakeEngine>();
     admin = adminPtr.get();
     engine = enginePtr.get();
     app.reset();
     store = std::make_unique<BridgeStore>(std::move(adminPtr), std::move(enginePtr),
-                                          std::make_unique<testing::FakeBluetooth>(), dialogs, *settings, storeOptions);
+                                          std::make_unique<test::FakeBluetooth>(), dialogs, *settings, storeOptions);
     app = std::make_unique<NorvBridgeApp>(*store, options(true));
 
     app->showWindow();

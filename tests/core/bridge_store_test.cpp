@@ -13,10 +13,10 @@
 namespace norv {
 namespace {
 
-using testing::FakeAdminClient;
-using testing::FakeBluetooth;
-using testing::FakeEngine;
-using testing::ScriptedDialogs;
+using test::FakeAdminClient;
+using test::FakeBluetooth;
+using test::FakeEngine;
+using test::ScriptedDialogs;
 
 const QString kApplying = QStringLiteral("Applying\u2026");
 

@@ -31,8 +31,8 @@ namespace norv {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FakeBluetooth;
-using testing::ScriptedDialogs;
+using test::FakeBluetooth;
+using test::ScriptedDialogs;
 
 // The longest the channel may stay away after a fault: an engine launch, a connection plan
 // that hangs and a reconnect, with room for a loaded CI machine under the sanitizers.

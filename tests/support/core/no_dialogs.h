@@ -5,7 +5,7 @@
 
 #include <optional>
 
-namespace norv::testing {
+namespace norv::test {
 
 class NoDialogs : public DialogService {
 public:
@@ -15,4 +15,4 @@ public:
     std::optional<QString> choosePathToSave(const FilePanelRequest&) override { return std::nullopt; }
 };
 
-}  // namespace norv::testing
+}  // namespace norv::test

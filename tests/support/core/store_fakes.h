@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-namespace norv::testing {
+namespace norv::test {
 
 struct SentFrame {
     std::string path;
@@ -198,4 +198,4 @@ protected:
     std::unique_ptr<BridgeStore> store;
 };
 
-}  // namespace norv::testing
+}  // namespace norv::test

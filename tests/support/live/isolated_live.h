@@ -8,7 +8,7 @@
 #include <QDir>
 #include <QSettings>
 
-namespace norv::testing {
+namespace norv::test {
 
 inline LiveIntegration::Environment isolatedLiveEnvironment(const QString& root, QSettings* settings) {
     LiveIntegration::Environment environment;
@@ -20,4 +20,4 @@ inline LiveIntegration::Environment isolatedLiveEnvironment(const QString& root,
     return environment;
 }
 
-}  // namespace norv::testing
+}  // namespace norv::test

@@ -14,7 +14,7 @@
 #include <functional>
 #include <memory>
 
-namespace norv::testing {
+namespace norv::test {
 
 // Scripted answers, with a hook that runs while the question is open (as a snapshot would
 // arrive while a modal dialog waits).
@@ -66,4 +66,4 @@ Button* findButton(QObject* root, const QString& text) {
     return nullptr;
 }
 
-}  // namespace norv::testing
+}  // namespace norv::test

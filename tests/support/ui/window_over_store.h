@@ -14,7 +14,7 @@
 #include <memory>
 #include <utility>
 
-namespace norv::testing {
+namespace norv::test {
 
 // Page services whose Live integration reads only `root` and `settings` (no installations, no
 // running Live, no runtime).
@@ -30,4 +30,4 @@ inline std::unique_ptr<MainWindow> windowOverStore(BridgeStore& store, std::func
         });
 }
 
-}  // namespace norv::testing
+}  // namespace norv::test

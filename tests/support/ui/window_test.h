@@ -7,7 +7,7 @@
 
 #include <memory>
 
-namespace norv::testing {
+namespace norv::test {
 
 class FakeStoreWindowTest : public FakeStoreTest {
 protected:
@@ -33,4 +33,4 @@ protected:
     int pagesBuilt = 0;  // pages the window asked the factory for
 };
 
-}  // namespace norv::testing
+}  // namespace norv::test

@@ -19,10 +19,10 @@ namespace norv {
 namespace {
 
 using nlohmann::json;
-using testing::findButton;
+using test::findButton;
 using test::fullSnapshot;
-using testing::PageHarness;
-using testing::settle;
+using test::PageHarness;
+using test::settle;
 
 void enterPort(ConnectionsPage& page, const QString& text) {
     page.portField()->setText(text);

@@ -16,10 +16,10 @@ namespace norv {
 namespace {
 
 using nlohmann::json;
-using testing::findButton;
+using test::findButton;
 using test::fullSnapshot;
-using testing::PageHarness;
-using testing::settle;
+using test::PageHarness;
+using test::settle;
 
 struct DevicesPageTest : ::testing::Test {
     PageHarness h{fullSnapshot()};

@@ -14,7 +14,7 @@
 namespace norv {
 namespace {
 
-using testing::NoDialogs;
+using test::NoDialogs;
 
 bool waitFor(const std::function<bool()>& done) {
     QElapsedTimer waited;

@@ -14,7 +14,7 @@
 namespace norv {
 namespace {
 
-using testing::NoDialogs;
+using test::NoDialogs;
 
 TEST(MidiMonitorPageView, EmptyStatesCountersMenusAndEnabling) {
     NoDialogs dialogs;

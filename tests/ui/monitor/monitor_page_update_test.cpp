@@ -50,7 +50,7 @@ struct MonitorPage : ::testing::Test {
         page->setState(state);
     }
 
-    testing::ScriptedDialogs dialogs;
+    test::ScriptedDialogs dialogs;
     MidiMonitorPageView::Actions actions;
     QStringList searches;
     std::string ipadLabel = "Studio iPad";

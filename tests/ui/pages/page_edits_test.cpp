@@ -19,8 +19,8 @@ namespace norv {
 namespace {
 
 using test::fullSnapshot;
-using testing::PageHarness;
-using testing::settle;
+using test::PageHarness;
+using test::settle;
 
 // Shows a page as the active window, small enough to scroll.
 void showActive(QWidget& page) {

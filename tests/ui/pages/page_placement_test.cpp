@@ -27,7 +27,7 @@
 namespace norv {
 namespace {
 
-class PagePlacement : public testing::FakeStoreWindowTest {
+class PagePlacement : public test::FakeStoreWindowTest {
 protected:
     void SetUp() override {
         FakeStoreWindowTest::SetUp();

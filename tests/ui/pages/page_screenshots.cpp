@@ -19,7 +19,7 @@ namespace norv {
 namespace {
 
 using test::fullSnapshot;
-using testing::PageHarness;
+using test::PageHarness;
 
 QString shoot(PageFrame& page, const QString& name) {
     if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) NorvTheme::applyTo(*app);

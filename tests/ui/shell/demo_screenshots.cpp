@@ -86,7 +86,7 @@ bool waitUntil(const std::function<bool()>& done) {
     return true;
 }
 
-class DemoScreenshots : public testing::FakeStoreWindowTest {
+class DemoScreenshots : public test::FakeStoreWindowTest {
 protected:
     void SetUp() override {
         NorvTheme::applyTo(*qApp);

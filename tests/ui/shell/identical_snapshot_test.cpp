@@ -15,7 +15,7 @@ namespace {
 
 using test::fullSnapshot;
 
-class IdenticalSnapshot : public testing::FakeStoreWindowTest {
+class IdenticalSnapshot : public test::FakeStoreWindowTest {
 protected:
     void SetUp() override {
         FakeStoreWindowTest::SetUp();

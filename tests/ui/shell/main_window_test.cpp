@@ -25,7 +25,7 @@ namespace {
 // Pages taken off the window are deleted once control returns to the event loop.
 void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
-class WindowTest : public testing::FakeStoreWindowTest {
+class WindowTest : public test::FakeStoreWindowTest {
 protected:
     void connect(bool ownEngine, std::vector<BridgeDevice> devices = {}) {
         AdminSnapshot snapshot = AdminSnapshot::empty();

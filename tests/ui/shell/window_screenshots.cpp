@@ -30,7 +30,7 @@ BridgeDevice device(const std::string& id, const std::string& label, bool connec
     return d;
 }
 
-class Screenshots : public testing::FakeStoreWindowTest {
+class Screenshots : public test::FakeStoreWindowTest {
 protected:
     void SetUp() override {
         NorvTheme::applyTo(*qApp);
