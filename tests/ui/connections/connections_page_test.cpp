@@ -3,8 +3,6 @@
 #include "tests/support/ui/page_harness.h"
 #include "ui/components/page_disclosure.h"
 #include "ui/connections/connections_page.h"
-#include "ui/device_settings/device_settings_page.h"
-#include "ui/overview/overview_page.h"
 #include "ui/pages/page_factory.h"
 
 #include <QCheckBox>
@@ -139,48 +137,6 @@ TEST(ConnectionsPage, ManualTargetsFromTheInterfaceListAndCopy) {
     settle();
     EXPECT_TRUE(page.manualPanel()->findChild<QWidget*>("10.0.0.5:9400"));
     EXPECT_FALSE(page.manualPanel()->findChild<QWidget*>("10.0.0.5:9311"));
-}
-
-TEST(DeviceSettingsPage, PushSendsTheScopeAndDisablesEveryButtonWhileInFlight) {
-    PageHarness h(fullSnapshot());
-    std::unique_ptr<DeviceSettingsPage> owner(deviceSettingsPage(*h.store));
-    DeviceSettingsPage& page = *owner;
-    page.show();
-    QWidget* play = page.findChild<QWidget*>("profile_instrument");
-    ASSERT_TRUE(play);
-    findButton(play, "Apply to connected devices")->click();
-    ASSERT_EQ(h.admin->requests.size(), 1u);
-    EXPECT_EQ(h.onlyRequest().path, "/admin/ui_preferences/push");
-    EXPECT_EQ(h.onlyRequest().args, json::array({"instrument"}));
-    settle();
-    for (QPushButton* button : page.findChildren<QPushButton*>()) EXPECT_FALSE(button->isEnabled());
-    h.admin->complete();
-    EXPECT_EQ(h.store->actionMessage(), "Settings transfer requested");
-    settle();
-    EXPECT_TRUE(findButton(page.findChild<QWidget*>("profile_all"), "Apply to connected devices")->isEnabled());
-    EXPECT_EQ(page.findChild<QLabel*>("resultLabel")->text(), "2 / 3 devices applied · 1 failed");
-}
-
-TEST(OverviewPage, ShortcutsSelectTheirPagesAndTheBannerFollowsTheHostError) {
-    PageHarness h(fullSnapshot());
-    std::optional<QString>& hostError = h.engine->failure;
-    std::unique_ptr<OverviewPage> owner(overviewPage(*h.store));
-    OverviewPage& page = *owner;
-    findButton(&page, "Diagnostics")->click();
-    EXPECT_EQ(h.store->selection(), BridgeSection::logs);
-    findButton(&page, "Connections")->click();
-    EXPECT_EQ(h.store->selection(), BridgeSection::connections);
-    EXPECT_TRUE(page.hardwarePanel()->findChild<QWidget*>("pixel-tab-9b04"));
-    EXPECT_FALSE(page.hardwarePanel()->findChild<QWidget*>("galaxy-s9-31d0"));
-
-    EXPECT_FALSE(page.actionBanner());
-    hostError = QStringLiteral("Bridge exited with status 1");
-    h.store->receiveSnapshot(fullSnapshot());
-    ASSERT_TRUE(page.actionBanner());
-    EXPECT_EQ(page.actionBanner()->findChild<QLabel*>("lastError")->text(), "Bridge exited with status 1");
-    hostError.reset();
-    h.store->receiveSnapshot(fullSnapshot());
-    EXPECT_FALSE(page.actionBanner());
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
-// The Overview and Device settings pages' derived values, from fixture snapshots.
+// The Overview page's derived values, from fixture snapshots.
 #include "tests/support/model/snapshot_fixtures.h"
 #include "tests/support/qt_printers.h"
-#include "model/admin_commands.h"
-#include "ui/device_settings/device_settings_view_model.h"
 #include "ui/overview/overview_view_model.h"
 #include "ui/theme/norv_theme.h"
 
@@ -58,38 +56,6 @@ TEST(OverviewViewModel, ReadyIsExactAndLiveLinkStopsAtFiveSeconds) {
     EXPECT_EQ(OverviewViewModel(snapshot, state).statusCards()[0].detail, "Admin port 9315");
     snapshot.bridge.bridgeVersion = "";
     EXPECT_EQ(OverviewViewModel(snapshot, state).statusCards()[0].detail, "");
-}
-
-TEST(DeviceSettingsViewModel, ProfilesKeepEngineOrderWithTitlesCountsAndLocalTimes) {
-    const AdminSnapshot snapshot = edgeSnapshot();
-    const std::set<std::string> none;
-    const auto rows = DeviceSettingsViewModel(snapshot, true, none).rows();
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].title, "PLAY");
-    EXPECT_EQ(rows[0].countText, "1 settings");
-    EXPECT_EQ(rows[1].title, "CUSTOMPAGE");
-    EXPECT_EQ(rows[1].source, "phone-ble");
-    const QDateTime local = QDateTime::fromSecsSinceEpoch(3600, Qt::UTC).toLocalTime();
-    EXPECT_EQ(rows[1].timeText, QLocale().toString(local.time(), QLocale::ShortFormat));
-    // A push of zero devices reads as such; a result without a total shows nothing.
-    EXPECT_EQ(DeviceSettingsViewModel(snapshot, true, none).resultLabel(), "No compatible devices connected");
-    EXPECT_EQ(DeviceSettingsViewModel(fullSnapshot(), true, none).resultLabel(), "2 / 3 devices applied · 1 failed");
-    AdminSnapshot noTotal = snapshot;
-    noTotal.uiPreferences->result.total.reset();
-    EXPECT_FALSE(DeviceSettingsViewModel(noTotal, true, none).resultLabel());
-    EXPECT_TRUE(DeviceSettingsViewModel(AdminSnapshot::empty(), true, none).rows().empty());
-    EXPECT_EQ(AdminCommands::pushDeviceSettings("repeatPage").args, nlohmann::json::parse(R"(["repeatPage"])"));
-}
-
-TEST(DeviceSettingsViewModel, PushNeedsChangeRightsNothingInFlightAndAConnectedDevice) {
-    AdminSnapshot snapshot = fullSnapshot();
-    const std::set<std::string> none;
-    const std::set<std::string> renaming{"/admin/device/rename"};
-    EXPECT_TRUE(DeviceSettingsViewModel(snapshot, true, none).pushAllowed());
-    EXPECT_FALSE(DeviceSettingsViewModel(snapshot, false, none).pushAllowed());
-    EXPECT_FALSE(DeviceSettingsViewModel(snapshot, true, renaming).pushAllowed());
-    for (BridgeDevice& device : snapshot.devices) device.connected = false;
-    EXPECT_FALSE(DeviceSettingsViewModel(snapshot, true, none).pushAllowed());
 }
 
 }  // namespace
