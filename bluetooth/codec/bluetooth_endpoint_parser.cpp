@@ -14,11 +14,7 @@ void BluetoothEndpointParser::receive(std::span<const std::uint8_t> bytes) {
     buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
 
     std::size_t consumed = 0;
-    struct Compact {
-        BluetoothBytes& buffer;
-        std::size_t& consumed;
-        ~Compact() { buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(consumed)); }
-    } compact{buffer_, consumed};
+    const ConsumedPrefix compact(buffer_, consumed);
 
     while (true) {
         ByteReader reader{std::span(buffer_).subspan(consumed)};

@@ -237,11 +237,7 @@ BluetoothBytes BluetoothFrameCodec::receive(std::span<const std::uint8_t> data, 
     BluetoothBytes result;
     std::size_t consumed = 0;
     // Cut frames are dropped from the buffer even when decoding them fails.
-    struct Compact {
-        BluetoothBytes& buffer;
-        std::size_t& consumed;
-        ~Compact() { buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(consumed)); }
-    } compact{buffer_, consumed};
+    const ConsumedPrefix compact(buffer_, consumed);
 
     while (true) {
         ByteReader outer{std::span(buffer_).subspan(consumed)};

@@ -57,11 +57,7 @@ void BluetoothStateQueue::receive(std::span<const std::uint8_t> bytes) {
     input_.insert(input_.end(), bytes.begin(), bytes.end());
 
     std::size_t consumed = 0;
-    struct Compact {
-        BluetoothBytes& buffer;
-        std::size_t& consumed;
-        ~Compact() { buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(consumed)); }
-    } compact{input_, consumed};
+    const ConsumedPrefix compact(input_, consumed);
 
     while (true) {
         ByteReader reader{std::span(input_).subspan(consumed)};
