@@ -1,119 +1,18 @@
 // The store against fakes of the admin client, the engine supervisor and the Bluetooth server.
-#include "core/bridge_store.h"
+#include "tests/core/store_test_fixture.h"
 #include "tests/support/core/log_capture.h"
-#include "tests/support/core/store_fakes.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <cmath>
-#include <gtest/gtest.h>
 
 namespace norv {
 namespace {
 
+using test::device;
 using test::FakeAdminClient;
-using test::FakeBluetooth;
-using test::FakeEngine;
-using test::ScriptedDialogs;
-
-const QString kApplying = QStringLiteral("Applying\u2026");
-
-// Runs the event loop until the condition holds or the bound passes.
-bool waitUntil(const std::function<bool()>& condition, int boundMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > boundMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-void spin(int ms) {
-    waitUntil([] { return false; }, ms);
-}
-
-BridgeDevice device(const std::string& id, bool connected, const std::string& label = "Pad") {
-    BridgeDevice d;
-    d.deviceId = id;
-    d.label = label;
-    d.connected = connected;
-    return d;
-}
-
-MidiMonitorEvent event(std::int64_t sequence) {
-    MidiMonitorEvent e;
-    e.sequence = sequence;
-    e.kind = "note";
-    return e;
-}
-
-std::vector<MidiMonitorEvent> events(std::int64_t from, std::int64_t to) {
-    std::vector<MidiMonitorEvent> result;
-    for (std::int64_t s = from; s <= to; ++s) result.push_back(event(s));
-    return result;
-}
-
-MidiMonitorBatch batch(std::vector<MidiMonitorEvent> list, std::int64_t latest, bool reset = false,
-                       std::int64_t dropped = 0) {
-    MidiMonitorBatch b;
-    b.events = std::move(list);
-    b.latestSequence = latest;
-    b.reset = reset;
-    b.dropped = dropped;
-    return b;
-}
-
-class StoreTest : public ::testing::Test {
-protected:
-    void SetUp() override { makeStore(); }
-
-    void makeStore() {
-        store.reset();
-        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        auto adminPtr = std::make_unique<FakeAdminClient>();
-        auto enginePtr = std::make_unique<FakeEngine>();
-        auto bluetoothPtr = std::make_unique<FakeBluetooth>();
-        admin = adminPtr.get();
-        engine = enginePtr.get();
-        bluetooth = bluetoothPtr.get();
-        BridgeStoreOptions options;
-        options.startCheckDelay = std::chrono::milliseconds(20);
-        options.computerName = [] { return QStringLiteral("Studio"); };
-        store = std::make_unique<BridgeStore>(std::move(adminPtr), std::move(enginePtr), std::move(bluetoothPtr),
-                                              dialogs, *settings, options);
-    }
-
-    // Started, own engine running, channel connected, with the given snapshot.
-    void connectOwnEngine(AdminSnapshot snapshot = AdminSnapshot::empty()) {
-        store->start();
-        engine->setRunning(true);
-        admin->stateHandler(AdminConnectionState::connected());
-        admin->snapshotHandler(snapshot);
-    }
-
-    AdminSnapshot withDevices(std::vector<BridgeDevice> devices) {
-        AdminSnapshot s = AdminSnapshot::empty();
-        s.devices = std::move(devices);
-        return s;
-    }
-
-    std::vector<std::int64_t> heldSequences() const {
-        std::vector<std::int64_t> result;
-        for (const MidiMonitorEvent& e : store->midiMonitorEvents()) result.push_back(e.sequence);
-        return result;
-    }
-
-    QTemporaryDir dir;
-    std::unique_ptr<QSettings> settings;
-    ScriptedDialogs dialogs;
-    FakeAdminClient* admin = nullptr;
-    FakeEngine* engine = nullptr;
-    FakeBluetooth* bluetooth = nullptr;
-    std::unique_ptr<BridgeStore> store;
-};
+using test::kApplying;
+using test::spin;
+using test::StoreTest;
+using test::waitUntil;
 
 TEST_F(StoreTest, CommandsAreDeduplicatedByPathAndReportApplyingThenLabelOrError) {
     store->command("/admin/devices/clean", nlohmann::json::array(), QStringLiteral("Cleaned"));
@@ -327,52 +226,6 @@ TEST_F(StoreTest, ApplyingRestartsForEngineSettingsButOnlyTouchesBluetoothForIts
     EXPECT_EQ(BridgeLaunchConfiguration::load(*settings).publicPort, 9311);
 }
 
-TEST_F(StoreTest, MonitorBufferTakesOnlyNewerEventsResetsOnRestartAndKeepsTheNewest4000) {
-    store->start();
-    admin->batchHandler(batch(events(1, 50), 50, false, 3));
-    admin->batchHandler(batch(events(48, 53), 53));
-    EXPECT_EQ(store->midiMonitorEvents().size(), 53u);
-    EXPECT_EQ(heldSequences().back(), 53);
-    EXPECT_EQ(store->midiDroppedEventCount(), 3);
-
-    // Sequences that went backwards mean the engine restarted: start over.
-    admin->batchHandler(batch(events(1, 2), 2, false, 1));
-    EXPECT_EQ(heldSequences(), (std::vector<std::int64_t>{1, 2}));
-    EXPECT_EQ(store->midiDroppedEventCount(), 1);
-
-    // A reset keeps only its own events above 0.
-    std::vector<MidiMonitorEvent> withZero = events(0, 3);
-    admin->batchHandler(batch(withZero, 3, true, 5));
-    EXPECT_EQ(heldSequences(), (std::vector<std::int64_t>{1, 2, 3}));
-    EXPECT_EQ(store->midiDroppedEventCount(), 5);
-
-    // Snapshot events follow the same rule and leave the latest sequence alone.
-    AdminSnapshot snapshot = AdminSnapshot::empty();
-    snapshot.midiEvents = events(3, 5);
-    admin->snapshotHandler(snapshot);
-    EXPECT_EQ(heldSequences().back(), 5);
-    admin->batchHandler(batch({event(6)}, 6));
-    EXPECT_EQ(store->midiMonitorEvents().size(), 6u) << "latest sequence 3 < 6: no reset";
-
-    // Overflow keeps the newest 4000 in order.
-    admin->batchHandler(batch(events(7, 4106), 4106));
-    ASSERT_EQ(store->midiMonitorEvents().size(), 4000u);
-    const std::vector<std::int64_t> held = heldSequences();
-    EXPECT_EQ(held.front(), 4107 - 4000);
-    EXPECT_TRUE(std::is_sorted(held.begin(), held.end()));
-
-    // A disconnect keeps the buffer, but forgets the latest sequence.
-    admin->stateHandler(AdminConnectionState::connected());
-    admin->stateHandler(AdminConnectionState::disconnected("Bridge unavailable"));
-    EXPECT_EQ(store->midiMonitorEvents().size(), 4000u);
-    admin->batchHandler(batch(events(10, 12), 12));
-    EXPECT_EQ(store->midiMonitorEvents().size(), 4000u) << "old sequences are still below the newest held";
-
-    store->clearMidiMonitor();
-    EXPECT_TRUE(store->midiMonitorEvents().empty());
-    EXPECT_EQ(admin->sentOn("/admin/midi-monitor/clear").size(), 1u);
-}
-
 TEST_F(StoreTest, MenuBarSymbolFollowsConnectionAndLiveLink) {
     EXPECT_EQ(store->menuBarSymbol(), QStringLiteral("cable.connector.slash"));
     connectOwnEngine();
@@ -419,58 +272,6 @@ TEST_F(StoreTest, BluetoothRunsOnlyForTheOwnConnectedEngineWithItsSwitchOn) {
     bluetooth->onStatus(QStringLiteral("DISCOVERABLE"));
     EXPECT_EQ(store->bluetoothStatus(), QStringLiteral("DISCOVERABLE"));
     EXPECT_EQ(BridgeStore::bluetoothName(QString()), QStringLiteral("Norv Bridge \u00B7 Mac"));
-}
-
-TEST_F(StoreTest, MonitorSubscriptionFollowsSelectionListenAndRate) {
-    store->setSelection(BridgeSection::midiMonitor);
-    EXPECT_TRUE(admin->sent.empty()) << "nothing before start()";
-
-    store->start();
-    const auto last = [&] { return admin->sentOn("/admin/midi-monitor/configure").back().args; };
-    store->setSelection(BridgeSection::midiMonitor);
-    EXPECT_EQ(last(), nlohmann::json::parse(R"([{"enabled": true, "refresh_hz": 10}])"));
-    store->setSelection(BridgeSection::routes);
-    EXPECT_EQ(last()[0]["enabled"], false);
-    store->setSelection(std::nullopt);
-    EXPECT_EQ(last()[0]["enabled"], false);
-
-    store->setSelection(BridgeSection::midiMonitor);
-    store->setMidiListenEnabled(false);
-    EXPECT_EQ(last()[0]["enabled"], false);
-    store->setMidiListenEnabled(true);
-    store->setMidiRefreshRate(MidiMonitorRefreshRate::thirty);
-    EXPECT_EQ(last()[0]["refresh_hz"], 30);
-    EXPECT_EQ(settings->value("midiMonitorRefreshRate").toInt(), 30);
-
-    const std::size_t before = admin->sentOn("/admin/midi-monitor/configure").size();
-    admin->stateHandler(AdminConnectionState::connected());
-    EXPECT_EQ(admin->sentOn("/admin/midi-monitor/configure").size(), before + 1) << "resent on connect";
-
-    // The stored rate survives; an unknown stored rate falls back to 10 Hz.
-    makeStore();
-    EXPECT_EQ(store->midiRefreshRate(), MidiMonitorRefreshRate::thirty);
-    settings->setValue("midiMonitorRefreshRate", 7);
-    makeStore();
-    EXPECT_EQ(store->midiRefreshRate(), MidiMonitorRefreshRate::ten);
-}
-
-TEST_F(StoreTest, MonitorFilterPublishesWithoutResubscribing) {
-    store->start();
-    store->setSelection(BridgeSection::midiMonitor);
-    const std::size_t subscriptions = admin->sentOn("/admin/midi-monitor/configure").size();
-    int changeCount = 0;
-    QObject::connect(store.get(), &BridgeStore::changed, store.get(), [&] { ++changeCount; });
-
-    MidiMonitorFilter filter;
-    EXPECT_EQ(store->midiMonitorFilter(), filter) << "every event passes at first";
-    filter.role = "surface";
-    filter.channel = 3;
-    store->setMidiMonitorFilter(filter);
-    store->toggleMidiMessageFamily(MidiMessageFamily::other);
-    EXPECT_EQ(changeCount, 2);
-    filter.families.remove(MidiMessageFamily::other);
-    EXPECT_EQ(store->midiMonitorFilter(), filter);
-    EXPECT_EQ(admin->sentOn("/admin/midi-monitor/configure").size(), subscriptions);
 }
 
 TEST_F(StoreTest, RepeatedStatesPublishNothingAndDisconnectDropsTheSnapshot) {
