@@ -178,7 +178,8 @@ TEST_F(DevicesPageTest, CleanSendsNothingWhenNoCapturedIdRemains) {
 
 TEST(PendingPairingRequestsPanel, AllowAndRevokeWithoutConfirmation) {
     PageHarness h(fullSnapshot());
-    PendingPairingRequestsPanel panel(*h.store);
+    std::unique_ptr<PendingPairingRequestsPanel> owned(pendingPairingRequestsPanel(*h.store));
+    PendingPairingRequestsPanel& panel = *owned;
     panel.show();
     QWidget* kitchen = panel.findChild<QWidget*>("note-tab-4410");
     QWidget* guest = panel.findChild<QWidget*>("ipad-guest-19fe");

@@ -21,6 +21,7 @@ class ConnectionsPage;
 class DevicesPage;
 class DeviceSettingsPage;
 class OverviewPage;
+class PendingPairingRequestsPanel;
 class BridgeStore;
 class DialogService;
 
@@ -46,5 +47,7 @@ OverviewPage* overviewPage(BridgeStore& store, std::function<std::optional<QStri
                            QWidget* parent = nullptr);
 DeviceSettingsPage* deviceSettingsPage(BridgeStore& store, QWidget* parent = nullptr);
 DevicesPage* devicesPage(BridgeStore& store, DialogService& dialogs, QWidget* parent = nullptr);
+// The pending pairing requests panel the Diagnostics page holds.
+PendingPairingRequestsPanel* pendingPairingRequestsPanel(BridgeStore& store, QWidget* parent = nullptr);
 
 }  // namespace norv
