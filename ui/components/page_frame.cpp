@@ -11,12 +11,11 @@
 
 namespace norv {
 
-PageFrame::PageFrame(QWidget* parent) : QScrollArea(parent), content_(new QWidget), column_(new QVBoxLayout) {
-    setFrameShape(QFrame::NoFrame);
-    setWidgetResizable(true);
+PageFrame::PageFrame(QWidget* parent) : PageScrollArea(parent), content_(new QWidget), column_(new QVBoxLayout) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     content_->setLayout(column_);
+    growBeforeLayout(content_);
     content_->setStyleSheet(NorvButtonStyle::styleSheet());
     fillBackground(content_, NorvTheme::background());
     column_->setContentsMargins(24, 24, 24, 24);

@@ -4,14 +4,14 @@
 
 #include "ui/components/retire_widget.h"
 
-#include <QScrollArea>
+#include "ui/components/page_scroll_area.h"
 
 class QLayout;
 class QVBoxLayout;
 
 namespace norv {
 
-class PageFrame : public QScrollArea {
+class PageFrame : public PageScrollArea {
     Q_OBJECT
 public:
     explicit PageFrame(QWidget* parent = nullptr);

@@ -1,6 +1,7 @@
 #include "ui/routes/routes_page_view.h"
 
 #include "ui/components/page_disclosure.h"
+#include "ui/components/page_scroll_area.h"
 #include "ui/routes/clear_confirmation.h"
 #include "ui/routes/routing_policy_draft.h"
 #include "ui/routes/routing_policy_editor.h"
@@ -9,7 +10,6 @@
 #include "ui/theme/norv_theme.h"
 #include "ui/theme/page_components.h"
 
-#include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -42,14 +42,13 @@ RoutesPageView::RoutesPageView(Actions actions, ClearConfirmation* confirmation,
     : QWidget(parent), actions_(std::move(actions)) {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
+    auto* scroll = new PageScrollArea(this);
     outer->addWidget(scroll);
     auto* page = new QWidget(scroll);
     auto* column = new QVBoxLayout(page);
     column->setContentsMargins(24, 24, 24, 24);
     column->setSpacing(22);
+    growBeforeLayout(page);
     scroll->setWidget(page);
 
     column->addWidget(new PageHeader(QStringLiteral("LIVE ROUTING"), QStringLiteral("Routes & auto-arm"),
@@ -72,6 +71,8 @@ RoutesPageView::RoutesPageView(Actions actions, ClearConfirmation* confirmation,
         return [this, parent](const RouteCardContent& content) { return makeCard(content, parent); };
     };
     activeCards_ = {stack(activeBox_), cardKey, create(activeBox_)};
+    growBeforeLayout(activeBox_);
+    growBeforeLayout(devices);
     knownCards_ = {known_->bodyLayout(), cardKey, create(known_->body())};
 
     NorvPanel* tracks = block(QStringLiteral("TRACK ROUTING"), page);
@@ -84,6 +85,8 @@ RoutesPageView::RoutesPageView(Actions actions, ClearConfirmation* confirmation,
     tracks->contentLayout()->addWidget(rowsBox);
     trackRows_ = {stack(rowsBox), rowKey,
                   [rowsBox](const TrackRowContent& content) { return new TrackRoutingRow(content, rowsBox); }};
+    growBeforeLayout(rowsBox);
+    growBeforeLayout(tracks);
     column->addWidget(tracks);
 
     // "Routing options", collapsed at first.
