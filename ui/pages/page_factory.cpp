@@ -227,7 +227,8 @@ QWidget* diagnosticsPage(BridgeStore& store, DialogService& dialogs, BridgeProce
     // The store relays every change of its engine host, logs included.
     QObject::connect(&store, &BridgeStore::changed, view, publish);
     // Built inside its slot: reparented there, it would stay hidden until the next change.
-    view->identitiesSlot()->addWidget(pendingPairingRequestsPanel(store, view->identitiesSlot()->parentWidget()));
+    QVBoxLayout* identities = view->identitiesSlot();
+    identities->addWidget(pendingPairingRequestsPanel(store, identities->parentWidget()));
     view->start();
     return view;
 }
@@ -242,7 +243,8 @@ PendingPairingRequestsPanel* pendingPairingRequestsPanel(BridgeStore& store, QWi
     actions.revoke = [&store](const std::string& id) { store.deviceAccess(id, "forget", std::nullopt); };
     auto* view = new PendingPairingRequestsPanel(std::move(actions), parent);
     view->setState(pairingRequestsState(store));
-    QObject::connect(&store, &BridgeStore::changed, view, [view, &store] { view->setState(pairingRequestsState(store)); });
+    QObject::connect(&store, &BridgeStore::changed, view,
+                     [view, &store] { view->setState(pairingRequestsState(store)); });
     return view;
 }
 
