@@ -1,5 +1,6 @@
 #include "ui/components/page_frame.h"
 
+#include "ui/components/grow_before_layout.h"
 #include "ui/theme/norv_button_style.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_symbols.h"
@@ -11,7 +12,9 @@
 
 namespace norv {
 
-PageFrame::PageFrame(QWidget* parent) : PageScrollArea(parent), content_(new QWidget), column_(new QVBoxLayout) {
+PageFrame::PageFrame(QWidget* parent) : QScrollArea(parent), content_(new QWidget), column_(new QVBoxLayout) {
+    setFrameShape(QFrame::NoFrame);
+    setWidgetResizable(true);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     content_->setLayout(column_);

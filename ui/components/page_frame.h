@@ -4,14 +4,14 @@
 
 #include "ui/components/retire_widget.h"
 
-#include "ui/components/page_scroll_area.h"
+#include <QScrollArea>
 
 class QLayout;
 class QVBoxLayout;
 
 namespace norv {
 
-class PageFrame : public PageScrollArea {
+class PageFrame : public QScrollArea {
     Q_OBJECT
 public:
     explicit PageFrame(QWidget* parent = nullptr);

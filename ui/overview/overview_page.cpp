@@ -1,7 +1,7 @@
 #include "ui/overview/overview_page.h"
 
 #include "ui/components/adaptive_grid.h"
-#include "ui/components/page_scroll_area.h"
+#include "ui/components/grow_before_layout.h"
 #include "ui/overview/overview_view_model.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_symbols.h"

@@ -1,7 +1,7 @@
 #include "ui/routes/routes_page_view.h"
 
+#include "ui/components/grow_before_layout.h"
 #include "ui/components/page_disclosure.h"
-#include "ui/components/page_scroll_area.h"
 #include "ui/routes/clear_confirmation.h"
 #include "ui/routes/routing_policy_draft.h"
 #include "ui/routes/routing_policy_editor.h"
@@ -10,6 +10,7 @@
 #include "ui/theme/norv_theme.h"
 #include "ui/theme/page_components.h"
 
+#include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -42,7 +43,9 @@ RoutesPageView::RoutesPageView(Actions actions, ClearConfirmation* confirmation,
     : QWidget(parent), actions_(std::move(actions)) {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new PageScrollArea(this);
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
     outer->addWidget(scroll);
     auto* page = new QWidget(scroll);
     auto* column = new QVBoxLayout(page);
