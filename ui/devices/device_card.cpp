@@ -111,6 +111,10 @@ void DeviceCard::buildDetails() {
     if (renameRow_) return;
     QWidget* body = details_->body();
     QVBoxLayout* column = details_->bodyLayout();
+    // Built while the body is hidden, its children show with it at once rather than one by one
+    // on the next pass of the event loop.
+    const bool open = !body->isHidden();
+    body->hide();
     renameRow_ = new QWidget(body);
     auto* renameLayout = new QHBoxLayout(renameRow_);
     renameLayout->setContentsMargins(0, 0, 0, 0);
@@ -148,6 +152,7 @@ void DeviceCard::buildDetails() {
 
     connect(nameField_, &QLineEdit::textChanged, this, &DeviceCard::refreshDetails);
     refreshDetails();
+    body->setVisible(open);
 }
 
 QLineEdit* DeviceCard::nameField() {
