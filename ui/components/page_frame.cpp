@@ -1,5 +1,6 @@
 #include "ui/components/page_frame.h"
 
+#include "ui/components/grow_before_layout.h"
 #include "ui/theme/norv_button_style.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_symbols.h"
@@ -17,6 +18,7 @@ PageFrame::PageFrame(QWidget* parent) : QScrollArea(parent), content_(new QWidge
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     content_->setLayout(column_);
+    growBeforeLayout(content_);
     content_->setStyleSheet(NorvButtonStyle::styleSheet());
     fillBackground(content_, NorvTheme::background());
     column_->setContentsMargins(24, 24, 24, 24);

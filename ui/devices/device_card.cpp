@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace norv {
@@ -81,33 +82,15 @@ DeviceCard::DeviceCard(const Actions& actions, DialogService& dialogs, const Dev
     actionRow->addWidget(revoke_);
     column->addLayout(actionRow);
 
+    // The disclosure's content is built when it is first opened: most cards are never opened, and
+    // a page of many cards then builds and lays out only what shows.
     details_ = new PageDisclosure(QStringLiteral("Name & MIDI ports"), panel);
-    QVBoxLayout* body = details_->bodyLayout();
-    body->setContentsMargins(0, 12, 0, 0);
-    body->setSpacing(12);
-    renameRow_ = new QWidget(details_->body());
-    auto* renameLayout = new QHBoxLayout(renameRow_);
-    renameLayout->setContentsMargins(0, 0, 0, 0);
-    nameField_ = new QLineEdit(renameRow_);
-    nameField_->setPlaceholderText(QStringLiteral("Device name"));
-    NorvFieldStyle::apply(nameField_);
-    rename_ = new QPushButton(QStringLiteral("Rename"), renameRow_);
-    renameLayout->addWidget(nameField_, 1);
-    renameLayout->addWidget(rename_);
-    body->addWidget(renameRow_);
-    previousName_ = new QPushButton(details_->body());
-    body->addWidget(previousName_, 0, Qt::AlignLeft);
-    nameStatus_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), details_->body());
-    midiPending_ = makeLabel(QStringLiteral("MIDI name changes on reconnect"), NorvTheme::captionFont(),
-                             NorvTheme::secondary(), details_->body());
-    body->addWidget(nameStatus_);
-    body->addWidget(midiPending_);
-    endpoints_ = new QVBoxLayout;
-    endpoints_->setSpacing(8);
-    body->addLayout(endpoints_);
-    version_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), details_->body());
-    body->addWidget(version_);
+    details_->bodyLayout()->setContentsMargins(0, 12, 0, 0);
+    details_->bodyLayout()->setSpacing(12);
     column->addWidget(details_);
+    connect(details_->toggle(), &QToolButton::toggled, this, [this](bool open) {
+        if (open) buildDetails();
+    });
 
     connect(allow_, &QPushButton::clicked, this, [this] {
         actions_.deviceAccess(device().deviceId, DeviceAccessAction::allow,
@@ -118,6 +101,42 @@ DeviceCard::DeviceCard(const Actions& actions, DialogService& dialogs, const Dev
     const auto archive = [this] { actions_.archive(device().deviceId, content_.model().archiveFlag()); };
     connect(archive_, &QPushButton::clicked, this, archive);
     connect(restore_, &QPushButton::clicked, this, archive);
+    nameWritten_ = QString::fromStdString(content.device.label);
+    refreshState();
+}
+
+void DeviceCard::buildDetails() {
+    if (renameRow_) return;
+    QWidget* body = details_->body();
+    QVBoxLayout* column = details_->bodyLayout();
+    // Built while the body is hidden, its children show with it at once rather than one by one
+    // on the next pass of the event loop.
+    const bool open = !body->isHidden();
+    body->hide();
+    renameRow_ = new QWidget(body);
+    auto* renameLayout = new QHBoxLayout(renameRow_);
+    renameLayout->setContentsMargins(0, 0, 0, 0);
+    nameField_ = new QLineEdit(renameRow_);
+    nameField_->setPlaceholderText(QStringLiteral("Device name"));
+    NorvFieldStyle::apply(nameField_);
+    nameField_->setText(nameWritten_);
+    rename_ = new QPushButton(QStringLiteral("Rename"), renameRow_);
+    renameLayout->addWidget(nameField_, 1);
+    renameLayout->addWidget(rename_);
+    column->addWidget(renameRow_);
+    previousName_ = new QPushButton(body);
+    column->addWidget(previousName_, 0, Qt::AlignLeft);
+    nameStatus_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), body);
+    midiPending_ = makeLabel(QStringLiteral("MIDI name changes on reconnect"), NorvTheme::captionFont(),
+                             NorvTheme::secondary(), body);
+    column->addWidget(nameStatus_);
+    column->addWidget(midiPending_);
+    endpoints_ = new QVBoxLayout;
+    endpoints_->setSpacing(8);
+    column->addLayout(endpoints_);
+    version_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), body);
+    column->addWidget(version_);
+
     connect(rename_, &QPushButton::clicked, this, [this] {
         nameWritten_ = nameField_->text();  // sent: the engine's next label may replace it
         actions_.rename(device().deviceId, nameField_->text().toStdString());
@@ -126,11 +145,15 @@ DeviceCard::DeviceCard(const Actions& actions, DialogService& dialogs, const Dev
         if (!device().legacyName) return;
         actions_.rename(device().deviceId, *device().legacyName);
     });
-    connect(nameField_, &QLineEdit::textChanged, this, &DeviceCard::refreshState);
 
-    nameWritten_ = QString::fromStdString(content.device.label);
-    nameField_->setText(nameWritten_);
-    refreshState();
+    connect(nameField_, &QLineEdit::textChanged, this, &DeviceCard::refreshDetails);
+    refreshDetails();
+    body->setVisible(open);
+}
+
+QLineEdit* DeviceCard::nameField() {
+    buildDetails();
+    return nameField_;
 }
 
 void DeviceCard::setContent(const DeviceCardContent& content) {
@@ -138,10 +161,12 @@ void DeviceCard::setContent(const DeviceCardContent& content) {
     content_ = content;
     // A new label from the engine replaces the field's text unless the user is typing there.
     const QString label = QString::fromStdString(content.device.label);
-    if (labelChanged && !nameField_->hasFocus() && nameField_->text() == nameWritten_) {
+    if (labelChanged && (!nameField_ || (!nameField_->hasFocus() && nameField_->text() == nameWritten_))) {
         nameWritten_ = label;
-        const QSignalBlocker blocker(nameField_);
-        nameField_->setText(label);
+        if (nameField_) {
+            const QSignalBlocker blocker(nameField_);
+            nameField_->setText(label);
+        }
     }
     refreshState();
 }
@@ -166,7 +191,13 @@ void DeviceCard::refreshState() {
         button->setVisible(std::find(shown.begin(), shown.end(), kind) != shown.end());
         button->setEnabled(model.enabled(kind));
     }
+    refreshDetails();
+}
 
+void DeviceCard::refreshDetails() {
+    if (!renameRow_) return;
+    const DeviceCardModel model = content_.model();
+    const BridgeDevice& device = content_.device;
     renameRow_->setEnabled(model.canChange());
     rename_->setEnabled(model.renameEnabled(nameField_->text()));
     const std::optional<QString> previous = model.previousNameTitle();
@@ -211,7 +242,8 @@ void DeviceCard::confirmAccess(DeviceAccessAction action) {
     actions.deviceAccess(deviceId, action, std::nullopt);
 }
 
-QPushButton* DeviceCard::button(const QString& title) const {
+QPushButton* DeviceCard::button(const QString& title) {
+    buildDetails();
     for (QPushButton* button : findChildren<QPushButton*>())
         if (button->text() == title) return button;
     return nullptr;

@@ -56,14 +56,17 @@ public:
     void setContent(const DeviceCardContent& content);
     const BridgeDevice& device() const { return content_.device; }
 
-    QPushButton* button(const QString& title) const;  // action, rename and previous-name buttons by title
-    QLineEdit* nameField() const { return nameField_; }
+    // Action, rename and previous-name buttons by title; builds the disclosure's content.
+    QPushButton* button(const QString& title);
+    QLineEdit* nameField();  // builds the disclosure's content
     PageDisclosure* details() const { return details_; }
     QLabel* statusLabel() const { return status_; }
 
 private:
     void confirmAccess(DeviceAccessAction action);
     void refreshState();
+    void buildDetails();
+    void refreshDetails();
     void showEndpoints(const std::vector<EndpointRowContent>& rows);
 
     Actions actions_;
@@ -82,14 +85,15 @@ private:
     QPushButton* restore_;
     QPushButton* revoke_;
     PageDisclosure* details_;
-    QWidget* renameRow_;
-    QLineEdit* nameField_;
-    QPushButton* rename_;
-    QPushButton* previousName_;
-    QLabel* nameStatus_;
-    QLabel* midiPending_;
-    QVBoxLayout* endpoints_;
-    QLabel* version_;
+    // The disclosure's content, null until it is first opened.
+    QWidget* renameRow_ = nullptr;
+    QLineEdit* nameField_ = nullptr;
+    QPushButton* rename_ = nullptr;
+    QPushButton* previousName_ = nullptr;
+    QLabel* nameStatus_ = nullptr;
+    QLabel* midiPending_ = nullptr;
+    QVBoxLayout* endpoints_ = nullptr;
+    QLabel* version_ = nullptr;
 };
 
 }  // namespace norv

@@ -1,6 +1,5 @@
 #include "ui/devices/pending_pairing_requests_panel.h"
 
-#include "core/bridge_store.h"
 #include "ui/devices/pending_pairing_requests_model.h"
 #include "ui/components/page_frame.h"
 #include "ui/theme/norv_panel.h"
@@ -13,8 +12,9 @@
 
 namespace norv {
 
-PairingRequestLine::PairingRequestLine(const PairingRequestRow& row, BridgeStore& store, QWidget* parent)
-    : QWidget(parent), row_(row) {
+PairingRequestLine::PairingRequestLine(const PairingRequestRow& row,
+                                       const PendingPairingRequestsPanel::Actions& actions, QWidget* parent)
+    : QWidget(parent), actions_(actions), row_(row) {
     setObjectName(QString::fromStdString(row.request.deviceId));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -31,11 +31,12 @@ PairingRequestLine::PairingRequestLine(const PairingRequestRow& row, BridgeStore
     allow_ = new QPushButton(QStringLiteral("Allow"), this);
     revoke_ = new QPushButton(QStringLiteral("Revoke access"), this);
     // The request as last shown decides what is sent.
-    connect(allow_, &QPushButton::clicked, this, [this, &store] {
-        store.deviceAccess(row_.request.deviceId, DeviceAccessAction::allow, row_.request.certificateSha256);
+    connect(allow_, &QPushButton::clicked, this, [this] {
+        if (actions_.allow) actions_.allow(row_.request.deviceId, row_.request.certificateSha256);
     });
-    connect(revoke_, &QPushButton::clicked, this,
-            [this, &store] { store.deviceAccess(row_.request.deviceId, DeviceAccessAction::forget, std::nullopt); });
+    connect(revoke_, &QPushButton::clicked, this, [this] {
+        if (actions_.revoke) actions_.revoke(row_.request.deviceId);
+    });
     layout->addWidget(allow_);
     layout->addWidget(revoke_);
     setContent(row);
@@ -59,8 +60,8 @@ void PairingRequestLine::setContent(const PairingRequestRow& row) {
     revoke_->setEnabled(row.revokeEnabled);
 }
 
-PendingPairingRequestsPanel::PendingPairingRequestsPanel(BridgeStore& store, QWidget* parent)
-    : QWidget(parent), store_(store) {
+PendingPairingRequestsPanel::PendingPairingRequestsPanel(Actions actions, QWidget* parent)
+    : QWidget(parent), actions_(std::move(actions)) {
     setObjectName(QStringLiteral("pendingPairingRequests"));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -69,17 +70,17 @@ PendingPairingRequestsPanel::PendingPairingRequestsPanel(BridgeStore& store, QWi
     panel->contentLayout()->addWidget(makeLabel(QStringLiteral("LEGACY PAIRING REQUESTS"), NorvTheme::sectionFont(),
                                                 NorvTheme::primary(), panel));
     rows_ = {panel->contentLayout(), [](const PairingRequestRow& row) { return row.request.deviceId; },
-             [this, panel](const PairingRequestRow& row) { return new PairingRequestLine(row, store_, panel); }, 1};
+             [this, panel](const PairingRequestRow& row) { return new PairingRequestLine(row, actions_, panel); }, 1};
     outer->addWidget(panel);
-    connect(&store_, &BridgeStore::changed, this, &PendingPairingRequestsPanel::refresh);
-    refresh();
+    hide();  // until a state lists a request
 }
 
-void PendingPairingRequestsPanel::refresh() {
+void PendingPairingRequestsPanel::setState(const State& state) {
     const std::vector<PairingRequestRow> rows =
-        PendingPairingRequestsModel::rows(store_.snapshot(), store_.canChange(), store_.pendingActions().empty());
-    setVisible(!rows.empty());
+        PendingPairingRequestsModel::rows(*state.snapshot, state.canChange, state.nothingPending);
     rows_.sync(rows);
+    // Shown or hidden only when that changes: showing a shown panel again would lay it out anew.
+    if (isHidden() != rows.empty()) setVisible(!rows.empty());
 }
 
 }  // namespace norv

@@ -1,47 +1,63 @@
 #pragma once
 // The devices waiting for access, each with "Allow" and "Revoke access". Draws nothing while the
-// engine reports no request. Shown on the Diagnostics page.
+// engine reports no request. Shown on the Diagnostics page. A view: the page factory hands it the
+// store's state on every change and supplies the two actions; rows are kept by device id.
 
 #include "ui/components/keyed_list.h"
 #include "ui/devices/pending_pairing_requests_model.h"
 
 #include <QWidget>
 
+#include <functional>
 #include <optional>
+#include <string>
 
 class QLabel;
 class QPushButton;
 
 namespace norv {
 
-class BridgeStore;
+class PairingRequestLine;
+
+class PendingPairingRequestsPanel : public QWidget {
+    Q_OBJECT
+public:
+    struct State {
+        const AdminSnapshot* snapshot = nullptr;  // read during setState only
+        bool canChange = false;
+        bool nothingPending = true;
+    };
+    struct Actions {
+        // The request's own fingerprint goes with "Allow".
+        std::function<void(const std::string& deviceId, const std::optional<std::string>& fingerprint)> allow;
+        std::function<void(const std::string& deviceId)> revoke;
+    };
+
+    explicit PendingPairingRequestsPanel(Actions actions, QWidget* parent = nullptr);
+
+    void setState(const State& state);
+
+private:
+    Actions actions_;
+    KeyedList<PairingRequestRow, PairingRequestLine> rows_;
+};
 
 // One waiting device, kept by its id while it waits.
 class PairingRequestLine : public QWidget {
     Q_OBJECT
 public:
-    PairingRequestLine(const PairingRequestRow& row, BridgeStore& store, QWidget* parent = nullptr);
+    PairingRequestLine(const PairingRequestRow& row, const PendingPairingRequestsPanel::Actions& actions,
+                       QWidget* parent = nullptr);
     void setContent(const PairingRequestRow& row);
 
 private:
+    PendingPairingRequestsPanel::Actions actions_;
     PairingRequestRow row_;
     QWidget* title_;
     QLabel* detail_;
     std::optional<bool> detailIsFingerprint_;  // as the detail line was last styled
     QPushButton* allow_;
     QPushButton* revoke_;
-};
-
-class PendingPairingRequestsPanel : public QWidget {
-    Q_OBJECT
-public:
-    explicit PendingPairingRequestsPanel(BridgeStore& store, QWidget* parent = nullptr);
-
-    void refresh();
-
-private:
-    BridgeStore& store_;
-    KeyedList<PairingRequestRow, PairingRequestLine> rows_;
 };
 
 }  // namespace norv

@@ -1,6 +1,7 @@
 #include "ui/overview/overview_page.h"
 
 #include "ui/components/adaptive_grid.h"
+#include "ui/components/grow_before_layout.h"
 #include "ui/overview/overview_view_model.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_symbols.h"
@@ -78,6 +79,7 @@ OverviewPage::OverviewPage(Actions actions, QWidget* parent)
     list->addWidget(noHardware_);
     hardwareRows_ = {list, [](const BridgeDevice& device) { return device.deviceId; },
                      [hardware](const BridgeDevice& device) { return new CompactDeviceRow(device, hardware); }, 3};
+    growBeforeLayout(hardware);
     hardware_ = hardware;
     column()->addWidget(hardware_);
     column()->addStretch();

@@ -185,6 +185,10 @@ QWidget* livePage(BridgeStore& store, const PageServices& services, QWidget* par
     return view;
 }
 
+PendingPairingRequestsPanel::State pairingRequestsState(const BridgeStore& store) {
+    return {&store.snapshot(), store.canChange(), store.pendingActions().empty()};
+}
+
 QWidget* diagnosticsPage(BridgeStore& store, DialogService& dialogs, QWidget* parent) {
     DiagnosticsPageView::Actions actions;
     actions.refreshLogs = [&store] { store.refreshEngineLogs(); };
@@ -210,12 +214,27 @@ QWidget* diagnosticsPage(BridgeStore& store, DialogService& dialogs, QWidget* pa
     publish();
     // The store relays every change of its engine host, logs included.
     QObject::connect(&store, &BridgeStore::changed, view, publish);
-    view->identitiesSlot()->addWidget(new PendingPairingRequestsPanel(store, view));
+    // Built inside its slot: reparented there, it would stay hidden until the next change.
+    QVBoxLayout* identities = view->identitiesSlot();
+    identities->addWidget(pendingPairingRequestsPanel(store, identities->parentWidget()));
     view->start();
     return view;
 }
 
 }  // namespace
+
+PendingPairingRequestsPanel* pendingPairingRequestsPanel(BridgeStore& store, QWidget* parent) {
+    PendingPairingRequestsPanel::Actions actions;
+    actions.allow = [&store](const std::string& id, const std::optional<std::string>& fingerprint) {
+        store.deviceAccess(id, DeviceAccessAction::allow, fingerprint);
+    };
+    actions.revoke = [&store](const std::string& id) { store.deviceAccess(id, DeviceAccessAction::forget, std::nullopt); };
+    auto* view = new PendingPairingRequestsPanel(std::move(actions), parent);
+    view->setState(pairingRequestsState(store));
+    QObject::connect(&store, &BridgeStore::changed, view,
+                     [view, &store] { view->setState(pairingRequestsState(store)); });
+    return view;
+}
 
 QWidget* makePage(BridgeSection section, BridgeStore& store, const PageServices& services, QWidget* parent) {
     DialogService& dialogs = services.dialogs;

@@ -18,6 +18,7 @@ class ConnectionsPage;
 class DevicesPage;
 class DeviceSettingsPage;
 class OverviewPage;
+class PendingPairingRequestsPanel;
 class BridgeStore;
 class DialogService;
 
@@ -37,5 +38,7 @@ ConnectionsPage* connectionsPage(BridgeStore& store, QWidget* parent = nullptr,
 OverviewPage* overviewPage(BridgeStore& store, QWidget* parent = nullptr);
 DeviceSettingsPage* deviceSettingsPage(BridgeStore& store, QWidget* parent = nullptr);
 DevicesPage* devicesPage(BridgeStore& store, DialogService& dialogs, QWidget* parent = nullptr);
+// The pending pairing requests panel the Diagnostics page holds.
+PendingPairingRequestsPanel* pendingPairingRequestsPanel(BridgeStore& store, QWidget* parent = nullptr);
 
 }  // namespace norv

@@ -1,5 +1,6 @@
 #include "ui/routes/routes_page_view.h"
 
+#include "ui/components/grow_before_layout.h"
 #include "ui/components/page_disclosure.h"
 #include "ui/routes/clear_confirmation.h"
 #include "ui/routes/routing_policy_draft.h"
@@ -50,6 +51,7 @@ RoutesPageView::RoutesPageView(Actions actions, ClearConfirmation* confirmation,
     auto* column = new QVBoxLayout(page);
     column->setContentsMargins(24, 24, 24, 24);
     column->setSpacing(22);
+    growBeforeLayout(page);
     scroll->setWidget(page);
 
     column->addWidget(new PageHeader(QStringLiteral("LIVE ROUTING"), QStringLiteral("Routes & auto-arm"),
@@ -72,6 +74,8 @@ RoutesPageView::RoutesPageView(Actions actions, ClearConfirmation* confirmation,
         return [this, parent](const RouteCardContent& content) { return makeCard(content, parent); };
     };
     activeCards_ = {stack(activeBox_), cardKey, create(activeBox_)};
+    growBeforeLayout(activeBox_);
+    growBeforeLayout(devices);
     knownCards_ = {known_->bodyLayout(), cardKey, create(known_->body())};
 
     NorvPanel* tracks = block(QStringLiteral("TRACK ROUTING"), page);
@@ -84,6 +88,8 @@ RoutesPageView::RoutesPageView(Actions actions, ClearConfirmation* confirmation,
     tracks->contentLayout()->addWidget(rowsBox);
     trackRows_ = {stack(rowsBox), rowKey,
                   [rowsBox](const TrackRowContent& content) { return new TrackRoutingRow(content, rowsBox); }};
+    growBeforeLayout(rowsBox);
+    growBeforeLayout(tracks);
     column->addWidget(tracks);
 
     // "Routing options", collapsed at first.

@@ -16,17 +16,17 @@ namespace norv {
 
 namespace {
 
-// A captioned value: small monospaced caption over the value; returns the value's label.
-QLabel* routingValue(const QString& caption, QHBoxLayout* into, QWidget* parent, QWidget** box = nullptr) {
-    auto* holder = new QWidget(parent);
-    auto* column = new QVBoxLayout(holder);
-    column->setContentsMargins(0, 0, 0, 0);
+// A captioned value: small monospaced caption over the value; returns the value's label. A
+// nested layout, not a widget of its own: a row is built for every track that gains a plan.
+QLabel* routingValue(const QString& caption, QHBoxLayout* into, QWidget* parent, QLabel** captionLabel = nullptr) {
+    auto* column = new QVBoxLayout;
     column->setSpacing(3);
-    column->addWidget(makeLabel(caption, NorvTheme::systemFont(9, QFont::Bold, true), NorvTheme::secondary(), holder));
-    QLabel* value = makeLabel(QString(), NorvTheme::calloutFont(), NorvTheme::primary(), holder);
+    QLabel* title = makeLabel(caption, NorvTheme::systemFont(9, QFont::Bold, true), NorvTheme::secondary(), parent);
+    column->addWidget(title);
+    QLabel* value = makeLabel(QString(), NorvTheme::calloutFont(), NorvTheme::primary(), parent);
     column->addWidget(value);
-    into->addWidget(holder);
-    if (box) *box = holder;
+    into->addLayout(column);
+    if (captionLabel) *captionLabel = title;
     return value;
 }
 
@@ -75,7 +75,7 @@ TrackRoutingRow::TrackRoutingRow(const TrackRowContent& content, QWidget* parent
     auto* values = new QHBoxLayout;
     values->setSpacing(26);
     owners_ = routingValue(QStringLiteral("DEVICES"), values, this);
-    routed_ = routingValue(QStringLiteral("ROUTED"), values, this, &routedBox_);
+    routed_ = routingValue(QStringLiteral("ROUTED"), values, this, &routedCaption_);
     desired_ = routingValue(QStringLiteral("DESIRED INPUT"), values, this);
     liveInput_ = routingValue(QStringLiteral("LIVE INPUT"), values, this);
     values->addStretch();
@@ -97,7 +97,8 @@ void TrackRoutingRow::setContent(const TrackRowContent& content) {
     owners_->setText(Labels::ownersText(content.plan));
     const std::optional<QString> routed = Labels::routedOwnersText(content.plan);
     routed_->setText(routed.value_or(QString()));
-    routedBox_->setVisible(routed.has_value());
+    routedCaption_->setVisible(routed.has_value());
+    routed_->setVisible(routed.has_value());
     desired_->setText(QString::fromStdString(content.plan.desiredInput));
     liveInput_->setText(Labels::liveInputText(content.status));
     const bool armed = Labels::armed(content.status);

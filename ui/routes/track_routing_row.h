@@ -39,7 +39,7 @@ private:
     QLabel* title_;
     QLabel* status_;
     QLabel* owners_;
-    QWidget* routedBox_;
+    QLabel* routedCaption_;
     QLabel* routed_;
     QLabel* desired_;
     QLabel* liveInput_;

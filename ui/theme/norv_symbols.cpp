@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QSvgRenderer>
 
 namespace norv {
@@ -19,6 +20,13 @@ bool NorvSymbols::has(const QString& name) {
 }
 
 QPixmap NorvSymbols::pixmap(const QString& name, const QColor& color, int size, qreal devicePixelRatio) {
+    // Rendered once per look: parsing the artwork costs more than the rest of a new card.
+    const QString key = QStringLiteral("norv-symbol:%1:%2:%3:%4")
+                            .arg(name, color.name(QColor::HexArgb))
+                            .arg(size)
+                            .arg(devicePixelRatio);
+    QPixmap cached;
+    if (QPixmapCache::find(key, &cached)) return cached;
     const int pixels = qMax(1, qRound(size * devicePixelRatio));
     QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
@@ -33,6 +41,7 @@ QPixmap NorvSymbols::pixmap(const QString& name, const QColor& color, int size, 
     }
     QPixmap result = QPixmap::fromImage(image);
     result.setDevicePixelRatio(devicePixelRatio);
+    QPixmapCache::insert(key, result);
     return result;
 }
 

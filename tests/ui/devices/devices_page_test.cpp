@@ -129,6 +129,20 @@ TEST_F(DevicesPageTest, ArchiveRestoreAndRename) {
     expectRequest("/admin/device/rename", json::array({"ipad-studio-7f3a", "Norv iPad"}));
 }
 
+// The name and ports are built when first opened, from the snapshot current then.
+TEST_F(DevicesPageTest, NameAndPortsOpenedLateShowTheLatestDevice) {
+    DeviceCard* card = page.card("ipad-studio-7f3a");
+    EXPECT_FALSE(findButton<QPushButton>(card, "Rename"));
+    AdminSnapshot renamed = fullSnapshot();
+    renamed.devices[0].label = "Stage Left";
+    h.store->receiveSnapshot(renamed);
+    card->details()->setExpanded(true);
+    EXPECT_EQ(card->nameField()->text(), "Stage Left");
+    EXPECT_TRUE(card->nameField()->isVisible());
+    EXPECT_FALSE(findButton<QPushButton>(card, "Rename")->isEnabled());
+    EXPECT_TRUE(findButton<QPushButton>(card, "Use previous name: Norv iPad"));
+}
+
 TEST_F(DevicesPageTest, RevokedRowAllowsPairingWhileCertificatesAreRequired) {
     QPushButton* allow = findButton<QPushButton>(page.revokedGroup(), "Allow pairing");
     ASSERT_TRUE(allow);
@@ -178,7 +192,8 @@ TEST_F(DevicesPageTest, CleanSendsNothingWhenNoCapturedIdRemains) {
 
 TEST(PendingPairingRequestsPanel, AllowAndRevokeWithoutConfirmation) {
     PageHarness h(fullSnapshot());
-    PendingPairingRequestsPanel panel(*h.store);
+    std::unique_ptr<PendingPairingRequestsPanel> owned(pendingPairingRequestsPanel(*h.store));
+    PendingPairingRequestsPanel& panel = *owned;
     panel.show();
     QWidget* kitchen = panel.findChild<QWidget*>("note-tab-4410");
     QWidget* guest = panel.findChild<QWidget*>("ipad-guest-19fe");

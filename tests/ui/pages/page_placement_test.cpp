@@ -16,6 +16,7 @@
 #include "ui/shell/sidebar.h"
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -120,7 +121,8 @@ TEST_F(PagePlacement, MonitorFilterControlsWriteTheStoreFilterWithoutResubscribi
     EXPECT_EQ(admin->sentOn("/admin/midi-monitor/configure").size(), subscriptions);
 }
 
-// An identical snapshot, monitor batch or engine state changes no widget of these pages.
+// An identical snapshot, monitor batch or engine state changes no object of these pages, and a
+// fingerprint selected in a pairing request stays selected.
 TEST_F(PagePlacement, AnIdenticalSnapshotKeepsEveryWidgetOfTheMonitorLiveAndDiagnosticsPages) {
     const AdminSnapshot snapshot = test::fullSnapshot();
     for (const BridgeSection section : {BridgeSection::midiMonitor, BridgeSection::live, BridgeSection::logs}) {
@@ -128,18 +130,26 @@ TEST_F(PagePlacement, AnIdenticalSnapshotKeepsEveryWidgetOfTheMonitorLiveAndDiag
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QWidget* page = window->currentPage();
-        // Widgets, not every object: a selectable label may rebuild its internal text document.
-        QList<QWidget*> before = page->findChildren<QWidget*>();
+        QList<QObject*> before = page->findChildren<QObject*>();
         std::sort(before.begin(), before.end());
         admin->snapshotHandler(snapshot);
         admin->stateHandler(AdminConnectionState::connected());
         QCoreApplication::processEvents();
         EXPECT_EQ(window->currentPage(), page);
         // The same objects (a stacked layout may raise one above its siblings).
-        QList<QWidget*> after = page->findChildren<QWidget*>();
+        QList<QObject*> after = page->findChildren<QObject*>();
         std::sort(after.begin(), after.end());
         EXPECT_EQ(after, before) << section.rawValue();
     }
+    QLabel* fingerprint = nullptr;
+    for (QLabel* label : window->currentPage()->findChildren<QLabel*>())
+        if (label->text().startsWith(QStringLiteral("SHA-256  c0ffee"))) fingerprint = label;
+    ASSERT_NE(fingerprint, nullptr);
+    fingerprint->setSelection(9, 6);
+    admin->snapshotHandler(snapshot);
+    admin->stateHandler(AdminConnectionState::connected());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(fingerprint->selectedText(), QStringLiteral("c0ffee"));
 }
 
 }  // namespace
