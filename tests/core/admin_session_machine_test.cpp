@@ -41,7 +41,10 @@ std::string describe(const M::Action& action) {
         std::string operator()(const M::Write& a) const {
             const auto body = nlohmann::json::parse(a.frame.mid(4).toStdString());
             std::string line = "write " + body["path"].get<std::string>();
-            if (body.contains("request_id")) line += " " + body["request_id"].get<std::string>();
+            if (body.contains("request_id")) {
+                line += ' ';
+                line += body["request_id"].get<std::string>();
+            }
             return line;
         }
         std::string operator()(const M::StartHeartbeat&) const { return "start heartbeat"; }
