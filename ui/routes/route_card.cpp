@@ -82,10 +82,17 @@ public:
     void setSources(const QStandardItemModel* head, const TrackListModel* tracks) {
         head_ = head;
         tracks_ = tracks;
-        headChanged();
+        headWidth_ = -1;
+        // A new or renamed track may be the widest.
+        connect(tracks, &QAbstractItemModel::rowsInserted, this, &QWidget::updateGeometry);
+        connect(tracks, &QAbstractItemModel::rowsRemoved, this, &QWidget::updateGeometry);
+        connect(tracks, &QAbstractItemModel::dataChanged, this, &QWidget::updateGeometry);
     }
     // The card's own entries changed.
-    void headChanged() { headWidth_ = -1; }
+    void headChanged() {
+        headWidth_ = -1;
+        updateGeometry();
+    }
 
     QSize sizeHint() const override {
         if (!head_ || !tracks_) return QComboBox::sizeHint();
@@ -105,7 +112,7 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override {
-        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) headChanged();
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) headWidth_ = -1;
         QComboBox::changeEvent(event);
     }
 
