@@ -8,17 +8,17 @@
 #include "ui/theme/page_components.h"
 
 #include <QComboBox>
+#include <QConcatenateTablesProxyModel>
 #include <QEvent>
 #include <QFontMetrics>
-#include <QStyle>
-#include <QStyleOptionComboBox>
-#include <QtMath>
-#include <QConcatenateTablesProxyModel>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QVBoxLayout>
+#include <QtMath>
 #include <algorithm>
 
 namespace norv {

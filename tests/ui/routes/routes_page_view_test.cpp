@@ -135,7 +135,8 @@ TEST(RoutesPageView, SnapshotsLeaveOpenPickersFocusAndScrollAloneAndMoveWhatTheU
 }
 
 // Every picker reads one track list: a rename and a removal reach each picker in place, an open
-// popup stays open, and each picker's current entry follows its device's assigned track.
+// popup stays open, each picker's current entry follows its device's assigned track, and a picker
+// is as wide as a combo box holding the same entries.
 TEST(RoutesPageView, RenamedRemovedAndReturningTracksReachEveryPickerInPlace) {
     AdminSnapshot snapshot = test::fullSnapshot();
     RoutesPageView page(RoutesPageView::Actions{});
@@ -147,11 +148,11 @@ TEST(RoutesPageView, RenamedRemovedAndReturningTracksReachEveryPickerInPlace) {
     open->showPopup();
     ASSERT_TRUE(open->view()->isVisible());
 
-    snapshot.liveTracks[0].name = "Grand Keys";
-    snapshot.devices[0].assignedTrackName = "Grand Keys";
+    snapshot.liveTracks[0].name = "Grand Keys for the second set";
+    snapshot.devices[0].assignedTrackName = "Grand Keys for the second set";
     page.setState(snapshot, true, true);
-    EXPECT_EQ(cards[0]->picker()->currentText(), "Grand Keys");
-    EXPECT_EQ(cards[3]->picker()->itemText(1), "Grand Keys");
+    EXPECT_EQ(cards[0]->picker()->currentText(), "Grand Keys for the second set");
+    EXPECT_EQ(cards[3]->picker()->itemText(1), "Grand Keys for the second set");
 
     const LiveTrack bass = snapshot.liveTracks[1];
     snapshot.liveTracks.erase(snapshot.liveTracks.begin() + 1);  // Pocket iPhone stays assigned to it
@@ -159,7 +160,7 @@ TEST(RoutesPageView, RenamedRemovedAndReturningTracksReachEveryPickerInPlace) {
     EXPECT_EQ(cards[1]->picker()->currentText(), QString::fromUtf8("Unavailable · Bass"));
     EXPECT_EQ(cards[1]->picker()->count(), 5);
     EXPECT_EQ(cards[0]->picker()->count(), 4);
-    EXPECT_EQ(cards[0]->picker()->currentText(), "Grand Keys");
+    EXPECT_EQ(cards[0]->picker()->currentText(), "Grand Keys for the second set");
     EXPECT_EQ(open->currentText(), "Pads");
     EXPECT_TRUE(open->view()->isVisible());
 
@@ -172,6 +173,12 @@ TEST(RoutesPageView, RenamedRemovedAndReturningTracksReachEveryPickerInPlace) {
     EXPECT_TRUE(open->view()->isVisible());
     EXPECT_EQ(page.cards(), cards);
     open->hidePopup();
+
+    // Sized as a combo box holding the same entries.
+    QComboBox* picker = cards[1]->picker();
+    QComboBox plain(cards[1]);
+    for (int i = 0; i < picker->count(); ++i) plain.addItem(picker->itemText(i));
+    EXPECT_EQ(picker->sizeHint(), plain.sizeHint());
 }
 
 }  // namespace
