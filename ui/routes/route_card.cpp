@@ -101,12 +101,16 @@ public:
             headWidth_ = 0;
             for (int row = 0; row < head_->rowCount(); ++row)
                 headWidth_ = std::max(headWidth_, metrics.boundingRect(head_->item(row)->text()).width());
+            hintWidth_ = -1;
         }
-        const QSize size(std::max(headWidth_, tracks_->widestName(font())),
-                         std::max(qCeil(QFontMetricsF(metrics).height()), 14) + 2);
+        const int width = std::max(headWidth_, tracks_->widestName(font()));
+        if (width == hintWidth_) return hint_;
+        const QSize size(width, std::max(qCeil(QFontMetricsF(metrics).height()), 14) + 2);
         QStyleOptionComboBox option;
         initStyleOption(&option);
-        return style()->sizeFromContents(QStyle::CT_ComboBox, &option, size, this);
+        hint_ = style()->sizeFromContents(QStyle::CT_ComboBox, &option, size, this);
+        hintWidth_ = width;
+        return hint_;
     }
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -119,7 +123,9 @@ protected:
 private:
     const QStandardItemModel* head_ = nullptr;
     const TrackListModel* tracks_ = nullptr;
-    mutable int headWidth_ = -1;
+    mutable int headWidth_ = -1;  // -1: measure again
+    mutable int hintWidth_ = -1;  // the entry width `hint_` was made for
+    mutable QSize hint_;
 };
 
 QStandardItem* choiceItem(const TrackChoice& choice) {
