@@ -1,5 +1,6 @@
 #include "ui/routes/route_card.h"
 
+#include "ui/routes/track_list_model.h"
 #include "ui/routes/track_routing_labels.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_symbols.h"
@@ -7,12 +8,18 @@
 #include "ui/theme/page_components.h"
 
 #include <QComboBox>
-#include <algorithm>
+#include <QConcatenateTablesProxyModel>
+#include <QEvent>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QVBoxLayout>
+#include <QtMath>
+#include <algorithm>
 
 namespace norv {
 
@@ -63,7 +70,74 @@ bool RouteCardContent::sameChoices(const RouteCardContent& other) const {
     return tracks && other.tracks && *tracks == *other.tracks;
 }
 
-RouteCard::RouteCard(const RouteCardContent& content, QWidget* parent) : QWidget(parent), content_(content) {
+namespace {
+
+// A combo box sizes itself to its widest entry by measuring every entry, twice for each new
+// picker; this one takes the tracks' width from the shared list, measured once for all pickers.
+// The result is the combo box's own: the widest entry, then the style's frame and arrow.
+class TrackPicker : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+
+    void setSources(const QStandardItemModel* head, const TrackListModel* tracks) {
+        head_ = head;
+        tracks_ = tracks;
+        headWidth_ = -1;
+        // A new or renamed track may be the widest.
+        connect(tracks, &QAbstractItemModel::rowsInserted, this, &QWidget::updateGeometry);
+        connect(tracks, &QAbstractItemModel::rowsRemoved, this, &QWidget::updateGeometry);
+        connect(tracks, &QAbstractItemModel::dataChanged, this, &QWidget::updateGeometry);
+    }
+    // The card's own entries changed.
+    void headChanged() {
+        headWidth_ = -1;
+        updateGeometry();
+    }
+
+    QSize sizeHint() const override {
+        if (!head_ || !tracks_) return QComboBox::sizeHint();
+        const QFontMetrics metrics = fontMetrics();
+        if (headWidth_ < 0) {
+            headWidth_ = 0;
+            for (int row = 0; row < head_->rowCount(); ++row)
+                headWidth_ = std::max(headWidth_, metrics.boundingRect(head_->item(row)->text()).width());
+            hintWidth_ = -1;
+        }
+        const int width = std::max(headWidth_, tracks_->widestName(font()));
+        if (width == hintWidth_) return hint_;
+        const QSize size(width, std::max(qCeil(QFontMetricsF(metrics).height()), 14) + 2);
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        hint_ = style()->sizeFromContents(QStyle::CT_ComboBox, &option, size, this);
+        hintWidth_ = width;
+        return hint_;
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void changeEvent(QEvent* event) override {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) headWidth_ = -1;
+        QComboBox::changeEvent(event);
+    }
+
+private:
+    const QStandardItemModel* head_ = nullptr;
+    const TrackListModel* tracks_ = nullptr;
+    mutable int headWidth_ = -1;  // -1: measure again
+    mutable int hintWidth_ = -1;  // the entry width `hint_` was made for
+    mutable QSize hint_;
+};
+
+QStandardItem* choiceItem(const TrackChoice& choice) {
+    auto* item = new QStandardItem(choice.label);
+    item->setData(QVariant::fromValue<qint64>(choice.value), Qt::UserRole);
+    return item;
+}
+
+}  // namespace
+
+RouteCard::RouteCard(const RouteCardContent& content, TrackListModel* tracks, QWidget* parent)
+    : QWidget(parent), content_(content) {
     fillBackground(this, NorvTheme::panelRaised());
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(13, 13, 13, 13);
@@ -97,7 +171,8 @@ RouteCard::RouteCard(const RouteCardContent& content, QWidget* parent) : QWidget
 
     row->addWidget(new SymbolLabel(QStringLiteral("arrow.right"), NorvTheme::secondary(), 14, this));
 
-    picker_ = new QComboBox(this);
+    auto* picker = new TrackPicker(this);
+    picker_ = picker;
     picker_->setAccessibleName(QStringLiteral("Live track"));
     picker_->setMaximumWidth(360);
     picker_->setMinimumWidth(180);
@@ -107,9 +182,24 @@ RouteCard::RouteCard(const RouteCardContent& content, QWidget* parent) : QWidget
     route_ = makeLabel(QString(), NorvTheme::systemFont(10, QFont::Bold, true), NorvTheme::secondary(), this);
     row->addWidget(route_);
 
-    // `activated` comes only from the user, never from refilling.
+    // Made after the picker, so they outlive it when the card goes.
+    auto* choices = new QConcatenateTablesProxyModel(this);
+    head_ = new QStandardItemModel(this);
+    head_->appendRow(choiceItem({QStringLiteral("No layer selected"), -1}));
+    if (content.unavailable) head_->appendRow(choiceItem(*content.unavailable));
+    tracks_ = tracks ? tracks : new TrackListModel(this);
+    tracks_->setTracks(content.tracks);
+    choices->addSourceModel(head_);
+    choices->addSourceModel(tracks_);
+    picker->setSources(head_, tracks_);
+    {
+        const QSignalBlocker blocker(picker_);
+        picker_->setModel(choices);
+        selectValue(TrackRoutingLabels::selectedTrackValue(content.device));
+    }
+
+    // `activated` comes only from the user, never from state.
     connect(picker_, &QComboBox::activated, this, &RouteCard::userChose);
-    showChoices(content, true);
     setContent(content);
 }
 
@@ -121,35 +211,49 @@ void RouteCard::setContent(const RouteCardContent& content) {
     transport_->setText(QString::fromStdString(device.transportLabel()));
     setTextColor(transport_, accent);
     instrument_->setText(TrackRoutingLabels::instrumentName(device));
-    showChoices(content, false);
+    showChoices(content);
     picker_->setEnabled(content.pickerEnabled);
     route_->setText(content.route);
     setTextColor(route_, routeTintColor(TrackRoutingLabels::routeTint(content.route)));
     content_ = content;
 }
 
-void RouteCard::showChoices(const RouteCardContent& content, bool first) {
-    const std::int64_t selected = TrackRoutingLabels::selectedTrackValue(content.device);
+void RouteCard::showChoices(const RouteCardContent& content) {
     const QSignalBlocker blocker(picker_);
-    if (first || !content.sameChoices(content_)) {
-        // Filled in one insertion: a hundred tracks one by one would relayout the combo box each time.
-        picker_->clear();
-        QList<QStandardItem*> items;
-        int current = -1;
-        for (const TrackChoice& choice : content.choices()) {
-            auto* item = new QStandardItem(choice.label);
-            item->setData(QVariant::fromValue<qint64>(choice.value), Qt::UserRole);
-            if (choice.value == selected) current = static_cast<int>(items.size());
-            items.append(item);
-        }
-        static_cast<QStandardItemModel*>(picker_->model())->invisibleRootItem()->appendRows(items);
-        picker_->setCurrentIndex(current);
+    tracks_->setTracks(content.tracks);  // a no-op when the list's owner already did
+    const std::int64_t selected = TrackRoutingLabels::selectedTrackValue(content.device);
+    if (!content.sameChoices(content_)) {
+        setUnavailable(content.unavailable);
+        selectValue(selected);
         return;
     }
     // Same entries: the index moves only when the engine's assignment moved.
-    if (selected == TrackRoutingLabels::selectedTrackValue(content_.device)) return;
-    for (int i = 0; i < picker_->count(); ++i)
-        if (picker_->itemData(i).value<qint64>() == selected) picker_->setCurrentIndex(i);
+    if (selected != TrackRoutingLabels::selectedTrackValue(content_.device)) selectValue(selected);
+}
+
+void RouteCard::setUnavailable(const std::optional<TrackChoice>& unavailable) {
+    const bool shown = head_->rowCount() > 1;
+    if (unavailable && shown) {
+        QStandardItem* item = head_->item(1);
+        item->setText(unavailable->label);
+        item->setData(QVariant::fromValue<qint64>(unavailable->value), Qt::UserRole);
+    } else if (unavailable) {
+        head_->appendRow(choiceItem(*unavailable));
+    } else if (shown) {
+        head_->removeRow(1);
+    }
+    static_cast<TrackPicker*>(picker_)->headChanged();
+}
+
+void RouteCard::selectValue(std::int64_t value) {
+    int index = -1;
+    for (int row = 0; row < head_->rowCount() && index < 0; ++row)
+        if (head_->item(row)->data(Qt::UserRole).value<qint64>() == value) index = row;
+    if (index < 0 && value >= 0) {
+        const int row = tracks_->rowOf(value);
+        if (row >= 0) index = head_->rowCount() + row;
+    }
+    if (index != picker_->currentIndex()) picker_->setCurrentIndex(index);
 }
 
 void RouteCard::userChose(int index) {

@@ -2,7 +2,9 @@
 // One device's assignment card: platform symbol, name and transport, instrument endpoint, the
 // Live track picker and the route label. It lives as long as its device is listed; new content
 // leaves the picker's items, index and open popup alone unless they change. Only a user's
-// choice of a different track is reported.
+// choice of a different track is reported. The picker reads "No layer selected" and the
+// unavailable assigned track from the card and the MIDI tracks from a track list that many cards
+// may share.
 
 #include "model/admin_snapshot.h"
 #include "ui/routes/track_routing_labels.h"
@@ -14,10 +16,12 @@
 
 class QComboBox;
 class QLabel;
+class QStandardItemModel;
 
 namespace norv {
 
 class SymbolLabel;
+class TrackListModel;
 
 struct RouteCardContent {
     using Tracks = std::shared_ptr<const std::vector<TrackChoice>>;
@@ -44,7 +48,9 @@ struct RouteCardContent {
 class RouteCard : public QWidget {
     Q_OBJECT
 public:
-    explicit RouteCard(const RouteCardContent& content, QWidget* parent = nullptr);
+    // `tracks` is the shared track list, kept by its owner to the content's tracks; null gives
+    // the card a list of its own.
+    explicit RouteCard(const RouteCardContent& content, TrackListModel* tracks = nullptr, QWidget* parent = nullptr);
 
     // Shows the device as the snapshot now has it; sends nothing.
     void setContent(const RouteCardContent& content);
@@ -62,7 +68,9 @@ Q_SIGNALS:
 
 private:
     void userChose(int index);
-    void showChoices(const RouteCardContent& content, bool first);
+    void showChoices(const RouteCardContent& content);
+    void setUnavailable(const std::optional<TrackChoice>& unavailable);
+    void selectValue(std::int64_t value);
 
     RouteCardContent content_;
     SymbolLabel* symbol_;
@@ -70,6 +78,8 @@ private:
     QLabel* transport_;
     QLabel* instrument_;
     QComboBox* picker_;
+    QStandardItemModel* head_;  // "No layer selected" and the unavailable assigned track
+    TrackListModel* tracks_;
     QLabel* route_;
 };
 

@@ -5,6 +5,7 @@
 #include "ui/routes/clear_confirmation.h"
 #include "ui/routes/routing_policy_draft.h"
 #include "ui/routes/routing_policy_editor.h"
+#include "ui/routes/track_list_model.h"
 #include "ui/routes/track_routing_labels.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_theme.h"
@@ -105,10 +106,12 @@ RoutesPageView::RoutesPageView(Actions actions, ClearConfirmation* confirmation,
     connect(editor_, &RoutingPolicyEditor::clearRequested, this, [this] {
         if (actions_.clearAssignments) actions_.clearAssignments();
     });
+    // A child made after the scroll area, so the cards that read it are deleted before it.
+    trackList_ = new TrackListModel(this);
 }
 
 RouteCard* RoutesPageView::makeCard(const RouteCardContent& content, QWidget* parent) {
-    auto* card = new RouteCard(content, parent);
+    auto* card = new RouteCard(content, trackList_, parent);
     connect(card, &RouteCard::trackChosen, this, &RoutesPageView::assign);
     return card;
 }
@@ -144,6 +147,7 @@ void RoutesPageView::setState(const State& state) {
     const bool pickerEnabled =
         Labels::trackPickerEnabled(state.canChange, Labels::liveLinked(snapshot.bridge), state.pendingEmpty);
     tracks_ = RouteCardContent::tracksOf(snapshot, tracks_);
+    trackList_->setTracks(tracks_);  // every card's picker follows: rows in and out, renames
     const auto contents = [&](const std::vector<BridgeDevice>& devices) {
         std::vector<RouteCardContent> result;
         result.reserve(devices.size());

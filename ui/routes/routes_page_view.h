@@ -22,6 +22,7 @@ class ClearConfirmation;
 class EmptyState;
 class PageDisclosure;
 class RoutingPolicyEditor;
+class TrackListModel;
 
 class RoutesPageView : public QWidget {
     Q_OBJECT
@@ -60,6 +61,7 @@ private:
     bool shown_ = false;
     std::vector<LiveTrack> liveTracks_;
     RouteCardContent::Tracks tracks_;  // the picker entries every card shares
+    TrackListModel* trackList_;        // the same entries as the model every picker reads
     RoutingPolicyEditor* editor_;
     EmptyState* noDevices_;
     QWidget* activeBox_;

@@ -134,5 +134,52 @@ TEST(RoutesPageView, SnapshotsLeaveOpenPickersFocusAndScrollAloneAndMoveWhatTheU
     EXPECT_GE(cards[0]->transportLabel()->x(), cards[0]->nameLabel()->geometry().right() + 8);
 }
 
+// Every picker reads one track list: a rename and a removal reach each picker in place, an open
+// popup stays open, each picker's current entry follows its device's assigned track, and a picker
+// is as wide as a combo box holding the same entries.
+TEST(RoutesPageView, RenamedRemovedAndReturningTracksReachEveryPickerInPlace) {
+    AdminSnapshot snapshot = test::fullSnapshot();
+    RoutesPageView page(RoutesPageView::Actions{});
+    page.setState(snapshot, true, true);
+    page.show();
+    const std::vector<RouteCard*> cards = page.cards();
+    ASSERT_EQ(cards.size(), 4u);
+    QComboBox* open = cards[2]->picker();  // Pads
+    open->showPopup();
+    ASSERT_TRUE(open->view()->isVisible());
+
+    snapshot.liveTracks[0].name = "Grand Keys for the second set";
+    snapshot.devices[0].assignedTrackName = "Grand Keys for the second set";
+    page.setState(snapshot, true, true);
+    EXPECT_EQ(cards[0]->picker()->currentText(), "Grand Keys for the second set");
+    EXPECT_EQ(cards[3]->picker()->itemText(1), "Grand Keys for the second set");
+
+    const LiveTrack bass = snapshot.liveTracks[1];
+    snapshot.liveTracks.erase(snapshot.liveTracks.begin() + 1);  // Pocket iPhone stays assigned to it
+    page.setState(snapshot, true, true);
+    EXPECT_EQ(cards[1]->picker()->currentText(), QString::fromUtf8("Unavailable · Bass"));
+    EXPECT_EQ(cards[1]->picker()->count(), 5);
+    EXPECT_EQ(cards[0]->picker()->count(), 4);
+    EXPECT_EQ(cards[0]->picker()->currentText(), "Grand Keys for the second set");
+    EXPECT_EQ(open->currentText(), "Pads");
+    EXPECT_TRUE(open->view()->isVisible());
+
+    snapshot.liveTracks.insert(snapshot.liveTracks.begin() + 1, bass);
+    page.setState(snapshot, true, true);
+    EXPECT_EQ(cards[1]->picker()->count(), 5);
+    EXPECT_EQ(cards[1]->picker()->currentText(), "Bass");
+    EXPECT_EQ(cards[1]->picker()->currentData().value<qint64>(), 102);
+    EXPECT_EQ(open->currentText(), "Pads");
+    EXPECT_TRUE(open->view()->isVisible());
+    EXPECT_EQ(page.cards(), cards);
+    open->hidePopup();
+
+    // Sized as a combo box holding the same entries.
+    QComboBox* picker = cards[1]->picker();
+    QComboBox plain(cards[1]);
+    for (int i = 0; i < picker->count(); ++i) plain.addItem(picker->itemText(i));
+    EXPECT_EQ(picker->sizeHint(), plain.sizeHint());
+}
+
 }  // namespace
 }  // namespace norv
