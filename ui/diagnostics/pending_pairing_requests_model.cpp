@@ -1,4 +1,4 @@
-#include "ui/devices/pending_pairing_requests_model.h"
+#include "ui/diagnostics/pending_pairing_requests_model.h"
 
 namespace norv {
 

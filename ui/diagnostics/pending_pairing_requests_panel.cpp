@@ -1,6 +1,6 @@
-#include "ui/devices/pending_pairing_requests_panel.h"
+#include "ui/diagnostics/pending_pairing_requests_panel.h"
 
-#include "ui/devices/pending_pairing_requests_model.h"
+#include "ui/diagnostics/pending_pairing_requests_model.h"
 #include "ui/components/page_frame.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_theme.h"

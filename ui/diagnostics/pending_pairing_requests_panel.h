@@ -4,7 +4,7 @@
 // store's state on every change and supplies the two actions; rows are kept by device id.
 
 #include "ui/components/keyed_list.h"
-#include "ui/devices/pending_pairing_requests_model.h"
+#include "ui/diagnostics/pending_pairing_requests_model.h"
 
 #include <QWidget>
 

@@ -1,11 +1,10 @@
-// The Devices page's lists and clean-up rules, the device card's derived values and the pending
-// pairing requests, from fixture snapshots.
+// The Devices page's lists and clean-up rules and the device card's derived values, from fixture
+// snapshots.
 #include "tests/support/model/snapshot_fixtures.h"
 #include "tests/support/qt_printers.h"
 #include "model/admin_commands.h"
 #include "ui/devices/device_card_model.h"
 #include "ui/devices/devices_view_model.h"
-#include "ui/devices/pending_pairing_requests_model.h"
 #include "ui/theme/norv_theme.h"
 
 #include <gtest/gtest.h>
@@ -200,28 +199,6 @@ TEST(DeviceCardModel, ConfirmationTexts) {
     EXPECT_EQ(DeviceCardModel::confirmationButton(DeviceAccessAction::forget), "Revoke access");
     EXPECT_EQ(DeviceCardModel::confirmationMessage(DeviceAccessAction::disconnect),
               "Playing notes will stop. Reconnection requires approval.");
-}
-
-TEST(PendingPairingRequestsModel, RowsTextsAndEnabling) {
-    const auto required = PendingPairingRequestsModel::rows(fullSnapshot(), true, true);
-    ASSERT_EQ(required.size(), 2u);
-    EXPECT_EQ(required[0].label, "Kitchen Tablet");
-    EXPECT_EQ(required[0].detail, "SHA-256  c0ffee00112233445566778899aabbccddeeff00112233445566778899aabbcc");
-    EXPECT_TRUE(required[0].allowEnabled);
-    EXPECT_EQ(required[1].detail, "Awaiting pairing");
-    EXPECT_FALSE(required[1].allowEnabled);
-    EXPECT_TRUE(required[1].revokeEnabled);
-
-    const auto optional = PendingPairingRequestsModel::rows(edgeSnapshot(), true, true);
-    ASSERT_EQ(optional.size(), 2u);
-    EXPECT_EQ(optional[0].label, "");  // an empty label stays empty
-    EXPECT_FALSE(optional[0].detail);
-    EXPECT_TRUE(optional[0].allowEnabled);
-    EXPECT_EQ(optional[1].label, "New device");
-
-    for (const PairingRequestRow& row : PendingPairingRequestsModel::rows(fullSnapshot(), true, false))
-        EXPECT_FALSE(row.allowEnabled || row.revokeEnabled);
-    EXPECT_TRUE(PendingPairingRequestsModel::rows(AdminSnapshot::empty(), true, true).empty());
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include "ui/components/page_disclosure.h"
 #include "ui/devices/device_card.h"
 #include "ui/devices/devices_page.h"
-#include "ui/devices/pending_pairing_requests_panel.h"
 #include "ui/pages/page_factory.h"
 
 #include <QLabel>
@@ -188,34 +187,6 @@ TEST_F(DevicesPageTest, CleanSendsNothingWhenNoCapturedIdRemains) {
     EXPECT_EQ(h.dialogs.asked.size(), 1u);
     EXPECT_TRUE(h.admin->requests.empty());
     EXPECT_FALSE(h.store->actionMessage());
-}
-
-TEST(PendingPairingRequestsPanel, AllowAndRevokeWithoutConfirmation) {
-    PageHarness h(fullSnapshot());
-    std::unique_ptr<PendingPairingRequestsPanel> owned(pendingPairingRequestsPanel(*h.store));
-    PendingPairingRequestsPanel& panel = *owned;
-    panel.show();
-    QWidget* kitchen = panel.findChild<QWidget*>("note-tab-4410");
-    QWidget* guest = panel.findChild<QWidget*>("ipad-guest-19fe");
-    ASSERT_TRUE(kitchen && guest);
-    EXPECT_FALSE(findButton(guest, "Allow")->isEnabled());
-    EXPECT_TRUE(findButton(guest, "Revoke access")->isEnabled());
-    findButton(kitchen, "Allow")->click();
-    ASSERT_EQ(h.admin->requests.size(), 1u);
-    EXPECT_EQ(h.onlyRequest().args,
-              json::array({"note-tab-4410", "allow",
-                           "c0ffee00112233445566778899aabbccddeeff00112233445566778899aabbcc"}));
-    h.admin->complete();
-    settle();
-    findButton(panel.findChild<QWidget*>("ipad-guest-19fe"), "Revoke access")->click();
-    EXPECT_EQ(h.onlyRequest().args, json::array({"ipad-guest-19fe", "forget"}));
-    EXPECT_TRUE(h.dialogs.asked.empty());
-
-    // No requests: nothing is drawn at all.
-    AdminSnapshot none = fullSnapshot();
-    none.deviceAccess->requests.clear();
-    h.store->receiveSnapshot(none);
-    EXPECT_TRUE(panel.isHidden());
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include "ui/connections/connections_page.h"
 #include "ui/device_settings/device_settings_page.h"
 #include "ui/devices/devices_page.h"
-#include "ui/devices/pending_pairing_requests_panel.h"
+#include "ui/diagnostics/pending_pairing_requests_panel.h"
 #include "ui/diagnostics/diagnostics_page_view.h"
 #include "ui/live_page/live_page_view.h"
 #include "ui/monitor/midi_monitor_page_view.h"
