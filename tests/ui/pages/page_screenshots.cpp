@@ -2,6 +2,7 @@
 // with several devices in different states, as PNGs under build/screenshots/pages/ (a folder this
 // binary owns: the window screenshots write pictures of the same names).
 #include "tests/support/ui/page_harness.h"
+#include "tests/support/ui/screenshot.h"
 #include "ui/components/page_disclosure.h"
 #include "ui/connections/connections_page.h"
 #include "ui/device_settings/device_settings_page.h"
@@ -34,12 +35,7 @@ QString shoot(PageFrame& page, const QString& name) {
         content->resize(content->width(), content->minimumSizeHint().height());
         QCoreApplication::processEvents();
     }
-    const QString folder = QStringLiteral(NORV_BINARY_DIR) + QStringLiteral("/screenshots/pages");
-    QDir().mkpath(folder);
-    const QString path = folder + QStringLiteral("/") + name + QStringLiteral(".png");
-    QFile::remove(path);
-    content->grab().save(path);
-    return path;
+    return test::saveScreenshot(*content, QStringLiteral("pages"), name);
 }
 
 void expectWritten(const QString& path) {

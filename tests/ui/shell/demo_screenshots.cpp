@@ -3,6 +3,7 @@
 // The test checks that each picture was written, not its pixels.
 #include "core/bridge_store.h"
 #include "live/live_integration.h"
+#include "tests/support/ui/screenshot.h"
 #include "tests/support/ui/window_test.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/main_window.h"
@@ -98,11 +99,8 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         // A page's layout settles over a few passes (a panel that shows its rows asks again).
         for (int pass = 0; pass < 3; ++pass) QCoreApplication::processEvents();
-        const QString folder = QStringLiteral(NORV_BINARY_DIR "/screenshots/demo");
-        ASSERT_TRUE(QDir().mkpath(folder));
-        const QString path = QDir(folder).filePath(name + QStringLiteral(".png"));
-        QFile::remove(path);
-        ASSERT_TRUE(window->grab().save(path));
+        const QString path = test::saveScreenshot(*window, QStringLiteral("demo"), name);
+        ASSERT_FALSE(path.isEmpty()) << name.toStdString();
         EXPECT_FALSE(QImage(path).isNull()) << path.toStdString();
     }
 

@@ -3,6 +3,7 @@
 // The test checks that each picture was written, not its pixels.
 #include "core/bridge_store.h"
 #include "tests/support/model/snapshot_fixtures.h"
+#include "tests/support/ui/screenshot.h"
 #include "tests/support/ui/window_test.h"
 #include "ui/diagnostics/diagnostics_log_view.h"
 #include "ui/diagnostics/diagnostics_page_view.h"
@@ -42,11 +43,8 @@ protected:
         // The page left behind goes with deleteLater; drop it so it is not drawn under the new one.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
-        const QString folder = QStringLiteral(NORV_BINARY_DIR "/screenshots/window");
-        ASSERT_TRUE(QDir().mkpath(folder));
-        const QString path = QDir(folder).filePath(name + QStringLiteral(".png"));
-        QFile::remove(path);
-        ASSERT_TRUE(window->grab().save(path));
+        const QString path = test::saveScreenshot(*window, QStringLiteral("window"), name);
+        ASSERT_FALSE(path.isEmpty()) << name.toStdString();
         const QImage written(path);
         EXPECT_FALSE(written.isNull()) << path.toStdString();
         EXPECT_GE(written.width(), MainWindow::minimumContentSize.width());
