@@ -125,22 +125,27 @@ TEST_F(ProcessControllerEdgesTest, DiagnosticsExporterCommandLineDirectoryAndEnv
                                   [&](std::optional<DiagnosticsExportError>) { finished = true; });
     QCoreApplication::setApplicationVersion(savedVersion);
 
-    qint64 pid = 0;
-    ASSERT_TRUE(waitUntil([&] {
-        const auto children = controller->findChildren<QProcess*>();
-        if (!children.isEmpty()) pid = children.first()->processId();
-        return pid > 0 && test::processArguments(pid).size() > 1;
-    }));
+    // The runtime's interpreter is a launcher that execs the real one; while it does,
+    // /proc reads empty, so each read is retried until it holds.
     const QString root = resources + QStringLiteral("/BridgeRuntime");
-    EXPECT_EQ(test::processArguments(pid).mid(1),
-              QStringList({QStringLiteral("-I"), QStringLiteral("-B"), QStringLiteral("-u"),
-                           root + QStringLiteral("/tools/run_bridge.py"),
-                           QStringLiteral("--export-diagnostics"), destination,
-                           QStringLiteral("--desktop-version"), QStringLiteral("4.5.6")}));
-    EXPECT_EQ(test::processDirectory(pid), QDir::currentPath());
-    EXPECT_EQ(test::processEnvironment(pid),
-              QStringList({QStringLiteral("HOME=") + home, QStringLiteral("LC_ALL=C.UTF-8"),
-                           QStringLiteral("PATH=/usr/bin:/bin:/usr/sbin:/sbin")}));
+    const QStringList arguments({QStringLiteral("-I"), QStringLiteral("-B"), QStringLiteral("-u"),
+                                 root + QStringLiteral("/tools/run_bridge.py"),
+                                 QStringLiteral("--export-diagnostics"), destination,
+                                 QStringLiteral("--desktop-version"), QStringLiteral("4.5.6")});
+    const QStringList environment({QStringLiteral("HOME=") + home, QStringLiteral("LC_ALL=C.UTF-8"),
+                                   QStringLiteral("PATH=/usr/bin:/bin:/usr/sbin:/sbin")});
+    qint64 pid = 0;
+    const auto exporter = [&] {
+        const auto children = controller->findChildren<QProcess*>();
+        return children.isEmpty() ? qint64(0) : children.first()->processId();
+    };
+    ASSERT_TRUE(waitUntil([&] { return (pid = exporter()) > 0; }));
+    EXPECT_TRUE(waitUntil([&] { return test::processArguments(pid).mid(1) == arguments; }))
+        << test::processArguments(pid).join(' ').toStdString();
+    EXPECT_TRUE(waitUntil([&] { return test::processDirectory(pid) == QDir::currentPath(); }))
+        << test::processDirectory(pid).toStdString();
+    EXPECT_TRUE(waitUntil([&] { return test::processEnvironment(pid) == environment; }))
+        << test::processEnvironment(pid).join(' ').toStdString();
     EXPECT_TRUE(waitUntil([&] { return finished; }, 10s));
     qunsetenv("PYTHONPATH");
     qunsetenv("USER");
