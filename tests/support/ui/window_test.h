@@ -3,8 +3,13 @@
 // store started, pages built with pageServices().
 
 #include "tests/support/core/store_fakes.h"
+#include "tests/support/ui/screenshot.h"
 #include "tests/support/ui/window_over_store.h"
+#include "ui/theme/norv_theme.h"
 
+#include <QApplication>
+#include <QImage>
+#include <gtest/gtest.h>
 #include <memory>
 
 namespace norv::test {
@@ -31,6 +36,29 @@ protected:
 
     std::unique_ptr<MainWindow> window;
     int pagesBuilt = 0;  // pages the window asked the factory for
+};
+
+// The themed window shown at its default size, for tests that save pictures of it.
+class ScreenshotWindowTest : public FakeStoreWindowTest {
+protected:
+    void SetUp() override {
+        NorvTheme::applyTo(*qApp);
+        FakeStoreWindowTest::SetUp();
+        showWindow();
+    }
+
+    // Saves the window as <folder>/<name>.png and returns the picture (null when not written).
+    QImage capture(const QString& folder, const QString& name) {
+        // The page left behind goes with deleteLater; drop it so it is not drawn under the new
+        // one. A page's layout settles over a few passes (a panel that shows its rows asks again).
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        for (int pass = 0; pass < 3; ++pass) QCoreApplication::processEvents();
+        const QString path = saveScreenshot(*window, folder, name);
+        EXPECT_FALSE(path.isEmpty()) << name.toStdString();
+        const QImage written(path);
+        EXPECT_FALSE(written.isNull()) << path.toStdString();
+        return written;
+    }
 };
 
 }  // namespace norv::test

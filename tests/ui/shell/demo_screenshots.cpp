@@ -3,25 +3,21 @@
 // The test checks that each picture was written, not its pixels.
 #include "core/bridge_store.h"
 #include "live/live_integration.h"
-#include "tests/support/ui/screenshot.h"
+#include "tests/support/core/engine_test_support.h"
 #include "tests/support/ui/window_test.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/main_window.h"
-#include "ui/theme/norv_theme.h"
 
-#include <QApplication>
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QImage>
 #include <QLabel>
 #include <QPushButton>
-#include <QThread>
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 namespace norv {
 namespace {
+
+using namespace std::chrono_literals;
 
 AdminSnapshot demoSnapshot() {
     std::ifstream file(NORV_SOURCE_DIR "/resources/demo/demo_session.json");
@@ -77,32 +73,9 @@ MidiMonitorBatch demoMidi() {
     return batch;
 }
 
-bool waitUntil(const std::function<bool()>& done) {
-    QDeadlineTimer deadline(20000);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-class DemoScreenshots : public test::FakeStoreWindowTest {
+class DemoScreenshots : public test::ScreenshotWindowTest {
 protected:
-    void SetUp() override {
-        NorvTheme::applyTo(*qApp);
-        FakeStoreWindowTest::SetUp();
-        showWindow();
-    }
-
-    void capture(const QString& name) {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        // A page's layout settles over a few passes (a panel that shows its rows asks again).
-        for (int pass = 0; pass < 3; ++pass) QCoreApplication::processEvents();
-        const QString path = test::saveScreenshot(*window, QStringLiteral("demo"), name);
-        ASSERT_FALSE(path.isEmpty()) << name.toStdString();
-        EXPECT_FALSE(QImage(path).isNull()) << path.toStdString();
-    }
+    void capture(const QString& name) { ScreenshotWindowTest::capture(QStringLiteral("demo"), name); }
 
     // The Live page's verify action, run on the runtime and Remote Script the build ships
     // beside the test programs (<bin>/../share/norv-bridge): the Bundled line names its version.
@@ -111,14 +84,14 @@ protected:
         for (QPushButton* button : window->findChildren<QPushButton*>())
             if (button->text() == QStringLiteral("Verify files")) verify = button;
         ASSERT_NE(verify, nullptr);
-        ASSERT_TRUE(waitUntil([&] { return verify->isEnabled(); }));
+        ASSERT_TRUE(test::waitUntil([&] { return verify->isEnabled(); }, 20s));
         verify->click();
         const auto bundled = [&] {
             for (QLabel* label : window->findChildren<QLabel*>())
                 if (label->text() == QStringLiteral("NorvSession 1.4.0")) return true;
             return false;
         };
-        EXPECT_TRUE(waitUntil(bundled));
+        EXPECT_TRUE(test::waitUntil(bundled, 20s));
     }
 
     // The Live page runs the shipped runtime but reads and writes only the test's own home folder

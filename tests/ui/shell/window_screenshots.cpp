@@ -3,20 +3,14 @@
 // The test checks that each picture was written, not its pixels.
 #include "core/bridge_store.h"
 #include "tests/support/model/snapshot_fixtures.h"
-#include "tests/support/ui/screenshot.h"
 #include "tests/support/ui/window_test.h"
 #include "ui/diagnostics/diagnostics_log_view.h"
 #include "ui/diagnostics/diagnostics_page_view.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/main_window.h"
-#include "ui/theme/norv_theme.h"
 
-#include <QApplication>
-#include <QDir>
 #include <QImage>
 #include <QListView>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace norv {
@@ -31,22 +25,10 @@ BridgeDevice device(const std::string& id, const std::string& label, bool connec
     return d;
 }
 
-class Screenshots : public test::FakeStoreWindowTest {
+class Screenshots : public test::ScreenshotWindowTest {
 protected:
-    void SetUp() override {
-        NorvTheme::applyTo(*qApp);
-        FakeStoreWindowTest::SetUp();
-        showWindow();
-    }
-
     void capture(const QString& name) {
-        // The page left behind goes with deleteLater; drop it so it is not drawn under the new one.
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCoreApplication::processEvents();
-        const QString path = test::saveScreenshot(*window, QStringLiteral("window"), name);
-        ASSERT_FALSE(path.isEmpty()) << name.toStdString();
-        const QImage written(path);
-        EXPECT_FALSE(written.isNull()) << path.toStdString();
+        const QImage written = ScreenshotWindowTest::capture(QStringLiteral("window"), name);
         EXPECT_GE(written.width(), MainWindow::minimumContentSize.width());
     }
 };
