@@ -1,5 +1,6 @@
 // The store against fakes of the admin client, the engine supervisor and the Bluetooth server.
 #include "tests/core/store_test_fixture.h"
+#include "tests/support/core/engine_test_support.h"
 #include "tests/support/core/log_capture.h"
 
 #include <cmath>
@@ -10,9 +11,10 @@ namespace {
 using test::device;
 using test::FakeAdminClient;
 using test::kApplying;
-using test::spin;
+using test::settle;
 using test::StoreTest;
 using test::waitUntil;
+using namespace std::chrono_literals;
 
 TEST_F(StoreTest, CommandsAreDeduplicatedByPathAndReportApplyingThenLabelOrError) {
     store->command("/admin/devices/clean", nlohmann::json::array(), QStringLiteral("Cleaned"));
@@ -298,14 +300,14 @@ TEST_F(StoreTest, StartRunsOnceAndLaunchesOnlyWhenNoEngineAnswers) {
     store->start();
     store->start();
     EXPECT_EQ(admin->startCount, 1);
-    EXPECT_TRUE(waitUntil([&] { return !engine->starts.empty(); }, 2000));
-    spin(60);
+    EXPECT_TRUE(waitUntil([&] { return !engine->starts.empty(); }, 2s));
+    settle(60ms);
     EXPECT_EQ(engine->starts.size(), 1u) << "one start check";
 
     makeStore();
     store->start();
     admin->stateHandler(AdminConnectionState::connected());
-    spin(80);
+    settle(80ms);
     EXPECT_TRUE(engine->starts.empty());
     EXPECT_TRUE(store->externalEngine());
     EXPECT_FALSE(store->canChange());

@@ -4,32 +4,14 @@
 #include "core/bridge_store.h"
 #include "tests/support/core/store_fakes.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
 namespace norv::test {
 
 inline const QString kApplying = QStringLiteral("Applying\u2026");
-
-// Runs the event loop until the condition holds or the bound passes.
-inline bool waitUntil(const std::function<bool()>& condition, int boundMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > boundMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-inline void spin(int ms) {
-    waitUntil([] { return false; }, ms);
-}
 
 inline BridgeDevice device(const std::string& id, bool connected, const std::string& label = "Pad") {
     BridgeDevice d;
