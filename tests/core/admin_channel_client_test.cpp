@@ -4,12 +4,12 @@
 #include "model/admin_connection_state.h"
 #include "model/admin_snapshot.h"
 #include "model/midi_monitor_batch.h"
+#include "tests/support/core/engine_test_support.h"
 #include "tests/support/core/fake_engine_process.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
 
@@ -40,15 +40,7 @@ using test::sharedIdentityLine;
 const QString kToken =
     QStringLiteral("0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef");
 
-// Runs the event loop until `done` holds or `limit` passes.
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 8s) {
-    QDeadlineTimer deadline(limit);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+using test::waitUntil;
 
 // TCP_NODELAY of each of this process's sockets connected to `port` on loopback.
 std::vector<int> noDelayOfSocketsTo(quint16 port) {

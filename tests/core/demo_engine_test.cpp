@@ -6,6 +6,7 @@
 #include "model/admin_connection_state.h"
 #include "model/admin_snapshot.h"
 #include "model/midi_monitor_batch.h"
+#include "tests/support/core/engine_test_support.h"
 #include "tests/support/core/fake_engine_process.h"
 
 #include <gtest/gtest.h>
@@ -26,14 +27,7 @@ using namespace std::chrono_literals;
 const char* const kDemoSession = NORV_SOURCE_DIR "/resources/demo/demo_session.json";
 const QString kToken = QStringLiteral("feedfacefeedfacefeedfacefeedfacefeedfacefeedfacefeedfacefeedface");
 
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 8s) {
-    QDeadlineTimer deadline(limit);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+using test::waitUntil;
 
 const BridgeDevice* findDevice(const AdminSnapshot& snapshot, const std::string& id) {
     const auto it = std::find_if(snapshot.devices.begin(), snapshot.devices.end(),

@@ -1,5 +1,6 @@
 // The window shell over a store with fake admin client, engine and Bluetooth server.
 #include "core/bridge_store.h"
+#include "tests/support/ui/page_harness.h"
 #include "tests/support/ui/window_test.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/bridge_menu_bar.h"
@@ -22,8 +23,7 @@
 namespace norv {
 namespace {
 
-// Pages taken off the window are deleted once control returns to the event loop.
-void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+using test::settle;  // pages taken off the window are deleted
 
 class WindowTest : public test::FakeStoreWindowTest {
 protected:
