@@ -2,6 +2,7 @@
 
 #include "core/admin_capability.h"
 #include "core/admin_session_machine.h"
+#include "core/app_log.h"
 #include "model/admin_connection_state.h"
 
 #include <QDeadlineTimer>
@@ -89,10 +90,28 @@ private:
         while (!queue_.empty()) {
             Machine::Event next = std::move(queue_.front());
             queue_.pop_front();
-            for (auto& action : machine_.handle(next, Machine::Clock::now()))
-                std::visit([this](auto& a) { perform(a); }, action);
+            const Machine::Phase before = machine_.phase();
+            Machine::Actions actions = machine_.handle(next, Machine::Clock::now());
+            logTransition(before, next, actions);
+            for (auto& action : actions) std::visit([this](auto& a) { perform(a); }, action);
         }
         dispatching_ = false;
+    }
+
+    // One debug line per event that changes the phase or asks for something; enable with
+    // QT_LOGGING_RULES="org.norv.session.bridge.Connection.debug=true".
+    void logTransition(Machine::Phase before, const Machine::Event& event,
+                       const Machine::Actions& actions) const {
+        if (!AppLog::connection().isDebugEnabled()) return;
+        if (actions.empty() && machine_.phase() == before) return;
+        QString done;
+        for (const auto& action : actions) {
+            if (!done.isEmpty()) done += QLatin1Char(',');
+            done += QLatin1String(nameOf(action));
+        }
+        qCDebug(AppLog::connection, "admin session %s --%s--> %s [%s]",
+                Machine::name(before).data(), nameOf(event).data(),
+                Machine::name(machine_.phase()).data(), qUtf8Printable(done));
     }
 
     void perform(Machine::PublishState& action) {

@@ -4,6 +4,17 @@
 
 namespace norv {
 
+std::string_view AdminSessionMachine::name(Phase phase) {
+    switch (phase) {
+        case Phase::idle: return "idle";
+        case Phase::connecting: return "connecting";
+        case Phase::authenticating: return "authenticating";
+        case Phase::authenticated: return "authenticated";
+        case Phase::waiting: return "waiting";
+    }
+    return "unknown";
+}
+
 AdminSessionMachine::Actions AdminSessionMachine::handle(const Event& event,
                                                          Clock::time_point now) {
     now_ = now;

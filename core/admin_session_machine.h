@@ -3,6 +3,7 @@
 #include "core/admin_frame_reader.h"
 #include "model/admin_connection_state.h"
 #include "model/admin_snapshot.h"
+#include "model/machine_names.h"
 #include "model/midi_monitor_batch.h"
 
 #include <QByteArray>
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -53,33 +55,47 @@ public:
     using Clock = std::chrono::steady_clock;
 
     enum class Phase { idle, connecting, authenticating, authenticated, waiting };
+    static std::string_view name(Phase phase);
 
     // Events.
-    struct Start {};
-    struct ReconnectDue {};
+    struct Start {
+        static constexpr std::string_view kName = "start";
+    };
+    struct ReconnectDue {
+        static constexpr std::string_view kName = "reconnectDue";
+    };
     struct Encrypted {  // the handshake is done and the peer's certificate is the pinned one
+        static constexpr std::string_view kName = "encrypted";
         QString token;  // the admin token this connection authenticates with
     };
     struct Received {
+        static constexpr std::string_view kName = "received";
         QByteArray bytes;
     };
     struct AuthenticationDeadline {
+        static constexpr std::string_view kName = "authenticationDeadline";
         std::uint64_t attempt;
     };
-    struct HeartbeatTick {};
+    struct HeartbeatTick {
+        static constexpr std::string_view kName = "heartbeatTick";
+    };
     struct Lost {
+        static constexpr std::string_view kName = "lost";
         QString reason;
     };
     struct Send {
+        static constexpr std::string_view kName = "send";
         QString path;
         nlohmann::json args;
     };
     struct Request {
+        static constexpr std::string_view kName = "request";
         QString id;
         QString path;
         nlohmann::json args;
     };
     struct ConfirmationDeadline {
+        static constexpr std::string_view kName = "confirmationDeadline";
         QString id;
     };
     using Event = std::variant<Start, ReconnectDue, Encrypted, Received, AuthenticationDeadline,
@@ -87,31 +103,48 @@ public:
 
     // Actions.
     struct PublishState {
+        static constexpr std::string_view kName = "publishState";
         AdminConnectionState state;
     };
     // Resolve the token and certificate and connect; report Encrypted, or Lost with the reason.
-    struct OpenConnection {};
+    struct OpenConnection {
+        static constexpr std::string_view kName = "openConnection";
+    };
     struct ArmAuthenticationDeadline {
+        static constexpr std::string_view kName = "armAuthenticationDeadline";
         std::uint64_t attempt;
     };
-    struct CloseConnection {};
+    struct CloseConnection {
+        static constexpr std::string_view kName = "closeConnection";
+    };
     struct Write {
+        static constexpr std::string_view kName = "write";
         QByteArray frame;
     };
-    struct StartHeartbeat {};
-    struct StopHeartbeat {};
-    struct ScheduleReconnect {};
+    struct StartHeartbeat {
+        static constexpr std::string_view kName = "startHeartbeat";
+    };
+    struct StopHeartbeat {
+        static constexpr std::string_view kName = "stopHeartbeat";
+    };
+    struct ScheduleReconnect {
+        static constexpr std::string_view kName = "scheduleReconnect";
+    };
     struct ArmConfirmation {
+        static constexpr std::string_view kName = "armConfirmation";
         QString id;
     };
     struct DeliverSnapshot {
+        static constexpr std::string_view kName = "deliverSnapshot";
         AdminSnapshot snapshot;
     };
     struct DeliverBatch {
+        static constexpr std::string_view kName = "deliverBatch";
         MidiMonitorBatch batch;
     };
     // Call the request's completion: no error means confirmed.
     struct Complete {
+        static constexpr std::string_view kName = "complete";
         QString id;
         std::optional<QString> error;
     };
@@ -120,6 +153,7 @@ public:
                                 ScheduleReconnect, ArmConfirmation, DeliverSnapshot, DeliverBatch,
                                 Complete>;
     using Actions = std::vector<Action>;
+    static_assert(namesAreDistinct<Event>() && namesAreDistinct<Action>());
 
     static inline const QString kReconnecting = QStringLiteral("Bridge reconnecting");
     static inline const QString kAuthenticationTimedOut =
