@@ -14,6 +14,10 @@ for a in "$@"; do
   esac
 done
 jobs="${NORV_JOBS:-$(nproc)}"
+# ccache (when installed) keys compilations on paths relative to the checkout, so every clone
+# and worktree of the project shares one cache.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
+export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-true}"
 # The sanitizer setting is always given, so a folder never keeps the other build's setting.
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-RelWithDebInfo}" \
   -DNORV_SANITIZE="$sanitize" "${args[@]}"

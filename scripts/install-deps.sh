@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # toolchain and build
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git ccache
   clang-14 libclang-rt-14-dev
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev
