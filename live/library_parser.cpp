@@ -20,7 +20,7 @@ void LibraryParser::endElement() {
         elements_.removeLast();
 }
 
-std::optional<QString> LibraryParser::read(const QString& cfgPath) {
+std::optional<LibraryParser::Project> LibraryParser::project(const QString& cfgPath) {
     QFile file(cfgPath);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
@@ -44,18 +44,24 @@ std::optional<QString> LibraryParser::read(const QString& cfgPath) {
             break;
         }
     }
-    if (xml.hasError())
+    if (xml.hasError() || !parser.root || !parser.name)
         return std::nullopt;
+    return Project{*parser.root, *parser.name};
+}
 
-    if (!parser.root || !parser.root->startsWith(QLatin1Char('/')))
+bool LibraryParser::plainName(const QString& name) {
+    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String(".") &&
+           name != QLatin1String("..");
+}
+
+std::optional<QString> LibraryParser::read(const QString& cfgPath) {
+    const std::optional<Project> values = project(cfgPath);
+    if (!values || !values->root.startsWith(QLatin1Char('/')) || !plainName(values->name))
         return std::nullopt;
-    const QString folderName = parser.name.value_or(QString());
-    if (folderName.isEmpty() || folderName.contains(QLatin1Char('/')) || folderName == QLatin1String(".") || folderName == QLatin1String(".."))
-        return std::nullopt;
-    QString folder = *parser.root;
+    QString folder = values->root;
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
-    return folder + folderName;
+    return folder + values->name;
 }
 
 }  // namespace norv

@@ -5,6 +5,7 @@
 #include "live/library_parser.h"
 #include "live/live_version.h"
 #include "live/remote_script_command.h"
+#include "live/wine_prefix.h"
 #include "model/admin_decode_error.h"
 
 #include <QDir>
@@ -64,6 +65,11 @@ LiveIntegration::Environment LiveIntegration::Environment::system() {
     Environment environment;
     environment.home = QDir::homePath();
     environment.applicationFolders = {QStringLiteral("/Applications"), environment.home + QStringLiteral("/Applications")};
+    const QString winePrefix = qEnvironmentVariable("WINEPREFIX");
+    if (winePrefix.startsWith(QLatin1Char('/')))
+        environment.winePrefixes.append(QDir::cleanPath(winePrefix));
+    environment.winePrefixes.append(environment.home + QStringLiteral("/.wine"));
+    environment.winePrefixes.removeDuplicates();
     environment.procRoot = QStringLiteral("/proc");
     environment.runtime = &RemoteScriptRuntime::installed;
     environment.processEnvironment = QProcessEnvironment::systemEnvironment();
@@ -105,12 +111,15 @@ std::optional<QString> LiveIntegration::readLibrary(const QString& cfgPath) {
 }
 
 std::vector<RunningLiveProcess> LiveIntegration::running() const {
-    return RunningLiveProcesses::list(environment_.procRoot);
+    const QString defaultPrefix = environment_.home + QStringLiteral("/.wine");
+    return RunningLiveProcesses::list({environment_.procRoot, environment_.processOwner, defaultPrefix});
 }
 
 std::optional<LiveInstallation> LiveIntegration::describe(const QString& bundlePath) const {
     const QString path = withoutTrailingSeparator(bundlePath);
     const QString fileName = lastComponent(path);
+    if (WinePrefix::isLiveExecutableName(fileName))
+        return WinePrefix::describe(path);
     if (!isLiveBundleName(fileName))
         return std::nullopt;
     const std::optional<QString> shortVersion =
@@ -125,6 +134,17 @@ std::optional<LiveInstallation> LiveIntegration::describe(const QString& bundleP
     return LiveInstallation{path, QFileInfo(fileName).completeBaseName(), *version, LibraryParser::read(cfg)};
 }
 
+QString LiveIntegration::locateFolder() const {
+    for (const QString& prefix : environment_.winePrefixes) {
+        const QString driveC = prefix + QStringLiteral("/drive_c");
+        if (!QFileInfo(driveC).isDir())
+            continue;
+        const QString programs = driveC + QStringLiteral("/ProgramData/Ableton");
+        return QFileInfo(programs).isDir() ? programs : driveC;
+    }
+    return {};
+}
+
 void LiveIntegration::scan(Completion done) {
     QStringList candidates;
     for (const QString& folder : environment_.applicationFolders) {
@@ -135,6 +155,8 @@ void LiveIntegration::scan(Completion done) {
                 candidates.append(withoutTrailingSeparator(folder) + QLatin1Char('/') + entry);
         }
     }
+    for (const QString& prefix : environment_.winePrefixes)
+        candidates.append(WinePrefix::executables(prefix));
     for (const RunningLiveProcess& process : running())
         candidates.append(process.bundle);
     if (const std::optional<QString> custom = settings_.custom())

@@ -17,6 +17,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -37,16 +40,19 @@ class LiveIntegration : public QObject {
 public:
     // What the integration reads of the machine; tests build their own layouts.
     struct Environment {
-        QString home;                    // the user's home folder
-        QStringList applicationFolders;  // searched in order for "Ableton Live*.app"
-        QString procRoot;                // the running processes
-        QSettings* settings = nullptr;   // not owned; null uses the application's settings
+        QString home;                     // the user's home; its .wine is Wine's default prefix
+        QStringList applicationFolders;   // searched in order for "Ableton Live*.app"
+        QStringList winePrefixes;         // searched in order for Live for Windows
+        QString procRoot;                 // the running processes
+        uid_t processOwner = ::getuid();  // only this user's processes are a running Live
+        QSettings* settings = nullptr;    // not owned; null uses the application's settings
         std::function<RemoteScriptRuntime()> runtime;
         QProcessEnvironment processEnvironment;  // the application's environment, before filtering
         RemoteScriptProcess::Timing timing;
 
-        // This machine: $HOME, "/Applications" and ~/Applications, /proc, the application's
-        // settings, resources and environment, a 30 s limit with 2 s to end after SIGTERM.
+        // This machine: $HOME, "/Applications" and ~/Applications, $WINEPREFIX (when it names an
+        // absolute folder) and ~/.wine, /proc and this user, the application's settings, resources
+        // and environment, a 30 s limit with 2 s to end after SIGTERM.
         static Environment system();
     };
 
@@ -80,7 +86,11 @@ public:
     ScriptRuntimeState runtime(const BridgeHealth& health, bool connected);
 
     std::vector<RunningLiveProcess> running() const;
+    // An application bundle, or a Live for Windows executable inside a Wine prefix.
     std::optional<LiveInstallation> describe(const QString& bundlePath) const;
+    // Where a panel to locate Live opens: the first Wine prefix's Ableton programs folder, else
+    // its drive_c; empty when there is no prefix.
+    QString locateFolder() const;
     static std::optional<QString> numericVersion(const QString& text);
     static std::optional<QString> readLibrary(const QString& cfgPath);
 

@@ -1,9 +1,13 @@
 #include "live/running_live_processes.h"
 
 #include "live/bundle_info.h"
+#include "live/wine_prefix.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -15,6 +19,15 @@ namespace {
 
 // Enough for any argv[0]; the rest of a long command line is never needed.
 constexpr qint64 cmdlineLimit = 64 * 1024;
+// Enough for any environment a program is started with.
+constexpr qint64 environLimit = 1024 * 1024;
+
+// The kernel gives /proc/<pid> the owner of the process.
+bool ownedBy(const QString& processDir, uid_t owner) {
+    struct stat status {};
+    return ::stat(QFile::encodeName(processDir).constData(), &status) == 0 &&
+           status.st_uid == owner;
+}
 
 QString linkTarget(const QString& link) {
     std::error_code error;
@@ -34,20 +47,52 @@ QString executablePath(const QString& processDir) {
     return path;
 }
 
-// The first argument as a path; a relative one is taken from the process's working directory.
-QString firstArgument(const QString& processDir) {
+// The first argument as the process was given it.
+QString rawFirstArgument(const QString& processDir) {
     QFile file(processDir + QStringLiteral("/cmdline"));
     if (!file.open(QIODevice::ReadOnly))
         return {};
     const QByteArray bytes = file.read(cmdlineLimit);
     const qsizetype end = bytes.indexOf('\0');
-    const QString argument = QFile::decodeName(end < 0 ? bytes : bytes.left(end));
+    return QFile::decodeName(end < 0 ? bytes : bytes.left(end));
+}
+
+// A path argument of the process; a relative one is taken from its working directory.
+QString absolutePath(const QString& processDir, const QString& argument) {
     if (argument.isEmpty() || argument.startsWith(QLatin1Char('/')))
         return argument;
     const QString directory = linkTarget(processDir + QStringLiteral("/cwd"));
     if (!directory.startsWith(QLatin1Char('/')))
         return {};
     return QDir::cleanPath(directory + QLatin1Char('/') + argument);
+}
+
+// The WINEPREFIX the process was started with, when it names an absolute folder.
+QString winePrefixOf(const QString& processDir) {
+    QFile file(processDir + QStringLiteral("/environ"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray name = "WINEPREFIX=";
+    for (const QByteArray& variable : file.read(environLimit).split('\0')) {
+        if (variable.startsWith(name + '/'))
+            return QDir::cleanPath(QFile::decodeName(variable.mid(name.size())));
+    }
+    return {};
+}
+
+// A Windows path as Wine shows it, through the prefix the process runs in.
+QString throughPrefix(const QString& processDir, const QString& windowsPath,
+                      const QString& defaultPrefix) {
+    QString prefix = winePrefixOf(processDir);
+    if (prefix.isEmpty())
+        prefix = defaultPrefix;
+    return WinePrefix::unixPath(prefix, windowsPath).value_or(QString());
+}
+
+// Whether `path` is an existing "Ableton Live*.exe" inside a Wine prefix.
+bool isWineLive(const QString& path) {
+    return WinePrefix::isLiveExecutableName(path.section(QLatin1Char('/'), -1)) &&
+           !WinePrefix::containing(path).isEmpty() && QFileInfo(path).isFile();
 }
 
 // Whether `path` is the bundle's main executable: Contents/MacOS/ followed by the name its
@@ -74,19 +119,29 @@ QString RunningLiveProcesses::bundleOf(const QString& path) {
     return {};
 }
 
-std::vector<RunningLiveProcess> RunningLiveProcesses::list(const QString& procRoot) {
+std::vector<RunningLiveProcess> RunningLiveProcesses::list(const Source& source) {
     std::vector<RunningLiveProcess> found;
-    const QStringList entries = QDir(procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList entries = QDir(source.procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& entry : entries) {
         bool numeric = false;
         const int pid = entry.toInt(&numeric, 10);
         if (!numeric || pid <= 0)
             continue;
-        const QString processDir = procRoot + QLatin1Char('/') + entry;
+        const QString processDir = source.procRoot + QLatin1Char('/') + entry;
+        if (!ownedBy(processDir, source.owner))
+            continue;
         QString path = QDir::cleanPath(executablePath(processDir));
         QString bundle = bundleOf(path);
         if (bundle.isEmpty()) {
-            path = firstArgument(processDir);
+            const QString argument = rawFirstArgument(processDir);
+            const QString& defaultPrefix = source.defaultWinePrefix;
+            path = QDir::cleanPath(WinePrefix::isWindowsPath(argument)
+                                       ? throughPrefix(processDir, argument, defaultPrefix)
+                                       : absolutePath(processDir, argument));
+            if (isWineLive(path)) {
+                found.push_back({pid, path});
+                continue;
+            }
             bundle = bundleOf(path);
         }
         if (bundle.isEmpty())

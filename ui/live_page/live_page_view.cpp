@@ -260,9 +260,10 @@ void LivePageView::refresh() {
 }
 
 void LivePageView::locateLive() {
+    // Live runs here under Wine: the panel picks its Windows executable inside a prefix.
     FilePanelRequest request;
-    request.nameFilters = {QStringLiteral("Applications (*.app)")};
-    request.chooseDirectory = true;  // an application bundle is a folder here
+    request.directory = integration_.locateFolder();
+    request.nameFilters = {QStringLiteral("Ableton Live (Ableton Live*.exe)")};
     const auto path = dialogs_.choosePathToOpen(request);
     if (!path || path->isEmpty()) return;
     integration_.locate(*path, [this] { updateState(); });

@@ -50,9 +50,8 @@ QString LiveLayout::addBundle(const QString& folder, const QString& fileName, co
     return bundle;
 }
 
-void LiveLayout::addLibraryCfg(const QString& version, const QString& root, const QString& name) {
-    write(home() + QStringLiteral("/Library/Preferences/Ableton/Live %1/Library.cfg").arg(version),
-          QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>
+QByteArray LiveLayout::libraryCfg(const QString& root, const QString& name) {
+    return QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>
 <Ableton MajorVersion="5">
   <ContentLibrary><UserLibrary><LibraryProject>
     <ProjectPath Value="%1" />
@@ -60,8 +59,33 @@ void LiveLayout::addLibraryCfg(const QString& version, const QString& root, cons
   </LibraryProject></UserLibrary></ContentLibrary>
 </Ableton>
 )")
-              .arg(root, name)
-              .toUtf8());
+        .arg(root, name)
+        .toUtf8();
+}
+
+void LiveLayout::addLibraryCfg(const QString& version, const QString& root, const QString& name) {
+    write(home() + QStringLiteral("/Library/Preferences/Ableton/Live %1/Library.cfg").arg(version),
+          libraryCfg(root, name));
+}
+
+QString LiveLayout::addWineLive(const QString& prefix, const QString& folder,
+                                const QString& fileName) {
+    const QString executable =
+        prefix + QStringLiteral("/drive_c/ProgramData/Ableton/%1/Program/%2").arg(folder, fileName);
+    write(executable, {});
+    return executable;
+}
+
+QString LiveLayout::addWinePreferences(const QString& prefix, const QString& user,
+                                       const QString& version, const QString& root,
+                                       const QString& name) {
+    const QString folder =
+        prefix + QStringLiteral("/drive_c/users/%1/AppData/Roaming/Ableton/Live %2/Preferences")
+                     .arg(user, version);
+    QDir().mkpath(folder);
+    if (!root.isEmpty())
+        write(folder + QStringLiteral("/Library.cfg"), libraryCfg(root, name));
+    return folder;
 }
 
 void LiveLayout::addProcess(int pid, const QString& executable, const QStringList& arguments,
@@ -117,6 +141,7 @@ LiveIntegration::Environment LiveLayout::environment() {
     LiveIntegration::Environment environment;
     environment.home = home();
     environment.applicationFolders = {systemApps(), userApps()};
+    environment.winePrefixes = {winePrefix()};
     environment.procRoot = path(QStringLiteral("proc"));
     environment.settings = settings_.get();
     const QString resourceFolder = resources();

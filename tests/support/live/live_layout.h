@@ -25,6 +25,8 @@ public:
     QString home() const { return path(QStringLiteral("home")); }
     QString systemApps() const { return path(QStringLiteral("Applications")); }
     QString userApps() const { return home() + QStringLiteral("/Applications"); }
+    // The home folder's Wine prefix, the one prefix the environment searches.
+    QString winePrefix() const { return home() + QStringLiteral("/.wine"); }
     QSettings& settings() { return *settings_; }
 
     // A bundle whose Info.plist gives `shortVersion`; returns its path.
@@ -33,6 +35,17 @@ public:
     static void write(const QString& file, const QByteArray& contents);
     // ~/Library/Preferences/Ableton/Live <version>/Library.cfg naming <root>/<name> as User Library.
     void addLibraryCfg(const QString& version, const QString& root, const QString& name);
+    // A Library.cfg naming <root>/<name> as User Library.
+    static QByteArray libraryCfg(const QString& root, const QString& name);
+    // An empty drive_c/ProgramData/Ableton/<folder>/Program/<fileName> in `prefix`; returns it.
+    static QString addWineLive(const QString& prefix, const QString& folder,
+                               const QString& fileName);
+    // drive_c/users/<user>/AppData/Roaming/Ableton/Live <version>/Preferences in `prefix`, with a
+    // Library.cfg naming the Windows folder <root>\<name> when `root` is not empty; returns the
+    // folder.
+    static QString addWinePreferences(const QString& prefix, const QString& user,
+                                      const QString& version, const QString& root = {},
+                                      const QString& name = QStringLiteral("User Library"));
     // /proc/<pid> with an exe link to `executable` and a cwd link to `directory` (each when not
     // empty) and a NUL-separated command line.
     void addProcess(int pid, const QString& executable, const QStringList& arguments = {},

@@ -21,9 +21,13 @@ using test::LiveLayout;
 
 struct OpenDialogs : DialogService {
     std::optional<QString> openPath;
+    FilePanelRequest asked;  // the last open panel's request
     bool confirm(const ConfirmationRequest&) override { return false; }
     void alert(const QString&, const QString&) override {}
-    std::optional<QString> choosePathToOpen(const FilePanelRequest&) override { return openPath; }
+    std::optional<QString> choosePathToOpen(const FilePanelRequest& request) override {
+        asked = request;
+        return openPath;
+    }
     std::optional<QString> choosePathToSave(const FilePanelRequest&) override { return std::nullopt; }
 };
 
@@ -104,6 +108,26 @@ TEST_F(LivePageFlow, LocatedLiveIsCheckedAndInstalledWithItsOwnUserLibrary) {
     EXPECT_EQ(page->installedValue()->text(), "Files verified");
     EXPECT_EQ(page->installButton()->text(), "Up to date");
     EXPECT_FALSE(page->installButton()->isEnabled());
+}
+
+// The panel opens in the home folder's Wine prefix and picks Live for Windows' executable; one in
+// another prefix is checked with the User Library its own preferences name.
+TEST_F(LivePageFlow, LocatePanelPicksLiveForWindowsInAPrefix) {
+    QDir().mkpath(layout.winePrefix() + "/drive_c/ProgramData/Ableton");
+    const QString studio = layout.path("prefixes/studio");
+    const QString standard =
+        LiveLayout::addWineLive(studio, "Live 12 Standard", "Ableton Live 12 Standard.exe");
+    LiveLayout::addWinePreferences(studio, "me", "12.1.5", R"(C:\users\me\Documents\Ableton)");
+    showPage();
+
+    dialogs.openPath = standard;
+    button(page.get(), QString::fromUtf8("Locate Live…"))->click();
+    settle(2);
+    EXPECT_EQ(dialogs.asked.nameFilters, QStringList{"Ableton Live (Ableton Live*.exe)"});
+    EXPECT_FALSE(dialogs.asked.chooseDirectory);
+    EXPECT_EQ(dialogs.asked.directory, layout.winePrefix() + "/drive_c/ProgramData/Ableton");
+    EXPECT_EQ(page->integration().selectedID(), standard);
+    EXPECT_EQ(lastLibrary(layout), studio + "/drive_c/users/me/Documents/Ableton/User Library");
 }
 
 TEST_F(LivePageFlow, PickerAndScanChangesSelectWithTheChosenInstallationsLibrary) {

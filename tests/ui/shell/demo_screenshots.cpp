@@ -101,6 +101,7 @@ protected:
                                 auto environment = LiveIntegration::Environment::system();
                                 environment.home = dir.filePath(QStringLiteral("home"));
                                 environment.applicationFolders = {dir.filePath(QStringLiteral("Applications"))};
+                                environment.winePrefixes = {environment.home + QStringLiteral("/.wine")};
                                 environment.settings = settings.get();
                                 return environment;
                             }};
