@@ -4,6 +4,7 @@
 #include "app/signal_pipe.h"
 #include "core/bridge_launch_configuration.h"
 #include "core/bridge_store.h"
+#include "core/process_hardening.h"
 #include "model/settings_keys.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/main_window.h"
@@ -17,6 +18,8 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    // The identity's key and the admin token live in this process's memory: no core dump of it.
+    norv::ProcessHardening::denyCoreDumps();
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QString::fromUtf8(norv::settings_keys::organization));
     QApplication::setApplicationName(QString::fromUtf8(norv::settings_keys::application));

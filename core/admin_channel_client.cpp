@@ -122,7 +122,7 @@ private:
     }
     void perform(Machine::OpenConnection&) { openConnection(); }
     void perform(Machine::ArmAuthenticationDeadline& action) {
-        QTimer::singleShot(options_.timings.authentication, this, [this, attempt = action.attempt] {
+        QTimer::singleShot(options_.timings.authentication, Qt::PreciseTimer, this, [this, attempt = action.attempt] {
             dispatch(Machine::AuthenticationDeadline{attempt});
         });
     }
@@ -141,11 +141,11 @@ private:
     void perform(Machine::StartHeartbeat&) { heartbeat_->start(); }
     void perform(Machine::StopHeartbeat&) { heartbeat_->stop(); }
     void perform(Machine::ScheduleReconnect&) {
-        QTimer::singleShot(options_.timings.reconnect, this,
+        QTimer::singleShot(options_.timings.reconnect, Qt::PreciseTimer, this,
                            [this] { dispatch(Machine::ReconnectDue{}); });
     }
     void perform(Machine::ArmConfirmation& action) {
-        QTimer::singleShot(options_.timings.confirmation, this,
+        QTimer::singleShot(options_.timings.confirmation, Qt::PreciseTimer, this,
                            [this, id = action.id] { dispatch(Machine::ConfirmationDeadline{id}); });
     }
     void perform(Machine::DeliverSnapshot& action) {

@@ -9,6 +9,7 @@
 #include "core/bridge_tls_identity_store.h"
 #include "core/diagnostics_exporter.h"
 #include "core/port_probe.h"
+#include "core/process_hardening.h"
 #include "core/resource_folder.h"
 #include "core/unique_fd.h"
 
@@ -82,11 +83,14 @@ QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error
 
 }  // namespace
 
-// What a finished preparation hands to the launch: the identity and the runtime root.
+// What a finished preparation hands to the launch: the identity and the runtime root. The key
+// is overwritten once the launch is over with it.
 struct BridgeProcessController::PreparedLaunch {
     quint64 generation = 0;
     BridgeTLSIdentity identity;
     QString root;
+
+    ~PreparedLaunch() { ProcessHardening::wipe(identity.privateKeyPEM); }
 };
 
 // The engine process of the current launch, the write end of its standard input and its admin
@@ -95,7 +99,9 @@ struct BridgeProcessController::Engine {
     QProcess* process = nullptr;  // child of the controller, deleted once it is over
     UniqueFd input;               // our end of the engine's standard input, open for its life
     QString token;                // empty until the token is made
-    QByteArray identityLine;
+    QByteArray identityLine;      // overwritten once written, or when the launch ends without it
+
+    ~Engine() { ProcessHardening::wipe(identityLine); }
 };
 
 BridgeProcessController::BridgeProcessController(std::shared_ptr<BridgeTLSIdentityStore> identityStore,
@@ -170,6 +176,7 @@ void BridgeProcessController::perform(const EngineAction& action) {
     case Kind::endCredentials: endCredentials(); break;
     case Kind::terminate: signalEngine(false); break;
     case Kind::startGraceTimer: startGraceTimer(); break;
+    case Kind::startDepartureTimer: startDepartureTimer(); break;
     case Kind::kill: signalEngine(true); break;
     case Kind::discardProcess: discardProcess(); break;
     case Kind::log: appendLog(action.text); break;
@@ -228,9 +235,21 @@ void BridgeProcessController::prepareRuntime(quint64 generation) {
         });
 }
 
+// The public port first (served: an external bridge), then the admin port the engine must bind.
 void BridgeProcessController::probePort(quint64 generation, int port) {
-    PortProbe::start(this, port, options_.portProbeTimeout,
-                     [this, generation](bool served) { apply(supervisor_.portProbed(generation, served)); });
+    PortProbe::start(this, port, options_.portProbeTimeout, [this, generation](bool served) {
+        if (served) return apply(supervisor_.portProbed(generation, true));
+        if (generation != supervisor_.launchGeneration()) return;
+        const int adminPort = options_.adminPort;
+        AdminPortProbe::start(this, adminPort, options_.adminPortProbeTimeout,
+                              [this, generation, adminPort](AdminPortProbe::Holder holder) {
+                                  using Holder = AdminPortProbe::Holder;
+                                  using Taken = EngineSupervisor::PortHolder;
+                                  if (holder == Holder::none) return apply(supervisor_.portProbed(generation, false));
+                                  apply(supervisor_.adminPortTaken(
+                                      generation, adminPort, holder == Holder::bridge ? Taken::bridge : Taken::otherProgram));
+                              });
+    });
 }
 
 // ---- launch ---------------------------------------------------------------------------------
@@ -268,11 +287,15 @@ void BridgeProcessController::launch(const BridgeLaunchConfiguration& configurat
     if (!interpreter) return apply(supervisor_.interpreterMissing());
 
     auto engine = std::make_unique<Engine>();
-    engine->identityLine = prepared->identity.encode();
-    if (engine->identityLine.size() >= BridgeTLSIdentity::kMaxRecordBytes) {
+    QByteArray encoded = prepared->identity.encode();
+    const qsizetype size = encoded.size();
+    // Reserved first, so no growth leaves a copy of the key behind.
+    engine->identityLine.reserve(size + 1);
+    engine->identityLine.append(encoded).append('\n');
+    ProcessHardening::wipe(encoded);
+    if (size >= BridgeTLSIdentity::kMaxRecordBytes) {
         return apply(supervisor_.launchFailed(BridgeTLSIdentityError::invalidRecord().description()));
     }
-    engine->identityLine.append('\n');
 
     // The engine's standard input: a socket pair, so that our write can report a reader that
     // has gone (EPIPE with MSG_NOSIGNAL) instead of raising SIGPIPE.
@@ -314,7 +337,7 @@ QProcess* BridgeProcessController::makeEngineProcess(const QString& interpreter,
     process->setProcessEnvironment(environment);
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->setInputChannelMode(QProcess::ForwardedInputChannel);
-    process->setChildProcessModifier([stdinFd] { ::dup2(stdinFd, STDIN_FILENO); });
+    ProcessHardening::guardChild(*process, stdinFd);
 
     connect(process, &QProcess::readyReadStandardOutput, this,
             [this, process] { diagnosticBuffer_.append(process->readAllStandardOutput()); });
@@ -332,8 +355,9 @@ QProcess* BridgeProcessController::makeEngineProcess(const QString& interpreter,
 void BridgeProcessController::writeIdentity() {
     Engine& engine = *engine_;
     const int error = options_.writeIdentityLine(engine.input.get(), engine.identityLine);
-    engine.identityLine.fill('\0');
-    engine.identityLine.clear();
+    ProcessHardening::wipe(engine.identityLine);
+    // No reader any more: an engine that exited before reading its identity closed its end.
+    if (error == EPIPE || error == ECONNRESET) return apply(supervisor_.identityRefused(errnoText(error)));
     if (error != 0) return apply(supervisor_.identityWriteFailed(errnoText(error)));
     apply(supervisor_.identityWritten(engine.process->processId()));
 }
@@ -350,16 +374,24 @@ void BridgeProcessController::signalEngine(bool kill) {
     else engine_->process->terminate();
 }
 
-void BridgeProcessController::startGraceTimer() {
+void BridgeProcessController::startGraceTimer() { afterOnEngine(options_.terminationGrace, &EngineSupervisor::graceExpired); }
+
+void BridgeProcessController::startDepartureTimer() {
+    afterOnEngine(options_.departureWait, &EngineSupervisor::departureWaitExpired);
+}
+
+void BridgeProcessController::afterOnEngine(std::chrono::milliseconds delay,
+                                            EngineActions (EngineSupervisor::*event)()) {
     if (!engine_) return;
     QProcess* process = engine_->process;
     // Owned by the process: gone with it, so it never reaches a later engine.
     auto* timer = new QTimer(process);
     timer->setSingleShot(true);
-    connect(timer, &QTimer::timeout, this, [this, process] {
-        if (isCurrent(process)) apply(supervisor_.graceExpired());
+    timer->setTimerType(Qt::PreciseTimer);
+    connect(timer, &QTimer::timeout, this, [this, process, event] {
+        if (isCurrent(process)) apply((supervisor_.*event)());
     });
-    timer->start(options_.terminationGrace);
+    timer->start(delay);
 }
 
 void BridgeProcessController::endCredentials() {

@@ -48,6 +48,13 @@ public:
         std::chrono::milliseconds exportTimeout{30000};
         // How long the port probe may wait for its connect.
         std::chrono::milliseconds portProbeTimeout{1000};
+        // The engine's admin port on 127.0.0.1, checked before each launch, and how long the
+        // check may wait for a handshake from whatever holds it.
+        int adminPort = 9315;
+        std::chrono::milliseconds adminPortProbeTimeout{3000};
+        // How long an engine that closed its standard input before getting its identity may take
+        // to exit on its own before it counts as a failed launch.
+        std::chrono::milliseconds departureWait{1000};
         // The stored configuration, for a restart without one and without an active one.
         std::function<BridgeLaunchConfiguration()> storedConfiguration = &BridgeLaunchConfiguration::loadStandard;
         // Writes the identity line to the engine's standard input; returns 0 or an errno.
@@ -134,6 +141,9 @@ private:
                                 const QString& root, const QString& token, int stdinFd);
     void writeIdentity();
     void startGraceTimer();
+    void startDepartureTimer();
+    // A single-shot precise timer owned by the engine's process: gone with it.
+    void afterOnEngine(std::chrono::milliseconds delay, EngineActions (EngineSupervisor::*event)());
     void signalEngine(bool kill);
     void endCredentials();
     void discardProcess();

@@ -135,7 +135,7 @@ void BridgeStore::start() {
             if (self) self->receiveConnectionState(state);
         });
     // An engine that already answers is used as it is; otherwise launch our own.
-    QTimer::singleShot(options_.startCheckDelay, this, [this] {
+    QTimer::singleShot(options_.startCheckDelay, Qt::PreciseTimer, this, [this] {
         if (!connectionState_.isConnected()) startBridge();
     });
 }

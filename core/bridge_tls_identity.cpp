@@ -1,5 +1,7 @@
 #include "core/bridge_tls_identity.h"
 
+#include "core/process_hardening.h"
+
 #include <sys/stat.h>
 
 #include <QCryptographicHash>
@@ -125,23 +127,33 @@ QString BridgeTLSIdentity::description() const {
     return QStringLiteral("BridgeTLSIdentity(") + print + QLatin1Char(')');
 }
 
+// The copies of the key made on the way are overwritten before they are let go.
 QByteArray BridgeTLSIdentity::encode() const {
     nlohmann::ordered_json object;
     object["certificate_pem"] = certificatePEM.toStdString();
-    object["private_key_pem"] = privateKeyPEM.toStdString();
-    return QByteArray::fromStdString(object.dump());
+    QByteArray keyBytes = privateKeyPEM.toUtf8();
+    object["private_key_pem"] = std::string(keyBytes.constData(), std::size_t(keyBytes.size()));
+    ProcessHardening::wipe(keyBytes);
+    std::string text = object.dump();
+    ProcessHardening::wipe(object["private_key_pem"].get_ref<std::string&>());
+    QByteArray encoded = QByteArray::fromStdString(text);
+    ProcessHardening::wipe(text);
+    return encoded;
 }
 
 BridgeTLSIdentity BridgeTLSIdentity::decode(const QByteArray& record) {
     if (record.size() > kMaxRecordBytes) throw BridgeTLSIdentityError::invalidRecord();
     // Parse and type errors of the JSON library propagate as they are.
-    const auto object = nlohmann::json::parse(record.constBegin(), record.constEnd());
+    auto object = nlohmann::json::parse(record.constBegin(), record.constEnd());
     const auto certificate = object.at("certificate_pem").get<std::string>();
-    const auto key = object.at("private_key_pem").get<std::string>();
+    std::string& key = object.at("private_key_pem").get_ref<std::string&>();
     if (key.empty() || key.size() > static_cast<std::size_t>(kMaxPEMBytes) ||
-        certificate.size() > static_cast<std::size_t>(kMaxPEMBytes))
+        certificate.size() > static_cast<std::size_t>(kMaxPEMBytes)) {
+        ProcessHardening::wipe(key);
         throw BridgeTLSIdentityError::invalidRecord();
+    }
     BridgeTLSIdentity identity{QString::fromStdString(certificate), QString::fromStdString(key)};
+    ProcessHardening::wipe(key);
     identity.fingerprint();
     return identity;
 }

@@ -1,5 +1,9 @@
 #include "core/bridge_tls_identity_store.h"
 
+#include "core/process_hardening.h"
+
+#include <QScopeGuard>
+
 namespace norv {
 
 BridgeTLSIdentityStore::BridgeTLSIdentityStore(std::shared_ptr<BridgeIdentityVault> vault,
@@ -8,9 +12,15 @@ BridgeTLSIdentityStore::BridgeTLSIdentityStore(std::shared_ptr<BridgeIdentityVau
 
 BridgeTLSIdentity BridgeTLSIdentityStore::loadOrCreate() {
     std::lock_guard guard(lock_);
-    if (const auto record = vault_->read()) return BridgeTLSIdentity::decode(*record);
+    if (auto record = vault_->read()) {
+        // The record holds the key: overwritten once read, whatever the outcome.
+        const auto wipe = qScopeGuard([&record] { ProcessHardening::wipe(*record); });
+        return BridgeTLSIdentity::decode(*record);
+    }
     BridgeTLSIdentity identity = generate_();
-    vault_->insert(identity.encode());
+    QByteArray record = identity.encode();
+    vault_->insert(record);
+    ProcessHardening::wipe(record);
     return identity;
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/admin_capability.h"
 #include "core/bridge_runtime_files.h"
+#include "core/process_hardening.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -70,6 +71,7 @@ void DiagnosticsExporter::run(const QString& resourceFolder, const QString& dest
     process->setInputChannelMode(QProcess::ForwardedInputChannel);
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
+    ProcessHardening::guardChild(*process);
 
     // One outcome per export: the first of exit, failure to start and time-out.
     auto pending = std::make_shared<Completion>(std::move(completion));
@@ -79,11 +81,12 @@ void DiagnosticsExporter::run(const QString& resourceFolder, const QString& dest
     };
     auto* deadline = new QTimer(process);
     deadline->setSingleShot(true);
+    deadline->setTimerType(Qt::PreciseTimer);  // the default kind may fire up to 5 % early
     connect(deadline, &QTimer::timeout, this, [this, process, finish] {
         if (process->state() == QProcess::NotRunning) return;
         // The exporter is ended without waiting; it is deleted once it has exited.
         process->terminate();
-        QTimer::singleShot(terminationGrace_, process, [process] {
+        QTimer::singleShot(terminationGrace_, Qt::PreciseTimer, process, [process] {
             if (process->state() != QProcess::NotRunning) process->kill();
         });
         finish(

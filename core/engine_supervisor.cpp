@@ -38,6 +38,8 @@ const char* kindName(Kind kind) {
             return "launch";
         case Kind::writeIdentity:
             return "writeIdentity";
+        case Kind::startDepartureTimer:
+            return "startDepartureTimer";
         case Kind::endCredentials:
             return "endCredentials";
         case Kind::terminate:
@@ -58,6 +60,11 @@ const char* kindName(Kind kind) {
             return "processEnded";
     }
     return "?";
+}
+
+QString externalBridgeText(int port) {
+    return QStringLiteral("An external bridge already owns port %1. Stop it before starting the managed bridge.")
+        .arg(port);
 }
 
 const char* levelName(QtMsgType level) {
@@ -97,6 +104,7 @@ QString describe(const EngineAction& action) {
 bool EngineSupervisor::hasProcess() const {
     switch (state_) {
         case EngineState::starting:
+        case EngineState::leaving:
         case EngineState::running:
         case EngineState::stopping:
         case EngineState::restarting:
@@ -242,19 +250,9 @@ EngineActions EngineSupervisor::portProbed(quint64 generation, bool served) {
     if (!isCurrentPreparation(generation, EngineState::probing)) return actions;
     if (served) {
         const int port = configuration_.normalized().publicPort;
-        const QString text =
-            QStringLiteral(
-                "An external bridge already owns port %1. Stop it before starting the "
-                "managed bridge.")
-                .arg(port);
-        state_ = EngineState::idle;
-        published_.lastError = text;
-        actions.push_back(logLine(QStringLiteral("launch skipped: ") + text));
-        actions.push_back(appLogLine(
-            QtWarningMsg,
-            QStringLiteral("Managed bridge launch skipped because port %1 is already in use")
-                .arg(port)));
-        publish(actions);
+        skipLaunch(externalBridgeText(port),
+                   QStringLiteral("Managed bridge launch skipped because port %1 is already in use").arg(port),
+                   actions);
         return actions;
     }
     // Published by the launch's outcome, so that no observer runs while the host launches.
@@ -263,6 +261,29 @@ EngineActions EngineSupervisor::portProbed(quint64 generation, bool served) {
     launch.configuration = configuration_.normalized();
     actions.push_back(launch);
     return actions;
+}
+
+EngineActions EngineSupervisor::adminPortTaken(quint64 generation, int port, PortHolder holder) {
+    EngineActions actions;
+    if (!isCurrentPreparation(generation, EngineState::probing)) return actions;
+    if (holder == PortHolder::bridge) {
+        skipLaunch(externalBridgeText(port),
+                   QStringLiteral("Managed bridge launch skipped because port %1 is already in use").arg(port),
+                   actions);
+        return actions;
+    }
+    const QString reason = QStringLiteral("port %1 is in use by another program").arg(port);
+    skipLaunch(QStringLiteral("The managed bridge cannot start: ") + reason + QLatin1Char('.'),
+               QStringLiteral("Managed bridge launch skipped because ") + reason, actions);
+    return actions;
+}
+
+void EngineSupervisor::skipLaunch(const QString& text, const QString& appLogText, EngineActions& actions) {
+    state_ = EngineState::idle;
+    published_.lastError = text;
+    actions.push_back(logLine(QStringLiteral("launch skipped: ") + text));
+    actions.push_back(appLogLine(QtWarningMsg, appLogText));
+    publish(actions);
 }
 
 // ---- launch ----------------------------------------------------------------------------------
@@ -330,6 +351,31 @@ EngineActions EngineSupervisor::identityWritten(qint64 pid) {
     const QString pidText = QString::number(pid);
     actions.push_back(logLine(QStringLiteral("started bridge pid=") + pidText));
     actions.push_back(appLogLine(QtInfoMsg, QStringLiteral("Started bridge pid=") + pidText));
+    publish(actions);
+    return actions;
+}
+
+// Nobody reads the engine's standard input any more: an engine that exits on its own before
+// reading its identity closes it on its way out. The exit that follows is the engine's own and
+// is reported with its status; an engine still there after the departure wait is a failed
+// launch, ended like one.
+EngineActions EngineSupervisor::identityRefused(const QString& description) {
+    EngineActions actions;
+    if (state_ != EngineState::starting) return actions;
+    // Our end stays open: closing it would end an engine that is still there with a failure
+    // of our making.
+    state_ = EngineState::leaving;
+    refusal_ = description;
+    actions.push_back(action(Kind::startDepartureTimer));
+    return actions;
+}
+
+EngineActions EngineSupervisor::departureWaitExpired() {
+    EngineActions actions;
+    if (state_ != EngineState::leaving) return actions;
+    actions.push_back(action(Kind::endCredentials));
+    requestEnd(EngineState::stopping, actions);
+    reportLaunchFailure(refusal_, actions);
     publish(actions);
     return actions;
 }

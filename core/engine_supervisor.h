@@ -17,6 +17,8 @@ enum class EngineState {
     probing,     // checking that no other program serves the public port
     launching,   // the host sets up the process (synchronously, inside its launch action)
     starting,    // the process exists; its identity line is not written yet
+    leaving,     // it closed its standard input before getting its identity: its own exit is
+                 // awaited for a moment, and reported as any exit is
     running,     // the engine has its identity line and runs
     stopping,    // asked to end; its exit leaves nothing behind
     restarting,  // asked to end; its exit starts the next engine
@@ -29,10 +31,14 @@ struct EngineAction {
         loadIdentity,    // load or create the TLS identity off the GUI thread → identityLoaded()
         prepareRuntime,  // prepare the runtime copy off the GUI thread → runtimeMissing() /
                          // runtimePrepared() / fingerprintFailed()
-        probePort,       // check `port` on 127.0.0.1 without blocking → portProbed()
+        probePort,       // check `port` on 127.0.0.1 without blocking, then the admin port →
+                         // portProbed() / adminPortTaken()
         launch,  // set up and start the process for `configuration` → interpreterMissing() /
                  // launchFailed() / processCreated()
-        writeIdentity,    // write the identity line → identityWritten() / identityWriteFailed()
+        writeIdentity,    // write the identity line → identityWritten() / identityRefused() /
+                          // identityWriteFailed()
+        startDepartureTimer,  // departureWaitExpired() once an engine that left its standard
+                              // input has had its moment to exit
         endCredentials,   // withdraw the launch's admin token, close our end of its standard input
         terminate,        // SIGTERM to the engine, if it still runs
         startGraceTimer,  // graceExpired() once the termination grace has passed
@@ -68,7 +74,11 @@ QString describe(const EngineAction& action);
 //   probing    --portProbed(free)-->         launching   (launch)
 //   launching  --processCreated-->           starting
 //   starting   --processStarted-->           starting    (writeIdentity)
+//   probing    --adminPortTaken-->           idle with lastError
 //   starting   --identityWritten-->          running
+//   starting   --identityRefused-->          leaving     (departure timer)
+//   leaving    --departureWaitExpired-->     stopping    (endCredentials, terminate, grace timer;
+//                                                         reported as a failed launch)
 //   starting   --identityWriteFailed-->      stopping    (endCredentials, terminate, grace timer)
 //   starting.. --stop-->                     stopping    (terminate, grace timer)
 //   starting.. --restart-->                  restarting  (terminate, grace timer)
@@ -117,6 +127,12 @@ public:
     EngineActions fingerprintFailed(quint64 generation, const QString& description);
     EngineActions runtimePrepared(quint64 generation, const QString& fingerprint);
     EngineActions portProbed(quint64 generation, bool served);
+    // Who holds the admin port the engine must bind, when it is not free.
+    enum class PortHolder {
+        bridge,        // a TLS server: an engine not launched by us answers there
+        otherProgram,  // anything else
+    };
+    EngineActions adminPortTaken(quint64 generation, int port, PortHolder holder);
 
     // Outcomes of the launch action, reported while the host carries it out.
     EngineActions interpreterMissing();
@@ -127,6 +143,10 @@ public:
     EngineActions processFailedToStart(const QString& description);
     EngineActions processStarted();
     EngineActions identityWritten(qint64 pid);
+    // The engine's end of its standard input is closed (EPIPE): it is most likely exiting on
+    // its own. Its exit, if it comes within the departure wait, is reported with its status.
+    EngineActions identityRefused(const QString& description);
+    EngineActions departureWaitExpired();
     EngineActions identityWriteFailed(const QString& description);
     EngineActions graceExpired();
     EngineActions processFinished(int status);
@@ -147,6 +167,7 @@ private:
     void failPreparation(const QString& error, const std::optional<QString>& logLine,
                          EngineActions& actions);
     void reportLaunchFailure(const QString& description, EngineActions& actions);
+    void skipLaunch(const QString& text, const QString& appLogText, EngineActions& actions);
     // Appends publishChange when a published field differs from what was published last.
     void publish(EngineActions& actions);
 
@@ -154,6 +175,7 @@ private:
     quint64 generation_ = 0;
     BridgeLaunchConfiguration configuration_;               // of the launch under way
     std::optional<BridgeLaunchConfiguration> restartWith_;  // while restarting
+    QString refusal_;  // while leaving: the failed write, reported if the engine stays
     Published published_;
     Published lastPublished_;
 };

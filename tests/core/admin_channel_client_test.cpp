@@ -424,5 +424,14 @@ TEST_F(ChannelTest, DestroyingTheClientWhileItsThreadIsBusyNeitherBlocksNorAbort
     EXPECT_EQ(states_.size(), statesBefore);
 }
 
+// The authentication deadline runs on a precise timer: the default kind, for intervals of 2 s
+// and more, may fire up to 5 % early.
+TEST_F(ChannelTest, TheAuthenticationDeadlineNeverFiresBeforeItsFigure) {
+    startEngine({{"authenticate", "never"}});
+    startClient(AdminChannelTimings{});
+    ASSERT_TRUE(waitForState("disconnected: Bridge authentication timed out"));
+    EXPECT_GE(*firstTime("disconnected: Bridge authentication timed out"), 3000);
+}
+
 }  // namespace
 }  // namespace norv

@@ -4,12 +4,17 @@
 #include "tests/support/core/log_capture.h"
 #include "tests/support/core/runtime_test_support.h"
 
+#include "core/bridge_runtime_files.h"
+#include "tests/support/core/fake_engine_process.h"
+
+#include <QDir>
 #include <QSslCertificate>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QThreadPool>
 #include <cerrno>
 #include <condition_variable>
+#include <fcntl.h>
 #include <mutex>
 
 namespace norv {
@@ -267,6 +272,113 @@ TEST_F(ProcessControllerTest, StoppedEnginesEndEvenWhenTheyIgnoreSigterm) {
     controller.reset();
     EXPECT_FALSE(test::processExists(second));
     EXPECT_FALSE(AdminCapability::current().has_value());
+}
+
+// An engine that exits at once races our identity write: whether it is gone before the write
+// (which then finds no reader) or after, the notice names its own status, in every run.
+TEST_F(ProcessControllerTest, AnEngineThatExitsAtOnceIsReportedWithItsOwnStatusEveryTime) {
+    auto options = this->options();
+    options.resourceFolder = temp.filePath(QStringLiteral("quick-exit"));
+    const QString runtime = options.resourceFolder + QStringLiteral("/BridgeRuntime");
+    test::writeFile(runtime + QStringLiteral("/tools/run_bridge.py"), "print('engine')\n");
+    test::writeFile(runtime + QStringLiteral("/PythonRuntime/") + QLatin1String(BridgeRuntimeFiles::kProcessor) +
+                        QStringLiteral("/bin/python3.13"),
+                    "#!/bin/sh\nexit 3\n", 0755);
+    test::LogCapture log;
+    auto controller = makeController(options);
+    int ended = 0;
+    QObject::connect(controller.get(), &BridgeProcessController::processEnded, controller.get(), [&] { ++ended; });
+    for (int run = 1; run <= 20; ++run) {
+        controller->start(configuration());
+        ASSERT_TRUE(waitUntil([&] { return ended == run; })) << run;
+        EXPECT_EQ(controller->lastError(), QStringLiteral("Bridge exited with status 3")) << run;
+    }
+    EXPECT_EQ(controller->diagnosticBuffer().lines().filter(QStringLiteral("bridge stopped status=3")).size(), 20);
+    EXPECT_TRUE(controller->diagnosticBuffer().lines().filter(QStringLiteral("launch failed")).isEmpty());
+    EXPECT_FALSE(log.contains(QtCriticalMsg, kProcessCategory, QStringLiteral("Bridge launch failed: ") +
+                                                                   QString::fromLocal8Bit(std::strerror(EPIPE))));
+    EXPECT_FALSE(AdminCapability::current().has_value());
+}
+
+// The admin port the engine must bind, held before the launch: by a program that does not speak
+// TLS, it is named as another program's; by an engine that answers TLS, as an external bridge's.
+// Either way nothing is launched and no token is made.
+TEST_F(ProcessControllerTest, AnAdminPortHeldByAnotherProgramOrAnExternalBridgePreventsTheLaunch) {
+    QTcpServer other;
+    ASSERT_TRUE(other.listen(QHostAddress::LocalHost, 0));
+    test::LogCapture log;
+    auto options = this->options();
+    options.adminPort = other.serverPort();
+    options.adminPortProbeTimeout = 500ms;
+    auto controller = makeController(options);
+    controller->start(configuration());
+    ASSERT_TRUE(waitUntil([&] { return controller->lastError().has_value(); }));
+    const QString inUse = QStringLiteral("port %1 is in use by another program").arg(other.serverPort());
+    EXPECT_EQ(controller->lastError(), QStringLiteral("The managed bridge cannot start: ") + inUse + QLatin1Char('.'));
+    EXPECT_TRUE(logContains(*controller, QStringLiteral(" INFO [desktop] launch skipped: The managed bridge cannot start: ") + inUse));
+    EXPECT_TRUE(log.contains(QtWarningMsg, kProcessCategory, QStringLiteral("Managed bridge launch skipped because ") + inUse));
+    EXPECT_FALSE(controller->hasProcess());
+    EXPECT_FALSE(AdminCapability::current().has_value());
+
+    test::FakeEngineProcess external(test::sharedIdentityLine(), QString(64, QLatin1Char('e')), nlohmann::json::object());
+    ASSERT_TRUE(external.started());
+    options.adminPort = external.port();
+    controller = makeController(options);
+    controller->start(configuration());
+    ASSERT_TRUE(waitUntil([&] { return controller->lastError().has_value(); }));
+    EXPECT_EQ(controller->lastError(),
+              QStringLiteral("An external bridge already owns port %1. Stop it before starting the managed bridge.")
+                  .arg(external.port()));
+    EXPECT_FALSE(controller->hasProcess());
+    EXPECT_FALSE(AdminCapability::current().has_value());
+}
+
+// A descriptor this process holds without close-on-exec (as one inherited from a launching shell)
+// never reaches the engine.
+TEST_F(ProcessControllerTest, TheEngineGetsNoDescriptorBeyondItsStandardOnes) {
+    const QString marker = temp.filePath(QStringLiteral("inherited-marker"));
+    test::writeFile(marker, "x");
+    const int opened = ::open(QFile::encodeName(marker).constData(), O_RDONLY);  // no O_CLOEXEC
+    ASSERT_GE(opened, 0);
+    constexpr int kInherited = 251;
+    ASSERT_EQ(::dup2(opened, kInherited), kInherited);
+    ::close(opened);
+    ASSERT_EQ(::fcntl(kInherited, F_GETFD) & FD_CLOEXEC, 0);
+
+    auto controller = makeController();
+    controller->start(configuration());
+    waitForEngine(*controller);
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(controller->processId());
+    const QStringList entries = QDir(fds).entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    EXPECT_TRUE(entries.contains(QStringLiteral("0")));
+    EXPECT_FALSE(entries.contains(QString::number(kInherited)));
+    for (const QString& entry : entries)
+        EXPECT_NE(QFile::symLinkTarget(fds + QLatin1Char('/') + entry), marker) << entry.toStdString();
+    ::close(kInherited);
+}
+
+// The child of a parent that is killed (no clean-up of its own runs) ends with it.
+TEST(ChildProcessGuard, AChildDiesWithItsParent) {
+    QProcess parent;
+    parent.start(QStringLiteral(NORV_CHILD_GUARD_HELPER), {});
+    ASSERT_TRUE(parent.waitForStarted(5000));
+    ASSERT_TRUE(waitUntil([&] { return parent.canReadLine() || parent.state() == QProcess::NotRunning; }));
+    const qint64 child = parent.readLine().trimmed().toLongLong();
+    ASSERT_GT(child, 0);
+    ASSERT_TRUE(test::processExists(child));
+    const qint64 parentPid = parent.processId();
+    ASSERT_GT(parentPid, 0);
+    ::kill(pid_t(parentPid), SIGKILL);
+    ASSERT_TRUE(parent.waitForFinished(5000));
+    // Gone, or a zombie left for whoever reaps orphans.
+    const auto ended = [child] {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(child));
+        if (!stat.open(QIODevice::ReadOnly)) return true;
+        const QByteArray text = stat.readAll();
+        return text.mid(text.lastIndexOf(')') + 2, 1) == "Z";
+    };
+    EXPECT_TRUE(waitUntil(ended, 5s));
+    if (!ended()) ::kill(pid_t(child), SIGKILL);
 }
 
 }  // namespace

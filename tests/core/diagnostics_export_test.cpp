@@ -2,6 +2,7 @@
 #include "tests/support/core/engine_test_support.h"
 #include "tests/support/core/runtime_test_support.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 
 namespace norv {
@@ -82,6 +83,21 @@ TEST_F(DiagnosticsExportTest, FailuresCarryTheirCodes) {
     error = exportTo(*makeController(options), temp.filePath(QStringLiteral("b.zip")));
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->message, QStringLiteral("Bundled diagnostic exporter unavailable"));
+}
+
+// The time-out runs on a precise timer: the default kind, for intervals this long, may end an
+// export up to 5 % before its time.
+TEST_F(DiagnosticsExportTest, TheTimeOutNeverEndsAnExportBeforeItsTime) {
+    writeScenario({{"admin_port", 0}, {"export_delay", 30}});
+    auto options = this->options();
+    options.exportTimeout = 5000ms;
+    auto controller = makeController(options);
+    QElapsedTimer clock;
+    clock.start();
+    const auto error = exportTo(*controller, temp.filePath(QStringLiteral("slow.zip")));
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->code, 2);
+    EXPECT_GE(clock.elapsed(), 5000);
 }
 
 }  // namespace

@@ -314,5 +314,65 @@ TEST_F(EngineSupervisorTest, AnEngineProcessThatFailsOrIsStoppedWhileStarting) {
     EXPECT_FALSE(supervisor.activeConfiguration().has_value());
 }
 
+// An engine that exits on its own before reading its identity leaves our write without a reader:
+// its exit is its own and is reported with its status, never as a launch failure. One that
+// closed its input but stays is a failed launch after the departure wait.
+TEST_F(EngineSupervisorTest, AnEngineThatLeavesBeforeReadingItsIdentityIsReportedWithItsStatus) {
+    driveTo(EngineState::starting);
+    EXPECT_EQ(described(supervisor.processStarted()), Actions({"writeIdentity"}));
+    EXPECT_EQ(described(supervisor.identityRefused(QStringLiteral("Broken pipe"))),
+              Actions({"startDepartureTimer"}));
+    EXPECT_EQ(supervisor.state(), EngineState::leaving);
+    EXPECT_FALSE(supervisor.isRunning());
+    EXPECT_EQ(described(supervisor.processFinished(3)),
+              Actions({"endCredentials", "discardProcess", kStopped + "3", "publishChange", "processEnded"}));
+    EXPECT_EQ(supervisor.lastError(), QStringLiteral("Bridge exited with status 3"));
+    EXPECT_TRUE(supervisor.departureWaitExpired().empty());
+
+    fresh();
+    driveTo(EngineState::starting);
+    supervisor.processStarted();
+    supervisor.identityRefused(QStringLiteral("Broken pipe"));
+    EXPECT_EQ(described(supervisor.departureWaitExpired()),
+              Actions({"endCredentials", "terminate", "startGraceTimer", "log: launch failed: Broken pipe",
+                       "appLog critical: Bridge launch failed: Broken pipe", "publishChange"}));
+    supervisor.processFinished(15);
+    EXPECT_EQ(supervisor.lastError(), QStringLiteral("Broken pipe"));  // the exit was asked for
+
+    // Stopped while leaving: the exit is one we asked for, and the wait's end changes nothing.
+    fresh();
+    driveTo(EngineState::starting);
+    supervisor.processStarted();
+    supervisor.identityRefused(QStringLiteral("Broken pipe"));
+    EXPECT_EQ(described(supervisor.stop()), Actions({"terminate", "startGraceTimer"}));
+    EXPECT_TRUE(supervisor.departureWaitExpired().empty());
+    supervisor.processFinished(15);
+    EXPECT_FALSE(supervisor.lastError().has_value());
+}
+
+// The admin port the engine must bind: held by an engine that answers TLS, the Part's external
+// bridge texts; held by anything else, the port and "another program" are named.
+TEST_F(EngineSupervisorTest, AnAdminPortHeldByAnotherProgramOrAnExternalBridgeSkipsTheLaunch) {
+    driveTo(EngineState::probing);
+    quint64 generation = supervisor.launchGeneration();
+    EXPECT_EQ(described(supervisor.adminPortTaken(generation, 9315, EngineSupervisor::PortHolder::otherProgram)),
+              Actions({"log: launch skipped: The managed bridge cannot start: port 9315 is in use by another program.",
+                       "appLog warning: Managed bridge launch skipped because port 9315 is in use by another program",
+                       "publishChange"}));
+    EXPECT_EQ(supervisor.state(), EngineState::idle);
+    EXPECT_EQ(supervisor.lastError(),
+              QStringLiteral("The managed bridge cannot start: port 9315 is in use by another program."));
+
+    driveTo(EngineState::probing);
+    generation = supervisor.launchGeneration();
+    EXPECT_TRUE(supervisor.adminPortTaken(generation - 1, 9315, EngineSupervisor::PortHolder::bridge).empty());
+    EXPECT_EQ(described(supervisor.adminPortTaken(generation, 9315, EngineSupervisor::PortHolder::bridge)),
+              Actions({"log: launch skipped: An external bridge already owns port 9315. Stop it before starting "
+                       "the managed bridge.",
+                       "appLog warning: Managed bridge launch skipped because port 9315 is already in use",
+                       "publishChange"}));
+    EXPECT_EQ(supervisor.state(), EngineState::idle);
+}
+
 }  // namespace
 }  // namespace norv

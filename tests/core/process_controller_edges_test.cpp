@@ -10,6 +10,9 @@
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <algorithm>
+#include <cerrno>
+#include <sys/socket.h>
 
 namespace norv {
 namespace {
@@ -149,6 +152,24 @@ TEST_F(ProcessControllerEdgesTest, DiagnosticsExporterCommandLineDirectoryAndEnv
     EXPECT_TRUE(waitUntil([&] { return finished; }, 10s));
     qunsetenv("PYTHONPATH");
     qunsetenv("USER");
+}
+
+// The identity line holds the private key: once handed to the engine, our copy is zeros.
+TEST_F(ProcessControllerEdgesTest, TheIdentityLineIsOverwrittenOnceWritten) {
+    auto options = this->options();
+    const char* handed = nullptr;
+    qsizetype size = 0;
+    options.writeIdentityLine = [&](int fd, QByteArrayView line) {
+        handed = line.data();
+        size = line.size();
+        return ::send(fd, line.data(), size_t(line.size()), MSG_NOSIGNAL) == line.size() ? 0 : EIO;
+    };
+    auto controller = makeController(options);
+    controller->start(configuration());
+    waitForEngine(*controller);  // the engine read the line and serves with it
+    ASSERT_NE(handed, nullptr);
+    // The storage stays with the engine's record while it runs.
+    EXPECT_EQ(std::count(handed, handed + size, '\0'), size);
 }
 
 }  // namespace

@@ -126,6 +126,9 @@ BridgeProcessController::Options EngineTest::options() const {
     BridgeProcessController::Options options;
     options.resourceFolder = resources;
     options.terminationGrace = scaled(std::chrono::milliseconds(500));
+    // The fake engine serves on a port of its own (the scenario's "admin_port"): the one checked
+    // here is free, whatever holds 9315 on this machine.
+    options.adminPort = freePort();
     options.storedConfiguration = [this] { return configuration(); };
     return options;
 }

@@ -54,8 +54,9 @@ FakeEngineProcess::FakeEngineProcess(const QByteArray& identityLine, const QStri
     }
     qWarning("fake engine did not start (state %d, error %s): %s", int(process_.state()),
              qPrintable(process_.errorString()), output.constData());
-    // faulthandler prints where the interpreter was stuck.
-    ::kill(static_cast<pid_t>(process_.processId()), SIGABRT);
+    // faulthandler prints where the interpreter was stuck. An engine that has already ended has
+    // no id (0), and kill(0) would reach this whole process group.
+    if (const qint64 pid = process_.processId(); pid > 0) ::kill(static_cast<pid_t>(pid), SIGABRT);
     process_.waitForFinished(3000);
 }
 
