@@ -6,6 +6,7 @@
 #include "ui/shell/sidebar.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QMenuBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -21,6 +22,9 @@ NorvBridgeApp::NorvBridgeApp(BridgeStore& store, Options options, QObject* paren
           store, options_.pageFactory ? options_.pageFactory
                                       : [](BridgeSection, BridgeStore&, QWidget* parent) { return new QWidget(parent); })),
       menuBar_(std::make_unique<BridgeMenuBar>()) {
+    // The installed desktop entry's name, so a Wayland compositor matches the window to the
+    // entry and its icon; set before the window is first shown.
+    QGuiApplication::setDesktopFileName(QStringLiteral("norv-bridge"));
     window_->resize(MainWindow::defaultSize);
 
     QMenu* appMenu = window_->menuBar()->addMenu(QStringLiteral("Norv Bridge"));

@@ -7,6 +7,7 @@
 #include "ui/shell/main_window.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -42,6 +43,11 @@ protected:
     std::unique_ptr<NorvBridgeApp> app;
     int loopsEnded = 0;
 };
+
+// A Wayland compositor matches the window to share/applications/norv-bridge.desktop by this name.
+TEST_F(AppTest, TheApplicationNamesItsInstalledDesktopEntry) {
+    EXPECT_EQ(QGuiApplication::desktopFileName(), QStringLiteral("norv-bridge"));
+}
 
 TEST_F(AppTest, QuittingBeforeTheWindowAppearedNeverAsks) {
     EXPECT_FALSE(app->confirmQuit);

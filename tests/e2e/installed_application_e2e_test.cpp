@@ -1,12 +1,41 @@
-// `cmake --install` into a prefix of the test's own: the programs, the resource folder with
-// the demo runtime and Remote Script, the desktop entry and the icon land where a Linux desktop
-// looks, and the installed application finds its runtime there, plays the demo session and
-// connects to it.
+// `cmake --install --strip` (as the README installs) into a prefix of the test's own: the
+// programs, stripped, the resource folder with the demo runtime and Remote Script, the desktop
+// entry and the icon land where a Linux desktop looks, and the installed application finds its
+// runtime there, plays the demo session and connects to it.
 #include "tests/e2e/app_run.h"
 
 #include <QDirIterator>
+#include <QRegularExpression>
+#include <cstring>
+#include <elf.h>
 
 namespace {
+
+// The section names of a 64-bit ELF file; empty when it is not one.
+QStringList elfSections(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() < qint64(sizeof(Elf64_Ehdr))) return {};
+    const uchar* data = file.map(0, file.size());
+    if (data == nullptr) return {};
+    const auto size = static_cast<std::uint64_t>(file.size());
+    Elf64_Ehdr header;
+    std::memcpy(&header, data, sizeof header);
+    if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != ELFCLASS64 ||
+        header.e_shoff + std::uint64_t(header.e_shnum) * sizeof(Elf64_Shdr) > size || header.e_shstrndx >= header.e_shnum)
+        return {};
+    const auto section = [&](int index) {
+        Elf64_Shdr entry;
+        std::memcpy(&entry, data + header.e_shoff + std::uint64_t(index) * sizeof(Elf64_Shdr), sizeof entry);
+        return entry;
+    };
+    const Elf64_Shdr names = section(header.e_shstrndx);
+    QStringList result;
+    for (int i = 0; i < header.e_shnum; ++i) {
+        const std::uint64_t at = names.sh_offset + section(i).sh_name;
+        if (at < size) result.append(QString::fromLatin1(reinterpret_cast<const char*>(data + at)));
+    }
+    return result;
+}
 
 using norv::e2e::processesMentioning;
 
@@ -19,7 +48,8 @@ protected:
         QProcess install;
         install.setProcessChannelMode(QProcess::MergedChannels);
         install.start(QStringLiteral(NORV_CMAKE_COMMAND),
-                      {QStringLiteral("--install"), QStringLiteral(NORV_BINARY_DIR), QStringLiteral("--prefix"), prefix});
+                      {QStringLiteral("--install"), QStringLiteral(NORV_BINARY_DIR), QStringLiteral("--strip"),
+                       QStringLiteral("--prefix"), prefix});
         ASSERT_TRUE(install.waitForFinished(60000));
         ASSERT_EQ(install.exitCode(), 0) << install.readAll().toStdString();
     }
@@ -43,6 +73,14 @@ TEST_F(InstalledApplication, LaysOutThePrefixAndTheInstalledProgramConnectsToThe
     ASSERT_TRUE(stubs.hasNext()) << "the interpreter stub is installed";
     const QString interpreter = stubs.next();
     EXPECT_TRUE(QFileInfo(interpreter).isExecutable());
+    // Stripped: no symbol table, no debug information.
+    for (const QString& program : {installed(QStringLiteral("bin/NorvBridgeMac")),
+                                   installed(QStringLiteral("bin/NorvMIDIHelper")), interpreter}) {
+        const QStringList sections = elfSections(program);
+        EXPECT_TRUE(sections.contains(QStringLiteral(".text"))) << program.toStdString();
+        EXPECT_FALSE(sections.contains(QStringLiteral(".symtab"))) << program.toStdString();
+        EXPECT_TRUE(sections.filter(QRegularExpression(QStringLiteral("^\\.debug"))).isEmpty()) << program.toStdString();
+    }
 
     QFile entry(installed(QStringLiteral("share/applications/norv-bridge.desktop")));
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly));

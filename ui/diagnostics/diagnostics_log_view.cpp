@@ -12,6 +12,7 @@
 #include <QListView>
 #include <QScrollBar>
 #include <QStackedLayout>
+#include <QStyleOptionViewItem>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -68,9 +69,8 @@ DiagnosticsLogView::DiagnosticsLogView(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("diagnosticsLog"));
     setStyleSheet(QStringLiteral("#diagnosticsLog { border: 1px solid %1; }").arg(NorvTheme::css(NorvTheme::stroke())));
     fillBackground(this, NorvTheme::panel());
-    // The list takes the page's remaining height; it never asks for more than a few lines.
+    // The list takes the page's remaining height, and never less than room for a few lines.
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    setMinimumHeight(120);
     stack_ = new QStackedLayout(this);
 
     model_ = new LogLineModel(this);
@@ -107,6 +107,8 @@ DiagnosticsLogView::DiagnosticsLogView(QWidget* parent) : QWidget(parent) {
         if (topRow_ > 0 && first < topRow_) moveBy(-(std::min(last, topRow_ - 1) - first + 1));
     });
 
+    setMinimumHeight(heightFor(kMinimumLines));
+
     emptyHolder_ = new QWidget(this);
     auto* holderLayout = new QVBoxLayout(emptyHolder_);
     holderLayout->setContentsMargins(14, 14, 14, 14);
@@ -127,6 +129,19 @@ void DiagnosticsLogView::setRows(const QStringList& rows, const QString& search)
         emptyTitle_ = title;
     }
     stack_->setCurrentWidget(emptyHolder_);
+}
+
+int DiagnosticsLogView::heightFor(int lines) const {
+    // A line as the list's delegate sizes it, with the spacing above and below; then the list's
+    // 11 px padding on both sides, a horizontal scroll bar for long lines and the 1 px outline.
+    QStyleOptionViewItem option;
+    option.initFrom(list_);
+    option.font = list_->font();
+    option.fontMetrics = QFontMetrics(option.font);
+    option.features = QStyleOptionViewItem::HasDisplay;
+    option.text = QStringLiteral("2026-10-03T17:30:00Z INFO [engine] Bridge started");
+    const int line = list_->style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), list_).height();
+    return lines * (line + 2 * list_->spacing()) + 2 * 11 + list_->horizontalScrollBar()->sizeHint().height() + 2;
 }
 
 int DiagnosticsLogView::rowStep() const {

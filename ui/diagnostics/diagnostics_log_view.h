@@ -18,6 +18,9 @@ class LogLineModel;
 class DiagnosticsLogView : public QWidget {
     Q_OBJECT
 public:
+    // Whole lines the list keeps room for however little height the page has.
+    static constexpr int kMinimumLines = 10;
+
     explicit DiagnosticsLogView(QWidget* parent = nullptr);
 
     // Shows `rows`; the empty state names a search when `search` is not empty.
@@ -31,6 +34,7 @@ public:
     bool showingEmptyState() const;
 
 private:
+    int heightFor(int lines) const;
     int rowStep() const;
     void moveBy(int rows);
 

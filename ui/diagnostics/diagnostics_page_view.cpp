@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -25,27 +26,37 @@ using Model = DiagnosticsViewModel;
 DiagnosticsPageView::DiagnosticsPageView(Actions actions, DialogService& dialogs,
                                          std::chrono::milliseconds refreshInterval, QWidget* parent)
     : QWidget(parent), actions_(std::move(actions)), dialogs_(dialogs), timer_(new QTimer(this)) {
-    auto* column = new QVBoxLayout(this);
+    // The log list takes the height that remains; where that is less than its few lines (a
+    // short window, the identities open) the page scrolls instead of squeezing it.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    outer->addWidget(scroll);
+    auto* page = new QWidget(scroll);
+    scroll->setWidget(page);
+    auto* column = new QVBoxLayout(page);
     column->setContentsMargins(24, 24, 24, 24);
     column->setSpacing(16);
 
     auto* header = new QHBoxLayout;
     header->addWidget(new PageHeader(QStringLiteral("SUPPORT"), QStringLiteral("Diagnostics"),
-                                     QString::fromUtf8("Local journal · 3 MB maximum"), this),
+                                     QString::fromUtf8("Local journal · 3 MB maximum"), page),
                       1, Qt::AlignTop);
-    export_ = new QPushButton(this);
+    export_ = new QPushButton(page);
     header->addWidget(export_, 0, Qt::AlignTop);
     column->addLayout(header);
 
     // "Connection identities", closed at first.
-    auto* disclosure = new QToolButton(this);
+    auto* disclosure = new QToolButton(page);
     disclosure->setText(QStringLiteral("Connection identities"));
     disclosure->setCheckable(true);
     disclosure->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     disclosure->setArrowType(Qt::RightArrow);
     disclosure->setAutoRaise(true);
     column->addWidget(disclosure);
-    auto* identities = new QWidget(this);
+    auto* identities = new QWidget(page);
     identities_ = new QVBoxLayout(identities);
     identities_->setContentsMargins(16, 0, 0, 0);
     identities_->setSpacing(12);
@@ -63,43 +74,46 @@ DiagnosticsPageView::DiagnosticsPageView(Actions actions, DialogService& dialogs
 
     auto* controls = new QHBoxLayout;
     controls->setSpacing(12);
-    search_ = new QLineEdit(this);
+    search_ = new QLineEdit(page);
     search_->setPlaceholderText(QStringLiteral("Search logs"));
     search_->setAccessibleName(QStringLiteral("Search logs"));
     NorvFieldStyle::apply(search_);
     controls->addWidget(search_, 1);
-    level_ = new QComboBox(this);
+    level_ = new QComboBox(page);
     level_->setAccessibleName(QStringLiteral("Level"));
     level_->setFixedWidth(190);
     for (const QString& name : Model::levels()) level_->addItem(name);
     controls->addWidget(level_);
-    pause_ = new QPushButton(this);
+    pause_ = new QPushButton(page);
     controls->addWidget(pause_);
-    follow_ = new QCheckBox(QStringLiteral("Follow"), this);
+    follow_ = new QCheckBox(QStringLiteral("Follow"), page);
     follow_->setChecked(true);
     controls->addWidget(follow_);
     column->addLayout(controls);
 
     auto* captureRow = new QHBoxLayout;
-    capture_ = new QPushButton(this);
+    capture_ = new QPushButton(page);
     captureRow->addWidget(capture_);
-    captureStatus_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    captureStatus_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), page);
     captureRow->addWidget(captureStatus_);
     captureRow->addStretch();
-    count_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    count_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), page);
     captureRow->addWidget(count_);
     column->addLayout(captureRow);
 
-    log_ = new DiagnosticsLogView(this);
+    log_ = new DiagnosticsLogView(page);
     column->addWidget(log_, 1);
 
     auto* footer = new QHBoxLayout;
-    footer_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    footer_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), page);
     footer->addWidget(footer_);
+    savedTo_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), page);
+    savedTo_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    footer->addWidget(savedTo_);
     footer->addStretch();
-    dropped_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    dropped_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), page);
     footer->addWidget(dropped_);
-    storage_ = makeLabel(QStringLiteral("Log storage unavailable"), NorvTheme::captionFont(), NorvTheme::red(), this);
+    storage_ = makeLabel(QStringLiteral("Log storage unavailable"), NorvTheme::captionFont(), NorvTheme::red(), page);
     footer->addWidget(storage_);
     column->addLayout(footer);
 
@@ -154,6 +168,8 @@ void DiagnosticsPageView::refresh(bool linesChanged) {
     if (linesChanged && follow_->isChecked() && !paused_) log_->scrollToEnd();
 
     footer_->setText(Model::footerText(exportResult_));
+    savedTo_->setText(exportedTo_.isEmpty() ? QString() : savedToText(exportedTo_));
+    savedTo_->setVisible(!exportedTo_.isEmpty());
     const auto dropped = Model::droppedText(state_.diagnostics);
     dropped_->setText(dropped.value_or(QString()));
     dropped_->setVisible(dropped.has_value());
@@ -162,6 +178,7 @@ void DiagnosticsPageView::refresh(bool linesChanged) {
 
 void DiagnosticsPageView::exportArchive() {
     FilePanelRequest request;
+    request.directory = saveFolder();
     request.proposedName = Model::exportFileName(actions_.now ? actions_.now() : QDateTime::currentDateTimeUtc());
     request.nameFilters = {QStringLiteral("Zip archives (*.zip)")};
     request.defaultSuffix = QStringLiteral("zip");
@@ -170,12 +187,14 @@ void DiagnosticsPageView::exportArchive() {
     const QString path = withFileExtension(*chosen, QStringLiteral(".zip"));
     exporting_ = true;
     exportResult_.clear();
+    exportedTo_.clear();
     refresh(false);
     // The exporter may answer after the page is gone.
     QPointer<DiagnosticsPageView> self(this);
-    actions_.exportDiagnostics(path, [self](std::optional<QString> error) {
+    actions_.exportDiagnostics(path, [self, path](std::optional<QString> error) {
         if (!self) return;
         self->exportResult_ = error ? *error : QStringLiteral("Diagnostics exported");
+        if (!error) self->exportedTo_ = path;
         self->exporting_ = false;
         self->refresh(false);
     });

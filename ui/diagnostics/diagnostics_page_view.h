@@ -67,6 +67,8 @@ public:
     QLabel* countLabel() const { return count_; }
     QLabel* captureStatus() const { return captureStatus_; }
     QLabel* footerLabel() const { return footer_; }
+    // Where the last export went, beside the footer's "Diagnostics exported".
+    QLabel* savedLabel() const { return savedTo_; }
     DiagnosticsLogView* logView() const { return log_; }
 
 private:
@@ -80,6 +82,7 @@ private:
     bool paused_ = false;
     bool exporting_ = false;
     QString exportResult_;
+    QString exportedTo_;  // the archive's path after a successful export
     QTimer* timer_;
 
     QPushButton* export_;
@@ -94,6 +97,7 @@ private:
     QLabel* count_;
     DiagnosticsLogView* log_;
     QLabel* footer_;
+    QLabel* savedTo_;
     QLabel* dropped_;
     QLabel* storage_;
 };

@@ -5,6 +5,7 @@
 #include <QStringDecoder>
 #include <cstdio>
 #include <ctime>
+#include <string_view>
 
 namespace norv {
 
@@ -55,6 +56,13 @@ std::string MidiMonitorCSVDocument::quoted(const std::string& field) {
     return result;
 }
 
+std::string MidiMonitorCSVDocument::asText(const std::string& field) {
+    // A spreadsheet takes a cell that starts with one of these as a formula (a tab or carriage
+    // return may hide one); the leading apostrophe makes it read the cell as text.
+    if (field.empty() || std::string_view("=+-@\t\r").find(field.front()) == std::string_view::npos) return field;
+    return '\'' + field;
+}
+
 MidiMonitorCSVDocument::MidiMonitorCSVDocument(const std::vector<MidiMonitorEvent>& events,
                                                const DeviceLabels& deviceLabels) {
     tzset();  // follow the system time zone as it is now
@@ -62,24 +70,26 @@ MidiMonitorCSVDocument::MidiMonitorCSVDocument(const std::vector<MidiMonitorEven
     text += '\n';
     for (const MidiMonitorEvent& event : events) {
         // Both time columns show the instant the monitor table shows, through its formatter.
+        // Text that comes from devices or the engine is written as text; the columns this
+        // application formats itself stay as they are.
         const auto label = deviceLabels.find(event.deviceId);
         const std::string fields[] = {
             isoUtc(MidiMonitorEvent::timestampMilliseconds(event.timestamp)),
             event.timeLabel(),
             std::to_string(event.sequence),
-            label != deviceLabels.end() ? label->second : event.deviceId,
-            event.deviceId,
-            event.role,
-            event.endpoint,
-            event.messageLabel(),
-            event.kind,
+            asText(label != deviceLabels.end() ? label->second : event.deviceId),
+            asText(event.deviceId),
+            asText(event.role),
+            asText(event.endpoint),
+            asText(event.messageLabel()),  // an unknown kind's own words
+            asText(event.kind),
             std::to_string(event.channel),
             event.dataLabel(),
             std::to_string(event.number),
             std::to_string(event.value),
             event.valueLabel(),
             event.byteLabel(),
-            event.source,
+            asText(event.source),
         };
         bool first = true;
         for (const std::string& field : fields) {

@@ -37,6 +37,10 @@ public:
     // One field as written: quoted when it holds a comma, a double quote, a line feed or a
     // carriage return.
     static std::string quoted(const std::string& field);
+    // A field of free text (names and words from devices or the engine) as written, before
+    // quoting: one that starts with "=", "+", "-", "@", a tab or a carriage return gets a leading
+    // apostrophe, so a spreadsheet reads it as text rather than a formula.
+    static std::string asText(const std::string& field);
 
 private:
     explicit MidiMonitorCSVDocument(std::string text) : csvText_(std::move(text)) {}

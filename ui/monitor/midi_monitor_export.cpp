@@ -11,10 +11,11 @@ QString MidiMonitorExport::failureMessage(const QString& error) {
 
 MidiMonitorExport::Outcome MidiMonitorExport::run(DialogService& dialogs, const std::vector<MidiMonitorEvent>& events,
                                                   const MidiMonitorCSVDocument::DeviceLabels& labels,
-                                                  const QDateTime& now) {
+                                                  const QDateTime& now, QString* writtenTo) {
     // The document is copied at the press: events arriving while the panel is open stay out.
     const MidiMonitorCSVDocument document(events, labels);
     FilePanelRequest request;
+    request.directory = saveFolder();
     request.proposedName = MidiMonitorCSVDocument::exportFilename(now);
     request.nameFilters = {QStringLiteral("CSV files (*.csv)")};
     request.defaultSuffix = QStringLiteral("csv");
@@ -25,6 +26,7 @@ MidiMonitorExport::Outcome MidiMonitorExport::run(DialogService& dialogs, const 
         dialogs.alert(QStringLiteral("Export failed"), failureMessage(*error));
         return Outcome::failed;
     }
+    if (writtenTo) *writtenTo = path;
     return Outcome::written;
 }
 

@@ -1,5 +1,6 @@
 #include "ui/monitor/midi_monitor_page_view.h"
 
+#include "ui/components/save_panel_path.h"
 #include "ui/monitor/midi_monitor_export.h"
 #include "ui/monitor/midi_monitor_table_view.h"
 #include "ui/theme/norv_field_style.h"
@@ -144,6 +145,10 @@ MidiMonitorPageView::MidiMonitorPageView(Actions actions, DialogService& dialogs
     table_ = new MidiMonitorTableView(bodyHolder);
     body_->addWidget(table_);
     column->addWidget(bodyHolder, 1);
+    saved_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    saved_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    saved_->hide();
+    column->addWidget(saved_);
 
     // Menus are filled when they open, so a redraw never replaces an open menu's items.
     connect(deviceMenu_->menu(), &QMenu::aboutToShow, this, &MidiMonitorPageView::fillDeviceMenu);
@@ -237,7 +242,12 @@ void MidiMonitorPageView::exportEvents() {
     std::vector<MidiMonitorEvent> events;
     events.reserve(filtered_.size());
     for (const std::size_t i : filtered_) events.push_back((*state_.events)[i]);
-    MidiMonitorExport::run(dialogs_, events, state_.snapshotLabels, QDateTime::currentDateTime());
+    QString written;
+    if (MidiMonitorExport::run(dialogs_, events, state_.snapshotLabels, QDateTime::currentDateTime(), &written) ==
+        MidiMonitorExport::Outcome::written) {
+        saved_->setText(savedToText(written));
+        saved_->show();
+    }
 }
 
 void MidiMonitorPageView::fillDeviceMenu() {

@@ -63,6 +63,8 @@ public:
     QToolButton* deviceMenu() const { return deviceMenu_; }
     QToolButton* messageMenu() const { return messageMenu_; }
     EmptyState* emptyState() const { return empty_; }
+    // Where the last export went; hidden until one is written.
+    QLabel* savedLabel() const { return saved_; }
     bool showingTable() const;
 
 private:
@@ -95,6 +97,7 @@ private:
     EmptyState* empty_ = nullptr;
     QString emptyKey_;
     MidiMonitorTableView* table_;
+    QLabel* saved_;
 };
 
 }  // namespace norv

@@ -7,6 +7,7 @@
 #include "ui/theme/norv_theme.h"
 #include "ui/theme/page_components.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QConcatenateTablesProxyModel>
 #include <QEvent>
@@ -227,8 +228,14 @@ void RouteCard::showChoices(const RouteCardContent& content) {
         selectValue(selected);
         return;
     }
-    // Same entries: the index moves only when the engine's assignment moved.
-    if (selected != TrackRoutingLabels::selectedTrackValue(content_.device)) selectValue(selected);
+    // Same entries: a closed picker shows the assignment, also after a refused choice.
+    if (!picker_->view()->isVisible()) selectValue(selected);
+}
+
+void RouteCard::showAssignment() {
+    if (picker_->view()->isVisible()) return;  // the user is choosing
+    const QSignalBlocker blocker(picker_);
+    selectValue(TrackRoutingLabels::selectedTrackValue(content_.device));
 }
 
 void RouteCard::setUnavailable(const std::optional<TrackChoice>& unavailable) {

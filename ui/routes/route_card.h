@@ -1,10 +1,10 @@
 #pragma once
 // One device's assignment card: platform symbol, name and transport, instrument endpoint, the
 // Live track picker and the route label. It lives as long as its device is listed; new content
-// leaves the picker's items, index and open popup alone unless they change. Only a user's
-// choice of a different track is reported. The picker reads "No layer selected" and the
-// unavailable assigned track from the card and the MIDI tracks from a track list that many cards
-// may share.
+// leaves the picker's items and open popup alone unless they change, and a closed picker shows
+// the assigned track whatever the user chose last. Only a user's choice of a different track is
+// reported. The picker reads "No layer selected" and the unavailable assigned track from the
+// card and the MIDI tracks from a track list that many cards may share.
 
 #include "model/admin_snapshot.h"
 #include "ui/routes/track_routing_labels.h"
@@ -54,6 +54,9 @@ public:
 
     // Shows the device as the snapshot now has it; sends nothing.
     void setContent(const RouteCardContent& content);
+    // Puts the picker back on the device's assigned track when it shows another one (a choice
+    // the engine refused or has not confirmed yet), unless its popup is open.
+    void showAssignment();
 
     const std::string& deviceId() const { return content_.device.deviceId; }
     const BridgeDevice& device() const { return content_.device; }

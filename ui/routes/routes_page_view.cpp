@@ -160,6 +160,8 @@ void RoutesPageView::setState(const State& state) {
     activeCards_.sync(none ? std::vector<RouteCardContent>{} : contents(Labels::activeDevices(snapshot)));
     const std::vector<BridgeDevice> known = none ? std::vector<BridgeDevice>{} : Labels::knownDevices(snapshot);
     knownCards_.sync(contents(known));
+    // A card whose content did not change may still show a choice the engine refused.
+    for (RouteCard* card : cards()) card->showAssignment();
     known_->setVisible(!known.empty());
     if (!known.empty()) known_->setTitle(Labels::knownDevicesTitle(known.size()));
 

@@ -1,4 +1,7 @@
 #include "core/dialog_service.h"
+#include "tests/support/model/snapshot_fixtures.h"
+#include "tests/support/ui/page_harness.h"
+#include "tests/support/ui/window_test.h"
 #include "ui/diagnostics/diagnostics_page_view.h"
 
 #include <QAbstractItemView>
@@ -6,6 +9,10 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QScrollArea>
+#include <QToolButton>
 #include <QListView>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -25,12 +32,14 @@ struct SaveDialogs : DialogService {
     std::optional<QString> savePath;
     QString proposed;
     QString suffix;
+    QString directory;
     bool confirm(const ConfirmationRequest&) override { return false; }
     void alert(const QString&, const QString&) override {}
     std::optional<QString> choosePathToOpen(const FilePanelRequest&) override { return std::nullopt; }
     std::optional<QString> choosePathToSave(const FilePanelRequest& request) override {
         proposed = request.proposedName;
         suffix = request.defaultSuffix;
+        directory = request.directory;
         return savePath;
     }
 };
@@ -201,6 +210,55 @@ TEST(DiagnosticsPageView, ExportAddsTheZipExtensionTheUserRemoved) {
     dialogs.savePath = QStringLiteral("/tmp/bundle.ZIP");
     page.exportButton()->click();
     EXPECT_EQ(written, "/tmp/bundle.ZIP");
+}
+
+// The panel starts in the user's folders, not wherever the application was started, and the
+// footer keeps "Diagnostics exported" with the archive's path beside it.
+TEST(DiagnosticsPageView, ExportStartsOutsideTheWorkingFolderAndSaysWhereTheArchiveWent) {
+    Host host;
+    SaveDialogs dialogs;
+    DiagnosticsPageView::Actions actions = host.actions();
+    actions.exportDiagnostics = [](const QString&, std::function<void(std::optional<QString>)> done) {
+        done(std::nullopt);
+    };
+    DiagnosticsPageView page(std::move(actions), dialogs);
+    EXPECT_TRUE(page.savedLabel()->isHidden());
+    dialogs.savePath = QStringLiteral("/tmp/support.zip");
+    page.exportButton()->click();
+    EXPECT_TRUE(QFileInfo(dialogs.directory).isDir()) << dialogs.directory.toStdString();
+    EXPECT_NE(QDir(dialogs.directory).canonicalPath(), QDir::current().canonicalPath());
+    EXPECT_EQ(page.footerLabel()->text(), "Diagnostics exported");
+    EXPECT_FALSE(page.savedLabel()->isHidden());
+    EXPECT_TRUE(page.savedLabel()->text().contains("/tmp/support.zip")) << page.savedLabel()->text().toStdString();
+}
+
+class DiagnosticsInTheWindow : public test::FakeStoreWindowTest {};
+
+// "Connection identities" open, with the pending requests, in a window of the default size: the
+// log list still shows ten whole lines; in a shorter window the page scrolls to keep them.
+TEST_F(DiagnosticsInTheWindow, TheLogKeepsTenWholeLinesAndThePageScrollsWhenTheWindowIsShorter) {
+    engine->log = logLines(1, 200);
+    connectTo(true, test::fullSnapshot());
+    showWindow();
+    store->setSelection(BridgeSection::logs);
+    QCoreApplication::processEvents();
+    auto* page = dynamic_cast<DiagnosticsPageView*>(window->currentPage());
+    ASSERT_NE(page, nullptr);
+    auto* identities = test::findButton<QToolButton>(page, QStringLiteral("Connection identities"));
+    ASSERT_NE(identities, nullptr);
+    identities->click();
+    for (int pass = 0; pass < 3; ++pass) QCoreApplication::processEvents();
+    QListView* list = page->logView()->list();
+    ASSERT_FALSE(page->logView()->showingEmptyState());
+    const int line = list->sizeHintForRow(0) + 2 * list->spacing();
+    EXPECT_GE(list->viewport()->height(), 10 * line);
+    auto* scroll = page->findChild<QScrollArea*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_NE(scroll, nullptr);
+
+    window->resize(MainWindow::defaultSize.width(), 480);
+    for (int pass = 0; pass < 3; ++pass) QCoreApplication::processEvents();
+    EXPECT_GT(scroll->verticalScrollBar()->maximum(), 0);
+    EXPECT_GE(list->viewport()->height(), 10 * line);
 }
 
 }  // namespace

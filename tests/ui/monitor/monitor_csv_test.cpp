@@ -82,6 +82,29 @@ TEST(MidiMonitorCSVDocument, QuotesCommasQuotesAndLineBreaks) {
               "Control Change,cc,1,CC 1,1,2,2,,\"say \"\"hi\"\"\"\n");
 }
 
+// Names and words from devices and the engine that a spreadsheet would run as a formula are
+// written as text; the numbers and values this application formats keep their signs.
+TEST(MidiMonitorCSVDocument, FreeTextThatSpreadsheetsWouldRunIsWrittenAsText) {
+    ScopedTimeZone zone("UTC0");
+    MidiMonitorEvent e = test::event(7, "@pad", "=HYPERLINK(\"http://x\",\"go\")", "-surface", "+bend", 2, -3, 12287);
+    e.timestamp = 0.0;
+    e.bytes = {};
+    e.source = "\tcmd";
+    const std::string value = e.valueLabel();
+    const MidiMonitorCSVDocument document({e}, {{"@pad", "+SUM(1,2)"}});
+    EXPECT_EQ(document.csvText().substr(document.csvText().find('\n') + 1),
+              "1970-01-01T00:00:00.000Z,00:00:00.000,7,\"'+SUM(1,2)\",'@pad,'-surface,"
+              "\"'=HYPERLINK(\"\"http://x\"\",\"\"go\"\")\",'+bend,'+bend,2,-3,-3,12287," +
+                  value + ",,'\tcmd\n");
+    EXPECT_EQ(MidiMonitorCSVDocument::asText("\r=1+1"), "'\r=1+1");
+    EXPECT_EQ(MidiMonitorCSVDocument::asText("Studio iPad - left"), "Studio iPad - left");
+
+    MidiMonitorEvent bend = test::event(8, "pad", "Norv Out", "instrument", "pitch_bend", 1, 0, 12287);
+    const std::string bendLine = MidiMonitorCSVDocument({bend}, {}).csvText();
+    EXPECT_NE(bendLine.find(",+"), std::string::npos) << bendLine;  // "+50.0%  ·  12287" stays
+    EXPECT_EQ(bendLine.find("'"), std::string::npos) << bendLine;
+}
+
 // The table's Time column and both CSV time columns show one millisecond, cut as date
 // formatters cut it.
 TEST(MidiMonitorCSVDocument, TimeColumnsAndTheTableShareOneMillisecond) {

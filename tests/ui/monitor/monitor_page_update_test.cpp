@@ -7,7 +7,9 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -140,6 +142,23 @@ TEST_F(MonitorPage, ExportAddsTheCsvExtensionTheUserRemoved) {
     page->exportButton()->click();
     EXPECT_TRUE(QFile::exists(dir.filePath("kept.CSV")));
     EXPECT_FALSE(QFile::exists(dir.filePath("kept.CSV.csv")));
+}
+
+// The panel starts in the user's folders, not wherever the application was started, and the
+// page names the file once it is written.
+TEST_F(MonitorPage, ExportStartsOutsideTheWorkingFolderAndSaysWhereTheFileWent) {
+    QTemporaryDir dir;
+    dialogs.nextPath = dir.filePath("monitor.csv");
+    EXPECT_TRUE(page->savedLabel()->isHidden());
+    page->exportButton()->click();
+    ASSERT_EQ(dialogs.panels.size(), 1u);
+    const QString start = dialogs.panels[0].directory;
+    EXPECT_TRUE(QFileInfo(start).isDir()) << start.toStdString();
+    EXPECT_NE(QDir(start).canonicalPath(), QDir::current().canonicalPath());
+    ASSERT_TRUE(QFile::exists(dir.filePath("monitor.csv")));
+    EXPECT_FALSE(page->savedLabel()->isHidden());
+    EXPECT_TRUE(page->savedLabel()->text().contains(dir.filePath("monitor.csv")))
+        << page->savedLabel()->text().toStdString();
 }
 
 }  // namespace

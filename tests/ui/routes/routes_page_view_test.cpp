@@ -183,3 +183,35 @@ TEST(RoutesPageView, RenamedRemovedAndReturningTracksReachEveryPickerInPlace) {
 
 }  // namespace
 }  // namespace norv
+
+#include "tests/support/ui/page_harness.h"
+#include "ui/pages/page_factory.h"
+
+namespace norv {
+namespace {
+
+// The engine refuses a choice and reports the assignment it keeps: the picker shows that one,
+// as a page built from the same snapshot would.
+TEST(RoutesPageView, ARefusedChoiceLeavesThePickerOnTheAssignedTrack) {
+    test::PageHarness h(test::fullSnapshot());
+    std::unique_ptr<QWidget> widget(makePage(BridgeSection::routes, *h.store, {h.dialogs, {}}, nullptr));
+    auto* page = qobject_cast<RoutesPageView*>(widget.get());
+    ASSERT_TRUE(page);
+    RouteCard* card = page->cards()[0];  // Studio iPad, assigned to Keys
+    QComboBox* picker = card->picker();
+    ASSERT_EQ(picker->currentText(), "Keys");
+
+    const int bass = picker->findText("Bass");
+    picker->setCurrentIndex(bass);
+    Q_EMIT picker->activated(bass);
+    ASSERT_EQ(h.admin->requests.size(), 1u);
+    EXPECT_EQ(h.onlyRequest().path, "/admin/device/track/assign");
+    h.admin->complete(QStringLiteral("Track is locked"));
+    h.store->receiveSnapshot(test::fullSnapshot());
+    test::settle();
+    EXPECT_EQ(page->cards()[0], card);
+    EXPECT_EQ(picker->currentText(), "Keys");
+}
+
+}  // namespace
+}  // namespace norv
