@@ -1,6 +1,7 @@
 #include "bluetooth/socket_l2cap_channel.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <QCoreApplication>
@@ -17,10 +18,19 @@ std::string errnoText(int error) { return std::strerror(error); }
 
 bool transient(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 
+// How many reads of 0 bytes in a row, after the peer has hung up, mark the end: an empty packet
+// reads as 0 as well, but the end reads as 0 every time.
+constexpr int endReads = 4;
+
 // A read of 0 bytes is the end only when the peer has hung up; otherwise it was an empty packet.
 bool hungUp(int fd) {
     pollfd state{fd, POLLRDHUP, 0};
     return ::poll(&state, 1, 0) > 0 && (state.revents & (POLLRDHUP | POLLHUP | POLLERR));
+}
+
+bool packetsQueued(int fd) {
+    int bytes = 0;
+    return ::ioctl(fd, FIONREAD, &bytes) == 0 && bytes > 0;
 }
 
 }  // namespace
@@ -40,7 +50,7 @@ public:
         } else if (hasBytesAvailable()) {
             c_.post(true, BluetoothStreamEvent::hasBytesAvailable);
         } else if (c_.ended_) {
-            c_.post(true, BluetoothStreamEvent::endEncountered);
+            c_.post(true, c_.endEvent());
         } else if (c_.readable_) {
             c_.readable_->setEnabled(true);
         }
@@ -65,7 +75,7 @@ public:
             c_.received_.clear();
             c_.readOffset_ = 0;
             if (c_.ended_) {
-                c_.post(true, BluetoothStreamEvent::endEncountered);
+                c_.post(true, c_.endEvent());
             } else if (c_.readable_) {
                 c_.readable_->setEnabled(true);
             }
@@ -118,9 +128,9 @@ private:
 };
 
 std::shared_ptr<SocketL2capChannel> SocketL2capChannel::adopt(int fd, std::uint16_t psm, QUuid peer,
-                                                              std::size_t sendMtu) {
-    auto channel =
-        std::shared_ptr<SocketL2capChannel>(new SocketL2capChannel(fd, psm, peer, sendMtu));
+                                                              std::size_t sendMtu, Family family) {
+    auto channel = std::shared_ptr<SocketL2capChannel>(
+        new SocketL2capChannel(fd, psm, peer, sendMtu, family));
     const std::weak_ptr<SocketL2capChannel> weak = channel;
     QObject::connect(channel->readable_.get(), &QSocketNotifier::activated,
                      channel->readable_.get(), [weak] {
@@ -137,7 +147,8 @@ std::shared_ptr<SocketL2capChannel> SocketL2capChannel::adopt(int fd, std::uint1
     return channel;
 }
 
-SocketL2capChannel::SocketL2capChannel(int fd, std::uint16_t psm, QUuid peer, std::size_t sendMtu)
+SocketL2capChannel::SocketL2capChannel(int fd, std::uint16_t psm, QUuid peer, std::size_t sendMtu,
+                                       Family family)
     : fd_(fd),
       psm_(psm),
       peer_(peer),
@@ -145,7 +156,8 @@ SocketL2capChannel::SocketL2capChannel(int fd, std::uint16_t psm, QUuid peer, st
       readable_(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read)),
       writable_(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write)),
       input_(std::make_unique<Input>(*this)),
-      output_(std::make_unique<Output>(*this)) {
+      output_(std::make_unique<Output>(*this)),
+      family_(family) {
     readable_->setEnabled(false);
     writable_->setEnabled(false);
 }
@@ -164,39 +176,94 @@ BluetoothOutputStream& SocketL2capChannel::outputStream() { return *output_; }
 
 void SocketL2capChannel::receivePacket() {
     const auto self = shared_from_this();  // a handler may let go of the channel
-    if (fd_ < 0 || !received_.empty()) {
+    if (fd_ < 0 || ended_ || !received_.empty()) {
         readable_->setEnabled(false);
         return;
     }
-    received_.resize(receiveLimit);
-    iovec vector{received_.data(), received_.size()};
+    int error = 0;
+    switch (readPacket(error)) {
+        case Read::nothing:
+        case Read::emptyPacket:
+            return;  // the notifier stays on for the next packet
+        case Read::tooLarge:
+            fail("packet larger than " + std::to_string(receiveLimit) + " bytes");
+            return;
+        case Read::end:
+            drainAndEnd(std::nullopt);
+            return;
+        case Read::failed:
+            drainAndEnd(errnoText(error));
+            return;
+        case Read::packet:
+            readable_->setEnabled(false);
+            readOffset_ = 0;
+            deliver(true, BluetoothStreamEvent::hasBytesAvailable);
+            return;
+    }
+}
+
+SocketL2capChannel::Read SocketL2capChannel::readPacket(int& error) {
+    const std::size_t kept = received_.size();
+    received_.resize(kept + receiveLimit);
+    iovec vector{received_.data() + kept, receiveLimit};
     msghdr message{};
     message.msg_iov = &vector;
     message.msg_iovlen = 1;
+    const ssize_t n = receive(message);
+    error = errno;
+    received_.resize(kept + (n > 0 && !(message.msg_flags & MSG_TRUNC) ? static_cast<std::size_t>(n) : 0));
+    if (n < 0) return transient(error) ? Read::nothing : Read::failed;
+    if (message.msg_flags & MSG_TRUNC) return Read::tooLarge;
+    if (n > 0) return Read::packet;
+    return hungUp(fd_) ? Read::end : Read::emptyPacket;
+}
+
+ssize_t SocketL2capChannel::receive(msghdr& message) {
+    if (family_ == Family::kernel) return ::recvmsg(fd_, &message, MSG_DONTWAIT);
+    // The kernel's order, which AF_UNIX lacks: the hang-up (as the socket's error, reported
+    // once) comes before the packets still queued, and an SDU above the incoming MTU
+    // disconnects the channel.
+    if (standInReset_) return 0;
+    if (!standInHangUpReported_ && hungUp(fd_) && packetsQueued(fd_)) {
+        standInHangUpReported_ = true;
+        errno = ECONNRESET;
+        return -1;
+    }
     const ssize_t n = ::recvmsg(fd_, &message, MSG_DONTWAIT);
-    const int error = errno;
-    if (n <= 0 || (message.msg_flags & MSG_TRUNC)) received_.clear();
-    if (n < 0) {
-        if (!transient(error)) fail(errnoText(error));
-        return;
+    if (n > static_cast<ssize_t>(standInIncomingMtu)) {
+        standInReset_ = true;
+        ::shutdown(fd_, SHUT_RDWR);
+        errno = ECONNRESET;
+        return -1;
     }
+    return n;
+}
+
+void SocketL2capChannel::drainAndEnd(std::optional<std::string> error) {
     readable_->setEnabled(false);
-    if (message.msg_flags & MSG_TRUNC) {
-        fail("packet larger than " + std::to_string(receiveLimit) + " bytes");
-        return;
+    // Bounded by what the socket still holds: a hung-up peer sends nothing more.
+    int zeroReads = 0;
+    while (zeroReads < endReads) {
+        int ignored = 0;
+        const Read read = readPacket(ignored);
+        if (read == Read::packet) {
+            zeroReads = 0;
+        } else if (read == Read::end || read == Read::emptyPacket) {
+            ++zeroReads;
+        } else {
+            break;
+        }
     }
-    if (n == 0 && !hungUp(fd_)) {
-        readable_->setEnabled(true);  // an empty packet: nothing to hand out
-        return;
-    }
-    if (n == 0) {
-        ended_ = true;
-        deliver(true, BluetoothStreamEvent::endEncountered);
-        return;
-    }
-    received_.resize(static_cast<std::size_t>(n));
+    ended_ = true;
+    endError_ = std::move(error);
     readOffset_ = 0;
-    deliver(true, BluetoothStreamEvent::hasBytesAvailable);
+    deliver(true, received_.empty() ? endEvent() : BluetoothStreamEvent::hasBytesAvailable);
+}
+
+BluetoothStreamEvent SocketL2capChannel::endEvent() {
+    if (!endError_) return BluetoothStreamEvent::endEncountered;
+    error_ = endError_;
+    return BluetoothStreamEvent::errorOccurred;
 }
 
 void SocketL2capChannel::fail(const std::string& error) {
