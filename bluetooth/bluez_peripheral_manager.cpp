@@ -39,6 +39,7 @@ BluezPeripheralManager::BluezPeripheralManager(BluezPeripheralBackend& backend,
     objects_->onRead = [this](const std::string& characteristic, long offset) {
         return read(characteristic, offset);
     };
+    objects_->onRelease = [this] { advertisementReleased(); };
     if (!backend.connection().registerVirtualObject(basePath_, objects_,
                                                     QDBusConnection::SubPath)) {
         qCWarning(bluetoothLog, "Bluetooth: cannot export %s on the bus",
@@ -55,6 +56,7 @@ BluezPeripheralManager::~BluezPeripheralManager() {
         backend_->forget(this);
     }
     objects_->onRead = nullptr;
+    objects_->onRelease = nullptr;
     objects_->deleteLater();  // a call may still be on its way in
 }
 
@@ -65,6 +67,14 @@ int BluezPeripheralManager::radioState() const {
 void BluezPeripheralManager::radioStateChanged() {
     post([this](BluetoothPeripheralManagerDelegate& d) {
         d.peripheralManagerDidUpdateState(*this);
+    });
+}
+
+bool BluezPeripheralManager::pairable() const { return !backend_ || backend_->pairable(); }
+
+void BluezPeripheralManager::pairableChanged() {
+    post([this](BluetoothPeripheralManagerDelegate& d) {
+        d.peripheralManagerDidUpdatePairable(*this);
     });
 }
 
@@ -199,6 +209,19 @@ void BluezPeripheralManager::stopAdvertising() {
     unregister(advertisingManager, QStringLiteral("UnregisterAdvertisement"),
                objects_->advertisementPath());
     objects_->clearAdvertisement();
+}
+
+void BluezPeripheralManager::advertisementReleased() {
+    if (!advertisementRequested_) return;
+    // BlueZ has forgotten it: nothing to unregister, and a reply still on its way is stale.
+    advertisementRequested_ = false;
+    advertising_ = false;
+    ++advertisingGeneration_;
+    objects_->clearAdvertisement();
+    qCInfo(bluetoothLog, "Bluetooth: BlueZ released the advertisement");
+    post([this](BluetoothPeripheralManagerDelegate& d) {
+        d.peripheralManagerDidStopAdvertising(*this);
+    });
 }
 
 std::pair<int, QByteArray> BluezPeripheralManager::read(const std::string& characteristic,

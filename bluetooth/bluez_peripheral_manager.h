@@ -37,6 +37,7 @@ public:
                           const std::string& localName) override;
     void stopAdvertising() override;
     bool isAdvertising() const override { return advertising_; }
+    bool pairable() const override;
     void respond(const BluetoothReadRequest& request, int attResult) override;
     void setDelegate(BluetoothPeripheralManagerDelegate* delegate) override {
         delegate_ = delegate;
@@ -44,6 +45,7 @@ public:
 
     // From the backend.
     void radioStateChanged();
+    void pairableChanged();
     void backendGone() { backend_ = nullptr; }
 
 private:
@@ -53,6 +55,8 @@ private:
     QDBusMessage adapterCall(const QString& interface, const QString& method,
                              const QString& objectPath) const;
     void unregister(const QString& interface, const QString& method, const QString& objectPath);
+    // BlueZ dropped the advertisement (adapter gone, daemon exiting, timeout).
+    void advertisementReleased();
     static BluetoothPlatformError errorOf(const QDBusMessage& reply);
 
     BluezPeripheralBackend* backend_;
