@@ -4,8 +4,6 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <QCoreApplication>
-#include <QMetaObject>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -39,34 +37,31 @@ class SocketL2capChannel::Input : public BluetoothInputStream {
 public:
     explicit Input(SocketL2capChannel& channel) : c_(channel) {}
     void setEventHandler(std::function<void(BluetoothStreamEvent)> handler) override {
-        c_.inputHandler_ = std::move(handler);
+        c_.streams_.setHandler(Side::input, std::move(handler));
     }
     void open() override {
-        if (c_.inputOpen_ || c_.inputClosed_) return;
-        c_.inputOpen_ = true;
-        c_.post(true, BluetoothStreamEvent::openCompleted);
+        if (!c_.streams_.open(Side::input, c_.weak_from_this())) return;
         if (c_.error_) {
-            c_.post(true, BluetoothStreamEvent::errorOccurred);
+            c_.post(Side::input, BluetoothStreamEvent::errorOccurred);
         } else if (hasBytesAvailable()) {
-            c_.post(true, BluetoothStreamEvent::hasBytesAvailable);
+            c_.post(Side::input, BluetoothStreamEvent::hasBytesAvailable);
         } else if (c_.ended_) {
-            c_.post(true, c_.endEvent());
+            c_.post(Side::input, c_.endEvent());
         } else if (c_.readable_) {
             c_.readable_->setEnabled(true);
         }
     }
     void close() override {
-        c_.inputOpen_ = false;
-        c_.inputClosed_ = true;
+        c_.streams_.close(Side::input);
         if (c_.readable_) c_.readable_->setEnabled(false);
         c_.closeIfDone();
     }
     std::optional<std::string> error() const override { return c_.error_; }
     bool hasBytesAvailable() const override {
-        return c_.inputOpen_ && c_.readOffset_ < c_.received_.size();
+        return c_.streams_.isOpen(Side::input) && c_.readOffset_ < c_.received_.size();
     }
     long read(std::uint8_t* buffer, std::size_t maximum) override {
-        if (!c_.inputOpen_ || c_.error_) return -1;
+        if (!c_.streams_.isOpen(Side::input) || c_.error_) return -1;
         const std::size_t n = std::min(maximum, c_.received_.size() - c_.readOffset_);
         std::memcpy(buffer, c_.received_.data() + c_.readOffset_, n);
         c_.readOffset_ += n;
@@ -75,7 +70,7 @@ public:
             c_.received_.clear();
             c_.readOffset_ = 0;
             if (c_.ended_) {
-                c_.post(true, c_.endEvent());
+                c_.post(Side::input, c_.endEvent());
             } else if (c_.readable_) {
                 c_.readable_->setEnabled(true);
             }
@@ -91,26 +86,23 @@ class SocketL2capChannel::Output : public BluetoothOutputStream {
 public:
     explicit Output(SocketL2capChannel& channel) : c_(channel) {}
     void setEventHandler(std::function<void(BluetoothStreamEvent)> handler) override {
-        c_.outputHandler_ = std::move(handler);
+        c_.streams_.setHandler(Side::output, std::move(handler));
     }
     void open() override {
-        if (c_.outputOpen_ || c_.outputClosed_) return;
-        c_.outputOpen_ = true;
-        c_.post(false, BluetoothStreamEvent::openCompleted);
-        if (hasSpaceAvailable()) c_.post(false, BluetoothStreamEvent::hasSpaceAvailable);
+        if (!c_.streams_.open(Side::output, c_.weak_from_this())) return;
+        if (hasSpaceAvailable()) c_.post(Side::output, BluetoothStreamEvent::hasSpaceAvailable);
     }
     void close() override {
-        c_.outputOpen_ = false;
-        c_.outputClosed_ = true;
+        c_.streams_.close(Side::output);
         if (c_.writable_) c_.writable_->setEnabled(false);
         c_.closeIfDone();
     }
     std::optional<std::string> error() const override { return c_.error_; }
     bool hasSpaceAvailable() const override {
-        return c_.outputOpen_ && c_.spaceAvailable_ && !c_.error_;
+        return c_.streams_.isOpen(Side::output) && c_.spaceAvailable_ && !c_.error_;
     }
     long write(const std::uint8_t* bytes, std::size_t count) override {
-        if (!c_.outputOpen_ || c_.error_ || c_.fd_ < 0) return -1;
+        if (!c_.streams_.isOpen(Side::output) || c_.error_ || c_.fd_ < 0) return -1;
         const std::size_t n = std::min(count, c_.sendMtu_);
         const ssize_t sent = ::send(c_.fd_, bytes, n, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (sent >= 0) return static_cast<long>(sent);
@@ -142,7 +134,7 @@ std::shared_ptr<SocketL2capChannel> SocketL2capChannel::adopt(int fd, std::uint1
                          if (!self) return;
                          self->writable_->setEnabled(false);
                          self->spaceAvailable_ = true;
-                         self->deliver(false, BluetoothStreamEvent::hasSpaceAvailable);
+                         self->deliver(Side::output, BluetoothStreamEvent::hasSpaceAvailable);
                      });
     return channel;
 }
@@ -197,7 +189,7 @@ void SocketL2capChannel::receivePacket() {
         case Read::packet:
             readable_->setEnabled(false);
             readOffset_ = 0;
-            deliver(true, BluetoothStreamEvent::hasBytesAvailable);
+            deliver(Side::input, BluetoothStreamEvent::hasBytesAvailable);
             return;
     }
 }
@@ -257,7 +249,7 @@ void SocketL2capChannel::drainAndEnd(std::optional<std::string> error) {
     ended_ = true;
     endError_ = std::move(error);
     readOffset_ = 0;
-    deliver(true, received_.empty() ? endEvent() : BluetoothStreamEvent::hasBytesAvailable);
+    deliver(Side::input, received_.empty() ? endEvent() : BluetoothStreamEvent::hasBytesAvailable);
 }
 
 BluetoothStreamEvent SocketL2capChannel::endEvent() {
@@ -270,30 +262,15 @@ void SocketL2capChannel::fail(const std::string& error) {
     error_ = error;
     readable_->setEnabled(false);
     writable_->setEnabled(false);
-    if (inputOpen_) {
-        deliver(true, BluetoothStreamEvent::errorOccurred);
+    if (streams_.isOpen(Side::input)) {
+        deliver(Side::input, BluetoothStreamEvent::errorOccurred);
     } else {
-        deliver(false, BluetoothStreamEvent::errorOccurred);
+        deliver(Side::output, BluetoothStreamEvent::errorOccurred);
     }
 }
 
-void SocketL2capChannel::deliver(bool toInput, BluetoothStreamEvent event) {
-    if (toInput ? !inputOpen_ : !outputOpen_) return;
-    const auto handler = toInput ? inputHandler_ : outputHandler_;
-    if (handler) handler(event);
-}
-
-void SocketL2capChannel::post(bool toInput, BluetoothStreamEvent event) {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [weak = weak_from_this(), toInput, event] {
-            if (const auto self = weak.lock()) self->deliver(toInput, event);
-        },
-        Qt::QueuedConnection);
-}
-
 void SocketL2capChannel::closeIfDone() {
-    if (!inputClosed_ || !outputClosed_ || fd_ < 0) return;
+    if (!streams_.bothClosed() || fd_ < 0) return;
     readable_->setEnabled(false);
     writable_->setEnabled(false);
     ::close(fd_);

@@ -13,6 +13,7 @@
 
 #include "bluetooth/codec/bluetooth_bytes.h"
 #include "bluetooth/bluetooth_l2cap_channel.h"
+#include "bluetooth/bluetooth_stream_pair.h"
 
 namespace norv {
 
@@ -69,8 +70,9 @@ private:
     void drainAndEnd(std::optional<std::string> error);
     // The end, once every received byte has been handed out.
     BluetoothStreamEvent endEvent();
-    void deliver(bool toInput, BluetoothStreamEvent event);
-    void post(bool toInput, BluetoothStreamEvent event);
+    using Side = BluetoothStreamPair::Side;
+    void deliver(Side side, BluetoothStreamEvent event) { streams_.deliver(side, event); }
+    void post(Side side, BluetoothStreamEvent event) { streams_.post(weak_from_this(), side, event); }
     void fail(const std::string& error);
     void closeIfDone();
 
@@ -82,8 +84,7 @@ private:
     std::unique_ptr<QSocketNotifier> writable_;
     std::unique_ptr<Input> input_;
     std::unique_ptr<Output> output_;
-    std::function<void(BluetoothStreamEvent)> inputHandler_;
-    std::function<void(BluetoothStreamEvent)> outputHandler_;
+    BluetoothStreamPair streams_;
     BluetoothBytes received_;
     std::size_t readOffset_ = 0;
     std::optional<std::string> error_;
@@ -92,10 +93,6 @@ private:
     Family family_;
     bool standInHangUpReported_ = false;
     bool standInReset_ = false;
-    bool inputOpen_ = false;
-    bool outputOpen_ = false;
-    bool inputClosed_ = false;
-    bool outputClosed_ = false;
     bool spaceAvailable_ = true;
 };
 
