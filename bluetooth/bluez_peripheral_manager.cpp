@@ -1,10 +1,8 @@
 #include "bluetooth/bluez_peripheral_manager.h"
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QMetaObject>
 
 #include "bluetooth/bluetooth_log.h"
 #include "bluetooth/bluez_gatt_objects.h"
@@ -19,18 +17,6 @@ const QString advertisingManager = QStringLiteral("org.bluez.LEAdvertisingManage
 constexpr int attUnlikelyError = 0x0E;
 
 }  // namespace
-
-template <typename F>
-void BluezPeripheralManager::post(F report) {
-    // Reports reach the delegate current at delivery time, and nothing once the manager is gone.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [alive = std::weak_ptr<int>(alive_), this, report] {
-            if (alive.expired() || !delegate_) return;
-            report(*delegate_);
-        },
-        Qt::QueuedConnection);
-}
 
 BluezPeripheralManager::BluezPeripheralManager(BluezPeripheralBackend& backend,
                                                BluetoothPeripheralManagerDelegate* delegate)

@@ -10,6 +10,7 @@
 
 #include "bluetooth/bluetooth_peripheral_manager.h"
 #include "bluetooth/l2cap_listener.h"
+#include "bluetooth/peripheral_delegate_report.h"
 
 class QDBusMessage;
 
@@ -50,7 +51,9 @@ public:
 
 private:
     template <typename F>
-    void post(F report);
+    void post(F report) {
+        postDelegateReport(alive_, delegate_, std::move(report));
+    }
     std::pair<int, QByteArray> read(const std::string& characteristic, long offset);
     QDBusMessage adapterCall(const QString& interface, const QString& method,
                              const QString& objectPath) const;
