@@ -202,7 +202,7 @@ void BluezPeripheralBackend::bluezOwnerChanged(const QString& owner) {
         return;
     }
     bluezError_ = QStringLiteral("org.bluez left the bus");
-    update({}, false, true);
+    update({}, false, pairable_);
 }
 
 void BluezPeripheralBackend::interfacesAdded(const QDBusMessage& message) {
@@ -222,7 +222,7 @@ void BluezPeripheralBackend::interfacesRemoved(const QDBusMessage& message) {
     const auto path = qdbus_cast<QDBusObjectPath>(message.arguments().at(0)).path();
     const auto interfaces = qdbus_cast<QStringList>(message.arguments().at(1));
     if (path != adapter_ || !interfaces.contains(adapterInterface)) return;
-    update({}, false, true);
+    update({}, false, pairable_);
     refresh();  // another adapter may serve
 }
 

@@ -48,8 +48,9 @@ public:
     int authorization() const override { return accessDenied_ ? 2 : 3; }
 
     int radioState() const;
-    // The adapter's Pairable property: without it a central cannot bond, and so cannot read the
-    // encrypted characteristics or open the channels. True while there is no adapter.
+    // The adapter's Pairable property as last reported (true until BlueZ says otherwise): without
+    // it a central cannot bond, and so cannot read the encrypted characteristics or open the
+    // channels.
     bool pairable() const { return pairable_; }
     bool known() const { return known_; }
     QString adapterPath() const { return adapter_; }
