@@ -21,8 +21,8 @@ namespace {
 // How long start-up may look for BlueZ before Bluetooth settles for the peripheral without a radio.
 constexpr int bluezProbeBoundMs = 3000;
 
-// The Bluetooth server on the one backend chosen here: BlueZ when it answers on the system bus
-// with an adapter (or refuses access, so the user is told), else a stack without a radio that
+// The Bluetooth server on the one backend chosen here: BlueZ whenever the system bus answers (the
+// backend follows bluetoothd and adapters that appear later), else a stack without a radio that
 // reports itself unavailable. The look runs off the GUI thread; a start asked for meanwhile waits
 // for it. NORV_BLUEZ_FAKE_L2CAP=1 (tests only) publishes the channels on stand-in sockets.
 class BluetoothServerAdapter : public BluetoothPort {
@@ -62,8 +62,12 @@ private:
 
     void choose(std::shared_ptr<BluezPeripheralBackend> backend, const QString& reason) {
         if (backend) {
-            qCInfo(AppLog::connection, "Bluetooth: BlueZ serves Bluetooth LE%s%s", backend->adapterPath().isEmpty() ? "" : " on ",
-                   qUtf8Printable(backend->adapterPath()));
+            if (reason.isEmpty()) {
+                qCInfo(AppLog::connection, "Bluetooth: BlueZ serves Bluetooth LE on %s", qUtf8Printable(backend->adapterPath()));
+            } else {
+                qCWarning(AppLog::connection, "Bluetooth: unavailable for now, %s; waiting for BlueZ and an adapter",
+                          qUtf8Printable(reason));
+            }
             server_ = std::make_unique<NorvBluetoothServer>(std::move(backend));
         } else {
             qCWarning(AppLog::connection, "Bluetooth: unavailable, %s", qUtf8Printable(reason));

@@ -60,6 +60,11 @@ public:
     virtual void peripheralManagerDidOpenChannel(BluetoothPeripheralManager& manager,
                                                  std::shared_ptr<BluetoothL2capChannel> channel,
                                                  const std::optional<BluetoothPlatformError>& error) = 0;
+    // The platform dropped the advertisement by itself; isAdvertising() is now false. Only
+    // platforms that can do so report it.
+    virtual void peripheralManagerDidStopAdvertising(BluetoothPeripheralManager& /*manager*/) {}
+    // pairable() changed.
+    virtual void peripheralManagerDidUpdatePairable(BluetoothPeripheralManager& /*manager*/) {}
 };
 
 class BluetoothPeripheralManager {
@@ -74,6 +79,9 @@ public:
     virtual void startAdvertising(const std::vector<std::string>& serviceUuids, const std::string& localName) = 0;
     virtual void stopAdvertising() = 0;
     virtual bool isAdvertising() const = 0;
+    // Whether a central can bond with this machine now, which encrypted reads and channels need.
+    // Platforms that always let centrals pair say true.
+    virtual bool pairable() const { return true; }
     // Answers a read with an ATT result code (0 success).
     virtual void respond(const BluetoothReadRequest& request, int attResult) = 0;
     // No report reaches a cleared delegate.

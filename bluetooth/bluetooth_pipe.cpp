@@ -1,5 +1,6 @@
 #include "bluetooth/bluetooth_pipe.h"
 
+#include <QLoggingCategory>
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
@@ -20,6 +21,9 @@ constexpr std::size_t pacedWriteChunk = 512;
 constexpr double stalledWriteRetry = 0.01;
 constexpr double endFlushBound = 1.0;  // how long queued output may take once the engine has ended
 constexpr int initialReports = 5;
+
+// Each event the pipe's machine handles, for tracing (off unless enabled by logging rules).
+Q_LOGGING_CATEGORY(pipeLog, "org.norv.session.bridge.Connection.pipe", QtInfoMsg)
 
 QString text(const std::optional<std::string>& error, const char* fallback) {
     return error ? QString::fromStdString(*error) : QString::fromLatin1(fallback);
@@ -58,7 +62,7 @@ BluetoothPipe::~BluetoothPipe() {
     }
     inputStream_.setEventHandler({});
     outputStream_.setEventHandler({});
-    if (!closed_) {
+    if (!machine_.closed()) {
         inputStream_.close();
         outputStream_.close();
     }
@@ -82,19 +86,59 @@ void BluetoothPipe::diagnostic(const QString& message) {
     if (onDiagnostic) onDiagnostic(message);
 }
 
-void BluetoothPipe::start() {
-    if (opened_) return;
-    opened_ = true;
+void BluetoothPipe::start() { feed(Machine::Start{connection_.has_value()}); }
+
+bool BluetoothPipe::feed(const Machine::Event& event) {
+    qCDebug(pipeLog, "pipe %s in %s", Machine::name(event), Machine::name(machine_.phase()));
+    for (const auto& action : machine_.handle(event)) {
+        // A step that reports the pipe closed may have released it: nothing is touched then.
+        if (!std::visit([this](const auto& a) { return perform(a); }, action)) return false;
+    }
+    return !machine_.closed();
+}
+
+bool BluetoothPipe::perform(const Machine::OpenStreams&) {
     inputStream_.setEventHandler([this](BluetoothStreamEvent e) { handleStreamEvent(inputStream_, e); });
     outputStream_.setEventHandler([this](BluetoothStreamEvent e) { handleStreamEvent(outputStream_, e); });
     inputStream_.open();
     outputStream_.open();
+    return true;
+}
+
+bool BluetoothPipe::perform(const Machine::StartReports&) {
     reportTimer_ = clock_->startTimer(1.0, [this] { report(); });
-    if (connection_) startTcp();
+    return true;
+}
+
+bool BluetoothPipe::perform(const Machine::ConnectTcp&) {
+    startTcp();
+    return true;
+}
+
+bool BluetoothPipe::perform(const Machine::AnnounceTcpReady&) {
+    QPointer<BluetoothPipe> guard(this);
+    diagnostic(QStringLiteral("tcp ready"));
+    return guard && !machine_.closed();
+}
+
+bool BluetoothPipe::perform(const Machine::ArmEndDeadline&) {
+    // Output already queued for the central still goes out, within a bound.
+    endDeadline_ = clock_->startTimer(endFlushBound, [this] { close(QStringLiteral("tcp end")); });
+    return true;
+}
+
+bool BluetoothPipe::perform(const Machine::ArmFlush& action) {
+    const auto fire = [this] { feed(Machine::FlushDue{}); };
+    if (action.delay <= 0) {
+        QTimer::singleShot(0, this, fire);
+    } else {
+        flushTimer_ = clock_->startTimer(action.delay, fire);
+    }
+    return true;
 }
 
 void BluetoothPipe::report() {
-    if (closed_) return;
+    if (machine_.closed()) return;
     ++reports_;
     if (reports_ < initialReports) reportTimer_ = clock_->startTimer(1.0, [this] { report(); });
     diagnostic(transferSummary());
@@ -112,45 +156,32 @@ void BluetoothPipe::startTcp() {
 }
 
 void BluetoothPipe::tcpConnected() {
-    if (closed_) return;
+    if (machine_.closed()) return;
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    QPointer<BluetoothPipe> guard(this);
-    diagnostic(QStringLiteral("tcp ready"));
-    if (!guard || closed_) return;
-    tcpReady_ = true;
-    if (!readTcp()) return;
-    readBluetooth();
+    feed(Machine::TcpConnected{});
 }
 
 void BluetoothPipe::tcpFailed() {
-    if (closed_) return;
-    if (!tcpReady_) {
+    if (machine_.closed()) return;
+    if (!machine_.tcpReady()) {
         close(QStringLiteral("tcp: ") + socket_->errorString());
     } else if (socket_->error() == QAbstractSocket::RemoteHostClosedError) {
         tcpEnded();
     } else {
-        close((sendingTCP_ ? QStringLiteral("tcp send: ") : QStringLiteral("tcp receive: ")) + socket_->errorString());
+        close((machine_.sendingToEngine() ? QStringLiteral("tcp send: ") : QStringLiteral("tcp receive: ")) +
+              socket_->errorString());
     }
 }
 
-void BluetoothPipe::tcpEnded() {
-    if (closed_ || tcpAtEnd_) return;
-    if (!tcpReady_) {
-        close(QStringLiteral("tcp closed"));
-        return;
-    }
-    tcpAtEnd_ = true;
-    readTcp();
-}
+void BluetoothPipe::tcpEnded() { feed(Machine::TcpEnded{}); }
 
 void BluetoothPipe::tcpBytesWritten() {
-    if (closed_ || !sendingTCP_ || socket_->bytesToWrite() > 0) return;
-    sendingTCP_ = false;
-    readBluetooth();
+    if (machine_.closed() || socket_->bytesToWrite() > 0) return;
+    feed(Machine::EngineTookAll{});
 }
 
 void BluetoothPipe::handleStreamEvent(BluetoothStream& stream, BluetoothStreamEvent event) {
-    if (closed_) return;
+    if (machine_.closed()) return;
     switch (event) {
         case BluetoothStreamEvent::errorOccurred:
         case BluetoothStreamEvent::endEncountered:
@@ -168,10 +199,11 @@ void BluetoothPipe::handleStreamEvent(BluetoothStream& stream, BluetoothStreamEv
 }
 
 bool BluetoothPipe::readBluetooth() {
-    if (closed_) return false;
-    if (sendingTCP_ || !inputStream_.hasBytesAvailable()) return true;
+    if (machine_.closed()) return false;
+    if (machine_.sendingToEngine() || !inputStream_.hasBytesAvailable()) return true;
     if (!connection_) return readPortHandshake();
-    if (!tcpReady_ || tcpAtEnd_) return true;  // after the engine ended, the central's bytes have nowhere to go
+    // Before TCP is up there is nowhere to send; after the engine ended, nowhere either.
+    if (machine_.phase() != Machine::Phase::running) return true;
 
     std::uint8_t buffer[readChunk];
     const long n = inputStream_.read(buffer, sizeof buffer);
@@ -195,7 +227,7 @@ bool BluetoothPipe::readBluetooth() {
             if (guard) close(QStringLiteral("invalid bluetooth block: ") + QString::fromUtf8(error.what()));
             return false;
         }
-        if (!guard || closed_) return false;
+        if (!guard || machine_.closed()) return false;
     } else {
         toSend.assign(bytes.begin(), bytes.end());
     }
@@ -204,7 +236,7 @@ bool BluetoothPipe::readBluetooth() {
         QTimer::singleShot(0, this, [this] { readBluetooth(); });
         return true;
     }
-    sendingTCP_ = true;
+    feed(Machine::SendToEngine{});
     if (socket_->write(reinterpret_cast<const char*>(toSend.data()), static_cast<qint64>(toSend.size())) < 0) {
         close(QStringLiteral("tcp send: ") + socket_->errorString());
         return false;
@@ -231,26 +263,19 @@ bool BluetoothPipe::readPortHandshake() {
     }
     QPointer<BluetoothPipe> guard(this);
     diagnostic(QStringLiteral("midi endpoint %1").arg(port));
-    if (!guard || closed_) return false;
+    if (!guard || machine_.closed()) return false;
     connection_ = localConnection(port);
-    startTcp();
-    return true;
+    return feed(Machine::PortAccepted{});
 }
 
 bool BluetoothPipe::readTcp() {
-    if (closed_) return false;
-    if (!tcpReady_ || readingTCP_) return true;
-    readingTCP_ = true;
+    if (machine_.closed()) return false;
+    if (!machine_.tcpReady() || machine_.readingEngine()) return true;
+    feed(Machine::EngineReadBegins{});
     while (true) {
         if (!stateQueue_ && output_.count() >= tcpPauseThreshold) break;  // the flush resumes reading
         if (socket_->bytesAvailable() <= 0) {
-            if (tcpAtEnd_ && !ending_) {
-                readingTCP_ = false;
-                // Output already queued for the central still goes out, within a bound.
-                ending_ = true;
-                endDeadline_ = clock_->startTimer(endFlushBound, [this] { close(QStringLiteral("tcp end")); });
-                return flush();
-            }
+            if (machine_.phase() == Machine::Phase::draining) return feed(Machine::EngineDrained{});
             break;
         }
         const QByteArray chunk = socket_->read(readChunk);
@@ -261,13 +286,13 @@ bool BluetoothPipe::readTcp() {
         try {
             queueNetworkBytes(bytes);
         } catch (const std::exception& error) {
-            if (guard && !closed_) close(QStringLiteral("state queue: ") + QString::fromUtf8(error.what()));
+            if (guard && !machine_.closed()) close(QStringLiteral("state queue: ") + QString::fromUtf8(error.what()));
             return false;
         }
-        if (!guard || closed_) return false;
+        if (!guard || machine_.closed()) return false;
         if (!flush()) return false;
     }
-    readingTCP_ = false;
+    feed(Machine::EngineReadEnds{});
     return true;
 }
 
@@ -276,7 +301,7 @@ void BluetoothPipe::queueNetworkBytes(std::span<const std::uint8_t> bytes) {
     if (observeNetworkBytes) {
         QPointer<BluetoothPipe> guard(this);
         observeNetworkBytes(bytes);
-        if (!guard || closed_) return;
+        if (!guard || machine_.closed()) return;
     }
     if (stateQueue_) {
         stateQueue_->receive(bytes);
@@ -288,7 +313,7 @@ void BluetoothPipe::queueNetworkBytes(std::span<const std::uint8_t> bytes) {
 }
 
 bool BluetoothPipe::pumpState() {
-    if (closed_) return false;
+    if (machine_.closed()) return false;
     if (!stateQueue_) return true;
     while (output_.count() <= pumpThreshold) {
         const auto piece = stateQueue_->nextBlock();
@@ -304,7 +329,7 @@ bool BluetoothPipe::pumpState() {
 }
 
 bool BluetoothPipe::flush() {
-    if (closed_) return false;
+    if (machine_.closed()) return false;
     const auto pump = [this] {
         try {
             return pumpState();
@@ -323,8 +348,7 @@ bool BluetoothPipe::flush() {
         if (bytesPerSecond_) {
             const double now = clock_->uptime();
             if (now < nextWriteTime_) {
-                scheduleFlush(nextWriteTime_ - now);
-                return true;
+                return feed(Machine::FlushWanted{nextWriteTime_ - now});
             }
             chunk = pacedWriteChunk;
         }
@@ -344,38 +368,27 @@ bool BluetoothPipe::flush() {
     }
     if (!pump()) return false;
     if (!readTcp()) return false;
-    if (output_.count() > 0 && outputStream_.hasSpaceAvailable()) scheduleFlush(retryDelay);
+    if (output_.count() > 0 && outputStream_.hasSpaceAvailable() && !feed(Machine::FlushWanted{retryDelay}))
+        return false;
     return finishEnding();
 }
 
 bool BluetoothPipe::finishEnding() {
-    if (ending_ && !readingTCP_ && output_.count() == 0 && pendingStateBytes() == 0) {
+    if (machine_.phase() == Machine::Phase::ending && !machine_.readingEngine() && output_.count() == 0 &&
+        pendingStateBytes() == 0) {
         close(QStringLiteral("tcp end"));
         return false;
     }
     return true;
 }
 
-void BluetoothPipe::scheduleFlush(double delay) {
-    if (writeScheduled_) return;
-    writeScheduled_ = true;
-    const auto fire = [this] {
-        writeScheduled_ = false;
-        flush();
-    };
-    if (delay <= 0) {
-        QTimer::singleShot(0, this, fire);
-    } else {
-        flushTimer_ = clock_->startTimer(delay, fire);
-    }
-}
+void BluetoothPipe::close(const QString& reason) { feed(Machine::Close{reason}); }
 
-void BluetoothPipe::close(const QString& reason) {
-    if (closed_) return;
-    closed_ = true;
+bool BluetoothPipe::perform(const Machine::TearDown& action) {
+    const QString reason = action.reason;  // the action goes with the pipe
     QPointer<BluetoothPipe> guard(this);
     diagnostic(QStringLiteral("closed ") + transferSummary());
-    if (!guard) return;
+    if (!guard) return false;
 
     if (socket_) {
         QObject::disconnect(socket_, nullptr, this, nullptr);
@@ -395,6 +408,7 @@ void BluetoothPipe::close(const QString& reason) {
     const auto handler = std::move(onClose);
     onClose = nullptr;
     if (handler) handler(reason);  // may release the pipe: nothing here touches it afterwards
+    return false;
 }
 
 }  // namespace norv

@@ -11,6 +11,7 @@
 
 #include "bluetooth/bluetooth_clock.h"
 #include "bluetooth/bluetooth_l2cap_channel.h"
+#include "bluetooth/bluetooth_pipe_machine.h"
 #include "bluetooth/codec/bluetooth_block_codec.h"
 #include "bluetooth/codec/bluetooth_byte_queue.h"
 #include "bluetooth/codec/bluetooth_frame_codec.h"
@@ -26,6 +27,7 @@ namespace norv {
 // In coded mode state frames towards the central are coalesced, delta-coded and packed into
 // blocks, and blocks from the central are unpacked and decoded. Writes may be paced.
 //
+// Its lifecycle and what is in flight are BluetoothPipeMachine's; the pipe moves the bytes.
 // Everything runs on the Qt event loop of the pipe's thread. `onClose` may release the pipe.
 class BluetoothPipe : public QObject {
     Q_OBJECT
@@ -59,7 +61,7 @@ public:
     long long sent() const { return sent_; }
     long long received() const { return received_; }
     std::size_t peakQueued() const { return peakQueued_; }
-    bool closed() const { return closed_; }
+    bool closed() const { return machine_.closed(); }
     long long networkReceived() const { return networkReceived_; }
     std::size_t queuedBytes() const { return output_.count(); }
     std::size_t pendingStateBytes() const;
@@ -71,8 +73,21 @@ public:
     QString transferSummary() const;
 
 private:
+    using Machine = BluetoothPipeMachine;
+
     // Each step returns false once the pipe has closed; the caller then returns at once, since
     // `onClose` may have released the pipe.
+    bool feed(const Machine::Event& event);
+    bool perform(const Machine::OpenStreams&);
+    bool perform(const Machine::StartReports&);
+    bool perform(const Machine::ConnectTcp&);
+    bool perform(const Machine::AnnounceTcpReady&);
+    bool perform(const Machine::ReadEngine&) { return readTcp(); }
+    bool perform(const Machine::ReadCentral&) { return readBluetooth(); }
+    bool perform(const Machine::ArmEndDeadline&);
+    bool perform(const Machine::Flush&) { return flush(); }
+    bool perform(const Machine::ArmFlush& action);
+    bool perform(const Machine::TearDown& action);
     void startTcp();
     bool readBluetooth();
     bool readPortHandshake();
@@ -81,7 +96,6 @@ private:
     void queueNetworkBytes(std::span<const std::uint8_t> bytes);
     bool flush();
     bool pumpState();
-    void scheduleFlush(double delay);
     void report();
     void tcpConnected();
     void tcpFailed();
@@ -111,14 +125,7 @@ private:
     std::size_t peakQueued_ = 0;
     long long networkReceived_ = 0;
     double nextWriteTime_ = 0;
-    bool closed_ = false;
-    bool opened_ = false;
-    bool tcpReady_ = false;
-    bool readingTCP_ = false;
-    bool sendingTCP_ = false;
-    bool writeScheduled_ = false;
-    bool tcpAtEnd_ = false;
-    bool ending_ = false;
+    Machine machine_;
     int reports_ = 0;
     std::unique_ptr<BluetoothTimer> reportTimer_;
     std::unique_ptr<BluetoothTimer> flushTimer_;

@@ -5,6 +5,7 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <algorithm>
 
 #include "bluetooth/bluez_dbus_types.h"
 
@@ -32,7 +33,16 @@ void BluezGattObjects::setAdvertisement(const std::vector<std::string>& serviceU
     advertised_ = true;
     advertisedUuids_.clear();
     for (const auto& uuid : serviceUuids) advertisedUuids_ << lower(uuid);
-    localName_ = QString::fromStdString(localName);
+    localName_ = advertisedName(localName);
+}
+
+QString BluezGattObjects::advertisedName(const std::string& name) {
+    std::size_t length = std::min(name.size(), localNameLimit);
+    // Back off over continuation bytes (10xxxxxx) to the start of the character the cut falls in.
+    if (length < name.size()) {
+        while (length > 0 && (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80) --length;
+    }
+    return QString::fromUtf8(name.data(), static_cast<qsizetype>(length));
 }
 
 QString BluezGattObjects::characteristicPath(std::size_t index) const {
@@ -67,6 +77,9 @@ std::optional<std::pair<QString, QVariantMap>> BluezGattObjects::objectAt(
     if (advertised_ && path == advertisementPath()) {
         return std::pair{advertisementInterface,
                          QVariantMap{{QStringLiteral("Type"), QStringLiteral("peripheral")},
+                                     // Without it BlueZ writes no Flags field on an adapter that
+                                     // is not discoverable itself, and scanning centrals skip us.
+                                     {QStringLiteral("Discoverable"), true},
                                      {QStringLiteral("ServiceUUIDs"), advertisedUuids_},
                                      {QStringLiteral("LocalName"), localName_}}};
     }
@@ -87,6 +100,9 @@ BluezManagedObjects BluezGattObjects::managedObjects() const {
 }
 
 QString BluezGattObjects::errorName(int attResult) {
+    // BlueZ answers the central with the ATT code it maps the error name to: org.bluez.Error.Failed
+    // is an application error (0x80-0x9f, named in its message), and a name it does not know
+    // is an Unlikely Error (0x0e).
     switch (attResult) {
         case 0x00:
             return {};
@@ -94,8 +110,13 @@ QString BluezGattObjects::errorName(int attResult) {
             return QStringLiteral("org.bluez.Error.NotSupported");
         case 0x07:
             return QStringLiteral("org.bluez.Error.InvalidOffset");
+        case 0x08:
+            return QStringLiteral("org.bluez.Error.NotAuthorized");
+        case 0x0D:
+            return QStringLiteral("org.bluez.Error.InvalidValueLength");
         default:
-            return QStringLiteral("org.bluez.Error.Failed");
+            if (attResult >= 0x80 && attResult <= 0x9F) return QStringLiteral("org.bluez.Error.Failed");
+            return QStringLiteral("org.freedesktop.DBus.Error.Failed");
     }
 }
 
@@ -118,7 +139,9 @@ bool BluezGattObjects::handleMessage(const QDBusMessage& message,
     } else if (interface == advertisementInterface && member == QLatin1String("Release") &&
                path == advertisementPath()) {
         advertised_ = false;
-        reply = message.createReply();
+        if (message.isReplyRequired()) connection.send(message.createReply());
+        if (onRelease) onRelease();
+        return true;
     } else {
         reply = message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"),
                                          QStringLiteral("No such method"));
@@ -157,8 +180,7 @@ QDBusMessage BluezGattObjects::read(const QDBusMessage& message, std::size_t cha
                : std::pair{0x0E, QByteArray()};
     if (result != 0)
         return message.createErrorReply(
-            errorName(result),
-            QStringLiteral("ATT error 0x%1").arg(result, 2, 16, QLatin1Char('0')));
+            errorName(result), QStringLiteral("0x%1").arg(result, 2, 16, QLatin1Char('0')));
     return message.createReply(value);
 }
 

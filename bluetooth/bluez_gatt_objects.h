@@ -18,7 +18,8 @@ namespace norv {
 //   <base>/service0/char<i>       org.bluez.GattCharacteristic1, in the service's order
 //   <base>/advertisement          org.bluez.LEAdvertisement1
 // UUIDs are exported in lower case, as BlueZ spells them; reads are handed on with the UUID in
-// the spelling the service was given.
+// the spelling the service was given. The advertisement is a discoverable peripheral's, with the
+// local name cut to what BlueZ sends, on a character boundary.
 class BluezGattObjects : public QDBusVirtualObject {
     Q_OBJECT
 
@@ -37,6 +38,13 @@ public:
     // Answers a read of a characteristic (UUID as given) at an offset: ATT result and value.
     std::function<std::pair<int, QByteArray>(const std::string& characteristic, long offset)>
         onRead;
+    // BlueZ released the advertisement; it is no longer exported.
+    std::function<void()> onRelease;
+
+    // The most of a local name's UTF-8 bytes that BlueZ puts in an advertisement.
+    static constexpr std::size_t localNameLimit = 29;
+    // `name` cut to at most `localNameLimit` bytes without splitting a character.
+    static QString advertisedName(const std::string& name);
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
     QString introspect(const QString& path) const override;

@@ -19,6 +19,8 @@ namespace {
 const QString bluezService = QStringLiteral("org.bluez");
 const QString adapterInterface = QStringLiteral("org.bluez.Adapter1");
 const QString accessDenied = QStringLiteral("org.freedesktop.DBus.Error.AccessDenied");
+const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString propertiesChangedSignal = QStringLiteral("PropertiesChanged");
 constexpr std::uint16_t firstDynamicPSM = 0x0080;
 constexpr std::uint16_t lastDynamicPSM = 0x00FF;
 
@@ -55,8 +57,8 @@ BluezPeripheralBackend::BluezPeripheralBackend(QDBusConnection connection, Optio
     connect(
         watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
         [this](const QString&, const QString&, const QString& owner) { bluezOwnerChanged(owner); });
-    // Subscribed without naming the sender, which would make Qt ask the bus for its owner and
-    // wait; signals are matched against BlueZ's unique name instead.
+    // Subscribed without naming the sender, which would make Qt ask the bus for the owner of
+    // "org.bluez" and wait; signals are matched against BlueZ's unique name instead.
     const QString objectManager = QStringLiteral("org.freedesktop.DBus.ObjectManager");
     connection_.connect(QString(), QStringLiteral("/"), objectManager,
                         QStringLiteral("InterfacesAdded"), this,
@@ -64,13 +66,14 @@ BluezPeripheralBackend::BluezPeripheralBackend(QDBusConnection connection, Optio
     connection_.connect(QString(), QStringLiteral("/"), objectManager,
                         QStringLiteral("InterfacesRemoved"), this,
                         SLOT(interfacesRemoved(QDBusMessage)));
-    connection_.connect(QString(), QString(), QStringLiteral("org.freedesktop.DBus.Properties"),
-                        QStringLiteral("PropertiesChanged"), this,
-                        SLOT(propertiesChanged(QDBusMessage)));
     refresh();
 }
 
 BluezPeripheralBackend::~BluezPeripheralBackend() {
+    if (!propertiesSender_.isEmpty()) {
+        connection_.disconnect(propertiesSender_, propertiesPath_, propertiesInterface,
+                               propertiesChangedSignal, this, SLOT(propertiesChanged(QDBusMessage)));
+    }
     for (auto* manager : managers_) manager->backendGone();
     if (!standInFolder_.isEmpty()) QDir(standInFolder_).removeRecursively();
 }
@@ -80,6 +83,7 @@ std::unique_ptr<BluetoothPeripheralManager> BluezPeripheralBackend::createManage
     auto manager = std::make_unique<BluezPeripheralManager>(*this, delegate);
     managers_.push_back(manager.get());
     manager->radioStateChanged();  // a new manager reports the state it found
+    if (!pairable_) manager->pairableChanged();
     return manager;
 }
 
@@ -156,8 +160,10 @@ void BluezPeripheralBackend::refresh() {
 
 void BluezPeripheralBackend::receiveObjects(const QDBusMessage& reply) {
     const int before = radioState();
+    const bool pairableBefore = pairable_;
     QString adapter;
     bool powered = false;
+    bool pairable = true;
     if (reply.type() == QDBusMessage::ErrorMessage) {
         accessDenied_ = reply.errorName() == accessDenied;
         bluezError_ = reply.errorName() + QStringLiteral(": ") + reply.errorMessage();
@@ -169,7 +175,9 @@ void BluezPeripheralBackend::receiveObjects(const QDBusMessage& reply) {
         for (auto it = objects.begin(); it != objects.end(); ++it) {
             if (!it.value().contains(adapterInterface)) continue;
             adapter = it.key().path();
-            powered = it.value().value(adapterInterface).value(QStringLiteral("Powered")).toBool();
+            const QVariantMap properties = it.value().value(adapterInterface);
+            powered = properties.value(QStringLiteral("Powered")).toBool();
+            pairable = properties.value(QStringLiteral("Pairable"), true).toBool();
             break;
         }
     }
@@ -177,7 +185,8 @@ void BluezPeripheralBackend::receiveObjects(const QDBusMessage& reply) {
     known_ = true;
     adapter_ = adapter;
     powered_ = powered;
-    announce(before);
+    pairable_ = pairable;
+    announce(before, pairableBefore);
     if (!first) return;
     const auto waiting = std::move(waiting_);
     waiting_.clear();
@@ -193,7 +202,7 @@ void BluezPeripheralBackend::bluezOwnerChanged(const QString& owner) {
         return;
     }
     bluezError_ = QStringLiteral("org.bluez left the bus");
-    update({}, false);
+    update({}, false, pairable_);
 }
 
 void BluezPeripheralBackend::interfacesAdded(const QDBusMessage& message) {
@@ -203,7 +212,9 @@ void BluezPeripheralBackend::interfacesAdded(const QDBusMessage& message) {
     const auto interfaces = qdbus_cast<BluezInterfaces>(message.arguments().at(1));
     if (!interfaces.contains(adapterInterface)) return;
     bluezError_.clear();
-    update(path, interfaces.value(adapterInterface).value(QStringLiteral("Powered")).toBool());
+    const QVariantMap properties = interfaces.value(adapterInterface);
+    update(path, properties.value(QStringLiteral("Powered")).toBool(),
+           properties.value(QStringLiteral("Pairable"), true).toBool());
 }
 
 void BluezPeripheralBackend::interfacesRemoved(const QDBusMessage& message) {
@@ -211,7 +222,7 @@ void BluezPeripheralBackend::interfacesRemoved(const QDBusMessage& message) {
     const auto path = qdbus_cast<QDBusObjectPath>(message.arguments().at(0)).path();
     const auto interfaces = qdbus_cast<QStringList>(message.arguments().at(1));
     if (path != adapter_ || !interfaces.contains(adapterInterface)) return;
-    update({}, false);
+    update({}, false, pairable_);
     refresh();  // another adapter may serve
 }
 
@@ -220,23 +231,52 @@ void BluezPeripheralBackend::propertiesChanged(const QDBusMessage& message) {
         return;
     if (message.arguments().at(0).toString() != adapterInterface) return;
     const auto changed = qdbus_cast<QVariantMap>(message.arguments().at(1));
-    if (const auto it = changed.find(QStringLiteral("Powered")); it != changed.end())
-        update(adapter_, it->toBool());
+    update(adapter_, changed.value(QStringLiteral("Powered"), powered_).toBool(),
+           changed.value(QStringLiteral("Pairable"), pairable_).toBool());
 }
 
-void BluezPeripheralBackend::update(QString adapter, bool powered) {
+void BluezPeripheralBackend::update(QString adapter, bool powered, bool pairable) {
     const int before = radioState();
+    const bool pairableBefore = pairable_;
     adapter_ = std::move(adapter);
     powered_ = powered;
-    announce(before);
+    pairable_ = pairable;
+    announce(before, pairableBefore);
 }
 
-void BluezPeripheralBackend::announce(int before) {
-    if (radioState() == before) return;
-    qCInfo(bluetoothLog, "Bluetooth: radio state %d%s%s", radioState(),
-           adapter_.isEmpty() ? "" : " on ", qUtf8Printable(adapter_));
+void BluezPeripheralBackend::announce(int before, bool pairableBefore) {
+    followAdapterProperties();
+    const bool radioChanged = radioState() != before;
+    const bool pairableChanged = pairable_ != pairableBefore;
+    if (radioChanged) {
+        qCInfo(bluetoothLog, "Bluetooth: radio state %d%s%s", radioState(),
+               adapter_.isEmpty() ? "" : " on ", qUtf8Printable(adapter_));
+    }
+    if (pairableChanged) {
+        qCInfo(bluetoothLog, "Bluetooth: adapter %s is %s", qUtf8Printable(adapter_),
+               pairable_ ? "pairable" : "not pairable");
+    }
     const auto managers = managers_;
-    for (auto* manager : managers) manager->radioStateChanged();
+    for (auto* manager : managers) {
+        if (radioChanged) manager->radioStateChanged();
+        if (pairableChanged) manager->pairableChanged();
+    }
+}
+
+void BluezPeripheralBackend::followAdapterProperties() {
+    const QString sender = adapter_.isEmpty() ? QString() : bluez_;
+    const QString path = sender.isEmpty() ? QString() : adapter_;
+    if (sender == propertiesSender_ && path == propertiesPath_) return;
+    if (!propertiesSender_.isEmpty()) {
+        connection_.disconnect(propertiesSender_, propertiesPath_, propertiesInterface,
+                               propertiesChangedSignal, this, SLOT(propertiesChanged(QDBusMessage)));
+    }
+    propertiesSender_ = sender;
+    propertiesPath_ = path;
+    if (!sender.isEmpty()) {
+        connection_.connect(sender, path, propertiesInterface, propertiesChangedSignal, this,
+                            SLOT(propertiesChanged(QDBusMessage)));
+    }
 }
 
 }  // namespace norv

@@ -25,7 +25,8 @@ class BluezPeripheralManager;
 // D-Bus API on the given (system) bus, L2CAP channels as kernel sockets. It follows the first
 // adapter (org.bluez.Adapter1) and maps it onto radio states: powered 5, not powered 4, no
 // adapter, no BlueZ or no Bluetooth sockets in the kernel 2, access refused by the bus policy 3;
-// 0 until BlueZ has answered. Every D-Bus call is asynchronous with a bounded wait.
+// 0 until BlueZ has answered. It follows BlueZ leaving and joining the bus and adapters coming and
+// going, and the adapter's Pairable property. Every D-Bus call is asynchronous with a bounded wait.
 //
 // With `standInL2cap`, channels are published on AF_UNIX SOCK_SEQPACKET sockets in a private
 // folder instead (PSMs from 0x0080), so the whole peripheral runs on a machine without Bluetooth.
@@ -47,6 +48,10 @@ public:
     int authorization() const override { return accessDenied_ ? 2 : 3; }
 
     int radioState() const;
+    // The adapter's Pairable property as last reported (true until BlueZ says otherwise): without
+    // it a central cannot bond, and so cannot read the encrypted characteristics or open the
+    // channels.
+    bool pairable() const { return pairable_; }
     bool known() const { return known_; }
     QString adapterPath() const { return adapter_; }
     // Why BlueZ cannot serve, for the log; empty while it can.
@@ -75,9 +80,12 @@ private:
     void refresh();
     void receiveObjects(const QDBusMessage& reply);
     void bluezOwnerChanged(const QString& owner);
-    void update(QString adapter, bool powered);
-    // Tells the managers when the radio state differs from `before`.
-    void announce(int before);
+    void update(QString adapter, bool powered, bool pairable);
+    // Tells the managers what differs from `before` and `pairableBefore`.
+    void announce(int before, bool pairableBefore);
+    // Adapter property changes are subscribed to from BlueZ's unique name on the adapter's path
+    // only, so other objects' changes on the bus do not wake us.
+    void followAdapterProperties();
 
     QDBusConnection connection_;
     Options options_;
@@ -91,6 +99,9 @@ private:
     QString bluez_;  // BlueZ's unique name on the bus, whose signals count
     QString adapter_;
     bool powered_ = false;
+    bool pairable_ = true;
+    QString propertiesSender_;  // the PropertiesChanged subscription: sender and path, or none
+    QString propertiesPath_;
     std::string kernelRefusal_;
     QString standInFolder_;
     std::uint16_t nextStandInPSM_ = 0x0080;

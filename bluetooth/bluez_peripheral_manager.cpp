@@ -1,10 +1,8 @@
 #include "bluetooth/bluez_peripheral_manager.h"
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QMetaObject>
 
 #include "bluetooth/bluetooth_log.h"
 #include "bluetooth/bluez_gatt_objects.h"
@@ -20,18 +18,6 @@ constexpr int attUnlikelyError = 0x0E;
 
 }  // namespace
 
-template <typename F>
-void BluezPeripheralManager::post(F report) {
-    // Reports reach the delegate current at delivery time, and nothing once the manager is gone.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [alive = std::weak_ptr<int>(alive_), this, report] {
-            if (alive.expired() || !delegate_) return;
-            report(*delegate_);
-        },
-        Qt::QueuedConnection);
-}
-
 BluezPeripheralManager::BluezPeripheralManager(BluezPeripheralBackend& backend,
                                                BluetoothPeripheralManagerDelegate* delegate)
     : backend_(&backend), delegate_(delegate), basePath_(backend.nextObjectPath()) {
@@ -39,6 +25,7 @@ BluezPeripheralManager::BluezPeripheralManager(BluezPeripheralBackend& backend,
     objects_->onRead = [this](const std::string& characteristic, long offset) {
         return read(characteristic, offset);
     };
+    objects_->onRelease = [this] { advertisementReleased(); };
     if (!backend.connection().registerVirtualObject(basePath_, objects_,
                                                     QDBusConnection::SubPath)) {
         qCWarning(bluetoothLog, "Bluetooth: cannot export %s on the bus",
@@ -55,6 +42,7 @@ BluezPeripheralManager::~BluezPeripheralManager() {
         backend_->forget(this);
     }
     objects_->onRead = nullptr;
+    objects_->onRelease = nullptr;
     objects_->deleteLater();  // a call may still be on its way in
 }
 
@@ -65,6 +53,14 @@ int BluezPeripheralManager::radioState() const {
 void BluezPeripheralManager::radioStateChanged() {
     post([this](BluetoothPeripheralManagerDelegate& d) {
         d.peripheralManagerDidUpdateState(*this);
+    });
+}
+
+bool BluezPeripheralManager::pairable() const { return !backend_ || backend_->pairable(); }
+
+void BluezPeripheralManager::pairableChanged() {
+    post([this](BluetoothPeripheralManagerDelegate& d) {
+        d.peripheralManagerDidUpdatePairable(*this);
     });
 }
 
@@ -199,6 +195,19 @@ void BluezPeripheralManager::stopAdvertising() {
     unregister(advertisingManager, QStringLiteral("UnregisterAdvertisement"),
                objects_->advertisementPath());
     objects_->clearAdvertisement();
+}
+
+void BluezPeripheralManager::advertisementReleased() {
+    if (!advertisementRequested_) return;
+    // BlueZ has forgotten it: nothing to unregister, and a reply still on its way is stale.
+    advertisementRequested_ = false;
+    advertising_ = false;
+    ++advertisingGeneration_;
+    objects_->clearAdvertisement();
+    qCInfo(bluetoothLog, "Bluetooth: BlueZ released the advertisement");
+    post([this](BluetoothPeripheralManagerDelegate& d) {
+        d.peripheralManagerDidStopAdvertising(*this);
+    });
 }
 
 std::pair<int, QByteArray> BluezPeripheralManager::read(const std::string& characteristic,

@@ -10,6 +10,7 @@
 
 #include "bluetooth/bluetooth_peripheral_manager.h"
 #include "bluetooth/l2cap_listener.h"
+#include "bluetooth/peripheral_delegate_report.h"
 
 class QDBusMessage;
 
@@ -37,6 +38,7 @@ public:
                           const std::string& localName) override;
     void stopAdvertising() override;
     bool isAdvertising() const override { return advertising_; }
+    bool pairable() const override;
     void respond(const BluetoothReadRequest& request, int attResult) override;
     void setDelegate(BluetoothPeripheralManagerDelegate* delegate) override {
         delegate_ = delegate;
@@ -44,15 +46,20 @@ public:
 
     // From the backend.
     void radioStateChanged();
+    void pairableChanged();
     void backendGone() { backend_ = nullptr; }
 
 private:
     template <typename F>
-    void post(F report);
+    void post(F report) {
+        postDelegateReport(alive_, delegate_, std::move(report));
+    }
     std::pair<int, QByteArray> read(const std::string& characteristic, long offset);
     QDBusMessage adapterCall(const QString& interface, const QString& method,
                              const QString& objectPath) const;
     void unregister(const QString& interface, const QString& method, const QString& objectPath);
+    // BlueZ dropped the advertisement (adapter gone, daemon exiting, timeout).
+    void advertisementReleased();
     static BluetoothPlatformError errorOf(const QDBusMessage& reply);
 
     BluezPeripheralBackend* backend_;

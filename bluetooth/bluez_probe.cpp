@@ -47,8 +47,12 @@ public:
             self->connected(bus);
         });
         QTimer::singleShot(boundMs, this, [this, boundMs] {
-            finish(nullptr,
-                   QStringLiteral("the system bus did not answer within %1 ms").arg(boundMs));
+            if (backend_) {
+                finish(backend_, QStringLiteral("BlueZ did not answer within %1 ms").arg(boundMs));
+            } else {
+                finish(nullptr,
+                       QStringLiteral("the system bus did not answer within %1 ms").arg(boundMs));
+            }
         });
         thread->start();
     }
@@ -67,11 +71,7 @@ private:
                 delete backend;
                 QDBusConnection::disconnectFromBus(name);
             });
-        backend_->whenKnown(this, [this] {
-            const bool serves =
-                !backend_->adapterPath().isEmpty() || backend_->radioState() == radioUnauthorized;
-            finish(serves ? backend_ : nullptr, backend_->unavailableReason());
-        });
+        backend_->whenKnown(this, [this] { finish(backend_, backend_->unavailableReason()); });
     }
 
     void finish(std::shared_ptr<BluezPeripheralBackend> backend, const QString& reason) {

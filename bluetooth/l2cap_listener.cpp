@@ -152,7 +152,8 @@ void L2capListener::acceptOne() {
             fd, psm_, kernelPeer(reinterpret_cast<const sockaddr_l2&>(address)), kernelSendMtu(fd));
     } else {
         const QUuid peer = standInPeer(fd);
-        channel = SocketL2capChannel::adopt(fd, psm_, peer, standInSendMtu);
+        channel = SocketL2capChannel::adopt(fd, psm_, peer, standInSendMtu,
+                                            SocketL2capChannel::Family::standIn);
     }
     // The handler may drop this listener: nothing of it is touched afterwards. Further waiting
     // connections wake the notifier again.

@@ -18,7 +18,7 @@ namespace norv {
 // with PSM 0 so the kernel picks one, BT_SECURITY medium (encrypted link) or higher; the PSM is
 // read back with getsockname. The stand-in kind: an AF_UNIX SOCK_SEQPACKET socket at
 // `<folder>/<PSM as 4 hex digits>`, for machines without Bluetooth; a central is the process that
-// connects (its peer credentials).
+// connects (its peer credentials), and its channels read as the kernel's would (SocketL2capChannel).
 //
 // The listener owns its socket; destroying it unpublishes the channel. Event-loop thread only.
 class L2capListener {

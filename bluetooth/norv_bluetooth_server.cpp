@@ -16,6 +16,8 @@ namespace {
 constexpr double publicationDeadline = 12.0;
 constexpr int maximumMidiPipes = 2;
 constexpr int eventValueLimit = 240;
+const QString discoverable = QStringLiteral("DISCOVERABLE");
+const QString notPairable = QStringLiteral("NOT PAIRABLE");
 
 QString roleName(BluetoothPublicationState::Role role) {
     return role == BluetoothPublicationState::Role::state ? QStringLiteral("state") : QStringLiteral("midi");
@@ -74,6 +76,12 @@ void NorvBluetoothServer::setStatus(const QString& status) {
     if (status == status_) return;
     status_ = status;
     if (onStatus) onStatus(status);
+}
+
+bool NorvBluetoothServer::advertised() const { return status_ == discoverable || status_ == notPairable; }
+
+QString NorvBluetoothServer::advertisedStatus() const {
+    return !manager_ || manager_->pairable() ? discoverable : notPairable;
 }
 
 void NorvBluetoothServer::createManagers() {
@@ -136,7 +144,7 @@ void NorvBluetoothServer::peripheralManagerDidUpdateState(BluetoothPeripheralMan
 }
 
 void NorvBluetoothServer::publishIfReady() {
-    if (!running_ || status_ == QLatin1String("DISCOVERABLE")) return;
+    if (!running_ || advertised()) return;
     if (!manager_ || manager_->radioState() != radioPoweredOn) return;
     if (!midiManager_ || midiManager_->radioState() != radioPoweredOn) return;
     if (recovery_.failures >= 4) return;
@@ -185,6 +193,10 @@ void NorvBluetoothServer::peripheralManagerDidAddService(BluetoothPeripheralMana
         scheduleRestart(describe(*error));
         return;
     }
+    advertise();
+}
+
+void NorvBluetoothServer::advertise() {
     manager_->startAdvertising({NorvBluetoothWire::service}, name_.toStdString());
     writeEvent(QStringLiteral("advertising"), {{QStringLiteral("state_psm"), QString::number(publication_.statePSM.value_or(0))},
                                           {QStringLiteral("midi_psm"), QString::number(publication_.midiPSM.value_or(0))}});
@@ -200,8 +212,26 @@ void NorvBluetoothServer::peripheralManagerDidStartAdvertising(BluetoothPeripher
     } else {
         startupDeadline_.reset();
         recovery_.failures = 0;
-        setStatus(QStringLiteral("DISCOVERABLE"));
+        setStatus(advertisedStatus());
     }
+}
+
+void NorvBluetoothServer::peripheralManagerDidStopAdvertising(BluetoothPeripheralManager& manager) {
+    if (!running_ || &manager != manager_.get() || !advertised()) return;
+    // The channels and the service stay; only the advertisement is registered again, once the
+    // radio is on (a radio that comes back rebuilds everything anyway).
+    setStatus(QStringLiteral("STARTING"));
+    if (!running_ || !manager_ || manager_->radioState() != radioPoweredOn) return;
+    advertise();
+}
+
+void NorvBluetoothServer::peripheralManagerDidUpdatePairable(BluetoothPeripheralManager& manager) {
+    if (!running_ || &manager != manager_.get()) return;
+    const int generation = generation_;
+    writeEvent(QStringLiteral("pairing"), {{QStringLiteral("pairable"), manager.pairable() ? QStringLiteral("true")
+                                                                                         : QStringLiteral("false")}});
+    if (!running_ || generation != generation_ || !advertised()) return;
+    setStatus(advertisedStatus());
 }
 
 void NorvBluetoothServer::scheduleRestart(const QString& reason) {

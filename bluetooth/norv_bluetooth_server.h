@@ -24,10 +24,13 @@ class BluetoothPipe;
 // L2CAP channel for the state stream and one for MIDI, each on a peripheral manager of its own,
 // then a GATT service whose two read characteristics name both PSMs, and advertises it. Every
 // channel a central opens is piped to the engine over TCP on 127.0.0.1. Start-up failures are
-// retried after 1, 3 and 10 s; a fourth asks the user to restart Bluetooth.
+// retried after 1, 3 and 10 s; a fourth asks the user to restart Bluetooth. An advertisement the
+// platform drops by itself is registered again while the radio is on.
 //
 // Status words: "OFF", "STARTING", "DISCOVERABLE", "RETRYING", "RESTART BLUETOOTH",
-// "PERMISSION REQUIRED", "BLUETOOTH OFF", "UNAVAILABLE". GUI thread only.
+// "PERMISSION REQUIRED", "BLUETOOTH OFF", "UNAVAILABLE", and "NOT PAIRABLE" in place of
+// "DISCOVERABLE" while the platform lets no central pair (centrals cannot read or open the
+// encrypted channels then). GUI thread only.
 class NorvBluetoothServer : public QObject, public BluetoothPeripheralManagerDelegate {
     Q_OBJECT
 
@@ -63,6 +66,8 @@ public:
     void peripheralManagerDidOpenChannel(BluetoothPeripheralManager& manager,
                                          std::shared_ptr<BluetoothL2capChannel> channel,
                                          const std::optional<BluetoothPlatformError>& error) override;
+    void peripheralManagerDidStopAdvertising(BluetoothPeripheralManager& manager) override;
+    void peripheralManagerDidUpdatePairable(BluetoothPeripheralManager& manager) override;
 
     // ATT result codes of read requests.
     static constexpr int attSuccess = 0x00;
@@ -77,8 +82,12 @@ private:
     // The server lives on one thread; a call from any other is refused and logged.
     bool onOwnThread(const char* operation) const;
     void setStatus(const QString& status);
+    // Whether advertising has been confirmed, and the word that says so.
+    bool advertised() const;
+    QString advertisedStatus() const;
     void createManagers();
     void publishIfReady();
+    void advertise();
     void scheduleRestart(const QString& reason);
     void teardown();
     std::optional<Role> roleOf(const BluetoothPeripheralManager& manager) const;

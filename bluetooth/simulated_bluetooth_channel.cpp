@@ -1,7 +1,5 @@
 #include "bluetooth/simulated_bluetooth_channel.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
 #include <algorithm>
 #include <cstring>
 
@@ -11,23 +9,20 @@ class SimulatedBluetoothChannel::Input : public BluetoothInputStream {
 public:
     explicit Input(SimulatedBluetoothChannel& channel) : c_(channel) {}
     void setEventHandler(std::function<void(BluetoothStreamEvent)> handler) override {
-        c_.inputHandler_ = std::move(handler);
+        c_.streams_.setHandler(Side::input, std::move(handler));
     }
     void open() override {
-        if (c_.inputOpen_ || c_.inputClosed_) return;
-        c_.inputOpen_ = true;
-        c_.post(true, BluetoothStreamEvent::openCompleted);
-        if (c_.unread() > 0) c_.post(true, BluetoothStreamEvent::hasBytesAvailable);
-        if (c_.ended_) c_.post(true, c_.streamError_ ? BluetoothStreamEvent::errorOccurred : BluetoothStreamEvent::endEncountered);
+        if (!c_.streams_.open(Side::input, c_.weak_from_this())) return;
+        if (c_.unread() > 0) c_.post(Side::input, BluetoothStreamEvent::hasBytesAvailable);
+        if (c_.ended_) c_.post(Side::input, c_.streamError_ ? BluetoothStreamEvent::errorOccurred : BluetoothStreamEvent::endEncountered);
     }
-    void close() override {
-        c_.inputClosed_ = true;
-        c_.inputOpen_ = false;
-    }
+    void close() override { c_.streams_.close(Side::input); }
     std::optional<std::string> error() const override { return c_.readError_ ? c_.readError_ : c_.streamError_; }
-    bool hasBytesAvailable() const override { return c_.inputOpen_ && (c_.unread() > 0 || c_.readError_); }
+    bool hasBytesAvailable() const override {
+        return c_.streams_.isOpen(Side::input) && (c_.unread() > 0 || c_.readError_);
+    }
     long read(std::uint8_t* buffer, std::size_t maximum) override {
-        if (!c_.inputOpen_ || c_.readError_) return -1;
+        if (!c_.streams_.isOpen(Side::input) || c_.readError_) return -1;
         const std::size_t n = std::min(maximum, c_.unread());
         std::memcpy(buffer, c_.toPeripheral_.data() + c_.readOffset_, n);
         c_.readOffset_ += n;
@@ -42,22 +37,19 @@ class SimulatedBluetoothChannel::Output : public BluetoothOutputStream {
 public:
     explicit Output(SimulatedBluetoothChannel& channel) : c_(channel) {}
     void setEventHandler(std::function<void(BluetoothStreamEvent)> handler) override {
-        c_.outputHandler_ = std::move(handler);
+        c_.streams_.setHandler(Side::output, std::move(handler));
     }
     void open() override {
-        if (c_.outputOpen_ || c_.outputClosed_) return;
-        c_.outputOpen_ = true;
-        c_.post(false, BluetoothStreamEvent::openCompleted);
-        if (hasSpaceAvailable()) c_.post(false, BluetoothStreamEvent::hasSpaceAvailable);
+        if (!c_.streams_.open(Side::output, c_.weak_from_this())) return;
+        if (hasSpaceAvailable()) c_.post(Side::output, BluetoothStreamEvent::hasSpaceAvailable);
     }
-    void close() override {
-        c_.outputClosed_ = true;
-        c_.outputOpen_ = false;
-    }
+    void close() override { c_.streams_.close(Side::output); }
     std::optional<std::string> error() const override { return c_.writeError_ ? c_.writeError_ : c_.streamError_; }
-    bool hasSpaceAvailable() const override { return c_.outputOpen_ && c_.toCentral_.size() < c_.window_; }
+    bool hasSpaceAvailable() const override {
+        return c_.streams_.isOpen(Side::output) && c_.toCentral_.size() < c_.window_;
+    }
     long write(const std::uint8_t* bytes, std::size_t count) override {
-        if (!c_.outputOpen_ || c_.writeError_) return -1;
+        if (!c_.streams_.isOpen(Side::output) || c_.writeError_) return -1;
         if (c_.stalledWrites_ > 0) {
             --c_.stalledWrites_;
             c_.writeSizes_.push_back(0);
@@ -84,44 +76,31 @@ SimulatedBluetoothChannel::SimulatedBluetoothChannel(std::uint16_t psm, QUuid pe
 BluetoothInputStream& SimulatedBluetoothChannel::inputStream() { return *input_; }
 BluetoothOutputStream& SimulatedBluetoothChannel::outputStream() { return *output_; }
 
-void SimulatedBluetoothChannel::post(bool toInput, BluetoothStreamEvent event) {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [weak = weak_from_this(), toInput, event] {
-            const auto self = weak.lock();  // keeps the channel alive while its owner reacts
-            if (!self) return;
-            if (toInput ? !self->inputOpen_ : !self->outputOpen_) return;
-            const auto handler = toInput ? self->inputHandler_ : self->outputHandler_;
-            if (handler) handler(event);
-        },
-        Qt::QueuedConnection);
-}
-
 void SimulatedBluetoothChannel::centralWrite(std::span<const std::uint8_t> bytes) {
     if (readOffset_ > 0 && readOffset_ == toPeripheral_.size()) {
         toPeripheral_.clear();
         readOffset_ = 0;
     }
     toPeripheral_.insert(toPeripheral_.end(), bytes.begin(), bytes.end());
-    post(true, BluetoothStreamEvent::hasBytesAvailable);
+    post(Side::input, BluetoothStreamEvent::hasBytesAvailable);
 }
 
 BluetoothBytes SimulatedBluetoothChannel::centralRead() {
     BluetoothBytes out;
     out.swap(toCentral_);
-    if (!out.empty()) post(false, BluetoothStreamEvent::hasSpaceAvailable);
+    if (!out.empty()) post(Side::output, BluetoothStreamEvent::hasSpaceAvailable);
     return out;
 }
 
 void SimulatedBluetoothChannel::centralClose(const std::optional<std::string>& error) {
     ended_ = true;
     streamError_ = error;
-    post(true, error ? BluetoothStreamEvent::errorOccurred : BluetoothStreamEvent::endEncountered);
+    post(Side::input, error ? BluetoothStreamEvent::errorOccurred : BluetoothStreamEvent::endEncountered);
 }
 
 void SimulatedBluetoothChannel::setWindow(std::size_t bytes) {
     window_ = bytes;
-    if (output_->hasSpaceAvailable()) post(false, BluetoothStreamEvent::hasSpaceAvailable);
+    if (output_->hasSpaceAvailable()) post(Side::output, BluetoothStreamEvent::hasSpaceAvailable);
 }
 
 }  // namespace norv

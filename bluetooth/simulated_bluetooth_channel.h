@@ -11,6 +11,7 @@
 
 #include "bluetooth/codec/bluetooth_bytes.h"
 #include "bluetooth/bluetooth_l2cap_channel.h"
+#include "bluetooth/bluetooth_stream_pair.h"
 
 namespace norv {
 
@@ -41,25 +42,25 @@ public:
 
     const std::vector<std::size_t>& writeSizes() const { return writeSizes_; }
     std::size_t unread() const { return toPeripheral_.size() - readOffset_; }
-    bool inputClosed() const { return inputClosed_; }
-    bool outputClosed() const { return outputClosed_; }
-    bool closedByPeripheral() const { return inputClosed_ && outputClosed_; }
+    bool inputClosed() const { return streams_.isClosed(Side::input); }
+    bool outputClosed() const { return streams_.isClosed(Side::output); }
+    bool closedByPeripheral() const { return streams_.bothClosed(); }
 
 private:
     class Input;
     class Output;
     friend class Input;
     friend class Output;
+    using Side = BluetoothStreamPair::Side;
 
     SimulatedBluetoothChannel(std::uint16_t psm, QUuid peer);
-    void post(bool toInput, BluetoothStreamEvent event);
+    void post(Side side, BluetoothStreamEvent event) { streams_.post(weak_from_this(), side, event); }
 
     std::uint16_t psm_;
     QUuid peer_;
     std::unique_ptr<Input> input_;
     std::unique_ptr<Output> output_;
-    std::function<void(BluetoothStreamEvent)> inputHandler_;
-    std::function<void(BluetoothStreamEvent)> outputHandler_;
+    BluetoothStreamPair streams_;
     BluetoothBytes toPeripheral_;
     std::size_t readOffset_ = 0;
     BluetoothBytes toCentral_;
@@ -69,10 +70,6 @@ private:
     std::optional<std::string> writeError_;
     std::optional<std::string> streamError_;
     bool ended_ = false;
-    bool inputOpen_ = false;
-    bool outputOpen_ = false;
-    bool inputClosed_ = false;
-    bool outputClosed_ = false;
     std::vector<std::size_t> writeSizes_;
 };
 

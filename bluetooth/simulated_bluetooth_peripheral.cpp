@@ -1,22 +1,8 @@
 #include "bluetooth/simulated_bluetooth_peripheral.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
 #include <algorithm>
 
 namespace norv {
-
-template <typename F>
-void SimulatedPeripheralManager::post(F report) {
-    // Reports reach the delegate current at delivery time, and nothing once the manager is gone.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [alive = std::weak_ptr<int>(alive_), this, report] {
-            if (alive.expired() || !delegate_) return;
-            report(*delegate_);
-        },
-        Qt::QueuedConnection);
-}
 
 SimulatedPeripheralManager::SimulatedPeripheralManager(SimulatedBluetoothPeripheral& backend, int radioState)
     : backend_(backend), radioState_(radioState) {}

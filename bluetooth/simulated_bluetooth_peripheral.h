@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bluetooth/bluetooth_peripheral_manager.h"
+#include "bluetooth/peripheral_delegate_report.h"
 #include "bluetooth/simulated_bluetooth_channel.h"
 
 namespace norv {
@@ -56,7 +57,7 @@ public:
 private:
     friend class SimulatedBluetoothPeripheral;
     explicit SimulatedPeripheralManager(SimulatedBluetoothPeripheral& backend, int radioState);
-    template <typename F> void post(F report);
+    template <typename F> void post(F report) { postDelegateReport(alive_, delegate_, std::move(report)); }
 
     SimulatedBluetoothPeripheral& backend_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);

@@ -1,10 +1,9 @@
 #include "bluetooth/socket_l2cap_channel.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <QCoreApplication>
-#include <QMetaObject>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -17,10 +16,19 @@ std::string errnoText(int error) { return std::strerror(error); }
 
 bool transient(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 
+// How many reads of 0 bytes in a row, after the peer has hung up, mark the end: an empty packet
+// reads as 0 as well, but the end reads as 0 every time.
+constexpr int endReads = 4;
+
 // A read of 0 bytes is the end only when the peer has hung up; otherwise it was an empty packet.
 bool hungUp(int fd) {
     pollfd state{fd, POLLRDHUP, 0};
     return ::poll(&state, 1, 0) > 0 && (state.revents & (POLLRDHUP | POLLHUP | POLLERR));
+}
+
+bool packetsQueued(int fd) {
+    int bytes = 0;
+    return ::ioctl(fd, FIONREAD, &bytes) == 0 && bytes > 0;
 }
 
 }  // namespace
@@ -29,34 +37,31 @@ class SocketL2capChannel::Input : public BluetoothInputStream {
 public:
     explicit Input(SocketL2capChannel& channel) : c_(channel) {}
     void setEventHandler(std::function<void(BluetoothStreamEvent)> handler) override {
-        c_.inputHandler_ = std::move(handler);
+        c_.streams_.setHandler(Side::input, std::move(handler));
     }
     void open() override {
-        if (c_.inputOpen_ || c_.inputClosed_) return;
-        c_.inputOpen_ = true;
-        c_.post(true, BluetoothStreamEvent::openCompleted);
+        if (!c_.streams_.open(Side::input, c_.weak_from_this())) return;
         if (c_.error_) {
-            c_.post(true, BluetoothStreamEvent::errorOccurred);
+            c_.post(Side::input, BluetoothStreamEvent::errorOccurred);
         } else if (hasBytesAvailable()) {
-            c_.post(true, BluetoothStreamEvent::hasBytesAvailable);
+            c_.post(Side::input, BluetoothStreamEvent::hasBytesAvailable);
         } else if (c_.ended_) {
-            c_.post(true, BluetoothStreamEvent::endEncountered);
+            c_.post(Side::input, c_.endEvent());
         } else if (c_.readable_) {
             c_.readable_->setEnabled(true);
         }
     }
     void close() override {
-        c_.inputOpen_ = false;
-        c_.inputClosed_ = true;
+        c_.streams_.close(Side::input);
         if (c_.readable_) c_.readable_->setEnabled(false);
         c_.closeIfDone();
     }
     std::optional<std::string> error() const override { return c_.error_; }
     bool hasBytesAvailable() const override {
-        return c_.inputOpen_ && c_.readOffset_ < c_.received_.size();
+        return c_.streams_.isOpen(Side::input) && c_.readOffset_ < c_.received_.size();
     }
     long read(std::uint8_t* buffer, std::size_t maximum) override {
-        if (!c_.inputOpen_ || c_.error_) return -1;
+        if (!c_.streams_.isOpen(Side::input) || c_.error_) return -1;
         const std::size_t n = std::min(maximum, c_.received_.size() - c_.readOffset_);
         std::memcpy(buffer, c_.received_.data() + c_.readOffset_, n);
         c_.readOffset_ += n;
@@ -65,7 +70,7 @@ public:
             c_.received_.clear();
             c_.readOffset_ = 0;
             if (c_.ended_) {
-                c_.post(true, BluetoothStreamEvent::endEncountered);
+                c_.post(Side::input, c_.endEvent());
             } else if (c_.readable_) {
                 c_.readable_->setEnabled(true);
             }
@@ -81,26 +86,23 @@ class SocketL2capChannel::Output : public BluetoothOutputStream {
 public:
     explicit Output(SocketL2capChannel& channel) : c_(channel) {}
     void setEventHandler(std::function<void(BluetoothStreamEvent)> handler) override {
-        c_.outputHandler_ = std::move(handler);
+        c_.streams_.setHandler(Side::output, std::move(handler));
     }
     void open() override {
-        if (c_.outputOpen_ || c_.outputClosed_) return;
-        c_.outputOpen_ = true;
-        c_.post(false, BluetoothStreamEvent::openCompleted);
-        if (hasSpaceAvailable()) c_.post(false, BluetoothStreamEvent::hasSpaceAvailable);
+        if (!c_.streams_.open(Side::output, c_.weak_from_this())) return;
+        if (hasSpaceAvailable()) c_.post(Side::output, BluetoothStreamEvent::hasSpaceAvailable);
     }
     void close() override {
-        c_.outputOpen_ = false;
-        c_.outputClosed_ = true;
+        c_.streams_.close(Side::output);
         if (c_.writable_) c_.writable_->setEnabled(false);
         c_.closeIfDone();
     }
     std::optional<std::string> error() const override { return c_.error_; }
     bool hasSpaceAvailable() const override {
-        return c_.outputOpen_ && c_.spaceAvailable_ && !c_.error_;
+        return c_.streams_.isOpen(Side::output) && c_.spaceAvailable_ && !c_.error_;
     }
     long write(const std::uint8_t* bytes, std::size_t count) override {
-        if (!c_.outputOpen_ || c_.error_ || c_.fd_ < 0) return -1;
+        if (!c_.streams_.isOpen(Side::output) || c_.error_ || c_.fd_ < 0) return -1;
         const std::size_t n = std::min(count, c_.sendMtu_);
         const ssize_t sent = ::send(c_.fd_, bytes, n, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (sent >= 0) return static_cast<long>(sent);
@@ -118,9 +120,9 @@ private:
 };
 
 std::shared_ptr<SocketL2capChannel> SocketL2capChannel::adopt(int fd, std::uint16_t psm, QUuid peer,
-                                                              std::size_t sendMtu) {
-    auto channel =
-        std::shared_ptr<SocketL2capChannel>(new SocketL2capChannel(fd, psm, peer, sendMtu));
+                                                              std::size_t sendMtu, Family family) {
+    auto channel = std::shared_ptr<SocketL2capChannel>(
+        new SocketL2capChannel(fd, psm, peer, sendMtu, family));
     const std::weak_ptr<SocketL2capChannel> weak = channel;
     QObject::connect(channel->readable_.get(), &QSocketNotifier::activated,
                      channel->readable_.get(), [weak] {
@@ -132,12 +134,13 @@ std::shared_ptr<SocketL2capChannel> SocketL2capChannel::adopt(int fd, std::uint1
                          if (!self) return;
                          self->writable_->setEnabled(false);
                          self->spaceAvailable_ = true;
-                         self->deliver(false, BluetoothStreamEvent::hasSpaceAvailable);
+                         self->deliver(Side::output, BluetoothStreamEvent::hasSpaceAvailable);
                      });
     return channel;
 }
 
-SocketL2capChannel::SocketL2capChannel(int fd, std::uint16_t psm, QUuid peer, std::size_t sendMtu)
+SocketL2capChannel::SocketL2capChannel(int fd, std::uint16_t psm, QUuid peer, std::size_t sendMtu,
+                                       Family family)
     : fd_(fd),
       psm_(psm),
       peer_(peer),
@@ -145,7 +148,8 @@ SocketL2capChannel::SocketL2capChannel(int fd, std::uint16_t psm, QUuid peer, st
       readable_(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read)),
       writable_(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write)),
       input_(std::make_unique<Input>(*this)),
-      output_(std::make_unique<Output>(*this)) {
+      output_(std::make_unique<Output>(*this)),
+      family_(family) {
     readable_->setEnabled(false);
     writable_->setEnabled(false);
 }
@@ -164,69 +168,109 @@ BluetoothOutputStream& SocketL2capChannel::outputStream() { return *output_; }
 
 void SocketL2capChannel::receivePacket() {
     const auto self = shared_from_this();  // a handler may let go of the channel
-    if (fd_ < 0 || !received_.empty()) {
+    if (fd_ < 0 || ended_ || !received_.empty()) {
         readable_->setEnabled(false);
         return;
     }
-    received_.resize(receiveLimit);
-    iovec vector{received_.data(), received_.size()};
+    int error = 0;
+    switch (readPacket(error)) {
+        case Read::nothing:
+        case Read::emptyPacket:
+            return;  // the notifier stays on for the next packet
+        case Read::tooLarge:
+            fail("packet larger than " + std::to_string(receiveLimit) + " bytes");
+            return;
+        case Read::end:
+            drainAndEnd(std::nullopt);
+            return;
+        case Read::failed:
+            drainAndEnd(errnoText(error));
+            return;
+        case Read::packet:
+            readable_->setEnabled(false);
+            readOffset_ = 0;
+            deliver(Side::input, BluetoothStreamEvent::hasBytesAvailable);
+            return;
+    }
+}
+
+SocketL2capChannel::Read SocketL2capChannel::readPacket(int& error) {
+    const std::size_t kept = received_.size();
+    received_.resize(kept + receiveLimit);
+    iovec vector{received_.data() + kept, receiveLimit};
     msghdr message{};
     message.msg_iov = &vector;
     message.msg_iovlen = 1;
+    const ssize_t n = receive(message);
+    error = errno;
+    received_.resize(kept + (n > 0 && !(message.msg_flags & MSG_TRUNC) ? static_cast<std::size_t>(n) : 0));
+    if (n < 0) return transient(error) ? Read::nothing : Read::failed;
+    if (message.msg_flags & MSG_TRUNC) return Read::tooLarge;
+    if (n > 0) return Read::packet;
+    return hungUp(fd_) ? Read::end : Read::emptyPacket;
+}
+
+ssize_t SocketL2capChannel::receive(msghdr& message) {
+    if (family_ == Family::kernel) return ::recvmsg(fd_, &message, MSG_DONTWAIT);
+    // The kernel's order, which AF_UNIX lacks: the hang-up (as the socket's error, reported
+    // once) comes before the packets still queued, and an SDU above the incoming MTU
+    // disconnects the channel.
+    if (standInReset_) return 0;
+    if (!standInHangUpReported_ && hungUp(fd_) && packetsQueued(fd_)) {
+        standInHangUpReported_ = true;
+        errno = ECONNRESET;
+        return -1;
+    }
     const ssize_t n = ::recvmsg(fd_, &message, MSG_DONTWAIT);
-    const int error = errno;
-    if (n <= 0 || (message.msg_flags & MSG_TRUNC)) received_.clear();
-    if (n < 0) {
-        if (!transient(error)) fail(errnoText(error));
-        return;
+    if (n > static_cast<ssize_t>(standInIncomingMtu)) {
+        standInReset_ = true;
+        ::shutdown(fd_, SHUT_RDWR);
+        errno = ECONNRESET;
+        return -1;
     }
+    return n;
+}
+
+void SocketL2capChannel::drainAndEnd(std::optional<std::string> error) {
     readable_->setEnabled(false);
-    if (message.msg_flags & MSG_TRUNC) {
-        fail("packet larger than " + std::to_string(receiveLimit) + " bytes");
-        return;
+    // Bounded by what the socket still holds: a hung-up peer sends nothing more.
+    int zeroReads = 0;
+    while (zeroReads < endReads) {
+        int ignored = 0;
+        const Read read = readPacket(ignored);
+        if (read == Read::packet) {
+            zeroReads = 0;
+        } else if (read == Read::end || read == Read::emptyPacket) {
+            ++zeroReads;
+        } else {
+            break;
+        }
     }
-    if (n == 0 && !hungUp(fd_)) {
-        readable_->setEnabled(true);  // an empty packet: nothing to hand out
-        return;
-    }
-    if (n == 0) {
-        ended_ = true;
-        deliver(true, BluetoothStreamEvent::endEncountered);
-        return;
-    }
-    received_.resize(static_cast<std::size_t>(n));
+    ended_ = true;
+    endError_ = std::move(error);
     readOffset_ = 0;
-    deliver(true, BluetoothStreamEvent::hasBytesAvailable);
+    deliver(Side::input, received_.empty() ? endEvent() : BluetoothStreamEvent::hasBytesAvailable);
+}
+
+BluetoothStreamEvent SocketL2capChannel::endEvent() {
+    if (!endError_) return BluetoothStreamEvent::endEncountered;
+    error_ = endError_;
+    return BluetoothStreamEvent::errorOccurred;
 }
 
 void SocketL2capChannel::fail(const std::string& error) {
     error_ = error;
     readable_->setEnabled(false);
     writable_->setEnabled(false);
-    if (inputOpen_) {
-        deliver(true, BluetoothStreamEvent::errorOccurred);
+    if (streams_.isOpen(Side::input)) {
+        deliver(Side::input, BluetoothStreamEvent::errorOccurred);
     } else {
-        deliver(false, BluetoothStreamEvent::errorOccurred);
+        deliver(Side::output, BluetoothStreamEvent::errorOccurred);
     }
 }
 
-void SocketL2capChannel::deliver(bool toInput, BluetoothStreamEvent event) {
-    if (toInput ? !inputOpen_ : !outputOpen_) return;
-    const auto handler = toInput ? inputHandler_ : outputHandler_;
-    if (handler) handler(event);
-}
-
-void SocketL2capChannel::post(bool toInput, BluetoothStreamEvent event) {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [weak = weak_from_this(), toInput, event] {
-            if (const auto self = weak.lock()) self->deliver(toInput, event);
-        },
-        Qt::QueuedConnection);
-}
-
 void SocketL2capChannel::closeIfDone() {
-    if (!inputClosed_ || !outputClosed_ || fd_ < 0) return;
+    if (!streams_.bothClosed() || fd_ < 0) return;
     readable_->setEnabled(false);
     writable_->setEnabled(false);
     ::close(fd_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/socket.h>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QUuid>
@@ -12,6 +13,7 @@
 
 #include "bluetooth/codec/bluetooth_bytes.h"
 #include "bluetooth/bluetooth_l2cap_channel.h"
+#include "bluetooth/bluetooth_stream_pair.h"
 
 namespace norv {
 
@@ -21,12 +23,23 @@ namespace norv {
 // size; while buffered bytes wait, the socket is not read, so the central is held back. Each write
 // sends one packet of at most the channel's send MTU. The channel owns the socket and closes it
 // once both streams are closed, or when it is destroyed. Event-loop thread only.
+//
+// The kernel reports a hang-up (a read of 0, or ECONNRESET when the link is lost) while the
+// central's last packets may still be queued; they are all read before the end is reported, and
+// the end comes only once they have been handed out.
+//
+// The stand-in family reads as the kernel's LE L2CAP socket would, which AF_UNIX does not by
+// itself: a hang-up with packets still queued is reported first, as ECONNRESET, and a packet
+// larger than the incoming MTU the kernel grants by default (672 bytes) resets the channel.
 class SocketL2capChannel : public BluetoothL2capChannel,
                            public std::enable_shared_from_this<SocketL2capChannel> {
 public:
+    enum class Family { kernel, standIn };
+
     // Takes ownership of `fd`, which must be non-blocking.
     static std::shared_ptr<SocketL2capChannel> adopt(int fd, std::uint16_t psm, QUuid peer,
-                                                     std::size_t sendMtu);
+                                                     std::size_t sendMtu,
+                                                     Family family = Family::kernel);
     ~SocketL2capChannel() override;
 
     std::uint16_t psm() const override { return psm_; }
@@ -36,6 +49,8 @@ public:
 
     // The largest packet accepted from a central (an L2CAP SDU is at most 65,535 bytes).
     static constexpr std::size_t receiveLimit = 65536;
+    // The incoming MTU of a stand-in channel: the kernel's default for LE L2CAP channels.
+    static constexpr std::size_t standInIncomingMtu = 672;
 
 private:
     class Input;
@@ -43,10 +58,21 @@ private:
     friend class Input;
     friend class Output;
 
-    SocketL2capChannel(int fd, std::uint16_t psm, QUuid peer, std::size_t sendMtu);
+    // What one read of the socket gave.
+    enum class Read { packet, emptyPacket, nothing, tooLarge, end, failed };
+
+    SocketL2capChannel(int fd, std::uint16_t psm, QUuid peer, std::size_t sendMtu, Family family);
     void receivePacket();
-    void deliver(bool toInput, BluetoothStreamEvent event);
-    void post(bool toInput, BluetoothStreamEvent event);
+    // Reads one packet without waiting and appends it to `received_`; `error` is set on failure.
+    Read readPacket(int& error);
+    ssize_t receive(msghdr& message);
+    // The central has gone: what it sent before is read, then the end (or `error`) follows it.
+    void drainAndEnd(std::optional<std::string> error);
+    // The end, once every received byte has been handed out.
+    BluetoothStreamEvent endEvent();
+    using Side = BluetoothStreamPair::Side;
+    void deliver(Side side, BluetoothStreamEvent event) { streams_.deliver(side, event); }
+    void post(Side side, BluetoothStreamEvent event) { streams_.post(weak_from_this(), side, event); }
     void fail(const std::string& error);
     void closeIfDone();
 
@@ -58,16 +84,15 @@ private:
     std::unique_ptr<QSocketNotifier> writable_;
     std::unique_ptr<Input> input_;
     std::unique_ptr<Output> output_;
-    std::function<void(BluetoothStreamEvent)> inputHandler_;
-    std::function<void(BluetoothStreamEvent)> outputHandler_;
+    BluetoothStreamPair streams_;
     BluetoothBytes received_;
     std::size_t readOffset_ = 0;
     std::optional<std::string> error_;
+    std::optional<std::string> endError_;  // reported as the stream's error after the last bytes
     bool ended_ = false;
-    bool inputOpen_ = false;
-    bool outputOpen_ = false;
-    bool inputClosed_ = false;
-    bool outputClosed_ = false;
+    Family family_;
+    bool standInHangUpReported_ = false;
+    bool standInReset_ = false;
     bool spaceAvailable_ = true;
 };
 

@@ -2,12 +2,16 @@
 // channels on the stand-in socket family.
 #include <gtest/gtest.h>
 
+#include <QDBusArgument>
+#include <QDBusMetaType>
+#include <QDBusVirtualObject>
 #include <QDir>
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QThread>
 
+#include "bluetooth/bluez_dbus_types.h"
 #include "bluetooth/bluez_peripheral_backend.h"
 #include "bluetooth/codec/norv_bluetooth_wire.h"
 #include "bluetooth/norv_bluetooth_server.h"
@@ -178,11 +182,16 @@ TEST_F(BluezPeripheralTest, AttResultsTravelAsBluezErrors) {
     EXPECT_TRUE(delegate.onMainThread) << "reads reach the delegate on the event-loop thread";
     for (const auto& [result, name] :
          std::vector<std::pair<int, QString>>{{0x06, "org.bluez.Error.NotSupported"},
-                                              {0x0E, "org.bluez.Error.Failed"},
+                                              {0x0E, "org.freedesktop.DBus.Error.Failed"},
                                               {0x07, "org.bluez.Error.InvalidOffset"}}) {
         delegate.result = result;
         read(service.characteristics[0].uuid, 0, &error);
         EXPECT_EQ(error, name) << result;
+        // What the central gets: BlueZ answers org.bluez.Error.Failed with 0x80.
+        const QDBusMessage att = fake.control(
+            QStringLiteral("ReadAtt"),
+            {lower(service.characteristics[0].uuid), QVariant::fromValue(quint16(0))});
+        EXPECT_EQ(att.arguments().value(0).toInt(), result) << att.errorMessage().toStdString();
     }
     manager->setDelegate(nullptr);
 }
@@ -268,9 +277,13 @@ TEST_F(BluezPeripheralTest, ChannelsCarryWholePacketsBothWaysUntilTheCentralGoes
     QByteArray large(10000, '\0');
     for (int i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7);
     ASSERT_TRUE(central.send("hello"));
-    ASSERT_TRUE(central.send(large));
+    // Packets of the channel's incoming MTU; the central waits while the socket is full.
+    for (qsizetype at = 0; at < large.size(); at += 672) {
+        const QByteArray packet = large.mid(at, 672);
+        ASSERT_TRUE(waitUntil([&] { return central.send(packet); }));
+    }
     ASSERT_TRUE(waitUntil([&] { return engine.received().size() >= 5 + large.size(); }));
-    EXPECT_EQ(engine.received(), "hello" + large) << "a packet above 4,096 bytes arrives whole";
+    EXPECT_EQ(engine.received(), "hello" + large) << "every packet arrives whole, in order";
 
     const QByteArray reply(5000, 'r');
     engine.connection()->write(reply);
@@ -297,6 +310,141 @@ TEST_F(BluezPeripheralTest, ChannelsCarryWholePacketsBothWaysUntilTheCentralGoes
     EXPECT_TRUE(
         eventsStartingWith("midi_closed").contains("midi_closed reason=state disconnected"));
     EXPECT_EQ(server->openPipes(), 0u);
+}
+
+TEST_F(BluezPeripheralTest, AdvertisesAsDiscoverableWithTheNameCutOnACharacterBoundary) {
+    // 28 bytes, then a two-byte "·" across BlueZ's 29-byte limit.
+    server->start(QStringLiteral("Norv Bridge · Studio Rack A·B"), engine.port(), midiEngine.port());
+    ASSERT_TRUE(waitForStatus(QStringLiteral("DISCOVERABLE")));
+    const QJsonArray advertisements = fake.state()[QStringLiteral("advertisements")].toArray();
+    ASSERT_EQ(advertisements.size(), 1);
+    EXPECT_TRUE(advertisements[0][QStringLiteral("Discoverable")].toBool())
+        << "scanners skip an advertisement without the Flags field";
+    EXPECT_EQ(advertisements[0][QStringLiteral("LocalName")].toString(),
+              "Norv Bridge · Studio Rack A");
+}
+
+TEST_F(BluezPeripheralTest, AnAdapterThatIsNotPairableIsShownUntilItIs) {
+    ASSERT_TRUE(waitUntil([&] { return backend->known(); }));
+    fake.control(QStringLiteral("SetPairable"), {false});
+    start();
+    ASSERT_TRUE(waitForStatus(QStringLiteral("NOT PAIRABLE"))) << statuses.join(',').toStdString();
+    EXPECT_TRUE(events.contains("pairing pairable=false"));
+    fake.control(QStringLiteral("SetPairable"), {true});
+    ASSERT_TRUE(waitForStatus(QStringLiteral("DISCOVERABLE")));
+    EXPECT_TRUE(events.contains("pairing pairable=true"));
+}
+
+TEST_F(BluezPeripheralTest, AnAdvertisementBluezReleasesIsRegisteredAgain) {
+    ASSERT_TRUE(startDiscoverable());
+    statuses.clear();
+    fake.control(QStringLiteral("ReleaseAdvertisements"));
+    ASSERT_TRUE(waitUntil([&] { return statuses.contains("STARTING"); }));
+    ASSERT_TRUE(waitForStatus(QStringLiteral("DISCOVERABLE")));
+    EXPECT_EQ(statuses, (QStringList{"STARTING", "DISCOVERABLE"}));
+    EXPECT_EQ(fake.state()[QStringLiteral("advertisements")].toArray().size(), 1);
+}
+
+TEST_F(BluezPeripheralTest, AdapterPropertyChangesAreSubscribedFromBluezOnItsAdapterOnly) {
+    ASSERT_TRUE(waitUntil([&] { return backend->radioState() == radioPoweredOn; }));
+    const auto bus = [&](const QString& interface, const QString& method,
+                         const QList<QVariant>& arguments) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            interface, method);
+        message.setArguments(arguments);
+        return fake.connection().call(message, QDBus::Block, 3000);
+    };
+    const QString bluez =
+        bus(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"), {"org.bluez"})
+            .arguments()
+            .value(0)
+            .toString();
+    const QDBusMessage all = bus(QStringLiteral("org.freedesktop.DBus.Debug.Stats"),
+                                 QStringLiteral("GetAllMatchRules"), {});
+    const auto rules = qdbus_cast<QMap<QString, QStringList>>(all.arguments().value(0))
+                           .value(fake.connection().baseService())
+                           .filter(QStringLiteral("PropertiesChanged"));
+    ASSERT_EQ(rules.size(), 1) << all.errorMessage().toStdString();
+    EXPECT_TRUE(rules[0].contains(QStringLiteral("sender='%1'").arg(bluez))) << rules[0].toStdString();
+    EXPECT_TRUE(rules[0].contains(QStringLiteral("path='/org/bluez/hci0'"))) << rules[0].toStdString();
+}
+
+TEST_F(BluezPeripheralTest, TheLastPacketsBeforeTheCentralHangsUpReachTheEngine) {
+    ASSERT_TRUE(startDiscoverable());
+    test::StandInCentral central(backend->standInFolder(), psm("state"));
+    ASSERT_TRUE(central.connected());
+    ASSERT_TRUE(engine.waitForConnection());
+    QByteArray sent;
+    for (const char fill : {'a', 'b', 'c', 'd', 'e'}) {
+        const QByteArray packet(600, fill);
+        ASSERT_TRUE(central.send(packet));
+        sent += packet;
+    }
+    central.close();
+    ASSERT_TRUE(waitUntil([&] { return !eventsStartingWith("state_closed").isEmpty(); }));
+    EXPECT_TRUE(waitUntil([&] { return engine.received().size() >= sent.size(); }));
+    EXPECT_EQ(engine.received(), sent);
+}
+
+// A GATT application and an advertisement with whatever flags and properties a test gives.
+class RawBluezObjects : public QDBusVirtualObject {
+public:
+    QStringList flags;
+    QVariantMap advertisement;
+
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        if (message.member() == QLatin1String("GetManagedObjects")) {
+            const QDBusObjectPath service(QStringLiteral("/raw/service0"));
+            BluezManagedObjects objects;
+            objects[service] = {{QStringLiteral("org.bluez.GattService1"),
+                                 {{QStringLiteral("UUID"), QStringLiteral("d017d260-0000-0000-0000-000000000001")},
+                                  {QStringLiteral("Primary"), true}}}};
+            objects[QDBusObjectPath(QStringLiteral("/raw/service0/char0"))] = {
+                {QStringLiteral("org.bluez.GattCharacteristic1"),
+                 {{QStringLiteral("UUID"), QStringLiteral("d017d260-0000-0000-0000-000000000002")},
+                  {QStringLiteral("Service"), QVariant::fromValue(service)},
+                  {QStringLiteral("Flags"), flags}}}};
+            connection.send(message.createReply(QVariant::fromValue(objects)));
+        } else if (message.member() == QLatin1String("GetAll")) {
+            connection.send(message.createReply(advertisement));
+        } else {
+            return false;
+        }
+        return true;
+    }
+    QString introspect(const QString&) const override { return {}; }
+};
+
+TEST_F(BluezPeripheralTest, TheFakeRefusesWhatBluezRefuses) {
+    RawBluezObjects raw;
+    ASSERT_TRUE(fake.connection().registerVirtualObject(QStringLiteral("/raw"), &raw,
+                                                        QDBusConnection::SubPath));
+    const auto registerAt = [&](const QString& interface, const QString& method,
+                                const QString& path) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            QStringLiteral("org.bluez"), QStringLiteral("/org/bluez/hci0"), interface, method);
+        message.setArguments({QVariant::fromValue(QDBusObjectPath(path)), QVariantMap()});
+        QDBusPendingCall pending = fake.connection().asyncCall(message, 3000);
+        waitUntil([&] { return pending.isFinished(); }, 4000);
+        return pending.reply().errorName();
+    };
+    const QString application = QStringLiteral("org.bluez.GattManager1");
+    const QString advertising = QStringLiteral("org.bluez.LEAdvertisingManager1");
+    raw.flags = {QStringLiteral("read"), QStringLiteral("read-encrypted")};
+    EXPECT_EQ(registerAt(application, QStringLiteral("RegisterApplication"), "/raw"),
+              "org.bluez.Error.Failed");
+    EXPECT_EQ(registerAt(advertising, QStringLiteral("RegisterAdvertisement"), "/raw/adv"),
+              "org.bluez.Error.Failed")
+        << "an advertisement without a Type";
+    raw.advertisement = {{QStringLiteral("Type"), QStringLiteral("central")}};
+    EXPECT_EQ(registerAt(advertising, QStringLiteral("RegisterAdvertisement"), "/raw/adv"),
+              "org.bluez.Error.Failed");
+    raw.flags = {QStringLiteral("read"), QStringLiteral("encrypt-read")};
+    raw.advertisement = {{QStringLiteral("Type"), QStringLiteral("peripheral")}};
+    EXPECT_EQ(registerAt(application, QStringLiteral("RegisterApplication"), "/raw"), "");
+    EXPECT_EQ(registerAt(advertising, QStringLiteral("RegisterAdvertisement"), "/raw/adv"), "");
+    fake.connection().unregisterObject(QStringLiteral("/raw"), QDBusConnection::UnregisterTree);
 }
 
 TEST(BluezAccess, RefusedByTheBusPolicyAsksForPermission) {

@@ -1,5 +1,6 @@
-// Looking for BlueZ at start-up: with an adapter, without one, with no bus and with a bus that
-// never answers, the answer comes within its bound and the event loop keeps running meanwhile.
+// Looking for BlueZ at start-up: with an adapter, without one, without BlueZ, with no bus and with
+// a bus that never answers, the answer comes within its bound and the event loop keeps running
+// meanwhile. Whenever the bus answers, BlueZ is chosen and followed from then on.
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -35,7 +36,7 @@ Answer probe(const QString& address, int boundMs, QObject& context) {
     return answer;
 }
 
-TEST(BluezProbe, ServesWithAnAdapterOnly) {
+TEST(BluezProbe, ServesWheneverTheBusAnswers) {
     test::FakeBluez fake;
     ASSERT_TRUE(fake.ready());
     QObject context;
@@ -44,12 +45,27 @@ TEST(BluezProbe, ServesWithAnAdapterOnly) {
     ASSERT_TRUE(found.backend);
     EXPECT_EQ(found.backend->adapterPath(), "/org/bluez/hci0");
     EXPECT_EQ(found.backend->radioState(), radioPoweredOn);
+    EXPECT_TRUE(found.reason.isEmpty());
 
+    // An adapter plugged in later.
     fake.control(QStringLiteral("RemoveAdapter"));
     const Answer none = probe(fake.address(), 3000, context);
     ASSERT_TRUE(none.answered);
-    EXPECT_FALSE(none.backend);
+    ASSERT_TRUE(none.backend);
+    EXPECT_EQ(none.backend->radioState(), radioUnsupported);
     EXPECT_EQ(none.reason, "BlueZ has no Bluetooth adapter");
+    fake.control(QStringLiteral("AddAdapter"), {true});
+    EXPECT_TRUE(waitUntil([&] { return none.backend->radioState() == radioPoweredOn; }));
+
+    // A bluetoothd that starts after the application.
+    fake.control(QStringLiteral("LeaveBus"));
+    const Answer absent = probe(fake.address(), 3000, context);
+    ASSERT_TRUE(absent.answered);
+    ASSERT_TRUE(absent.backend);
+    EXPECT_EQ(absent.backend->radioState(), radioUnsupported);
+    EXPECT_TRUE(absent.reason.startsWith("BlueZ does not answer")) << absent.reason.toStdString();
+    fake.control(QStringLiteral("JoinBus"));
+    EXPECT_TRUE(waitUntil([&] { return absent.backend->radioState() == radioPoweredOn; }));
 
     QTemporaryDir empty;
     const Answer noBus =

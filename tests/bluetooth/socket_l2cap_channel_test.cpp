@@ -1,5 +1,6 @@
 // The socket channel over a SOCK_SEQPACKET socket pair: whole packets, data before the end,
-// a full socket holding writes back until it drains, and a packet past the L2CAP limit.
+// a full socket holding writes back until it drains, and a packet past the L2CAP limit. The
+// stand-in family reads in the kernel's order: a hang-up before the packets still queued.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -20,7 +21,7 @@ protected:
         int fds[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
         central = fds[1];
-        channel = SocketL2capChannel::adopt(fds[0], 0x80, QUuid::createUuid(), 1024);
+        channel = SocketL2capChannel::adopt(fds[0], 0x80, QUuid::createUuid(), 1024, family());
         channel->inputStream().setEventHandler(
             [this](BluetoothStreamEvent e) { inputEvents.push_back(e); });
         channel->outputStream().setEventHandler(
@@ -32,6 +33,11 @@ protected:
         channel.reset();
         if (central >= 0) ::close(central);
         test::settle();
+    }
+    virtual SocketL2capChannel::Family family() const { return SocketL2capChannel::Family::kernel; }
+    bool sendPacket(std::size_t size, char fill) {
+        const QByteArray packet(static_cast<qsizetype>(size), fill);
+        return ::send(central, packet.constData(), packet.size(), 0) == packet.size();
     }
     bool inputSaw(BluetoothStreamEvent event) {
         return waitUntil([&] {
@@ -96,6 +102,35 @@ TEST_F(SocketL2capChannelTest, APacketPastTheL2capLimitFailsTheChannel) {
     ASSERT_EQ(::send(central, packet.constData(), packet.size(), 0), packet.size());
     ASSERT_TRUE(inputSaw(BluetoothStreamEvent::errorOccurred));
     EXPECT_EQ(channel->inputStream().error(), "packet larger than 65536 bytes");
+}
+
+class StandInL2capChannelTest : public SocketL2capChannelTest {
+protected:
+    SocketL2capChannel::Family family() const override {
+        return SocketL2capChannel::Family::standIn;
+    }
+};
+
+TEST_F(StandInL2capChannelTest, PacketsQueuedAtTheHangUpAreHandedOutBeforeTheEnd) {
+    // The stand-in reports the hang-up first, as the kernel does, while three packets wait.
+    for (const char fill : {'a', 'b', 'c'}) ASSERT_TRUE(sendPacket(600, fill));
+    ::close(central);
+    central = -1;
+    ASSERT_TRUE(inputSaw(BluetoothStreamEvent::hasBytesAvailable));
+    EXPECT_EQ(readAll(), QByteArray(600, 'a') + QByteArray(600, 'b') + QByteArray(600, 'c'));
+    ASSERT_TRUE(inputSaw(BluetoothStreamEvent::errorOccurred));
+    EXPECT_EQ(channel->inputStream().error(), "Connection reset by peer");
+}
+
+TEST_F(StandInL2capChannelTest, APacketOverTheIncomingMtuResetsTheChannel) {
+    ASSERT_TRUE(sendPacket(SocketL2capChannel::standInIncomingMtu, 'm'));
+    ASSERT_TRUE(sendPacket(SocketL2capChannel::standInIncomingMtu + 1, 'x'));
+    ASSERT_TRUE(inputSaw(BluetoothStreamEvent::hasBytesAvailable));
+    EXPECT_EQ(readAll(), QByteArray(672, 'm'));
+    ASSERT_TRUE(inputSaw(BluetoothStreamEvent::errorOccurred));
+    EXPECT_EQ(channel->inputStream().error(), "Connection reset by peer");
+    char byte = 0;
+    EXPECT_EQ(::recv(central, &byte, 1, MSG_DONTWAIT), 0) << "the central is cut off";
 }
 
 }  // namespace

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <QString>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace norv {
+
+// The one state of a BluetoothPipe and every transition of it. No I/O and no timers: the pipe
+// feeds it events and carries out the actions it returns, in order, stopping once the pipe has
+// closed. Beside the phase it keeps three things in flight: a send to the engine (the central is
+// not read meanwhile), a read of the engine (so a read is never nested in another) and a deferred
+// flush towards the central (at most one is armed).
+//
+//   phase        event                       next         actions
+//   built        Start, with TCP             connecting   open streams, start reports, connect TCP
+//   built        Start, MIDI (no TCP yet)    handshake    open streams, start reports
+//   handshake    PortAccepted                connecting   connect TCP
+//   connecting   TcpConnected                running      announce "tcp ready", read engine,
+//                                                           read central
+//   connecting   TcpEnded                    closed       tear down "tcp closed"
+//   running      TcpEnded                    draining     read engine
+//   draining     EngineDrained               ending       arm end deadline, flush
+//   running      SendToEngine                unchanged    (a send is in flight)
+//   any open     EngineTookAll               unchanged    read central, if a send was in flight
+//   running,     EngineReadBegins            unchanged    (a read is in flight)
+//     draining,
+//     ending
+//   any open     EngineReadEnds              unchanged    (no read in flight)
+//   any open     FlushWanted(delay)          unchanged    arm flush(delay), unless one is armed
+//   any open     FlushDue                    unchanged    flush
+//   any open     Close(reason)               closed       tear down(reason)
+//
+// "Any open" is every phase but closed. Every other pair is ignored.
+class BluetoothPipeMachine {
+public:
+    enum class Phase { built, handshake, connecting, running, draining, ending, closed };
+
+    // Events.
+    struct Start {
+        bool withTcp;  // the engine's port is known: a state pipe, or a MIDI pipe after its handshake
+    };
+    struct PortAccepted {};
+    struct TcpConnected {};
+    struct TcpEnded {};
+    struct EngineDrained {};  // the engine has ended and every byte of it has been read
+    struct SendToEngine {};
+    struct EngineTookAll {};  // TCP has nothing left to write
+    struct EngineReadBegins {};
+    struct EngineReadEnds {};
+    struct FlushWanted {
+        double delay;
+    };
+    struct FlushDue {};
+    struct Close {
+        QString reason;
+    };
+    using Event = std::variant<Start, PortAccepted, TcpConnected, TcpEnded, EngineDrained,
+                               SendToEngine, EngineTookAll, EngineReadBegins, EngineReadEnds,
+                               FlushWanted, FlushDue, Close>;
+
+    // Actions.
+    struct OpenStreams {};
+    struct StartReports {};
+    struct ConnectTcp {};
+    struct AnnounceTcpReady {};
+    struct ReadEngine {};
+    struct ReadCentral {};
+    struct ArmEndDeadline {};
+    struct Flush {};
+    struct ArmFlush {
+        double delay;
+    };
+    struct TearDown {
+        QString reason;
+    };
+    using Action = std::variant<OpenStreams, StartReports, ConnectTcp, AnnounceTcpReady, ReadEngine,
+                                ReadCentral, ArmEndDeadline, Flush, ArmFlush, TearDown>;
+    using Actions = std::vector<Action>;
+
+    Actions handle(const Event& event);
+
+    Phase phase() const { return phase_; }
+    bool closed() const { return phase_ == Phase::closed; }
+    // The TCP connection to the engine is up (it may have ended since).
+    bool tcpReady() const {
+        return phase_ == Phase::running || phase_ == Phase::draining || phase_ == Phase::ending;
+    }
+    bool sendingToEngine() const { return sendingToEngine_; }
+    bool readingEngine() const { return readingEngine_; }
+
+    // Names for the log.
+    static const char* name(Phase phase);
+    static const char* name(const Event& event);
+    static const char* name(const Action& action);
+
+private:
+    void on(const Start& event);
+    void on(const PortAccepted&);
+    void on(const TcpConnected&);
+    void on(const TcpEnded&);
+    void on(const EngineDrained&);
+    void on(const SendToEngine&);
+    void on(const EngineTookAll&);
+    void on(const EngineReadBegins&);
+    void on(const EngineReadEnds&);
+    void on(const FlushWanted& event);
+    void on(const FlushDue&);
+    void on(const Close& event);
+    template <typename A, typename... Args>
+    void add(Args&&... args) {
+        actions_.emplace_back(std::in_place_type<A>, std::forward<Args>(args)...);
+    }
+
+    Phase phase_ = Phase::built;
+    bool sendingToEngine_ = false;
+    bool readingEngine_ = false;
+    bool flushArmed_ = false;
+    Actions actions_;  // set for the duration of one handle() call
+};
+
+}  // namespace norv
