@@ -1,12 +1,14 @@
 // NorvMIDIHelper: virtual MIDI ports on JACK fed by fast MIDI from UDP, TCP and private sockets,
 // driven through its command line and standard input, reporting JSON lines on standard output.
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "midi_helper/helper_app.h"
 #include "midi_helper/helper_config.h"
+#include "midi_helper/helper_usage.h"
 #include "midi_helper/jack_midi_port.h"
 #include "midi_helper/json_output.h"
 #include "midi_helper/line_reader.h"
@@ -31,8 +33,14 @@ int main(int argc, char** argv)
     // A closed stdout or peer must never kill the helper.
     std::signal(SIGPIPE, SIG_IGN);
 
-    static norv::JsonOutput output(1);
     std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (norv::helpRequested(arguments)) {
+        const std::string_view usage = norv::helperUsage();
+        std::fwrite(usage.data(), 1, usage.size(), stdout);
+        return 0;
+    }
+
+    static norv::JsonOutput output(1);
     norv::HelperConfig config = norv::HelperConfig::fromArguments(arguments);
 
     norv::JackMidiPort port;
