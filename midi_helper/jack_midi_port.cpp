@@ -9,6 +9,7 @@
 #include <jack/jack.h>
 #include <jack/metadata.h>
 #include <jack/midiport.h>
+#include <jack/thread.h>
 
 namespace norv {
 namespace {
@@ -238,6 +239,11 @@ int JackMidiPort::process(uint32_t frames)
     }
     emitted_.fetch_add(dueCount, std::memory_order_release);
     return 0;
+}
+
+int JackMidiPort::realtimePriority() const
+{
+    return client_ ? jack_client_real_time_priority(client_) : -1;
 }
 
 std::string JackMidiPort::sourcePortName() const

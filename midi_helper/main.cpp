@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "midi_helper/helper_app.h"
@@ -12,6 +13,7 @@
 #include "midi_helper/jack_midi_port.h"
 #include "midi_helper/json_output.h"
 #include "midi_helper/line_reader.h"
+#include "midi_helper/realtime_access.h"
 
 namespace {
 
@@ -44,18 +46,26 @@ int main(int argc, char** argv)
     norv::HelperConfig config = norv::HelperConfig::fromArguments(arguments);
 
     norv::JackMidiPort port;
+    norv::RealtimeAccess realtime;
     int status = 0;
     bool leftWorkRunning = false;
     {
         norv::HelperApp app(config, port, output);
+        app.askForRealtimeLoop(realtime);
         if (!app.start()) {
             status = 1;
         } else {
-            norv::LineReader reader(0);
-            while (auto line = reader.next()) {
-                if (!app.handleLine(line->text, line->overlong))
-                    break;
-            }
+            // Standard input is read on a thread of its own, named for ps -L and debuggers; the
+            // main thread keeps the program's name, which ps, pgrep and killall go by.
+            std::thread input([&app] {
+                norv::nameCurrentThread("norv-input");
+                norv::LineReader reader(0);
+                while (auto line = reader.next()) {
+                    if (!app.handleLine(line->text, line->overlong))
+                        break;
+                }
+            });
+            input.join();
         }
         app.shutdown();
         leftWorkRunning = app.leftWorkRunning();
