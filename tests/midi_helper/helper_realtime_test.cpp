@@ -1,16 +1,24 @@
 // The built helper's threads as the kernel sees them: names, scheduling, wake-ups when idle.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
+#include <spawn.h>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 #include "tests/support/midi_helper/helper_process.h"
 #include "tests/support/midi_helper/helper_wire.h"
 #include "tests/support/midi_helper/jack_test_server.h"
+
+extern char** environ;
 
 namespace norv::test {
 namespace {
@@ -84,6 +92,128 @@ size_t occurrences(const std::string& text, const std::string& part)
 
 constexpr const char* kRefusal = "the MIDI loop runs without real-time priority";
 
+// A private bus with the fake RealtimeKit on it (tests/fixtures/fake_realtimekit); both end with it.
+class FakeRealtimeKit {
+public:
+    FakeRealtimeKit()
+    {
+        char pattern[] = "/tmp/norv-rtkit-XXXXXX";
+        if (!::mkdtemp(pattern))
+            return;
+        folder_ = pattern;
+        address_ = "unix:path=" + folder_ + "/bus";
+        std::ofstream(folder_ + "/bus.conf") << R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <listen>)" << address_ << R"(</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/></policy>
+</busconfig>
+)";
+        daemon_ = spawn({"dbus-daemon", "--nofork", "--nopidfile", "--config-file=" + folder_ + "/bus.conf"}, nullptr);
+        for (int i = 0; i < 500 && !std::filesystem::exists(folder_ + "/bus"); ++i)
+            std::this_thread::sleep_for(10ms);
+        // Its standard output stays open while it runs: a write to a closed pipe would end it.
+        fake_ = spawn({"/usr/bin/python3", NORV_FIXTURES_DIR "/fake_realtimekit/fake_realtimekit.py", address_}, &out_);
+        std::string said;
+        for (auto until = std::chrono::steady_clock::now() + 10s; out_ >= 0 && std::chrono::steady_clock::now() < until;) {
+            pollfd pfd{out_, POLLIN, 0};
+            char chunk[256];
+            ssize_t n = ::poll(&pfd, 1, 100) > 0 ? ::read(out_, chunk, sizeof chunk) : -1;
+            if (n == 0)
+                break;
+            if (n > 0 && (said += std::string(chunk, size_t(n))).find("ready\n") != std::string::npos) {
+                ready_ = true;
+                break;
+            }
+        }
+    }
+    ~FakeRealtimeKit()
+    {
+        for (pid_t pid : {fake_, daemon_}) {
+            if (pid <= 0)
+                continue;
+            ::kill(pid, SIGTERM);
+            int status = 0;
+            bool ended = false;
+            for (int i = 0; i < 300 && !ended; ++i) {
+                ended = ::waitpid(pid, &status, WNOHANG) == pid;
+                if (!ended)
+                    std::this_thread::sleep_for(10ms);
+            }
+            if (!ended) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+            }
+        }
+        if (out_ >= 0)
+            ::close(out_);
+        if (!folder_.empty())
+            std::filesystem::remove_all(folder_);
+    }
+
+    bool ready() const { return ready_; }
+    const std::string& address() const { return address_; }
+
+private:
+    // Starts `args`; with `out`, its standard output comes back through a pipe.
+    static pid_t spawn(std::vector<std::string> args, int* out)
+    {
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        int pipe[2] = {-1, -1};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (out && ::pipe2(pipe, O_CLOEXEC) == 0)
+            posix_spawn_file_actions_adddup2(&actions, pipe[1], 1);
+        pid_t pid = -1;
+        if (::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+            pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        if (pipe[1] >= 0)
+            ::close(pipe[1]);
+        if (out)
+            *out = pipe[0];
+        return pid;
+    }
+
+    std::string folder_;
+    std::string address_;
+    pid_t daemon_ = -1;
+    pid_t fake_ = -1;
+    int out_ = -1;
+    bool ready_ = false;
+};
+
+// The soft and hard "Max realtime timeout" of `pid`.
+std::string realtimeTimeout(pid_t pid)
+{
+    std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
+    for (std::string line; std::getline(limits, line);) {
+        if (line.rfind("Max realtime timeout", 0) == 0) {
+            std::istringstream fields(line.substr(std::string("Max realtime timeout").size()));
+            std::string soft, hard;
+            fields >> soft >> hard;
+            return soft + " " + hard;
+        }
+    }
+    return {};
+}
+
+// Starts the helper where it may not raise its own priority: no real-time limit, and for root no
+// CAP_SYS_NICE either; `systemBus` is where it looks for RealtimeKit.
+HelperProcess::Launch withoutDirectPermission(const std::string& systemBus)
+{
+    HelperProcess::Launch launch = HelperProcess::Launch::capturingError();
+    launch.through = {"prlimit", "--rtprio=0:0", "--"};
+    if (::geteuid() == 0)
+        launch.through.insert(launch.through.end(), {"setpriv", "--bounding-set", "-sys_nice", "--"});
+    launch.environment = {"DBUS_SYSTEM_BUS_ADDRESS=" + systemBus};
+    return launch;
+}
+
 class HelperRealtime : public ::testing::Test {
 protected:
     void SetUp() override
@@ -141,13 +271,9 @@ TEST_F(HelperRealtime, TheLoopRunsRealTimeBelowJackUnderItsNameAndSleepsWhenIdle
 
 TEST_F(HelperRealtime, WithoutPermissionTheHelperWorksAndSaysSoOnce)
 {
-    // No real-time limit, no CAP_SYS_NICE even for root, and no system bus to find RealtimeKit on.
-    HelperProcess::Launch launch{.through = {"prlimit", "--rtprio=0:0", "--"},
-                                 .environment = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/norv-test-bus"},
-                                 .captureError = true};
-    if (::geteuid() == 0)
-        launch.through.insert(launch.through.end(), {"setpriv", "--bounding-set", "-sys_nice", "--"});
-    HelperProcess helper({"--udp-host", "127.0.0.1", "--udp-port", std::to_string(freePort())}, jack.name(), launch);
+    // Nor is there a system bus to find RealtimeKit on.
+    HelperProcess helper({"--udp-host", "127.0.0.1", "--udp-port", std::to_string(freePort())}, jack.name(),
+                         withoutDirectPermission("unix:path=/nonexistent/norv-test-bus"));
     auto ready = helper.waitFor("ready");
     ASSERT_TRUE(ready);
     EXPECT_EQ((*ready)["warnings"], nlohmann::json::array());
@@ -163,6 +289,26 @@ TEST_F(HelperRealtime, WithoutPermissionTheHelperWorksAndSaysSoOnce)
     EXPECT_EQ(occurrences(error, kRefusal), 1u) << error;
     EXPECT_NE(error.find("SCHED_FIFO: Operation not permitted"), std::string::npos) << error;
     EXPECT_NE(error.find("RealtimeKit: no system bus"), std::string::npos) << error;
+}
+
+TEST_F(HelperRealtime, RealtimeKitRaisesTheLoopWhenTheProcessMayNotAndTheRealTimeLimitIsSetAsItRequires)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the fake RealtimeKit changes another process's scheduling only as root";
+    FakeRealtimeKit kit;
+    ASSERT_TRUE(kit.ready());
+    HelperProcess helper({"--udp-host", "127.0.0.1", "--udp-port", std::to_string(freePort())}, jack.name(),
+                         withoutDirectPermission(kit.address()));
+    ASSERT_TRUE(helper.waitFor("ready"));
+    auto loop = threadNamed(helper.pid(), "norv-loop");
+    ASSERT_TRUE(loop);
+    EXPECT_EQ(loop->policy, kSchedFifo);
+    EXPECT_EQ(loop->priority, 4);
+    EXPECT_EQ(realtimeTimeout(helper.pid()), "200000 200000"); // RealtimeKit's RTTimeUSecMax
+    helper.writeLine("quit");
+    EXPECT_EQ(helper.waitExit(), 0);
+    const std::string error = helper.readError();
+    EXPECT_EQ(error.find(kRefusal), std::string::npos) << error;
 }
 
 } // namespace
