@@ -10,6 +10,7 @@
 #include "midi_helper/midi_port.h"
 #include "midi_helper/native_midi_bridge.h"
 #include "midi_helper/realtime_access.h"
+#include "midi_helper/thread_name.h"
 
 namespace norv {
 

@@ -4,7 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "midi_helper/realtime_access.h"
+#include "midi_helper/thread_name.h"
 
 namespace norv {
 namespace {

@@ -14,6 +14,7 @@
 #include "midi_helper/json_output.h"
 #include "midi_helper/line_reader.h"
 #include "midi_helper/realtime_access.h"
+#include "midi_helper/thread_name.h"
 
 namespace {
 

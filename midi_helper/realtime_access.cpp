@@ -108,11 +108,4 @@ RealtimeOutcome makeCurrentThreadRealtime(int priority, RealtimeAccess& access)
     return outcome;
 }
 
-void nameCurrentThread(const char* name)
-{
-    char cut[16] = {};
-    std::strncpy(cut, name, sizeof cut - 1);
-    ::pthread_setname_np(::pthread_self(), cut);
-}
-
 } // namespace norv

@@ -36,7 +36,4 @@ int loopRealtimePriority(int jackPriority);
 // Asks for real-time scheduling of the calling thread: directly first, then through RealtimeKit.
 RealtimeOutcome makeCurrentThreadRealtime(int priority, RealtimeAccess& access);
 
-// Names the calling thread for top -H, ps -L and debuggers; longer names are cut at 15 bytes.
-void nameCurrentThread(const char* name);
-
 } // namespace norv
