@@ -16,6 +16,9 @@ namespace norv {
 
 namespace {
 
+constexpr const char* kLoopThreadName = "norv-loop";
+constexpr const char* kServerThreadName = "norv-jack";
+
 // On the loop thread: sockets, timers and stride then run ahead of ordinary threads on a busy
 // machine. Without permission the loop carries on as it is; the JSON lines do not change.
 void raiseLoopPriority(RealtimeAccess& access, int serverPriority)
@@ -39,7 +42,7 @@ HelperApp::HelperApp(HelperConfig config, MidiPort& port, JsonOutput& output, st
     , sockets_(std::make_unique<HelperSockets>(*bridge_, *loop_, output))
 {
     loopThread_ = std::thread([loop = loop_.get()] {
-        nameCurrentThread("norv-loop");
+        nameCurrentThread(kLoopThreadName);
         loop->run();
     });
 }
@@ -81,7 +84,11 @@ bool HelperApp::start()
         LoopResult result;
         try {
             const HelperConfig& config = bridge->config();
-            bridge->openEndpoints();
+            {
+                // The MIDI server's client threads start from this one: they are "norv-jack".
+                ThreadNameDuring serverThreads(kServerThreadName, kLoopThreadName);
+                bridge->openEndpoints();
+            }
             if (realtime)
                 raiseLoopPriority(*realtime, port->realtimePriority());
             if (config.privateSocketDirectory && config.nativeRepeatPort != 0)
