@@ -1,5 +1,6 @@
 #include "midi_helper/helper_app.h"
 
+#include <cstdio>
 #include <mutex>
 
 #include "midi_helper/helper_command.h"
@@ -8,8 +9,29 @@
 #include "midi_helper/json_output.h"
 #include "midi_helper/midi_port.h"
 #include "midi_helper/native_midi_bridge.h"
+#include "midi_helper/realtime_access.h"
+#include "midi_helper/thread_name.h"
 
 namespace norv {
+
+namespace {
+
+constexpr const char* kLoopThreadName = "norv-loop";
+constexpr const char* kServerThreadName = "norv-jack";
+
+// On the loop thread: sockets, timers and stride then run ahead of ordinary threads on a busy
+// machine. Without permission the loop carries on as it is; the JSON lines do not change.
+void raiseLoopPriority(RealtimeAccess& access, int serverPriority)
+{
+    RealtimeOutcome outcome = makeCurrentThreadRealtime(loopRealtimePriority(serverPriority), access);
+    if (!outcome.granted)
+        std::fprintf(stderr,
+                     "NorvMIDIHelper: the MIDI loop runs without real-time priority (%s), so its timing may slip on a "
+                     "busy machine. Add the user to the audio group or run RealtimeKit.\n",
+                     outcome.refusal.c_str());
+}
+
+} // namespace
 
 HelperApp::HelperApp(HelperConfig config, MidiPort& port, JsonOutput& output, std::chrono::milliseconds commandBound)
     : output_(output)
@@ -19,7 +41,10 @@ HelperApp::HelperApp(HelperConfig config, MidiPort& port, JsonOutput& output, st
     , bridge_(std::make_unique<NativeMidiBridge>(std::move(config), *loop_, port, output))
     , sockets_(std::make_unique<HelperSockets>(*bridge_, *loop_, output))
 {
-    loopThread_ = std::thread([loop = loop_.get()] { loop->run(); });
+    loopThread_ = std::thread([loop = loop_.get()] {
+        nameCurrentThread(kLoopThreadName);
+        loop->run();
+    });
 }
 
 HelperApp::~HelperApp()
@@ -55,11 +80,17 @@ std::optional<HelperApp::LoopResult> HelperApp::runOnLoop(std::function<LoopResu
 bool HelperApp::start()
 {
     // The work owns what it touches: the bridge and the sockets outlive it even when abandoned.
-    auto result = runOnLoop([bridge = bridge_.get(), sockets = sockets_.get()] {
+    auto result = runOnLoop([bridge = bridge_.get(), sockets = sockets_.get(), port = &port_, realtime = realtime_] {
         LoopResult result;
         try {
             const HelperConfig& config = bridge->config();
-            bridge->openEndpoints();
+            {
+                // The MIDI server's client threads start from this one: they are "norv-jack".
+                ThreadNameDuring serverThreads(kServerThreadName, kLoopThreadName);
+                bridge->openEndpoints();
+            }
+            if (realtime)
+                raiseLoopPriority(*realtime, port->realtimePriority());
             if (config.privateSocketDirectory && config.nativeRepeatPort != 0)
                 throw HelperError("Private MIDI does not enable the native Repeat lab", 22);
             if (config.privateSocketDirectory || config.udpPort > 0)

@@ -19,6 +19,7 @@ class HelperSockets;
 class JsonOutput;
 class MidiPort;
 class NativeMidiBridge;
+class RealtimeAccess;
 
 // The running helper: its loop thread with the bridge and the sockets. The caller's thread feeds it
 // standard-input lines; all bridge and socket work, start and shutdown included, runs on the loop.
@@ -30,6 +31,9 @@ public:
     HelperApp(HelperConfig config, MidiPort& port, JsonOutput& output, std::chrono::milliseconds commandBound = kCommandBound);
     ~HelperApp();
 
+    // Makes `start` ask for real-time scheduling of the loop thread once the MIDI client is open
+    // (below the MIDI server's own threads). A refusal is said once on standard error.
+    void askForRealtimeLoop(RealtimeAccess& access) { realtime_ = &access; }
     // Opens the endpoints and sockets and emits "ready"; on failure emits the "error" event.
     bool start();
     // Runs one standard-input line. Returns false when the line asks to quit.
@@ -53,6 +57,7 @@ private:
     JsonOutput& output_;
     MidiPort& port_;
     std::chrono::milliseconds commandBound_;
+    RealtimeAccess* realtime_ = nullptr;
     std::unique_ptr<EventLoop> loop_;
     std::unique_ptr<NativeMidiBridge> bridge_;
     std::unique_ptr<HelperSockets> sockets_;

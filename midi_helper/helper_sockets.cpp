@@ -1,5 +1,6 @@
 #include "midi_helper/helper_sockets.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -219,13 +221,16 @@ void HelperSockets::acceptPeers()
             }
             return;
         }
-        if (connections_.size() >= kMaxPeers)
+        // With every slot taken, a connection that never sent a frame gives way to the newcomer:
+        // sockets that only hold a slot cannot lock real devices out.
+        if (connections_.size() >= kMaxPeers && !evictSilentConnection())
             continue; // closed at once by `fd` going out of scope
         if (!privateMode_)
             setIntOption(fd.get(), IPPROTO_TCP, TCP_NODELAY, 1);
         auto connection = std::make_unique<Connection>();
         const int descriptor = fd.get();
         connection->peer = bridge_.addPeer();
+        connection->acceptOrder = ++acceptCount_;
         connection->fd = std::move(fd);
         connection->watch = loop_.watch(descriptor, [this, descriptor] { readPeer(descriptor); });
         connections_[descriptor] = std::move(connection);
@@ -263,6 +268,7 @@ void HelperSockets::readPeer(int fd)
             if (!frames.bytes(length, payload))
                 break;
             const uint8_t* frame = connection.buffer.data() + offset;
+            connection.sentFrame = true;
             StreamVerdict verdict = bridge_.handleStreamPayload(connection.peer, payload);
             if (verdict == StreamVerdict::Close) {
                 closeConnection(fd);
@@ -291,6 +297,30 @@ void HelperSockets::closeConnection(int fd)
     connection->watch.reset();
     connection->fd.reset();
     bridge_.closePeer(connection->peer);
+}
+
+bool HelperSockets::evictSilentConnection()
+{
+    std::vector<std::pair<uint64_t, int>> silent; // accept order, descriptor
+    for (const auto& [fd, connection] : connections_) {
+        if (!connection->sentFrame)
+            silent.emplace_back(connection->acceptOrder, fd);
+    }
+    std::sort(silent.begin(), silent.end());
+    for (const auto& [order, fd] : silent) {
+        // A frame that arrived but was not read yet still counts: read what is waiting first.
+        int waiting = 0;
+        if (::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0)
+            readPeer(fd);
+        auto it = connections_.find(fd);
+        if (it == connections_.end())
+            return true; // it closed while being read
+        if (!it->second->sentFrame) {
+            closeConnection(fd);
+            return true;
+        }
+    }
+    return false;
 }
 
 void HelperSockets::runWatchdog()

@@ -49,6 +49,8 @@ private:
         FdWatch watch;
         std::vector<uint8_t> buffer;
         std::shared_ptr<MidiPeer> peer;
+        uint64_t acceptOrder = 0;
+        bool sentFrame = false;
     };
     struct BoundPath {
         std::string path;
@@ -63,6 +65,9 @@ private:
     void watchListener();
     void readPeer(int fd);
     void closeConnection(int fd);
+    // Frees the slot of the oldest connection that has not sent a whole frame yet; false when
+    // every connection has sent one.
+    bool evictSilentConnection();
     void runWatchdog();
 
     NativeMidiBridge& bridge_;
@@ -78,6 +83,7 @@ private:
     Timer acceptPause_;
     PeriodicTimer watchdog_;
     std::map<int, std::unique_ptr<Connection>> connections_;
+    uint64_t acceptCount_ = 0;
     std::vector<BoundPath> boundPaths_;
 };
 

@@ -9,6 +9,7 @@
 #include <jack/jack.h>
 #include <jack/metadata.h>
 #include <jack/midiport.h>
+#include <jack/thread.h>
 
 namespace norv {
 namespace {
@@ -31,6 +32,11 @@ std::string truncateUtf8(std::string text, size_t limit)
     text.resize(cut);
     return text;
 }
+
+constexpr const char* kNoServerHint =
+    "NorvMIDIHelper: no JACK server is running, and the helper never starts one. Start JACK first\n"
+    "(for example: jackd -d alsa), or run PipeWire with its JACK library (Debian: the pipewire-jack\n"
+    "package; or start the helper through pw-jack). Then start the helper again.\n";
 
 // libjack's own messages go to standard error: standard output carries only JSON lines.
 void toStandardError(const char* message)
@@ -55,8 +61,13 @@ int JackMidiPort::openClient(const std::string& clientName)
 {
     jack_status_t status{};
     client_ = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
-    if (!client_)
+    if (!client_) {
+        // Standard output carries the error line the parent reads; the person at the terminal
+        // gets what to do.
+        if (status & JackServerFailed)
+            std::fputs(kNoServerHint, stderr);
         return status != 0 ? int(status) : -1;
+    }
     jack_set_process_callback(client_, &JackMidiPort::processCallback, this);
     jack_on_shutdown(client_, &JackMidiPort::shutdownCallback, this);
     return 0;
@@ -228,6 +239,11 @@ int JackMidiPort::process(uint32_t frames)
     }
     emitted_.fetch_add(dueCount, std::memory_order_release);
     return 0;
+}
+
+int JackMidiPort::realtimePriority() const
+{
+    return client_ ? jack_client_real_time_priority(client_) : -1;
 }
 
 std::string JackMidiPort::sourcePortName() const

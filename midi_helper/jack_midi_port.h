@@ -34,6 +34,7 @@ public:
     int received(std::span<const uint8_t> bytes, uint64_t hostTimeNs) override;
     int64_t receivedPackets() const override { return receivedPackets_.load(std::memory_order_relaxed); }
     void close(std::chrono::milliseconds drainBound) override;
+    int realtimePriority() const override;
 
     // Full JACK names ("client:port") of the endpoints, for diagnostics and tests.
     std::string sourcePortName() const;

@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "midi_helper/thread_name.h"
+
 namespace norv {
 namespace {
 
@@ -133,6 +135,7 @@ void JsonOutput::holdWriterForTesting(bool hold)
 
 void JsonOutput::writerLoop()
 {
+    nameCurrentThread("norv-writer");
     std::unique_lock guard(lock_);
     for (;;) {
         wake_.wait(guard, [this] { return stopping_ || (!held_ && !pending_.empty()); });

@@ -29,6 +29,10 @@ public:
 
     // Lets queued messages reach the source for at most `drainBound`, then closes the endpoints.
     virtual void close(std::chrono::milliseconds drainBound) = 0;
+
+    // The real-time priority of the MIDI server's client threads, or -1 when it does not run them
+    // real-time (or no client is open).
+    virtual int realtimePriority() const { return -1; }
 };
 
 } // namespace norv

@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev
   qtkeychain-qt6-dev libssl-dev
   nlohmann-json3-dev zlib1g-dev libicu-dev
-  libjack-jackd2-dev libbluetooth-dev
+  libjack-jackd2-dev libbluetooth-dev libsystemd-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # run time and test services
   openssl python3 jackd2 gnome-keyring dbus dbus-x11 libsecret-tools

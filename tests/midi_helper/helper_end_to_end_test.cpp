@@ -281,6 +281,50 @@ TEST_F(HelperEndToEnd, StreamPeersAreLimitedWatchedAndReleasedInOrder)
     EXPECT_EQ((*pong)["tcp_client_count"], 5);
 }
 
+TEST_F(HelperEndToEnd, SocketsThatNeverSentAFrameGiveTheirSlotsToNewcomersOldestFirst)
+{
+    const int port = freePort();
+    HelperProcess helper({"--udp-host", "127.0.0.1", "--udp-port", std::to_string(port)}, jack.name());
+    ASSERT_TRUE(helper.waitFor("ready"));
+    helper.writeLine("monitor 1");
+    ASSERT_TRUE(helper.waitFor("monitor"));
+
+    // The oldest silent socket, then a playing peer, then six more silent sockets: every slot taken.
+    std::vector<UniqueFd> silent;
+    silent.push_back(connectTcp("127.0.0.1", port));
+    UniqueFd playing = connectTcp("127.0.0.1", port);
+    ASSERT_TRUE(playing);
+    writeAll(playing.get(), frame(packet("NPM2", {1, 60, 100, 1})));
+    ASSERT_TRUE(helper.waitFor("midi"));
+    for (int i = 0; i < 6; ++i)
+        silent.push_back(connectTcp("127.0.0.1", port));
+    nlohmann::json pong;
+    for (const auto until = std::chrono::steady_clock::now() + 5s; std::chrono::steady_clock::now() < until;) {
+        midiUntilPong(helper, &pong);
+        if (pong["tcp_client_count"] == 8)
+            break;
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_EQ(pong["tcp_client_count"], 8);
+
+    // A ninth client is served; the oldest silent socket made room for it.
+    UniqueFd ninth = connectTcp("127.0.0.1", port);
+    ASSERT_TRUE(ninth);
+    const Bytes heartbeat = frame(packet("NPM8", {1, 2, 3, 4}));
+    writeAll(ninth.get(), heartbeat);
+    EXPECT_EQ(readSome(ninth.get()), heartbeat);
+    bool closed = false;
+    readSome(silent[0].get(), &closed);
+    EXPECT_TRUE(closed);
+
+    // The playing peer kept its slot: its note-off still arrives, and no note was released for it.
+    writeAll(playing.get(), frame(packet("NPM2", {2, 60, 0, 1})));
+    EXPECT_EQ(midiUntilPong(helper, &pong), std::vector<nlohmann::json>{midiBytes({0x90, 60, 0})});
+    EXPECT_EQ(pong["tcp_client_count"], 8);
+    readSome(silent[1].get(), &closed, 100ms);
+    EXPECT_FALSE(closed);
+}
+
 TEST_F(HelperEndToEnd, StreamStrideRepeatsAndTheDestinationCounts)
 {
     const int port = freePort();

@@ -20,12 +20,40 @@ std::string HelperProcess::binaryPath()
     return std::string(NORV_BINARY_DIR) + "/bin/NorvMIDIHelper";
 }
 
-HelperProcess::HelperProcess(const std::vector<std::string>& arguments, const std::string& jackServer)
+namespace {
+
+// Reads `fd` until it closes or `bound` passes.
+std::string readToEnd(int fd, std::chrono::milliseconds bound)
 {
-    int in[2], out[2];
+    std::string text;
+    auto deadline = std::chrono::steady_clock::now() + bound;
+    while (fd >= 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            break;
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, int(left)) <= 0)
+            continue;
+        char chunk[4096];
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        text.append(chunk, size_t(n));
+    }
+    return text;
+}
+
+} // namespace
+
+HelperProcess::HelperProcess(const std::vector<std::string>& arguments, const std::string& jackServer, Launch launch)
+{
+    int in[2], out[2], err[2] = {-1, -1};
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
-    std::vector<std::string> args = {binaryPath()};
+    if (launch.captureError && ::pipe2(err, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    std::vector<std::string> args = launch.through;
+    args.push_back(binaryPath());
     args.insert(args.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (auto& a : args)
@@ -36,6 +64,7 @@ HelperProcess::HelperProcess(const std::vector<std::string>& arguments, const st
         if (std::strncmp(*e, "JACK_DEFAULT_SERVER=", 20) != 0)
             env.emplace_back(*e);
     env.push_back("JACK_DEFAULT_SERVER=" + jackServer);
+    env.insert(env.end(), launch.environment.begin(), launch.environment.end());
     std::vector<char*> envp;
     for (auto& e : env)
         envp.push_back(e.data());
@@ -45,12 +74,18 @@ HelperProcess::HelperProcess(const std::vector<std::string>& arguments, const st
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    int rc = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
+    if (launch.captureError)
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    int rc = ::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);
     input_ = in[1];
     output_ = out[0];
+    if (launch.captureError) {
+        ::close(err[1]);
+        error_ = err[0];
+    }
     if (rc != 0)
         throw std::runtime_error("spawn failed: " + std::string(strerror(rc)));
 }
@@ -63,6 +98,8 @@ HelperProcess::~HelperProcess()
         waitExit(std::chrono::seconds(5));
     }
     closeOutput();
+    if (error_ >= 0)
+        ::close(error_);
 }
 
 void HelperProcess::writeLine(const std::string& line)
@@ -121,6 +158,18 @@ std::optional<nlohmann::json> HelperProcess::waitFor(const std::string& type, st
         if (event->is_object() && event->value("type", "") == type)
             return event;
     }
+}
+
+std::string HelperProcess::readOutput(std::chrono::milliseconds bound)
+{
+    std::string text = std::move(buffer_);
+    buffer_.clear();
+    return text + readToEnd(output_, bound);
+}
+
+std::string HelperProcess::readError(std::chrono::milliseconds bound)
+{
+    return readToEnd(error_, bound);
 }
 
 std::optional<int> HelperProcess::waitExit(std::chrono::milliseconds bound)
