@@ -1,7 +1,5 @@
 #include "ui/components/adaptive_grid.h"
 
-#include "ui/components/retire_widget.h"
-
 #include <QGridLayout>
 #include <QResizeEvent>
 
@@ -13,20 +11,15 @@ AdaptiveGrid::AdaptiveGrid(int minimumColumnWidth, int spacing, QWidget* parent)
     grid_->setSpacing(spacing);
 }
 
-void AdaptiveGrid::addItem(QWidget* item) {
-    item->setParent(this);
-    items_.append(item);
+void AdaptiveGrid::setItems(const QList<QWidget*>& items) {
+    if (items == items_) return;
+    for (QWidget* item : items_)
+        if (!items.contains(item)) grid_->removeWidget(item);
+    for (QWidget* item : items)
+        if (item->parentWidget() != this) item->setParent(this);
+    items_ = items;
     columns_ = 0;
     relayout(width());
-}
-
-void AdaptiveGrid::clear() {
-    for (QWidget* item : items_) {
-        grid_->removeWidget(item);
-        retireWidget(item);
-    }
-    items_.clear();
-    columns_ = 0;
 }
 
 void AdaptiveGrid::resizeEvent(QResizeEvent* event) {

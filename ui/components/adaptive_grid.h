@@ -1,5 +1,6 @@
 #pragma once
 // A grid with as many equal columns as fit at a minimum width each; children keep their order.
+// KeyedGrid fills it from state.
 
 #include <QWidget>
 
@@ -11,8 +12,9 @@ class AdaptiveGrid : public QWidget {
     Q_OBJECT
 public:
     AdaptiveGrid(int minimumColumnWidth, int spacing, QWidget* parent = nullptr);
-    void addItem(QWidget* item);
-    void clear();
+    // Shows `items` in this order, moving widgets only when the order changed. Items it held and
+    // does not now are taken out of the grid; deleting them is the caller's.
+    void setItems(const QList<QWidget*>& items);
     QList<QWidget*> items() const { return items_; }
 
 protected:

@@ -65,8 +65,11 @@ ConnectionsPage::ConnectionsPage(Actions actions, const State& state, QWidget* p
     }
     column()->addLayout(identity);
 
-    tiles_ = new AdaptiveGrid(190, 14, content());
-    column()->addWidget(tiles_);
+    auto* tiles = new AdaptiveGrid(190, 14, content());
+    tiles_ = {tiles, [](const StatusTileContent& tile) { return tile.title.toStdString(); },
+              [tiles](const StatusTileContent& tile) { return new ConnectionStatusTile(tile, tiles); },
+              [](ConnectionStatusTile* widget, const StatusTileContent& tile) { widget->setContent(tile); }};
+    column()->addWidget(tiles);
 
     auto* linksPanel = new NorvPanel(content());
     linksPanel->setObjectName(QStringLiteral("deviceLinksPanel"));
@@ -271,15 +274,7 @@ void ConnectionsPage::showEngine(const AdminSnapshot& snapshot) {
 }
 
 void ConnectionsPage::showDraftPanels() {
-    const auto tiles = ConnectionStatusModel::transportTiles(health_, state_.bluetoothStatus, draft_.publicPort);
-    const QList<QWidget*> shown = tiles_->items();
-    if (shown.size() == static_cast<qsizetype>(tiles.size())) {
-        for (qsizetype i = 0; i < shown.size(); ++i)
-            static_cast<ConnectionStatusTile*>(shown[i])->setContent(tiles[static_cast<std::size_t>(i)]);
-    } else {
-        tiles_->clear();
-        for (const StatusTileContent& tile : tiles) tiles_->addItem(new ConnectionStatusTile(tile));
-    }
+    tiles_.sync(ConnectionStatusModel::transportTiles(health_, state_.bluetoothStatus, draft_.publicPort));
 
     QStringList targets;
     ManualWifiTargets::Panel panel = ManualWifiTargets::panel(health_, targets);

@@ -2,11 +2,12 @@
 // How the engine accepts devices and how well they are linked, how to reach it by hand over
 // Wi-Fi, the Remote Script's control lane, and the editor of the launch configuration. A view:
 // the page factory hands it the store's state on every change and supplies the apply action.
-// Rows are kept by device id and target; the editor's draft, and the text in the port field
+// Tiles are kept by title, rows by device id and target; the editor's draft, and the text in the port field
 // while the user works in it, win over the engine until apply or reset.
 
 #include "core/bridge_launch_configuration.h"
 #include "model/admin_snapshot.h"
+#include "ui/components/keyed_grid.h"
 #include "ui/components/keyed_list.h"
 #include "ui/components/page_frame.h"
 #include "ui/connections/connection_panels.h"
@@ -24,7 +25,7 @@ class QVBoxLayout;
 
 namespace norv {
 
-class AdaptiveGrid;
+class ConnectionStatusTile;
 class EmptyState;
 class PageDisclosure;
 class PageHeader;
@@ -86,7 +87,7 @@ private:
     PageHeader* header_;
     QLabel* bridgeName_;
     QLabel* bridgeDetails_;
-    AdaptiveGrid* tiles_;
+    KeyedGrid<StatusTileContent, ConnectionStatusTile> tiles_;
     QWidget* linksPanel_;
     EmptyState* noLinks_;
     KeyedList<DeviceLinkContent, DeviceConnectionRow> links_;

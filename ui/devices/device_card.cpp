@@ -2,6 +2,7 @@
 
 #include "core/dialog_service.h"
 #include "ui/devices/device_card_model.h"
+#include "ui/devices/device_endpoint_row.h"
 #include "ui/components/page_disclosure.h"
 #include "ui/components/page_frame.h"
 #include "ui/theme/norv_field_style.h"
@@ -131,9 +132,11 @@ void DeviceCard::buildDetails() {
                              NorvTheme::secondary(), body);
     column->addWidget(nameStatus_);
     column->addWidget(midiPending_);
-    endpoints_ = new QVBoxLayout;
-    endpoints_->setSpacing(8);
-    column->addLayout(endpoints_);
+    auto* endpoints = new QVBoxLayout;
+    endpoints->setSpacing(8);
+    column->addLayout(endpoints);
+    endpoints_ = {endpoints, [](const EndpointRowContent& row) { return row.id.toStdString(); },
+                  [body](const EndpointRowContent& row) { return new DeviceEndpointRow(row, body); }};
     version_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), body);
     column->addWidget(version_);
 
@@ -209,25 +212,7 @@ void DeviceCard::refreshDetails() {
     nameStatus_->setText(nameStatus.value_or(QString()));
     midiPending_->setVisible(device.midiNamePending.value_or(false));
     version_->setText(model.versionLine());
-    showEndpoints(model.endpointRows());
-}
-
-void DeviceCard::showEndpoints(const std::vector<EndpointRowContent>& rows) {
-    if (rows == endpointRows_ && endpoints_->count() == static_cast<int>(rows.size())) return;
-    endpointRows_ = rows;
-    retireLayoutItems(endpoints_);
-    for (const EndpointRowContent& row : rows) {
-        auto* line = new QWidget(details_->body());
-        line->setObjectName(row.id);
-        auto* layout = new QHBoxLayout(line);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(makeSymbolText(row.symbol, row.title, NorvTheme::primary(), NorvTheme::bodyFont(), line));
-        layout->addStretch();
-        QLabel* name = makeLabel(row.name, NorvTheme::calloutFont(), NorvTheme::primary(), line);
-        name->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        layout->addWidget(name);
-        endpoints_->addWidget(line);
-    }
+    endpoints_.sync(model.endpointRows());
 }
 
 void DeviceCard::confirmAccess(DeviceAccessAction action) {

@@ -6,6 +6,7 @@
 
 #include "model/admin_snapshot.h"
 #include "model/device_access_action.h"
+#include "ui/components/keyed_list.h"
 #include "ui/devices/device_card_model.h"
 
 #include <QWidget>
@@ -15,10 +16,10 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QVBoxLayout;
 
 namespace norv {
 
+class DeviceEndpointRow;
 class DialogService;
 class PageDisclosure;
 class SymbolLabel;
@@ -67,13 +68,11 @@ private:
     void refreshState();
     void buildDetails();
     void refreshDetails();
-    void showEndpoints(const std::vector<EndpointRowContent>& rows);
 
     Actions actions_;
     DialogService& dialogs_;
     DeviceCardContent content_;
     QString nameWritten_;
-    std::vector<EndpointRowContent> endpointRows_;
 
     SymbolLabel* symbol_;
     QLabel* title_;
@@ -92,7 +91,7 @@ private:
     QPushButton* previousName_ = nullptr;
     QLabel* nameStatus_ = nullptr;
     QLabel* midiPending_ = nullptr;
-    QVBoxLayout* endpoints_ = nullptr;
+    KeyedList<EndpointRowContent, DeviceEndpointRow> endpoints_;  // kept by endpoint id
     QLabel* version_ = nullptr;
 };
 

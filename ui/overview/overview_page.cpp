@@ -48,6 +48,15 @@ OverviewPage::OverviewPage(Actions actions, QWidget* parent)
     column()->addWidget(banner_);
 
     grid_ = new AdaptiveGrid(310, 14, content());
+    cards_ = {grid_, [](const StatusCardContent& card) { return card.title.toStdString(); },
+              [this](const StatusCardContent& card) {
+                  auto* widget = new StatusCard(card.title, card.value, card.detail, card.symbol, card.tint, grid_);
+                  widget->setObjectName(QStringLiteral("statusCard_") + card.title);
+                  return widget;
+              },
+              [](StatusCard* widget, const StatusCardContent& card) {
+                  widget->setValues(card.value, card.detail, card.symbol, card.tint);
+              }};
     column()->addWidget(grid_);
 
     auto* shortcuts = new QHBoxLayout;
@@ -92,21 +101,7 @@ void OverviewPage::setState(const State& state) {
     banner_->setVisible(state.hostError.has_value());
     bannerText_->setText(state.hostError.value_or(QString()));
 
-    const std::vector<StatusCardContent> cards = model.statusCards();
-    const QList<QWidget*> shown = grid_->items();
-    if (shown.size() == static_cast<qsizetype>(cards.size())) {
-        for (qsizetype i = 0; i < shown.size(); ++i) {
-            const StatusCardContent& card = cards[static_cast<std::size_t>(i)];
-            static_cast<StatusCard*>(shown[i])->setValues(card.value, card.detail, card.symbol, card.tint);
-        }
-    } else {
-        grid_->clear();
-        for (const StatusCardContent& card : cards) {
-            auto* widget = new StatusCard(card.title, card.value, card.detail, card.symbol, card.tint);
-            widget->setObjectName(QStringLiteral("statusCard_") + card.title);
-            grid_->addItem(widget);
-        }
-    }
+    cards_.sync(model.statusCards());
 
     const std::vector<BridgeDevice> devices = model.connectedDevices();
     noHardware_->setVisible(devices.empty());

@@ -2,13 +2,15 @@
 // The first page: is the engine reachable, is Live linked, how many devices and confirmed
 // routes, any error of the engine host, shortcuts to three pages and the connected hardware.
 // A view: the page factory hands it the store's state on every change; the cards and rows
-// follow in place, the hardware rows kept by device id.
+// follow in place, the status cards kept by title and the hardware rows by device id.
 
 #include "model/admin_connection_state.h"
 #include "model/admin_snapshot.h"
 #include "model/bridge_section.h"
+#include "ui/components/keyed_grid.h"
 #include "ui/components/keyed_list.h"
 #include "ui/components/page_frame.h"
+#include "ui/overview/overview_view_model.h"
 #include "ui/theme/compact_device_row.h"
 
 #include <QString>
@@ -19,8 +21,8 @@ class QLabel;
 
 namespace norv {
 
-class AdaptiveGrid;
 class EmptyState;
+class StatusCard;
 
 class OverviewPage : public PageFrame {
     Q_OBJECT
@@ -48,6 +50,7 @@ private:
     QWidget* banner_;
     QLabel* bannerText_;
     AdaptiveGrid* grid_;
+    KeyedGrid<StatusCardContent, StatusCard> cards_;
     QWidget* hardware_;
     EmptyState* noHardware_;
     KeyedList<BridgeDevice, CompactDeviceRow> hardwareRows_;

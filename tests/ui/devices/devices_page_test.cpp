@@ -3,6 +3,7 @@
 #include "tests/support/ui/page_harness.h"
 #include "ui/components/page_disclosure.h"
 #include "ui/devices/device_card.h"
+#include "ui/devices/device_endpoint_row.h"
 #include "ui/devices/devices_page.h"
 #include "ui/pages/page_factory.h"
 
@@ -140,6 +141,47 @@ TEST_F(DevicesPageTest, NameAndPortsOpenedLateShowTheLatestDevice) {
     EXPECT_TRUE(card->nameField()->isVisible());
     EXPECT_FALSE(findButton<QPushButton>(card, "Rename")->isEnabled());
     EXPECT_TRUE(findButton<QPushButton>(card, "Use previous name: Norv iPad"));
+}
+
+// A card's port rows are kept by endpoint id: a renamed port keeps its row, and a port added or
+// removed between the others leaves their rows alone.
+TEST_F(DevicesPageTest, PortRowsAreKeptByEndpointId) {
+    DeviceCard* card = page.card("ipad-studio-7f3a");
+    card->details()->setExpanded(true);
+    const auto row = [card](const char* id) { return card->findChild<DeviceEndpointRow*>(id); };
+    DeviceEndpointRow* instrument = row("instrument:1234");
+    DeviceEndpointRow* surface = row("surface:1236");
+    ASSERT_TRUE(instrument && surface);
+    const auto shows = [](QWidget* widget, const QString& text) {
+        for (QLabel* label : widget->findChildren<QLabel*>())
+            if (label->text() == text) return true;
+        return false;
+    };
+
+    AdminSnapshot snapshot = fullSnapshot();
+    std::vector<MidiEndpoint>& endpoints = snapshot.devices[0].endpoints;
+    endpoints[1].name = "Stage Surface";
+    h.store->receiveSnapshot(snapshot);
+    settle();
+    EXPECT_EQ(row("instrument:1234"), instrument);
+    EXPECT_EQ(row("surface:1236"), surface);
+    EXPECT_TRUE(shows(surface, "Stage Surface"));
+
+    MidiEndpoint second = endpoints[0];
+    second.sourceUniqueId = 1235;
+    endpoints.insert(endpoints.begin() + 1, second);
+    h.store->receiveSnapshot(snapshot);
+    settle();
+    EXPECT_TRUE(row("instrument:1235"));
+    EXPECT_EQ(row("instrument:1234"), instrument);
+    EXPECT_EQ(row("surface:1236"), surface);
+
+    endpoints.erase(endpoints.begin() + 1);
+    h.store->receiveSnapshot(snapshot);
+    settle();
+    EXPECT_FALSE(row("instrument:1235"));
+    EXPECT_EQ(row("instrument:1234"), instrument);
+    EXPECT_EQ(row("surface:1236"), surface);
 }
 
 TEST_F(DevicesPageTest, RevokedRowAllowsPairingWhileCertificatesAreRequired) {
