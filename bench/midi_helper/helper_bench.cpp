@@ -21,7 +21,7 @@
 #include "midi_helper/unique_fd.h"
 
 #include "bench_support.h"
-#include "tests/support/midi_helper/helper_wire.h"
+#include "support/midi_helper/helper_wire.h"
 
 namespace norv {
 namespace {

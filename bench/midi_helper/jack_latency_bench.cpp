@@ -25,8 +25,8 @@
 #include "midi_helper/unique_fd.h"
 
 #include "bench_support.h"
-#include "tests/support/midi_helper/helper_wire.h"
-#include "tests/support/midi_helper/jack_test_server.h"
+#include "support/midi_helper/helper_wire.h"
+#include "support/midi_helper/jack_test_server.h"
 
 namespace norv {
 namespace {

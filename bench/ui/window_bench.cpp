@@ -7,8 +7,8 @@
 #include "core/bridge_store.h"
 #include "core/bridge_store_ports.h"
 #include "core/dialog_service.h"
-#include "tests/support/core/no_dialogs.h"
-#include "tests/support/ui/window_over_store.h"
+#include "support/ui/no_dialogs.h"
+#include "support/ui/window_over_store.h"
 
 #include <QApplication>
 #include <QChildEvent>

@@ -15,10 +15,10 @@
 #include <unistd.h>
 
 #include "midi_helper/unique_fd.h"
+#include "support/midi_helper/helper_wire.h"
+#include "support/midi_helper/jack_test_server.h"
 #include "tests/support/midi_helper/helper_process.h"
-#include "tests/support/midi_helper/helper_wire.h"
 #include "tests/support/midi_helper/jack_midi_recorder.h"
-#include "tests/support/midi_helper/jack_test_server.h"
 
 namespace norv::test {
 namespace {

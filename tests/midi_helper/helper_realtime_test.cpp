@@ -14,9 +14,9 @@
 #include <thread>
 #include <unistd.h>
 
+#include "support/midi_helper/helper_wire.h"
+#include "support/midi_helper/jack_test_server.h"
 #include "tests/support/midi_helper/helper_process.h"
-#include "tests/support/midi_helper/helper_wire.h"
-#include "tests/support/midi_helper/jack_test_server.h"
 
 extern char** environ;
 

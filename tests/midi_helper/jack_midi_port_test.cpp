@@ -5,8 +5,8 @@
 
 #include "midi_helper/event_loop.h"
 #include "midi_helper/jack_midi_port.h"
+#include "support/midi_helper/jack_test_server.h"
 #include "tests/support/midi_helper/jack_midi_recorder.h"
-#include "tests/support/midi_helper/jack_test_server.h"
 
 namespace norv {
 namespace {

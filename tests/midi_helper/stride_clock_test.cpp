@@ -5,7 +5,7 @@
 
 #include "midi_helper/helper_byte_reader.h"
 #include "midi_helper/stride_clock.h"
-#include "tests/support/midi_helper/helper_wire.h"
+#include "support/midi_helper/helper_wire.h"
 
 namespace norv {
 namespace {

@@ -8,7 +8,7 @@
 #include "midi_helper/memory_midi_port.h"
 #include "midi_helper/native_midi_bridge.h"
 #include "midi_helper/stride_clock.h"
-#include "tests/support/midi_helper/helper_wire.h"
+#include "support/midi_helper/helper_wire.h"
 
 namespace norv {
 namespace {

@@ -4,7 +4,7 @@
 #include "midi_helper/manual_scheduler.h"
 #include "midi_helper/memory_midi_port.h"
 #include "midi_helper/native_midi_bridge.h"
-#include "tests/support/midi_helper/helper_wire.h"
+#include "support/midi_helper/helper_wire.h"
 
 namespace norv {
 namespace {

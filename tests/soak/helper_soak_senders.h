@@ -15,7 +15,7 @@
 #include <set>
 #include <vector>
 
-#include "tests/support/midi_helper/helper_wire.h"
+#include "support/midi_helper/helper_wire.h"
 
 namespace norv::test {
 

@@ -19,8 +19,8 @@
 #include "midi_helper/jack_midi_port.h"
 #include "midi_helper/json_output.h"
 #include "soak_support.h"
+#include "support/midi_helper/jack_test_server.h"
 #include "tests/support/midi_helper/jack_midi_recorder.h"
-#include "tests/support/midi_helper/jack_test_server.h"
 
 namespace norv::test {
 namespace {

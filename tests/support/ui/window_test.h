@@ -2,9 +2,9 @@
 // The window tests' world: the real window over a store with fake seams (FakeStoreTest), the
 // store started, pages built with pageServices().
 
+#include "support/ui/window_over_store.h"
 #include "tests/support/core/store_fakes.h"
 #include "tests/support/ui/screenshot.h"
-#include "tests/support/ui/window_over_store.h"
 #include "ui/theme/norv_theme.h"
 
 #include <QApplication>

@@ -1,5 +1,5 @@
 #include "core/dialog_service.h"
-#include "tests/support/core/no_dialogs.h"
+#include "support/ui/no_dialogs.h"
 #include "ui/live_page/live_page_view.h"
 
 #include <QComboBox>

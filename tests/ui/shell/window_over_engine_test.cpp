@@ -1,10 +1,10 @@
 // The real window over a store whose admin channel talks to the fake engine at the real timings.
 #include "core/admin_client_adapter.h"
 #include "core/bridge_store.h"
+#include "support/ui/window_over_store.h"
 #include "tests/support/core/engine_test_support.h"
 #include "tests/support/core/fake_engine_process.h"
 #include "tests/support/core/store_fakes.h"
-#include "tests/support/ui/window_over_store.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/pairing_code_banner.h"
 #include "ui/shell/status_notice.h"

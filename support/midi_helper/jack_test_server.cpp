@@ -1,4 +1,4 @@
-#include "tests/support/midi_helper/jack_test_server.h"
+#include "support/midi_helper/jack_test_server.h"
 
 #include <atomic>
 #include <cstring>

@@ -4,7 +4,7 @@
 // caller's own.
 
 #include "core/bridge_store.h"
-#include "tests/support/live/isolated_live.h"
+#include "support/ui/isolated_live.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/main_window.h"
 
