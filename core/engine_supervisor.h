@@ -13,9 +13,10 @@
 
 namespace norv {
 
-// The engine supervisor's one state and every transition of it, without processes, threads or
-// timers. The host (BridgeProcessController) feeds it events and carries out the actions it
-// returns, in order; the outcomes of a launch are reported while the host carries it out.
+// The managed engine's one state and every transition of it. No processes, threads or timers:
+// the process controller feeds it events and carries out the actions it returns, in order. The
+// outcomes of the launch action are reported while the controller carries it out, and handled
+// there and then.
 //
 //   phase             event                          next              actions
 //   idle              Start                          preparing         publish, loadIdentity
@@ -68,7 +69,7 @@ public:
         idle,        // no engine and nothing under way
         preparing,   // identity, then runtime copy, are being prepared off the GUI thread
         probing,     // checking that no other program serves the public port
-        launching,   // the host sets up the process (synchronously, inside its launch action)
+        launching,   // the controller sets up the process (synchronously, inside the launch action)
         starting,    // the process exists; its identity line is not written yet
         leaving,     // it closed its standard input before getting its identity: its own exit
                      // is awaited for a moment, and reported as any exit is
