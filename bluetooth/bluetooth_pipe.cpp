@@ -86,15 +86,31 @@ void BluetoothPipe::diagnostic(const QString& message) {
     if (onDiagnostic) onDiagnostic(message);
 }
 
-void BluetoothPipe::start() { feed(Machine::Start{connection_.has_value()}); }
+void BluetoothPipe::start() { dispatch(Machine::Start{connection_.has_value()}); }
 
-bool BluetoothPipe::feed(const Machine::Event& event) {
-    qCDebug(pipeLog, "pipe %s in %s", Machine::name(event), Machine::name(machine_.phase()));
-    for (const auto& action : machine_.handle(event)) {
+bool BluetoothPipe::dispatch(const Machine::Event& event) {
+    const Machine::Phase before = machine_.phase();
+    const Machine::Actions actions = machine_.handle(event);
+    logTransition(before, event, actions);
+    for (const auto& action : actions) {
         // A step that reports the pipe closed may have released it: nothing is touched then.
         if (!std::visit([this](const auto& a) { return perform(a); }, action)) return false;
     }
     return !machine_.closed();
+}
+
+// One debug line per event, also those that only change what is in flight; enable with
+// QT_LOGGING_RULES="org.norv.session.bridge.Connection.pipe.debug=true".
+void BluetoothPipe::logTransition(Machine::Phase before, const Machine::Event& event,
+                                  const Machine::Actions& actions) const {
+    if (!pipeLog().isDebugEnabled()) return;
+    QString done;
+    for (const auto& action : actions) {
+        if (!done.isEmpty()) done += QLatin1Char(',');
+        done += QLatin1String(nameOf(action));
+    }
+    qCDebug(pipeLog, "pipe %s --%s--> %s [%s]", Machine::name(before).data(), nameOf(event).data(),
+            Machine::name(machine_.phase()).data(), qUtf8Printable(done));
 }
 
 bool BluetoothPipe::perform(const Machine::OpenStreams&) {
@@ -128,7 +144,7 @@ bool BluetoothPipe::perform(const Machine::ArmEndDeadline&) {
 }
 
 bool BluetoothPipe::perform(const Machine::ArmFlush& action) {
-    const auto fire = [this] { feed(Machine::FlushDue{}); };
+    const auto fire = [this] { dispatch(Machine::FlushDue{}); };
     if (action.delay <= 0) {
         QTimer::singleShot(0, this, fire);
     } else {
@@ -158,7 +174,7 @@ void BluetoothPipe::startTcp() {
 void BluetoothPipe::tcpConnected() {
     if (machine_.closed()) return;
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    feed(Machine::TcpConnected{});
+    dispatch(Machine::TcpConnected{});
 }
 
 void BluetoothPipe::tcpFailed() {
@@ -173,11 +189,11 @@ void BluetoothPipe::tcpFailed() {
     }
 }
 
-void BluetoothPipe::tcpEnded() { feed(Machine::TcpEnded{}); }
+void BluetoothPipe::tcpEnded() { dispatch(Machine::TcpEnded{}); }
 
 void BluetoothPipe::tcpBytesWritten() {
     if (machine_.closed() || socket_->bytesToWrite() > 0) return;
-    feed(Machine::EngineTookAll{});
+    dispatch(Machine::EngineTookAll{});
 }
 
 void BluetoothPipe::handleStreamEvent(BluetoothStream& stream, BluetoothStreamEvent event) {
@@ -236,7 +252,7 @@ bool BluetoothPipe::readBluetooth() {
         QTimer::singleShot(0, this, [this] { readBluetooth(); });
         return true;
     }
-    feed(Machine::SendToEngine{});
+    dispatch(Machine::SendToEngine{});
     if (socket_->write(reinterpret_cast<const char*>(toSend.data()), static_cast<qint64>(toSend.size())) < 0) {
         close(QStringLiteral("tcp send: ") + socket_->errorString());
         return false;
@@ -265,17 +281,17 @@ bool BluetoothPipe::readPortHandshake() {
     diagnostic(QStringLiteral("midi endpoint %1").arg(port));
     if (!guard || machine_.closed()) return false;
     connection_ = localConnection(port);
-    return feed(Machine::PortAccepted{});
+    return dispatch(Machine::PortAccepted{});
 }
 
 bool BluetoothPipe::readTcp() {
     if (machine_.closed()) return false;
     if (!machine_.tcpReady() || machine_.readingEngine()) return true;
-    feed(Machine::EngineReadBegins{});
+    dispatch(Machine::EngineReadBegins{});
     while (true) {
         if (!stateQueue_ && output_.count() >= tcpPauseThreshold) break;  // the flush resumes reading
         if (socket_->bytesAvailable() <= 0) {
-            if (machine_.phase() == Machine::Phase::draining) return feed(Machine::EngineDrained{});
+            if (machine_.phase() == Machine::Phase::draining) return dispatch(Machine::EngineDrained{});
             break;
         }
         const QByteArray chunk = socket_->read(readChunk);
@@ -292,7 +308,7 @@ bool BluetoothPipe::readTcp() {
         if (!guard || machine_.closed()) return false;
         if (!flush()) return false;
     }
-    feed(Machine::EngineReadEnds{});
+    dispatch(Machine::EngineReadEnds{});
     return true;
 }
 
@@ -348,7 +364,7 @@ bool BluetoothPipe::flush() {
         if (bytesPerSecond_) {
             const double now = clock_->uptime();
             if (now < nextWriteTime_) {
-                return feed(Machine::FlushWanted{nextWriteTime_ - now});
+                return dispatch(Machine::FlushWanted{nextWriteTime_ - now});
             }
             chunk = pacedWriteChunk;
         }
@@ -368,7 +384,7 @@ bool BluetoothPipe::flush() {
     }
     if (!pump()) return false;
     if (!readTcp()) return false;
-    if (output_.count() > 0 && outputStream_.hasSpaceAvailable() && !feed(Machine::FlushWanted{retryDelay}))
+    if (output_.count() > 0 && outputStream_.hasSpaceAvailable() && !dispatch(Machine::FlushWanted{retryDelay}))
         return false;
     return finishEnding();
 }
@@ -382,7 +398,7 @@ bool BluetoothPipe::finishEnding() {
     return true;
 }
 
-void BluetoothPipe::close(const QString& reason) { feed(Machine::Close{reason}); }
+void BluetoothPipe::close(const QString& reason) { dispatch(Machine::Close{reason}); }
 
 bool BluetoothPipe::perform(const Machine::TearDown& action) {
     const QString reason = action.reason;  // the action goes with the pipe

@@ -77,7 +77,8 @@ private:
 
     // Each step returns false once the pipe has closed; the caller then returns at once, since
     // `onClose` may have released the pipe.
-    bool feed(const Machine::Event& event);
+    bool dispatch(const Machine::Event& event);
+    void logTransition(Machine::Phase before, const Machine::Event& event, const Machine::Actions& actions) const;
     bool perform(const Machine::OpenStreams&);
     bool perform(const Machine::StartReports&);
     bool perform(const Machine::ConnectTcp&);

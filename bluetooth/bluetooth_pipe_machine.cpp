@@ -1,26 +1,21 @@
 #include "bluetooth/bluetooth_pipe_machine.h"
 
-#include <array>
 #include <utility>
 
 namespace norv {
 
-namespace {
-
-constexpr std::array phaseNames{"built",   "handshake", "connecting", "running",
-                                "draining", "ending",   "closed"};
-constexpr std::array eventNames{"Start",         "PortAccepted",     "TcpConnected",
-                                "TcpEnded",      "EngineDrained",    "SendToEngine",
-                                "EngineTookAll", "EngineReadBegins", "EngineReadEnds",
-                                "FlushWanted",   "FlushDue",         "Close"};
-constexpr std::array actionNames{"OpenStreams",    "StartReports", "ConnectTcp", "AnnounceTcpReady",
-                                 "ReadEngine",     "ReadCentral",  "ArmEndDeadline", "Flush",
-                                 "ArmFlush",       "TearDown"};
-static_assert(phaseNames.size() == static_cast<std::size_t>(BluetoothPipeMachine::Phase::closed) + 1);
-static_assert(eventNames.size() == std::variant_size_v<BluetoothPipeMachine::Event>);
-static_assert(actionNames.size() == std::variant_size_v<BluetoothPipeMachine::Action>);
-
-}  // namespace
+std::string_view BluetoothPipeMachine::name(Phase phase) {
+    switch (phase) {
+        case Phase::built: return "built";
+        case Phase::handshake: return "handshake";
+        case Phase::connecting: return "connecting";
+        case Phase::running: return "running";
+        case Phase::draining: return "draining";
+        case Phase::ending: return "ending";
+        case Phase::closed: return "closed";
+    }
+    return "unknown";
+}
 
 BluetoothPipeMachine::Actions BluetoothPipeMachine::handle(const Event& event) {
     actions_.clear();
@@ -93,16 +88,6 @@ void BluetoothPipeMachine::on(const FlushDue&) {
 void BluetoothPipeMachine::on(const Close& event) {
     phase_ = Phase::closed;
     add<TearDown>(event.reason);
-}
-
-const char* BluetoothPipeMachine::name(Phase phase) {
-    return phaseNames.at(static_cast<std::size_t>(phase));
-}
-
-const char* BluetoothPipeMachine::name(const Event& event) { return eventNames.at(event.index()); }
-
-const char* BluetoothPipeMachine::name(const Action& action) {
-    return actionNames.at(action.index());
 }
 
 }  // namespace norv

@@ -1,13 +1,16 @@
 #pragma once
 
+#include "model/machine_names.h"
+
 #include <QString>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
 
 namespace norv {
 
-// The one state of a BluetoothPipe and every transition of it. No I/O and no timers: the pipe
+// The Bluetooth pipe's one state and every transition of it. No I/O and no timers: the pipe
 // feeds it events and carries out the actions it returns, in order, stopping once the pipe has
 // closed. Beside the phase it keeps three things in flight: a send to the engine (the central is
 // not read meanwhile), a read of the engine (so a read is never nested in another) and a deferred
@@ -36,24 +39,46 @@ namespace norv {
 class BluetoothPipeMachine {
 public:
     enum class Phase { built, handshake, connecting, running, draining, ending, closed };
+    static std::string_view name(Phase phase);
 
     // Events.
     struct Start {
+        static constexpr std::string_view kName = "start";
         bool withTcp;  // the engine's port is known: a state pipe, or a MIDI pipe after its handshake
     };
-    struct PortAccepted {};
-    struct TcpConnected {};
-    struct TcpEnded {};
-    struct EngineDrained {};  // the engine has ended and every byte of it has been read
-    struct SendToEngine {};
-    struct EngineTookAll {};  // TCP has nothing left to write
-    struct EngineReadBegins {};
-    struct EngineReadEnds {};
+    struct PortAccepted {
+        static constexpr std::string_view kName = "portAccepted";
+    };
+    struct TcpConnected {
+        static constexpr std::string_view kName = "tcpConnected";
+    };
+    struct TcpEnded {
+        static constexpr std::string_view kName = "tcpEnded";
+    };
+    struct EngineDrained {  // the engine has ended and every byte of it has been read
+        static constexpr std::string_view kName = "engineDrained";
+    };
+    struct SendToEngine {
+        static constexpr std::string_view kName = "sendToEngine";
+    };
+    struct EngineTookAll {  // TCP has nothing left to write
+        static constexpr std::string_view kName = "engineTookAll";
+    };
+    struct EngineReadBegins {
+        static constexpr std::string_view kName = "engineReadBegins";
+    };
+    struct EngineReadEnds {
+        static constexpr std::string_view kName = "engineReadEnds";
+    };
     struct FlushWanted {
+        static constexpr std::string_view kName = "flushWanted";
         double delay;
     };
-    struct FlushDue {};
+    struct FlushDue {
+        static constexpr std::string_view kName = "flushDue";
+    };
     struct Close {
+        static constexpr std::string_view kName = "close";
         QString reason;
     };
     using Event = std::variant<Start, PortAccepted, TcpConnected, TcpEnded, EngineDrained,
@@ -61,23 +86,42 @@ public:
                                FlushWanted, FlushDue, Close>;
 
     // Actions.
-    struct OpenStreams {};
-    struct StartReports {};
-    struct ConnectTcp {};
-    struct AnnounceTcpReady {};
-    struct ReadEngine {};
-    struct ReadCentral {};
-    struct ArmEndDeadline {};
-    struct Flush {};
+    struct OpenStreams {
+        static constexpr std::string_view kName = "openStreams";
+    };
+    struct StartReports {
+        static constexpr std::string_view kName = "startReports";
+    };
+    struct ConnectTcp {
+        static constexpr std::string_view kName = "connectTcp";
+    };
+    struct AnnounceTcpReady {
+        static constexpr std::string_view kName = "announceTcpReady";
+    };
+    struct ReadEngine {
+        static constexpr std::string_view kName = "readEngine";
+    };
+    struct ReadCentral {
+        static constexpr std::string_view kName = "readCentral";
+    };
+    struct ArmEndDeadline {
+        static constexpr std::string_view kName = "armEndDeadline";
+    };
+    struct Flush {
+        static constexpr std::string_view kName = "flush";
+    };
     struct ArmFlush {
+        static constexpr std::string_view kName = "armFlush";
         double delay;
     };
     struct TearDown {
+        static constexpr std::string_view kName = "tearDown";
         QString reason;
     };
     using Action = std::variant<OpenStreams, StartReports, ConnectTcp, AnnounceTcpReady, ReadEngine,
                                 ReadCentral, ArmEndDeadline, Flush, ArmFlush, TearDown>;
     using Actions = std::vector<Action>;
+    static_assert(namesAreDistinct<Event>() && namesAreDistinct<Action>());
 
     Actions handle(const Event& event);
 
@@ -89,11 +133,6 @@ public:
     }
     bool sendingToEngine() const { return sendingToEngine_; }
     bool readingEngine() const { return readingEngine_; }
-
-    // Names for the log.
-    static const char* name(Phase phase);
-    static const char* name(const Event& event);
-    static const char* name(const Action& action);
 
 private:
     void on(const Start& event);

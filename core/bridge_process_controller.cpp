@@ -28,8 +28,6 @@
 namespace norv {
 namespace {
 
-using Kind = EngineAction::Kind;
-
 // The result of work done on a worker thread: a value, or the error's description (and, for
 // an identity failure, the vault's reason, which goes to the log rather than the notice).
 template <typename T>
@@ -138,17 +136,17 @@ QString BridgeProcessController::resourceFolder() const {
 // ---- commands -------------------------------------------------------------------------------
 
 void BridgeProcessController::start(const BridgeLaunchConfiguration& configuration) {
-    apply(supervisor_.start(configuration));
+    dispatch(Supervisor::Start{configuration});
 }
 
 void BridgeProcessController::restart(std::optional<BridgeLaunchConfiguration> configuration) {
     prepared_.reset();
-    apply(supervisor_.restart(std::move(configuration), options_.storedConfiguration));
+    dispatch(Supervisor::Restart{std::move(configuration), options_.storedConfiguration});
 }
 
 void BridgeProcessController::stop() {
     prepared_.reset();
-    apply(supervisor_.stop());
+    dispatch(Supervisor::Stop{});
 }
 
 void BridgeProcessController::stopForQuit(std::function<void()> done) {
@@ -162,55 +160,57 @@ void BridgeProcessController::stopForQuit(std::function<void()> done) {
 
 // ---- carrying out the supervisor's actions ----------------------------------------------------
 
-void BridgeProcessController::apply(const EngineActions& actions) {
-    for (const EngineAction& action : actions) perform(action);
+void BridgeProcessController::dispatch(const Supervisor::Event& event) {
+    const Supervisor::Phase before = supervisor_.phase();
+    const Supervisor::Actions actions = supervisor_.handle(event);
+    logTransition(before, event, actions);
+    for (const auto& action : actions) std::visit([this](const auto& a) { perform(a); }, action);
 }
 
-void BridgeProcessController::perform(const EngineAction& action) {
-    switch (action.kind) {
-    case Kind::loadIdentity: loadIdentity(action.generation); break;
-    case Kind::prepareRuntime: prepareRuntime(action.generation); break;
-    case Kind::probePort: probePort(action.generation, action.port); break;
-    case Kind::launch: launch(*action.configuration); break;
-    case Kind::writeIdentity: writeIdentity(); break;
-    case Kind::endCredentials: endCredentials(); break;
-    case Kind::terminate: signalEngine(false); break;
-    case Kind::startGraceTimer: startGraceTimer(); break;
-    case Kind::startDepartureTimer: startDepartureTimer(); break;
-    case Kind::kill: signalEngine(true); break;
-    case Kind::discardProcess: discardProcess(); break;
-    case Kind::log: appendLog(action.text); break;
-    case Kind::appLog:
-        if (action.level == QtInfoMsg) qCInfo(AppLog::process, "%s", qUtf8Printable(action.text));
-        else if (action.level == QtWarningMsg) qCWarning(AppLog::process, "%s", qUtf8Printable(action.text));
-        else qCCritical(AppLog::process, "%s", qUtf8Printable(action.text));
-        break;
-    case Kind::publishChange: Q_EMIT changed(); break;
-    case Kind::processEnded: engineGone(); break;
+// One debug line per event that changes the phase or asks for something; enable with
+// QT_LOGGING_RULES="org.norv.session.bridge.Process.debug=true".
+void BridgeProcessController::logTransition(Supervisor::Phase before, const Supervisor::Event& event,
+                                            const Supervisor::Actions& actions) const {
+    if (!AppLog::process().isDebugEnabled()) return;
+    if (actions.empty() && supervisor_.phase() == before) return;
+    QString done;
+    for (const auto& action : actions) {
+        if (!done.isEmpty()) done += QLatin1Char(',');
+        done += QLatin1String(nameOf(action));
     }
+    qCDebug(AppLog::process, "engine supervisor %s --%s--> %s [%s]", Supervisor::name(before).data(),
+            nameOf(event).data(), Supervisor::name(supervisor_.phase()).data(), qUtf8Printable(done));
+}
+
+void BridgeProcessController::perform(const Supervisor::AppLog& action) {
+    if (action.level == QtInfoMsg) qCInfo(AppLog::process, "%s", qUtf8Printable(action.text));
+    else if (action.level == QtWarningMsg) qCWarning(AppLog::process, "%s", qUtf8Printable(action.text));
+    else qCCritical(AppLog::process, "%s", qUtf8Printable(action.text));
 }
 
 // ---- preparation ----------------------------------------------------------------------------
 
-void BridgeProcessController::loadIdentity(quint64 generation) {
+void BridgeProcessController::perform(const Supervisor::LoadIdentity& action) {
+    const quint64 generation = action.generation;
     const std::shared_ptr<BridgeTLSIdentityStore> store = identityStore_;
     runOnWorker<BridgeTLSIdentity>(
         this, [store] { return store->loadOrCreate(); },
         [this, generation](Outcome<BridgeTLSIdentity> identity) {
             if (!identity.value) {
-                apply(supervisor_.identityLoaded(
-                    generation, EngineSupervisor::IdentityFailure{identity.error, identity.reason}));
+                dispatch(Supervisor::IdentityLoaded{
+                    generation, Supervisor::IdentityFailure{identity.error, identity.reason}});
                 return;
             }
             if (generation == supervisor_.launchGeneration()) {
                 prepared_ = std::make_unique<PreparedLaunch>(
                     PreparedLaunch{generation, std::move(*identity.value), {}});
             }
-            apply(supervisor_.identityLoaded(generation));
+            dispatch(Supervisor::IdentityLoaded{generation, std::nullopt});
         });
 }
 
-void BridgeProcessController::prepareRuntime(quint64 generation) {
+void BridgeProcessController::perform(const Supervisor::PrepareRuntime& action) {
+    const quint64 generation = action.generation;
     // Paths and environment are read here, on the GUI thread; the worker only gets values.
     const QString resources = resourceFolder();
     const std::optional<QString> support =
@@ -219,7 +219,7 @@ void BridgeProcessController::prepareRuntime(quint64 generation) {
         this, [resources, support] { return prepareBridgeRuntimeRoot(resources, support); },
         [this, generation](Outcome<std::optional<QString>> root) {
             if (!root.value || !*root.value) {
-                apply(supervisor_.runtimeMissing(generation));
+                dispatch(Supervisor::RuntimeMissing{generation});
                 return;
             }
             if (!prepared_ || prepared_->generation != generation) return;  // overtaken
@@ -228,26 +228,27 @@ void BridgeProcessController::prepareRuntime(quint64 generation) {
             try {
                 fingerprint = prepared_->identity.fingerprint();
             } catch (const std::exception& error) {
-                apply(supervisor_.fingerprintFailed(generation, QString::fromUtf8(error.what())));
+                dispatch(Supervisor::FingerprintFailed{generation, QString::fromUtf8(error.what())});
                 return;
             }
-            apply(supervisor_.runtimePrepared(generation, fingerprint));
+            dispatch(Supervisor::RuntimePrepared{generation, fingerprint});
         });
 }
 
 // The public port first (served: an external bridge), then the admin port the engine must bind.
-void BridgeProcessController::probePort(quint64 generation, int port) {
-    PortProbe::start(this, port, options_.portProbeTimeout, [this, generation](bool served) {
-        if (served) return apply(supervisor_.portProbed(generation, true));
+void BridgeProcessController::perform(const Supervisor::ProbePort& action) {
+    const quint64 generation = action.generation;
+    PortProbe::start(this, action.port, options_.portProbeTimeout, [this, generation](bool served) {
+        if (served) return dispatch(Supervisor::PortProbed{generation, true});
         if (generation != supervisor_.launchGeneration()) return;
         const int adminPort = options_.adminPort;
         AdminPortProbe::start(this, adminPort, options_.adminPortProbeTimeout,
                               [this, generation, adminPort](AdminPortProbe::Holder holder) {
                                   using Holder = AdminPortProbe::Holder;
-                                  using Taken = EngineSupervisor::PortHolder;
-                                  if (holder == Holder::none) return apply(supervisor_.portProbed(generation, false));
-                                  apply(supervisor_.adminPortTaken(
-                                      generation, adminPort, holder == Holder::bridge ? Taken::bridge : Taken::otherProgram));
+                                  using Taken = Supervisor::PortHolder;
+                                  if (holder == Holder::none) return dispatch(Supervisor::PortProbed{generation, false});
+                                  dispatch(Supervisor::AdminPortTaken{
+                                      generation, adminPort, holder == Holder::bridge ? Taken::bridge : Taken::otherProgram});
                               });
     });
 }
@@ -280,11 +281,11 @@ QStringList BridgeProcessController::engineArguments(const BridgeLaunchConfigura
     return arguments;
 }
 
-void BridgeProcessController::launch(const BridgeLaunchConfiguration& configuration) {
+void BridgeProcessController::perform(const Supervisor::Launch& action) {
     const std::unique_ptr<PreparedLaunch> prepared = std::move(prepared_);
     const std::optional<QString> interpreter =
         prepared ? BridgeRuntimeFiles::interpreter(prepared->root) : std::nullopt;
-    if (!interpreter) return apply(supervisor_.interpreterMissing());
+    if (!interpreter) return dispatch(Supervisor::InterpreterMissing{});
 
     auto engine = std::make_unique<Engine>();
     QByteArray encoded = prepared->identity.encode();
@@ -294,14 +295,14 @@ void BridgeProcessController::launch(const BridgeLaunchConfiguration& configurat
     engine->identityLine.append(encoded).append('\n');
     ProcessHardening::wipe(encoded);
     if (size >= BridgeTLSIdentity::kMaxRecordBytes) {
-        return apply(supervisor_.launchFailed(BridgeTLSIdentityError::invalidRecord().description()));
+        return dispatch(Supervisor::LaunchFailed{BridgeTLSIdentityError::invalidRecord().description()});
     }
 
     // The engine's standard input: a socket pair, so that our write can report a reader that
     // has gone (EPIPE with MSG_NOSIGNAL) instead of raising SIGPIPE.
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-        return apply(supervisor_.launchFailed(errnoText(errno)));
+        return dispatch(Supervisor::LaunchFailed{errnoText(errno)});
     }
     engine->input.reset(ends[0]);
     // The child gets its copy at start; ours goes when launch returns, leaving the engine's
@@ -313,12 +314,12 @@ void BridgeProcessController::launch(const BridgeLaunchConfiguration& configurat
     try {
         engine->token = AdminCapability::begin(prepared->identity.certificatePEM);
     } catch (const std::exception& error) {
-        return apply(supervisor_.launchFailed(QString::fromUtf8(error.what())));
+        return dispatch(Supervisor::LaunchFailed{QString::fromUtf8(error.what())});
     }
-    QProcess* process = makeEngineProcess(*interpreter, configuration, prepared->root, engine->token, childEnd.get());
+    QProcess* process = makeEngineProcess(*interpreter, action.configuration, prepared->root, engine->token, childEnd.get());
     engine->process = process;
     engine_ = std::move(engine);
-    apply(supervisor_.processCreated());
+    dispatch(Supervisor::ProcessCreated{});
     process->start();
 }
 
@@ -342,24 +343,24 @@ QProcess* BridgeProcessController::makeEngineProcess(const QString& interpreter,
     connect(process, &QProcess::readyReadStandardOutput, this,
             [this, process] { diagnosticBuffer_.append(process->readAllStandardOutput()); });
     connect(process, &QProcess::started, this, [this, process] {
-        if (isCurrent(process)) apply(supervisor_.processStarted());
+        if (isCurrent(process)) dispatch(Supervisor::ProcessStarted{});
     });
     connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart && isCurrent(process))
-            apply(supervisor_.processFailedToStart(process->errorString()));
+            dispatch(Supervisor::ProcessFailedToStart{process->errorString()});
     });
     connect(process, &QProcess::finished, this, [this, process] { engineFinished(process); });
     return process;
 }
 
-void BridgeProcessController::writeIdentity() {
+void BridgeProcessController::perform(const Supervisor::WriteIdentity&) {
     Engine& engine = *engine_;
     const int error = options_.writeIdentityLine(engine.input.get(), engine.identityLine);
     ProcessHardening::wipe(engine.identityLine);
     // No reader any more: an engine that exited before reading its identity closed its end.
-    if (error == EPIPE || error == ECONNRESET) return apply(supervisor_.identityRefused(errnoText(error)));
-    if (error != 0) return apply(supervisor_.identityWriteFailed(errnoText(error)));
-    apply(supervisor_.identityWritten(engine.process->processId()));
+    if (error == EPIPE || error == ECONNRESET) return dispatch(Supervisor::IdentityRefused{errnoText(error)});
+    if (error != 0) return dispatch(Supervisor::IdentityWriteFailed{errnoText(error)});
+    dispatch(Supervisor::IdentityWritten{engine.process->processId()});
 }
 
 // ---- ending ---------------------------------------------------------------------------------
@@ -374,33 +375,34 @@ void BridgeProcessController::signalEngine(bool kill) {
     else engine_->process->terminate();
 }
 
-void BridgeProcessController::startGraceTimer() { afterOnEngine(options_.terminationGrace, &EngineSupervisor::graceExpired); }
-
-void BridgeProcessController::startDepartureTimer() {
-    afterOnEngine(options_.departureWait, &EngineSupervisor::departureWaitExpired);
+void BridgeProcessController::perform(const Supervisor::StartGraceTimer&) {
+    afterOnEngine(options_.terminationGrace, Supervisor::GraceExpired{});
 }
 
-void BridgeProcessController::afterOnEngine(std::chrono::milliseconds delay,
-                                            EngineActions (EngineSupervisor::*event)()) {
+void BridgeProcessController::perform(const Supervisor::StartDepartureTimer&) {
+    afterOnEngine(options_.departureWait, Supervisor::DepartureWaitExpired{});
+}
+
+void BridgeProcessController::afterOnEngine(std::chrono::milliseconds delay, Supervisor::Event event) {
     if (!engine_) return;
     QProcess* process = engine_->process;
     // Owned by the process: gone with it, so it never reaches a later engine.
     auto* timer = new QTimer(process);
     timer->setSingleShot(true);
     timer->setTimerType(Qt::PreciseTimer);
-    connect(timer, &QTimer::timeout, this, [this, process, event] {
-        if (isCurrent(process)) apply((supervisor_.*event)());
+    connect(timer, &QTimer::timeout, this, [this, process, event = std::move(event)] {
+        if (isCurrent(process)) dispatch(event);
     });
     timer->start(delay);
 }
 
-void BridgeProcessController::endCredentials() {
+void BridgeProcessController::perform(const Supervisor::EndCredentials&) {
     if (!engine_) return;
     AdminCapability::end(engine_->token);
     engine_->input.reset();
 }
 
-void BridgeProcessController::discardProcess() {
+void BridgeProcessController::perform(const Supervisor::DiscardProcess&) {
     const std::unique_ptr<Engine> ended = std::move(engine_);
     if (!ended) return;
     ended->process->disconnect(this);
@@ -413,10 +415,10 @@ void BridgeProcessController::engineFinished(QProcess* process) {
     diagnosticBuffer_.append(process->readAllStandardOutput());
     diagnosticBuffer_.finish();
     // QProcess reports the signal number as the exit code of a crashed process.
-    apply(supervisor_.processFinished(process->exitCode()));
+    dispatch(Supervisor::ProcessFinished{process->exitCode()});
 }
 
-void BridgeProcessController::engineGone() {
+void BridgeProcessController::perform(const Supervisor::ProcessEnded&) {
     Q_EMIT processEnded();
     for (auto& done : std::exchange(quitWaiters_, {})) done();
 }

@@ -81,7 +81,7 @@ public:
         return supervisor_.activeConfiguration();
     }
     quint64 launchGeneration() const { return supervisor_.launchGeneration(); }
-    EngineState state() const { return supervisor_.state(); }
+    EngineSupervisor::Phase phase() const { return supervisor_.phase(); }
     // An engine process of this controller exists (starting, running or ending).
     bool hasProcess() const;
     // Its process id, or 0.
@@ -130,26 +130,36 @@ private:
     struct Engine;
     struct PreparedLaunch;
 
+    using Supervisor = EngineSupervisor;
+
     QString resourceFolder() const;
-    void apply(const EngineActions& actions);
-    void perform(const EngineAction& action);
-    void loadIdentity(quint64 generation);
-    void prepareRuntime(quint64 generation);
-    void probePort(quint64 generation, int port);
-    void launch(const BridgeLaunchConfiguration& configuration);
+    // Hands the event to the supervisor and carries out its actions in order. An action may
+    // report an outcome at once (the launch does): that event is handled right there.
+    void dispatch(const Supervisor::Event& event);
+    void logTransition(Supervisor::Phase before, const Supervisor::Event& event,
+                       const Supervisor::Actions& actions) const;
+    void perform(const Supervisor::LoadIdentity& action);
+    void perform(const Supervisor::PrepareRuntime& action);
+    void perform(const Supervisor::ProbePort& action);
+    void perform(const Supervisor::Launch& action);
+    void perform(const Supervisor::WriteIdentity&);
+    void perform(const Supervisor::StartDepartureTimer&);
+    void perform(const Supervisor::EndCredentials&);
+    void perform(const Supervisor::Terminate&) { signalEngine(false); }
+    void perform(const Supervisor::StartGraceTimer&);
+    void perform(const Supervisor::Kill&) { signalEngine(true); }
+    void perform(const Supervisor::DiscardProcess&);
+    void perform(const Supervisor::Log& action) { appendLog(action.text); }
+    void perform(const Supervisor::AppLog& action);
+    void perform(const Supervisor::PublishChange&) { Q_EMIT changed(); }
+    void perform(const Supervisor::ProcessEnded&);
     QProcess* makeEngineProcess(const QString& interpreter, const BridgeLaunchConfiguration& configuration,
                                 const QString& root, const QString& token, int stdinFd);
-    void writeIdentity();
-    void startGraceTimer();
-    void startDepartureTimer();
     // A single-shot precise timer owned by the engine's process: gone with it.
-    void afterOnEngine(std::chrono::milliseconds delay, EngineActions (EngineSupervisor::*event)());
+    void afterOnEngine(std::chrono::milliseconds delay, Supervisor::Event event);
     void signalEngine(bool kill);
-    void endCredentials();
-    void discardProcess();
     void engineFinished(QProcess* process);
     bool isCurrent(const QProcess* process) const;
-    void engineGone();
     void appendLog(const QString& message);
 
     std::shared_ptr<BridgeTLSIdentityStore> identityStore_;

@@ -1,424 +1,288 @@
 #include "core/engine_supervisor.h"
 
+#include <utility>
+
 namespace norv {
 namespace {
-
-using Kind = EngineAction::Kind;
-
-EngineAction action(Kind kind) { return EngineAction{kind}; }
-
-EngineAction logLine(const QString& text) {
-    EngineAction line{Kind::log};
-    line.text = text;
-    return line;
-}
-
-EngineAction appLogLine(QtMsgType level, const QString& text) {
-    EngineAction line{Kind::appLog};
-    line.level = level;
-    line.text = text;
-    return line;
-}
-
-EngineAction forGeneration(Kind kind, quint64 generation) {
-    EngineAction work{kind};
-    work.generation = generation;
-    return work;
-}
-
-const char* kindName(Kind kind) {
-    switch (kind) {
-        case Kind::loadIdentity:
-            return "loadIdentity";
-        case Kind::prepareRuntime:
-            return "prepareRuntime";
-        case Kind::probePort:
-            return "probePort";
-        case Kind::launch:
-            return "launch";
-        case Kind::writeIdentity:
-            return "writeIdentity";
-        case Kind::startDepartureTimer:
-            return "startDepartureTimer";
-        case Kind::endCredentials:
-            return "endCredentials";
-        case Kind::terminate:
-            return "terminate";
-        case Kind::startGraceTimer:
-            return "startGraceTimer";
-        case Kind::kill:
-            return "kill";
-        case Kind::discardProcess:
-            return "discardProcess";
-        case Kind::log:
-            return "log";
-        case Kind::appLog:
-            return "appLog";
-        case Kind::publishChange:
-            return "publishChange";
-        case Kind::processEnded:
-            return "processEnded";
-    }
-    return "?";
-}
 
 QString externalBridgeText(int port) {
     return QStringLiteral("An external bridge already owns port %1. Stop it before starting the managed bridge.")
         .arg(port);
 }
 
-const char* levelName(QtMsgType level) {
-    switch (level) {
-        case QtInfoMsg:
-            return "info";
-        case QtWarningMsg:
-            return "warning";
-        case QtCriticalMsg:
-            return "critical";
-        default:
-            return "other";
-    }
-}
-
 }  // namespace
 
-QString describe(const EngineAction& action) {
-    QString text = QString::fromLatin1(kindName(action.kind));
-    switch (action.kind) {
-        case Kind::loadIdentity:
-        case Kind::prepareRuntime:
-            return text + QLatin1Char(' ') + QString::number(action.generation);
-        case Kind::probePort:
-            return text + QLatin1Char(' ') + QString::number(action.generation) + QLatin1Char(' ') +
-                   QString::number(action.port);
-        case Kind::log:
-            return text + QStringLiteral(": ") + action.text;
-        case Kind::appLog:
-            return text + QLatin1Char(' ') + QLatin1String(levelName(action.level)) +
-                   QStringLiteral(": ") + action.text;
-        default:
-            return text;
-    }
+EngineSupervisor::Actions EngineSupervisor::handle(const Event& event) {
+    actions_.clear();
+    std::visit([this](const auto& e) { on(e); }, event);
+    return std::exchange(actions_, {});
 }
 
 bool EngineSupervisor::hasProcess() const {
-    switch (state_) {
-        case EngineState::starting:
-        case EngineState::leaving:
-        case EngineState::running:
-        case EngineState::stopping:
-        case EngineState::restarting:
+    switch (phase_) {
+        case Phase::starting:
+        case Phase::leaving:
+        case Phase::running:
+        case Phase::stopping:
+        case Phase::restarting:
             return true;
         default:
             return false;
     }
 }
 
-bool EngineSupervisor::isCurrentPreparation(quint64 generation, EngineState expected) const {
-    return generation == generation_ && state_ == expected;
+bool EngineSupervisor::isCurrentPreparation(quint64 generation, Phase expected) const {
+    return generation == generation_ && phase_ == expected;
 }
 
-void EngineSupervisor::publish(EngineActions& actions) {
+void EngineSupervisor::publish() {
     published_.isPreparing = isPreparing();
     if (published_ == lastPublished_) return;
     lastPublished_ = published_;
-    actions.push_back(action(Kind::publishChange));
+    actions_.push_back(PublishChange{});
 }
 
 // ---- commands --------------------------------------------------------------------------------
 
-EngineActions EngineSupervisor::start(const BridgeLaunchConfiguration& configuration) {
-    EngineActions actions;
-    if (state_ != EngineState::idle) return actions;  // an engine exists or is on its way
-    beginPreparation(configuration, actions);
-    return actions;
+void EngineSupervisor::on(const Start& event) {
+    if (phase_ != Phase::idle) return;  // an engine exists or is on its way
+    beginPreparation(event.configuration);
 }
 
-void EngineSupervisor::beginPreparation(const BridgeLaunchConfiguration& configuration,
-                                        EngineActions& actions) {
-    state_ = EngineState::preparing;
+void EngineSupervisor::beginPreparation(const BridgeLaunchConfiguration& configuration) {
+    phase_ = Phase::preparing;
     configuration_ = configuration;
     ++generation_;
-    publish(actions);
-    actions.push_back(forGeneration(Kind::loadIdentity, generation_));
+    publish();
+    actions_.push_back(LoadIdentity{generation_});
 }
 
-EngineActions EngineSupervisor::restart(std::optional<BridgeLaunchConfiguration> requested,
-                                        const std::function<BridgeLaunchConfiguration()>& stored) {
-    EngineActions actions;
+void EngineSupervisor::on(const Restart& event) {
     ++generation_;
-    if (isPreparing()) state_ = EngineState::idle;  // the preparation's results are dropped
-    BridgeLaunchConfiguration chosen = requested ? *requested
+    if (isPreparing()) phase_ = Phase::idle;  // the preparation's results are dropped
+    BridgeLaunchConfiguration chosen = event.requested ? *event.requested
                                        : published_.activeConfiguration
                                            ? *published_.activeConfiguration
-                                           : stored();
+                                           : event.stored();
     chosen = chosen.normalized();
     if (hasProcess()) {
         // The next engine starts once this one has exited, whether it ends now or had already
         // ended and its exit is still on its way.
         restartWith_ = chosen;
-        requestEnd(EngineState::restarting, actions);
-        publish(actions);
-        return actions;
+        requestEnd(Phase::restarting);
+        publish();
+        return;
     }
-    beginPreparation(chosen, actions);
-    return actions;
+    beginPreparation(chosen);
 }
 
-EngineActions EngineSupervisor::stop() {
-    EngineActions actions;
+void EngineSupervisor::on(const Stop&) {
     ++generation_;
-    if (isPreparing()) state_ = EngineState::idle;
+    if (isPreparing()) phase_ = Phase::idle;
     if (hasProcess()) {
         restartWith_.reset();
-        requestEnd(EngineState::stopping, actions);
+        requestEnd(Phase::stopping);
     }
-    publish(actions);
-    return actions;
+    publish();
 }
 
 // SIGTERM now (again, if already asked), and SIGKILL after the grace period, armed once.
-void EngineSupervisor::requestEnd(EngineState ending, EngineActions& actions) {
-    const bool alreadyEnding = state_ == EngineState::stopping || state_ == EngineState::restarting;
-    state_ = ending;
-    actions.push_back(action(Kind::terminate));
-    if (!alreadyEnding) actions.push_back(action(Kind::startGraceTimer));
+void EngineSupervisor::requestEnd(Phase ending) {
+    const bool alreadyEnding = phase_ == Phase::stopping || phase_ == Phase::restarting;
+    phase_ = ending;
+    actions_.push_back(Terminate{});
+    if (!alreadyEnding) actions_.push_back(StartGraceTimer{});
 }
 
 // ---- preparation -----------------------------------------------------------------------------
 
-void EngineSupervisor::failPreparation(const QString& error, const std::optional<QString>& line,
-                                       EngineActions& actions) {
-    state_ = EngineState::idle;
+void EngineSupervisor::failPreparation(const QString& error, const std::optional<QString>& line) {
+    phase_ = Phase::idle;
     published_.lastError = error;
-    if (line) actions.push_back(logLine(*line));
-    publish(actions);
+    if (line) actions_.push_back(Log{*line});
+    publish();
 }
 
-EngineActions EngineSupervisor::identityLoaded(quint64 generation,
-                                               std::optional<IdentityFailure> failure) {
-    EngineActions actions;
-    if (!isCurrentPreparation(generation, EngineState::preparing)) return actions;
-    if (failure) {
+void EngineSupervisor::on(const IdentityLoaded& event) {
+    if (!isCurrentPreparation(event.generation, Phase::preparing)) return;
+    if (const auto& failure = event.failure) {
         const QString line = QStringLiteral("protected Bridge identity unavailable");
-        failPreparation(
-            failure->description,
-            failure->reason.isEmpty() ? line : line + QStringLiteral(": ") + failure->reason,
-            actions);
-        return actions;
+        failPreparation(failure->description,
+                        failure->reason.isEmpty() ? line : line + QStringLiteral(": ") + failure->reason);
+        return;
     }
     // Only then the runtime copy: the two jobs never run together.
-    actions.push_back(forGeneration(Kind::prepareRuntime, generation));
-    return actions;
+    actions_.push_back(PrepareRuntime{event.generation});
 }
 
-EngineActions EngineSupervisor::runtimeMissing(quint64 generation) {
-    EngineActions actions;
-    if (!isCurrentPreparation(generation, EngineState::preparing)) return actions;
-    failPreparation(QStringLiteral("Could not prepare the bundled Bridge runtime"), std::nullopt,
-                    actions);
-    return actions;
+void EngineSupervisor::on(const RuntimeMissing& event) {
+    if (!isCurrentPreparation(event.generation, Phase::preparing)) return;
+    failPreparation(QStringLiteral("Could not prepare the bundled Bridge runtime"), std::nullopt);
 }
 
-EngineActions EngineSupervisor::fingerprintFailed(quint64 generation, const QString& description) {
-    EngineActions actions;
-    if (!isCurrentPreparation(generation, EngineState::preparing)) return actions;
-    failPreparation(description, QStringLiteral("protected Bridge identity unavailable"), actions);
-    return actions;
+void EngineSupervisor::on(const FingerprintFailed& event) {
+    if (!isCurrentPreparation(event.generation, Phase::preparing)) return;
+    failPreparation(event.description, QStringLiteral("protected Bridge identity unavailable"));
 }
 
-EngineActions EngineSupervisor::runtimePrepared(quint64 generation, const QString& fingerprint) {
-    EngineActions actions;
-    if (!isCurrentPreparation(generation, EngineState::preparing)) return actions;
-    published_.identityFingerprint = fingerprint;
+void EngineSupervisor::on(const RuntimePrepared& event) {
+    if (!isCurrentPreparation(event.generation, Phase::preparing)) return;
+    published_.identityFingerprint = event.fingerprint;
     const int port = configuration_.normalized().publicPort;
     if (port < 0 || port > 65535) {
-        failPreparation(QStringLiteral("Wi-Fi port must be between 1024 and 65534"), std::nullopt,
-                        actions);
-        return actions;
+        failPreparation(QStringLiteral("Wi-Fi port must be between 1024 and 65534"), std::nullopt);
+        return;
     }
-    state_ = EngineState::probing;
-    publish(actions);
-    EngineAction probe = forGeneration(Kind::probePort, generation);
-    probe.port = port;
-    actions.push_back(probe);
-    return actions;
+    phase_ = Phase::probing;
+    publish();
+    actions_.push_back(ProbePort{event.generation, port});
 }
 
-EngineActions EngineSupervisor::portProbed(quint64 generation, bool served) {
-    EngineActions actions;
-    if (!isCurrentPreparation(generation, EngineState::probing)) return actions;
-    if (served) {
+void EngineSupervisor::on(const PortProbed& event) {
+    if (!isCurrentPreparation(event.generation, Phase::probing)) return;
+    if (event.served) {
         const int port = configuration_.normalized().publicPort;
         skipLaunch(externalBridgeText(port),
-                   QStringLiteral("Managed bridge launch skipped because port %1 is already in use").arg(port),
-                   actions);
-        return actions;
+                   QStringLiteral("Managed bridge launch skipped because port %1 is already in use").arg(port));
+        return;
     }
     // Published by the launch's outcome, so that no observer runs while the host launches.
-    state_ = EngineState::launching;
-    EngineAction launch{Kind::launch};
-    launch.configuration = configuration_.normalized();
-    actions.push_back(launch);
-    return actions;
+    phase_ = Phase::launching;
+    actions_.push_back(Launch{configuration_.normalized()});
 }
 
-EngineActions EngineSupervisor::adminPortTaken(quint64 generation, int port, PortHolder holder) {
-    EngineActions actions;
-    if (!isCurrentPreparation(generation, EngineState::probing)) return actions;
-    if (holder == PortHolder::bridge) {
-        skipLaunch(externalBridgeText(port),
-                   QStringLiteral("Managed bridge launch skipped because port %1 is already in use").arg(port),
-                   actions);
-        return actions;
+void EngineSupervisor::on(const AdminPortTaken& event) {
+    if (!isCurrentPreparation(event.generation, Phase::probing)) return;
+    if (event.holder == PortHolder::bridge) {
+        skipLaunch(externalBridgeText(event.port),
+                   QStringLiteral("Managed bridge launch skipped because port %1 is already in use").arg(event.port));
+        return;
     }
-    const QString reason = QStringLiteral("port %1 is in use by another program").arg(port);
+    const QString reason = QStringLiteral("port %1 is in use by another program").arg(event.port);
     skipLaunch(QStringLiteral("The managed bridge cannot start: ") + reason + QLatin1Char('.'),
-               QStringLiteral("Managed bridge launch skipped because ") + reason, actions);
-    return actions;
+               QStringLiteral("Managed bridge launch skipped because ") + reason);
 }
 
-void EngineSupervisor::skipLaunch(const QString& text, const QString& appLogText, EngineActions& actions) {
-    state_ = EngineState::idle;
+void EngineSupervisor::skipLaunch(const QString& text, const QString& appLogText) {
+    phase_ = Phase::idle;
     published_.lastError = text;
-    actions.push_back(logLine(QStringLiteral("launch skipped: ") + text));
-    actions.push_back(appLogLine(QtWarningMsg, appLogText));
-    publish(actions);
+    actions_.push_back(Log{QStringLiteral("launch skipped: ") + text});
+    actions_.push_back(AppLog{QtWarningMsg, appLogText});
+    publish();
 }
 
 // ---- launch ----------------------------------------------------------------------------------
 
-EngineActions EngineSupervisor::interpreterMissing() {
-    EngineActions actions;
-    if (state_ != EngineState::launching) return actions;
-    failPreparation(QStringLiteral("Bundled Python runtime unavailable"), std::nullopt, actions);
-    return actions;
+void EngineSupervisor::on(const InterpreterMissing&) {
+    if (phase_ != Phase::launching) return;
+    failPreparation(QStringLiteral("Bundled Python runtime unavailable"), std::nullopt);
 }
 
-void EngineSupervisor::reportLaunchFailure(const QString& description, EngineActions& actions) {
+void EngineSupervisor::reportLaunchFailure(const QString& description) {
     published_.lastError = description;
-    actions.push_back(logLine(QStringLiteral("launch failed: ") + description));
-    actions.push_back(
-        appLogLine(QtCriticalMsg, QStringLiteral("Bridge launch failed: ") + description));
+    actions_.push_back(Log{QStringLiteral("launch failed: ") + description});
+    actions_.push_back(AppLog{QtCriticalMsg, QStringLiteral("Bridge launch failed: ") + description});
 }
 
-EngineActions EngineSupervisor::launchFailed(const QString& description) {
-    EngineActions actions;
-    if (state_ != EngineState::launching) return actions;
-    state_ = EngineState::idle;
-    reportLaunchFailure(description, actions);
-    publish(actions);
-    return actions;
+void EngineSupervisor::on(const LaunchFailed& event) {
+    if (phase_ != Phase::launching) return;
+    phase_ = Phase::idle;
+    reportLaunchFailure(event.description);
+    publish();
 }
 
-EngineActions EngineSupervisor::processCreated() {
-    EngineActions actions;
-    if (state_ != EngineState::launching) return actions;
-    state_ = EngineState::starting;
-    publish(actions);
-    return actions;
+void EngineSupervisor::on(const ProcessCreated&) {
+    if (phase_ != Phase::launching) return;
+    phase_ = Phase::starting;
+    publish();
 }
 
 // ---- the engine process ----------------------------------------------------------------------
 
-EngineActions EngineSupervisor::processFailedToStart(const QString& description) {
-    EngineActions actions;
-    if (!hasProcess()) return actions;
+void EngineSupervisor::on(const ProcessFailedToStart& event) {
+    if (!hasProcess()) return;
     // Never started: no exit follows, and a pending restart is dropped with it.
-    state_ = EngineState::idle;
+    phase_ = Phase::idle;
     restartWith_.reset();
-    actions.push_back(action(Kind::endCredentials));
-    reportLaunchFailure(description, actions);
-    actions.push_back(action(Kind::discardProcess));
-    publish(actions);
-    actions.push_back(action(Kind::processEnded));
-    return actions;
+    actions_.push_back(EndCredentials{});
+    reportLaunchFailure(event.description);
+    actions_.push_back(DiscardProcess{});
+    publish();
+    actions_.push_back(ProcessEnded{});
 }
 
-EngineActions EngineSupervisor::processStarted() {
+void EngineSupervisor::on(const ProcessStarted&) {
     // An engine asked to end before it started never gets its identity.
-    if (state_ != EngineState::starting) return {};
-    return {action(Kind::writeIdentity)};
+    if (phase_ == Phase::starting) actions_.push_back(WriteIdentity{});
 }
 
-EngineActions EngineSupervisor::identityWritten(qint64 pid) {
-    EngineActions actions;
-    if (state_ != EngineState::starting) return actions;
-    state_ = EngineState::running;
+void EngineSupervisor::on(const IdentityWritten& event) {
+    if (phase_ != Phase::starting) return;
+    phase_ = Phase::running;
     published_.isRunning = true;
     published_.activeConfiguration = configuration_.normalized();
     published_.lastError.reset();
-    const QString pidText = QString::number(pid);
-    actions.push_back(logLine(QStringLiteral("started bridge pid=") + pidText));
-    actions.push_back(appLogLine(QtInfoMsg, QStringLiteral("Started bridge pid=") + pidText));
-    publish(actions);
-    return actions;
+    const QString pidText = QString::number(event.pid);
+    actions_.push_back(Log{QStringLiteral("started bridge pid=") + pidText});
+    actions_.push_back(AppLog{QtInfoMsg, QStringLiteral("Started bridge pid=") + pidText});
+    publish();
 }
 
 // Nobody reads the engine's standard input any more: an engine that exits on its own before
 // reading its identity closes it on its way out. The exit that follows is the engine's own and
 // is reported with its status; an engine still there after the departure wait is a failed
 // launch, ended like one.
-EngineActions EngineSupervisor::identityRefused(const QString& description) {
-    EngineActions actions;
-    if (state_ != EngineState::starting) return actions;
+void EngineSupervisor::on(const IdentityRefused& event) {
+    if (phase_ != Phase::starting) return;
     // Our end stays open: closing it would end an engine that is still there with a failure
     // of our making.
-    state_ = EngineState::leaving;
-    refusal_ = description;
-    actions.push_back(action(Kind::startDepartureTimer));
-    return actions;
+    phase_ = Phase::leaving;
+    refusal_ = event.description;
+    actions_.push_back(StartDepartureTimer{});
 }
 
-EngineActions EngineSupervisor::departureWaitExpired() {
-    EngineActions actions;
-    if (state_ != EngineState::leaving) return actions;
-    actions.push_back(action(Kind::endCredentials));
-    requestEnd(EngineState::stopping, actions);
-    reportLaunchFailure(refusal_, actions);
-    publish(actions);
-    return actions;
+void EngineSupervisor::on(const DepartureWaitExpired&) {
+    if (phase_ != Phase::leaving) return;
+    actions_.push_back(EndCredentials{});
+    requestEnd(Phase::stopping);
+    reportLaunchFailure(refusal_);
+    publish();
 }
 
 // The process runs but never got its identity: it is ended, and its exit (which we asked for)
 // does not replace this failure.
-EngineActions EngineSupervisor::identityWriteFailed(const QString& description) {
-    EngineActions actions;
-    if (state_ != EngineState::starting) return actions;
-    actions.push_back(action(Kind::endCredentials));
-    requestEnd(EngineState::stopping, actions);
-    reportLaunchFailure(description, actions);
-    publish(actions);
-    return actions;
+void EngineSupervisor::on(const IdentityWriteFailed& event) {
+    if (phase_ != Phase::starting) return;
+    actions_.push_back(EndCredentials{});
+    requestEnd(Phase::stopping);
+    reportLaunchFailure(event.description);
+    publish();
 }
 
-EngineActions EngineSupervisor::graceExpired() {
-    if (state_ != EngineState::stopping && state_ != EngineState::restarting) return {};
-    return {action(Kind::kill)};
+void EngineSupervisor::on(const GraceExpired&) {
+    if (phase_ == Phase::stopping || phase_ == Phase::restarting) actions_.push_back(Kill{});
 }
 
 // Termination handling, once per engine process.
-EngineActions EngineSupervisor::processFinished(int status) {
-    EngineActions actions;
-    if (!hasProcess()) return actions;
-    const EngineState ended = state_;
-    state_ = EngineState::idle;
+void EngineSupervisor::on(const ProcessFinished& event) {
+    if (!hasProcess()) return;
+    const Phase ended = phase_;
+    phase_ = Phase::idle;
     published_.isRunning = false;
-    actions.push_back(action(Kind::endCredentials));
-    actions.push_back(action(Kind::discardProcess));
-    if (ended == EngineState::restarting) {
+    actions_.push_back(EndCredentials{});
+    actions_.push_back(DiscardProcess{});
+    if (ended == Phase::restarting) {
         // No status message and no log line for the replaced engine's exit.
-        beginPreparation(*std::exchange(restartWith_, std::nullopt), actions);
-        return actions;
+        beginPreparation(*std::exchange(restartWith_, std::nullopt));
+        return;
     }
     // An exit we asked for (stop, quit, a failed launch) is no failure of the engine.
-    if (status != 0 && ended != EngineState::stopping) {
-        published_.lastError = QStringLiteral("Bridge exited with status %1").arg(status);
+    if (event.status != 0 && ended != Phase::stopping) {
+        published_.lastError = QStringLiteral("Bridge exited with status %1").arg(event.status);
     }
-    actions.push_back(logLine(QStringLiteral("bridge stopped status=%1").arg(status)));
-    publish(actions);
-    actions.push_back(action(Kind::processEnded));
-    return actions;
+    actions_.push_back(Log{QStringLiteral("bridge stopped status=%1").arg(event.status)});
+    publish();
+    actions_.push_back(ProcessEnded{});
 }
 
 }  // namespace norv
