@@ -149,7 +149,7 @@ private:
     void on(const Close& event);
     template <typename A, typename... Args>
     void add(Args&&... args) {
-        actions_.emplace_back(std::in_place_type<A>, std::forward<Args>(args)...);
+        actions_.emplace_back(A{std::forward<Args>(args)...});
     }
 
     Phase phase_ = Phase::built;
