@@ -31,13 +31,15 @@ QString computerName() {
 
 }  // namespace
 
-std::unique_ptr<BridgeStore> makeBridgeStore(DialogService& dialogs, QSettings& settings) {
+std::unique_ptr<BridgeStore> makeBridgeStore(DialogService& dialogs, QSettings& settings,
+                                             const BridgeComponentsOptions& components) {
     BridgeStoreOptions options;
     options.computerName = &computerName;
     auto engine = std::make_unique<ProcessControllerAdapter>(
         std::make_shared<BridgeTLSIdentityStore>(std::make_shared<KeychainBridgeIdentityVault>()));
     return std::make_unique<BridgeStore>(std::make_unique<AdminClientAdapter>(), std::move(engine),
-                                         std::make_unique<BluetoothServerAdapter>(), dialogs, settings, options);
+                                         std::make_unique<BluetoothServerAdapter>(components.l2capChannels),
+                                         dialogs, settings, options);
 }
 
 }  // namespace norv

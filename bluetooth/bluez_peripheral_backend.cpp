@@ -41,7 +41,7 @@ BluezPeripheralBackend::BluezPeripheralBackend(QDBusConnection connection, Optio
     if (options_.standInL2cap) {
         standInFolder_ = makePrivateFolder();
         qCInfo(bluetoothLog,
-               "Bluetooth: NORV_BLUEZ_FAKE_L2CAP is on: L2CAP channels are AF_UNIX sockets in %s",
+               "Bluetooth: stand-in L2CAP channels are AF_UNIX sockets in %s",
                qUtf8Printable(standInFolder_));
     } else {
         kernelRefusal_ = L2capListener::kernelRefusal();

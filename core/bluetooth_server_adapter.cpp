@@ -14,9 +14,9 @@ constexpr int bluezProbeBoundMs = 3000;
 
 }  // namespace
 
-BluetoothServerAdapter::BluetoothServerAdapter() {
-    const bool standIn = qEnvironmentVariable("NORV_BLUEZ_FAKE_L2CAP") == QLatin1String("1");
-    if (standIn) qCInfo(AppLog::connection, "Bluetooth: NORV_BLUEZ_FAKE_L2CAP=1, channels go to stand-in sockets");
+BluetoothServerAdapter::BluetoothServerAdapter(L2capChannels channels) {
+    const bool standIn = channels == L2capChannels::standInSockets;
+    if (standIn) qCInfo(AppLog::connection, "Bluetooth: L2CAP channels go to stand-in sockets, not the radio");
     probeBluez(&context_, {standIn, 5000}, bluezProbeBoundMs,
                [this](std::shared_ptr<BluezPeripheralBackend> backend, const QString& reason) {
                    choose(std::move(backend), reason);

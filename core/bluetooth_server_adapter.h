@@ -17,10 +17,14 @@ class NorvBluetoothServer;
 // The Bluetooth server on the one backend chosen here: BlueZ whenever the system bus answers (the
 // backend follows bluetoothd and adapters that appear later), else a stack without a radio that
 // reports itself unavailable. The look runs off the GUI thread; a start asked for meanwhile waits
-// for it. NORV_BLUEZ_FAKE_L2CAP=1 (tests only) publishes the channels on stand-in sockets.
+// for it.
 class BluetoothServerAdapter : public BluetoothPort {
 public:
-    BluetoothServerAdapter();
+    // Where BlueZ's L2CAP channels are published: kernel sockets on the radio, or AF_UNIX
+    // stand-ins in a private folder so the whole peripheral runs on a machine without Bluetooth.
+    enum class L2capChannels { kernelSockets, standInSockets };
+
+    explicit BluetoothServerAdapter(L2capChannels channels);
     ~BluetoothServerAdapter() override;
 
     void start(const QString& name, quint16 port, quint16 secureMidiPort) override;

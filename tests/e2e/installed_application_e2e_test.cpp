@@ -63,6 +63,12 @@ protected:
 TEST_F(InstalledApplication, LaysOutThePrefixAndTheInstalledProgramConnectsToTheDemoEngine) {
     for (const char* program : {"bin/NorvBridgeMac", "bin/NorvMIDIHelper"})
         EXPECT_TRUE(QFileInfo(installed(QLatin1String(program))).isExecutable()) << program;
+    // Only the shipped programs are installed, and the application carries no test switch.
+    EXPECT_EQ(QDir(installed(QStringLiteral("bin"))).entryList(QDir::Files, QDir::Name),
+              QStringList({QStringLiteral("NorvBridgeMac"), QStringLiteral("NorvMIDIHelper")}));
+    QFile shipped(installed(QStringLiteral("bin/NorvBridgeMac")));
+    ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(shipped.readAll().contains("NORV_BLUEZ_FAKE_L2CAP"));
     for (const char* file : {"share/norv-bridge/NorvAppIcon.svg", "share/norv-bridge/BridgeRuntime/tools/run_bridge.py",
                              "share/norv-bridge/BridgeRuntime/tools/demo_session.json",
                              "share/norv-bridge/RemoteScript/manifest.json",

@@ -1,0 +1,67 @@
+#include "app/run_norv_bridge.h"
+
+#include "app/bridge_components.h"
+#include "app/norv_bridge_app.h"
+#include "app/signal_pipe.h"
+#include "core/bridge_launch_configuration.h"
+#include "core/bridge_store.h"
+#include "core/process_hardening.h"
+#include "model/settings_keys.h"
+#include "ui/pages/page_factory.h"
+#include "ui/shell/main_window.h"
+#include "ui/shell/widget_dialog_service.h"
+#include "ui/theme/norv_brand.h"
+#include "ui/theme/norv_theme.h"
+
+#include <QApplication>
+#include <QSettings>
+#include <csignal>
+#include <cstdio>
+
+namespace norv {
+
+int runNorvBridge(int argc, char** argv, const BridgeComponentsOptions& components) {
+    // The identity's key and the admin token live in this process's memory: no core dump of it.
+    ProcessHardening::denyCoreDumps();
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QString::fromUtf8(settings_keys::organization));
+    QApplication::setApplicationName(QString::fromUtf8(settings_keys::application));
+    QApplication::setApplicationVersion(QStringLiteral(NORV_BRIDGE_VERSION));
+    // The window and the tray menu live as long as the application; closing the window hides it
+    // where a tray hosts the status item and is a quit request otherwise, never the end of the
+    // last window.
+    QApplication::setQuitOnLastWindowClosed(false);
+    NorvTheme::applyTo(app);
+    if (const auto& icon = NorvBrand::appIcon()) QApplication::setWindowIcon(*icon);
+
+    const bool printState = QApplication::arguments().contains(QStringLiteral("--print-state"));
+
+    SignalPipe signalPipe({SIGTERM, SIGINT});
+    WidgetDialogService dialogs;
+    const std::unique_ptr<QSettings> settings = BridgeLaunchConfiguration::standardSettings();
+    const std::unique_ptr<BridgeStore> store = makeBridgeStore(dialogs, *settings, components);
+
+    NorvBridgeApp::Options options;
+    options.quitEventLoop = [] { QCoreApplication::exit(0); };
+    QSettings* liveSettings = settings.get();
+    options.pageFactory = [&dialogs, liveSettings](BridgeSection section, BridgeStore& s, QWidget* parent) {
+        PageServices services{dialogs, [liveSettings] {
+                                  auto environment = LiveIntegration::Environment::system();
+                                  environment.settings = liveSettings;
+                                  return environment;
+                              }};
+        return makePage(section, s, services, parent);
+    };
+    NorvBridgeApp bridgeApp(*store, std::move(options));
+    dialogs.setParent(&bridgeApp.window());
+    QObject::connect(&signalPipe, &SignalPipe::signalled, &bridgeApp, [&bridgeApp](int) { bridgeApp.terminate(); });
+    // Any other end of the loop (a session logging out) still ends the engine.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &bridgeApp, [&bridgeApp] { bridgeApp.terminate(); });
+    if (printState) bridgeApp.printStateTo(stderr);
+
+    bridgeApp.showWindow();
+    QApplication::exec();
+    return 0;
+}
+
+}  // namespace norv
