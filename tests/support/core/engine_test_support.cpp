@@ -96,9 +96,9 @@ void EngineTest::SetUp() {
     qputenv("HOME", QFile::encodeName(home));
     qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
     qunsetenv("NORV_ANDROID_ADB_PATH");
-    resources = QStringLiteral(NORV_BINARY_DIR "/share/norv-bridge");
+    resources = QStringLiteral(NORV_FAKE_RESOURCES_DIR);
     ASSERT_TRUE(QFile::exists(resources + QStringLiteral("/BridgeRuntime/tools/run_bridge.py")))
-        << "the demo runtime is not built";
+        << "the tests' engine runtime is not built";
     writeScenario({{"admin_port", 0}});
     vault = std::make_shared<MemoryBridgeIdentityVault>(identity.encode());
     store = std::make_shared<BridgeTLSIdentityStore>(vault, []() -> BridgeTLSIdentity {

@@ -35,8 +35,8 @@ QString processDirectory(qint64 pid);
 QStringList processEnvironment(qint64 pid);  // "KEY=value", sorted
 bool processExists(qint64 pid);
 
-// The engine tests' world: a private HOME and XDG data home, the build's demo runtime as the
-// resource folder, a fake engine scenario, and one TLS identity per test program.
+// The engine tests' world: a private HOME and XDG data home, the tests' engine runtime (the fake
+// engine) as the resource folder, a fake engine scenario, and one TLS identity per test program.
 class EngineTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite();

@@ -28,7 +28,7 @@ FakeEngineProcess::FakeEngineProcess(const QByteArray& identityLine, const QStri
     process_.start(QStringLiteral("/usr/bin/python3"),
                    {QStringLiteral("-I"), QStringLiteral("-B"), QStringLiteral("-u"),
                     QStringLiteral("-X"), QStringLiteral("faulthandler"),
-                    QStringLiteral(NORV_FIXTURES_DIR "/fake_engine/run_bridge.py"),
+                    QStringLiteral(NORV_FAKE_RESOURCES_DIR "/BridgeRuntime/tools/run_bridge.py"),
                     QStringLiteral("--managed-stdin"), QStringLiteral("--tls-identity-stdin"),
                     QStringLiteral("--admin-port"), QStringLiteral("0"),
                     QStringLiteral("--scenario"), scenarioPath});

@@ -9,7 +9,8 @@
 
 namespace norv::test {
 
-// The fake engine of tests/fixtures/fake_engine as a child process on a free loopback port.
+// The fake engine of tests/fixtures/fake_engine, from the tests' engine runtime, as a child
+// process on a free loopback port.
 // It gets the identity line on standard input and the token in its environment, as the
 // launcher hands them; closing its standard input stops it.
 class FakeEngineProcess {

@@ -113,10 +113,13 @@ void LiveLayout::addRuntime(const QByteArray& manifest) {
         if (!QFile::copy(from, to))
             qFatal("cannot copy %s", qPrintable(from));
     };
-    copy(QStringLiteral(NORV_FIXTURES_DIR "/fake_engine/run_bridge.py"), runtimeRoot() + QStringLiteral("/tools/run_bridge.py"));
-    // The demo runtime's interpreter stub, which runs the system's Python with the environment it got.
+    // The tests' engine runtime: the fake engine, the modules it loads, and the interpreter stub,
+    // which runs the system's Python with the environment it got.
+    const QString fake = QStringLiteral(NORV_FAKE_RESOURCES_DIR "/BridgeRuntime");
+    for (const QString& file : QDir(fake + QStringLiteral("/tools")).entryList(QDir::Files))
+        copy(fake + QStringLiteral("/tools/") + file, runtimeRoot() + QStringLiteral("/tools/") + file);
     const QString stub = QStringLiteral("/PythonRuntime/%1/bin/python3.13").arg(QLatin1String(BridgeRuntimeFiles::kProcessor));
-    copy(QStringLiteral(NORV_BINARY_DIR "/share/norv-bridge/BridgeRuntime") + stub, runtimeRoot() + stub);
+    copy(fake + stub, runtimeRoot() + stub);
     write(scriptBundle() + QStringLiteral("/manifest.json"), manifest);
 }
 

@@ -15,8 +15,8 @@
 namespace norv::test {
 
 // A machine of the test's own in a temporary folder: home, application folders, Live bundles and
-// preferences, a /proc tree, settings, and an engine runtime whose tool is the fake engine run by
-// the demo runtime's interpreter stub.
+// preferences, a /proc tree, settings, and an engine runtime copied from the tests' engine runtime:
+// the fake engine run by the demo runtime's interpreter stub.
 class LiveLayout {
 public:
     LiveLayout();
