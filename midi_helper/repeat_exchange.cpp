@@ -56,14 +56,12 @@ void RepeatExchange::start()
 
 void RepeatExchange::endSoundingNotes(const std::shared_ptr<MidiPeer>& peer)
 {
-    for (int key = 0; key < kNoteKeys; ++key) {
-        if (!peer->notes.test(size_t(key)))
-            continue;
+    forEachKey(peer->notes, [&](int key) {
         if (auto it = peer->held.find(key); it != peer->held.end())
             it->second.off.reset();
         NoteLedger::Acting acting(ledger_, peer);
         ledger_.sendNoteOff(key);
-    }
+    });
 }
 
 void RepeatExchange::tick()

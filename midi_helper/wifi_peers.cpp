@@ -286,9 +286,10 @@ void WifiPeers::reconcile(WifiMidiPeer& peer, const WifiPacketView& packet)
 {
     // Nothing sounds that the sender no longer holds, and no pedal stays down that it let go.
     const std::shared_ptr<MidiPeer>& midi = peer.midi;
-    for (int key = 0; key < kNoteKeys; ++key)
-        if (midi->notes.test(size_t(key)) && !packet.holdsKey(key) && !peer.recoveredReleases.count(key))
+    forEachKey(midi->notes, [&](int key) {
+        if (!packet.holdsKey(key) && !peer.recoveredReleases.count(key))
             ledger_.sendNoteOff(key);
+    });
     const unsigned sustainMask = unsigned(wifiReadBE(packet.bytes, 22, 2));
     for (int channel = 0; channel < 16; ++channel) {
         if (midi->sustain.test(size_t(channel)) && !(sustainMask & (1u << channel))) {
