@@ -63,10 +63,16 @@ int NoteLedger::send(std::span<const uint8_t> bytes, std::optional<uint64_t> at)
 
 void NoteLedger::report(std::span<const uint8_t> bytes, uint64_t at)
 {
-    nlohmann::json event = {{"type", "midi"},
-                            {"bytes", std::vector<int>(bytes.begin(), bytes.end())},
-                            {"timestamp", at},
-                            {"timestamp_unix", scheduler_.wallSeconds()}};
+    // Filled key by key: an initializer list builds a temporary array for every pair first, and
+    // this runs for every message while monitoring.
+    nlohmann::json event;
+    event["type"] = "midi";
+    auto& values = (event["bytes"] = nlohmann::json::array()).get_ref<nlohmann::json::array_t&>();
+    values.reserve(bytes.size());
+    for (uint8_t byte : bytes)
+        values.emplace_back(int(byte));
+    event["timestamp"] = at;
+    event["timestamp_unix"] = scheduler_.wallSeconds();
     output_.enqueue(std::move(event));
 }
 

@@ -1,7 +1,10 @@
 #include "midi_helper/repeat_exchange.h"
 
+#include <bit>
 #include <random>
 #include <vector>
+
+#include <sys/random.h>
 
 #include <nlohmann/json.hpp>
 
@@ -11,13 +14,16 @@
 namespace norv {
 namespace {
 
-// A random UUID in its 36-character upper-case text form.
+// A random UUID in its 36-character upper-case text form. The bytes come from getrandom(2): a
+// std::random_device probes the CPU on every construction, which is slow under a hypervisor.
 std::string randomUuid()
 {
-    std::random_device random;
     uint8_t bytes[16];
-    for (auto& b : bytes)
-        b = uint8_t(random());
+    if (::getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes)) {
+        std::random_device random;
+        for (auto& b : bytes)
+            b = uint8_t(random());
+    }
     bytes[6] = uint8_t((bytes[6] & 0x0F) | 0x40);
     bytes[8] = uint8_t((bytes[8] & 0x3F) | 0x80);
     static const char* digits = "0123456789ABCDEF";
@@ -76,15 +82,31 @@ void RepeatExchange::tick()
         if (now - requestedAt_ > 0.5)
             owner->held.clear();
     }
-    nlohmann::json request = {{"token", token_}, {"generation", generation_}, {"source", config_.sourceName}};
+    sender_(request(), kLoopback, uint16_t(config_.nativeRepeatPort));
+}
+
+const std::vector<uint8_t>& RepeatExchange::request()
+{
+    // Only the generation and the owner's rate change between requests: the text is made again
+    // when one of them did, not ten times a second.
+    const std::optional<uint64_t> rateBits =
+        owner_ ? std::optional(std::bit_cast<uint64_t>(owner_->strideStep)) : std::nullopt;
+    if (!request_.empty() && requestGeneration_ == generation_ && requestRateBits_ == rateBits)
+        return request_;
+    nlohmann::json request;
+    request["token"] = token_;
+    request["generation"] = generation_;
+    request["source"] = config_.sourceName;
     if (owner_)
         request["rate"] = owner_->strideStep;
     else
         request["rate"] = 0;
     const std::string body = JsonOutput::serialise(request);
-    std::vector<uint8_t> datagram = {'N', 'N', 'R', 'Q'};
-    datagram.insert(datagram.end(), body.begin(), body.end());
-    sender_(datagram, kLoopback, uint16_t(config_.nativeRepeatPort));
+    request_ = {'N', 'N', 'R', 'Q'};
+    request_.insert(request_.end(), body.begin(), body.end());
+    requestGeneration_ = generation_;
+    requestRateBits_ = rateBits;
+    return request_;
 }
 
 void RepeatExchange::receiveAck(std::span<const uint8_t> datagram)

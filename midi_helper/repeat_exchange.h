@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "midi_helper/helper_config.h"
 #include "midi_helper/midi_peer.h"
@@ -50,6 +52,8 @@ private:
     // Note-offs for every key the peer has sounding, its pending stride note-offs dropped.
     void endSoundingNotes(const std::shared_ptr<MidiPeer>& peer);
     double nowSeconds() const { return double(scheduler_.nowNs()) / 1e9; }
+    // The request datagram for the current generation and rate.
+    const std::vector<uint8_t>& request();
 
     const HelperConfig& config_;
     Scheduler& scheduler_;
@@ -62,6 +66,9 @@ private:
     double ackAt_ = 0.0;
     double requestedAt_ = 0.0;
     PeriodicTimer timer_;
+    std::vector<uint8_t> request_;
+    int64_t requestGeneration_ = 0;
+    std::optional<uint64_t> requestRateBits_; // empty: no owner
 };
 
 } // namespace norv
