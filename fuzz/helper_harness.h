@@ -166,11 +166,14 @@ private:
             break;
         }
         case HelperOp::Advance: {
-            // Up to 8191 steps of 2 µs to 256 µs (the top 3 bits choose): fine steps for the
-            // millisecond timers, up to about 2 s at once for the silence limits. Every timer due on
-            // the way runs, so the virtual time an input passes through is most of what it costs.
+            // Up to 8191 steps of 2 µs to 128 µs as the top 3 bits choose, or of 1 ms when they
+            // are all set: fine steps for the millisecond timers, and in one operation of eight a
+            // span of up to 8 s for the silence limits. Every timer due on the way runs, so the
+            // virtual time an input passes through is most of what it costs.
             const std::uint16_t code = input.u16();
-            clock_.advance((std::uint64_t(code & 0x1FFF) << ((code >> 13) + 1)) * 1000);
+            const unsigned exponent = code >> 13;
+            const std::uint64_t stepUs = exponent == 7 ? 1000 : std::uint64_t(2) << exponent;
+            clock_.advance((code & 0x1FFF) * stepUs * 1000);
             break;
         }
         case HelperOp::StreamPayload: {
