@@ -16,6 +16,7 @@
 #include "midi_helper/manual_scheduler.h"
 #include "midi_helper/midi_port.h"
 #include "midi_helper/native_midi_bridge.h"
+#include "midi_helper/wire_names.h"
 
 namespace norv::fuzz {
 
@@ -101,7 +102,8 @@ private:
     {
         switch (op) {
         case HelperOp::FastMidi: {
-            static constexpr std::array<const char*, 5> magics{"NPM1", "NPM2", "NPM3", "NPM9", "NPMG"};
+            static constexpr std::array<const char*, 5> magics{wire::kFastNote16, wire::kFastNote, wire::kFastRaw,
+                                                                  wire::kStrideStep, wire::kStrideArticulation};
             const std::uint8_t which = input.byte();
             const char* magic = magics[which % magics.size()];
             const auto rest = input.take(magic == magics[0] ? 12 : 4);
@@ -111,7 +113,7 @@ private:
         case HelperOp::Wifi: {
             const std::uint8_t selector = input.byte();
             const bool v2 = selector & 1;
-            auto packet = withMagic(v2 ? "NPJ2" : "NPJ1", input.take(input.u16()));
+            auto packet = withMagic(v2 ? wire::kWifiV2 : wire::kWifiV1, input.take(input.u16()));
             // Give the packet the exact size its record and hold counts call for, most of the time.
             if (!(selector & 2) && packet.size() >= 22) {
                 const std::size_t records = (std::size_t(packet[20]) << 8 | packet[21]) % 33;
@@ -133,7 +135,7 @@ private:
         case HelperOp::EngineClock:
         case HelperOp::MidiClock: {
             const std::uint8_t selector = input.byte();
-            const auto datagram = withMagic(op == HelperOp::EngineClock ? "NPC1" : "NPC2", input.take(input.byte()));
+            const auto datagram = withMagic(op == HelperOp::EngineClock ? wire::kEngineClock : wire::kMidiClock, input.take(input.byte()));
             DatagramOrigin origin{true, 0, 0};
             if (selector & 1)
                 origin = {false, 0x7F000001, 40000};
@@ -153,7 +155,7 @@ private:
                        bridge_->nativeRepeatToken() + "\"}";
             }
             const auto datagram =
-                withMagic("NNRA", {reinterpret_cast<const std::uint8_t*>(body.data()), body.size()});
+                withMagic(wire::kRepeatAck, {reinterpret_cast<const std::uint8_t*>(body.data()), body.size()});
             bridge_->handleDatagram(datagram, {false, 0x7F000001, std::uint16_t(selector & 8 ? 5001 : 5000)});
             break;
         }
@@ -177,7 +179,9 @@ private:
             break;
         }
         case HelperOp::StreamPayload: {
-            static constexpr std::array<const char*, 6> magics{"NPM2", "NPM3", "NPM8", "NPM9", "NPMG", "NPM1"};
+            static constexpr std::array<const char*, 6> magics{wire::kFastNote,  wire::kFastRaw,
+                                                                  wire::kHeartbeat, wire::kStrideStep,
+                                                                  wire::kStrideArticulation, wire::kFastNote16};
             const std::uint8_t selector = input.byte();
             auto& peer = peerAt(selector);
             std::vector<std::uint8_t> payload;

@@ -13,10 +13,10 @@ class NoteLedger;
 class RepeatExchange;
 class StrideScheduler;
 
-// Fast MIDI packets: "NPM1" (16 bytes, datagrams only), "NPM2" notes with a phase (attack,
-// release, tap, retrigger), "NPM3" raw messages, and the stride settings "NPM9" and "NPMG" of a
-// stream peer. Played as the ledger's current sender; held keys of a repeating sender go to
-// stride or, while it owns it, to the Repeat lab.
+// Fast MIDI packets (wire_names.h): 16-byte notes (datagrams only), notes with a phase (attack,
+// release, tap, retrigger), raw messages, and the stride settings of a stream peer. Played as the
+// ledger's current sender; held keys of a repeating sender go to stride or, while it owns it, to
+// the Repeat lab.
 class FastMidi {
 public:
     static constexpr uint64_t kTapReleaseNs = 20'000'000;
@@ -27,7 +27,7 @@ public:
     FastMidi(const FastMidi&) = delete;
     FastMidi& operator=(const FastMidi&) = delete;
 
-    // One packet of 8 bytes (16 for "NPM1"); anything else is ignored.
+    // One packet of 8 bytes (16 for a 16-byte note); anything else is ignored.
     void handlePacket(std::span<const uint8_t> packet);
     // Phase 0 tap, 1 attack, 2 release, 3 retrigger; channel 1...16.
     void sendNote(int phase, int pitch, int velocity, int channel);

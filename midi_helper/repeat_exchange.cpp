@@ -1,6 +1,7 @@
 #include "midi_helper/repeat_exchange.h"
 
 #include <bit>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -10,6 +11,7 @@
 
 #include "midi_helper/json_output.h"
 #include "midi_helper/note_ledger.h"
+#include "midi_helper/wire_names.h"
 
 namespace norv {
 namespace {
@@ -102,7 +104,7 @@ const std::vector<uint8_t>& RepeatExchange::request()
     else
         request["rate"] = 0;
     const std::string body = JsonOutput::serialise(request);
-    request_ = {'N', 'N', 'R', 'Q'};
+    request_.assign(std::begin(wire::kRepeatRequest), std::begin(wire::kRepeatRequest) + 4);
     request_.insert(request_.end(), body.begin(), body.end());
     requestGeneration_ = generation_;
     requestRateBits_ = rateBits;

@@ -21,10 +21,10 @@ class FastMidi;
 class NoteLedger;
 class StrideScheduler;
 
-// Wi-Fi senders ("NPJ1", "NPJ2"): loss-tolerant packets that repeat the latest events as records
+// Wi-Fi senders (two packet versions): loss-tolerant packets that repeat the latest events as records
 // and carry a picture of the held keys and pedals. Each sender under its token is a peer; lost
 // events are recovered from later packets, stale ones are dropped, taps keep their length, and
-// whatever the picture no longer holds is ended. Every packet is acknowledged ("NPA1").
+// whatever the picture no longer holds is ended. Every packet is acknowledged.
 class WifiPeers {
 public:
     static constexpr size_t kMaxPeers = 8;
