@@ -29,7 +29,7 @@ public:
     int createDestination(const std::string&) override { return 0; }
     int setSourceUniqueID(int32_t) override { return 0; }
     int setDestinationUniqueID(int32_t) override { return 0; }
-    int received(std::span<const uint8_t>, uint64_t) override { return 0; }
+    int send(std::span<const uint8_t>, uint64_t) override { return 0; }
     int64_t receivedPackets() const override { return 0; }
     void close(std::chrono::milliseconds) override {}
 };

@@ -39,7 +39,7 @@ int NoteLedger::send(std::span<const uint8_t> bytes, std::optional<uint64_t> at)
     if (noteOff && submittedOns[key] != 0)
         t = std::max(t, submittedOns[key]);
 
-    if (int result = port_.received(bytes, t); result != 0)
+    if (int result = port_.send(bytes, t); result != 0)
         return result;
     ++sentCount_;
 

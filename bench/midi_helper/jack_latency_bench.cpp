@@ -174,7 +174,7 @@ BENCHMARK(BM_SendtoToJackFrame)->UseManualTime()->Iterations(400)->Unit(benchmar
 // port versus the time its grid position falls due.
 class StrikeTimes : public bench::RecordingPort {
 public:
-    int received(std::span<const uint8_t> bytes, uint64_t hostTimeNs) override
+    int send(std::span<const uint8_t> bytes, uint64_t hostTimeNs) override
     {
         if (bytes.size() == 3 && bytes[2] != 0)
             strikes.push_back(std::max(hostTimeNs, EventLoop::monotonicNs()));
