@@ -54,15 +54,16 @@ public:
         HelperConfig config;
         config.nativeRepeatPort = (mode & 1) ? 5000 : 0;
         config.midiChannel = 1 + (mode >> 1) % 16;
-        bridge_.emplace(config, clock_, port_, output_);
+        DatagramSender sender;
+        if (mode & 1)
+            sender = [this](std::span<const std::uint8_t>, std::uint32_t, std::uint16_t) { ++sentDatagrams_; };
+        bridge_.emplace(config, clock_, port_, output_, std::move(sender));
         bridge_->openEndpoints();
         // One run in four monitors: each message it sends then also builds a JSON event, which
         // costs more than sending it.
         bridge_->setMonitor((mode & 0xC0) == 0xC0);
-        if (mode & 1) {
-            bridge_->setDatagramSender([this](std::span<const std::uint8_t>, std::uint32_t, std::uint16_t) { ++sentDatagrams_; });
+        if (mode & 1)
             bridge_->startRepeatExchange();
-        }
     }
 
     ~HelperHarness()

@@ -27,10 +27,10 @@ std::pair<uint16_t, uint16_t> strideSettings(std::span<const uint8_t> packet)
 
 } // namespace
 
-FastMidi::FastMidi(const HelperConfig& config, Scheduler& scheduler, NoteLedger& ledger, StrideScheduler& stride, RepeatExchange& repeat)
-    : config_(config)
-    , scheduler_(scheduler)
-    , ledger_(ledger)
+FastMidi::FastMidi(const BridgeBasics& basics, StrideScheduler& stride, RepeatExchange& repeat)
+    : config_(basics.config)
+    , scheduler_(basics.scheduler)
+    , ledger_(basics.ledger)
     , stride_(stride)
     , repeat_(repeat)
 {

@@ -4,6 +4,7 @@
 #include <span>
 #include <unordered_set>
 
+#include "midi_helper/bridge_basics.h"
 #include "midi_helper/helper_config.h"
 #include "midi_helper/scheduler.h"
 
@@ -22,7 +23,7 @@ public:
     static constexpr uint64_t kTapReleaseNs = 20'000'000;
     static constexpr uint64_t kRetriggerGapNs = 1'000'000;
 
-    FastMidi(const HelperConfig& config, Scheduler& scheduler, NoteLedger& ledger, StrideScheduler& stride, RepeatExchange& repeat);
+    FastMidi(const BridgeBasics& basics, StrideScheduler& stride, RepeatExchange& repeat);
     ~FastMidi();
     FastMidi(const FastMidi&) = delete;
     FastMidi& operator=(const FastMidi&) = delete;

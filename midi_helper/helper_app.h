@@ -54,6 +54,9 @@ private:
     MidiPort& port_;
     std::chrono::milliseconds commandBound_;
     std::unique_ptr<EventLoop> loop_;
+    // The sockets the bridge sends its datagrams through: built after the bridge, over it. Shared
+    // with the bridge's sender, which outlives this object when the loop is left running.
+    std::shared_ptr<HelperSockets*> datagramSockets_;
     std::unique_ptr<NativeMidiBridge> bridge_;
     std::unique_ptr<HelperSockets> sockets_;
     std::thread loopThread_;

@@ -16,16 +16,17 @@ void check(int status, const char* call)
 
 } // namespace
 
-NativeMidiBridge::NativeMidiBridge(HelperConfig config, Scheduler& scheduler, MidiPort& port, JsonOutput& output)
+NativeMidiBridge::NativeMidiBridge(HelperConfig config, Scheduler& scheduler, MidiPort& port, JsonOutput& output,
+                                   DatagramSender sender)
     : config_(std::move(config))
     , scheduler_(scheduler)
     , port_(port)
     , output_(output)
     , ledger_(scheduler, port, output)
-    , repeat_(config_, scheduler, ledger_, datagramSender_)
+    , repeat_({config_, scheduler, ledger_}, sender)
     , stride_(scheduler, ledger_, repeat_)
-    , fast_(config_, scheduler, ledger_, stride_, repeat_)
-    , wifi_(config_, scheduler, ledger_, fast_, stride_, repeat_, datagramSender_,
+    , fast_({config_, scheduler, ledger_}, stride_, repeat_)
+    , wifi_({config_, scheduler, ledger_}, fast_, stride_, repeat_, std::move(sender),
             [this](const std::shared_ptr<MidiPeer>& peer) { releaseSender(peer); })
 {
 }

@@ -41,13 +41,13 @@ std::string randomUuid()
 
 } // namespace
 
-RepeatExchange::RepeatExchange(const HelperConfig& config, Scheduler& scheduler, NoteLedger& ledger, const DatagramSender& sender)
-    : config_(config)
-    , scheduler_(scheduler)
-    , ledger_(ledger)
-    , sender_(sender)
+RepeatExchange::RepeatExchange(const BridgeBasics& basics, DatagramSender sender)
+    : config_(basics.config)
+    , scheduler_(basics.scheduler)
+    , ledger_(basics.ledger)
+    , sender_(std::move(sender))
     , token_(randomUuid())
-    , timer_(scheduler)
+    , timer_(basics.scheduler)
 {
 }
 

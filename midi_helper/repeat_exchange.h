@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "midi_helper/bridge_basics.h"
 #include "midi_helper/helper_config.h"
 #include "midi_helper/midi_peer.h"
 #include "midi_helper/scheduler.h"
@@ -16,8 +17,8 @@ namespace norv {
 
 class NoteLedger;
 
-// Sends one datagram to an IPv4 address and port (host byte order); set while the datagram socket
-// is open in network mode, empty otherwise.
+// Sends one datagram to an IPv4 address and port (host byte order): through the datagram socket,
+// which drops it while it is not open in network mode. Empty where nothing is ever sent.
 using DatagramSender = std::function<void(std::span<const uint8_t> datagram, uint32_t address, uint16_t port)>;
 
 // The local repeat exchange ("--native-repeat-port"): one stream peer's repeat is played by a
@@ -28,7 +29,7 @@ class RepeatExchange {
 public:
     static constexpr uint32_t kLoopback = 0x7F000001;
 
-    RepeatExchange(const HelperConfig& config, Scheduler& scheduler, NoteLedger& ledger, const DatagramSender& sender);
+    RepeatExchange(const BridgeBasics& basics, DatagramSender sender);
 
     // Configured: the lab plays every repeat and the helper's own stride stays out of the way.
     bool enabled() const { return config_.nativeRepeatPort > 0; }
@@ -58,7 +59,7 @@ private:
     const HelperConfig& config_;
     Scheduler& scheduler_;
     NoteLedger& ledger_;
-    const DatagramSender& sender_;
+    DatagramSender sender_;
     std::shared_ptr<MidiPeer> owner_;
     std::string token_;
     int64_t generation_ = 0;

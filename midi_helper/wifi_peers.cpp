@@ -35,17 +35,17 @@ struct WifiPeers::Arrival {
     }
 };
 
-WifiPeers::WifiPeers(const HelperConfig& config, Scheduler& scheduler, NoteLedger& ledger, FastMidi& fast,
-                     StrideScheduler& stride, RepeatExchange& repeat, const DatagramSender& sender, ReleaseSender release)
-    : config_(config)
-    , scheduler_(scheduler)
-    , ledger_(ledger)
+WifiPeers::WifiPeers(const BridgeBasics& basics, FastMidi& fast, StrideScheduler& stride, RepeatExchange& repeat,
+                     DatagramSender sender, ReleaseSender release)
+    : config_(basics.config)
+    , scheduler_(basics.scheduler)
+    , ledger_(basics.ledger)
     , fast_(fast)
     , stride_(stride)
     , repeat_(repeat)
-    , sender_(sender)
+    , sender_(std::move(sender))
     , release_(std::move(release))
-    , releaseTimer_(scheduler)
+    , releaseTimer_(basics.scheduler)
 {
 }
 
