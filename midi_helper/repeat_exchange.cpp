@@ -95,15 +95,13 @@ const std::vector<uint8_t>& RepeatExchange::request()
         owner_ ? std::optional(std::bit_cast<uint64_t>(owner_->strideStep)) : std::nullopt;
     if (!request_.empty() && requestGeneration_ == generation_ && requestRateBits_ == rateBits)
         return request_;
-    nlohmann::json request;
-    request["token"] = token_;
-    request["generation"] = generation_;
-    request["source"] = config_.sourceName;
-    if (owner_)
-        request["rate"] = owner_->strideStep;
-    else
-        request["rate"] = 0;
-    const std::string body = JsonOutput::serialise(request);
+    // The object {"generation", "rate", "source", "token"} as the JSON output writes it (keys
+    // sorted, no spaces); the library writes each value, the source and token only once.
+    if (requestTail_.empty())
+        requestTail_ = ",\"source\":" + JsonOutput::serialise(config_.sourceName) + ",\"token\":"
+                       + JsonOutput::serialise(token_) + "}";
+    const std::string rate = owner_ ? JsonOutput::serialise(owner_->strideStep) : "0";
+    const std::string body = "{\"generation\":" + std::to_string(generation_) + ",\"rate\":" + rate + requestTail_;
     request_.assign(std::begin(wire::kRepeatRequest), std::begin(wire::kRepeatRequest) + 4);
     request_.insert(request_.end(), body.begin(), body.end());
     requestGeneration_ = generation_;

@@ -68,6 +68,7 @@ private:
     double requestedAt_ = 0.0;
     PeriodicTimer timer_;
     std::vector<uint8_t> request_;
+    std::string requestTail_; // the source and the token, written once
     int64_t requestGeneration_ = 0;
     std::optional<uint64_t> requestRateBits_; // empty: no owner
 };
