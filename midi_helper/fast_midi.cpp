@@ -2,32 +2,35 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <memory>
+#include <utility>
 
+#include "midi_helper/helper_byte_reader.h"
 #include "midi_helper/note_ledger.h"
 #include "midi_helper/repeat_exchange.h"
 #include "midi_helper/stride_scheduler.h"
+#include "midi_helper/wire_names.h"
 
 namespace norv {
 namespace {
 
-bool hasMagic(std::span<const uint8_t> bytes, const char (&magic)[5])
+// The two big-endian 16-bit settings after a stride packet's magic.
+std::pair<uint16_t, uint16_t> strideSettings(std::span<const uint8_t> packet)
 {
-    return bytes.size() >= 4 && std::memcmp(bytes.data(), magic, 4) == 0;
-}
-
-uint16_t readU16(std::span<const uint8_t> bytes, size_t offset)
-{
-    return uint16_t(bytes[offset] << 8 | bytes[offset + 1]);
+    HelperByteReader reader(packet);
+    uint16_t first = 0, second = 0;
+    reader.skip(4);
+    reader.u16(first);
+    reader.u16(second);
+    return {first, second};
 }
 
 } // namespace
 
-FastMidi::FastMidi(const HelperConfig& config, Scheduler& scheduler, NoteLedger& ledger, StrideScheduler& stride, RepeatExchange& repeat)
-    : config_(config)
-    , scheduler_(scheduler)
-    , ledger_(ledger)
+FastMidi::FastMidi(const BridgeBasics& basics, StrideScheduler& stride, RepeatExchange& repeat)
+    : config_(basics.config)
+    , scheduler_(basics.scheduler)
+    , ledger_(basics.ledger)
     , stride_(stride)
     , repeat_(repeat)
 {
@@ -42,7 +45,7 @@ FastMidi::~FastMidi()
 void FastMidi::handlePacket(std::span<const uint8_t> p)
 {
     if (p.size() == 16) {
-        if (hasMagic(p, "NPM1"))
+        if (wire::hasMagic(p, wire::kFastNote16))
             sendNote(p[4], p[5], p[6], config_.midiChannel);
         return;
     }
@@ -50,14 +53,16 @@ void FastMidi::handlePacket(std::span<const uint8_t> p)
         return;
     // A copy: the handlers below change the current sender while they send.
     const std::shared_ptr<MidiPeer> peer = ledger_.current();
-    if (hasMagic(p, "NPMG") && peer) {
-        stride_.configureArticulation(peer, readU16(p, 4), readU16(p, 6));
-    } else if (hasMagic(p, "NPM9") && peer) {
-        stride_.configure(peer, readU16(p, 4), readU16(p, 6));
-    } else if (hasMagic(p, "NPM2")) {
+    if (wire::hasMagic(p, wire::kStrideArticulation) && peer) {
+        const auto [gate, swing] = strideSettings(p);
+        stride_.configureArticulation(peer, gate, swing);
+    } else if (wire::hasMagic(p, wire::kStrideStep) && peer) {
+        const auto [step, quant] = strideSettings(p);
+        stride_.configure(peer, step, quant);
+    } else if (wire::hasMagic(p, wire::kFastNote)) {
         const int channel = (p[7] >= 1 && p[7] <= 16) ? p[7] : config_.midiChannel;
         sendNote(p[4], p[5], p[6], channel);
-    } else if (hasMagic(p, "NPM3")) {
+    } else if (wire::hasMagic(p, wire::kFastRaw)) {
         sendRaw(p[4], p[5], p[6], p[7]);
     }
 }

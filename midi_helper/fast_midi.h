@@ -4,6 +4,7 @@
 #include <span>
 #include <unordered_set>
 
+#include "midi_helper/bridge_basics.h"
 #include "midi_helper/helper_config.h"
 #include "midi_helper/scheduler.h"
 
@@ -13,21 +14,21 @@ class NoteLedger;
 class RepeatExchange;
 class StrideScheduler;
 
-// Fast MIDI packets: "NPM1" (16 bytes, datagrams only), "NPM2" notes with a phase (attack,
-// release, tap, retrigger), "NPM3" raw messages, and the stride settings "NPM9" and "NPMG" of a
-// stream peer. Played as the ledger's current sender; held keys of a repeating sender go to
-// stride or, while it owns it, to the Repeat lab.
+// Fast MIDI packets (wire_names.h): 16-byte notes (datagrams only), notes with a phase (attack,
+// release, tap, retrigger), raw messages, and the stride settings of a stream peer. Played as the
+// ledger's current sender; held keys of a repeating sender go to stride or, while it owns it, to
+// the Repeat lab.
 class FastMidi {
 public:
     static constexpr uint64_t kTapReleaseNs = 20'000'000;
     static constexpr uint64_t kRetriggerGapNs = 1'000'000;
 
-    FastMidi(const HelperConfig& config, Scheduler& scheduler, NoteLedger& ledger, StrideScheduler& stride, RepeatExchange& repeat);
+    FastMidi(const BridgeBasics& basics, StrideScheduler& stride, RepeatExchange& repeat);
     ~FastMidi();
     FastMidi(const FastMidi&) = delete;
     FastMidi& operator=(const FastMidi&) = delete;
 
-    // One packet of 8 bytes (16 for "NPM1"); anything else is ignored.
+    // One packet of 8 bytes (16 for a 16-byte note); anything else is ignored.
     void handlePacket(std::span<const uint8_t> packet);
     // Phase 0 tap, 1 attack, 2 release, 3 retrigger; channel 1...16.
     void sendNote(int phase, int pitch, int velocity, int channel);

@@ -38,9 +38,16 @@ HelperApp::HelperApp(HelperConfig config, MidiPort& port, JsonOutput& output, st
     , port_(port)
     , commandBound_(commandBound)
     , loop_(std::make_unique<EventLoop>())
-    , bridge_(std::make_unique<NativeMidiBridge>(std::move(config), *loop_, port, output))
+    , datagramSockets_(std::make_shared<HelperSockets*>(nullptr))
+    , bridge_(std::make_unique<NativeMidiBridge>(
+          std::move(config), *loop_, port, output,
+          [sockets = datagramSockets_](std::span<const uint8_t> datagram, uint32_t address, uint16_t to) {
+              if (*sockets)
+                  (*sockets)->sendDatagram(datagram, address, to);
+          }))
     , sockets_(std::make_unique<HelperSockets>(*bridge_, *loop_, output))
 {
+    *datagramSockets_ = sockets_.get();
     loopThread_ = std::thread([loop = loop_.get()] {
         nameCurrentThread(kLoopThreadName);
         loop->run();
@@ -169,6 +176,7 @@ void HelperApp::shutdown()
     }
     loopThread_.join();
     // The loop has stopped: what is left is destroyed on this thread, with nothing running.
+    *datagramSockets_ = nullptr;
     sockets_.reset();
     bridge_.reset();
 }

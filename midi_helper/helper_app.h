@@ -59,6 +59,9 @@ private:
     std::chrono::milliseconds commandBound_;
     RealtimeAccess* realtime_ = nullptr;
     std::unique_ptr<EventLoop> loop_;
+    // The sockets the bridge sends its datagrams through: built after the bridge, over it. Shared
+    // with the bridge's sender, which outlives this object when the loop is left running.
+    std::shared_ptr<HelperSockets*> datagramSockets_;
     std::unique_ptr<NativeMidiBridge> bridge_;
     std::unique_ptr<HelperSockets> sockets_;
     std::thread loopThread_;

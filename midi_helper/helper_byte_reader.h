@@ -17,6 +17,7 @@ public:
     size_t position() const { return position_; }
     size_t remaining() const { return bytes_.size() - position_; }
 
+    bool u8(uint8_t& out) { return read(out); }
     bool u16(uint16_t& out) { return read(out); }
     bool u32(uint32_t& out) { return read(out); }
     bool u64(uint64_t& out) { return read(out); }

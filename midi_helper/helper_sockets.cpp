@@ -132,17 +132,19 @@ void HelperSockets::startDatagramListener()
         throw HelperError("MIDI datagram flags", error);
     }
     datagramWatch_ = loop_.watch(datagram_.get(), [this] { readDatagrams(); });
-    if (!privateMode_) {
-        bridge_.setDatagramSender([this](std::span<const uint8_t> datagram, uint32_t address, uint16_t port) {
-            sockaddr_in target{};
-            target.sin_family = AF_INET;
-            target.sin_port = htons(port);
-            target.sin_addr.s_addr = htonl(address);
-            // A failed send is not an error here: the next request or packet tries again.
-            ::sendto(datagram_.get(), datagram.data(), datagram.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
-                     reinterpret_cast<sockaddr*>(&target), sizeof target);
-        });
-    }
+}
+
+void HelperSockets::sendDatagram(std::span<const uint8_t> datagram, uint32_t address, uint16_t port)
+{
+    if (privateMode_ || !datagram_)
+        return;
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    target.sin_addr.s_addr = htonl(address);
+    // A failed send is not an error here: the next request or packet tries again.
+    ::sendto(datagram_.get(), datagram.data(), datagram.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
+             reinterpret_cast<sockaddr*>(&target), sizeof target);
 }
 
 void HelperSockets::startStreamListener()
@@ -337,7 +339,6 @@ void HelperSockets::runWatchdog()
 
 void HelperSockets::shutdown()
 {
-    bridge_.setDatagramSender(nullptr);
     datagramWatch_.reset();
     datagram_.reset();
     bridge_.closeAllWifiPeers();

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -39,6 +40,9 @@ public:
 
     // The datagram socket, for replies (none is open in private mode or before start).
     int datagramSocket() const { return datagram_.get(); }
+    // Sends one datagram to an IPv4 address and port (host byte order) while the socket is open in
+    // network mode; drops it otherwise. The bridge's datagram sender.
+    void sendDatagram(std::span<const uint8_t> datagram, uint32_t address, uint16_t port);
 
     // Makes one private socket; exposed for tests of the folder and path checks. Throws HelperError.
     UniqueFd makePrivateSocket(const std::string& directory, const std::string& name, int type);

@@ -138,7 +138,7 @@ int JackMidiPort::setDestinationUniqueID(int32_t uniqueID)
     return setUniqueID(destination_.load(), uniqueID);
 }
 
-int JackMidiPort::received(std::span<const uint8_t> bytes, uint64_t hostTimeNs)
+int JackMidiPort::send(std::span<const uint8_t> bytes, uint64_t hostTimeNs)
 {
     if (!active_ || serverGone_.load())
         return -1;

@@ -31,7 +31,7 @@ public:
     int createDestination(const std::string& name) override;
     int setSourceUniqueID(int32_t uniqueID) override;
     int setDestinationUniqueID(int32_t uniqueID) override;
-    int received(std::span<const uint8_t> bytes, uint64_t hostTimeNs) override;
+    int send(std::span<const uint8_t> bytes, uint64_t hostTimeNs) override;
     int64_t receivedPackets() const override { return receivedPackets_.load(std::memory_order_relaxed); }
     void close(std::chrono::milliseconds drainBound) override;
     int realtimePriority() const override;

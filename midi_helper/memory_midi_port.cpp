@@ -35,7 +35,7 @@ int MemoryMidiPort::setDestinationUniqueID(int32_t uniqueID)
     return uniqueIDStatus;
 }
 
-int MemoryMidiPort::received(std::span<const uint8_t> bytes, uint64_t hostTimeNs)
+int MemoryMidiPort::send(std::span<const uint8_t> bytes, uint64_t hostTimeNs)
 {
     if (sendStatus != 0)
         return sendStatus;

@@ -16,6 +16,16 @@ constexpr int noteKey(int channel, int note)
     return channel * 128 + note;
 }
 
+// Calls `visit(key)` for every key in `keys`, lowest first. Skips whole empty words (libstdc++'s
+// bit search) instead of testing all 2048 keys. `keys` is a copy, so `visit` may change the set
+// it came from.
+template <typename Visit>
+void forEachKey(const std::bitset<kNoteKeys> keys, Visit&& visit)
+{
+    for (size_t key = keys._Find_first(); key < keys.size(); key = keys._Find_next(key))
+        visit(int(key));
+}
+
 // One held key repeated by stride. Times are beats.
 struct StrideVoice {
     uint8_t velocity = 100;

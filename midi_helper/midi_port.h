@@ -22,7 +22,7 @@ public:
 
     // Hands one message of 1 to 3 bytes to the source, to appear at `hostTimeNs` (now or later).
     // Called from one thread only (the helper's loop).
-    virtual int received(std::span<const uint8_t> bytes, uint64_t hostTimeNs) = 0;
+    virtual int send(std::span<const uint8_t> bytes, uint64_t hostTimeNs) = 0;
 
     // Packets that arrived at the destination so far; callable from any thread.
     virtual int64_t receivedPackets() const = 0;

@@ -1,18 +1,12 @@
 #include "midi_helper/native_midi_bridge.h"
 
-#include <cstring>
-
 #include "midi_helper/helper_error.h"
 #include "midi_helper/json_output.h"
 #include "midi_helper/midi_port.h"
+#include "midi_helper/wire_names.h"
 
 namespace norv {
 namespace {
-
-bool hasMagic(std::span<const uint8_t> bytes, const char (&magic)[5])
-{
-    return bytes.size() >= 4 && std::memcmp(bytes.data(), magic, 4) == 0;
-}
 
 void check(int status, const char* call)
 {
@@ -22,16 +16,17 @@ void check(int status, const char* call)
 
 } // namespace
 
-NativeMidiBridge::NativeMidiBridge(HelperConfig config, Scheduler& scheduler, MidiPort& port, JsonOutput& output)
+NativeMidiBridge::NativeMidiBridge(HelperConfig config, Scheduler& scheduler, MidiPort& port, JsonOutput& output,
+                                   DatagramSender sender)
     : config_(std::move(config))
     , scheduler_(scheduler)
     , port_(port)
     , output_(output)
     , ledger_(scheduler, port, output)
-    , repeat_(config_, scheduler, ledger_, datagramSender_)
+    , repeat_({config_, scheduler, ledger_}, sender)
     , stride_(scheduler, ledger_, repeat_)
-    , fast_(config_, scheduler, ledger_, stride_, repeat_)
-    , wifi_(config_, scheduler, ledger_, fast_, stride_, repeat_, datagramSender_,
+    , fast_({config_, scheduler, ledger_}, stride_, repeat_)
+    , wifi_({config_, scheduler, ledger_}, fast_, stride_, repeat_, std::move(sender),
             [this](const std::shared_ptr<MidiPeer>& peer) { releaseSender(peer); })
 {
 }
@@ -54,22 +49,22 @@ void NativeMidiBridge::handleDatagram(std::span<const uint8_t> datagram, const D
 {
     const bool loopback = origin.address == RepeatExchange::kLoopback;
     if (origin.privateSocket || loopback) {
-        if (hasMagic(datagram, "NPC2")) {
+        if (wire::hasMagic(datagram, wire::kMidiClock)) {
             stride_.receiveMidiClock(datagram);
             return;
         }
-        if (hasMagic(datagram, "NPC1")) {
+        if (wire::hasMagic(datagram, wire::kEngineClock)) {
             stride_.receiveEngineClock(datagram);
             return;
         }
     }
     if (origin.privateSocket)
         return;
-    if (repeat_.enabled() && hasMagic(datagram, "NNRA") && loopback && origin.port == config_.nativeRepeatPort) {
+    if (repeat_.enabled() && wire::hasMagic(datagram, wire::kRepeatAck) && loopback && origin.port == config_.nativeRepeatPort) {
         repeat_.receiveAck(datagram);
         return;
     }
-    if (hasMagic(datagram, "NPJ1") || hasMagic(datagram, "NPJ2")) {
+    if (wire::hasMagic(datagram, wire::kWifiV1) || wire::hasMagic(datagram, wire::kWifiV2)) {
         wifi_.handlePacket(datagram, origin.address, origin.port);
         return;
     }
@@ -80,12 +75,12 @@ StreamVerdict NativeMidiBridge::handleStreamPayload(const std::shared_ptr<MidiPe
 {
     if (payload.size() != 8)
         return StreamVerdict::Close;
-    if (hasMagic(payload, "NPM8")) {
+    if (wire::hasMagic(payload, wire::kHeartbeat)) {
         peer->heartbeatEnabled = true;
         peer->lastHeartbeat = scheduler_.nowNs();
         return StreamVerdict::Echo;
     }
-    if (hasMagic(payload, "NPM2") || hasMagic(payload, "NPM3") || hasMagic(payload, "NPM9") || hasMagic(payload, "NPMG")) {
+    if (wire::hasMagic(payload, wire::kFastNote) || wire::hasMagic(payload, wire::kFastRaw) || wire::hasMagic(payload, wire::kStrideStep) || wire::hasMagic(payload, wire::kStrideArticulation)) {
         NoteLedger::Acting acting(ledger_, peer);
         fast_.handlePacket(payload);
         return StreamVerdict::Continue;

@@ -40,7 +40,9 @@ enum class StreamVerdict { Continue, Echo, Close };
 // no I/O of its own beyond the MIDI port and the output.
 class NativeMidiBridge {
 public:
-    NativeMidiBridge(HelperConfig config, Scheduler& scheduler, MidiPort& port, JsonOutput& output);
+    // `sender` carries the Repeat lab requests and the Wi-Fi acknowledgements (empty: none leave).
+    NativeMidiBridge(HelperConfig config, Scheduler& scheduler, MidiPort& port, JsonOutput& output,
+                     DatagramSender sender = {});
 
     NativeMidiBridge(const NativeMidiBridge&) = delete;
     NativeMidiBridge& operator=(const NativeMidiBridge&) = delete;
@@ -71,8 +73,6 @@ public:
     // Closes every stream peer and ends the notes that datagram senders left sounding (shutdown).
     void closeAllPeers();
 
-    // Set while the datagram socket is open (network mode): Repeat lab requests, Wi-Fi acknowledgements.
-    void setDatagramSender(DatagramSender sender) { datagramSender_ = std::move(sender); }
     void startRepeatExchange() { repeat_.start(); }
 
     void setMonitor(bool enabled) { ledger_.setMonitor(enabled); }
@@ -117,7 +117,6 @@ private:
     JsonOutput& output_;
     bool destinationAvailable_ = false;
     std::vector<std::string> warnings_;
-    DatagramSender datagramSender_;
 
     // Declared in the order they depend on each other; destroyed the other way round.
     NoteLedger ledger_;

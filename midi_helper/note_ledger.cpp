@@ -39,7 +39,7 @@ int NoteLedger::send(std::span<const uint8_t> bytes, std::optional<uint64_t> at)
     if (noteOff && submittedOns[key] != 0)
         t = std::max(t, submittedOns[key]);
 
-    if (int result = port_.received(bytes, t); result != 0)
+    if (int result = port_.send(bytes, t); result != 0)
         return result;
     ++sentCount_;
 
@@ -63,10 +63,16 @@ int NoteLedger::send(std::span<const uint8_t> bytes, std::optional<uint64_t> at)
 
 void NoteLedger::report(std::span<const uint8_t> bytes, uint64_t at)
 {
-    nlohmann::json event = {{"type", "midi"},
-                            {"bytes", std::vector<int>(bytes.begin(), bytes.end())},
-                            {"timestamp", at},
-                            {"timestamp_unix", scheduler_.wallSeconds()}};
+    // Filled key by key: an initializer list builds a temporary array for every pair first, and
+    // this runs for every message while monitoring.
+    nlohmann::json event;
+    event["type"] = "midi";
+    auto& values = (event["bytes"] = nlohmann::json::array()).get_ref<nlohmann::json::array_t&>();
+    values.reserve(bytes.size());
+    for (uint8_t byte : bytes)
+        values.emplace_back(int(byte));
+    event["timestamp"] = at;
+    event["timestamp_unix"] = scheduler_.wallSeconds();
     output_.enqueue(std::move(event));
 }
 
@@ -108,16 +114,14 @@ std::bitset<kNoteKeys> NoteLedger::keysOnlyHeldBy(const MidiPeer& peer)
     const std::bitset<kNoteKeys> shared = peer.notes & heldElsewhere;
     // Keys still held elsewhere: this peer's last note-on may be stamped ahead (a retrigger, a
     // stride strike), and whoever ends the key must not end it before that note-on.
-    for (int key = 0; key < kNoteKeys; ++key) {
-        if (!shared.test(size_t(key)))
-            continue;
+    forEachKey(shared, [&](int key) {
         const uint64_t lastOn = peer.submittedOns[size_t(key)];
         if (udpNotes_.test(size_t(key)))
             udpSubmittedOns_[size_t(key)] = std::max(udpSubmittedOns_[size_t(key)], lastOn);
         for (const auto& other : senders_)
             if (other.get() != &peer && other->notes.test(size_t(key)))
                 other->submittedOns[size_t(key)] = std::max(other->submittedOns[size_t(key)], lastOn);
-    }
+    });
     return peer.notes & ~heldElsewhere;
 }
 
@@ -131,17 +135,13 @@ void NoteLedger::release(const std::shared_ptr<MidiPeer>& peer)
         otherSustain |= other->sustain;
         otherChannels |= other->channels;
     }
-    for (int key = 0; key < kNoteKeys; ++key)
-        if (udpNotes_.test(size_t(key)))
-            otherChannels.set(size_t(key / 128));
+    forEachKey(udpNotes_, [&](int key) { otherChannels.set(size_t(key / 128)); });
 
     // Worked out before anything is sent: the sends below change the peer's own state.
     const std::bitset<kNoteKeys> ends = keysOnlyHeldBy(*peer);
     const std::bitset<16> pedals = peer->sustain & ~otherSustain;
     const std::bitset<16> resets = peer->channels & ~otherChannels;
-    for (int key = 0; key < kNoteKeys; ++key)
-        if (ends.test(size_t(key)))
-            sendNoteOff(key);
+    forEachKey(ends, [this](int key) { sendNoteOff(key); });
     for (int channel = 0; channel < 16; ++channel) {
         if (pedals.test(size_t(channel))) {
             const std::array<uint8_t, 3> pedal{uint8_t(0xB0 + channel), 64, 0};
@@ -167,9 +167,7 @@ void NoteLedger::release(const std::shared_ptr<MidiPeer>& peer)
 
 void NoteLedger::endDatagramNotes()
 {
-    for (int key = 0; key < kNoteKeys; ++key)
-        if (udpNotes_.test(size_t(key)))
-            sendNoteOff(key);
+    forEachKey(udpNotes_, [this](int key) { sendNoteOff(key); });
 }
 
 } // namespace norv

@@ -1,23 +1,31 @@
 #include "midi_helper/repeat_exchange.h"
 
+#include <bit>
+#include <iterator>
 #include <random>
 #include <vector>
+
+#include <sys/random.h>
 
 #include <nlohmann/json.hpp>
 
 #include "midi_helper/json_output.h"
 #include "midi_helper/note_ledger.h"
+#include "midi_helper/wire_names.h"
 
 namespace norv {
 namespace {
 
-// A random UUID in its 36-character upper-case text form.
+// A random UUID in its 36-character upper-case text form. The bytes come from getrandom(2): a
+// std::random_device probes the CPU on every construction, which is slow under a hypervisor.
 std::string randomUuid()
 {
-    std::random_device random;
     uint8_t bytes[16];
-    for (auto& b : bytes)
-        b = uint8_t(random());
+    if (::getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes)) {
+        std::random_device random;
+        for (auto& b : bytes)
+            b = uint8_t(random());
+    }
     bytes[6] = uint8_t((bytes[6] & 0x0F) | 0x40);
     bytes[8] = uint8_t((bytes[8] & 0x3F) | 0x80);
     static const char* digits = "0123456789ABCDEF";
@@ -33,13 +41,13 @@ std::string randomUuid()
 
 } // namespace
 
-RepeatExchange::RepeatExchange(const HelperConfig& config, Scheduler& scheduler, NoteLedger& ledger, const DatagramSender& sender)
-    : config_(config)
-    , scheduler_(scheduler)
-    , ledger_(ledger)
-    , sender_(sender)
+RepeatExchange::RepeatExchange(const BridgeBasics& basics, DatagramSender sender)
+    : config_(basics.config)
+    , scheduler_(basics.scheduler)
+    , ledger_(basics.ledger)
+    , sender_(std::move(sender))
     , token_(randomUuid())
-    , timer_(scheduler)
+    , timer_(basics.scheduler)
 {
 }
 
@@ -56,14 +64,12 @@ void RepeatExchange::start()
 
 void RepeatExchange::endSoundingNotes(const std::shared_ptr<MidiPeer>& peer)
 {
-    for (int key = 0; key < kNoteKeys; ++key) {
-        if (!peer->notes.test(size_t(key)))
-            continue;
+    forEachKey(peer->notes, [&](int key) {
         if (auto it = peer->held.find(key); it != peer->held.end())
             it->second.off.reset();
         NoteLedger::Acting acting(ledger_, peer);
         ledger_.sendNoteOff(key);
-    }
+    });
 }
 
 void RepeatExchange::tick()
@@ -78,15 +84,29 @@ void RepeatExchange::tick()
         if (now - requestedAt_ > 0.5)
             owner->held.clear();
     }
-    nlohmann::json request = {{"token", token_}, {"generation", generation_}, {"source", config_.sourceName}};
-    if (owner_)
-        request["rate"] = owner_->strideStep;
-    else
-        request["rate"] = 0;
-    const std::string body = JsonOutput::serialise(request);
-    std::vector<uint8_t> datagram = {'N', 'N', 'R', 'Q'};
-    datagram.insert(datagram.end(), body.begin(), body.end());
-    sender_(datagram, kLoopback, uint16_t(config_.nativeRepeatPort));
+    sender_(request(), kLoopback, uint16_t(config_.nativeRepeatPort));
+}
+
+const std::vector<uint8_t>& RepeatExchange::request()
+{
+    // Only the generation and the owner's rate change between requests: the text is made again
+    // when one of them did, not ten times a second.
+    const std::optional<uint64_t> rateBits =
+        owner_ ? std::optional(std::bit_cast<uint64_t>(owner_->strideStep)) : std::nullopt;
+    if (!request_.empty() && requestGeneration_ == generation_ && requestRateBits_ == rateBits)
+        return request_;
+    // The object {"generation", "rate", "source", "token"} as the JSON output writes it (keys
+    // sorted, no spaces); the library writes each value, the source and token only once.
+    if (requestTail_.empty())
+        requestTail_ = ",\"source\":" + JsonOutput::serialise(config_.sourceName) + ",\"token\":"
+                       + JsonOutput::serialise(token_) + "}";
+    const std::string rate = owner_ ? JsonOutput::serialise(owner_->strideStep) : "0";
+    const std::string body = "{\"generation\":" + std::to_string(generation_) + ",\"rate\":" + rate + requestTail_;
+    request_.assign(std::begin(wire::kRepeatRequest), std::begin(wire::kRepeatRequest) + 4);
+    request_.insert(request_.end(), body.begin(), body.end());
+    requestGeneration_ = generation_;
+    requestRateBits_ = rateBits;
+    return request_;
 }
 
 void RepeatExchange::receiveAck(std::span<const uint8_t> datagram)

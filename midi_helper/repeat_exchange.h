@@ -3,9 +3,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
+#include "midi_helper/bridge_basics.h"
 #include "midi_helper/helper_config.h"
 #include "midi_helper/midi_peer.h"
 #include "midi_helper/scheduler.h"
@@ -14,8 +17,8 @@ namespace norv {
 
 class NoteLedger;
 
-// Sends one datagram to an IPv4 address and port (host byte order); set while the datagram socket
-// is open in network mode, empty otherwise.
+// Sends one datagram to an IPv4 address and port (host byte order): through the datagram socket,
+// which drops it while it is not open in network mode. Empty where nothing is ever sent.
 using DatagramSender = std::function<void(std::span<const uint8_t> datagram, uint32_t address, uint16_t port)>;
 
 // The local repeat exchange ("--native-repeat-port"): one stream peer's repeat is played by a
@@ -26,7 +29,7 @@ class RepeatExchange {
 public:
     static constexpr uint32_t kLoopback = 0x7F000001;
 
-    RepeatExchange(const HelperConfig& config, Scheduler& scheduler, NoteLedger& ledger, const DatagramSender& sender);
+    RepeatExchange(const BridgeBasics& basics, DatagramSender sender);
 
     // Configured: the lab plays every repeat and the helper's own stride stays out of the way.
     bool enabled() const { return config_.nativeRepeatPort > 0; }
@@ -50,11 +53,13 @@ private:
     // Note-offs for every key the peer has sounding, its pending stride note-offs dropped.
     void endSoundingNotes(const std::shared_ptr<MidiPeer>& peer);
     double nowSeconds() const { return double(scheduler_.nowNs()) / 1e9; }
+    // The request datagram for the current generation and rate.
+    const std::vector<uint8_t>& request();
 
     const HelperConfig& config_;
     Scheduler& scheduler_;
     NoteLedger& ledger_;
-    const DatagramSender& sender_;
+    DatagramSender sender_;
     std::shared_ptr<MidiPeer> owner_;
     std::string token_;
     int64_t generation_ = 0;
@@ -62,6 +67,10 @@ private:
     double ackAt_ = 0.0;
     double requestedAt_ = 0.0;
     PeriodicTimer timer_;
+    std::vector<uint8_t> request_;
+    std::string requestTail_; // the source and the token, written once
+    int64_t requestGeneration_ = 0;
+    std::optional<uint64_t> requestRateBits_; // empty: no owner
 };
 
 } // namespace norv

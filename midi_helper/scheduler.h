@@ -34,9 +34,14 @@ public:
     void start(uint64_t delayNs, std::function<void()> callback)
     {
         cancel();
-        id_ = scheduler_->schedule(delayNs, [this, cb = std::move(callback)] {
+        // The callback stays here and the scheduler gets a small closure that fits in a
+        // std::function without a heap block of its own: periodic timers start several times a
+        // second.
+        callback_ = std::move(callback);
+        id_ = scheduler_->schedule(delayNs, [this] {
             id_ = 0;
-            cb();
+            auto callback = std::move(callback_); // the callback may restart this timer
+            callback();
         });
     }
     void cancel()
@@ -44,12 +49,14 @@ public:
         if (id_ != 0)
             scheduler_->cancel(id_);
         id_ = 0;
+        callback_ = nullptr;
     }
     bool active() const { return id_ != 0; }
 
 private:
     Scheduler* scheduler_;
     Scheduler::TimerId id_ = 0;
+    std::function<void()> callback_;
 };
 
 // A timer that runs at a fixed rate: each run is due one period after the previous one was due,

@@ -46,8 +46,8 @@ std::optional<uint64_t> StrideClock::stamp(double beatValue, double now) const
 StrideClock::Outcome StrideClock::receiveEngineClock(std::span<const uint8_t> d, double now, bool activeVoices)
 {
     Outcome outcome;
-    // "NPC1", then big-endian: tempo, beat, host time of the beat (s), bar length (all f64),
-    // playing (u32).
+    // The engine clock magic, then big-endian: tempo, beat, host time of the beat (s), bar length
+    // (all f64), playing (u32).
     if (d.size() != 40)
         return outcome;
     HelperByteReader reader(d);
@@ -102,8 +102,8 @@ StrideClock::Outcome StrideClock::receiveEngineClock(std::span<const uint8_t> d,
 StrideClock::Outcome StrideClock::receiveMidiClock(std::span<const uint8_t> d, double now)
 {
     Outcome outcome;
-    // "NPC2", then big-endian: host time (ns, u64), tick (u64), generation (u32), kind (u32:
-    // bit 0 playing, bit 1 a tick).
+    // The MIDI clock magic, then big-endian: host time (ns, u64), tick (u64), generation (u32),
+    // kind (u32: bit 0 playing, bit 1 a tick).
     if (d.size() != 28)
         return outcome;
     HelperByteReader reader(d);

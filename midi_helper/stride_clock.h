@@ -7,8 +7,8 @@
 
 namespace norv {
 
-// The musical timeline that stride follows, fed by engine clock datagrams ("NPC1": tempo, beat,
-// bar, playing) and MIDI clock datagrams ("NPC2": one 24-ppqn tick with its host time). A ready
+// The musical timeline that stride follows, fed by engine clock datagrams (tempo, beat, bar,
+// playing) and MIDI clock datagrams (one 24-ppqn tick with its host time). A ready
 // MIDI clock wins; otherwise the engine clock runs the timeline. Times are monotonic seconds,
 // beats are quarter notes. Pure: the caller passes the time and applies the re-phase it is told.
 class StrideClock {

@@ -25,7 +25,8 @@ public:
     void receiveEngineClock(std::span<const uint8_t> datagram);
     void receiveMidiClock(std::span<const uint8_t> datagram);
 
-    // A sender's step and quantisation ("NPM9"), gate and swing ("NPMG"); invalid codes do nothing.
+    // A sender's step and quantisation, gate and swing (the stride packets); invalid codes do
+    // nothing.
     void configure(const std::shared_ptr<MidiPeer>& peer, uint16_t step, uint16_t quant);
     void configureArticulation(const std::shared_ptr<MidiPeer>& peer, uint16_t gate, uint16_t swing);
 

@@ -3,35 +3,23 @@
 #include <algorithm>
 #include <bit>
 #include <bitset>
-#include <cstring>
 
+#include "midi_helper/helper_byte_reader.h"
 #include "midi_helper/midi_peer.h"
+#include "midi_helper/wire_names.h"
 
 namespace norv {
 
-bool wifiHasMagic(std::span<const uint8_t> bytes, const char (&magic)[5])
-{
-    return bytes.size() >= 4 && std::memcmp(bytes.data(), magic, 4) == 0;
-}
-
-uint64_t wifiReadBE(std::span<const uint8_t> bytes, size_t offset, size_t count)
-{
-    uint64_t value = 0;
-    for (size_t i = 0; i < count; ++i)
-        value = value << 8 | bytes[offset + i];
-    return value;
-}
-
 std::optional<std::pair<int, bool>> wifiRecordNote(std::span<const uint8_t> payload, int midiChannel)
 {
-    if (wifiHasMagic(payload, "NPM2")) {
+    if (wire::hasMagic(payload, wire::kFastNote)) {
         const int phase = payload[4];
         if (phase < 1 || phase > 3)
             return std::nullopt;
         const int channel = (payload[7] >= 1 && payload[7] <= 16) ? payload[7] : midiChannel;
         return std::make_pair(noteKey(channel - 1, std::min<int>(payload[5], 127)), phase == 2);
     }
-    if (wifiHasMagic(payload, "NPM3")) {
+    if (wire::hasMagic(payload, wire::kFastRaw)) {
         const int status = payload[5];
         if (payload[4] != 3 || status < 0x80 || status > 0x9F)
             return std::nullopt;
@@ -47,12 +35,29 @@ std::optional<WifiPacketView> WifiPacketView::read(std::span<const uint8_t> p)
         return std::nullopt;
     WifiPacketView packet;
     packet.bytes = p;
-    packet.records = wifiReadBE(p, 20, 2);
-    packet.v2 = wifiHasMagic(p, "NPJ2");
+    // Every read below stays within the sizes checked before it.
+    HelperByteReader header(p);
+    uint32_t token = 0, sequence = 0;
+    uint16_t records = 0;
+    header.skip(4);
+    header.u32(token);
+    header.u32(sequence);
+    header.u64(packet.sendTimeInteger);
+    header.u16(records);
+    header.u16(packet.sustainMask);
+    packet.records = records;
+    packet.v2 = wire::hasMagic(p, wire::kWifiV2);
     if (packet.v2) {
         if (p.size() < 288)
             return std::nullopt;
-        packet.holdCount = wifiReadBE(p, 284, 2);
+        HelperByteReader stride(p.subspan(280));
+        uint16_t holdCount = 0;
+        stride.u16(packet.strideStep);
+        stride.u16(packet.strideQuant);
+        stride.u16(holdCount);
+        stride.u8(packet.swing);
+        stride.u8(packet.gate);
+        packet.holdCount = holdCount;
         if (packet.holdCount > 128)
             return std::nullopt;
         packet.header = 288 + 3 * packet.holdCount;
@@ -62,10 +67,13 @@ std::optional<WifiPacketView> WifiPacketView::read(std::span<const uint8_t> p)
     if (packet.v2) {
         // Holds: each key once, set in the picture, with a velocity; the picture has no others.
         std::bitset<kNoteKeys> seen;
+        HelperByteReader holds(p.subspan(288));
         for (size_t i = 0; i < packet.holdCount; ++i) {
-            const size_t at = 288 + 3 * i;
-            const int key = int(wifiReadBE(p, at, 2));
-            const uint8_t velocity = p[at + 2];
+            uint16_t keyValue = 0;
+            uint8_t velocity = 0;
+            holds.u16(keyValue);
+            holds.u8(velocity);
+            const int key = int(keyValue);
             if (key > 2047 || velocity == 0 || velocity >= 128 || seen.test(size_t(key)) || !packet.holdsKey(key))
                 return std::nullopt;
             seen.set(size_t(key));
@@ -77,24 +85,35 @@ std::optional<WifiPacketView> WifiPacketView::read(std::span<const uint8_t> p)
         if (bits != packet.holdCount)
             return std::nullopt;
     }
-    packet.token = wifiReadBE(p, 4, 4);
-    packet.sequence = wifiReadBE(p, 8, 4);
-    packet.sendTimeInteger = wifiReadBE(p, 12, 8);
+    packet.token = token;
+    packet.sequence = sequence;
     packet.sendTime = double(packet.sendTimeInteger);
     return packet;
+}
+
+WifiPacketView::Record WifiPacketView::record(size_t r) const
+{
+    // Records follow the header, 20 bytes each: event sequence (4), event time (8), payload (8).
+    HelperByteReader reader(bytes.subspan(header + 20 * r, 20));
+    Record record;
+    uint32_t eventSequence = 0;
+    reader.u32(eventSequence);
+    reader.u64(record.time);
+    reader.bytes(8, record.payload);
+    record.sequence = eventSequence;
+    return record;
 }
 
 bool WifiPacketView::recordsValid() const
 {
     uint64_t previousSequence = 0;
     for (size_t r = 0; r < records; ++r) {
-        const uint64_t eventSequence = wifiReadBE(bytes, recordAt(r), 4);
-        const uint64_t eventTime = wifiReadBE(bytes, recordAt(r) + 4, 8);
-        if (eventSequence <= previousSequence || eventTime > sendTimeInteger)
+        const Record event = record(r);
+        if (event.sequence <= previousSequence || event.time > sendTimeInteger)
             return false;
-        if (!wifiHasMagic(payload(r), "NPM2") && !wifiHasMagic(payload(r), "NPM3"))
+        if (!wire::hasMagic(event.payload, wire::kFastNote) && !wire::hasMagic(event.payload, wire::kFastRaw))
             return false;
-        previousSequence = eventSequence;
+        previousSequence = event.sequence;
     }
     return true;
 }

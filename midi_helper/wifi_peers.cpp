@@ -7,6 +7,7 @@
 #include "midi_helper/note_ledger.h"
 #include "midi_helper/stride_scheduler.h"
 #include "midi_helper/wifi_packet_view.h"
+#include "midi_helper/wire_names.h"
 
 namespace norv {
 namespace {
@@ -34,17 +35,17 @@ struct WifiPeers::Arrival {
     }
 };
 
-WifiPeers::WifiPeers(const HelperConfig& config, Scheduler& scheduler, NoteLedger& ledger, FastMidi& fast,
-                     StrideScheduler& stride, RepeatExchange& repeat, const DatagramSender& sender, ReleaseSender release)
-    : config_(config)
-    , scheduler_(scheduler)
-    , ledger_(ledger)
+WifiPeers::WifiPeers(const BridgeBasics& basics, FastMidi& fast, StrideScheduler& stride, RepeatExchange& repeat,
+                     DatagramSender sender, ReleaseSender release)
+    : config_(basics.config)
+    , scheduler_(basics.scheduler)
+    , ledger_(basics.ledger)
     , fast_(fast)
     , stride_(stride)
     , repeat_(repeat)
-    , sender_(sender)
+    , sender_(std::move(sender))
     , release_(std::move(release))
-    , releaseTimer_(scheduler)
+    , releaseTimer_(basics.scheduler)
 {
 }
 
@@ -126,7 +127,8 @@ void WifiPeers::acknowledge(const WifiPacketView& packet, uint32_t address, uint
 {
     if (!sender_)
         return;
-    std::array<uint8_t, 28> ack{'N', 'P', 'A', '1'};
+    std::array<uint8_t, 28> ack{};
+    wire::putMagic(ack, wire::kWifiAck);
     std::copy(packet.bytes.begin() + 4, packet.bytes.begin() + 20, ack.begin() + 4);
     const uint64_t helperTime = uint64_t(now);
     for (int i = 0; i < 8; ++i)
@@ -154,25 +156,25 @@ void WifiPeers::followPicture(WifiMidiPeer& peer, const WifiPacketView& packet, 
     }
     if (!packet.v2)
         return;
-    const uint16_t step = uint16_t(wifiReadBE(packet.bytes, 280, 2));
+    const uint16_t step = packet.strideStep;
     if (step != 0 && !peer.recoveredReleases.empty()) {
         auto pending = std::exchange(peer.recoveredReleases, {});
         for (const auto& [releaseKey, due] : pending)
             sendRecoveredRelease(releaseKey);
         arrival.releasesChanged = true;
     }
-    const uint8_t swing = packet.bytes[286], gate = packet.bytes[287];
-    if (swing != 0 || gate != 0)
-        stride_.configureArticulation(midi, gate, swing);
-    stride_.configure(midi, step, uint16_t(wifiReadBE(packet.bytes, 282, 2)));
+    if (packet.swing != 0 || packet.gate != 0)
+        stride_.configureArticulation(midi, packet.gate, packet.swing);
+    stride_.configure(midi, step, packet.strideQuant);
 }
 
 void WifiPeers::playRecords(WifiMidiPeer& peer, const WifiPacketView& packet, Arrival& arrival)
 {
     for (size_t r = 0; r < packet.records; ++r) {
-        const uint64_t eventSequence = wifiReadBE(packet.bytes, packet.recordAt(r), 4);
-        const double eventTime = double(wifiReadBE(packet.bytes, packet.recordAt(r) + 4, 8));
-        const auto payload = packet.payload(r);
+        const WifiPacketView::Record record = packet.record(r);
+        const uint64_t eventSequence = record.sequence;
+        const double eventTime = double(record.time);
+        const auto payload = record.payload;
         if (eventSequence <= peer.eventSequence)
             continue;
         if (eventSequence > peer.eventSequence + 1)
@@ -202,7 +204,7 @@ void WifiPeers::playRecords(WifiMidiPeer& peer, const WifiPacketView& packet, Ar
             if (off && keepTapLength(peer, key, eventTime, arrival))
                 continue;
         }
-        if (!peer.recoveredReleases.empty() && wifiHasMagic(payload, "NPM3") && (payload[5] & 0xF0) == 0xB0
+        if (!peer.recoveredReleases.empty() && wire::hasMagic(payload, wire::kFastRaw) && (payload[5] & 0xF0) == 0xB0
             && (payload[6] == 123 || payload[6] == 120)) {
             // All Notes Off / All Sound Off: the channel's deferred releases are void.
             const int channel = payload[5] & 0x0F;
@@ -286,10 +288,11 @@ void WifiPeers::reconcile(WifiMidiPeer& peer, const WifiPacketView& packet)
 {
     // Nothing sounds that the sender no longer holds, and no pedal stays down that it let go.
     const std::shared_ptr<MidiPeer>& midi = peer.midi;
-    for (int key = 0; key < kNoteKeys; ++key)
-        if (midi->notes.test(size_t(key)) && !packet.holdsKey(key) && !peer.recoveredReleases.count(key))
+    forEachKey(midi->notes, [&](int key) {
+        if (!packet.holdsKey(key) && !peer.recoveredReleases.count(key))
             ledger_.sendNoteOff(key);
-    const unsigned sustainMask = unsigned(wifiReadBE(packet.bytes, 22, 2));
+    });
+    const unsigned sustainMask = packet.sustainMask;
     for (int channel = 0; channel < 16; ++channel) {
         if (midi->sustain.test(size_t(channel)) && !(sustainMask & (1u << channel))) {
             const std::array<uint8_t, 3> pedal{uint8_t(0xB0 + channel), 64, 0};

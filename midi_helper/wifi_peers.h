@@ -9,6 +9,7 @@
 #include <span>
 #include <utility>
 
+#include "midi_helper/bridge_basics.h"
 #include "midi_helper/helper_config.h"
 #include "midi_helper/repeat_exchange.h"
 #include "midi_helper/scheduler.h"
@@ -21,10 +22,10 @@ class FastMidi;
 class NoteLedger;
 class StrideScheduler;
 
-// Wi-Fi senders ("NPJ1", "NPJ2"): loss-tolerant packets that repeat the latest events as records
+// Wi-Fi senders (two packet versions): loss-tolerant packets that repeat the latest events as records
 // and carry a picture of the held keys and pedals. Each sender under its token is a peer; lost
 // events are recovered from later packets, stale ones are dropped, taps keep their length, and
-// whatever the picture no longer holds is ended. Every packet is acknowledged ("NPA1").
+// whatever the picture no longer holds is ended. Every packet is acknowledged.
 class WifiPeers {
 public:
     static constexpr size_t kMaxPeers = 8;
@@ -35,8 +36,8 @@ public:
     // Releases a leaving sender's notes, with everything that hangs on them (the bridge's job).
     using ReleaseSender = std::function<void(const std::shared_ptr<MidiPeer>&)>;
 
-    WifiPeers(const HelperConfig& config, Scheduler& scheduler, NoteLedger& ledger, FastMidi& fast, StrideScheduler& stride,
-              RepeatExchange& repeat, const DatagramSender& sender, ReleaseSender release);
+    WifiPeers(const BridgeBasics& basics, FastMidi& fast, StrideScheduler& stride, RepeatExchange& repeat,
+              DatagramSender sender, ReleaseSender release);
 
     void handlePacket(std::span<const uint8_t> packet, uint32_t address, uint16_t port);
     void close(uint64_t addressKey);
@@ -72,7 +73,7 @@ private:
     FastMidi& fast_;
     StrideScheduler& stride_;
     RepeatExchange& repeat_;
-    const DatagramSender& sender_;
+    DatagramSender sender_;
     ReleaseSender release_;
 
     std::map<uint64_t, WifiMidiPeer> peers_;

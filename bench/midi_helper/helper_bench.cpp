@@ -31,7 +31,7 @@ using bench::quietOutput;
 // Records when each message reaches the port.
 class TimingPort : public bench::RecordingPort {
 public:
-    int received(std::span<const uint8_t>, uint64_t) override
+    int send(std::span<const uint8_t>, uint64_t) override
     {
         lastNs.store(EventLoop::monotonicNs(), std::memory_order_release);
         count.fetch_add(1, std::memory_order_release);

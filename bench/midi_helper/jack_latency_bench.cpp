@@ -175,7 +175,7 @@ BENCHMARK(BM_SendtoToJackFrame)->UseManualTime()->Iterations(400)->Unit(benchmar
 // port versus the time its grid position falls due.
 class StrikeTimes : public bench::RecordingPort {
 public:
-    int received(std::span<const uint8_t> bytes, uint64_t hostTimeNs) override
+    int send(std::span<const uint8_t> bytes, uint64_t hostTimeNs) override
     {
         // Note-ons only: the channel resets sent when the peer leaves are no strikes.
         if (bytes.size() == 3 && (bytes[0] & 0xF0) == 0x90 && bytes[2] != 0)

@@ -29,8 +29,8 @@ TEST(JackMidiPort, MessagesAlreadyDueKeepTheirSpacing)
         const uint64_t now = EventLoop::monotonicNs();
         const uint8_t off[3] = {0x90, 60, 0};
         const uint8_t on[3] = {0x90, 60, 100};
-        ASSERT_EQ(port.received(off, now - 3'000'000), 0);
-        ASSERT_EQ(port.received(on, now - 2'000'000), 0);
+        ASSERT_EQ(port.send(off, now - 3'000'000), 0);
+        ASSERT_EQ(port.send(on, now - 2'000'000), 0);
         auto first = recorder.next();
         auto second = recorder.next();
         ASSERT_TRUE(first && second);

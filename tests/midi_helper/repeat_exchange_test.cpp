@@ -17,15 +17,14 @@ class NativeRepeatTest : public ::testing::Test {
 protected:
     NativeRepeatTest()
         : output([](const std::string&, auto) { return true; })
-        , bridge(config(), clock, port, output)
-    {
-        bridge.openEndpoints();
-        bridge.setDatagramSender([this](std::span<const uint8_t> d, uint32_t address, uint16_t to) {
+        , bridge(config(), clock, port, output, [this](std::span<const uint8_t> d, uint32_t address, uint16_t to) {
             EXPECT_EQ(address, 0x7F000001u);
             EXPECT_EQ(to, 5000);
             ASSERT_EQ(std::string(d.begin(), d.begin() + 4), "NNRQ");
             requests.push_back(nlohmann::json::parse(d.begin() + 4, d.end()));
-        });
+        })
+    {
+        bridge.openEndpoints();
         bridge.startRepeatExchange();
         clock.advance(0);
         owner = bridge.addPeer();

@@ -22,10 +22,10 @@ class WifiTest : public ::testing::Test {
 protected:
     WifiTest()
         : output([](const std::string&, auto) { return true; })
-        , bridge(HelperConfig{}, clock, port, output)
+        , bridge(HelperConfig{}, clock, port, output,
+                 [this](std::span<const uint8_t> d, uint32_t, uint16_t) { acks.emplace_back(d.begin(), d.end()); })
     {
         bridge.openEndpoints();
-        bridge.setDatagramSender([this](std::span<const uint8_t> d, uint32_t, uint16_t) { acks.emplace_back(d.begin(), d.end()); });
     }
 
     uint64_t nowUs() const { return clock.nowNs() / 1000; }
