@@ -95,9 +95,7 @@ bool BridgeStore::canChange() const { return connectionState_.isConnected() && p
 
 QString BridgeStore::menuBarSymbol() const {
     if (!connectionState_.isConnected()) return QStringLiteral("cable.connector.slash");
-    const std::optional<double>& idle = snapshot_.bridge.remoteScriptIdleSeconds;
-    // A NaN compares false, so it never counts as linked.
-    if (idle && *idle < 5.0) return QStringLiteral("point.3.connected.trianglepath.dotted");
+    if (snapshot_.bridge.liveLinked()) return QStringLiteral("point.3.connected.trianglepath.dotted");
     return QStringLiteral("cable.connector");
 }
 

@@ -1,7 +1,6 @@
 #include "ui/connections/connection_status_model.h"
 
 #include "model/text_rules.h"
-#include "ui/overview/overview_view_model.h"
 #include "ui/theme/norv_theme.h"
 
 #include <QStringList>
@@ -120,7 +119,7 @@ QColor ConnectionStatusModel::tint(const BridgeDevice& device) {
 }
 
 RemoteControlContent ConnectionStatusModel::remoteControl(const BridgeHealth& health) {
-    const bool linked = isLiveLinked(health);
+    const bool linked = health.liveLinked();
     RemoteControlContent content;
     content.detail = (health.remoteControlMidiSource ? text(*health.remoteControlMidiSource)
                                                      : QStringLiteral("Norv Session Remote Control")) +

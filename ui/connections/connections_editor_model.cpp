@@ -60,7 +60,7 @@ std::optional<int> ConnectionsEditorModel::parsePort(const QString& text, const 
 }
 
 QString ConnectionsEditorModel::liveSubtitle(const BridgeHealth& health) {
-    return isLiveLinked(health) ? QStringLiteral("LIVE CONNECTED") : QStringLiteral("LIVE OFFLINE");
+    return health.liveLinked() ? QStringLiteral("LIVE CONNECTED") : QStringLiteral("LIVE OFFLINE");
 }
 
 std::optional<BridgeIdentityLines> ConnectionsEditorModel::identity(const AdminSnapshot& snapshot) {

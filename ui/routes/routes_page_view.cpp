@@ -145,7 +145,7 @@ void RoutesPageView::setState(const State& state) {
     if (liveTracks_ != snapshot.liveTracks) liveTracks_ = snapshot.liveTracks;
 
     const bool pickerEnabled =
-        Labels::trackPickerEnabled(state.canChange, Labels::liveLinked(snapshot.bridge), state.pendingEmpty);
+        Labels::trackPickerEnabled(state.canChange, snapshot.bridge.liveLinked(), state.pendingEmpty);
     tracks_ = RouteCardContent::tracksOf(snapshot, tracks_);
     trackList_->setTracks(tracks_);  // every card's picker follows: rows in and out, renames
     const auto contents = [&](const std::vector<BridgeDevice>& devices) {

@@ -1,7 +1,6 @@
 #include "ui/routes/track_routing_labels.h"
 
 #include <QStringList>
-#include <cmath>
 
 namespace norv {
 
@@ -24,11 +23,6 @@ bool automaticRouting(const AdminSnapshot& snapshot) {
 bool archived(const BridgeDevice& device) { return device.archived.value_or(false); }
 
 }  // namespace
-
-bool TrackRoutingLabels::liveLinked(const BridgeHealth& health) {
-    const auto& idle = health.remoteScriptIdleSeconds;
-    return idle && !std::isnan(*idle) && *idle < 5.0;
-}
 
 std::vector<DeviceTrackRoutingPlan> TrackRoutingLabels::plans(const AdminSnapshot& snapshot) {
     return snapshot.bridge.deviceRoutingPlan.value_or(std::vector<DeviceTrackRoutingPlan>{});
@@ -127,7 +121,7 @@ bool TrackRoutingLabels::armed(const std::optional<DeviceTrackRoutingStatus>& st
 }
 
 QString TrackRoutingLabels::routeLabel(const BridgeDevice& device, const AdminSnapshot& snapshot) {
-    if (!liveLinked(snapshot.bridge)) return QStringLiteral("LIVE OFFLINE");
+    if (!snapshot.bridge.liveLinked()) return QStringLiteral("LIVE OFFLINE");
     if (!device.assignedTrackLiveId) return QStringLiteral("UNASSIGNED");
     const std::int64_t assigned = *device.assignedTrackLiveId;
     bool trackExists = false;
