@@ -1,6 +1,6 @@
 // Filtering the full monitor buffer (4,000 events) and refreshing the table model from it: both
 // run on every redraw, so together they must stay well under one 16 ms frame.
-#include "ui/monitor/midi_monitor_menus.h"
+#include "ui/monitor/midi_monitor_view_model.h"
 #include "ui/monitor/midi_monitor_table_model.h"
 
 #include <QApplication>

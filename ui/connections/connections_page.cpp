@@ -1,6 +1,6 @@
 #include "ui/connections/connections_page.h"
 
-#include "ui/connections/connection_status_model.h"
+#include "ui/connections/connections_view_model.h"
 #include "ui/connections/connection_status_tile.h"
 #include "ui/connections/connections_editor_model.h"
 #include "ui/connections/manual_wifi_targets.h"

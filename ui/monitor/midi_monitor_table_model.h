@@ -1,7 +1,7 @@
 #pragma once
 // The monitor table: the newest 1000 matching events, newest on top, in ten columns.
 
-#include "ui/monitor/midi_monitor_menus.h"
+#include "ui/monitor/midi_monitor_view_model.h"
 
 #include <QAbstractTableModel>
 #include <QColor>

@@ -7,11 +7,11 @@
 #include "ui/devices/devices_page.h"
 #include "ui/devices/devices_view_model.h"
 #include "ui/diagnostics/pending_pairing_requests_panel.h"
-#include "ui/diagnostics/diagnostics_page_view.h"
+#include "ui/diagnostics/diagnostics_page.h"
 #include "ui/live_page/live_page_view.h"
-#include "ui/monitor/midi_monitor_page_view.h"
+#include "ui/monitor/midi_monitor_page.h"
 #include "ui/overview/overview_page.h"
-#include "ui/routes/routes_page_view.h"
+#include "ui/routes/routes_page.h"
 
 #include <QDateTime>
 #include <QDesktopServices>

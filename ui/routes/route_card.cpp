@@ -1,7 +1,7 @@
 #include "ui/routes/route_card.h"
 
 #include "ui/routes/track_list_model.h"
-#include "ui/routes/track_routing_labels.h"
+#include "ui/routes/routes_view_model.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_symbols.h"
 #include "ui/theme/norv_theme.h"

@@ -1,7 +1,7 @@
 // The Connections page's editor rules, status panels and manual Wi-Fi targets.
 #include "tests/support/model/snapshot_fixtures.h"
 #include "tests/support/qt_printers.h"
-#include "ui/connections/connection_status_model.h"
+#include "ui/connections/connections_view_model.h"
 #include "ui/connections/connections_editor_model.h"
 #include "ui/connections/manual_wifi_targets.h"
 #include "ui/theme/norv_theme.h"

@@ -1,5 +1,5 @@
 #include "tests/support/model/monitor_event_fixtures.h"
-#include "ui/monitor/midi_monitor_menus.h"
+#include "ui/monitor/midi_monitor_view_model.h"
 #include "ui/monitor/midi_monitor_table_model.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // scrolled stays; what the user did not touch follows the store. And the CSV export's file name.
 #include "tests/support/core/store_fakes.h"
 #include "tests/support/model/monitor_event_fixtures.h"
-#include "ui/monitor/midi_monitor_page_view.h"
+#include "ui/monitor/midi_monitor_page.h"
 #include "ui/monitor/midi_monitor_table_view.h"
 
 #include <QAbstractItemView>

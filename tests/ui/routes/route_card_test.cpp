@@ -51,7 +51,7 @@ TEST(RouteCard, OnlyAUsersChoiceOfAnotherTrackIsReported) {
 }  // namespace
 }  // namespace norv
 
-#include "ui/routes/track_routing_labels.h"
+#include "ui/routes/routes_view_model.h"
 #include "ui/routes/track_routing_row.h"
 
 namespace norv {

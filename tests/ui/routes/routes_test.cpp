@@ -1,7 +1,7 @@
 #include "tests/support/model/monitor_event_fixtures.h"
 #include "ui/routes/clear_confirmation.h"
 #include "ui/routes/routing_policy_draft.h"
-#include "ui/routes/track_routing_labels.h"
+#include "ui/routes/routes_view_model.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

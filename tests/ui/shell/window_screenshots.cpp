@@ -5,7 +5,7 @@
 #include "tests/support/model/snapshot_fixtures.h"
 #include "tests/support/ui/window_test.h"
 #include "ui/diagnostics/diagnostics_log_view.h"
-#include "ui/diagnostics/diagnostics_page_view.h"
+#include "ui/diagnostics/diagnostics_page.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/main_window.h"
 

@@ -1,6 +1,6 @@
 #include "tests/support/model/monitor_event_fixtures.h"
 #include "ui/routes/route_card.h"
-#include "ui/routes/routes_page_view.h"
+#include "ui/routes/routes_page.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "ui/routes/track_routing_labels.h"
+#include "ui/routes/routes_view_model.h"
 
 #include <QStringList>
 

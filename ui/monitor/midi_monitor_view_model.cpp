@@ -1,4 +1,4 @@
-#include "ui/monitor/midi_monitor_menus.h"
+#include "ui/monitor/midi_monitor_view_model.h"
 
 #include "model/text_rules.h"
 

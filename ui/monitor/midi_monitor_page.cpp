@@ -1,4 +1,4 @@
-#include "ui/monitor/midi_monitor_page_view.h"
+#include "ui/monitor/midi_monitor_page.h"
 
 #include "ui/monitor/midi_monitor_export.h"
 #include "ui/monitor/midi_monitor_table_view.h"

@@ -1,4 +1,4 @@
-#include "ui/routes/routes_page_view.h"
+#include "ui/routes/routes_page.h"
 
 #include "ui/components/grow_before_layout.h"
 #include "ui/components/page_disclosure.h"
@@ -6,7 +6,7 @@
 #include "ui/routes/routing_policy_draft.h"
 #include "ui/routes/routing_policy_editor.h"
 #include "ui/routes/track_list_model.h"
-#include "ui/routes/track_routing_labels.h"
+#include "ui/routes/routes_view_model.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_theme.h"
 #include "ui/theme/page_components.h"

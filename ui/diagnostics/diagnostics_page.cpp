@@ -1,4 +1,4 @@
-#include "ui/diagnostics/diagnostics_page_view.h"
+#include "ui/diagnostics/diagnostics_page.h"
 
 #include "core/dialog_service.h"
 #include "ui/components/save_panel_path.h"

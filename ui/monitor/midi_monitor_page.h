@@ -5,7 +5,7 @@
 // change and supplies the actions that write them.
 
 #include "core/dialog_service.h"
-#include "ui/monitor/midi_monitor_menus.h"
+#include "ui/monitor/midi_monitor_view_model.h"
 
 #include <QWidget>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "tests/support/core/no_dialogs.h"
 #include "tests/support/model/monitor_event_fixtures.h"
-#include "ui/monitor/midi_monitor_page_view.h"
+#include "ui/monitor/midi_monitor_page.h"
 #include "ui/monitor/midi_monitor_table_view.h"
 #include "ui/theme/page_components.h"
 

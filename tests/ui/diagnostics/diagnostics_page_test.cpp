@@ -1,5 +1,5 @@
 #include "core/dialog_service.h"
-#include "ui/diagnostics/diagnostics_page_view.h"
+#include "ui/diagnostics/diagnostics_page.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "ui/connections/connection_status_model.h"
+#include "ui/connections/connections_view_model.h"
 
 #include "model/text_rules.h"
 #include "ui/theme/norv_theme.h"
