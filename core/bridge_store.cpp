@@ -100,11 +100,7 @@ QString BridgeStore::menuBarSymbol() const {
 }
 
 std::string BridgeStore::deviceLabel(const std::string& deviceId) const {
-    if (deviceId == "shared") return "Shared";
-    for (const BridgeDevice& device : snapshot_.devices) {
-        if (device.deviceId == deviceId) return device.label;
-    }
-    return deviceId;
+    return monitorDeviceLabel(monitorDeviceLabels(snapshot_.devices), deviceId);
 }
 
 qint64 BridgeStore::connectedDeviceCount() const {

@@ -4,6 +4,7 @@
 #include "ui/components/save_panel_path.h"
 #include "ui/diagnostics/diagnostics_log_view.h"
 #include "ui/diagnostics/diagnostics_view_model.h"
+#include "ui/diagnostics/pending_pairing_requests_model.h"
 #include "ui/theme/norv_field_style.h"
 #include "ui/theme/norv_theme.h"
 #include "ui/theme/page_components.h"
@@ -22,38 +23,38 @@ namespace norv {
 
 using Model = DiagnosticsViewModel;
 
-DiagnosticsPageView::DiagnosticsPageView(Actions actions, DialogService& dialogs,
-                                         std::chrono::milliseconds refreshInterval, QWidget* parent)
-    : QWidget(parent), actions_(std::move(actions)), dialogs_(dialogs), timer_(new QTimer(this)) {
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(24, 24, 24, 24);
-    column->setSpacing(16);
+DiagnosticsPage::DiagnosticsPage(Actions actions, QWidget* parent)
+    : PageFrame(parent, Height::fill), actions_(std::move(actions)), timer_(new QTimer(this)) {
+    setObjectName(QStringLiteral("page_logs"));
+    QWidget* page = content();
+    QVBoxLayout* column = this->column();
 
     auto* header = new QHBoxLayout;
     header->addWidget(new PageHeader(QStringLiteral("SUPPORT"), QStringLiteral("Diagnostics"),
-                                     QString::fromUtf8("Local journal · 3 MB maximum"), this),
+                                     QString::fromUtf8("Local journal · 3 MB maximum"), page),
                       1, Qt::AlignTop);
-    export_ = new QPushButton(this);
+    export_ = new QPushButton(page);
     header->addWidget(export_, 0, Qt::AlignTop);
     column->addLayout(header);
 
     // "Connection identities", closed at first.
-    auto* disclosure = new QToolButton(this);
+    auto* disclosure = new QToolButton(page);
     disclosure->setText(QStringLiteral("Connection identities"));
     disclosure->setCheckable(true);
     disclosure->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     disclosure->setArrowType(Qt::RightArrow);
     disclosure->setAutoRaise(true);
     column->addWidget(disclosure);
-    auto* identities = new QWidget(this);
-    identities_ = new QVBoxLayout(identities);
-    identities_->setContentsMargins(16, 0, 0, 0);
-    identities_->setSpacing(12);
+    auto* identities = new QWidget(page);
+    auto* identitiesColumn = new QVBoxLayout(identities);
+    identitiesColumn->setContentsMargins(16, 0, 0, 0);
+    identitiesColumn->setSpacing(12);
     fingerprintLabel_ = makeLabel(QString(), NorvTheme::systemFont(11, QFont::Normal, true), NorvTheme::primary(),
                                   identities);
     fingerprintLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    identities_->addWidget(fingerprintLabel_);
-    // Slot: the pending pairing requests panel is added here by the store-facing page.
+    identitiesColumn->addWidget(fingerprintLabel_);
+    pairingRequests_ = new PendingPairingRequestsPanel(actions_.pairing, identities);
+    identitiesColumn->addWidget(pairingRequests_);
     identities->setVisible(false);
     column->addWidget(identities);
     connect(disclosure, &QToolButton::toggled, this, [disclosure, identities](bool open) {
@@ -63,43 +64,43 @@ DiagnosticsPageView::DiagnosticsPageView(Actions actions, DialogService& dialogs
 
     auto* controls = new QHBoxLayout;
     controls->setSpacing(12);
-    search_ = new QLineEdit(this);
+    search_ = new QLineEdit(page);
     search_->setPlaceholderText(QStringLiteral("Search logs"));
     search_->setAccessibleName(QStringLiteral("Search logs"));
     NorvFieldStyle::apply(search_);
     controls->addWidget(search_, 1);
-    level_ = new QComboBox(this);
+    level_ = new QComboBox(page);
     level_->setAccessibleName(QStringLiteral("Level"));
     level_->setFixedWidth(190);
     for (const QString& name : Model::levels()) level_->addItem(name);
     controls->addWidget(level_);
-    pause_ = new QPushButton(this);
+    pause_ = new QPushButton(page);
     controls->addWidget(pause_);
-    follow_ = new QCheckBox(QStringLiteral("Follow"), this);
+    follow_ = new QCheckBox(QStringLiteral("Follow"), page);
     follow_->setChecked(true);
     controls->addWidget(follow_);
     column->addLayout(controls);
 
     auto* captureRow = new QHBoxLayout;
-    capture_ = new QPushButton(this);
+    capture_ = new QPushButton(page);
     captureRow->addWidget(capture_);
-    captureStatus_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    captureStatus_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), page);
     captureRow->addWidget(captureStatus_);
     captureRow->addStretch();
-    count_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    count_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), page);
     captureRow->addWidget(count_);
     column->addLayout(captureRow);
 
-    log_ = new DiagnosticsLogView(this);
+    log_ = new DiagnosticsLogView(page);
     column->addWidget(log_, 1);
 
     auto* footer = new QHBoxLayout;
-    footer_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    footer_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), page);
     footer->addWidget(footer_);
     footer->addStretch();
-    dropped_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), this);
+    dropped_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), page);
     footer->addWidget(dropped_);
-    storage_ = makeLabel(QStringLiteral("Log storage unavailable"), NorvTheme::captionFont(), NorvTheme::red(), this);
+    storage_ = makeLabel(QStringLiteral("Log storage unavailable"), NorvTheme::captionFont(), NorvTheme::red(), page);
     footer->addWidget(storage_);
     column->addLayout(footer);
 
@@ -112,38 +113,42 @@ DiagnosticsPageView::DiagnosticsPageView(Actions actions, DialogService& dialogs
     });
     connect(capture_, &QPushButton::clicked, this, [this] {
         if (actions_.setDetailedCapture) {
-            actions_.setDetailedCapture(Model::captureStartArgument(Model::detailSeconds(state_.diagnostics)));
+            actions_.setDetailedCapture(Model::captureStartArgument(Model::detailSeconds(state_.snapshot.diagnostics)));
         }
     });
-    connect(export_, &QPushButton::clicked, this, &DiagnosticsPageView::exportArchive);
-    timer_->setInterval(refreshInterval);
-    connect(timer_, &QTimer::timeout, this, &DiagnosticsPageView::tick);
+    connect(export_, &QPushButton::clicked, this, &DiagnosticsPage::exportArchive);
+    timer_->setInterval(kRefreshInterval);
+    connect(timer_, &QTimer::timeout, this, &DiagnosticsPage::tick);
     refresh(false);
 }
 
-void DiagnosticsPageView::start() {
+void DiagnosticsPage::setRefreshInterval(std::chrono::milliseconds interval) { timer_->setInterval(interval); }
+
+void DiagnosticsPage::start() {
     if (actions_.refreshLogs) actions_.refreshLogs();
     timer_->start();
 }
 
-void DiagnosticsPageView::tick() {
+void DiagnosticsPage::tick() {
     if (!paused_ && actions_.refreshLogs) actions_.refreshLogs();
 }
 
-void DiagnosticsPageView::setState(const State& state) {
+void DiagnosticsPage::setState(const State& state) {
     const bool linesChanged = state.logLines != state_.logLines;
     state_ = state;
+    pairingRequests_->setRows(
+        PendingPairingRequestsModel::rows(state.snapshot, state.canChange, state.pendingActions.empty()));
     refresh(linesChanged);
 }
 
-void DiagnosticsPageView::refresh(bool linesChanged) {
+void DiagnosticsPage::refresh(bool linesChanged) {
     export_->setText(Model::exportButtonTitle(exporting_));
     export_->setEnabled(!exporting_);
     fingerprintLabel_->setText(state_.fingerprint ? Model::fingerprintText(*state_.fingerprint) : QString());
     fingerprintLabel_->setVisible(state_.fingerprint.has_value());
     pause_->setText(Model::pauseButtonTitle(paused_));
 
-    const qint64 seconds = Model::detailSeconds(state_.diagnostics);
+    const qint64 seconds = Model::detailSeconds(state_.snapshot.diagnostics);
     capture_->setText(Model::captureButtonTitle(seconds));
     capture_->setEnabled(state_.canChange);
     captureStatus_->setText(Model::captureStatusText(seconds));
@@ -154,25 +159,26 @@ void DiagnosticsPageView::refresh(bool linesChanged) {
     if (linesChanged && follow_->isChecked() && !paused_) log_->scrollToEnd();
 
     footer_->setText(Model::footerText(exportResult_));
-    const auto dropped = Model::droppedText(state_.diagnostics);
+    const auto dropped = Model::droppedText(state_.snapshot.diagnostics);
     dropped_->setText(dropped.value_or(QString()));
     dropped_->setVisible(dropped.has_value());
-    storage_->setVisible(Model::storageUnavailable(state_.diagnostics));
+    storage_->setVisible(Model::storageUnavailable(state_.snapshot.diagnostics));
 }
 
-void DiagnosticsPageView::exportArchive() {
+void DiagnosticsPage::exportArchive() {
     FilePanelRequest request;
     request.proposedName = Model::exportFileName(actions_.now ? actions_.now() : QDateTime::currentDateTimeUtc());
     request.nameFilters = {QStringLiteral("Zip archives (*.zip)")};
     request.defaultSuffix = QStringLiteral("zip");
-    const auto chosen = dialogs_.choosePathToSave(request);
+    if (actions_.dialogs == nullptr) return;
+    const auto chosen = actions_.dialogs->choosePathToSave(request);
     if (!chosen || chosen->isEmpty() || !actions_.exportDiagnostics) return;
     const QString path = withFileExtension(*chosen, QStringLiteral(".zip"));
     exporting_ = true;
     exportResult_.clear();
     refresh(false);
     // The exporter may answer after the page is gone.
-    QPointer<DiagnosticsPageView> self(this);
+    QPointer<DiagnosticsPage> self(this);
     actions_.exportDiagnostics(path, [self](std::optional<QString> error) {
         if (!self) return;
         self->exportResult_ = error ? *error : QStringLiteral("Diagnostics exported");

@@ -20,7 +20,7 @@ struct TrackChoice {
     friend bool operator==(const TrackChoice&, const TrackChoice&) = default;
 };
 
-class TrackRoutingLabels {
+class RoutesViewModel {
 public:
     static std::vector<DeviceTrackRoutingPlan> plans(const AdminSnapshot& snapshot);
     // The first status for the plan's track, if any.

@@ -88,7 +88,7 @@ TrackRoutingRow::TrackRoutingRow(const TrackRowContent& content, QWidget* parent
 }
 
 void TrackRoutingRow::setContent(const TrackRowContent& content) {
-    using Labels = TrackRoutingLabels;
+    using Labels = RoutesViewModel;
     const QColor tint = routeTintColor(Labels::trackStatusTint(content.status));
     dot_->setColor(tint);
     title_->setText(Labels::trackTitle(content.plan));

@@ -40,8 +40,9 @@ struct Host {
     std::vector<bool> captures;
     std::function<void(std::optional<QString>)> pendingExport;
 
-    DiagnosticsPageView::Actions actions() {
-        DiagnosticsPageView::Actions a;
+    DiagnosticsPage::Actions actions(DialogService& dialogs) {
+        DiagnosticsPage::Actions a;
+        a.dialogs = &dialogs;
         a.refreshLogs = [this] { ++refreshes; };
         a.setDetailedCapture = [this](bool start) { captures.push_back(start); };
         a.exportDiagnostics = [this](const QString&, std::function<void(std::optional<QString>)> done) {
@@ -52,16 +53,27 @@ struct Host {
     }
 };
 
+DiagnosticsPage::State pageState(QStringList lines, std::optional<QString> fingerprint,
+                                 std::optional<DiagnosticStatus> diagnostics, bool canChange) {
+    DiagnosticsPage::State state;
+    state.snapshot.diagnostics = std::move(diagnostics);
+    state.logLines = std::move(lines);
+    state.fingerprint = std::move(fingerprint);
+    state.canChange = canChange;
+    return state;
+}
+
 const QStringList kLines = {QStringLiteral("2026-10-03T17:30:00Z INFO [engine] Bridge started"),
                             QStringLiteral("2026-10-03T17:30:02Z ERROR [desktop] Export failed")};
 
-TEST(DiagnosticsPageView, PauseCaptureAndCounts) {
+TEST(DiagnosticsPage, PauseCaptureAndCounts) {
     Host host;
     SaveDialogs dialogs;
-    DiagnosticsPageView page(host.actions(), dialogs, std::chrono::milliseconds(10));
+    DiagnosticsPage page(host.actions(dialogs));
+    page.setRefreshInterval(std::chrono::milliseconds(10));
     page.start();
     EXPECT_EQ(host.refreshes, 1);
-    page.setState({kLines, QStringLiteral("ab12"), std::nullopt, false});
+    page.setState(pageState(kLines, QStringLiteral("ab12"), std::nullopt, false));
     EXPECT_EQ(page.countLabel()->text(), "2 entries");
     EXPECT_FALSE(page.captureButton()->isEnabled());
     EXPECT_EQ(page.captureStatus()->text(), "Standard logging");
@@ -83,17 +95,17 @@ TEST(DiagnosticsPageView, PauseCaptureAndCounts) {
     DiagnosticStatus status;
     status.detailedSecondsRemaining = 61;
     status.queueDropped = 12;
-    page.setState({kLines, std::nullopt, status, true});
+    page.setState(pageState(kLines, std::nullopt, status, true));
     EXPECT_EQ(page.captureButton()->text(), "Stop detailed capture");
     EXPECT_EQ(page.captureStatus()->text(), "1:01 remaining");
     page.captureButton()->click();
     EXPECT_EQ(host.captures, std::vector<bool>{false});
 }
 
-TEST(DiagnosticsPageView, ExportReportsItsOutcomeOnlyWhileThePageLives) {
+TEST(DiagnosticsPage, ExportReportsItsOutcomeOnlyWhileThePageLives) {
     Host host;
     SaveDialogs dialogs;
-    auto* page = new DiagnosticsPageView(host.actions(), dialogs);
+    auto* page = new DiagnosticsPage(host.actions(dialogs));
     page->exportButton()->click();  // cancelled: nothing starts
     EXPECT_EQ(dialogs.proposed, "Norv-diagnostics-2027-03-01T09-05-07Z.zip");
     EXPECT_FALSE(host.pendingExport);
@@ -122,16 +134,17 @@ QStringList logLines(int first, int last) {
     return lines;
 }
 
-QStringList selectedLines(DiagnosticsPageView& page) {
+QStringList selectedLines(DiagnosticsPage& page) {
     return page.logView()->selectedText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 // Lines arrive (and the oldest drop out) while the user has typed a search, selected lines,
 // scrolled, opened the level list and is about to copy: all of that stays.
-TEST(DiagnosticsPageView, ArrivingLinesLeaveSearchSelectionScrollAndOpenListAlone) {
+TEST(DiagnosticsPage, ArrivingLinesLeaveSearchSelectionScrollAndOpenListAlone) {
     Host host;
     SaveDialogs dialogs;
-    DiagnosticsPageView page(host.actions(), dialogs, std::chrono::hours(1));
+    DiagnosticsPage page(host.actions(dialogs));
+    page.setRefreshInterval(std::chrono::hours(1));
     page.resize(1000, 700);
     page.show();
     page.activateWindow();
@@ -139,7 +152,7 @@ TEST(DiagnosticsPageView, ArrivingLinesLeaveSearchSelectionScrollAndOpenListAlon
     QListView* list = page.logView()->list();
     QSignalSpy resets(list->model(), &QAbstractItemModel::modelReset);
     page.findChild<QCheckBox*>()->setChecked(false);  // not following the end
-    DiagnosticsPageView::State state{logLines(1, 400), QStringLiteral("ab12"), std::nullopt, true};
+    DiagnosticsPage::State state = pageState(logLines(1, 400), QStringLiteral("ab12"), std::nullopt, true);
     page.setState(state);
 
     page.searchField()->setFocus();
@@ -184,16 +197,16 @@ TEST(DiagnosticsPageView, ArrivingLinesLeaveSearchSelectionScrollAndOpenListAlon
     page.levelPicker()->hidePopup();
 }
 
-TEST(DiagnosticsPageView, ExportAddsTheZipExtensionTheUserRemoved) {
+TEST(DiagnosticsPage, ExportAddsTheZipExtensionTheUserRemoved) {
     Host host;
     SaveDialogs dialogs;
     QString written;
-    DiagnosticsPageView::Actions actions = host.actions();
+    DiagnosticsPage::Actions actions = host.actions(dialogs);
     actions.exportDiagnostics = [&](const QString& path, std::function<void(std::optional<QString>)> done) {
         written = path;
         done(std::nullopt);
     };
-    DiagnosticsPageView page(std::move(actions), dialogs);
+    DiagnosticsPage page(std::move(actions));
     dialogs.savePath = QStringLiteral("/tmp/support bundle");
     page.exportButton()->click();
     EXPECT_EQ(written, "/tmp/support bundle.zip");

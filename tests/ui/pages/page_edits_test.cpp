@@ -31,9 +31,9 @@ void showActive(QWidget& page) {
 
 TEST(ConnectionsPageEdits, TheTypedPortSurvivesSnapshotsUntilTheEditEndsWhileDeviceLinksFollow) {
     PageHarness h(fullSnapshot());
-    std::unique_ptr<ConnectionsPage> page(connectionsPage(*h.store, nullptr, [] {
+    std::unique_ptr<ConnectionsPage> page(connectionsPage(*h.store, h.services([] {
         return std::vector<InterfaceAddressEntry>{};
-    }));
+    })));
     page->optionsDisclosure()->setExpanded(true);
     showActive(*page);
     QLineEdit* port = page->portField();
@@ -70,7 +70,7 @@ TEST(ConnectionsPageEdits, TheTypedPortSurvivesSnapshotsUntilTheEditEndsWhileDev
 
 TEST(DevicesPageEdits, ATypedNameScrollAndOpenGroupsSurviveSnapshotsWhileOtherCardsFollow) {
     PageHarness h(fullSnapshot());
-    std::unique_ptr<DevicesPage> page(devicesPage(*h.store, h.dialogs));
+    std::unique_ptr<DevicesPage> page(devicesPage(*h.store, h.services()));
     showActive(*page);
     page->knownGroup()->setExpanded(true);
     DeviceCard* studio = page->card("ipad-studio-7f3a");

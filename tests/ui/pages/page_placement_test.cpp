@@ -50,9 +50,9 @@ TEST_F(PagePlacement, EverySectionShowsItsOwnPageAndSidebarRowsSwitchBetweenThem
     EXPECT_NE(show<LivePageView>(BridgeSection::live), nullptr);
     EXPECT_NE(show<DevicesPage>(BridgeSection::devices), nullptr);
     EXPECT_NE(show<DeviceSettingsPage>(BridgeSection::deviceSettings), nullptr);
-    EXPECT_NE(show<MidiMonitorPageView>(BridgeSection::midiMonitor), nullptr);
-    EXPECT_NE(show<RoutesPageView>(BridgeSection::routes), nullptr);
-    auto* diagnostics = show<DiagnosticsPageView>(BridgeSection::logs);
+    EXPECT_NE(show<MidiMonitorPage>(BridgeSection::midiMonitor), nullptr);
+    EXPECT_NE(show<RoutesPage>(BridgeSection::routes), nullptr);
+    auto* diagnostics = show<DiagnosticsPage>(BridgeSection::logs);
     ASSERT_NE(diagnostics, nullptr);
     EXPECT_NE(diagnostics->findChild<PendingPairingRequestsPanel*>(), nullptr);
 
@@ -89,13 +89,13 @@ TEST_F(PagePlacement, LiveButtonsReconnectMidiAndOpenRoutesWithoutTouchingTheGon
     routes->click();
     QCoreApplication::processEvents();
     EXPECT_EQ(store->selection(), BridgeSection::routes);
-    EXPECT_NE(dynamic_cast<RoutesPageView*>(window->currentPage()), nullptr);
+    EXPECT_NE(dynamic_cast<RoutesPage*>(window->currentPage()), nullptr);
 }
 
 // The monitor's filter controls write the store's one filter; only the page re-reads it, the
 // engine is not asked again.
 TEST_F(PagePlacement, MonitorFilterControlsWriteTheStoreFilterWithoutResubscribing) {
-    auto* monitor = show<MidiMonitorPageView>(BridgeSection::midiMonitor);
+    auto* monitor = show<MidiMonitorPage>(BridgeSection::midiMonitor);
     ASSERT_NE(monitor, nullptr);
     const std::size_t subscriptions = admin->sentOn("/admin/midi-monitor/configure").size();
 
