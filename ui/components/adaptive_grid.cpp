@@ -29,6 +29,25 @@ void AdaptiveGrid::clear() {
     columns_ = 0;
 }
 
+void AdaptiveGrid::setItems(const QList<QWidget*>& items) {
+    if (items == items_) return;
+    for (QWidget* item : items_) {
+        if (items.contains(item)) continue;
+        grid_->removeWidget(item);
+        retireWidget(item);
+    }
+    for (QWidget* item : items) item->setParent(this);  // a no-op for the items kept
+    items_ = items;
+    columns_ = 0;
+    relayout(width());
+}
+
+QWidget* AdaptiveGrid::item(const QString& name) const {
+    for (QWidget* item : items_)
+        if (item->objectName() == name) return item;
+    return nullptr;
+}
+
 void AdaptiveGrid::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     relayout(event->size().width());

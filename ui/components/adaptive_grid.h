@@ -13,6 +13,11 @@ public:
     AdaptiveGrid(int minimumColumnWidth, int spacing, QWidget* parent = nullptr);
     void addItem(QWidget* item);
     void clear();
+    // Shows these items in this order; items no longer listed are retired. The same list in the
+    // same order touches nothing.
+    void setItems(const QList<QWidget*>& items);
+    // The item with this object name; null when there is none.
+    QWidget* item(const QString& name) const;
     QList<QWidget*> items() const { return items_; }
 
 protected:

@@ -5,30 +5,32 @@
 
 namespace norv {
 
-namespace {
-
-bool sameEntries(const QComboBox* box, const std::vector<ComboBoxEntry>& entries) {
-    if (box->count() != static_cast<int>(entries.size())) return false;
-    for (int i = 0; i < box->count(); ++i) {
-        const ComboBoxEntry& entry = entries[static_cast<std::size_t>(i)];
-        if (box->itemText(i) != entry.text || box->itemData(i) != entry.data) return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 bool setComboBoxEntries(QComboBox* box, const std::vector<ComboBoxEntry>& entries, const QVariant& current) {
     const QSignalBlocker blocker(box);
-    const bool rewrite = !sameEntries(box, entries);
-    if (rewrite) {
-        box->clear();
-        for (const ComboBoxEntry& entry : entries) box->addItem(entry.text, entry.data);
+    bool changed = false;
+    const int count = static_cast<int>(entries.size());
+    for (int i = 0; i < count; ++i) {
+        const ComboBoxEntry& entry = entries[static_cast<std::size_t>(i)];
+        int at = -1;
+        for (int j = i; j < box->count() && at < 0; ++j)
+            if (box->itemData(j) == entry.data) at = j;
+        if (at != i) {
+            if (at > i) box->removeItem(at);
+            box->insertItem(i, entry.text, entry.data);
+            changed = true;
+        } else if (box->itemText(i) != entry.text) {
+            box->setItemText(i, entry.text);
+            changed = true;
+        }
+    }
+    while (box->count() > count) {
+        box->removeItem(box->count() - 1);
+        changed = true;
     }
     const int index = box->findData(current);
     if (index >= 0 && index != box->currentIndex()) box->setCurrentIndex(index);
-    if (index < 0 && rewrite) box->setCurrentIndex(-1);
-    return rewrite;
+    if (index < 0 && changed) box->setCurrentIndex(-1);
+    return changed;
 }
 
 }  // namespace norv

@@ -266,14 +266,15 @@ void ConnectionsPage::showEngine() {
 void ConnectionsPage::showDraftPanels() {
     const BridgeHealth& health = state_.snapshot.bridge;
     const auto tiles = ConnectionsViewModel::transportTiles(health, state_.bluetoothStatus, draft_.publicPort);
-    const QList<QWidget*> shown = tiles_->items();
-    if (shown.size() == static_cast<qsizetype>(tiles.size())) {
-        for (qsizetype i = 0; i < shown.size(); ++i)
-            static_cast<ConnectionStatusTile*>(shown[i])->setContent(tiles[static_cast<std::size_t>(i)]);
-    } else {
-        tiles_->clear();
-        for (const StatusTileContent& tile : tiles) tiles_->addItem(new ConnectionStatusTile(tile));
+    // The tiles are kept by their titles.
+    QList<QWidget*> shownTiles;
+    for (const StatusTileContent& tile : tiles) {
+        auto* shown = static_cast<ConnectionStatusTile*>(tiles_->item(QStringLiteral("tile_") + tile.title));
+        if (shown) shown->setContent(tile);
+        else shown = new ConnectionStatusTile(tile);
+        shownTiles.append(shown);
     }
+    tiles_->setItems(shownTiles);
 
     QStringList targets;
     ManualWifiTargets::Panel panel = ManualWifiTargets::panel(health, targets);

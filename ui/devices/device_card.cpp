@@ -105,6 +105,36 @@ DeviceCard::DeviceCard(const Actions& actions, DialogService& dialogs, const Dev
     refreshState();
 }
 
+class DeviceCard::EndpointRow : public QWidget {
+public:
+    EndpointRow(const EndpointRowContent& content, QWidget* parent) : QWidget(parent) {
+        auto* layout = new QHBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        title_ = makeSymbolText(content.symbol, content.title, NorvTheme::primary(), NorvTheme::bodyFont(), this);
+        layout->addWidget(title_);
+        layout->addStretch();
+        name_ = makeLabel(QString(), NorvTheme::calloutFont(), NorvTheme::primary(), this);
+        name_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        layout->addWidget(name_);
+        setContent(content);
+    }
+
+    void setContent(const EndpointRowContent& content) {
+        setObjectName(content.id);
+        if (title_->property("symbolName").toString() != content.symbol) {
+            title_->findChild<SymbolLabel*>()->setSymbol(content.symbol, NorvTheme::primary(),
+                                                         QFontInfo(NorvTheme::bodyFont()).pixelSize() + 2);
+            NorvSymbols::tag(title_, content.symbol);
+        }
+        title_->findChild<QLabel*>(QStringLiteral("text"))->setText(content.title);
+        name_->setText(content.name);
+    }
+
+private:
+    QWidget* title_;
+    QLabel* name_;
+};
+
 void DeviceCard::buildDetails() {
     if (renameRow_) return;
     QWidget* body = details_->body();
@@ -134,6 +164,8 @@ void DeviceCard::buildDetails() {
     endpoints_ = new QVBoxLayout;
     endpoints_->setSpacing(8);
     column->addLayout(endpoints_);
+    endpointRows_ = {endpoints_, [](const EndpointRowContent& row) { return row.id.toStdString(); },
+                     [body](const EndpointRowContent& row) { return new EndpointRow(row, body); }};
     version_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), body);
     column->addWidget(version_);
 
@@ -212,23 +244,7 @@ void DeviceCard::refreshDetails() {
     showEndpoints(model.endpointRows());
 }
 
-void DeviceCard::showEndpoints(const std::vector<EndpointRowContent>& rows) {
-    if (rows == endpointRows_ && endpoints_->count() == static_cast<int>(rows.size())) return;
-    endpointRows_ = rows;
-    retireLayoutItems(endpoints_);
-    for (const EndpointRowContent& row : rows) {
-        auto* line = new QWidget(details_->body());
-        line->setObjectName(row.id);
-        auto* layout = new QHBoxLayout(line);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(makeSymbolText(row.symbol, row.title, NorvTheme::primary(), NorvTheme::bodyFont(), line));
-        layout->addStretch();
-        QLabel* name = makeLabel(row.name, NorvTheme::calloutFont(), NorvTheme::primary(), line);
-        name->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        layout->addWidget(name);
-        endpoints_->addWidget(line);
-    }
-}
+void DeviceCard::showEndpoints(const std::vector<EndpointRowContent>& rows) { endpointRows_.sync(rows); }
 
 void DeviceCard::confirmAccess(DeviceAccessAction action) {
     // The dialog runs its own event loop; the card may be gone when it returns.

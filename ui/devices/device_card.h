@@ -6,6 +6,7 @@
 
 #include "model/admin_snapshot.h"
 #include "model/device_access_action.h"
+#include "ui/components/keyed_list.h"
 #include "ui/devices/device_card_model.h"
 
 #include <QWidget>
@@ -69,11 +70,14 @@ private:
     void refreshDetails();
     void showEndpoints(const std::vector<EndpointRowContent>& rows);
 
+    // One endpoint: its symbol and title, and its port name.
+    class EndpointRow;
+
     Actions actions_;
     DialogService& dialogs_;
     DeviceCardContent content_;
     QString nameWritten_;
-    std::vector<EndpointRowContent> endpointRows_;
+    KeyedList<EndpointRowContent, EndpointRow> endpointRows_;  // kept by endpoint id
 
     SymbolLabel* symbol_;
     QLabel* title_;

@@ -129,6 +129,20 @@ void DiagnosticsPage::start() {
     timer_->start();
 }
 
+void DiagnosticsPage::showEvent(QShowEvent* event) {
+    PageFrame::showEvent(event);
+    if (!resumeOnShow_) return;
+    resumeOnShow_ = false;
+    start();
+}
+
+void DiagnosticsPage::hideEvent(QHideEvent* event) {
+    PageFrame::hideEvent(event);
+    if (!timer_->isActive()) return;
+    timer_->stop();
+    resumeOnShow_ = true;
+}
+
 void DiagnosticsPage::tick() {
     if (!paused_ && actions_.refreshLogs) actions_.refreshLogs();
 }

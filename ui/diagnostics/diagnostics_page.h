@@ -56,7 +56,8 @@ public:
     // Updates the page in place: the user's search, level, selection and scroll stay.
     void setState(const State& state);
     void setRefreshInterval(std::chrono::milliseconds interval);
-    // The page is shown: refresh at once, then every tick unless paused.
+    // The page is shown: refresh at once, then every tick unless paused. Hiding the page stops
+    // the ticks; showing it again starts it anew.
     void start();
 
     QLineEdit* searchField() const { return search_; }
@@ -69,6 +70,10 @@ public:
     QLabel* footerLabel() const { return footer_; }
     DiagnosticsLogView* logView() const { return log_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     void refresh(bool linesChanged);
     void tick();
@@ -77,6 +82,7 @@ private:
     Actions actions_;
     State state_;
     bool paused_ = false;
+    bool resumeOnShow_ = false;
     bool exporting_ = false;
     QString exportResult_;
     QTimer* timer_;

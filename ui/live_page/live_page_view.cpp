@@ -207,6 +207,20 @@ void LivePageView::start() {
     integration_.scan([this] { updateState(); });
 }
 
+void LivePageView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!resumeOnShow_) return;
+    resumeOnShow_ = false;
+    start();
+}
+
+void LivePageView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (!timer_->isActive()) return;
+    timer_->stop();
+    resumeOnShow_ = true;
+}
+
 void LivePageView::setState(const State& state) {
     store_ = state;
     refresh();

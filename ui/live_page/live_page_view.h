@@ -47,7 +47,8 @@ public:
 
     // The panels follow at once, the status line at its next update.
     void setState(const State& state);
-    // The page is shown: scan for installations, then update the status line.
+    // The page is shown: scan for installations, then update the status line every tick. Hiding
+    // the page stops the ticks; showing it again starts it anew.
     void start();
     // Recomputes the status line from the last store state.
     void updateState();
@@ -64,6 +65,10 @@ public:
     QLabel* installedValue() const { return installed_; }
     QLabel* routeStatus() const { return routeStatus_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     void refresh();
     void followSelection();
@@ -77,6 +82,7 @@ private:
     ScriptRuntimeState state_;
     QString lastSelectedID_;
     bool selectionQueued_ = false;
+    bool resumeOnShow_ = false;
     QTimer* timer_;
 
     QLabel* statusTitle_;

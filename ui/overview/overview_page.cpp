@@ -92,21 +92,20 @@ void OverviewPage::setState(const State& state) {
     banner_->setVisible(state.hostError.has_value());
     bannerText_->setText(state.hostError.value_or(QString()));
 
-    const std::vector<StatusCardContent> cards = model.statusCards();
-    const QList<QWidget*> shown = grid_->items();
-    if (shown.size() == static_cast<qsizetype>(cards.size())) {
-        for (qsizetype i = 0; i < shown.size(); ++i) {
-            const StatusCardContent& card = cards[static_cast<std::size_t>(i)];
-            static_cast<StatusCard*>(shown[i])->setValues(card.value, card.detail, card.symbol, card.tint);
+    // The cards are kept by their titles.
+    QList<QWidget*> cards;
+    for (const StatusCardContent& card : model.statusCards()) {
+        const QString name = QStringLiteral("statusCard_") + card.title;
+        if (auto* shown = static_cast<StatusCard*>(grid_->item(name))) {
+            shown->setValues(card.value, card.detail, card.symbol, card.tint);
+            cards.append(shown);
+            continue;
         }
-    } else {
-        grid_->clear();
-        for (const StatusCardContent& card : cards) {
-            auto* widget = new StatusCard(card.title, card.value, card.detail, card.symbol, card.tint);
-            widget->setObjectName(QStringLiteral("statusCard_") + card.title);
-            grid_->addItem(widget);
-        }
+        auto* widget = new StatusCard(card.title, card.value, card.detail, card.symbol, card.tint);
+        widget->setObjectName(name);
+        cards.append(widget);
     }
+    grid_->setItems(cards);
 
     const std::vector<BridgeDevice> devices = model.connectedDevices();
     noHardware_->setVisible(devices.empty());

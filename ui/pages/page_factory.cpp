@@ -70,7 +70,6 @@ LivePageView::State liveState(const BridgeStore& store) {
 LivePageView::Actions liveActions(BridgeStore& store, const PageServices&) {
     LivePageView::Actions actions;
     actions.reconnectMidi = [&store] { store.reconnectMidi(); };
-    // The window replaces this page with deleteLater, so the click's handler still finishes.
     actions.showRoutes = [&store] { store.setSelection(BridgeSection::routes); };
     actions.openPath = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
     return actions;

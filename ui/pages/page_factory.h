@@ -1,6 +1,6 @@
 #pragma once
-// Builds the page of one section. Only the selected page exists; it is built anew each time
-// its section is selected, so leaving a page discards its view state.
+// Builds the page of one section. The window builds a page at its section's first selection and
+// keeps it, so a page keeps its view state while the user looks at another.
 //
 // Every page is built alike: its actions are wired to the store, it is handed the store's state
 // (values only) at once and on every change of the store, and it runs its view model itself.

@@ -140,18 +140,24 @@ void MainWindow::showPage(BridgeSection section) {
     // refreshes the engine's log at once); that change must not build a second page.
     if (buildingPage_) return;
     if (page_ && pageSection_ == section) return;
-    if (page_) {
-        pageLayout_->removeWidget(page_);
-        page_->hide();  // not drawn under the new page until deleteLater runs
-        page_->deleteLater();
-        page_ = nullptr;
+    // A page built once is kept, hidden while another section is selected, so it keeps what the
+    // user typed, opened and selected and follows the store meanwhile.
+    if (page_) page_->hide();
+    QWidget* page = nullptr;
+    if (const auto built = pages_.find(section); built != pages_.end()) {
+        page = built->second;
+    } else {
+        buildingPage_ = true;
+        page = pageFactory_(section, store_, pageHost_);
+        buildingPage_ = false;
+        if (page) {
+            pages_.emplace(section, page);
+            pageLayout_->addWidget(page);
+        }
     }
-    buildingPage_ = true;
-    QWidget* page = pageFactory_(section, store_, pageHost_);
-    buildingPage_ = false;
     page_ = page;
     pageSection_ = section;
-    if (page_) pageLayout_->addWidget(page_);
+    if (page_) page_->show();
     // The selection may have moved on while the page was built.
     if (const auto selected = store_.selection().value_or(BridgeSection::overview); selected != section)
         showPage(selected);

@@ -7,6 +7,7 @@
 
 #include <QMainWindow>
 #include <functional>
+#include <map>
 #include <optional>
 
 class QAction;
@@ -68,6 +69,7 @@ private:
     QVBoxLayout* pageLayout_;
     QWidget* page_ = nullptr;
     std::optional<BridgeSection> pageSection_;
+    std::map<BridgeSection, QWidget*> pages_;  // each built at its first selection, then kept
     QToolBar* toolbar_;
     QAction* start_;
     QAction* stop_;
