@@ -2,12 +2,22 @@
 
 #include <QComboBox>
 #include <QSignalBlocker>
+#include <algorithm>
 
 namespace norv {
 
-bool setComboBoxEntries(QComboBox* box, const std::vector<ComboBoxEntry>& entries, const QVariant& current) {
+bool setComboBoxEntries(QComboBox* box, const std::vector<ComboBoxEntry>& entries,
+                        const QVariant& current) {
     const QSignalBlocker blocker(box);
     bool changed = false;
+    for (int j = box->count() - 1; j >= 0; --j) {
+        const QVariant data = box->itemData(j);
+        if (std::none_of(entries.begin(), entries.end(),
+                         [&](const ComboBoxEntry& entry) { return entry.data == data; })) {
+            box->removeItem(j);
+            changed = true;
+        }
+    }
     const int count = static_cast<int>(entries.size());
     for (int i = 0; i < count; ++i) {
         const ComboBoxEntry& entry = entries[static_cast<std::size_t>(i)];

@@ -1,6 +1,7 @@
 // What the user is doing on a page survives the engine's snapshots: typed text, focus, the
 // widgets themselves, scroll position and open groups; what the user did not touch follows.
 #include "tests/support/ui/page_harness.h"
+#include "ui/components/combo_box_entries.h"
 #include "ui/components/page_disclosure.h"
 #include "ui/connections/connections_page.h"
 #include "ui/connections/device_connection_row.h"
@@ -9,10 +10,12 @@
 #include "ui/pages/page_factory.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStandardItemModel>
 #include <gtest/gtest.h>
 
 namespace norv {
@@ -102,6 +105,55 @@ TEST(DevicesPageEdits, ATypedNameScrollAndOpenGroupsSurviveSnapshotsWhileOtherCa
     EXPECT_TRUE(page->knownGroup()->isExpanded());
     EXPECT_TRUE(studio->details()->isExpanded());
     EXPECT_EQ(scroll->value(), scrolled);
+}
+
+// The endpoint rows of an open card are kept by endpoint id: a renamed endpoint changes its row
+// in place and a removed one takes only its own row.
+TEST(DevicesPageEdits, EndpointRowsFollowTheirEndpointsById) {
+    PageHarness h(fullSnapshot());
+    std::unique_ptr<DevicesPage> page(devicesPage(*h.store, h.services()));
+    DeviceCard* studio = page->card("ipad-studio-7f3a");
+    studio->details()->setExpanded(true);
+    const auto row = [&](const QString& name) -> QWidget* {
+        for (QLabel* label : studio->findChildren<QLabel*>())
+            if (label->text() == name && !label->isHidden()) return label->parentWidget();
+        return nullptr;
+    };
+    QWidget* instrument = row("Norv Studio iPad");
+    QWidget* surface = row("Norv Studio iPad Surface");
+    ASSERT_TRUE(instrument && surface);
+
+    AdminSnapshot renamed = fullSnapshot();
+    renamed.devices[0].endpoints[1].name = "Stage Surface";
+    h.store->receiveSnapshot(renamed);
+    settle();
+    EXPECT_EQ(row("Norv Studio iPad"), instrument);
+    EXPECT_EQ(row("Stage Surface"), surface);
+
+    renamed.devices[0].endpoints.erase(renamed.devices[0].endpoints.begin());
+    h.store->receiveSnapshot(renamed);
+    settle();
+    EXPECT_EQ(row("Norv Studio iPad"), nullptr);
+    EXPECT_EQ(row("Stage Surface"), surface);
+}
+
+// Combo box entries are kept by their data: an entry that comes, goes or is renamed leaves the
+// others and the current one as they are.
+TEST(ComboBoxEntries, FollowTheirDataInPlace) {
+    QComboBox box;
+    EXPECT_TRUE(setComboBoxEntries(&box, {{"Live 12", "a"}, {"Live 12 Suite", "b"}}, "b"));
+    EXPECT_EQ(box.currentText(), "Live 12 Suite");
+    EXPECT_FALSE(setComboBoxEntries(&box, {{"Live 12", "a"}, {"Live 12 Suite", "b"}}, "b"));
+    auto* items = qobject_cast<QStandardItemModel*>(box.model());
+    QStandardItem* suite = items->item(1);
+    EXPECT_TRUE(setComboBoxEntries(&box, {{"Live 11", "c"}, {"Live 12 Suite (beta)", "b"}}, "b"));
+    ASSERT_EQ(box.count(), 2);
+    EXPECT_EQ(items->item(1), suite);
+    EXPECT_EQ(box.itemData(0), "c");
+    EXPECT_EQ(box.currentIndex(), 1);
+    EXPECT_EQ(box.currentText(), "Live 12 Suite (beta)");
+    EXPECT_TRUE(setComboBoxEntries(&box, {{"Live 11", "c"}}, "b"));  // the current one went
+    EXPECT_EQ(box.currentIndex(), -1);
 }
 
 }  // namespace
