@@ -7,7 +7,7 @@
 #include "ui/devices/devices_page.h"
 #include "ui/devices/devices_view_model.h"
 #include "ui/diagnostics/diagnostics_page.h"
-#include "ui/live_page/live_page_view.h"
+#include "ui/live_page/live_page.h"
 #include "ui/monitor/midi_monitor_page.h"
 #include "ui/overview/overview_page.h"
 #include "ui/routes/routes_page.h"
@@ -58,8 +58,8 @@ ConnectionsPage::Actions connectionsActions(BridgeStore& store, const PageServic
 
 // ---- Ableton Live ----
 
-LivePageView::State liveState(const BridgeStore& store) {
-    LivePageView::State state;
+LivePage::State liveState(const BridgeStore& store) {
+    LivePage::State state;
     state.health = store.snapshot().bridge;
     state.connected = store.connectionState().isConnected();
     state.canChange = store.canChange();
@@ -67,8 +67,8 @@ LivePageView::State liveState(const BridgeStore& store) {
     return state;
 }
 
-LivePageView::Actions liveActions(BridgeStore& store, const PageServices&) {
-    LivePageView::Actions actions;
+LivePage::Actions liveActions(BridgeStore& store, const PageServices&) {
+    LivePage::Actions actions;
     actions.reconnectMidi = [&store] { store.reconnectMidi(); };
     actions.showRoutes = [&store] { store.setSelection(BridgeSection::routes); };
     actions.openPath = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
@@ -212,10 +212,10 @@ ConnectionsPage* connectionsPage(BridgeStore& store, const PageServices& service
     return follow(new ConnectionsPage(connectionsActions(store, services), parent), store, connectionsState);
 }
 
-LivePageView* livePage(BridgeStore& store, const PageServices& services, QWidget* parent) {
-    auto* page = new LivePageView(services.liveEnvironment ? services.liveEnvironment()
+LivePage* livePage(BridgeStore& store, const PageServices& services, QWidget* parent) {
+    auto* page = new LivePage(services.liveEnvironment ? services.liveEnvironment()
                                                            : LiveIntegration::Environment::system(),
-                                  liveActions(store, services), services.dialogs, LivePageView::kStatusInterval, parent);
+                                  liveActions(store, services), services.dialogs, LivePage::kStatusInterval, parent);
     return follow(page, store, liveState);
 }
 

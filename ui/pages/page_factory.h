@@ -23,7 +23,7 @@ class DevicesPage;
 class DeviceSettingsPage;
 class DiagnosticsPage;
 class DialogService;
-class LivePageView;
+class LivePage;
 class MidiMonitorPage;
 class OverviewPage;
 class RoutesPage;
@@ -43,7 +43,7 @@ QWidget* makePage(BridgeSection section, BridgeStore& store, const PageServices&
 // Each page wired to the store, for the window and for tests that drive a single page.
 OverviewPage* overviewPage(BridgeStore& store, const PageServices& services, QWidget* parent = nullptr);
 ConnectionsPage* connectionsPage(BridgeStore& store, const PageServices& services, QWidget* parent = nullptr);
-LivePageView* livePage(BridgeStore& store, const PageServices& services, QWidget* parent = nullptr);
+LivePage* livePage(BridgeStore& store, const PageServices& services, QWidget* parent = nullptr);
 DevicesPage* devicesPage(BridgeStore& store, const PageServices& services, QWidget* parent = nullptr);
 DeviceSettingsPage* deviceSettingsPage(BridgeStore& store, const PageServices& services, QWidget* parent = nullptr);
 MidiMonitorPage* midiMonitorPage(BridgeStore& store, const PageServices& services, QWidget* parent = nullptr);

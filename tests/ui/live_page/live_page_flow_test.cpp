@@ -3,7 +3,7 @@
 // integration's own selection changes lead to.
 #include "core/dialog_service.h"
 #include "tests/support/live/live_layout.h"
-#include "ui/live_page/live_page_view.h"
+#include "ui/live_page/live_page.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -60,9 +60,9 @@ protected:
 
     // The page, shown, once its first scan and check are over.
     void showPage() {
-        LivePageView::Actions actions;
+        LivePage::Actions actions;
         actions.openPath = [this](const QString& path) { opened.append(path); };
-        page = std::make_unique<LivePageView>(layout.environment(), std::move(actions), dialogs,
+        page = std::make_unique<LivePage>(layout.environment(), std::move(actions), dialogs,
                                               std::chrono::hours(1));
         page->start();
         settle(1);
@@ -78,7 +78,7 @@ protected:
     LiveLayout layout;
     OpenDialogs dialogs;
     QStringList opened;
-    std::unique_ptr<LivePageView> page;
+    std::unique_ptr<LivePage> page;
 };
 
 TEST_F(LivePageFlow, LocatedLiveIsCheckedAndInstalledWithItsOwnUserLibrary) {
@@ -163,7 +163,7 @@ TEST_F(LivePageFlow, PickerKeepsItsItemsCurrentEntryAndOpenListAcrossStoreUpdate
     ASSERT_TRUE(picker->view()->isVisible());
     picker->view()->setCurrentIndex(picker->model()->index(1, 0));  // the highlighted row
 
-    LivePageView::State state;
+    LivePage::State state;
     state.connected = true;
     state.canChange = true;
     page->setState(state);

@@ -7,7 +7,7 @@
 #include "tests/support/model/snapshot_fixtures.h"
 #include "tests/support/ui/window_test.h"
 #include "ui/components/page_disclosure.h"
-#include "ui/live_page/live_page_view.h"
+#include "ui/live_page/live_page.h"
 #include "ui/pages/page_factory.h"
 
 #include <gtest/gtest.h>
@@ -311,7 +311,7 @@ protected:
     static QStringList shown(QWidget* page) {
         openGroups(page);
         // The Live page's status line follows on its own tick; both read it now.
-        if (auto* live = dynamic_cast<LivePageView*>(page)) live->updateState();
+        if (auto* live = dynamic_cast<LivePage*>(page)) live->updateState();
         settle();
         return PageDump::of(page);
     }

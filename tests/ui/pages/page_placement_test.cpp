@@ -7,7 +7,7 @@
 #include "ui/devices/devices_page.h"
 #include "ui/diagnostics/pending_pairing_requests_panel.h"
 #include "ui/diagnostics/diagnostics_page.h"
-#include "ui/live_page/live_page_view.h"
+#include "ui/live_page/live_page.h"
 #include "ui/monitor/midi_monitor_page.h"
 #include "ui/overview/overview_page.h"
 #include "ui/pages/page_factory.h"
@@ -47,7 +47,7 @@ protected:
 TEST_F(PagePlacement, EverySectionShowsItsOwnPageAndSidebarRowsSwitchBetweenThem) {
     EXPECT_NE(show<OverviewPage>(BridgeSection::overview), nullptr);
     EXPECT_NE(show<ConnectionsPage>(BridgeSection::connections), nullptr);
-    EXPECT_NE(show<LivePageView>(BridgeSection::live), nullptr);
+    EXPECT_NE(show<LivePage>(BridgeSection::live), nullptr);
     EXPECT_NE(show<DevicesPage>(BridgeSection::devices), nullptr);
     EXPECT_NE(show<DeviceSettingsPage>(BridgeSection::deviceSettings), nullptr);
     EXPECT_NE(show<MidiMonitorPage>(BridgeSection::midiMonitor), nullptr);
@@ -68,7 +68,7 @@ TEST_F(PagePlacement, EverySectionShowsItsOwnPageAndSidebarRowsSwitchBetweenThem
 }
 
 TEST_F(PagePlacement, LiveButtonsReconnectMidiAndOpenRoutesWithoutTouchingTheGonePage) {
-    auto* live = show<LivePageView>(BridgeSection::live);
+    auto* live = show<LivePage>(BridgeSection::live);
     ASSERT_NE(live, nullptr);
     QPushButton* reconnect = nullptr;
     QPushButton* routes = nullptr;

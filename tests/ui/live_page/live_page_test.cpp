@@ -1,6 +1,6 @@
 #include "core/dialog_service.h"
 #include "tests/support/core/no_dialogs.h"
-#include "ui/live_page/live_page_view.h"
+#include "ui/live_page/live_page.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -23,7 +23,7 @@ bool waitFor(const std::function<bool()>& done) {
     return done();
 }
 
-TEST(LivePageView, WithoutLiveTheControlsFollowTheRules) {
+TEST(LivePage, WithoutLiveTheControlsFollowTheRules) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
@@ -35,9 +35,9 @@ TEST(LivePageView, WithoutLiveTheControlsFollowTheRules) {
     environment.runtime = [] { return RemoteScriptRuntime{}; };
     NoDialogs dialogs;
     int reconnects = 0;
-    LivePageView::Actions actions;
+    LivePage::Actions actions;
     actions.reconnectMidi = [&] { ++reconnects; };
-    LivePageView page(environment, std::move(actions), dialogs, std::chrono::milliseconds(20));
+    LivePage page(environment, std::move(actions), dialogs, std::chrono::milliseconds(20));
 
     EXPECT_EQ(page.statusTitle()->text(), QString::fromUtf8("Checking…"));
     BridgeHealth health = BridgeHealth::empty();

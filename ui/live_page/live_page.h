@@ -22,7 +22,7 @@ namespace norv {
 
 class DialogService;
 
-class LivePageView : public QWidget {
+class LivePage : public QWidget {
 public:
     static constexpr std::chrono::milliseconds kStatusInterval{2000};
 
@@ -41,9 +41,9 @@ public:
         bool pendingEmpty = true;
     };
 
-    LivePageView(LiveIntegration::Environment environment, Actions actions, DialogService& dialogs,
+    LivePage(LiveIntegration::Environment environment, Actions actions, DialogService& dialogs,
                  std::chrono::milliseconds statusInterval = kStatusInterval, QWidget* parent = nullptr);
-    ~LivePageView() override;
+    ~LivePage() override;
 
     // The panels follow at once, the status line at its next update.
     void setState(const State& state);
