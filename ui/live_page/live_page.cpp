@@ -1,6 +1,5 @@
 #include "ui/live_page/live_page.h"
 
-#include "core/dialog_service.h"
 #include "ui/components/combo_box_entries.h"
 #include "ui/live_page/live_view_model.h"
 #include "ui/theme/norv_button_style.h"
@@ -13,7 +12,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -52,25 +50,15 @@ NorvPanel* panel(QWidget* parent, int spacing) {
 
 }  // namespace
 
-LivePage::LivePage(LiveIntegration::Environment environment, Actions actions, DialogService& dialogs,
-                           std::chrono::milliseconds statusInterval, QWidget* parent)
-    : QWidget(parent),
-      integration_(std::move(environment)),
+LivePage::LivePage(Actions actions, QWidget* parent)
+    : PageFrame(parent),
+      integration_(actions.environment ? actions.environment() : LiveIntegration::Environment::system()),
       actions_(std::move(actions)),
-      dialogs_(dialogs),
       state_(LiveViewModel::initialState()),
       timer_(new QTimer(this)) {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    outer->addWidget(scroll);
-    auto* page = new QWidget(scroll);
-    auto* column = new QVBoxLayout(page);
-    column->setContentsMargins(24, 24, 24, 24);
-    column->setSpacing(22);
-    scroll->setWidget(page);
+    setObjectName(QStringLiteral("page_live"));
+    QWidget* page = content();
+    QVBoxLayout* column = this->column();
 
     column->addWidget(new PageHeader(QStringLiteral("NORV BRIDGE"), QStringLiteral("Ableton Live"),
                                      QString::fromUtf8("Remote Script · MIDI"), page));
@@ -158,20 +146,18 @@ LivePage::LivePage(LiveIntegration::Environment environment, Actions actions, Di
     column->addWidget(midi);
     column->addStretch();
 
-    const auto thenUpdate = [this] { return [this] { updateState(); }; };
     connect(picker_, &QComboBox::activated, this, [this](int index) {
         integration_.setSelectedID(picker_->itemData(index).toString());
     });
-    connect(locate, &QPushButton::clicked, this, &LivePage::locateLive);
-    connect(detect, &QPushButton::clicked, this, [this, thenUpdate] { integration_.scan(thenUpdate()); });
+    connect(locate, &QPushButton::clicked, this, [this] { request(actions_.locate); });
+    connect(detect, &QPushButton::clicked, this, [this] { request(actions_.scan); });
     connect(openLive_, &QPushButton::clicked, this, [this] {
         if (const auto selected = integration_.selected(); selected && actions_.openPath) actions_.openPath(selected->url);
     });
-    connect(choose, &QPushButton::clicked, this, &LivePage::chooseLibrary);
-    connect(detected, &QPushButton::clicked, this,
-            [this, thenUpdate] { integration_.chooseLibrary(std::nullopt, thenUpdate()); });
-    connect(install_, &QPushButton::clicked, this, [this, thenUpdate] { integration_.install(thenUpdate()); });
-    connect(verify_, &QPushButton::clicked, this, [this, thenUpdate] { integration_.verify(thenUpdate()); });
+    connect(choose, &QPushButton::clicked, this, [this] { request(actions_.chooseLibrary); });
+    connect(detected, &QPushButton::clicked, this, [this] { request(actions_.useDetectedLibrary); });
+    connect(install_, &QPushButton::clicked, this, [this] { request(actions_.install); });
+    connect(verify_, &QPushButton::clicked, this, [this] { request(actions_.verify); });
     connect(openFolder_, &QPushButton::clicked, this, [this] {
         if (const auto folder = LiveViewModel::scriptFolder(integration_.library()); folder && actions_.openPath)
             actions_.openPath(*folder);
@@ -194,7 +180,7 @@ LivePage::LivePage(LiveIntegration::Environment environment, Actions actions, Di
     });
 
     // The timer and the integration's completions belong to this page and end with it.
-    timer_->setInterval(statusInterval);
+    timer_->setInterval(kStatusInterval);
     connect(timer_, &QTimer::timeout, this, &LivePage::updateState);
     lastSelectedID_ = integration_.selectedID();
     refresh();
@@ -202,20 +188,26 @@ LivePage::LivePage(LiveIntegration::Environment environment, Actions actions, Di
 
 LivePage::~LivePage() = default;
 
+void LivePage::setStatusInterval(std::chrono::milliseconds interval) { timer_->setInterval(interval); }
+
 void LivePage::start() {
     timer_->start();
-    integration_.scan([this] { updateState(); });
+    request(actions_.scan);
+}
+
+void LivePage::request(const Request& request) {
+    if (request) request(integration_, [this] { updateState(); });
 }
 
 void LivePage::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
+    PageFrame::showEvent(event);
     if (!resumeOnShow_) return;
     resumeOnShow_ = false;
     start();
 }
 
 void LivePage::hideEvent(QHideEvent* event) {
-    QWidget::hideEvent(event);
+    PageFrame::hideEvent(event);
     if (!timer_->isActive()) return;
     timer_->stop();
     resumeOnShow_ = true;
@@ -270,25 +262,7 @@ void LivePage::refresh() {
     message_->setVisible(integration_.message().has_value());
 
     routeStatus_->setText(LiveViewModel::routeStatusText(store_.health.instrumentMidiLiveRouteStatus));
-    reconnect_->setEnabled(LiveViewModel::reconnectEnabled(store_.canChange, store_.pendingEmpty));
-}
-
-void LivePage::locateLive() {
-    FilePanelRequest request;
-    request.nameFilters = {QStringLiteral("Applications (*.app)")};
-    request.chooseDirectory = true;  // an application bundle is a folder here
-    const auto path = dialogs_.choosePathToOpen(request);
-    if (!path || path->isEmpty()) return;
-    integration_.locate(*path, [this] { updateState(); });
-}
-
-void LivePage::chooseLibrary() {
-    FilePanelRequest request;
-    request.title = QString::fromUtf8("Choose Live’s User Library");
-    request.chooseDirectory = true;
-    const auto path = dialogs_.choosePathToOpen(request);
-    if (!path || path->isEmpty()) return;
-    integration_.chooseLibrary(*path, [this] { updateState(); });
+    reconnect_->setEnabled(LiveViewModel::reconnectEnabled(store_.canChange, store_.pendingActions.empty()));
 }
 
 }  // namespace norv

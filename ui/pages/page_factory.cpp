@@ -1,6 +1,7 @@
 #include "ui/pages/page_factory.h"
 
 #include "core/bridge_store.h"
+#include "core/dialog_service.h"
 #include "live/live_integration.h"
 #include "ui/connections/connections_page.h"
 #include "ui/device_settings/device_settings_page.h"
@@ -59,19 +60,16 @@ ConnectionsPage::Actions connectionsActions(BridgeStore& store, const PageServic
 // ---- Ableton Live ----
 
 LivePage::State liveState(const BridgeStore& store) {
-    LivePage::State state;
-    state.health = store.snapshot().bridge;
-    state.connected = store.connectionState().isConnected();
-    state.canChange = store.canChange();
-    state.pendingEmpty = store.pendingActions().empty();
-    return state;
+    return {store.snapshot().bridge, store.connectionState().isConnected(), store.canChange(), store.pendingActions()};
 }
 
-LivePage::Actions liveActions(BridgeStore& store, const PageServices&) {
+LivePage::Actions liveActions(BridgeStore& store, const PageServices& services) {
     LivePage::Actions actions;
     actions.reconnectMidi = [&store] { store.reconnectMidi(); };
     actions.showRoutes = [&store] { store.setSelection(BridgeSection::routes); };
     actions.openPath = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+    addLiveIntegrationActions(actions, services.dialogs);
+    actions.environment = services.liveEnvironment;
     return actions;
 }
 
@@ -204,6 +202,29 @@ DiagnosticsPage::Actions diagnosticsActions(BridgeStore& store, const PageServic
 
 }  // namespace
 
+void addLiveIntegrationActions(LivePage::Actions& actions, DialogService& dialogs) {
+    actions.scan = [](LiveIntegration& live, LivePage::Done done) { live.scan(std::move(done)); };
+    actions.install = [](LiveIntegration& live, LivePage::Done done) { live.install(std::move(done)); };
+    actions.verify = [](LiveIntegration& live, LivePage::Done done) { live.verify(std::move(done)); };
+    actions.locate = [&dialogs](LiveIntegration& live, LivePage::Done done) {
+        FilePanelRequest request;
+        request.nameFilters = {QStringLiteral("Applications (*.app)")};
+        request.chooseDirectory = true;  // an application bundle is a folder here
+        const auto path = dialogs.choosePathToOpen(request);
+        if (path && !path->isEmpty()) live.locate(*path, std::move(done));
+    };
+    actions.chooseLibrary = [&dialogs](LiveIntegration& live, LivePage::Done done) {
+        FilePanelRequest request;
+        request.title = QString::fromUtf8("Choose Live’s User Library");
+        request.chooseDirectory = true;
+        const auto path = dialogs.choosePathToOpen(request);
+        if (path && !path->isEmpty()) live.chooseLibrary(*path, std::move(done));
+    };
+    actions.useDetectedLibrary = [](LiveIntegration& live, LivePage::Done done) {
+        live.chooseLibrary(std::nullopt, std::move(done));
+    };
+}
+
 OverviewPage* overviewPage(BridgeStore& store, const PageServices& services, QWidget* parent) {
     return follow(new OverviewPage(overviewActions(store, services), parent), store, overviewState);
 }
@@ -213,10 +234,7 @@ ConnectionsPage* connectionsPage(BridgeStore& store, const PageServices& service
 }
 
 LivePage* livePage(BridgeStore& store, const PageServices& services, QWidget* parent) {
-    auto* page = new LivePage(services.liveEnvironment ? services.liveEnvironment()
-                                                           : LiveIntegration::Environment::system(),
-                                  liveActions(store, services), services.dialogs, LivePage::kStatusInterval, parent);
-    return follow(page, store, liveState);
+    return follow(new LivePage(liveActions(store, services), parent), store, liveState);
 }
 
 DevicesPage* devicesPage(BridgeStore& store, const PageServices& services, QWidget* parent) {

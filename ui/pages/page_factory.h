@@ -7,6 +7,7 @@
 
 #include "live/live_integration.h"
 #include "model/bridge_section.h"
+#include "ui/live_page/live_page.h"
 #include "ui/connections/local_network_addresses.h"
 
 #include <QString>
@@ -23,7 +24,6 @@ class DevicesPage;
 class DeviceSettingsPage;
 class DiagnosticsPage;
 class DialogService;
-class LivePage;
 class MidiMonitorPage;
 class OverviewPage;
 class RoutesPage;
@@ -37,6 +37,10 @@ struct PageServices {
     // The machine's network interfaces, for the Connections page's manual Wi-Fi targets.
     InterfaceLister interfaces = LocalNetworkAddresses::systemInterfaces;
 };
+
+// The Live page's requests to its integration: scan, install, verify, locate (asking for the
+// application), the library choice (asking for the folder) and the detected library.
+void addLiveIntegrationActions(LivePage::Actions& actions, DialogService& dialogs);
 
 QWidget* makePage(BridgeSection section, BridgeStore& store, const PageServices& services, QWidget* parent);
 

@@ -4,6 +4,7 @@
 #include "core/dialog_service.h"
 #include "tests/support/live/live_layout.h"
 #include "ui/live_page/live_page.h"
+#include "ui/pages/page_factory.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -62,8 +63,10 @@ protected:
     void showPage() {
         LivePage::Actions actions;
         actions.openPath = [this](const QString& path) { opened.append(path); };
-        page = std::make_unique<LivePage>(layout.environment(), std::move(actions), dialogs,
-                                              std::chrono::hours(1));
+        actions.environment = [this] { return layout.environment(); };
+        addLiveIntegrationActions(actions, dialogs);
+        page = std::make_unique<LivePage>(std::move(actions));
+        page->setStatusInterval(std::chrono::hours(1));
         page->start();
         settle(1);
     }
