@@ -41,7 +41,7 @@ public:
         std::function<void(const std::string& deviceId)> allowRevoked;
         // Cleans those of `captured` the engine still offers.
         std::function<void(const std::vector<std::string>& captured)> clean;
-        DialogService* dialogs = nullptr;  // asks before a card's action and the clean-up
+        DialogService* dialogs = nullptr;  // required: asks before a card's action and the clean-up
     };
 
     explicit DevicesPage(Actions actions, QWidget* parent = nullptr);
