@@ -95,18 +95,12 @@ bool BridgeStore::canChange() const { return connectionState_.isConnected() && p
 
 QString BridgeStore::menuBarSymbol() const {
     if (!connectionState_.isConnected()) return QStringLiteral("cable.connector.slash");
-    const std::optional<double>& idle = snapshot_.bridge.remoteScriptIdleSeconds;
-    // A NaN compares false, so it never counts as linked.
-    if (idle && *idle < 5.0) return QStringLiteral("point.3.connected.trianglepath.dotted");
+    if (snapshot_.bridge.liveLinked()) return QStringLiteral("point.3.connected.trianglepath.dotted");
     return QStringLiteral("cable.connector");
 }
 
 std::string BridgeStore::deviceLabel(const std::string& deviceId) const {
-    if (deviceId == "shared") return "Shared";
-    for (const BridgeDevice& device : snapshot_.devices) {
-        if (device.deviceId == deviceId) return device.label;
-    }
-    return deviceId;
+    return monitorDeviceLabel(monitorDeviceLabels(snapshot_.devices), deviceId);
 }
 
 qint64 BridgeStore::connectedDeviceCount() const {

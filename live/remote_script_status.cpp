@@ -42,8 +42,7 @@ ScriptRuntimeState RemoteScriptStatus::evaluate(const Inputs& in, std::set<std::
     if (!heartbeatFresh) {
         if (instances.empty())
             return {QStringLiteral("Live not running"), QString(), false};
-        const std::optional<double>& idle = in.health.remoteScriptIdleSeconds;
-        if (idle && *idle < freshnessLimit)
+        if (in.health.liveLinked())
             return {QStringLiteral("Session unverified"), QStringLiteral("Waiting for runtime identity"), false};
         if (restartNeeded)
             return {QStringLiteral("Restart required"), QStringLiteral("Save your Set, then restart Live"), false};

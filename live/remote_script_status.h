@@ -29,8 +29,8 @@ public:
         std::optional<ScriptDiskState> disk;
     };
 
-    // Ages of 5.0 s and more, negative heartbeat ages and NaN are not fresh.
-    static constexpr double freshnessLimit = 5.0;
+    // Heartbeat ages from the Live link limit on, negative ones and NaN are not fresh.
+    static constexpr double freshnessLimit = BridgeHealth::liveLinkedIdleLimit;
 
     // `restartPending` is pruned to the ids still running, then used.
     static ScriptRuntimeState evaluate(const Inputs& inputs, std::set<std::int32_t>& restartPending);

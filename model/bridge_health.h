@@ -23,7 +23,7 @@ struct BridgeHealth {
     std::optional<std::int64_t> clientCount{};
     std::optional<std::vector<std::string>> clientIds{};
     std::optional<double> upstreamIdleSeconds{};
-    std::optional<double> remoteScriptIdleSeconds{};  // Live counts as linked while below 5.0
+    std::optional<double> remoteScriptIdleSeconds{};  // see liveLinked()
     std::optional<double> remoteScriptHeartbeatIdleSeconds{};
     std::optional<RemoteScriptIdentity> remoteScriptRuntime{};
     std::optional<double> maxIdleSeconds{};
@@ -54,6 +54,11 @@ struct BridgeHealth {
     std::optional<DeviceRoutingPolicy> deviceRoutingPolicy{};
     std::optional<std::vector<DeviceTrackRoutingPlan>> deviceRoutingPlan{};
     std::optional<std::vector<DeviceTrackRoutingStatus>> deviceRoutingStatuses{};
+
+    // Live counts as linked while the engine heard the Remote Script less than this long ago.
+    static constexpr double liveLinkedIdleLimit = 5.0;
+    // An absent age, the limit itself and NaN do not count as linked.
+    bool liveLinked() const { return remoteScriptIdleSeconds && *remoteScriptIdleSeconds < liveLinkedIdleLimit; }
 
     static BridgeHealth decode(const nlohmann::json& json);
     // The health shown before the first snapshot: lanes and the bridge off, counters 0, client

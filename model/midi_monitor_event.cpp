@@ -152,4 +152,16 @@ std::string MidiMonitorEvent::noteName(std::int64_t number) {
     return std::string(kNames[n % 12]) + std::to_string(n / 12 - 1);
 }
 
+std::map<std::string, std::string> monitorDeviceLabels(const std::vector<BridgeDevice>& devices) {
+    std::map<std::string, std::string> labels;
+    for (const BridgeDevice& device : devices) labels.emplace(device.deviceId, device.label);
+    return labels;
+}
+
+std::string monitorDeviceLabel(const std::map<std::string, std::string>& labels, const std::string& deviceId) {
+    if (deviceId == "shared") return "Shared";
+    const auto found = labels.find(deviceId);
+    return found != labels.end() ? found->second : deviceId;
+}
+
 }  // namespace norv

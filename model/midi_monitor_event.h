@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "model/admin_decode_error.h"
+#include "model/bridge_device.h"
 #include "model/midi_message_family.h"
 
 namespace norv {
@@ -54,5 +56,11 @@ struct MidiMonitorEvent {
 private:
     static std::string noteName(std::int64_t number);
 };
+
+// Device id → label of a snapshot's devices, the first device of an id winning.
+std::map<std::string, std::string> monitorDeviceLabels(const std::vector<BridgeDevice>& devices);
+// The name the monitor shows for a device id: "Shared" for "shared", else the device's label,
+// else the id itself.
+std::string monitorDeviceLabel(const std::map<std::string, std::string>& labels, const std::string& deviceId);
 
 }  // namespace norv

@@ -1,6 +1,6 @@
 // Filtering the full monitor buffer (4,000 events) and refreshing the table model from it: both
 // run on every redraw, so together they must stay well under one 16 ms frame.
-#include "ui/monitor/midi_monitor_menus.h"
+#include "ui/monitor/midi_monitor_view_model.h"
 #include "ui/monitor/midi_monitor_table_model.h"
 
 #include <QApplication>
@@ -10,7 +10,7 @@ namespace {
 
 using norv::MidiMonitorEvent;
 using norv::MidiMonitorFilter;
-using norv::MidiMonitorMenus;
+using norv::MidiMonitorViewModel;
 
 std::vector<MidiMonitorEvent> buffer() {
     static const char* kinds[] = {"note", "cc", "pitch_bend", "channel_pressure", "poly_aftertouch", "program_change"};
@@ -54,7 +54,7 @@ BENCHMARK(BM_FilterWithSearch)->Unit(benchmark::kMicrosecond);
 void BM_MenuLists(benchmark::State& state) {
     const auto events = buffer();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(MidiMonitorMenus::deviceIds(events, label));
+        benchmark::DoNotOptimize(MidiMonitorViewModel::deviceIds(events, label));
         benchmark::DoNotOptimize(MidiMonitorFilter::endpoints(events));
     }
 }
@@ -68,7 +68,7 @@ void BM_RedrawTable(benchmark::State& state) {
     norv::MidiMonitorTableModel model;
     for (auto _ : state) {
         const auto filtered = filter.filteredIndices(events);
-        benchmark::DoNotOptimize(MidiMonitorMenus::deviceIds(events, label));
+        benchmark::DoNotOptimize(MidiMonitorViewModel::deviceIds(events, label));
         benchmark::DoNotOptimize(MidiMonitorFilter::endpoints(events));
         model.refresh(events, filtered, label);
         benchmark::DoNotOptimize(model.rowCount());

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <unordered_set>
 
 #include "model/admin_connection_state.h"
 #include "model/bridge_device.h"
+#include "model/bridge_health.h"
 #include "model/bridge_section.h"
 #include "model/device_access_snapshot.h"
 #include "model/shared_device_settings.h"
@@ -109,6 +111,19 @@ TEST(RevokedDeviceTest, DisplayValues) {
 
 // Upper-casing follows the user's locale; lower-casing (for comparisons with fixed words) and
 // canonical equivalence do not depend on it.
+TEST(BridgeHealthTest, LiveLinkedOnlyWhileTheRemoteScriptWasHeardUnderFiveSeconds) {
+    BridgeHealth health;
+    EXPECT_FALSE(health.liveLinked());
+    for (const double idle : {0.0, 4.999}) {
+        health.remoteScriptIdleSeconds = idle;
+        EXPECT_TRUE(health.liveLinked()) << idle;
+    }
+    for (const double idle : {5.0, 12.0, std::nan("")}) {
+        health.remoteScriptIdleSeconds = idle;
+        EXPECT_FALSE(health.liveLinked()) << idle;
+    }
+}
+
 TEST(TextRulesTest, LocaleCaseAndCanonicalEquivalence) {
     const icu::Locale saved = icu::Locale::getDefault();
     UErrorCode status = U_ZERO_ERROR;

@@ -12,18 +12,20 @@
 
 namespace norv {
 
-PageFrame::PageFrame(QWidget* parent) : QScrollArea(parent), content_(new QWidget), column_(new QVBoxLayout) {
+PageFrame::PageFrame(QWidget* parent, Height height)
+    : QScrollArea(parent), content_(new QWidget), column_(new QVBoxLayout) {
+    const bool scrolling = height == Height::scroll;
     setFrameShape(QFrame::NoFrame);
     setWidgetResizable(true);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(scrolling ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     content_->setLayout(column_);
     growBeforeLayout(content_);
     content_->setStyleSheet(NorvButtonStyle::styleSheet());
     fillBackground(content_, NorvTheme::background());
     column_->setContentsMargins(24, 24, 24, 24);
-    column_->setSpacing(22);
-    column_->setAlignment(Qt::AlignTop);
+    column_->setSpacing(scrolling ? 22 : 16);
+    if (scrolling) column_->setAlignment(Qt::AlignTop);
     setWidget(content_);
 }
 

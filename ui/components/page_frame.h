@@ -1,6 +1,13 @@
 #pragma once
-// The frame most pages share: a vertical scroll view holding one leading-aligned column,
-// 22 pt between blocks and 24 pt around.
+// The frame every page derives from: a vertical scroll view holding one leading-aligned column,
+// 24 pt around. A scrolling page stacks its blocks from the top, 22 pt apart; a filling page
+// (a table, a log) gives the height left over to the block it adds with a stretch, 16 pt apart,
+// and scrolls only below its minimum height.
+//
+// Every page has the same contract: `XPage::State` holds values only (copies of what the store
+// publishes), `XPage::Actions` what the page sends, `XPage(Actions, parent)` builds it and
+// `setState(const State&)` updates it in place, running the page's `XViewModel`; the page
+// factory wires the actions to the store and hands it the store's state on every change.
 
 #include "ui/components/retire_widget.h"
 
@@ -14,7 +21,9 @@ namespace norv {
 class PageFrame : public QScrollArea {
     Q_OBJECT
 public:
-    explicit PageFrame(QWidget* parent = nullptr);
+    enum class Height { scroll, fill };
+
+    explicit PageFrame(QWidget* parent = nullptr, Height height = Height::scroll);
     QVBoxLayout* column() const { return column_; }
     QWidget* content() const { return content_; }
 

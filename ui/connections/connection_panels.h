@@ -2,7 +2,7 @@
 // Pieces of the Connections page that follow the engine in place: a manual Wi-Fi target with
 // its copy button, and the Remote Control status panel.
 
-#include "ui/connections/connection_status_model.h"
+#include "ui/connections/connections_view_model.h"
 #include "ui/theme/norv_panel.h"
 
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 // One transport tile: tinted symbol square, title, value and a detail line.
 
-#include "ui/connections/connection_status_model.h"
+#include "ui/connections/connections_view_model.h"
 
 #include <QWidget>
 

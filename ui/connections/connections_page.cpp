@@ -1,8 +1,7 @@
 #include "ui/connections/connections_page.h"
 
-#include "ui/connections/connection_status_model.h"
+#include "ui/connections/connections_view_model.h"
 #include "ui/connections/connection_status_tile.h"
-#include "ui/connections/connections_editor_model.h"
 #include "ui/connections/manual_wifi_targets.h"
 #include "ui/components/section_heading.h"
 #include "ui/components/page_disclosure.h"
@@ -41,14 +40,8 @@ QCheckBox* makeSwitch(const QString& title, QWidget* parent) {
 
 }  // namespace
 
-ConnectionsPage::ConnectionsPage(Actions actions, const State& state, QWidget* parent, InterfaceLister interfaces)
-    : PageFrame(parent),
-      actions_(std::move(actions)),
-      state_(state),
-      interfaces_(std::move(interfaces)),
-      draft_(state.saved) {
+ConnectionsPage::ConnectionsPage(Actions actions, QWidget* parent) : PageFrame(parent), actions_(std::move(actions)) {
     setObjectName(QStringLiteral("page_connections"));
-    state_.snapshot = nullptr;
 
     header_ = new PageHeader(QStringLiteral("TRANSPORT & PAIRING"), QStringLiteral("Connections"), QString(), content());
     column()->addWidget(header_);
@@ -108,7 +101,6 @@ ConnectionsPage::ConnectionsPage(Actions actions, const State& state, QWidget* p
     column()->addStretch();
 
     showDraft(true);
-    setState(state);
 }
 
 QWidget* ConnectionsPage::buildEditor() {
@@ -166,7 +158,7 @@ QWidget* ConnectionsPage::buildEditor() {
     layout->addLayout(footer);
 
     connect(wireless_, &QCheckBox::toggled, this,
-            [this](bool on) { setDraft(ConnectionsEditorModel::withWireless(draft_, on)); });
+            [this](bool on) { setDraft(ConnectionsViewModel::withWireless(draft_, on)); });
     connect(bonjour_, &QCheckBox::toggled, this, [this](bool on) {
         BridgeLaunchConfiguration next = draft_;
         next.bonjourEnabled = on;
@@ -188,7 +180,7 @@ QWidget* ConnectionsPage::buildEditor() {
         setDraft(next);
     });
     connect(port_, &QLineEdit::editingFinished, this, &ConnectionsPage::commitPort);
-    connect(reset_, &QPushButton::clicked, this, [this] { setDraft(ConnectionsEditorModel::resetConfiguration()); });
+    connect(reset_, &QPushButton::clicked, this, [this] { setDraft(ConnectionsViewModel::resetConfiguration()); });
     connect(apply_, &QPushButton::clicked, this, [this] {
         commitPort();
         if (actions_.apply) actions_.apply(draft_);
@@ -197,7 +189,7 @@ QWidget* ConnectionsPage::buildEditor() {
 }
 
 void ConnectionsPage::commitPort() {
-    if (const std::optional<int> port = ConnectionsEditorModel::parsePort(port_->text())) {
+    if (const std::optional<int> port = ConnectionsViewModel::parsePort(port_->text())) {
         if (*port != draft_.publicPort) {
             BridgeLaunchConfiguration next = draft_;
             next.publicPort = *port;
@@ -228,7 +220,7 @@ void ConnectionsPage::showDraft(bool force) {
     bonjour_->setEnabled(draft_.wirelessEnabled);
     // The port field keeps what the user is typing: it is rewritten only when the user is not in
     // it and it still shows what the page last wrote, or when an edit ends (apply, reset, commit).
-    const QString portText = ConnectionsEditorModel::portText(draft_.publicPort);
+    const QString portText = ConnectionsViewModel::portText(draft_.publicPort);
     if (force || (!port_->hasFocus() && port_->text() == portWritten_)) {
         if (port_->text() != portText) {
             const QSignalBlocker blocker(port_);
@@ -236,51 +228,53 @@ void ConnectionsPage::showDraft(bool force) {
         }
         portWritten_ = portText;
     }
-    const EditorStatus status = ConnectionsEditorModel::status(draft_, state_.saved, state_.engineRunning);
+    const EditorStatus status = ConnectionsViewModel::status(draft_, state_.saved, state_.engineRunning);
     auto* symbol = status_->findChild<SymbolLabel*>();
     symbol->setSymbol(status.symbol, status.tint, 12);
     NorvSymbols::tag(status_, status.symbol);
     statusText_->setText(status.text);
     setTextColor(statusText_, status.tint);
-    apply_->setEnabled(ConnectionsEditorModel::applyEnabled(draft_, state_.saved, state_.externalEngine));
+    apply_->setEnabled(ConnectionsViewModel::applyEnabled(draft_, state_.saved, state_.externalEngine));
 }
 
 void ConnectionsPage::setState(const State& state) {
-    const bool savedChanged = state.saved != state_.saved;
+    // The first configuration, and any new configuration in force, replaces an edit in progress.
+    const bool savedChanged = !shown_ || state.saved != state_.saved;
+    shown_ = true;
     state_ = state;
-    state_.snapshot = nullptr;
-    // A new configuration in force replaces any edit in progress.
     if (savedChanged) draft_ = state.saved;
     showDraft(savedChanged);
-    showEngine(*state.snapshot);
+    showEngine();
 }
 
-void ConnectionsPage::showEngine(const AdminSnapshot& snapshot) {
-    if (!(snapshot.bridge == health_)) health_ = snapshot.bridge;
-    header_->setSubtitle(ConnectionsEditorModel::liveSubtitle(health_));
+void ConnectionsPage::showEngine() {
+    const AdminSnapshot& snapshot = state_.snapshot;
+    const BridgeHealth& health = snapshot.bridge;
+    header_->setSubtitle(ConnectionsViewModel::liveSubtitle(health));
 
-    const std::optional<BridgeIdentityLines> identity = ConnectionsEditorModel::identity(snapshot);
+    const std::optional<BridgeIdentityLines> identity = ConnectionsViewModel::identity(snapshot);
     bridgeName_->setText(identity ? identity->name : QString());
     bridgeDetails_->setText(identity ? identity->details : QString());
     bridgeName_->setVisible(identity.has_value());
     bridgeDetails_->setVisible(identity.has_value());
 
-    const auto links = ConnectionStatusModel::deviceLinks(snapshot);
+    const auto links = ConnectionsViewModel::deviceLinks(snapshot);
     noLinks_->setVisible(links.empty());
     links_.sync(links);
 
-    remotePanel_->setContent(ConnectionStatusModel::remoteControl(health_));
+    remotePanel_->setContent(ConnectionsViewModel::remoteControl(health));
     showDraftPanels();
 }
 
 void ConnectionsPage::showDraftPanels() {
-    tiles_.sync(ConnectionStatusModel::transportTiles(health_, state_.bluetoothStatus, draft_.publicPort));
+    const BridgeHealth& health = state_.snapshot.bridge;
+    tiles_.sync(ConnectionsViewModel::transportTiles(health, state_.bluetoothStatus, draft_.publicPort));
 
     QStringList targets;
-    ManualWifiTargets::Panel panel = ManualWifiTargets::panel(health_, targets);
+    ManualWifiTargets::Panel panel = ManualWifiTargets::panel(health, targets);
     if (panel != ManualWifiTargets::Panel::wifiDisabled) {
-        targets = ManualWifiTargets::targets(health_, draft_.publicPort, interfaces_);
-        panel = ManualWifiTargets::panel(health_, targets);
+        targets = ManualWifiTargets::targets(health, draft_.publicPort, actions_.interfaces);
+        panel = ManualWifiTargets::panel(health, targets);
     }
     if (static_cast<int>(panel) != manualKind_) {
         manualKind_ = static_cast<int>(panel);

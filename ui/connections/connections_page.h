@@ -34,20 +34,21 @@ class ConnectionsPage : public PageFrame {
     Q_OBJECT
 public:
     struct State {
-        const AdminSnapshot* snapshot = nullptr;  // read during setState only
-        BridgeLaunchConfiguration saved;          // the configuration in force
+        AdminSnapshot snapshot = AdminSnapshot::empty();
+        BridgeLaunchConfiguration saved;  // the configuration in force
         QString bluetoothStatus;
         bool engineRunning = false;
         bool externalEngine = false;
     };
     struct Actions {
         std::function<void(const BridgeLaunchConfiguration&)> apply;
+        // The machine's network interfaces, for the manual Wi-Fi targets.
+        InterfaceLister interfaces = LocalNetworkAddresses::systemInterfaces;
     };
 
-    // The first state's configuration is where the draft starts.
-    ConnectionsPage(Actions actions, const State& state, QWidget* parent = nullptr,
-                    InterfaceLister interfaces = LocalNetworkAddresses::systemInterfaces);
+    explicit ConnectionsPage(Actions actions, QWidget* parent = nullptr);
 
+    // The first state's configuration is where the draft starts.
     void setState(const State& state);
 
     const BridgeLaunchConfiguration& draft() const { return draft_; }
@@ -73,14 +74,13 @@ private:
     // `force` also rewrites the port field the user may be typing in.
     void showDraft(bool force);
     void commitPort();
-    void showEngine(const AdminSnapshot& snapshot);
+    void showEngine();
     // The tiles and manual targets, which show the draft's port.
     void showDraftPanels();
 
     Actions actions_;
     State state_;
-    BridgeHealth health_;  // the engine as last shown, for redraws after an edit
-    InterfaceLister interfaces_;
+    bool shown_ = false;  // a first state has arrived
     BridgeLaunchConfiguration draft_;
     QString portWritten_;
 

@@ -1,7 +1,7 @@
 #pragma once
 // One connected device on the Connections page: transport, address, link round trips and mode.
 
-#include "ui/connections/connection_status_model.h"
+#include "ui/connections/connections_view_model.h"
 
 #include <QWidget>
 

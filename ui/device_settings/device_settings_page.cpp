@@ -77,12 +77,16 @@ DeviceSettingsPage::DeviceSettingsPage(Actions actions, QWidget* parent)
 }
 
 void DeviceSettingsPage::setState(const State& state) {
-    empty_->setVisible(state.rows.empty());
+    const DeviceSettingsViewModel model(state.snapshot, state.canChange, state.pendingActions);
+    const std::vector<SettingsProfileRow> rows = model.rows();
+    const bool pushAllowed = model.pushAllowed();
+    empty_->setVisible(rows.empty());
     std::vector<SettingsProfileContent> profiles;
-    for (const SettingsProfileRow& row : state.rows) profiles.push_back({row, state.pushAllowed});
+    for (const SettingsProfileRow& row : rows) profiles.push_back({row, pushAllowed});
     profiles_.sync(profiles);
-    result_->setText(state.result.value_or(QString()));
-    result_->setVisible(state.result.has_value());
+    const std::optional<QString> result = model.resultLabel();
+    result_->setText(result.value_or(QString()));
+    result_->setVisible(result.has_value());
 }
 
 }  // namespace norv

@@ -11,6 +11,8 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
 class QLabel;
@@ -45,9 +47,9 @@ class DeviceSettingsPage : public PageFrame {
     Q_OBJECT
 public:
     struct State {
-        std::vector<SettingsProfileRow> rows;
-        std::optional<QString> result;
-        bool pushAllowed = false;
+        AdminSnapshot snapshot = AdminSnapshot::empty();
+        bool canChange = false;
+        std::set<std::string> pendingActions;
     };
     struct Actions {
         std::function<void(const QString& scope)> push;

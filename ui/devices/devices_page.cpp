@@ -13,10 +13,7 @@
 
 namespace norv {
 
-DevicesPage::DevicesPage(Actions actions, DialogService& dialogs, QWidget* parent)
-    : PageFrame(parent),
-      actions_(std::move(actions)),
-      dialogs_(dialogs) {
+DevicesPage::DevicesPage(Actions actions, QWidget* parent) : PageFrame(parent), actions_(std::move(actions)) {
     setObjectName(QStringLiteral("page_devices"));
     auto* header = new QHBoxLayout;
     header->addWidget(new PageHeader(QStringLiteral("NORV BRIDGE"), QStringLiteral("Devices"),
@@ -63,7 +60,7 @@ DevicesPage::DevicesPage(Actions actions, DialogService& dialogs, QWidget* paren
 DevicesPage::Cards DevicesPage::cardList(QVBoxLayout* layout, QWidget* parent, int offset) {
     return {layout, [](const DeviceCardContent& content) { return content.device.deviceId; },
             [this, parent](const DeviceCardContent& content) {
-                return new DeviceCard(actions_.card, dialogs_, content, parent);
+                return new DeviceCard(actions_.card, *actions_.dialogs, content, parent);
             },
             offset};
 }
@@ -77,9 +74,10 @@ DeviceCard* DevicesPage::card(const std::string& deviceId) const {
 }
 
 void DevicesPage::setState(const State& state) {
-    const AdminSnapshot& snapshot = *state.snapshot;
+    const AdminSnapshot& snapshot = state.snapshot;
+    const bool nothingPending = state.pendingActions.empty();
     const DeviceGroups groups = DevicesViewModel::groups(snapshot);
-    clean_->setEnabled(state.cleanEnabled);
+    clean_->setEnabled(DevicesViewModel::cleanEnabled(snapshot, state.canChange, state.pendingActions));
     cleanupIds_ = snapshot.cleanupDeviceIDs();
 
     empty_->setVisible(groups.connected.empty());
@@ -89,7 +87,7 @@ void DevicesPage::setState(const State& state) {
         std::vector<DeviceCardContent> result;
         result.reserve(devices.size());
         for (const BridgeDevice& device : devices)
-            result.push_back(DeviceCardContent::of(device, snapshot, state.canChange, state.nothingPending));
+            result.push_back(DeviceCardContent::of(device, snapshot, state.canChange, nothingPending));
         return result;
     };
     connectedCards_.sync(contents(groups.connected));
@@ -102,7 +100,7 @@ void DevicesPage::setState(const State& state) {
     archivedCards_.sync(contents(groups.archived));
 
     const std::vector<RevokedDevice> revoked = DevicesViewModel::revoked(snapshot);
-    const bool mayAct = state.canChange && state.nothingPending;
+    const bool mayAct = state.canChange && nothingPending;
     const QString buttonTitle = DevicesViewModel::revokedButtonTitle(snapshot);
     std::vector<RevokedRowContent> rows;
     for (const RevokedDevice& record : revoked) rows.push_back({record, buttonTitle, mayAct});
@@ -118,7 +116,7 @@ void DevicesPage::cleanDevices() {
     cleanupSelection_ = captured;
     QPointer<DevicesPage> self(this);
     const auto clean = actions_.clean;
-    const bool confirmed = dialogs_.confirm({DevicesViewModel::cleanupTitle(captured),
+    const bool confirmed = actions_.dialogs && actions_.dialogs->confirm({DevicesViewModel::cleanupTitle(captured),
                                              DevicesViewModel::cleanupMessage(), QStringLiteral("Clean devices")});
     if (self) self->cleanupSelection_.reset();
     if (confirmed && clean) clean(captured);

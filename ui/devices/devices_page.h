@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,11 +30,10 @@ class DevicesPage : public PageFrame {
     Q_OBJECT
 public:
     struct State {
-        const AdminSnapshot* snapshot = nullptr;  // read during setState only
+        AdminSnapshot snapshot = AdminSnapshot::empty();
         AdminConnectionState connection = AdminConnectionState::stopped();
         bool canChange = false;
-        bool cleanEnabled = false;
-        bool nothingPending = true;
+        std::set<std::string> pendingActions;
     };
     struct Actions {
         DeviceCard::Actions card;
@@ -41,9 +41,10 @@ public:
         std::function<void(const std::string& deviceId)> allowRevoked;
         // Cleans those of `captured` the engine still offers.
         std::function<void(const std::vector<std::string>& captured)> clean;
+        DialogService* dialogs = nullptr;  // required: asks before a card's action and the clean-up
     };
 
-    DevicesPage(Actions actions, DialogService& dialogs, QWidget* parent = nullptr);
+    explicit DevicesPage(Actions actions, QWidget* parent = nullptr);
 
     void setState(const State& state);
 
@@ -63,7 +64,6 @@ private:
     void cleanDevices();
 
     Actions actions_;
-    DialogService& dialogs_;
     std::vector<std::string> cleanupIds_;
     QPushButton* clean_;
     QWidget* empty_;

@@ -75,9 +75,7 @@ PendingPairingRequestsPanel::PendingPairingRequestsPanel(Actions actions, QWidge
     hide();  // until a state lists a request
 }
 
-void PendingPairingRequestsPanel::setState(const State& state) {
-    const std::vector<PairingRequestRow> rows =
-        PendingPairingRequestsModel::rows(*state.snapshot, state.canChange, state.nothingPending);
+void PendingPairingRequestsPanel::setRows(const std::vector<PairingRequestRow>& rows) {
     rows_.sync(rows);
     // Shown or hidden only when that changes: showing a shown panel again would lay it out anew.
     if (isHidden() != rows.empty()) setVisible(!rows.empty());

@@ -1,7 +1,7 @@
 #pragma once
 // The devices waiting for access, each with "Allow" and "Revoke access". Draws nothing while the
-// engine reports no request. Shown on the Diagnostics page. A view: the page factory hands it the
-// store's state on every change and supplies the two actions; rows are kept by device id.
+// engine reports no request. Shown on the Diagnostics page, which hands it its rows on every change;
+// rows are kept by device id.
 
 #include "ui/components/keyed_list.h"
 #include "ui/diagnostics/pending_pairing_requests_model.h"
@@ -22,11 +22,6 @@ class PairingRequestLine;
 class PendingPairingRequestsPanel : public QWidget {
     Q_OBJECT
 public:
-    struct State {
-        const AdminSnapshot* snapshot = nullptr;  // read during setState only
-        bool canChange = false;
-        bool nothingPending = true;
-    };
     struct Actions {
         // The request's own fingerprint goes with "Allow".
         std::function<void(const std::string& deviceId, const std::optional<std::string>& fingerprint)> allow;
@@ -35,7 +30,7 @@ public:
 
     explicit PendingPairingRequestsPanel(Actions actions, QWidget* parent = nullptr);
 
-    void setState(const State& state);
+    void setRows(const std::vector<PairingRequestRow>& rows);
 
 private:
     Actions actions_;

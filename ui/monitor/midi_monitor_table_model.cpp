@@ -19,13 +19,13 @@ MidiMonitorTableModel::MidiMonitorTableModel(QObject* parent)
       small_(NorvTheme::systemFont(9, QFont::Bold, true)) {}
 
 void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events, const MidiMonitorFilter& filter,
-                                    const MidiMonitorMenus::DeviceLabel& label) {
+                                    const MidiMonitorViewModel::DeviceLabel& label) {
     refresh(events, filter.filteredIndices(events), label);
 }
 
 void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
                                     const std::vector<std::size_t>& filtered,
-                                    const MidiMonitorMenus::DeviceLabel& label) {
+                                    const MidiMonitorViewModel::DeviceLabel& label) {
     if (unchanged(events, filtered, label)) return;
     // The rows as they should be, built where the model keeps them, then put back so the model
     // reaches them by inserting and removing rows.
@@ -49,7 +49,7 @@ void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
 
 bool MidiMonitorTableModel::unchanged(const std::vector<MidiMonitorEvent>& events,
                                       const std::vector<std::size_t>& filtered,
-                                      const MidiMonitorMenus::DeviceLabel& label) const {
+                                      const MidiMonitorViewModel::DeviceLabel& label) const {
     // Most store changes (a snapshot every second) leave the shown events and their device
     // names as they are; then no text is made again.
     const std::size_t shown = std::min<std::size_t>(filtered.size(), kMaxRows);

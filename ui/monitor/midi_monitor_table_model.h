@@ -1,7 +1,7 @@
 #pragma once
 // The monitor table: the newest 1000 matching events, newest on top, in ten columns.
 
-#include "ui/monitor/midi_monitor_menus.h"
+#include "ui/monitor/midi_monitor_view_model.h"
 
 #include <QAbstractTableModel>
 #include <QColor>
@@ -36,10 +36,10 @@ public:
     // Re-reads the rows from the buffer as filtered now. `label` names a device id. Rows change
     // by insertion and removal, so a view keeps its selection and scroll position.
     void refresh(const std::vector<MidiMonitorEvent>& events, const MidiMonitorFilter& filter,
-                 const MidiMonitorMenus::DeviceLabel& label);
+                 const MidiMonitorViewModel::DeviceLabel& label);
     // The same from an already filtered list (positions into `events`, oldest first).
     void refresh(const std::vector<MidiMonitorEvent>& events, const std::vector<std::size_t>& filtered,
-                 const MidiMonitorMenus::DeviceLabel& label);
+                 const MidiMonitorViewModel::DeviceLabel& label);
 
     const MidiMonitorEvent& event(int row) const { return rows_[static_cast<std::size_t>(row)].event; }
 
@@ -64,7 +64,7 @@ private:
         friend bool operator==(const Row&, const Row&) = default;
     };
     bool unchanged(const std::vector<MidiMonitorEvent>& events, const std::vector<std::size_t>& filtered,
-                   const MidiMonitorMenus::DeviceLabel& label) const;
+                   const MidiMonitorViewModel::DeviceLabel& label) const;
     void moveTo(std::vector<Row> wanted);
     QString text(const Row& row, int column) const;
 

@@ -97,7 +97,7 @@ OverviewPage::OverviewPage(Actions actions, QWidget* parent)
 QWidget* OverviewPage::actionBanner() const { return banner_->isHidden() ? nullptr : banner_; }
 
 void OverviewPage::setState(const State& state) {
-    const OverviewViewModel model(*state.snapshot, state.connection);
+    const OverviewViewModel model(state.snapshot, state.connection);
     banner_->setVisible(state.hostError.has_value());
     bannerText_->setText(state.hostError.value_or(QString()));
 

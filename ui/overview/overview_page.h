@@ -28,7 +28,7 @@ class OverviewPage : public PageFrame {
     Q_OBJECT
 public:
     struct State {
-        const AdminSnapshot* snapshot = nullptr;  // read during setState only
+        AdminSnapshot snapshot = AdminSnapshot::empty();
         AdminConnectionState connection = AdminConnectionState::stopped();
         // The engine host's last failure ("Bridge exited with status 1"), none while there is none.
         std::optional<QString> hostError;

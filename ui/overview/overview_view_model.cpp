@@ -4,16 +4,12 @@
 
 namespace norv {
 
-bool isLiveLinked(const BridgeHealth& health) {
-    return health.remoteScriptIdleSeconds && *health.remoteScriptIdleSeconds < 5.0;
-}
-
 OverviewViewModel::OverviewViewModel(const AdminSnapshot& snapshot, const AdminConnectionState& connectionState)
     : snapshot_(snapshot), connectionState_(connectionState) {}
 
 bool OverviewViewModel::online() const { return connectionState_.isConnected(); }
 
-bool OverviewViewModel::linked() const { return isLiveLinked(snapshot_.bridge); }
+bool OverviewViewModel::linked() const { return snapshot_.bridge.liveLinked(); }
 
 std::vector<BridgeDevice> OverviewViewModel::connectedDevices() const {
     std::vector<BridgeDevice> result;

@@ -22,10 +22,6 @@ struct StatusCardContent {
     bool operator==(const StatusCardContent&) const = default;
 };
 
-// Live counts as linked while the engine heard the Remote Script less than 5 s ago; an absent
-// value, 5.0 itself and NaN do not count.
-bool isLiveLinked(const BridgeHealth& health);
-
 class OverviewViewModel {
 public:
     OverviewViewModel(const AdminSnapshot& snapshot, const AdminConnectionState& connectionState);

@@ -1,78 +1,86 @@
 #include "ui/pages/page_factory.h"
 
 #include "core/bridge_store.h"
+#include "core/dialog_service.h"
 #include "live/live_integration.h"
 #include "ui/connections/connections_page.h"
 #include "ui/device_settings/device_settings_page.h"
 #include "ui/devices/devices_page.h"
 #include "ui/devices/devices_view_model.h"
-#include "ui/diagnostics/pending_pairing_requests_panel.h"
-#include "ui/diagnostics/diagnostics_page_view.h"
-#include "ui/live_page/live_page_view.h"
-#include "ui/monitor/midi_monitor_page_view.h"
+#include "ui/diagnostics/diagnostics_page.h"
+#include "ui/live_page/live_page.h"
+#include "ui/monitor/midi_monitor_page.h"
 #include "ui/overview/overview_page.h"
-#include "ui/routes/routes_page_view.h"
+#include "ui/routes/routes_page.h"
 
 #include <QDateTime>
 #include <QDesktopServices>
-#include <QPointer>
 #include <QUrl>
-#include <QVBoxLayout>
-#include <memory>
 
 namespace norv {
 
 namespace {
 
+// Hands the page the store's state now and on every change of the store, then starts what the
+// page runs by itself (timers, scans).
+template <typename Page>
+Page* follow(Page* page, BridgeStore& store, typename Page::State (*stateOf)(const BridgeStore&)) {
+    page->setState(stateOf(store));
+    QObject::connect(&store, &BridgeStore::changed, page, [page, &store, stateOf] { page->setState(stateOf(store)); });
+    if constexpr (requires { page->start(); }) page->start();
+    return page;
+}
+
+// ---- Overview ----
+
+OverviewPage::State overviewState(const BridgeStore& store) {
+    return {store.snapshot(), store.connectionState(), store.engineLastError()};
+}
+
+OverviewPage::Actions overviewActions(BridgeStore& store, const PageServices&) {
+    OverviewPage::Actions actions;
+    actions.select = [&store](BridgeSection section) { store.setSelection(section); };
+    return actions;
+}
+
+// ---- Connections ----
+
 ConnectionsPage::State connectionsState(const BridgeStore& store) {
-    return {&store.snapshot(), store.launchConfiguration(), store.bluetoothStatus(), store.process().isRunning(),
+    return {store.snapshot(), store.launchConfiguration(), store.bluetoothStatus(), store.process().isRunning(),
             store.externalEngine()};
 }
 
-
-DevicesPage::State devicesState(const BridgeStore& store) {
-    const AdminSnapshot& snapshot = store.snapshot();
-    return {&snapshot, store.connectionState(), store.canChange(),
-            DevicesViewModel::cleanEnabled(snapshot, store.canChange(), store.pendingActions()),
-            store.pendingActions().empty()};
-}
-
-}  // namespace
-
-ConnectionsPage* connectionsPage(BridgeStore& store, QWidget* parent, InterfaceLister interfaces) {
+ConnectionsPage::Actions connectionsActions(BridgeStore& store, const PageServices& services) {
     ConnectionsPage::Actions actions;
     actions.apply = [&store](const BridgeLaunchConfiguration& draft) { store.applyConnectionConfiguration(draft); };
-    auto* view = new ConnectionsPage(std::move(actions), connectionsState(store), parent, std::move(interfaces));
-    QObject::connect(&store, &BridgeStore::changed, view, [view, &store] { view->setState(connectionsState(store)); });
-    return view;
+    actions.interfaces = services.interfaces;
+    return actions;
 }
 
-OverviewPage* overviewPage(BridgeStore& store, QWidget* parent) {
-    OverviewPage::Actions actions;
-    actions.select = [&store](BridgeSection section) { store.setSelection(section); };
-    auto* view = new OverviewPage(std::move(actions), parent);
-    const auto publish = [view, &store] {
-        view->setState({&store.snapshot(), store.connectionState(), store.engineLastError()});
-    };
-    publish();
-    QObject::connect(&store, &BridgeStore::changed, view, publish);
-    return view;
+// ---- Ableton Live ----
+
+LivePage::State liveState(const BridgeStore& store) {
+    return {store.snapshot().bridge, store.connectionState().isConnected(), store.canChange(), store.pendingActions()};
 }
 
-DeviceSettingsPage* deviceSettingsPage(BridgeStore& store, QWidget* parent) {
-    DeviceSettingsPage::Actions actions;
-    actions.push = [&store](const QString& scope) { store.pushDeviceSettings(scope.toStdString()); };
-    auto* view = new DeviceSettingsPage(std::move(actions), parent);
-    const auto publish = [view, &store] {
-        const DeviceSettingsViewModel model(store.snapshot(), store.canChange(), store.pendingActions());
-        view->setState({model.rows(), model.resultLabel(), model.pushAllowed()});
-    };
-    publish();
-    QObject::connect(&store, &BridgeStore::changed, view, publish);
-    return view;
+LivePage::Actions liveActions(BridgeStore& store, const PageServices& services) {
+    LivePage::Actions actions;
+    actions.reconnectMidi = [&store] { store.reconnectMidi(); };
+    // The window replaces this page with deleteLater, so the click's handler still finishes.
+    actions.showRoutes = [&store] { store.setSelection(BridgeSection::routes); };
+    actions.openPath = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+    addLiveIntegrationActions(actions, services.dialogs);
+    actions.environment = services.liveEnvironment;
+    return actions;
 }
 
-DevicesPage* devicesPage(BridgeStore& store, DialogService& dialogs, QWidget* parent) {
+// ---- Devices ----
+
+DevicesPage::State devicesState(const BridgeStore& store) {
+    return {store.snapshot(), store.connectionState(), store.canChange(), store.pendingActions()};
+}
+
+DevicesPage::Actions devicesActions(BridgeStore& store, const PageServices& services) {
     DevicesPage::Actions actions;
     actions.card.deviceAccess = [&store](const std::string& id, DeviceAccessAction action,
                                          const std::optional<std::string>& fingerprint) {
@@ -85,13 +93,34 @@ DevicesPage* devicesPage(BridgeStore& store, DialogService& dialogs, QWidget* pa
         store.deviceAccess(id, DevicesViewModel::revokedAction(store.snapshot()), std::nullopt);
     };
     actions.clean = [&store](const std::vector<std::string>& captured) { store.cleanDevices(captured); };
-    auto* view = new DevicesPage(std::move(actions), dialogs, parent);
-    view->setState(devicesState(store));
-    QObject::connect(&store, &BridgeStore::changed, view, [view, &store] { view->setState(devicesState(store)); });
-    return view;
+    actions.dialogs = &services.dialogs;
+    return actions;
 }
 
-namespace {
+// ---- Device settings ----
+
+DeviceSettingsPage::State deviceSettingsState(const BridgeStore& store) {
+    return {store.snapshot(), store.canChange(), store.pendingActions()};
+}
+
+DeviceSettingsPage::Actions deviceSettingsActions(BridgeStore& store, const PageServices&) {
+    DeviceSettingsPage::Actions actions;
+    actions.push = [&store](const QString& scope) { store.pushDeviceSettings(scope.toStdString()); };
+    return actions;
+}
+
+// ---- MIDI monitor ----
+
+MidiMonitorPage::State monitorState(const BridgeStore& store) {
+    MidiMonitorPage::State state;
+    state.events = store.midiMonitorEvents();
+    state.dropped = store.midiDroppedEventCount();
+    state.listening = store.midiListenEnabled();
+    state.refreshRate = store.midiRefreshRate();
+    state.filter = store.midiMonitorFilter();
+    state.deviceLabels = monitorDeviceLabels(store.snapshot().devices);
+    return state;
+}
 
 // Each monitor filter control changes one field of the store's filter.
 void editFilter(BridgeStore& store, const std::function<void(MidiMonitorFilter&)>& change) {
@@ -100,21 +129,8 @@ void editFilter(BridgeStore& store, const std::function<void(MidiMonitorFilter&)
     store.setMidiMonitorFilter(filter);
 }
 
-MidiMonitorPageView::State monitorState(const BridgeStore& store) {
-    MidiMonitorPageView::State state;
-    state.events = &store.midiMonitorEvents();
-    state.dropped = store.midiDroppedEventCount();
-    state.listening = store.midiListenEnabled();
-    state.refreshRate = store.midiRefreshRate();
-    state.filter = store.midiMonitorFilter();
-    const BridgeStore* source = &store;
-    state.deviceLabel = [source](const std::string& deviceId) { return source->deviceLabel(deviceId); };
-    for (const BridgeDevice& device : store.snapshot().devices) state.snapshotLabels[device.deviceId] = device.label;
-    return state;
-}
-
-QWidget* monitorPage(BridgeStore& store, DialogService& dialogs, QWidget* parent) {
-    MidiMonitorPageView::Actions actions;
+MidiMonitorPage::Actions monitorActions(BridgeStore& store, const PageServices& services) {
+    MidiMonitorPage::Actions actions;
     actions.setListening = [&store](bool on) { store.setMidiListenEnabled(on); };
     actions.setRefreshRate = [&store](MidiMonitorRefreshRate rate) { store.setMidiRefreshRate(rate); };
     actions.setRole = [&store](const QString& value) {
@@ -138,116 +154,122 @@ QWidget* monitorPage(BridgeStore& store, DialogService& dialogs, QWidget* parent
     };
     actions.toggleFamily = [&store](MidiMessageFamily family) { store.toggleMidiMessageFamily(family); };
     actions.clear = [&store] { store.clearMidiMonitor(); };
-    auto* view = new MidiMonitorPageView(std::move(actions), dialogs, parent);
-    view->setState(monitorState(store));
-    QObject::connect(&store, &BridgeStore::changed, view, [view, &store] { view->setState(monitorState(store)); });
-    return view;
+    actions.dialogs = &services.dialogs;
+    return actions;
 }
 
-RoutesPageView::State routesState(const BridgeStore& store) {
-    return {&store.snapshot(), store.canChange(), store.pendingActions().empty()};
+// ---- Routes ----
+
+RoutesPage::State routesState(const BridgeStore& store) {
+    return {store.snapshot(), store.canChange(), store.pendingActions()};
 }
 
-QWidget* routesPage(BridgeStore& store, QWidget* parent) {
-    RoutesPageView::Actions actions;
+RoutesPage::Actions routesActions(BridgeStore& store, const PageServices&) {
+    RoutesPage::Actions actions;
     actions.assign = [&store](const BridgeDevice& device, const std::optional<LiveTrack>& track) {
         store.assign(device, track);
     };
     actions.applyPolicy = [&store](const DeviceRoutingPolicy& policy) { store.updateDeviceRoutingPolicy(policy); };
     actions.clearAssignments = [&store] { store.clearDeviceTrackAssignments(); };
-    auto* view = new RoutesPageView(std::move(actions), nullptr, parent);
-    view->setState(routesState(store));
-    QObject::connect(&store, &BridgeStore::changed, view, [view, &store] { view->setState(routesState(store)); });
-    return view;
+    return actions;
 }
 
-LivePageView::State liveState(const BridgeStore& store) {
-    LivePageView::State state;
-    state.health = store.snapshot().bridge;
-    state.connected = store.connectionState().isConnected();
-    state.canChange = store.canChange();
-    state.pendingEmpty = store.pendingActions().empty();
-    return state;
+// ---- Diagnostics ----
+
+DiagnosticsPage::State diagnosticsState(const BridgeStore& store) {
+    // The store relays every change of its engine host, logs included.
+    return {store.snapshot(), store.engineLogLines(), store.engineFingerprint(), store.canChange(),
+            store.pendingActions()};
 }
 
-QWidget* livePage(BridgeStore& store, const PageServices& services, QWidget* parent) {
-    LivePageView::Actions actions;
-    actions.reconnectMidi = [&store] { store.reconnectMidi(); };
-    // The window replaces this page with deleteLater, so the click's handler still finishes.
-    actions.showRoutes = [&store] { store.setSelection(BridgeSection::routes); };
-    actions.openPath = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
-    auto* view = new LivePageView(services.liveEnvironment ? services.liveEnvironment()
-                                                           : LiveIntegration::Environment::system(),
-                                  std::move(actions), services.dialogs, LivePageView::kStatusInterval, parent);
-    view->setState(liveState(store));
-    QObject::connect(&store, &BridgeStore::changed, view, [view, &store] { view->setState(liveState(store)); });
-    view->start();
-    return view;
-}
-
-PendingPairingRequestsPanel::State pairingRequestsState(const BridgeStore& store) {
-    return {&store.snapshot(), store.canChange(), store.pendingActions().empty()};
-}
-
-QWidget* diagnosticsPage(BridgeStore& store, DialogService& dialogs, QWidget* parent) {
-    DiagnosticsPageView::Actions actions;
+DiagnosticsPage::Actions diagnosticsActions(BridgeStore& store, const PageServices& services) {
+    DiagnosticsPage::Actions actions;
     actions.refreshLogs = [&store] { store.refreshEngineLogs(); };
     actions.setDetailedCapture = [&store](bool start) { store.setDetailedDiagnostics(start); };
+    // The page drops the answer once it is gone.
+    actions.exportDiagnostics = [&store](const QString& path, std::function<void(std::optional<QString>)> done) {
+        store.exportDiagnostics(path, std::move(done));
+    };
     actions.now = [] { return QDateTime::currentDateTime(); };
-    // The export finishes later; its answer goes nowhere once the page is gone.
-    auto page = std::make_shared<QPointer<DiagnosticsPageView>>();
-    actions.exportDiagnostics = [&store, page](const QString& path, std::function<void(std::optional<QString>)> done) {
-        store.exportDiagnostics(path, [page, done = std::move(done)](std::optional<QString> error) {
-            if (*page) done(std::move(error));
-        });
+    actions.pairing.allow = [&store](const std::string& id, const std::optional<std::string>& fingerprint) {
+        store.deviceAccess(id, DeviceAccessAction::allow, fingerprint);
     };
-    auto* view = new DiagnosticsPageView(std::move(actions), dialogs, DiagnosticsPageView::kRefreshInterval, parent);
-    *page = view;
-    const auto publish = [view, &store] {
-        DiagnosticsPageView::State state;
-        state.logLines = store.engineLogLines();
-        state.fingerprint = store.engineFingerprint();
-        state.diagnostics = store.snapshot().diagnostics;
-        state.canChange = store.canChange();
-        view->setState(state);
+    actions.pairing.revoke = [&store](const std::string& id) {
+        store.deviceAccess(id, DeviceAccessAction::forget, std::nullopt);
     };
-    publish();
-    // The store relays every change of its engine host, logs included.
-    QObject::connect(&store, &BridgeStore::changed, view, publish);
-    // Built inside its slot: reparented there, it would stay hidden until the next change.
-    QVBoxLayout* identities = view->identitiesSlot();
-    identities->addWidget(pendingPairingRequestsPanel(store, identities->parentWidget()));
-    view->start();
-    return view;
+    actions.dialogs = &services.dialogs;
+    return actions;
 }
 
 }  // namespace
 
-PendingPairingRequestsPanel* pendingPairingRequestsPanel(BridgeStore& store, QWidget* parent) {
-    PendingPairingRequestsPanel::Actions actions;
-    actions.allow = [&store](const std::string& id, const std::optional<std::string>& fingerprint) {
-        store.deviceAccess(id, DeviceAccessAction::allow, fingerprint);
+void addLiveIntegrationActions(LivePage::Actions& actions, DialogService& dialogs) {
+    actions.scan = [](LiveIntegration& live, LivePage::Done done) { live.scan(std::move(done)); };
+    actions.install = [](LiveIntegration& live, LivePage::Done done) { live.install(std::move(done)); };
+    actions.verify = [](LiveIntegration& live, LivePage::Done done) { live.verify(std::move(done)); };
+    actions.locate = [&dialogs](LiveIntegration& live, LivePage::Done done) {
+        // Live runs here under Wine: the panel picks its Windows executable inside a prefix.
+        FilePanelRequest request;
+        request.directory = live.locateFolder();
+        request.nameFilters = {QStringLiteral("Ableton Live (Ableton Live*.exe)")};
+        const auto path = dialogs.choosePathToOpen(request);
+        if (path && !path->isEmpty()) live.locate(*path, std::move(done));
     };
-    actions.revoke = [&store](const std::string& id) { store.deviceAccess(id, DeviceAccessAction::forget, std::nullopt); };
-    auto* view = new PendingPairingRequestsPanel(std::move(actions), parent);
-    view->setState(pairingRequestsState(store));
-    QObject::connect(&store, &BridgeStore::changed, view,
-                     [view, &store] { view->setState(pairingRequestsState(store)); });
-    return view;
+    actions.chooseLibrary = [&dialogs](LiveIntegration& live, LivePage::Done done) {
+        FilePanelRequest request;
+        request.title = QString::fromUtf8("Choose Live’s User Library");
+        request.chooseDirectory = true;
+        const auto path = dialogs.choosePathToOpen(request);
+        if (path && !path->isEmpty()) live.chooseLibrary(*path, std::move(done));
+    };
+    actions.useDetectedLibrary = [](LiveIntegration& live, LivePage::Done done) {
+        live.chooseLibrary(std::nullopt, std::move(done));
+    };
+}
+
+OverviewPage* overviewPage(BridgeStore& store, const PageServices& services, QWidget* parent) {
+    return follow(new OverviewPage(overviewActions(store, services), parent), store, overviewState);
+}
+
+ConnectionsPage* connectionsPage(BridgeStore& store, const PageServices& services, QWidget* parent) {
+    return follow(new ConnectionsPage(connectionsActions(store, services), parent), store, connectionsState);
+}
+
+LivePage* livePage(BridgeStore& store, const PageServices& services, QWidget* parent) {
+    return follow(new LivePage(liveActions(store, services), parent), store, liveState);
+}
+
+DevicesPage* devicesPage(BridgeStore& store, const PageServices& services, QWidget* parent) {
+    return follow(new DevicesPage(devicesActions(store, services), parent), store, devicesState);
+}
+
+DeviceSettingsPage* deviceSettingsPage(BridgeStore& store, const PageServices& services, QWidget* parent) {
+    return follow(new DeviceSettingsPage(deviceSettingsActions(store, services), parent), store, deviceSettingsState);
+}
+
+MidiMonitorPage* midiMonitorPage(BridgeStore& store, const PageServices& services, QWidget* parent) {
+    return follow(new MidiMonitorPage(monitorActions(store, services), parent), store, monitorState);
+}
+
+RoutesPage* routesPage(BridgeStore& store, const PageServices& services, QWidget* parent) {
+    return follow(new RoutesPage(routesActions(store, services), parent), store, routesState);
+}
+
+DiagnosticsPage* diagnosticsPage(BridgeStore& store, const PageServices& services, QWidget* parent) {
+    return follow(new DiagnosticsPage(diagnosticsActions(store, services), parent), store, diagnosticsState);
 }
 
 QWidget* makePage(BridgeSection section, BridgeStore& store, const PageServices& services, QWidget* parent) {
-    DialogService& dialogs = services.dialogs;
     QWidget* page = nullptr;
     switch (section) {
-    case BridgeSection::overview: page = overviewPage(store, parent); break;
-    case BridgeSection::connections: page = connectionsPage(store, parent); break;
+    case BridgeSection::overview: page = overviewPage(store, services, parent); break;
+    case BridgeSection::connections: page = connectionsPage(store, services, parent); break;
     case BridgeSection::live: page = livePage(store, services, parent); break;
-    case BridgeSection::devices: page = devicesPage(store, dialogs, parent); break;
-    case BridgeSection::deviceSettings: page = deviceSettingsPage(store, parent); break;
-    case BridgeSection::midiMonitor: page = monitorPage(store, dialogs, parent); break;
-    case BridgeSection::routes: page = routesPage(store, parent); break;
-    case BridgeSection::logs: page = diagnosticsPage(store, dialogs, parent); break;
+    case BridgeSection::devices: page = devicesPage(store, services, parent); break;
+    case BridgeSection::deviceSettings: page = deviceSettingsPage(store, services, parent); break;
+    case BridgeSection::midiMonitor: page = midiMonitorPage(store, services, parent); break;
+    case BridgeSection::routes: page = routesPage(store, services, parent); break;
+    case BridgeSection::logs: page = diagnosticsPage(store, services, parent); break;
     }
     page->setObjectName(QStringLiteral("page_") +
                         QString::fromUtf8(section.rawValue().data(), section.rawValue().size()));

@@ -1,7 +1,7 @@
 #include "ui/routes/route_card.h"
 
 #include "ui/routes/track_list_model.h"
-#include "ui/routes/track_routing_labels.h"
+#include "ui/routes/routes_view_model.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_symbols.h"
 #include "ui/theme/norv_theme.h"
@@ -37,7 +37,7 @@ QColor routeTintColor(RouteTint tint) {
 
 RouteCardContent::Tracks RouteCardContent::tracksOf(const AdminSnapshot& snapshot, const Tracks& previous) {
     std::vector<TrackChoice> tracks;
-    for (const LiveTrack& track : TrackRoutingLabels::midiTracks(snapshot))
+    for (const LiveTrack& track : RoutesViewModel::midiTracks(snapshot))
         tracks.push_back({QString::fromStdString(track.name), track.liveId});
     if (previous && *previous == tracks) return previous;
     return std::make_shared<const std::vector<TrackChoice>>(std::move(tracks));
@@ -46,7 +46,7 @@ RouteCardContent::Tracks RouteCardContent::tracksOf(const AdminSnapshot& snapsho
 RouteCardContent RouteCardContent::of(const BridgeDevice& device, const AdminSnapshot& snapshot, bool pickerEnabled,
                                       const Tracks& tracks) {
     RouteCardContent content{device, tracks ? tracks : tracksOf(snapshot), std::nullopt,
-                             TrackRoutingLabels::routeLabel(device, snapshot), pickerEnabled};
+                             RoutesViewModel::routeLabel(device, snapshot), pickerEnabled};
     if (device.assignedTrackLiveId) {
         const std::int64_t assigned = *device.assignedTrackLiveId;
         const auto& offered = *content.tracks;
@@ -196,7 +196,7 @@ RouteCard::RouteCard(const RouteCardContent& content, TrackListModel* tracks, QW
     {
         const QSignalBlocker blocker(picker_);
         picker_->setModel(choices);
-        selectValue(TrackRoutingLabels::selectedTrackValue(content.device));
+        selectValue(RoutesViewModel::selectedTrackValue(content.device));
     }
 
     // `activated` comes only from the user, never from state.
@@ -211,18 +211,18 @@ void RouteCard::setContent(const RouteCardContent& content) {
     name_->setText(QString::fromStdString(device.label));
     transport_->setText(QString::fromStdString(device.transportLabel()));
     setTextColor(transport_, accent);
-    instrument_->setText(TrackRoutingLabels::instrumentName(device));
+    instrument_->setText(RoutesViewModel::instrumentName(device));
     showChoices(content);
     picker_->setEnabled(content.pickerEnabled);
     route_->setText(content.route);
-    setTextColor(route_, routeTintColor(TrackRoutingLabels::routeTint(content.route)));
+    setTextColor(route_, routeTintColor(RoutesViewModel::routeTint(content.route)));
     content_ = content;
 }
 
 void RouteCard::showChoices(const RouteCardContent& content) {
     const QSignalBlocker blocker(picker_);
     tracks_->setTracks(content.tracks);  // a no-op when the list's owner already did
-    const std::int64_t selected = TrackRoutingLabels::selectedTrackValue(content.device);
+    const std::int64_t selected = RoutesViewModel::selectedTrackValue(content.device);
     if (!content.sameChoices(content_)) {
         setUnavailable(content.unavailable);
         selectValue(selected);
@@ -235,7 +235,7 @@ void RouteCard::showChoices(const RouteCardContent& content) {
 void RouteCard::showAssignment() {
     if (picker_->view()->isVisible()) return;  // the user is choosing
     const QSignalBlocker blocker(picker_);
-    selectValue(TrackRoutingLabels::selectedTrackValue(content_.device));
+    selectValue(RoutesViewModel::selectedTrackValue(content_.device));
 }
 
 void RouteCard::setUnavailable(const std::optional<TrackChoice>& unavailable) {
@@ -266,7 +266,7 @@ void RouteCard::selectValue(std::int64_t value) {
 void RouteCard::userChose(int index) {
     if (index < 0) return;
     const qint64 value = picker_->itemData(index).value<qint64>();
-    if (!TrackRoutingLabels::choiceChangesAssignment(content_.device, value)) return;
+    if (!RoutesViewModel::choiceChangesAssignment(content_.device, value)) return;
     Q_EMIT trackChosen(QString::fromStdString(content_.device.deviceId), value);
 }
 

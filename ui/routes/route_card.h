@@ -7,7 +7,7 @@
 // card and the MIDI tracks from a track list that many cards may share.
 
 #include "model/admin_snapshot.h"
-#include "ui/routes/track_routing_labels.h"
+#include "ui/routes/routes_view_model.h"
 
 #include <QWidget>
 #include <memory>

@@ -1,7 +1,7 @@
 #include "ui/routes/track_routing_row.h"
 
 #include "ui/routes/route_card.h"
-#include "ui/routes/track_routing_labels.h"
+#include "ui/routes/routes_view_model.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_symbols.h"
 #include "ui/theme/norv_theme.h"
@@ -88,7 +88,7 @@ TrackRoutingRow::TrackRoutingRow(const TrackRowContent& content, QWidget* parent
 }
 
 void TrackRoutingRow::setContent(const TrackRowContent& content) {
-    using Labels = TrackRoutingLabels;
+    using Labels = RoutesViewModel;
     const QColor tint = routeTintColor(Labels::trackStatusTint(content.status));
     dot_->setColor(tint);
     title_->setText(Labels::trackTitle(content.plan));

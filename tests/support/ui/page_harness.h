@@ -6,6 +6,7 @@
 #include "tests/support/core/store_fakes.h"
 #include "tests/support/model/snapshot_fixtures.h"
 #include "tests/support/qt_printers.h"
+#include "support/ui/window_over_store.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
@@ -41,6 +42,13 @@ struct PageHarness {
         engine->setRunning(ownEngineRunning);
         store->receiveConnectionState(AdminConnectionState::connected());
         store->receiveSnapshot(snapshot);
+    }
+
+    // What a page is built with: these dialogs and a Live integration over this harness's folder.
+    PageServices services(InterfaceLister interfaces = LocalNetworkAddresses::systemInterfaces) {
+        PageServices result = isolatedPageServices(dialogs, dir.path(), settings.get());
+        result.interfaces = std::move(interfaces);
+        return result;
     }
 
     // The only open request: its path and arguments.

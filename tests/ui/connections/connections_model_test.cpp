@@ -1,8 +1,7 @@
 // The Connections page's editor rules, status panels and manual Wi-Fi targets.
 #include "tests/support/model/snapshot_fixtures.h"
 #include "tests/support/qt_printers.h"
-#include "ui/connections/connection_status_model.h"
-#include "ui/connections/connections_editor_model.h"
+#include "ui/connections/connections_view_model.h"
 #include "ui/connections/manual_wifi_targets.h"
 #include "ui/theme/norv_theme.h"
 
@@ -17,19 +16,19 @@ using test::deviceById;
 using test::edgeSnapshot;
 using test::fullSnapshot;
 
-TEST(ConnectionsEditorModel, BluetoothAloneIsPendingWithoutRestartOtherFieldsNeedOne) {
+TEST(ConnectionsViewModel, BluetoothAloneIsPendingWithoutRestartOtherFieldsNeedOne) {
     const BridgeLaunchConfiguration saved;
     BridgeLaunchConfiguration draft = saved;
-    EXPECT_EQ(ConnectionsEditorModel::status(draft, saved, true),
+    EXPECT_EQ(ConnectionsViewModel::status(draft, saved, true),
               (EditorStatus{"Configuration applied", "checkmark.circle", NorvTheme::teal()}));
-    EXPECT_EQ(ConnectionsEditorModel::status(draft, saved, false).text, "Saved configuration");
-    EXPECT_FALSE(ConnectionsEditorModel::applyEnabled(draft, saved, false));
+    EXPECT_EQ(ConnectionsViewModel::status(draft, saved, false).text, "Saved configuration");
+    EXPECT_FALSE(ConnectionsViewModel::applyEnabled(draft, saved, false));
 
     draft.bluetoothEnabled = true;
-    EXPECT_EQ(ConnectionsEditorModel::status(draft, saved, true),
+    EXPECT_EQ(ConnectionsViewModel::status(draft, saved, true),
               (EditorStatus{"Changes pending", "arrow.clockwise", NorvTheme::yellow()}));
-    EXPECT_TRUE(ConnectionsEditorModel::applyEnabled(draft, saved, false));
-    EXPECT_FALSE(ConnectionsEditorModel::applyEnabled(draft, saved, true));  // outside engine
+    EXPECT_TRUE(ConnectionsViewModel::applyEnabled(draft, saved, false));
+    EXPECT_FALSE(ConnectionsViewModel::applyEnabled(draft, saved, true));  // outside engine
 
     for (auto change : {+[](BridgeLaunchConfiguration& c) { c.publicPort = 9400; },
                         +[](BridgeLaunchConfiguration& c) { c.iosUSBEnabled = false; },
@@ -37,59 +36,59 @@ TEST(ConnectionsEditorModel, BluetoothAloneIsPendingWithoutRestartOtherFieldsNee
                         +[](BridgeLaunchConfiguration& c) { c.bonjourEnabled = false; }}) {
         BridgeLaunchConfiguration edited = saved;
         change(edited);
-        EXPECT_EQ(ConnectionsEditorModel::status(edited, saved, true).text, "Restart required");
+        EXPECT_EQ(ConnectionsViewModel::status(edited, saved, true).text, "Restart required");
     }
 }
 
-TEST(ConnectionsEditorModel, ComparesNormalisedAndTurnsBonjourOffWithWifi) {
+TEST(ConnectionsViewModel, ComparesNormalisedAndTurnsBonjourOffWithWifi) {
     BridgeLaunchConfiguration saved;
     saved.wirelessEnabled = false;
     saved.bonjourEnabled = false;
     BridgeLaunchConfiguration draft = saved;
     draft.bonjourEnabled = true;  // meaningless without Wi-Fi
     draft.requireDeviceApproval = false;
-    EXPECT_FALSE(ConnectionsEditorModel::hasPendingChanges(draft, saved));
+    EXPECT_FALSE(ConnectionsViewModel::hasPendingChanges(draft, saved));
 
     BridgeLaunchConfiguration on;
-    const BridgeLaunchConfiguration off = ConnectionsEditorModel::withWireless(on, false);
+    const BridgeLaunchConfiguration off = ConnectionsViewModel::withWireless(on, false);
     EXPECT_FALSE(off.bonjourEnabled);
-    EXPECT_FALSE(ConnectionsEditorModel::withWireless(off, true).bonjourEnabled);
-    EXPECT_EQ(ConnectionsEditorModel::resetConfiguration(), BridgeLaunchConfiguration{});
-    EXPECT_EQ(ConnectionsEditorModel::resetConfiguration().publicPort, 9311);
+    EXPECT_FALSE(ConnectionsViewModel::withWireless(off, true).bonjourEnabled);
+    EXPECT_EQ(ConnectionsViewModel::resetConfiguration(), BridgeLaunchConfiguration{});
+    EXPECT_EQ(ConnectionsViewModel::resetConfiguration().publicPort, 9311);
 }
 
-TEST(ConnectionsEditorModel, PortFieldParsesAnyPlainIntegerAndRejectsText) {
+TEST(ConnectionsViewModel, PortFieldParsesAnyPlainIntegerAndRejectsText) {
     const QLocale german(QLocale::German);
-    EXPECT_EQ(ConnectionsEditorModel::portText(65534, german), "65534");  // no grouping
-    EXPECT_EQ(ConnectionsEditorModel::parsePort("1023"), 1023);
-    EXPECT_EQ(ConnectionsEditorModel::parsePort(" 70000 "), 70000);  // range is the store's business
-    EXPECT_FALSE(ConnectionsEditorModel::parsePort("93a1"));
-    EXPECT_FALSE(ConnectionsEditorModel::parsePort(""));
+    EXPECT_EQ(ConnectionsViewModel::portText(65534, german), "65534");  // no grouping
+    EXPECT_EQ(ConnectionsViewModel::parsePort("1023"), 1023);
+    EXPECT_EQ(ConnectionsViewModel::parsePort(" 70000 "), 70000);  // range is the store's business
+    EXPECT_FALSE(ConnectionsViewModel::parsePort("93a1"));
+    EXPECT_FALSE(ConnectionsViewModel::parsePort(""));
 }
 
-TEST(ConnectionsEditorModel, SubtitleAndBridgeIdentity) {
+TEST(ConnectionsViewModel, SubtitleAndBridgeIdentity) {
     const AdminSnapshot full = fullSnapshot();
-    EXPECT_EQ(ConnectionsEditorModel::liveSubtitle(full.bridge), "LIVE CONNECTED");
-    EXPECT_EQ(ConnectionsEditorModel::liveSubtitle(edgeSnapshot().bridge), "LIVE OFFLINE");
-    EXPECT_EQ(ConnectionsEditorModel::identity(full),
+    EXPECT_EQ(ConnectionsViewModel::liveSubtitle(full.bridge), "LIVE CONNECTED");
+    EXPECT_EQ(ConnectionsViewModel::liveSubtitle(edgeSnapshot().bridge), "LIVE OFFLINE");
+    EXPECT_EQ(ConnectionsViewModel::identity(full),
               (BridgeIdentityLines{"Studio Mac", "linux · Workstation · NB-5C2E"}));
     AdminSnapshot bare = full;
     bare.deviceAccess->bridgeName.reset();
     bare.deviceAccess->bridgeModel = "";
     bare.deviceAccess->bridgePlatform.reset();
-    EXPECT_EQ(ConnectionsEditorModel::identity(bare), (BridgeIdentityLines{"Norv Bridge", "NB-5C2E"}));
-    EXPECT_FALSE(ConnectionsEditorModel::identity(AdminSnapshot::empty()));
+    EXPECT_EQ(ConnectionsViewModel::identity(bare), (BridgeIdentityLines{"Norv Bridge", "NB-5C2E"}));
+    EXPECT_FALSE(ConnectionsViewModel::identity(AdminSnapshot::empty()));
 }
 
-TEST(ConnectionStatusModel, TilesFollowTheEngineReportAndTheDraftPort) {
-    const auto empty = ConnectionStatusModel::transportTiles(AdminSnapshot::empty().bridge, "OFF", 9311);
+TEST(ConnectionsViewModel, TilesFollowTheEngineReportAndTheDraftPort) {
+    const auto empty = ConnectionsViewModel::transportTiles(AdminSnapshot::empty().bridge, "OFF", 9311);
     EXPECT_EQ(empty[0], (StatusTileContent{"Wi-Fi", "DISABLED", "USB remains local", "wifi", NorvTheme::secondary()}));
     EXPECT_EQ(empty[1], (StatusTileContent{"Bluetooth", "OFF", "Direct · iPad / Android",
                                            "antenna.radiowaves.left.and.right", NorvTheme::secondary()}));
     EXPECT_EQ(empty[2].value, "OFF");
     EXPECT_EQ(empty[3].value, "OFF");
 
-    const auto full = ConnectionStatusModel::transportTiles(fullSnapshot().bridge, "DISCOVERABLE", 9311);
+    const auto full = ConnectionsViewModel::transportTiles(fullSnapshot().bridge, "DISCOVERABLE", 9311);
     EXPECT_EQ(full[0], (StatusTileContent{"Wi-Fi", "LISTENING", "TCP 9310", "wifi", NorvTheme::teal()}));
     EXPECT_EQ(full[1].tint, NorvTheme::violet());
     EXPECT_EQ(full[2], (StatusTileContent{"iPad / iPhone USB", "ENABLED", "Native USB tunnel", "cable.connector",
@@ -97,14 +96,14 @@ TEST(ConnectionStatusModel, TilesFollowTheEngineReportAndTheDraftPort) {
     EXPECT_EQ(full[3].value, "OFF");
 
     // No port from the engine: an edited, unapplied draft port is shown.
-    const auto edge = ConnectionStatusModel::transportTiles(edgeSnapshot().bridge, "STARTING", 9400);
+    const auto edge = ConnectionsViewModel::transportTiles(edgeSnapshot().bridge, "STARTING", 9400);
     EXPECT_EQ(edge[0].detail, "TCP 9400");
     EXPECT_EQ(edge[1].tint, NorvTheme::secondary());
     EXPECT_EQ(edge[3].tint, NorvTheme::yellow());
 }
 
-TEST(ConnectionStatusModel, DeviceLinkLinesFromFullSnapshot) {
-    const auto links = ConnectionStatusModel::deviceLinks(fullSnapshot());
+TEST(ConnectionsViewModel, DeviceLinkLinesFromFullSnapshot) {
+    const auto links = ConnectionsViewModel::deviceLinks(fullSnapshot());
     ASSERT_EQ(links.size(), 3u);  // the three connected devices, engine order
     EXPECT_EQ(links[0].detail, "192.168.1.41");
     EXPECT_EQ(links[0].linkLine, "STATE RTT 4.2 ms · MIDI RTT 3.1 ms · 10 S");
@@ -121,11 +120,11 @@ TEST(ConnectionStatusModel, DeviceLinkLinesFromFullSnapshot) {
     EXPECT_TRUE(links[2].signalLine && links[2].signalLine->startsWith("SIGNAL "));
 }
 
-TEST(ConnectionStatusModel, DeviceLinkEdgeCases) {
+TEST(ConnectionsViewModel, DeviceLinkEdgeCases) {
     const AdminSnapshot snapshot = edgeSnapshot();
     // Capitalised "Bluetooth": violet and BLUETOOTH, but no "Direct Bluetooth" and no signal line;
     // a stale probe gives dashes in yellow; AUTO_LAN is lower-cased first.
-    const DeviceLinkContent stale = ConnectionStatusModel::deviceLink(deviceById(snapshot, "tab-ble"));
+    const DeviceLinkContent stale = ConnectionsViewModel::deviceLink(deviceById(snapshot, "tab-ble"));
     EXPECT_EQ(stale.tint, NorvTheme::violet());
     EXPECT_EQ(stale.transport, "BLUETOOTH");
     EXPECT_EQ(stale.detail, "No active address");
@@ -135,14 +134,14 @@ TEST(ConnectionStatusModel, DeviceLinkEdgeCases) {
     EXPECT_EQ(stale.mode, "WI-FI AUTO");
 
     // No probe at all: dashes, a window of 10, secondary; one session in the singular.
-    const DeviceLinkContent usb = ConnectionStatusModel::deviceLink(deviceById(snapshot, "tab-usb"));
+    const DeviceLinkContent usb = ConnectionsViewModel::deviceLink(deviceById(snapshot, "tab-usb"));
     EXPECT_EQ(usb.linkLine, "STATE RTT — · MIDI RTT — · 10 S");
     EXPECT_EQ(usb.linkColor, NorvTheme::secondary());
     EXPECT_EQ(usb.detail, "Dedicated USB tunnel · 1 session");
     EXPECT_EQ(usb.mode, "MODE UNKNOWN");
 
     // A missed state probe warns; n of 0 hides the MIDI time; the signal rounds to whole dBm.
-    const DeviceLinkContent fresh = ConnectionStatusModel::deviceLink(deviceById(snapshot, "phone-ble"));
+    const DeviceLinkContent fresh = ConnectionsViewModel::deviceLink(deviceById(snapshot, "phone-ble"));
     EXPECT_EQ(fresh.linkLine, "STATE RTT 4.2 ms · MIDI RTT — · 12 S");
     EXPECT_EQ(fresh.linkColor, NorvTheme::yellow());
     EXPECT_EQ(fresh.signalLine, "SIGNAL -61 dBm");
@@ -150,25 +149,25 @@ TEST(ConnectionStatusModel, DeviceLinkEdgeCases) {
 
     BridgeDevice twoSessions = deviceById(snapshot, "phone-ble");
     twoSessions.activeTransport = "wifi";
-    EXPECT_EQ(ConnectionStatusModel::connectionDetail(twoSessions), "10.0.0.9 · fe80::1");
+    EXPECT_EQ(ConnectionsViewModel::connectionDetail(twoSessions), "10.0.0.9 · fe80::1");
     twoSessions.linkQuality->state.miss = 0;
     twoSessions.linkQuality->syncPendingMs = 3000;
-    EXPECT_EQ(ConnectionStatusModel::deviceLink(twoSessions).linkColor, NorvTheme::yellow());
+    EXPECT_EQ(ConnectionsViewModel::deviceLink(twoSessions).linkColor, NorvTheme::yellow());
 }
 
-TEST(ConnectionStatusModel, RemoteControlLaneStatus) {
-    const RemoteControlContent empty = ConnectionStatusModel::remoteControl(AdminSnapshot::empty().bridge);
+TEST(ConnectionsViewModel, RemoteControlLaneStatus) {
+    const RemoteControlContent empty = ConnectionsViewModel::remoteControl(AdminSnapshot::empty().bridge);
     EXPECT_EQ(empty, (RemoteControlContent{"Norv Session Remote Control · 0 sent / 0 Live / 0 fallback",
                                            "WAITING FOR LIVE", NorvTheme::secondary(), "EVENT LANE OFF",
                                            NorvTheme::secondary()}));
     BridgeHealth health = fullSnapshot().bridge;
-    const RemoteControlContent active = ConnectionStatusModel::remoteControl(health);
+    const RemoteControlContent active = ConnectionsViewModel::remoteControl(health);
     EXPECT_EQ(active.detail, "Norv Session Remote Control · 5120 sent / 4987 Live / 3 fallback");
     EXPECT_EQ(active.liveText, "LIVE LINKED");
     EXPECT_EQ(active.eventStatus, "EVENT LANE ACTIVE");
     health.fastControlMidiActive = false;
     health.remoteScriptIdleSeconds = 5.0;
-    const RemoteControlContent ready = ConnectionStatusModel::remoteControl(health);
+    const RemoteControlContent ready = ConnectionsViewModel::remoteControl(health);
     EXPECT_EQ(ready.eventStatus, "EVENT LANE READY");
     EXPECT_EQ(ready.eventColor, NorvTheme::yellow());
     EXPECT_EQ(ready.liveText, "WAITING FOR LIVE");

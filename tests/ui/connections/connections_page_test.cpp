@@ -29,7 +29,7 @@ void enterPort(ConnectionsPage& page, const QString& text) {
 
 TEST(ConnectionsPage, ValidationMessagesComeFromTheStoreAndKeepTheDraft) {
     PageHarness h(fullSnapshot());
-    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store));
+    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store, h.services()));
     ConnectionsPage& page = *owner;
     page.show();
     EXPECT_EQ(page.statusText()->text(), "Configuration applied");
@@ -54,7 +54,7 @@ TEST(ConnectionsPage, ValidationMessagesComeFromTheStoreAndKeepTheDraft) {
 
 TEST(ConnectionsPage, BluetoothAloneAppliesWithoutQuestionOtherChangesRestartAfterConfirmation) {
     PageHarness h(fullSnapshot());  // own engine running, devices connected
-    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store));
+    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store, h.services()));
     ConnectionsPage& page = *owner;
     page.show();
 
@@ -84,7 +84,7 @@ TEST(ConnectionsPage, BluetoothAloneAppliesWithoutQuestionOtherChangesRestartAft
 
 TEST(ConnectionsPage, WifiSwitchTakesBonjourAlongAndResetNeverSaves) {
     PageHarness h(fullSnapshot());
-    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store));
+    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store, h.services()));
     ConnectionsPage& page = *owner;
     page.show();
     page.wirelessSwitch()->click();
@@ -104,7 +104,7 @@ TEST(ConnectionsPage, WifiSwitchTakesBonjourAlongAndResetNeverSaves) {
 
 TEST(ConnectionsPage, ApplyIsDisabledWhileAnOutsideEngineAnswers) {
     PageHarness h(fullSnapshot(), /*ownEngineRunning=*/false);
-    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store));
+    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store, h.services()));
     ConnectionsPage& page = *owner;
     page.bluetoothSwitch()->click();
     EXPECT_TRUE(page.bluetoothSwitch()->isEnabled());
@@ -122,7 +122,7 @@ TEST(ConnectionsPage, ManualTargetsFromTheInterfaceListAndCopy) {
                                                   {QHostAddress("127.0.0.1"), true, true},
                                                   {QHostAddress("10.0.0.5"), true, false}};
     };
-    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store, nullptr, interfaces));
+    std::unique_ptr<ConnectionsPage> owner(connectionsPage(*h.store, h.services(interfaces)));
     ConnectionsPage& page = *owner;
     page.show();
     QWidget* row = page.manualPanel()->findChild<QWidget*>("192.168.1.20:9311");

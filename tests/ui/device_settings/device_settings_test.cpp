@@ -57,7 +57,7 @@ TEST(DeviceSettingsViewModel, PushNeedsChangeRightsNothingInFlightAndAConnectedD
 
 TEST(DeviceSettingsPage, PushSendsTheScopeAndDisablesEveryButtonWhileInFlight) {
     PageHarness h(fullSnapshot());
-    std::unique_ptr<DeviceSettingsPage> owner(deviceSettingsPage(*h.store));
+    std::unique_ptr<DeviceSettingsPage> owner(deviceSettingsPage(*h.store, h.services()));
     DeviceSettingsPage& page = *owner;
     page.show();
     QWidget* play = page.findChild<QWidget*>("profile_instrument");

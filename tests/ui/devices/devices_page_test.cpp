@@ -23,7 +23,7 @@ using test::settle;
 
 struct DevicesPageTest : ::testing::Test {
     PageHarness h{fullSnapshot()};
-    std::unique_ptr<DevicesPage> owner{devicesPage(*h.store, h.dialogs)};
+    std::unique_ptr<DevicesPage> owner{devicesPage(*h.store, h.services())};
     DevicesPage& page = *owner;
 
     void SetUp() override { page.show(); }

@@ -3,6 +3,7 @@
 #include "tests/support/model/snapshot_fixtures.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/ui/page_harness.h"
+#include "ui/diagnostics/diagnostics_page.h"
 #include "ui/diagnostics/pending_pairing_requests_model.h"
 #include "ui/diagnostics/pending_pairing_requests_panel.h"
 #include "ui/pages/page_factory.h"
@@ -44,8 +45,8 @@ TEST(PendingPairingRequestsModel, RowsTextsAndEnabling) {
 
 TEST(PendingPairingRequestsPanel, AllowAndRevokeWithoutConfirmation) {
     PageHarness h(fullSnapshot());
-    std::unique_ptr<PendingPairingRequestsPanel> owned(pendingPairingRequestsPanel(*h.store));
-    PendingPairingRequestsPanel& panel = *owned;
+    std::unique_ptr<DiagnosticsPage> page(diagnosticsPage(*h.store, h.services()));
+    PendingPairingRequestsPanel& panel = *page->findChild<PendingPairingRequestsPanel*>();
     panel.show();
     QWidget* kitchen = panel.findChild<QWidget*>("note-tab-4410");
     QWidget* guest = panel.findChild<QWidget*>("ipad-guest-19fe");

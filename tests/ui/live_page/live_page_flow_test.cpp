@@ -3,7 +3,8 @@
 // integration's own selection changes lead to.
 #include "core/dialog_service.h"
 #include "tests/support/live/live_layout.h"
-#include "ui/live_page/live_page_view.h"
+#include "ui/live_page/live_page.h"
+#include "ui/pages/page_factory.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -64,10 +65,12 @@ protected:
 
     // The page, shown, once its first scan and check are over.
     void showPage() {
-        LivePageView::Actions actions;
+        LivePage::Actions actions;
         actions.openPath = [this](const QString& path) { opened.append(path); };
-        page = std::make_unique<LivePageView>(layout.environment(), std::move(actions), dialogs,
-                                              std::chrono::hours(1));
+        actions.environment = [this] { return layout.environment(); };
+        addLiveIntegrationActions(actions, dialogs);
+        page = std::make_unique<LivePage>(std::move(actions));
+        page->setStatusInterval(std::chrono::hours(1));
         page->start();
         settle(1);
     }
@@ -82,7 +85,7 @@ protected:
     LiveLayout layout;
     OpenDialogs dialogs;
     QStringList opened;
-    std::unique_ptr<LivePageView> page;
+    std::unique_ptr<LivePage> page;
 };
 
 TEST_F(LivePageFlow, LocatedLiveIsCheckedAndInstalledWithItsOwnUserLibrary) {
@@ -187,7 +190,7 @@ TEST_F(LivePageFlow, PickerKeepsItsItemsCurrentEntryAndOpenListAcrossStoreUpdate
     ASSERT_TRUE(picker->view()->isVisible());
     picker->view()->setCurrentIndex(picker->model()->index(1, 0));  // the highlighted row
 
-    LivePageView::State state;
+    LivePage::State state;
     state.connected = true;
     state.canChange = true;
     page->setState(state);

@@ -4,7 +4,7 @@
 #include "tests/support/core/engine_test_support.h"
 #include "tests/support/live/live_layout.h"
 #include "tests/support/ui/window_test.h"
-#include "ui/live_page/live_page_view.h"
+#include "ui/live_page/live_page.h"
 
 #include <gtest/gtest.h>
 #include <QComboBox>
@@ -34,7 +34,7 @@ TEST_F(WineLiveWindow, ListsLiveForWindowsWithItsTranslatedUserLibraryAndOffersT
     LiveLayout::addWinePreferences(prefix, "me", "12.1.5", R"(C:\users\me\Documents\Ableton)");
     connectTo(true, AdminSnapshot::empty());
     store->setSelection(BridgeSection::live);
-    auto* page = dynamic_cast<LivePageView*>(window->currentPage());
+    auto* page = dynamic_cast<LivePage*>(window->currentPage());
     ASSERT_NE(page, nullptr);
     ASSERT_TRUE(test::waitUntil(
         [&] { return page->integration().disk() && !page->integration().busy(); }, 20s));

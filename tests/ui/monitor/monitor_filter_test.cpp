@@ -1,5 +1,5 @@
 #include "tests/support/model/monitor_event_fixtures.h"
-#include "ui/monitor/midi_monitor_menus.h"
+#include "ui/monitor/midi_monitor_view_model.h"
 #include "ui/monitor/midi_monitor_table_model.h"
 
 #include <gtest/gtest.h>
@@ -87,7 +87,7 @@ TEST(MidiMonitorFilter, MenuListsAreSortedTheirOwnWay) {
     events.push_back(event(9, "Apple-id", "Z", "instrument", "note", 1));
 
     // Labels ignoring case: "" < "Apple-id" < "Pixel" < "Shared" < "studio iPad" < "zeta-id".
-    EXPECT_EQ(MidiMonitorMenus::deviceIds(events, label),
+    EXPECT_EQ(MidiMonitorViewModel::deviceIds(events, label),
               (std::vector<std::string>{"blank", "Apple-id", "pixel", "shared", "ipad", "zeta-id"}));
     // Plain character order: upper case before lower case.
     EXPECT_EQ(MidiMonitorFilter::endpoints(events),
@@ -109,35 +109,35 @@ TEST(MidiMonitorFilter, CanonicallyEquivalentNamesAreOneName) {
     EXPECT_EQ(sequences(filter, events), (std::vector<std::int64_t>{1, 2}));
     EXPECT_EQ(MidiMonitorFilter::endpoints(events),
               (std::vector<std::string>{"Cafe Pad", "Caf\u00e9 Pad"}));
-    EXPECT_EQ(MidiMonitorMenus::deviceIds(events, label),
+    EXPECT_EQ(MidiMonitorViewModel::deviceIds(events, label),
               (std::vector<std::string>{"cafe-id", "caf\u00e9-id"}));
 }
 
 TEST(MidiMonitorFilter, MenuTitles) {
     MidiMonitorFilter filter;
-    EXPECT_EQ(MidiMonitorMenus::deviceFilterTitle(filter, label), "All Devices");
-    EXPECT_EQ(MidiMonitorMenus::endpointFilterTitle(filter), "All Endpoints");
-    EXPECT_EQ(MidiMonitorMenus::channelFilterTitle(filter), "All Channels");
-    EXPECT_EQ(MidiMonitorMenus::messageTypeFilterTitle(filter), "All Messages");
+    EXPECT_EQ(MidiMonitorViewModel::deviceFilterTitle(filter, label), "All Devices");
+    EXPECT_EQ(MidiMonitorViewModel::endpointFilterTitle(filter), "All Endpoints");
+    EXPECT_EQ(MidiMonitorViewModel::channelFilterTitle(filter), "All Channels");
+    EXPECT_EQ(MidiMonitorViewModel::messageTypeFilterTitle(filter), "All Messages");
 
     filter.deviceId = "shared";
     filter.endpoint = "Gone Endpoint";  // stays in force when no event carries it any more
     filter.channel = 7;
-    EXPECT_EQ(MidiMonitorMenus::deviceFilterTitle(filter, label), "Shared");
-    EXPECT_EQ(MidiMonitorMenus::endpointFilterTitle(filter), "Gone Endpoint");
-    EXPECT_EQ(MidiMonitorMenus::channelFilterTitle(filter), "Channel 7");
+    EXPECT_EQ(MidiMonitorViewModel::deviceFilterTitle(filter, label), "Shared");
+    EXPECT_EQ(MidiMonitorViewModel::endpointFilterTitle(filter), "Gone Endpoint");
+    EXPECT_EQ(MidiMonitorViewModel::channelFilterTitle(filter), "Channel 7");
 
     filter.families = MidiFamilySet::none();
-    EXPECT_EQ(MidiMonitorMenus::messageTypeFilterTitle(filter), "No Messages");
+    EXPECT_EQ(MidiMonitorViewModel::messageTypeFilterTitle(filter), "No Messages");
     filter.families.insert(MidiMessageFamily::controlChange);
-    EXPECT_EQ(MidiMonitorMenus::messageTypeFilterTitle(filter), "CC / Timbre");
+    EXPECT_EQ(MidiMonitorViewModel::messageTypeFilterTitle(filter), "CC / Timbre");
     filter.families.insert(MidiMessageFamily::notes);
     filter.families.insert(MidiMessageFamily::other);
-    EXPECT_EQ(MidiMonitorMenus::messageTypeFilterTitle(filter), "3 Message Types");
+    EXPECT_EQ(MidiMonitorViewModel::messageTypeFilterTitle(filter), "3 Message Types");
 
-    EXPECT_EQ(MidiMonitorMenus::refreshRateTitle(MidiMonitorRefreshRate::thirty), "30 Hz");
-    EXPECT_EQ(MidiMonitorMenus::routeSegments()[2].title, "MIDI Surface");
-    EXPECT_EQ(MidiMonitorMenus::routeSegments()[2].value, "surface");
+    EXPECT_EQ(MidiMonitorViewModel::refreshRateTitle(MidiMonitorRefreshRate::thirty), "30 Hz");
+    EXPECT_EQ(MidiMonitorViewModel::routeSegments()[2].title, "MIDI Surface");
+    EXPECT_EQ(MidiMonitorViewModel::routeSegments()[2].value, "surface");
 }
 
 TEST(MidiMonitorTableModel, ShowsNewestThousandMatchingNewestFirst) {

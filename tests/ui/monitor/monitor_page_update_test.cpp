@@ -2,7 +2,7 @@
 // scrolled stays; what the user did not touch follows the store. And the CSV export's file name.
 #include "tests/support/core/store_fakes.h"
 #include "tests/support/model/monitor_event_fixtures.h"
-#include "ui/monitor/midi_monitor_page_view.h"
+#include "ui/monitor/midi_monitor_page.h"
 #include "ui/monitor/midi_monitor_table_view.h"
 
 #include <QAbstractItemView>
@@ -43,22 +43,28 @@ std::vector<std::int64_t> selectedSequences(MidiMonitorTableView* table) {
 struct MonitorPage : ::testing::Test {
     void SetUp() override {
         actions.setSearch = [this](const QString& text) { searches.append(text); };
-        page = std::make_unique<MidiMonitorPageView>(actions, dialogs);
+        actions.dialogs = &dialogs;
+        page = std::make_unique<MidiMonitorPage>(actions);
         page->resize(1100, 700);
         page->show();
         events = eventsFrom(1, 200);
-        state.events = &events;
-        state.deviceLabel = [this](const std::string& id) { return id == "ipad" ? ipadLabel : id; };
+        publish();
+    }
+
+    // The store's buffer and the snapshot's name for the iPad, as they stand.
+    void publish() {
+        state.events = events;
+        state.deviceLabels["ipad"] = ipadLabel;
         page->setState(state);
     }
 
     test::ScriptedDialogs dialogs;
-    MidiMonitorPageView::Actions actions;
+    MidiMonitorPage::Actions actions;
     QStringList searches;
     std::string ipadLabel = "Studio iPad";
     std::vector<MidiMonitorEvent> events;
-    MidiMonitorPageView::State state;
-    std::unique_ptr<MidiMonitorPageView> page;
+    MidiMonitorPage::State state;
+    std::unique_ptr<MidiMonitorPage> page;
 };
 
 TEST_F(MonitorPage, BatchesAndSnapshotsLeaveTypedTextOpenPickerSelectionAndScroll) {
@@ -80,10 +86,10 @@ TEST_F(MonitorPage, BatchesAndSnapshotsLeaveTypedTextOpenPickerSelectionAndScrol
     const auto selected = selectedSequences(table);
     ASSERT_EQ(selected.size(), 2u);
 
-    page->setState(state);  // identical, while the store's search text lags behind the typing
+    publish();  // identical, while the store's search text lags behind the typing
     events = eventsFrom(4, 212);  // a batch: twelve new events, the three oldest trimmed
     ipadLabel = "Stage iPad";      // and a snapshot renaming a device
-    page->setState(state);
+    publish();
 
     EXPECT_EQ(page->table(), table);
     EXPECT_EQ(search->text(), "no");
@@ -103,7 +109,7 @@ TEST_F(MonitorPage, BatchesAndSnapshotsLeaveTypedTextOpenPickerSelectionAndScrol
     ASSERT_TRUE(refresh->view()->isVisible());
     refresh->view()->setCurrentIndex(refresh->model()->index(4, 0));
     events = eventsFrom(10, 215);
-    page->setState(state);
+    publish();
     EXPECT_TRUE(refresh->view()->isVisible());
     EXPECT_EQ(refresh->view()->currentIndex().row(), 4);
     refresh->hidePopup();
@@ -115,7 +121,7 @@ TEST_F(MonitorPage, BatchesAndSnapshotsLeaveTypedTextOpenPickerSelectionAndScrol
     const QList<QAction*> items = devices->actions();
     devices->setActiveAction(items.last());
     events = eventsFrom(12, 230);
-    page->setState(state);
+    publish();
     EXPECT_TRUE(devices->isVisible());
     EXPECT_EQ(devices->actions(), items);
     EXPECT_EQ(devices->activeAction(), items.last());
@@ -125,7 +131,7 @@ TEST_F(MonitorPage, BatchesAndSnapshotsLeaveTypedTextOpenPickerSelectionAndScrol
     // Scrolled to the newest row, the newest events come into view at the top.
     table->verticalScrollBar()->setValue(0);
     events = eventsFrom(4, 220);
-    page->setState(state);
+    publish();
     EXPECT_EQ(table->monitorModel()->event(table->rowAt(0)).sequence, 220);
 }
 

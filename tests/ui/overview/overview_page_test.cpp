@@ -17,7 +17,7 @@ using test::PageHarness;
 TEST(OverviewPage, ShortcutsSelectTheirPagesAndTheBannerFollowsTheHostError) {
     PageHarness h(fullSnapshot());
     std::optional<QString>& hostError = h.engine->failure;
-    std::unique_ptr<OverviewPage> owner(overviewPage(*h.store));
+    std::unique_ptr<OverviewPage> owner(overviewPage(*h.store, h.services()));
     OverviewPage& page = *owner;
     findButton(&page, "Diagnostics")->click();
     EXPECT_EQ(h.store->selection(), BridgeSection::logs);

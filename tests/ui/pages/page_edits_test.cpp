@@ -31,9 +31,9 @@ void showActive(QWidget& page) {
 
 TEST(ConnectionsPageEdits, TheTypedPortSurvivesSnapshotsUntilTheEditEndsWhileDeviceLinksFollow) {
     PageHarness h(fullSnapshot());
-    std::unique_ptr<ConnectionsPage> page(connectionsPage(*h.store, nullptr, [] {
+    std::unique_ptr<ConnectionsPage> page(connectionsPage(*h.store, h.services([] {
         return std::vector<InterfaceAddressEntry>{};
-    }));
+    })));
     page->optionsDisclosure()->setExpanded(true);
     showActive(*page);
     QLineEdit* port = page->portField();
@@ -70,7 +70,7 @@ TEST(ConnectionsPageEdits, TheTypedPortSurvivesSnapshotsUntilTheEditEndsWhileDev
 
 TEST(DevicesPageEdits, ATypedNameScrollAndOpenGroupsSurviveSnapshotsWhileOtherCardsFollow) {
     PageHarness h(fullSnapshot());
-    std::unique_ptr<DevicesPage> page(devicesPage(*h.store, h.dialogs));
+    std::unique_ptr<DevicesPage> page(devicesPage(*h.store, h.services()));
     showActive(*page);
     page->knownGroup()->setExpanded(true);
     DeviceCard* studio = page->card("ipad-studio-7f3a");
@@ -102,6 +102,36 @@ TEST(DevicesPageEdits, ATypedNameScrollAndOpenGroupsSurviveSnapshotsWhileOtherCa
     EXPECT_TRUE(page->knownGroup()->isExpanded());
     EXPECT_TRUE(studio->details()->isExpanded());
     EXPECT_EQ(scroll->value(), scrolled);
+}
+
+// The endpoint rows of an open card are kept by endpoint id: a renamed endpoint changes its row
+// in place and a removed one takes only its own row.
+TEST(DevicesPageEdits, EndpointRowsFollowTheirEndpointsById) {
+    PageHarness h(fullSnapshot());
+    std::unique_ptr<DevicesPage> page(devicesPage(*h.store, h.services()));
+    DeviceCard* studio = page->card("ipad-studio-7f3a");
+    studio->details()->setExpanded(true);
+    const auto row = [&](const QString& name) -> QWidget* {
+        for (QLabel* label : studio->findChildren<QLabel*>())
+            if (label->text() == name && !label->isHidden()) return label->parentWidget();
+        return nullptr;
+    };
+    QWidget* instrument = row("Norv Studio iPad");
+    QWidget* surface = row("Norv Studio iPad Surface");
+    ASSERT_TRUE(instrument && surface);
+
+    AdminSnapshot renamed = fullSnapshot();
+    renamed.devices[0].endpoints[1].name = "Stage Surface";
+    h.store->receiveSnapshot(renamed);
+    settle();
+    EXPECT_EQ(row("Norv Studio iPad"), instrument);
+    EXPECT_EQ(row("Stage Surface"), surface);
+
+    renamed.devices[0].endpoints.erase(renamed.devices[0].endpoints.begin());
+    h.store->receiveSnapshot(renamed);
+    settle();
+    EXPECT_EQ(row("Norv Studio iPad"), nullptr);
+    EXPECT_EQ(row("Stage Surface"), surface);
 }
 
 }  // namespace

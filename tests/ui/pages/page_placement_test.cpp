@@ -6,12 +6,12 @@
 #include "ui/device_settings/device_settings_page.h"
 #include "ui/devices/devices_page.h"
 #include "ui/diagnostics/pending_pairing_requests_panel.h"
-#include "ui/diagnostics/diagnostics_page_view.h"
-#include "ui/live_page/live_page_view.h"
-#include "ui/monitor/midi_monitor_page_view.h"
+#include "ui/diagnostics/diagnostics_page.h"
+#include "ui/live_page/live_page.h"
+#include "ui/monitor/midi_monitor_page.h"
 #include "ui/overview/overview_page.h"
 #include "ui/pages/page_factory.h"
-#include "ui/routes/routes_page_view.h"
+#include "ui/routes/routes_page.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/sidebar.h"
 
@@ -47,12 +47,12 @@ protected:
 TEST_F(PagePlacement, EverySectionShowsItsOwnPageAndSidebarRowsSwitchBetweenThem) {
     EXPECT_NE(show<OverviewPage>(BridgeSection::overview), nullptr);
     EXPECT_NE(show<ConnectionsPage>(BridgeSection::connections), nullptr);
-    EXPECT_NE(show<LivePageView>(BridgeSection::live), nullptr);
+    EXPECT_NE(show<LivePage>(BridgeSection::live), nullptr);
     EXPECT_NE(show<DevicesPage>(BridgeSection::devices), nullptr);
     EXPECT_NE(show<DeviceSettingsPage>(BridgeSection::deviceSettings), nullptr);
-    EXPECT_NE(show<MidiMonitorPageView>(BridgeSection::midiMonitor), nullptr);
-    EXPECT_NE(show<RoutesPageView>(BridgeSection::routes), nullptr);
-    auto* diagnostics = show<DiagnosticsPageView>(BridgeSection::logs);
+    EXPECT_NE(show<MidiMonitorPage>(BridgeSection::midiMonitor), nullptr);
+    EXPECT_NE(show<RoutesPage>(BridgeSection::routes), nullptr);
+    auto* diagnostics = show<DiagnosticsPage>(BridgeSection::logs);
     ASSERT_NE(diagnostics, nullptr);
     EXPECT_NE(diagnostics->findChild<PendingPairingRequestsPanel*>(), nullptr);
 
@@ -68,7 +68,7 @@ TEST_F(PagePlacement, EverySectionShowsItsOwnPageAndSidebarRowsSwitchBetweenThem
 }
 
 TEST_F(PagePlacement, LiveButtonsReconnectMidiAndOpenRoutesWithoutTouchingTheGonePage) {
-    auto* live = show<LivePageView>(BridgeSection::live);
+    auto* live = show<LivePage>(BridgeSection::live);
     ASSERT_NE(live, nullptr);
     QPushButton* reconnect = nullptr;
     QPushButton* routes = nullptr;
@@ -89,13 +89,13 @@ TEST_F(PagePlacement, LiveButtonsReconnectMidiAndOpenRoutesWithoutTouchingTheGon
     routes->click();
     QCoreApplication::processEvents();
     EXPECT_EQ(store->selection(), BridgeSection::routes);
-    EXPECT_NE(dynamic_cast<RoutesPageView*>(window->currentPage()), nullptr);
+    EXPECT_NE(dynamic_cast<RoutesPage*>(window->currentPage()), nullptr);
 }
 
 // The monitor's filter controls write the store's one filter; only the page re-reads it, the
 // engine is not asked again.
 TEST_F(PagePlacement, MonitorFilterControlsWriteTheStoreFilterWithoutResubscribing) {
-    auto* monitor = show<MidiMonitorPageView>(BridgeSection::midiMonitor);
+    auto* monitor = show<MidiMonitorPage>(BridgeSection::midiMonitor);
     ASSERT_NE(monitor, nullptr);
     const std::size_t subscriptions = admin->sentOn("/admin/midi-monitor/configure").size();
 

@@ -48,20 +48,20 @@ TEST(PageScreenshots, EachPageForTheFullSnapshot) {
     PageHarness h(fullSnapshot());
     h.store->receiveConnectionState(AdminConnectionState::connected());
     {
-        std::unique_ptr<PageFrame> page(overviewPage(*h.store));
+        std::unique_ptr<PageFrame> page(overviewPage(*h.store, h.services()));
         expectWritten(shoot(*page, QStringLiteral("overview")));
     }
     {
         std::unique_ptr<PageFrame> page(
-            connectionsPage(*h.store, nullptr, [] { return std::vector<InterfaceAddressEntry>{}; }));
+            connectionsPage(*h.store, h.services([] { return std::vector<InterfaceAddressEntry>{}; })));
         expectWritten(shoot(*page, QStringLiteral("connections")));
     }
     {
-        std::unique_ptr<PageFrame> page(devicesPage(*h.store, h.dialogs));
+        std::unique_ptr<PageFrame> page(devicesPage(*h.store, h.services()));
         expectWritten(shoot(*page, QStringLiteral("devices")));
     }
     {
-        std::unique_ptr<PageFrame> page(deviceSettingsPage(*h.store));
+        std::unique_ptr<PageFrame> page(deviceSettingsPage(*h.store, h.services()));
         expectWritten(shoot(*page, QStringLiteral("device_settings")));
     }
 }

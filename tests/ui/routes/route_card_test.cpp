@@ -51,7 +51,7 @@ TEST(RouteCard, OnlyAUsersChoiceOfAnotherTrackIsReported) {
 }  // namespace
 }  // namespace norv
 
-#include "ui/routes/track_routing_labels.h"
+#include "ui/routes/routes_view_model.h"
 #include "ui/routes/track_routing_row.h"
 
 namespace norv {
@@ -59,9 +59,9 @@ namespace {
 
 TEST(TrackRoutingRow, ShowsStatusAndArmedStateOfTheFixtureTracks) {
     const AdminSnapshot snapshot = test::fullSnapshot();
-    const auto plans = TrackRoutingLabels::plans(snapshot);
+    const auto plans = RoutesViewModel::plans(snapshot);
     ASSERT_EQ(plans.size(), 3u);
-    TrackRoutingRow pads(plans[2], TrackRoutingLabels::status(snapshot, plans[2]));
+    TrackRoutingRow pads(plans[2], RoutesViewModel::status(snapshot, plans[2]));
     EXPECT_EQ(pads.statusLabel()->text(), "MANUAL OVERRIDE");
     EXPECT_EQ(pads.armedLabel()->text(), "ARMED");
     TrackRoutingRow waiting(plans[1], std::nullopt);

@@ -1,7 +1,7 @@
 #include "tests/support/model/monitor_event_fixtures.h"
 #include "ui/routes/clear_confirmation.h"
 #include "ui/routes/routing_policy_draft.h"
-#include "ui/routes/track_routing_labels.h"
+#include "ui/routes/routes_view_model.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -13,7 +13,7 @@ namespace norv {
 namespace {
 
 using Policy = DeviceRoutingPolicy;
-using Labels = TrackRoutingLabels;
+using Labels = RoutesViewModel;
 
 Policy customPolicy() {
     Policy p;
@@ -107,7 +107,7 @@ TEST(RoutingPolicyDraft, SharedRuleTexts) {
     EXPECT_EQ(texts("Last_Assigned"), "ALL ASSIGNED DEVICES|All Ins|ALL INS|Other devices: layer selection only|-1");
 }
 
-TEST(TrackRoutingLabels, TrackStatusTable) {
+TEST(RoutesViewModel, TrackStatusTable) {
     DeviceTrackRoutingPlan plan;
     plan.trackLiveId = 7;
     EXPECT_EQ(Labels::trackStatusLabel(plan, std::nullopt), "WAITING FOR LIVE");
@@ -149,7 +149,7 @@ TEST(TrackRoutingLabels, TrackStatusTable) {
     EXPECT_EQ(Labels::liveInputText(status), QString::fromUtf8("—"));
 }
 
-TEST(TrackRoutingLabels, DeviceRouteLabelsFromTheFixtureSnapshot) {
+TEST(RoutesViewModel, DeviceRouteLabelsFromTheFixtureSnapshot) {
     AdminSnapshot snapshot = test::fullSnapshot();
     const auto labelOf = [&](const std::string& id) {
         for (const BridgeDevice& device : snapshot.devices) {
@@ -198,7 +198,7 @@ TEST(TrackRoutingLabels, DeviceRouteLabelsFromTheFixtureSnapshot) {
     EXPECT_EQ(labelOf("ipad-studio-7f3a"), "UNASSIGNED");
 }
 
-TEST(TrackRoutingLabels, DeviceGroupsAndTrackPicker) {
+TEST(RoutesViewModel, DeviceGroupsAndTrackPicker) {
     AdminSnapshot snapshot = test::fullSnapshot();
     EXPECT_EQ(Labels::activeDevices(snapshot).size(), 3u);
     ASSERT_EQ(Labels::knownDevices(snapshot).size(), 1u);  // the archived ones get no card

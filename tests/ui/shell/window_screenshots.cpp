@@ -5,7 +5,7 @@
 #include "tests/support/model/snapshot_fixtures.h"
 #include "tests/support/ui/window_test.h"
 #include "ui/diagnostics/diagnostics_log_view.h"
-#include "ui/diagnostics/diagnostics_page_view.h"
+#include "ui/diagnostics/diagnostics_page.h"
 #include "ui/pages/page_factory.h"
 #include "ui/shell/main_window.h"
 
@@ -103,11 +103,11 @@ TEST_F(Screenshots, DiagnosticsWithManyLogLinesUnderThePairingBanner) {
     store->setSelection(BridgeSection::logs);
     capture(QStringLiteral("logs-with-lines"));
 
-    auto* page = dynamic_cast<DiagnosticsPageView*>(window->currentPage());
+    auto* page = dynamic_cast<DiagnosticsPage*>(window->currentPage());
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->logView()->list()->model()->rowCount(), 300);
     // One page under the banner, filling the detail column; the list has the height left over.
-    EXPECT_EQ(window->currentPage()->parentWidget()->findChildren<DiagnosticsPageView*>().size(), 1);
+    EXPECT_EQ(window->currentPage()->parentWidget()->findChildren<DiagnosticsPage*>().size(), 1);
     EXPECT_GE(page->logView()->height(), 250);
     EXPECT_GE(page->y(), 0);
 }

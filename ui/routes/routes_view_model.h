@@ -20,11 +20,8 @@ struct TrackChoice {
     friend bool operator==(const TrackChoice&, const TrackChoice&) = default;
 };
 
-class TrackRoutingLabels {
+class RoutesViewModel {
 public:
-    // Live counts as linked while the Remote Script was heard less than 5.0 s ago.
-    static bool liveLinked(const BridgeHealth& health);
-
     static std::vector<DeviceTrackRoutingPlan> plans(const AdminSnapshot& snapshot);
     // The first status for the plan's track, if any.
     static std::optional<DeviceTrackRoutingStatus> status(const AdminSnapshot& snapshot,

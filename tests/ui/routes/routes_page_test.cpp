@@ -1,6 +1,6 @@
 #include "tests/support/model/monitor_event_fixtures.h"
 #include "ui/routes/route_card.h"
-#include "ui/routes/routes_page_view.h"
+#include "ui/routes/routes_page.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -10,15 +10,22 @@
 namespace norv {
 namespace {
 
-TEST(RoutesPageView, CardsPerDeviceGroupAndAssignmentsGoThroughTheAction) {
+// The store's state: an assignment in flight unless nothing is pending.
+RoutesPage::State routesState(const AdminSnapshot& snapshot, bool canChange, bool nothingPending) {
+    std::set<std::string> pending;
+    if (!nothingPending) pending.insert("/admin/device/assign");
+    return {snapshot, canChange, pending};
+}
+
+TEST(RoutesPage, CardsPerDeviceGroupAndAssignmentsGoThroughTheAction) {
     std::vector<std::pair<std::string, std::optional<std::int64_t>>> assigned;
-    RoutesPageView::Actions actions;
+    RoutesPage::Actions actions;
     actions.assign = [&](const BridgeDevice& device, const std::optional<LiveTrack>& track) {
         assigned.emplace_back(device.deviceId, track ? std::optional(track->liveId) : std::nullopt);
     };
-    RoutesPageView page(actions);
+    RoutesPage page(actions);
     AdminSnapshot snapshot = test::fullSnapshot();
-    page.setState(snapshot, true, true);
+    page.setState(routesState(snapshot, true, true));
 
     // Three connected devices, one known offline; the archived ones get no card.
     ASSERT_EQ(page.cards().size(), 4u);
@@ -34,12 +41,12 @@ TEST(RoutesPageView, CardsPerDeviceGroupAndAssignmentsGoThroughTheAction) {
     EXPECT_EQ(assigned[0].second, 102);
 
     // A request in flight: every picker is disabled; a refresh sends nothing.
-    page.setState(snapshot, true, false);
+    page.setState(routesState(snapshot, true, false));
     EXPECT_FALSE(page.cards()[0]->picker()->isEnabled());
     EXPECT_EQ(assigned.size(), 1u);
 
     for (BridgeDevice& device : snapshot.devices) device.archived = true;
-    page.setState(snapshot, true, true);
+    page.setState(routesState(snapshot, true, true));
     EXPECT_TRUE(page.cards().empty());
     EXPECT_EQ(page.knownDevicesToggle(), nullptr);
 }
@@ -50,18 +57,18 @@ TEST(RoutesPageView, CardsPerDeviceGroupAndAssignmentsGoThroughTheAction) {
 namespace norv {
 namespace {
 
-TEST(RoutesPageView, AStoreThatRefreshesDuringTheChoiceIsSafe) {
+TEST(RoutesPage, AStoreThatRefreshesDuringTheChoiceIsSafe) {
     AdminSnapshot snapshot = test::fullSnapshot();
-    RoutesPageView* view = nullptr;
-    RoutesPageView::Actions actions;
+    RoutesPage* view = nullptr;
+    RoutesPage::Actions actions;
     int sent = 0;
     actions.assign = [&](const BridgeDevice&, const std::optional<LiveTrack>&) {
         ++sent;
-        view->setState(snapshot, true, false);  // the store publishes "Applying…" at once
+        view->setState(routesState(snapshot, true, false));  // the store publishes "Applying…" at once
     };
-    RoutesPageView page(actions);
+    RoutesPage page(actions);
     view = &page;
-    page.setState(snapshot, true, true);
+    page.setState(routesState(snapshot, true, true));
     QComboBox* picker = page.cards()[0]->picker();
     picker->setCurrentIndex(0);
     Q_EMIT picker->activated(0);
@@ -85,16 +92,16 @@ namespace {
 
 // The user has a picker open, another focused and the page scrolled when the engine reports:
 // first the same state, then one where another device's assignment moved.
-TEST(RoutesPageView, SnapshotsLeaveOpenPickersFocusAndScrollAloneAndMoveWhatTheUserDidNotTouch) {
+TEST(RoutesPage, SnapshotsLeaveOpenPickersFocusAndScrollAloneAndMoveWhatTheUserDidNotTouch) {
     AdminSnapshot snapshot = test::fullSnapshot();
-    RoutesPageView page(RoutesPageView::Actions{});
+    RoutesPage page(RoutesPage::Actions{});
     page.resize(900, 400);
-    page.setState(snapshot, true, true);
+    page.setState(routesState(snapshot, true, true));
     page.show();
     QApplication::setActiveWindow(&page);
     const std::vector<RouteCard*> cards = page.cards();
     ASSERT_EQ(cards.size(), 4u);
-    QScrollBar* scroll = page.findChild<QScrollArea*>()->verticalScrollBar();
+    QScrollBar* scroll = page.verticalScrollBar();
     scroll->setValue(scroll->maximum() / 2);
     const int scrolled = scroll->value();
     ASSERT_GT(scrolled, 0);
@@ -105,7 +112,7 @@ TEST(RoutesPageView, SnapshotsLeaveOpenPickersFocusAndScrollAloneAndMoveWhatTheU
     ASSERT_TRUE(open->view()->isVisible());
     const QList<QObject*> before = page.findChildren<QObject*>();
 
-    page.setState(snapshot, true, true);
+    page.setState(routesState(snapshot, true, true));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(page.findChildren<QObject*>(), before);
     EXPECT_TRUE(open->view()->isVisible());
@@ -114,7 +121,7 @@ TEST(RoutesPageView, SnapshotsLeaveOpenPickersFocusAndScrollAloneAndMoveWhatTheU
 
     snapshot.devices[1].assignedTrackLiveId = 103;  // the engine moves Pocket iPhone to Pads
     snapshot.devices[1].assignedTrackName = "Pads";
-    page.setState(snapshot, true, true);
+    page.setState(routesState(snapshot, true, true));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(page.cards(), cards);
     EXPECT_TRUE(open->view()->isVisible());
@@ -125,7 +132,7 @@ TEST(RoutesPageView, SnapshotsLeaveOpenPickersFocusAndScrollAloneAndMoveWhatTheU
 
     cards[1]->picker()->setFocus();
     ASSERT_EQ(QApplication::focusWidget(), cards[1]->picker());
-    page.setState(snapshot, true, true);
+    page.setState(routesState(snapshot, true, true));
     EXPECT_EQ(QApplication::focusWidget(), cards[1]->picker());
 
     // The device's name and its transport are separate labels.
@@ -137,10 +144,10 @@ TEST(RoutesPageView, SnapshotsLeaveOpenPickersFocusAndScrollAloneAndMoveWhatTheU
 // Every picker reads one track list: a rename and a removal reach each picker in place, an open
 // popup stays open, each picker's current entry follows its device's assigned track, and a picker
 // is as wide as a combo box holding the same entries.
-TEST(RoutesPageView, RenamedRemovedAndReturningTracksReachEveryPickerInPlace) {
+TEST(RoutesPage, RenamedRemovedAndReturningTracksReachEveryPickerInPlace) {
     AdminSnapshot snapshot = test::fullSnapshot();
-    RoutesPageView page(RoutesPageView::Actions{});
-    page.setState(snapshot, true, true);
+    RoutesPage page(RoutesPage::Actions{});
+    page.setState(routesState(snapshot, true, true));
     page.show();
     const std::vector<RouteCard*> cards = page.cards();
     ASSERT_EQ(cards.size(), 4u);
@@ -150,13 +157,13 @@ TEST(RoutesPageView, RenamedRemovedAndReturningTracksReachEveryPickerInPlace) {
 
     snapshot.liveTracks[0].name = "Grand Keys for the second set";
     snapshot.devices[0].assignedTrackName = "Grand Keys for the second set";
-    page.setState(snapshot, true, true);
+    page.setState(routesState(snapshot, true, true));
     EXPECT_EQ(cards[0]->picker()->currentText(), "Grand Keys for the second set");
     EXPECT_EQ(cards[3]->picker()->itemText(1), "Grand Keys for the second set");
 
     const LiveTrack bass = snapshot.liveTracks[1];
     snapshot.liveTracks.erase(snapshot.liveTracks.begin() + 1);  // Pocket iPhone stays assigned to it
-    page.setState(snapshot, true, true);
+    page.setState(routesState(snapshot, true, true));
     EXPECT_EQ(cards[1]->picker()->currentText(), QString::fromUtf8("Unavailable · Bass"));
     EXPECT_EQ(cards[1]->picker()->count(), 5);
     EXPECT_EQ(cards[0]->picker()->count(), 4);
@@ -165,7 +172,7 @@ TEST(RoutesPageView, RenamedRemovedAndReturningTracksReachEveryPickerInPlace) {
     EXPECT_TRUE(open->view()->isVisible());
 
     snapshot.liveTracks.insert(snapshot.liveTracks.begin() + 1, bass);
-    page.setState(snapshot, true, true);
+    page.setState(routesState(snapshot, true, true));
     EXPECT_EQ(cards[1]->picker()->count(), 5);
     EXPECT_EQ(cards[1]->picker()->currentText(), "Bass");
     EXPECT_EQ(cards[1]->picker()->currentData().value<qint64>(), 102);
@@ -192,10 +199,10 @@ namespace {
 
 // The engine refuses a choice and reports the assignment it keeps: the picker shows that one,
 // as a page built from the same snapshot would.
-TEST(RoutesPageView, ARefusedChoiceLeavesThePickerOnTheAssignedTrack) {
+TEST(RoutesPage, ARefusedChoiceLeavesThePickerOnTheAssignedTrack) {
     test::PageHarness h(test::fullSnapshot());
     std::unique_ptr<QWidget> widget(makePage(BridgeSection::routes, *h.store, {h.dialogs, {}}, nullptr));
-    auto* page = qobject_cast<RoutesPageView*>(widget.get());
+    auto* page = qobject_cast<RoutesPage*>(widget.get());
     ASSERT_TRUE(page);
     RouteCard* card = page->cards()[0];  // Studio iPad, assigned to Keys
     QComboBox* picker = card->picker();

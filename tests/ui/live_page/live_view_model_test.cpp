@@ -1,11 +1,11 @@
-#include "ui/live_page/live_page_texts.h"
+#include "ui/live_page/live_view_model.h"
 
 #include <gtest/gtest.h>
 
 namespace norv {
 namespace {
 
-using Live = LivePageTexts;
+using Live = LiveViewModel;
 
 LiveInstallation installation(const QString& version) {
     return LiveInstallation{QStringLiteral("/opt/Ableton Live 12 Suite.app"), QStringLiteral("Ableton Live 12 Suite"),
@@ -14,12 +14,12 @@ LiveInstallation installation(const QString& version) {
 
 ScriptDiskState disk(bool exists, bool current) { return ScriptDiskState{"2.4.1", "b512", exists, current}; }
 
-TEST(LivePageTexts, StatusPanelStartsCheckingUntilTheChannelIsUp) {
+TEST(LiveViewModel, StatusPanelStartsCheckingUntilTheChannelIsUp) {
     EXPECT_EQ(Live::initialState(), (ScriptRuntimeState{QString::fromUtf8("Checking…"), QString(), false}));
     EXPECT_FALSE(Live::connected(AdminConnectionState::connecting()));
 }
 
-TEST(LivePageTexts, InstallationAndLibraryRows) {
+TEST(LiveViewModel, InstallationAndLibraryRows) {
     EXPECT_EQ(Live::pickerEntries({}), (std::vector<Live::PickerEntry>{{QStringLiteral("No Live detected"), {}}}));
     const auto entries = Live::pickerEntries({installation(QStringLiteral("12.1.5"))});
     ASSERT_EQ(entries.size(), 1u);
@@ -34,7 +34,7 @@ TEST(LivePageTexts, InstallationAndLibraryRows) {
     EXPECT_FALSE(Live::scriptFolder(std::nullopt).has_value());
 }
 
-TEST(LivePageTexts, RemoteScriptPanelTextsAndInstallRule) {
+TEST(LiveViewModel, RemoteScriptPanelTextsAndInstallRule) {
     const std::optional<QString> library = QStringLiteral("/lib");
     const std::optional<LiveInstallation> live12 = installation(QStringLiteral("12.1.5"));
     const std::optional<LiveInstallation> live11 = installation(QStringLiteral("11.3.2"));
@@ -68,7 +68,7 @@ TEST(LivePageTexts, RemoteScriptPanelTextsAndInstallRule) {
     EXPECT_FALSE(Live::verifyEnabled(true));
 }
 
-TEST(LivePageTexts, MidiPanel) {
+TEST(LiveViewModel, MidiPanel) {
     EXPECT_EQ(Live::routeStatusText(std::nullopt), "Unavailable");
     EXPECT_EQ(Live::routeStatusText(std::string("waiting_for_LIVE_port")), "Waiting For Live Port");
     EXPECT_EQ(Live::routeStatusText(std::string("ready")), "Ready");

@@ -1,7 +1,6 @@
-#include "ui/routes/track_routing_labels.h"
+#include "ui/routes/routes_view_model.h"
 
 #include <QStringList>
-#include <cmath>
 
 namespace norv {
 
@@ -25,16 +24,11 @@ bool archived(const BridgeDevice& device) { return device.archived.value_or(fals
 
 }  // namespace
 
-bool TrackRoutingLabels::liveLinked(const BridgeHealth& health) {
-    const auto& idle = health.remoteScriptIdleSeconds;
-    return idle && !std::isnan(*idle) && *idle < 5.0;
-}
-
-std::vector<DeviceTrackRoutingPlan> TrackRoutingLabels::plans(const AdminSnapshot& snapshot) {
+std::vector<DeviceTrackRoutingPlan> RoutesViewModel::plans(const AdminSnapshot& snapshot) {
     return snapshot.bridge.deviceRoutingPlan.value_or(std::vector<DeviceTrackRoutingPlan>{});
 }
 
-std::optional<DeviceTrackRoutingStatus> TrackRoutingLabels::status(const AdminSnapshot& snapshot,
+std::optional<DeviceTrackRoutingStatus> RoutesViewModel::status(const AdminSnapshot& snapshot,
                                                                    const DeviceTrackRoutingPlan& plan) {
     if (!snapshot.bridge.deviceRoutingStatuses) return std::nullopt;
     for (const DeviceTrackRoutingStatus& status : *snapshot.bridge.deviceRoutingStatuses) {
@@ -43,7 +37,7 @@ std::optional<DeviceTrackRoutingStatus> TrackRoutingLabels::status(const AdminSn
     return std::nullopt;
 }
 
-std::vector<BridgeDevice> TrackRoutingLabels::activeDevices(const AdminSnapshot& snapshot) {
+std::vector<BridgeDevice> RoutesViewModel::activeDevices(const AdminSnapshot& snapshot) {
     std::vector<BridgeDevice> result;
     for (const BridgeDevice& device : snapshot.devices) {
         if (device.connected && !archived(device)) result.push_back(device);
@@ -51,7 +45,7 @@ std::vector<BridgeDevice> TrackRoutingLabels::activeDevices(const AdminSnapshot&
     return result;
 }
 
-std::vector<BridgeDevice> TrackRoutingLabels::knownDevices(const AdminSnapshot& snapshot) {
+std::vector<BridgeDevice> RoutesViewModel::knownDevices(const AdminSnapshot& snapshot) {
     std::vector<BridgeDevice> result;
     for (const BridgeDevice& device : snapshot.devices) {
         if (!device.connected && !archived(device)) result.push_back(device);
@@ -59,7 +53,7 @@ std::vector<BridgeDevice> TrackRoutingLabels::knownDevices(const AdminSnapshot& 
     return result;
 }
 
-std::vector<LiveTrack> TrackRoutingLabels::midiTracks(const AdminSnapshot& snapshot) {
+std::vector<LiveTrack> RoutesViewModel::midiTracks(const AdminSnapshot& snapshot) {
     std::vector<LiveTrack> result;
     for (const LiveTrack& track : snapshot.liveTracks) {
         if (track.hasMidiInput.value_or(false)) result.push_back(track);
@@ -67,16 +61,16 @@ std::vector<LiveTrack> TrackRoutingLabels::midiTracks(const AdminSnapshot& snaps
     return result;
 }
 
-QString TrackRoutingLabels::knownDevicesTitle(std::size_t count) {
+QString RoutesViewModel::knownDevicesTitle(std::size_t count) {
     return QStringLiteral("Known devices (") + QString::number(count) + QStringLiteral(")");
 }
 
-QString TrackRoutingLabels::noPlansTitle(const AdminSnapshot& snapshot) {
+QString RoutesViewModel::noPlansTitle(const AdminSnapshot& snapshot) {
     return automaticRouting(snapshot) ? QStringLiteral("No active track route")
                                       : QStringLiteral("Automatic routing is off");
 }
 
-QString TrackRoutingLabels::trackStatusLabel(const DeviceTrackRoutingPlan& plan,
+QString RoutesViewModel::trackStatusLabel(const DeviceTrackRoutingPlan& plan,
                                              const std::optional<DeviceTrackRoutingStatus>& status) {
     if (!status) return QStringLiteral("WAITING FOR LIVE");
     const std::string& s = status->status;
@@ -96,7 +90,7 @@ QString TrackRoutingLabels::trackStatusLabel(const DeviceTrackRoutingPlan& plan,
     return QStringLiteral("WAITING FOR LIVE");
 }
 
-RouteTint TrackRoutingLabels::trackStatusTint(const std::optional<DeviceTrackRoutingStatus>& status) {
+RouteTint RoutesViewModel::trackStatusTint(const std::optional<DeviceTrackRoutingStatus>& status) {
     if (!status) return RouteTint::secondary;
     const std::string& s = status->status;
     if (s == "ready") return RouteTint::teal;
@@ -105,29 +99,29 @@ RouteTint TrackRoutingLabels::trackStatusTint(const std::optional<DeviceTrackRou
     return RouteTint::secondary;
 }
 
-QString TrackRoutingLabels::trackTitle(const DeviceTrackRoutingPlan& plan) {
+QString RoutesViewModel::trackTitle(const DeviceTrackRoutingPlan& plan) {
     if (!plan.trackName.empty()) return qt(plan.trackName);
     return QStringLiteral("Live track ") + QString::number(plan.trackLiveId);
 }
 
-QString TrackRoutingLabels::ownersText(const DeviceTrackRoutingPlan& plan) { return joined(plan.ownerLabels); }
+QString RoutesViewModel::ownersText(const DeviceTrackRoutingPlan& plan) { return joined(plan.ownerLabels); }
 
-std::optional<QString> TrackRoutingLabels::routedOwnersText(const DeviceTrackRoutingPlan& plan) {
+std::optional<QString> RoutesViewModel::routedOwnersText(const DeviceTrackRoutingPlan& plan) {
     if (!plan.routedOwnerLabels || *plan.routedOwnerLabels == plan.ownerLabels) return std::nullopt;
     return joined(*plan.routedOwnerLabels);
 }
 
-QString TrackRoutingLabels::liveInputText(const std::optional<DeviceTrackRoutingStatus>& status) {
+QString RoutesViewModel::liveInputText(const std::optional<DeviceTrackRoutingStatus>& status) {
     if (!status || status->actualInput.empty()) return QString::fromUtf8("—");
     return qt(status->actualInput);
 }
 
-bool TrackRoutingLabels::armed(const std::optional<DeviceTrackRoutingStatus>& status) {
+bool RoutesViewModel::armed(const std::optional<DeviceTrackRoutingStatus>& status) {
     return status && status->armed;
 }
 
-QString TrackRoutingLabels::routeLabel(const BridgeDevice& device, const AdminSnapshot& snapshot) {
-    if (!liveLinked(snapshot.bridge)) return QStringLiteral("LIVE OFFLINE");
+QString RoutesViewModel::routeLabel(const BridgeDevice& device, const AdminSnapshot& snapshot) {
+    if (!snapshot.bridge.liveLinked()) return QStringLiteral("LIVE OFFLINE");
     if (!device.assignedTrackLiveId) return QStringLiteral("UNASSIGNED");
     const std::int64_t assigned = *device.assignedTrackLiveId;
     bool trackExists = false;
@@ -163,7 +157,7 @@ QString TrackRoutingLabels::routeLabel(const BridgeDevice& device, const AdminSn
     return QStringLiteral("WAITING FOR LIVE");
 }
 
-RouteTint TrackRoutingLabels::routeTint(const QString& label) {
+RouteTint RoutesViewModel::routeTint(const QString& label) {
     if (label == QLatin1String("ROUTED") || label == QLatin1String("SHARED")) return RouteTint::teal;
     if (label == QLatin1String("NOT ROUTED") || label == QLatin1String("PORT MISSING") ||
         label == QLatin1String("MANUAL OVERRIDE")) {
@@ -177,14 +171,14 @@ RouteTint TrackRoutingLabels::routeTint(const QString& label) {
     return RouteTint::secondary;
 }
 
-QString TrackRoutingLabels::instrumentName(const BridgeDevice& device) {
+QString RoutesViewModel::instrumentName(const BridgeDevice& device) {
     for (const MidiEndpoint& endpoint : device.endpoints) {
         if (endpoint.role == "instrument") return qt(endpoint.name);
     }
     return QStringLiteral("Instrument");
 }
 
-std::vector<TrackChoice> TrackRoutingLabels::trackChoices(const BridgeDevice& device, const AdminSnapshot& snapshot) {
+std::vector<TrackChoice> RoutesViewModel::trackChoices(const BridgeDevice& device, const AdminSnapshot& snapshot) {
     std::vector<TrackChoice> choices{{QStringLiteral("No layer selected"), -1}};
     const std::vector<LiveTrack> tracks = midiTracks(snapshot);
     if (device.assignedTrackLiveId) {
@@ -199,11 +193,11 @@ std::vector<TrackChoice> TrackRoutingLabels::trackChoices(const BridgeDevice& de
     return choices;
 }
 
-std::int64_t TrackRoutingLabels::selectedTrackValue(const BridgeDevice& device) {
+std::int64_t RoutesViewModel::selectedTrackValue(const BridgeDevice& device) {
     return device.assignedTrackLiveId.value_or(-1);
 }
 
-std::optional<LiveTrack> TrackRoutingLabels::trackForValue(const AdminSnapshot& snapshot, std::int64_t value) {
+std::optional<LiveTrack> RoutesViewModel::trackForValue(const AdminSnapshot& snapshot, std::int64_t value) {
     for (const LiveTrack& track : snapshot.liveTracks) {
         if (track.liveId == value) return track;
     }

@@ -1,6 +1,6 @@
 #include "support/ui/no_dialogs.h"
 #include "tests/support/model/monitor_event_fixtures.h"
-#include "ui/monitor/midi_monitor_page_view.h"
+#include "ui/monitor/midi_monitor_page.h"
 #include "ui/monitor/midi_monitor_table_view.h"
 #include "ui/theme/page_components.h"
 
@@ -16,18 +16,17 @@ namespace {
 
 using test::NoDialogs;
 
-TEST(MidiMonitorPageView, EmptyStatesCountersMenusAndEnabling) {
+TEST(MidiMonitorPage, EmptyStatesCountersMenusAndEnabling) {
     NoDialogs dialogs;
     QString device;
     std::vector<MidiMessageFamily> toggled;
-    MidiMonitorPageView::Actions actions;
+    MidiMonitorPage::Actions actions;
     actions.setDevice = [&](const QString& id) { device = id; };
     actions.toggleFamily = [&](MidiMessageFamily family) { toggled.push_back(family); };
-    MidiMonitorPageView page(actions, dialogs);
+    actions.dialogs = &dialogs;
+    MidiMonitorPage page(actions);
 
-    std::vector<MidiMonitorEvent> events;
-    MidiMonitorPageView::State state;
-    state.events = &events;
+    MidiMonitorPage::State state;
     state.listening = false;
     page.setState(state);
     EXPECT_EQ(page.emptyState()->titleLabel()->text(), "Listening is off");
@@ -36,11 +35,10 @@ TEST(MidiMonitorPageView, EmptyStatesCountersMenusAndEnabling) {
     EXPECT_EQ(page.eventsLabel()->text(), "0 EVENTS");
 
     const AdminSnapshot snapshot = test::fullSnapshot();
-    events = snapshot.midiEvents;
+    state.events = snapshot.midiEvents;
     state.listening = true;
     state.dropped = 3;
     state.filter.channel = 9;  // nothing on channel 9
-    state.deviceLabel = [](const std::string& id) { return id == "shared" ? std::string("Shared") : id; };
     page.setState(state);
     EXPECT_EQ(page.emptyState()->titleLabel()->text(), "No matching events");
     EXPECT_EQ(page.eventsLabel()->text(), "8 EVENTS");

@@ -1,18 +1,21 @@
 #pragma once
-// The Diagnostics page's content: header with the export button, connection identities (with a
-// slot for the pending pairing requests panel), search / level / pause / follow controls, the
-// detailed capture row, the log list and the footer. The store-facing page feeds it the engine
-// host's lines and the snapshot's diagnostic record and supplies the three actions.
+// The Diagnostics page: header with the export button, connection identities (with the pending
+// pairing requests), search / level / pause / follow controls, the detailed capture row, the log
+// list and the footer. The page factory hands it the engine host's lines and the snapshot on
+// every change and supplies the actions.
 
-#include "model/diagnostic_status.h"
+#include "model/admin_snapshot.h"
+#include "ui/components/page_frame.h"
+#include "ui/diagnostics/pending_pairing_requests_panel.h"
 
 #include <QDateTime>
 #include <QPointer>
 #include <QStringList>
-#include <QWidget>
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <set>
+#include <string>
 
 class QCheckBox;
 class QComboBox;
@@ -20,44 +23,41 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
-class QVBoxLayout;
 
 namespace norv {
 
 class DiagnosticsLogView;
 class DialogService;
 
-class DiagnosticsPageView : public QWidget {
+class DiagnosticsPage : public PageFrame {
     Q_OBJECT
 public:
     static constexpr std::chrono::milliseconds kRefreshInterval{500};
 
+    struct State {
+        AdminSnapshot snapshot = AdminSnapshot::empty();  // its diagnostic record and pairing requests
+        QStringList logLines;                             // the engine host's, oldest first
+        std::optional<QString> fingerprint;
+        bool canChange = false;
+        std::set<std::string> pendingActions;
+    };
     struct Actions {
         std::function<void()> refreshLogs;                 // copy the host's buffer into its lines
         std::function<void(bool start)> setDetailedCapture;
         // Writes the archive; `done` gets an error text or none, on the GUI thread.
         std::function<void(const QString& path, std::function<void(std::optional<QString>)> done)> exportDiagnostics;
         std::function<QDateTime()> now;                   // the moment for the proposed name
+        PendingPairingRequestsPanel::Actions pairing;
+        DialogService* dialogs = nullptr;  // asks where the archive goes
     };
 
-    // What the page reads of the store and the engine host.
-    struct State {
-        QStringList logLines;  // oldest first
-        std::optional<QString> fingerprint;
-        std::optional<DiagnosticStatus> diagnostics;
-        bool canChange = false;
-    };
-
-    DiagnosticsPageView(Actions actions, DialogService& dialogs,
-                        std::chrono::milliseconds refreshInterval = kRefreshInterval, QWidget* parent = nullptr);
+    explicit DiagnosticsPage(Actions actions, QWidget* parent = nullptr);
 
     // Updates the page in place: the user's search, level, selection and scroll stay.
     void setState(const State& state);
+    void setRefreshInterval(std::chrono::milliseconds interval);
     // The page is shown: refresh at once, then every tick unless paused.
     void start();
-
-    // Where the pending pairing requests panel goes, inside "Connection identities".
-    QVBoxLayout* identitiesSlot() const { return identities_; }
 
     QLineEdit* searchField() const { return search_; }
     QComboBox* levelPicker() const { return level_; }
@@ -77,7 +77,6 @@ private:
     void exportArchive();
 
     Actions actions_;
-    DialogService& dialogs_;
     State state_;
     bool paused_ = false;
     bool exporting_ = false;
@@ -87,7 +86,7 @@ private:
 
     QPushButton* export_;
     QLabel* fingerprintLabel_;
-    QVBoxLayout* identities_;
+    PendingPairingRequestsPanel* pairingRequests_;
     QLineEdit* search_;
     QComboBox* level_;
     QPushButton* pause_;

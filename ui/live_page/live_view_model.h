@@ -16,7 +16,7 @@
 
 namespace norv {
 
-class LivePageTexts {
+class LiveViewModel {
 public:
     struct PickerEntry {
         QString label;

@@ -1,15 +1,15 @@
-#include "ui/live_page/live_page_texts.h"
+#include "ui/live_page/live_view_model.h"
 
 #include <QDir>
 #include <QStringList>
 
 namespace norv {
 
-ScriptRuntimeState LivePageTexts::initialState() {
+ScriptRuntimeState LiveViewModel::initialState() {
     return ScriptRuntimeState{QString::fromUtf8("Checking…"), QString(), false};
 }
 
-std::vector<LivePageTexts::PickerEntry> LivePageTexts::pickerEntries(
+std::vector<LiveViewModel::PickerEntry> LiveViewModel::pickerEntries(
     const std::vector<LiveInstallation>& installations) {
     std::vector<PickerEntry> entries;
     if (installations.empty()) entries.push_back({QStringLiteral("No Live detected"), QString()});
@@ -19,39 +19,39 @@ std::vector<LivePageTexts::PickerEntry> LivePageTexts::pickerEntries(
     return entries;
 }
 
-QString LivePageTexts::libraryText(const std::optional<QString>& library) {
+QString LiveViewModel::libraryText(const std::optional<QString>& library) {
     return library ? *library : QStringLiteral("User Library not selected");
 }
 
-std::optional<QString> LivePageTexts::scriptFolder(const std::optional<QString>& library) {
+std::optional<QString> LiveViewModel::scriptFolder(const std::optional<QString>& library) {
     if (!library) return std::nullopt;
     return QDir(*library).filePath(QStringLiteral("Remote Scripts/NorvSession"));
 }
 
-QString LivePageTexts::bundledText(const std::optional<ScriptDiskState>& disk) {
+QString LiveViewModel::bundledText(const std::optional<ScriptDiskState>& disk) {
     if (!disk) return QStringLiteral("Unavailable");
     return QStringLiteral("NorvSession ") + QString::fromStdString(disk->version);
 }
 
-QString LivePageTexts::installedText(const std::optional<ScriptDiskState>& disk) {
+QString LiveViewModel::installedText(const std::optional<ScriptDiskState>& disk) {
     if (disk && disk->current) return QStringLiteral("Files verified");
     if (disk && disk->exists) return QStringLiteral("Update or repair available");
     return QStringLiteral("Not installed");
 }
 
-QString LivePageTexts::installButtonTitle(const std::optional<ScriptDiskState>& disk) {
+QString LiveViewModel::installButtonTitle(const std::optional<ScriptDiskState>& disk) {
     if (disk && disk->current) return QStringLiteral("Up to date");
     if (disk && disk->exists) return QStringLiteral("Update Remote Script");
     return QStringLiteral("Install Remote Script");
 }
 
-bool LivePageTexts::installEnabled(bool busy, const std::optional<ScriptDiskState>& disk,
+bool LiveViewModel::installEnabled(bool busy, const std::optional<ScriptDiskState>& disk,
                                    const std::optional<QString>& library,
                                    const std::optional<LiveInstallation>& selected) {
     return !busy && disk && !disk->current && library && selected && selected->supported();
 }
 
-QString LivePageTexts::routeStatusText(const std::optional<std::string>& status) {
+QString LiveViewModel::routeStatusText(const std::optional<std::string>& status) {
     if (!status) return QStringLiteral("Unavailable");
     QStringList words = QString::fromStdString(*status).replace(QLatin1Char('_'), QLatin1Char(' ')).split(QLatin1Char(' '));
     for (QString& word : words) {

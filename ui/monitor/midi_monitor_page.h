@@ -1,15 +1,17 @@
 #pragma once
-// The MIDI / MPE monitor page's content: the controls panel (listen switch, refresh rate,
-// counters, Export and Clear, route segments, search, four filter menus), the empty states and
-// the table. Filter values live in the store; the store-facing page passes them in with each
-// change and supplies the actions that write them.
+// The MIDI / MPE monitor page: the controls panel (listen switch, refresh rate, counters, Export
+// and Clear, route segments, search, four filter menus), the empty states and the table. Filter
+// values live in the store; the page factory hands them in with each change and supplies the
+// actions that write them.
 
 #include "core/dialog_service.h"
-#include "ui/monitor/midi_monitor_menus.h"
+#include "ui/components/page_frame.h"
+#include "ui/monitor/midi_monitor_view_model.h"
 
-#include <QWidget>
 #include <functional>
 #include <map>
+#include <string>
+#include <vector>
 
 class QButtonGroup;
 class QCheckBox;
@@ -25,17 +27,16 @@ namespace norv {
 class EmptyState;
 class MidiMonitorTableView;
 
-class MidiMonitorPageView : public QWidget {
+class MidiMonitorPage : public PageFrame {
     Q_OBJECT
 public:
     struct State {
-        const std::vector<MidiMonitorEvent>* events = nullptr;  // the store's buffer, oldest first
+        std::vector<MidiMonitorEvent> events;  // the store's buffer, oldest first
         std::int64_t dropped = 0;
         bool listening = true;
         MidiMonitorRefreshRate refreshRate = MidiMonitorRefreshRate::ten;
         MidiMonitorFilter filter;
-        MidiMonitorMenus::DeviceLabel deviceLabel;       // the store's deviceLabel(for:)
-        std::map<std::string, std::string> snapshotLabels;  // device id → snapshot label, for the CSV
+        std::map<std::string, std::string> deviceLabels;  // device id → the snapshot's label
     };
     struct Actions {
         std::function<void(bool)> setListening;
@@ -48,11 +49,12 @@ public:
         std::function<void(MidiMessageFamily)> toggleFamily;
         std::function<void(const QString&)> setSearch;
         std::function<void()> clear;
+        DialogService* dialogs = nullptr;  // asks where the export goes
     };
 
-    MidiMonitorPageView(Actions actions, DialogService& dialogs, QWidget* parent = nullptr);
+    explicit MidiMonitorPage(Actions actions, QWidget* parent = nullptr);
 
-    void setState(State state);
+    void setState(const State& state);
 
     MidiMonitorTableView* table() const { return table_; }
     QLabel* eventsLabel() const { return events_; }
@@ -73,9 +75,9 @@ private:
     void fillEndpointMenu();
     void fillChannelMenu();
     void fillMessageMenu();
+    std::string deviceLabel(const std::string& deviceId) const;
 
     Actions actions_;
-    DialogService& dialogs_;
     State state_;
     std::vector<std::size_t> filtered_;
 

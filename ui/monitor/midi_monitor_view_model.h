@@ -14,7 +14,7 @@
 
 namespace norv {
 
-class MidiMonitorMenus {
+class MidiMonitorViewModel {
 public:
     // Maps a device id to the label the menus show ("Shared" for "shared", the snapshot label,
     // else the id).

@@ -1,4 +1,4 @@
-#include "ui/routes/routes_page_view.h"
+#include "ui/routes/routes_page.h"
 
 #include "ui/components/grow_before_layout.h"
 #include "ui/components/page_disclosure.h"
@@ -6,12 +6,11 @@
 #include "ui/routes/routing_policy_draft.h"
 #include "ui/routes/routing_policy_editor.h"
 #include "ui/routes/track_list_model.h"
-#include "ui/routes/track_routing_labels.h"
+#include "ui/routes/routes_view_model.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_theme.h"
 #include "ui/theme/page_components.h"
 
-#include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -19,7 +18,7 @@ namespace norv {
 
 namespace {
 
-using Labels = TrackRoutingLabels;
+using Model = RoutesViewModel;
 
 NorvPanel* block(const QString& title, QWidget* parent) {
     auto* panel = new NorvPanel(parent);
@@ -40,20 +39,10 @@ std::string rowKey(const TrackRowContent& content) { return std::to_string(conte
 
 }  // namespace
 
-RoutesPageView::RoutesPageView(Actions actions, ClearConfirmation* confirmation, QWidget* parent)
-    : QWidget(parent), actions_(std::move(actions)) {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    outer->addWidget(scroll);
-    auto* page = new QWidget(scroll);
-    auto* column = new QVBoxLayout(page);
-    column->setContentsMargins(24, 24, 24, 24);
-    column->setSpacing(22);
-    growBeforeLayout(page);
-    scroll->setWidget(page);
+RoutesPage::RoutesPage(Actions actions, QWidget* parent) : PageFrame(parent), actions_(std::move(actions)) {
+    setObjectName(QStringLiteral("page_routes"));
+    QWidget* page = content();
+    QVBoxLayout* column = this->column();
 
     column->addWidget(new PageHeader(QStringLiteral("LIVE ROUTING"), QStringLiteral("Routes & auto-arm"),
                                      QString::fromUtf8("Live inputs · Device assignments"), page));
@@ -95,8 +84,7 @@ RoutesPageView::RoutesPageView(Actions actions, ClearConfirmation* confirmation,
 
     // "Routing options", collapsed at first.
     auto* options = new PageDisclosure(QStringLiteral("Routing options"), page);
-    if (confirmation == nullptr) confirmation = new ClearConfirmation(this);
-    editor_ = new RoutingPolicyEditor(confirmation, options->body());
+    editor_ = new RoutingPolicyEditor(new ClearConfirmation(this), options->body());
     options->bodyLayout()->addWidget(norvPanel(editor_, options->body()));
     column->addWidget(options);
     column->addStretch();
@@ -106,17 +94,17 @@ RoutesPageView::RoutesPageView(Actions actions, ClearConfirmation* confirmation,
     connect(editor_, &RoutingPolicyEditor::clearRequested, this, [this] {
         if (actions_.clearAssignments) actions_.clearAssignments();
     });
-    // A child made after the scroll area, so the cards that read it are deleted before it.
+    // A child made after the page's content, so the cards that read it are deleted before it.
     trackList_ = new TrackListModel(this);
 }
 
-RouteCard* RoutesPageView::makeCard(const RouteCardContent& content, QWidget* parent) {
+RouteCard* RoutesPage::makeCard(const RouteCardContent& content, QWidget* parent) {
     auto* card = new RouteCard(content, trackList_, parent);
-    connect(card, &RouteCard::trackChosen, this, &RoutesPageView::assign);
+    connect(card, &RouteCard::trackChosen, this, &RoutesPage::assign);
     return card;
 }
 
-void RoutesPageView::assign(const QString& deviceId, qint64 liveId) {
+void RoutesPage::assign(const QString& deviceId, qint64 liveId) {
     if (!actions_.assign) return;
     for (const RouteCard* card : cards()) {
         if (QString::fromStdString(card->deviceId()) != deviceId) continue;
@@ -128,24 +116,25 @@ void RoutesPageView::assign(const QString& deviceId, qint64 liveId) {
     }
 }
 
-std::vector<RouteCard*> RoutesPageView::cards() const {
+std::vector<RouteCard*> RoutesPage::cards() const {
     std::vector<RouteCard*> result = activeCards_.widgets();
     for (RouteCard* card : knownCards_.widgets()) result.push_back(card);
     return result;
 }
 
-QToolButton* RoutesPageView::knownDevicesToggle() const { return known_->isHidden() ? nullptr : known_->toggle(); }
+QToolButton* RoutesPage::knownDevicesToggle() const { return known_->isHidden() ? nullptr : known_->toggle(); }
 
-void RoutesPageView::setState(const State& state) {
-    const AdminSnapshot& snapshot = *state.snapshot;
-    const bool editable = RoutingPolicyDraft::editorEnabled(state.canChange, state.pendingEmpty);
+void RoutesPage::setState(const State& state) {
+    const AdminSnapshot& snapshot = state.snapshot;
+    const bool nothingPending = state.pendingActions.empty();
+    const bool editable = RoutingPolicyDraft::editorEnabled(state.canChange, nothingPending);
     if (!shown_) editor_->startFrom(snapshot.bridge.deviceRoutingPolicy, editable);
     else editor_->followEngine(snapshot.bridge.deviceRoutingPolicy, editable);
     shown_ = true;
     if (liveTracks_ != snapshot.liveTracks) liveTracks_ = snapshot.liveTracks;
 
     const bool pickerEnabled =
-        Labels::trackPickerEnabled(state.canChange, Labels::liveLinked(snapshot.bridge), state.pendingEmpty);
+        Model::trackPickerEnabled(state.canChange, snapshot.bridge.liveLinked(), nothingPending);
     tracks_ = RouteCardContent::tracksOf(snapshot, tracks_);
     trackList_->setTracks(tracks_);  // every card's picker follows: rows in and out, renames
     const auto contents = [&](const std::vector<BridgeDevice>& devices) {
@@ -157,18 +146,18 @@ void RoutesPageView::setState(const State& state) {
     };
     const bool none = snapshot.devices.empty();
     noDevices_->setVisible(none);
-    activeCards_.sync(none ? std::vector<RouteCardContent>{} : contents(Labels::activeDevices(snapshot)));
-    const std::vector<BridgeDevice> known = none ? std::vector<BridgeDevice>{} : Labels::knownDevices(snapshot);
+    activeCards_.sync(none ? std::vector<RouteCardContent>{} : contents(Model::activeDevices(snapshot)));
+    const std::vector<BridgeDevice> known = none ? std::vector<BridgeDevice>{} : Model::knownDevices(snapshot);
     knownCards_.sync(contents(known));
     // A card whose content did not change may still show a choice the engine refused.
     for (RouteCard* card : cards()) card->showAssignment();
     known_->setVisible(!known.empty());
-    if (!known.empty()) known_->setTitle(Labels::knownDevicesTitle(known.size()));
+    if (!known.empty()) known_->setTitle(Model::knownDevicesTitle(known.size()));
 
     std::vector<TrackRowContent> rows;
-    for (const DeviceTrackRoutingPlan& plan : Labels::plans(snapshot)) rows.push_back({plan, Labels::status(snapshot, plan)});
+    for (const DeviceTrackRoutingPlan& plan : Model::plans(snapshot)) rows.push_back({plan, Model::status(snapshot, plan)});
     noPlans_->setVisible(rows.empty());
-    if (rows.empty()) noPlans_->titleLabel()->setText(Labels::noPlansTitle(snapshot));
+    if (rows.empty()) noPlans_->titleLabel()->setText(Model::noPlansTitle(snapshot));
     trackRows_.sync(rows);
 }
 

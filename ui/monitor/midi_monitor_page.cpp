@@ -1,4 +1,4 @@
-#include "ui/monitor/midi_monitor_page_view.h"
+#include "ui/monitor/midi_monitor_page.h"
 
 #include "ui/components/save_panel_path.h"
 #include "ui/monitor/midi_monitor_export.h"
@@ -55,15 +55,14 @@ QAction* choice(QMenu* menu, const QString& text, bool selected) {
 
 }  // namespace
 
-MidiMonitorPageView::MidiMonitorPageView(Actions actions, DialogService& dialogs, QWidget* parent)
-    : QWidget(parent), actions_(std::move(actions)), dialogs_(dialogs) {
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(24, 24, 24, 24);
-    column->setSpacing(16);
+MidiMonitorPage::MidiMonitorPage(Actions actions, QWidget* parent)
+    : PageFrame(parent, Height::fill), actions_(std::move(actions)) {
+    setObjectName(QStringLiteral("page_midiMonitor"));
+    QVBoxLayout* column = this->column();
     column->addWidget(new PageHeader(QStringLiteral("REAL-TIME DIAGNOSTICS"), QStringLiteral("MIDI / MPE Monitor"),
-                                     QString::fromUtf8("Instrument · MIDI Surface"), this));
+                                     QString::fromUtf8("Instrument · MIDI Surface"), content()));
 
-    auto* controls = new QWidget(this);
+    auto* controls = new QWidget(content());
     fillBackground(controls, NorvTheme::panel());
     auto* rows = new QVBoxLayout(controls);
     rows->setContentsMargins(14, 14, 14, 14);
@@ -85,7 +84,7 @@ MidiMonitorPageView::MidiMonitorPageView(Actions actions, DialogService& dialogs
     refresh_->setAccessibleName(QStringLiteral("Refresh"));
     refresh_->setFixedWidth(145);
     for (const MidiMonitorRefreshRate rate : MidiMonitorRefreshRate::allCases()) {
-        refresh_->addItem(MidiMonitorMenus::refreshRateTitle(rate), rate.rawValue());
+        refresh_->addItem(MidiMonitorViewModel::refreshRateTitle(rate), rate.rawValue());
     }
     first->addWidget(refresh_);
     first->addStretch();
@@ -110,7 +109,7 @@ MidiMonitorPageView::MidiMonitorPageView(Actions actions, DialogService& dialogs
     segmentRow->setSpacing(0);
     route_ = new QButtonGroup(this);
     route_->setExclusive(true);
-    for (const auto& segment : MidiMonitorMenus::routeSegments()) {
+    for (const auto& segment : MidiMonitorViewModel::routeSegments()) {
         auto* button = new QPushButton(segment.title, segments);
         button->setCheckable(true);
         button->setProperty("routeValue", segment.value);
@@ -138,7 +137,7 @@ MidiMonitorPageView::MidiMonitorPageView(Actions actions, DialogService& dialogs
     rows->addLayout(grid);
     column->addWidget(controls);
 
-    auto* bodyHolder = new QWidget(this);
+    auto* bodyHolder = new QWidget(content());
     body_ = new QStackedLayout(bodyHolder);
     emptyHolder_ = new NorvPanel(bodyHolder);
     body_->addWidget(emptyHolder_);
@@ -151,10 +150,10 @@ MidiMonitorPageView::MidiMonitorPageView(Actions actions, DialogService& dialogs
     column->addWidget(saved_);
 
     // Menus are filled when they open, so a redraw never replaces an open menu's items.
-    connect(deviceMenu_->menu(), &QMenu::aboutToShow, this, &MidiMonitorPageView::fillDeviceMenu);
-    connect(endpointMenu_->menu(), &QMenu::aboutToShow, this, &MidiMonitorPageView::fillEndpointMenu);
-    connect(channelMenu_->menu(), &QMenu::aboutToShow, this, &MidiMonitorPageView::fillChannelMenu);
-    connect(messageMenu_->menu(), &QMenu::aboutToShow, this, &MidiMonitorPageView::fillMessageMenu);
+    connect(deviceMenu_->menu(), &QMenu::aboutToShow, this, &MidiMonitorPage::fillDeviceMenu);
+    connect(endpointMenu_->menu(), &QMenu::aboutToShow, this, &MidiMonitorPage::fillEndpointMenu);
+    connect(channelMenu_->menu(), &QMenu::aboutToShow, this, &MidiMonitorPage::fillChannelMenu);
+    connect(messageMenu_->menu(), &QMenu::aboutToShow, this, &MidiMonitorPage::fillMessageMenu);
 
     connect(listen_, &QCheckBox::toggled, this, [this](bool on) {
         if (actions_.setListening) actions_.setListening(on);
@@ -172,15 +171,18 @@ MidiMonitorPageView::MidiMonitorPageView(Actions actions, DialogService& dialogs
     connect(clear_, &QPushButton::clicked, this, [this] {
         if (actions_.clear) actions_.clear();
     });
-    connect(export_, &QPushButton::clicked, this, &MidiMonitorPageView::exportEvents);
+    connect(export_, &QPushButton::clicked, this, &MidiMonitorPage::exportEvents);
 }
 
-void MidiMonitorPageView::setState(State state) {
-    state_ = std::move(state);
-    static const std::vector<MidiMonitorEvent> none;
-    const std::vector<MidiMonitorEvent>& events = state_.events ? *state_.events : none;
-    if (!state_.deviceLabel) state_.deviceLabel = [](const std::string& id) { return id; };
+std::string MidiMonitorPage::deviceLabel(const std::string& deviceId) const {
+    return monitorDeviceLabel(state_.deviceLabels, deviceId);
+}
+
+void MidiMonitorPage::setState(const State& state) {
+    state_ = state;
+    const std::vector<MidiMonitorEvent>& events = state_.events;
     filtered_ = state_.filter.filteredIndices(events);
+    const MidiMonitorViewModel::DeviceLabel label = [this](const std::string& id) { return deviceLabel(id); };
 
     {
         const QSignalBlocker blockListen(listen_);
@@ -207,10 +209,10 @@ void MidiMonitorPageView::setState(State state) {
     export_->setEnabled(!filtered_.empty());
     clear_->setEnabled(!events.empty());
 
-    deviceMenu_->setText(MidiMonitorMenus::deviceFilterTitle(state_.filter, state_.deviceLabel));
-    endpointMenu_->setText(MidiMonitorMenus::endpointFilterTitle(state_.filter));
-    channelMenu_->setText(MidiMonitorMenus::channelFilterTitle(state_.filter));
-    messageMenu_->setText(MidiMonitorMenus::messageTypeFilterTitle(state_.filter));
+    deviceMenu_->setText(MidiMonitorViewModel::deviceFilterTitle(state_.filter, label));
+    endpointMenu_->setText(MidiMonitorViewModel::endpointFilterTitle(state_.filter));
+    channelMenu_->setText(MidiMonitorViewModel::channelFilterTitle(state_.filter));
+    messageMenu_->setText(MidiMonitorViewModel::messageTypeFilterTitle(state_.filter));
 
     QString symbol;
     QString title;
@@ -222,7 +224,7 @@ void MidiMonitorPageView::setState(State state) {
         title = QStringLiteral("No matching events");
     }
     if (title.isEmpty()) {
-        table_->monitorModel()->refresh(events, filtered_, state_.deviceLabel);
+        table_->monitorModel()->refresh(events, filtered_, label);
         body_->setCurrentWidget(table_);
         return;
     }
@@ -235,47 +237,46 @@ void MidiMonitorPageView::setState(State state) {
     body_->setCurrentWidget(emptyHolder_);
 }
 
-bool MidiMonitorPageView::showingTable() const { return body_->currentWidget() == table_; }
+bool MidiMonitorPage::showingTable() const { return body_->currentWidget() == table_; }
 
-void MidiMonitorPageView::exportEvents() {
-    if (state_.events == nullptr) return;
+void MidiMonitorPage::exportEvents() {
+    if (actions_.dialogs == nullptr) return;
     std::vector<MidiMonitorEvent> events;
     events.reserve(filtered_.size());
-    for (const std::size_t i : filtered_) events.push_back((*state_.events)[i]);
+    for (const std::size_t i : filtered_) events.push_back(state_.events[i]);
     QString written;
-    if (MidiMonitorExport::run(dialogs_, events, state_.snapshotLabels, QDateTime::currentDateTime(), &written) ==
-        MidiMonitorExport::Outcome::written) {
+    if (MidiMonitorExport::run(*actions_.dialogs, events, state_.deviceLabels, QDateTime::currentDateTime(),
+                               &written) == MidiMonitorExport::Outcome::written) {
         saved_->setText(savedToText(written));
         saved_->show();
     }
 }
 
-void MidiMonitorPageView::fillDeviceMenu() {
+void MidiMonitorPage::fillDeviceMenu() {
     QMenu* menu = deviceMenu_->menu();
     menu->clear();
     connect(menu->addAction(QStringLiteral("All Devices")), &QAction::triggered, this, [this] {
         if (actions_.setDevice) actions_.setDevice(QStringLiteral("all"));
     });
     menu->addSeparator();
-    if (state_.events == nullptr) return;
-    for (const std::string& id : MidiMonitorMenus::deviceIds(*state_.events, state_.deviceLabel)) {
+    const MidiMonitorViewModel::DeviceLabel label = [this](const std::string& id) { return deviceLabel(id); };
+    for (const std::string& id : MidiMonitorViewModel::deviceIds(state_.events, label)) {
         const QString value = qt(id);
-        connect(choice(menu, qt(state_.deviceLabel(id)), id == state_.filter.deviceId), &QAction::triggered, this,
+        connect(choice(menu, qt(deviceLabel(id)), id == state_.filter.deviceId), &QAction::triggered, this,
                 [this, value] {
                     if (actions_.setDevice) actions_.setDevice(value);
                 });
     }
 }
 
-void MidiMonitorPageView::fillEndpointMenu() {
+void MidiMonitorPage::fillEndpointMenu() {
     QMenu* menu = endpointMenu_->menu();
     menu->clear();
     connect(menu->addAction(QStringLiteral("All Endpoints")), &QAction::triggered, this, [this] {
         if (actions_.setEndpoint) actions_.setEndpoint(QStringLiteral("all"));
     });
     menu->addSeparator();
-    if (state_.events == nullptr) return;
-    for (const std::string& name : MidiMonitorFilter::endpoints(*state_.events)) {
+    for (const std::string& name : MidiMonitorFilter::endpoints(state_.events)) {
         const QString value = qt(name);
         connect(choice(menu, value, name == state_.filter.endpoint), &QAction::triggered, this, [this, value] {
             if (actions_.setEndpoint) actions_.setEndpoint(value);
@@ -283,7 +284,7 @@ void MidiMonitorPageView::fillEndpointMenu() {
     }
 }
 
-void MidiMonitorPageView::fillChannelMenu() {
+void MidiMonitorPage::fillChannelMenu() {
     QMenu* menu = channelMenu_->menu();
     menu->clear();
     connect(menu->addAction(QStringLiteral("All Channels")), &QAction::triggered, this, [this] {
@@ -291,14 +292,14 @@ void MidiMonitorPageView::fillChannelMenu() {
     });
     menu->addSeparator();
     for (int channel = 1; channel <= 16; ++channel) {
-        connect(choice(menu, MidiMonitorMenus::channelTitle(channel), channel == state_.filter.channel),
+        connect(choice(menu, MidiMonitorViewModel::channelTitle(channel), channel == state_.filter.channel),
                 &QAction::triggered, this, [this, channel] {
                     if (actions_.setChannel) actions_.setChannel(channel);
                 });
     }
 }
 
-void MidiMonitorPageView::fillMessageMenu() {
+void MidiMonitorPage::fillMessageMenu() {
     QMenu* menu = messageMenu_->menu();
     menu->clear();
     connect(choice(menu, QStringLiteral("All Messages"), state_.filter.families.count() == 5), &QAction::triggered,
@@ -307,7 +308,7 @@ void MidiMonitorPageView::fillMessageMenu() {
             });
     menu->addSeparator();
     for (const MidiMessageFamily family : MidiMessageFamily::allCases()) {
-        connect(choice(menu, MidiMonitorMenus::familyTitle(family), state_.filter.families.contains(family)),
+        connect(choice(menu, MidiMonitorViewModel::familyTitle(family), state_.filter.families.contains(family)),
                 &QAction::triggered, this, [this, family] {
                     if (actions_.toggleFamily) actions_.toggleFamily(family);
                 });

@@ -1,9 +1,10 @@
-#include "ui/diagnostics/diagnostics_page_view.h"
+#include "ui/diagnostics/diagnostics_page.h"
 
 #include "core/dialog_service.h"
 #include "ui/components/save_panel_path.h"
 #include "ui/diagnostics/diagnostics_log_view.h"
 #include "ui/diagnostics/diagnostics_view_model.h"
+#include "ui/diagnostics/pending_pairing_requests_model.h"
 #include "ui/theme/norv_field_style.h"
 #include "ui/theme/norv_theme.h"
 #include "ui/theme/page_components.h"
@@ -23,22 +24,11 @@ namespace norv {
 
 using Model = DiagnosticsViewModel;
 
-DiagnosticsPageView::DiagnosticsPageView(Actions actions, DialogService& dialogs,
-                                         std::chrono::milliseconds refreshInterval, QWidget* parent)
-    : QWidget(parent), actions_(std::move(actions)), dialogs_(dialogs), timer_(new QTimer(this)) {
-    // The log list takes the height that remains; where that is less than its few lines (a
-    // short window, the identities open) the page scrolls instead of squeezing it.
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    outer->addWidget(scroll);
-    auto* page = new QWidget(scroll);
-    scroll->setWidget(page);
-    auto* column = new QVBoxLayout(page);
-    column->setContentsMargins(24, 24, 24, 24);
-    column->setSpacing(16);
+DiagnosticsPage::DiagnosticsPage(Actions actions, QWidget* parent)
+    : PageFrame(parent, Height::fill), actions_(std::move(actions)), timer_(new QTimer(this)) {
+    setObjectName(QStringLiteral("page_logs"));
+    QWidget* page = content();
+    QVBoxLayout* column = this->column();
 
     auto* header = new QHBoxLayout;
     header->addWidget(new PageHeader(QStringLiteral("SUPPORT"), QStringLiteral("Diagnostics"),
@@ -57,14 +47,15 @@ DiagnosticsPageView::DiagnosticsPageView(Actions actions, DialogService& dialogs
     disclosure->setAutoRaise(true);
     column->addWidget(disclosure);
     auto* identities = new QWidget(page);
-    identities_ = new QVBoxLayout(identities);
-    identities_->setContentsMargins(16, 0, 0, 0);
-    identities_->setSpacing(12);
+    auto* identitiesColumn = new QVBoxLayout(identities);
+    identitiesColumn->setContentsMargins(16, 0, 0, 0);
+    identitiesColumn->setSpacing(12);
     fingerprintLabel_ = makeLabel(QString(), NorvTheme::systemFont(11, QFont::Normal, true), NorvTheme::primary(),
                                   identities);
     fingerprintLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    identities_->addWidget(fingerprintLabel_);
-    // Slot: the pending pairing requests panel is added here by the store-facing page.
+    identitiesColumn->addWidget(fingerprintLabel_);
+    pairingRequests_ = new PendingPairingRequestsPanel(actions_.pairing, identities);
+    identitiesColumn->addWidget(pairingRequests_);
     identities->setVisible(false);
     column->addWidget(identities);
     connect(disclosure, &QToolButton::toggled, this, [disclosure, identities](bool open) {
@@ -126,38 +117,43 @@ DiagnosticsPageView::DiagnosticsPageView(Actions actions, DialogService& dialogs
     });
     connect(capture_, &QPushButton::clicked, this, [this] {
         if (actions_.setDetailedCapture) {
-            actions_.setDetailedCapture(Model::captureStartArgument(Model::detailSeconds(state_.diagnostics)));
+            actions_.setDetailedCapture(Model::captureStartArgument(Model::detailSeconds(state_.snapshot.diagnostics)));
         }
     });
-    connect(export_, &QPushButton::clicked, this, &DiagnosticsPageView::exportArchive);
-    timer_->setInterval(refreshInterval);
-    connect(timer_, &QTimer::timeout, this, &DiagnosticsPageView::tick);
+    connect(export_, &QPushButton::clicked, this, &DiagnosticsPage::exportArchive);
+    timer_->setInterval(kRefreshInterval);
+    connect(timer_, &QTimer::timeout, this, &DiagnosticsPage::tick);
     refresh(false);
 }
 
-void DiagnosticsPageView::start() {
+void DiagnosticsPage::setRefreshInterval(std::chrono::milliseconds interval) { timer_->setInterval(interval); }
+
+void DiagnosticsPage::start() {
     if (actions_.refreshLogs) actions_.refreshLogs();
     timer_->start();
 }
 
-void DiagnosticsPageView::tick() {
+
+void DiagnosticsPage::tick() {
     if (!paused_ && actions_.refreshLogs) actions_.refreshLogs();
 }
 
-void DiagnosticsPageView::setState(const State& state) {
+void DiagnosticsPage::setState(const State& state) {
     const bool linesChanged = state.logLines != state_.logLines;
     state_ = state;
+    pairingRequests_->setRows(
+        PendingPairingRequestsModel::rows(state.snapshot, state.canChange, state.pendingActions.empty()));
     refresh(linesChanged);
 }
 
-void DiagnosticsPageView::refresh(bool linesChanged) {
+void DiagnosticsPage::refresh(bool linesChanged) {
     export_->setText(Model::exportButtonTitle(exporting_));
     export_->setEnabled(!exporting_);
     fingerprintLabel_->setText(state_.fingerprint ? Model::fingerprintText(*state_.fingerprint) : QString());
     fingerprintLabel_->setVisible(state_.fingerprint.has_value());
     pause_->setText(Model::pauseButtonTitle(paused_));
 
-    const qint64 seconds = Model::detailSeconds(state_.diagnostics);
+    const qint64 seconds = Model::detailSeconds(state_.snapshot.diagnostics);
     capture_->setText(Model::captureButtonTitle(seconds));
     capture_->setEnabled(state_.canChange);
     captureStatus_->setText(Model::captureStatusText(seconds));
@@ -170,19 +166,20 @@ void DiagnosticsPageView::refresh(bool linesChanged) {
     footer_->setText(Model::footerText(exportResult_));
     savedTo_->setText(exportedTo_.isEmpty() ? QString() : savedToText(exportedTo_));
     savedTo_->setVisible(!exportedTo_.isEmpty());
-    const auto dropped = Model::droppedText(state_.diagnostics);
+    const auto dropped = Model::droppedText(state_.snapshot.diagnostics);
     dropped_->setText(dropped.value_or(QString()));
     dropped_->setVisible(dropped.has_value());
-    storage_->setVisible(Model::storageUnavailable(state_.diagnostics));
+    storage_->setVisible(Model::storageUnavailable(state_.snapshot.diagnostics));
 }
 
-void DiagnosticsPageView::exportArchive() {
+void DiagnosticsPage::exportArchive() {
     FilePanelRequest request;
     request.directory = saveFolder();
     request.proposedName = Model::exportFileName(actions_.now ? actions_.now() : QDateTime::currentDateTimeUtc());
     request.nameFilters = {QStringLiteral("Zip archives (*.zip)")};
     request.defaultSuffix = QStringLiteral("zip");
-    const auto chosen = dialogs_.choosePathToSave(request);
+    if (actions_.dialogs == nullptr) return;
+    const auto chosen = actions_.dialogs->choosePathToSave(request);
     if (!chosen || chosen->isEmpty() || !actions_.exportDiagnostics) return;
     const QString path = withFileExtension(*chosen, QStringLiteral(".zip"));
     exporting_ = true;
@@ -190,7 +187,7 @@ void DiagnosticsPageView::exportArchive() {
     exportedTo_.clear();
     refresh(false);
     // The exporter may answer after the page is gone.
-    QPointer<DiagnosticsPageView> self(this);
+    QPointer<DiagnosticsPage> self(this);
     actions_.exportDiagnostics(path, [self, path](std::optional<QString> error) {
         if (!self) return;
         self->exportResult_ = error ? *error : QStringLiteral("Diagnostics exported");

@@ -2,7 +2,7 @@
 #include "tests/support/model/snapshot_fixtures.h"
 #include "tests/support/ui/page_harness.h"
 #include "tests/support/ui/window_test.h"
-#include "ui/diagnostics/diagnostics_page_view.h"
+#include "ui/diagnostics/diagnostics_page.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -49,8 +49,9 @@ struct Host {
     std::vector<bool> captures;
     std::function<void(std::optional<QString>)> pendingExport;
 
-    DiagnosticsPageView::Actions actions() {
-        DiagnosticsPageView::Actions a;
+    DiagnosticsPage::Actions actions(DialogService& dialogs) {
+        DiagnosticsPage::Actions a;
+        a.dialogs = &dialogs;
         a.refreshLogs = [this] { ++refreshes; };
         a.setDetailedCapture = [this](bool start) { captures.push_back(start); };
         a.exportDiagnostics = [this](const QString&, std::function<void(std::optional<QString>)> done) {
@@ -61,16 +62,27 @@ struct Host {
     }
 };
 
+DiagnosticsPage::State pageState(QStringList lines, std::optional<QString> fingerprint,
+                                 std::optional<DiagnosticStatus> diagnostics, bool canChange) {
+    DiagnosticsPage::State state;
+    state.snapshot.diagnostics = std::move(diagnostics);
+    state.logLines = std::move(lines);
+    state.fingerprint = std::move(fingerprint);
+    state.canChange = canChange;
+    return state;
+}
+
 const QStringList kLines = {QStringLiteral("2026-10-03T17:30:00Z INFO [engine] Bridge started"),
                             QStringLiteral("2026-10-03T17:30:02Z ERROR [desktop] Export failed")};
 
-TEST(DiagnosticsPageView, PauseCaptureAndCounts) {
+TEST(DiagnosticsPage, PauseCaptureAndCounts) {
     Host host;
     SaveDialogs dialogs;
-    DiagnosticsPageView page(host.actions(), dialogs, std::chrono::milliseconds(10));
+    DiagnosticsPage page(host.actions(dialogs));
+    page.setRefreshInterval(std::chrono::milliseconds(10));
     page.start();
     EXPECT_EQ(host.refreshes, 1);
-    page.setState({kLines, QStringLiteral("ab12"), std::nullopt, false});
+    page.setState(pageState(kLines, QStringLiteral("ab12"), std::nullopt, false));
     EXPECT_EQ(page.countLabel()->text(), "2 entries");
     EXPECT_FALSE(page.captureButton()->isEnabled());
     EXPECT_EQ(page.captureStatus()->text(), "Standard logging");
@@ -92,17 +104,17 @@ TEST(DiagnosticsPageView, PauseCaptureAndCounts) {
     DiagnosticStatus status;
     status.detailedSecondsRemaining = 61;
     status.queueDropped = 12;
-    page.setState({kLines, std::nullopt, status, true});
+    page.setState(pageState(kLines, std::nullopt, status, true));
     EXPECT_EQ(page.captureButton()->text(), "Stop detailed capture");
     EXPECT_EQ(page.captureStatus()->text(), "1:01 remaining");
     page.captureButton()->click();
     EXPECT_EQ(host.captures, std::vector<bool>{false});
 }
 
-TEST(DiagnosticsPageView, ExportReportsItsOutcomeOnlyWhileThePageLives) {
+TEST(DiagnosticsPage, ExportReportsItsOutcomeOnlyWhileThePageLives) {
     Host host;
     SaveDialogs dialogs;
-    auto* page = new DiagnosticsPageView(host.actions(), dialogs);
+    auto* page = new DiagnosticsPage(host.actions(dialogs));
     page->exportButton()->click();  // cancelled: nothing starts
     EXPECT_EQ(dialogs.proposed, "Norv-diagnostics-2027-03-01T09-05-07Z.zip");
     EXPECT_FALSE(host.pendingExport);
@@ -131,16 +143,17 @@ QStringList logLines(int first, int last) {
     return lines;
 }
 
-QStringList selectedLines(DiagnosticsPageView& page) {
+QStringList selectedLines(DiagnosticsPage& page) {
     return page.logView()->selectedText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 // Lines arrive (and the oldest drop out) while the user has typed a search, selected lines,
 // scrolled, opened the level list and is about to copy: all of that stays.
-TEST(DiagnosticsPageView, ArrivingLinesLeaveSearchSelectionScrollAndOpenListAlone) {
+TEST(DiagnosticsPage, ArrivingLinesLeaveSearchSelectionScrollAndOpenListAlone) {
     Host host;
     SaveDialogs dialogs;
-    DiagnosticsPageView page(host.actions(), dialogs, std::chrono::hours(1));
+    DiagnosticsPage page(host.actions(dialogs));
+    page.setRefreshInterval(std::chrono::hours(1));
     page.resize(1000, 700);
     page.show();
     page.activateWindow();
@@ -148,7 +161,7 @@ TEST(DiagnosticsPageView, ArrivingLinesLeaveSearchSelectionScrollAndOpenListAlon
     QListView* list = page.logView()->list();
     QSignalSpy resets(list->model(), &QAbstractItemModel::modelReset);
     page.findChild<QCheckBox*>()->setChecked(false);  // not following the end
-    DiagnosticsPageView::State state{logLines(1, 400), QStringLiteral("ab12"), std::nullopt, true};
+    DiagnosticsPage::State state = pageState(logLines(1, 400), QStringLiteral("ab12"), std::nullopt, true);
     page.setState(state);
 
     page.searchField()->setFocus();
@@ -193,16 +206,16 @@ TEST(DiagnosticsPageView, ArrivingLinesLeaveSearchSelectionScrollAndOpenListAlon
     page.levelPicker()->hidePopup();
 }
 
-TEST(DiagnosticsPageView, ExportAddsTheZipExtensionTheUserRemoved) {
+TEST(DiagnosticsPage, ExportAddsTheZipExtensionTheUserRemoved) {
     Host host;
     SaveDialogs dialogs;
     QString written;
-    DiagnosticsPageView::Actions actions = host.actions();
+    DiagnosticsPage::Actions actions = host.actions(dialogs);
     actions.exportDiagnostics = [&](const QString& path, std::function<void(std::optional<QString>)> done) {
         written = path;
         done(std::nullopt);
     };
-    DiagnosticsPageView page(std::move(actions), dialogs);
+    DiagnosticsPage page(std::move(actions));
     dialogs.savePath = QStringLiteral("/tmp/support bundle");
     page.exportButton()->click();
     EXPECT_EQ(written, "/tmp/support bundle.zip");
@@ -214,14 +227,14 @@ TEST(DiagnosticsPageView, ExportAddsTheZipExtensionTheUserRemoved) {
 
 // The panel starts in the user's folders, not wherever the application was started, and the
 // footer keeps "Diagnostics exported" with the archive's path beside it.
-TEST(DiagnosticsPageView, ExportStartsOutsideTheWorkingFolderAndSaysWhereTheArchiveWent) {
+TEST(DiagnosticsPage, ExportStartsOutsideTheWorkingFolderAndSaysWhereTheArchiveWent) {
     Host host;
     SaveDialogs dialogs;
-    DiagnosticsPageView::Actions actions = host.actions();
+    DiagnosticsPage::Actions actions = host.actions(dialogs);
     actions.exportDiagnostics = [](const QString&, std::function<void(std::optional<QString>)> done) {
         done(std::nullopt);
     };
-    DiagnosticsPageView page(std::move(actions), dialogs);
+    DiagnosticsPage page(std::move(actions));
     EXPECT_TRUE(page.savedLabel()->isHidden());
     dialogs.savePath = QStringLiteral("/tmp/support.zip");
     page.exportButton()->click();
@@ -242,7 +255,7 @@ TEST_F(DiagnosticsInTheWindow, TheLogKeepsTenWholeLinesAndThePageScrollsWhenTheW
     showWindow();
     store->setSelection(BridgeSection::logs);
     QCoreApplication::processEvents();
-    auto* page = dynamic_cast<DiagnosticsPageView*>(window->currentPage());
+    auto* page = dynamic_cast<DiagnosticsPage*>(window->currentPage());
     ASSERT_NE(page, nullptr);
     auto* identities = test::findButton<QToolButton>(page, QStringLiteral("Connection identities"));
     ASSERT_NE(identities, nullptr);
@@ -252,8 +265,7 @@ TEST_F(DiagnosticsInTheWindow, TheLogKeepsTenWholeLinesAndThePageScrollsWhenTheW
     ASSERT_FALSE(page->logView()->showingEmptyState());
     const int line = list->sizeHintForRow(0) + 2 * list->spacing();
     EXPECT_GE(list->viewport()->height(), 10 * line);
-    auto* scroll = page->findChild<QScrollArea*>(QString(), Qt::FindDirectChildrenOnly);
-    ASSERT_NE(scroll, nullptr);
+    QScrollArea* scroll = page;
 
     window->resize(MainWindow::defaultSize.width(), 480);
     for (int pass = 0; pass < 3; ++pass) QCoreApplication::processEvents();

@@ -1,16 +1,18 @@
 #pragma once
-// The Routes page's content: device assignments, track routing and the routing options. The
-// page factory feeds it the store's state on every change and supplies the three actions. Cards
-// and track rows are kept by device and track id, so an identical state changes no widget and
-// an open track picker stays open.
+// The Routes page: device assignments, track routing and the routing options. The page factory
+// hands it the store's state on every change and supplies the three actions. Cards and track
+// rows are kept by device and track id, so an identical state changes no widget and an open
+// track picker stays open.
 
 #include "model/admin_snapshot.h"
 #include "ui/components/keyed_list.h"
+#include "ui/components/page_frame.h"
 #include "ui/routes/route_card.h"
 #include "ui/routes/track_routing_row.h"
 
-#include <QWidget>
 #include <functional>
+#include <set>
+#include <string>
 #include <vector>
 
 class QToolButton;
@@ -18,19 +20,18 @@ class QVBoxLayout;
 
 namespace norv {
 
-class ClearConfirmation;
 class EmptyState;
 class PageDisclosure;
 class RoutingPolicyEditor;
 class TrackListModel;
 
-class RoutesPageView : public QWidget {
+class RoutesPage : public PageFrame {
     Q_OBJECT
 public:
     struct State {
-        const AdminSnapshot* snapshot = nullptr;  // read during setState only
+        AdminSnapshot snapshot = AdminSnapshot::empty();
         bool canChange = false;
-        bool pendingEmpty = true;
+        std::set<std::string> pendingActions;
     };
     struct Actions {
         std::function<void(const BridgeDevice& device, const std::optional<LiveTrack>& track)> assign;
@@ -38,14 +39,10 @@ public:
         std::function<void()> clearAssignments;
     };
 
-    // `confirmation` may be null for the real 4 s lapse.
-    RoutesPageView(Actions actions, ClearConfirmation* confirmation = nullptr, QWidget* parent = nullptr);
+    explicit RoutesPage(Actions actions, QWidget* parent = nullptr);
 
     // The first state starts the routing draft from the engine's policy; later ones keep it.
     void setState(const State& state);
-    void setState(const AdminSnapshot& snapshot, bool canChange, bool pendingEmpty) {
-        setState(State{&snapshot, canChange, pendingEmpty});
-    }
 
     RoutingPolicyEditor* policyEditor() const { return editor_; }
     // Active cards first, then the known devices' cards.

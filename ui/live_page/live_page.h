@@ -1,17 +1,20 @@
 #pragma once
-// The Ableton Live page's content over the one LiveIntegration it owns: the Remote Script status
+// The Ableton Live page over the one LiveIntegration it owns: the Remote Script status
 // (recomputed every 2 s), the Live installation and User Library, the Remote Script files and the
-// MIDI shortcuts. The store-facing page feeds it the engine's health and the store's flags as its
-// State and turns its requests (Actions) into store actions. No meta-object of its own, so programs that link the
-// widgets library without the Live integration never pull this class in.
+// MIDI shortcuts. The view shows the integration's state; its requests (scan, install, verify,
+// locate, the library choice) and the store's (reconnect, routes) go out through Actions, which
+// the page factory wires. No meta-object of its own, so programs that link the widgets library
+// without the Live integration never pull this class in.
 
 #include "live/live_integration.h"
 #include "live/script_runtime_state.h"
 #include "model/bridge_health.h"
+#include "ui/components/page_frame.h"
 
-#include <QWidget>
 #include <chrono>
 #include <functional>
+#include <set>
+#include <string>
 
 class QComboBox;
 class QLabel;
@@ -20,34 +23,44 @@ class QTimer;
 
 namespace norv {
 
-class DialogService;
-
-class LivePageView : public QWidget {
+class LivePage : public PageFrame {
 public:
     static constexpr std::chrono::milliseconds kStatusInterval{2000};
 
+    // Called once a request to the integration is over.
+    using Done = std::function<void()>;
+    // A request to the page's integration.
+    using Request = std::function<void(LiveIntegration& integration, Done done)>;
+
+    struct State {
+        BridgeHealth health = BridgeHealth::empty();
+        bool connected = false;
+        bool canChange = false;
+        std::set<std::string> pendingActions;
+    };
     struct Actions {
         std::function<void()> reconnectMidi;  // "Reconnect MIDI"
         std::function<void()> showRoutes;     // "Routes"
         // Opens an application bundle or shows a folder with the desktop ("Open Live",
         // "Open script folder").
         std::function<void(const QString& path)> openPath;
-    };
-    // What the page reads of the store.
-    struct State {
-        BridgeHealth health = BridgeHealth::empty();
-        bool connected = false;
-        bool canChange = false;
-        bool pendingEmpty = true;
+        Request scan;                // "Detect installations", and when the page is shown
+        Request install;             // "Install Remote Script" / "Update Remote Script"
+        Request verify;              // "Verify files"
+        Request locate;              // "Locate Live…": asks for the application
+        Request chooseLibrary;       // "Choose User Library…": asks for the folder
+        Request useDetectedLibrary;  // "Use detected library"
+        // What the integration reads of the machine; this machine without it.
+        std::function<LiveIntegration::Environment()> environment;
     };
 
-    LivePageView(LiveIntegration::Environment environment, Actions actions, DialogService& dialogs,
-                 std::chrono::milliseconds statusInterval = kStatusInterval, QWidget* parent = nullptr);
-    ~LivePageView() override;
+    explicit LivePage(Actions actions, QWidget* parent = nullptr);
+    ~LivePage() override;
 
     // The panels follow at once, the status line at its next update.
     void setState(const State& state);
-    // The page is shown: scan for installations, then update the status line.
+    void setStatusInterval(std::chrono::milliseconds interval);
+    // The page is shown: scan for installations, then update the status line every tick.
     void start();
     // Recomputes the status line from the last store state.
     void updateState();
@@ -67,12 +80,11 @@ public:
 private:
     void refresh();
     void followSelection();
-    void locateLive();
-    void chooseLibrary();
+    // Sends a request to the integration; the status line follows once it is over.
+    void request(const Request& request);
 
     LiveIntegration integration_;
     Actions actions_;
-    DialogService& dialogs_;
     State store_;
     ScriptRuntimeState state_;
     QString lastSelectedID_;

@@ -1,8 +1,7 @@
-#include "ui/live_page/live_page_view.h"
+#include "ui/live_page/live_page.h"
 
-#include "core/dialog_service.h"
 #include "ui/components/combo_box_entries.h"
-#include "ui/live_page/live_page_texts.h"
+#include "ui/live_page/live_view_model.h"
 #include "ui/theme/norv_button_style.h"
 #include "ui/theme/norv_panel.h"
 #include "ui/theme/norv_theme.h"
@@ -13,7 +12,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -52,25 +50,15 @@ NorvPanel* panel(QWidget* parent, int spacing) {
 
 }  // namespace
 
-LivePageView::LivePageView(LiveIntegration::Environment environment, Actions actions, DialogService& dialogs,
-                           std::chrono::milliseconds statusInterval, QWidget* parent)
-    : QWidget(parent),
-      integration_(std::move(environment)),
+LivePage::LivePage(Actions actions, QWidget* parent)
+    : PageFrame(parent),
+      integration_(actions.environment ? actions.environment() : LiveIntegration::Environment::system()),
       actions_(std::move(actions)),
-      dialogs_(dialogs),
-      state_(LivePageTexts::initialState()),
+      state_(LiveViewModel::initialState()),
       timer_(new QTimer(this)) {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    outer->addWidget(scroll);
-    auto* page = new QWidget(scroll);
-    auto* column = new QVBoxLayout(page);
-    column->setContentsMargins(24, 24, 24, 24);
-    column->setSpacing(22);
-    scroll->setWidget(page);
+    setObjectName(QStringLiteral("page_live"));
+    QWidget* page = content();
+    QVBoxLayout* column = this->column();
 
     column->addWidget(new PageHeader(QStringLiteral("NORV BRIDGE"), QStringLiteral("Ableton Live"),
                                      QString::fromUtf8("Remote Script · MIDI"), page));
@@ -158,22 +146,20 @@ LivePageView::LivePageView(LiveIntegration::Environment environment, Actions act
     column->addWidget(midi);
     column->addStretch();
 
-    const auto thenUpdate = [this] { return [this] { updateState(); }; };
     connect(picker_, &QComboBox::activated, this, [this](int index) {
         integration_.setSelectedID(picker_->itemData(index).toString());
     });
-    connect(locate, &QPushButton::clicked, this, &LivePageView::locateLive);
-    connect(detect, &QPushButton::clicked, this, [this, thenUpdate] { integration_.scan(thenUpdate()); });
+    connect(locate, &QPushButton::clicked, this, [this] { request(actions_.locate); });
+    connect(detect, &QPushButton::clicked, this, [this] { request(actions_.scan); });
     connect(openLive_, &QPushButton::clicked, this, [this] {
         if (const auto selected = integration_.selected(); selected && actions_.openPath) actions_.openPath(selected->url);
     });
-    connect(choose, &QPushButton::clicked, this, &LivePageView::chooseLibrary);
-    connect(detected, &QPushButton::clicked, this,
-            [this, thenUpdate] { integration_.chooseLibrary(std::nullopt, thenUpdate()); });
-    connect(install_, &QPushButton::clicked, this, [this, thenUpdate] { integration_.install(thenUpdate()); });
-    connect(verify_, &QPushButton::clicked, this, [this, thenUpdate] { integration_.verify(thenUpdate()); });
+    connect(choose, &QPushButton::clicked, this, [this] { request(actions_.chooseLibrary); });
+    connect(detected, &QPushButton::clicked, this, [this] { request(actions_.useDetectedLibrary); });
+    connect(install_, &QPushButton::clicked, this, [this] { request(actions_.install); });
+    connect(verify_, &QPushButton::clicked, this, [this] { request(actions_.verify); });
     connect(openFolder_, &QPushButton::clicked, this, [this] {
-        if (const auto folder = LivePageTexts::scriptFolder(integration_.library()); folder && actions_.openPath)
+        if (const auto folder = LiveViewModel::scriptFolder(integration_.library()); folder && actions_.openPath)
             actions_.openPath(*folder);
     });
     connect(reconnect_, &QPushButton::clicked, this, [this] {
@@ -188,43 +174,50 @@ LivePageView::LivePageView(LiveIntegration::Environment environment, Actions act
         // installation is listed, and its scan then selects it with its detected library.
         if (integration_.selectedID() != lastSelectedID_ && !selectionQueued_) {
             selectionQueued_ = true;
-            QTimer::singleShot(0, this, &LivePageView::followSelection);
+            QTimer::singleShot(0, this, &LivePage::followSelection);
         }
         refresh();
     });
 
     // The timer and the integration's completions belong to this page and end with it.
-    timer_->setInterval(statusInterval);
-    connect(timer_, &QTimer::timeout, this, &LivePageView::updateState);
+    timer_->setInterval(kStatusInterval);
+    connect(timer_, &QTimer::timeout, this, &LivePage::updateState);
     lastSelectedID_ = integration_.selectedID();
     refresh();
 }
 
-LivePageView::~LivePageView() = default;
+LivePage::~LivePage() = default;
 
-void LivePageView::start() {
+void LivePage::setStatusInterval(std::chrono::milliseconds interval) { timer_->setInterval(interval); }
+
+void LivePage::start() {
     timer_->start();
-    integration_.scan([this] { updateState(); });
+    request(actions_.scan);
 }
 
-void LivePageView::setState(const State& state) {
+void LivePage::request(const Request& request) {
+    if (request) request(integration_, [this] { updateState(); });
+}
+
+
+void LivePage::setState(const State& state) {
     store_ = state;
     refresh();
 }
 
-void LivePageView::followSelection() {
+void LivePage::followSelection() {
     selectionQueued_ = false;
     if (integration_.selectedID() == lastSelectedID_) return;
     lastSelectedID_ = integration_.selectedID();
     integration_.select([this] { updateState(); });
 }
 
-void LivePageView::updateState() {
+void LivePage::updateState() {
     state_ = integration_.runtime(store_.health, store_.connected);
     refresh();
 }
 
-void LivePageView::refresh() {
+void LivePage::refresh() {
     statusTitle_->setText(state_.title);
     const QString titleStyle = QStringLiteral("color: %1; font-weight: 600;")
                                    .arg(NorvTheme::css(state_.active ? NorvTheme::teal() : NorvTheme::yellow()));
@@ -236,46 +229,27 @@ void LivePageView::refresh() {
     const auto selected = integration_.selected();
     installationPanel_->setEnabled(!busy);
     std::vector<ComboBoxEntry> entries;
-    for (const auto& entry : LivePageTexts::pickerEntries(integration_.installations()))
+    for (const auto& entry : LiveViewModel::pickerEntries(integration_.installations()))
         entries.push_back({entry.label, entry.tag});
     setComboBoxEntries(picker_, entries, integration_.selectedID());
     livePath_->setText(selected ? selected->url : QString());
     livePath_->setVisible(selected.has_value());
-    openLive_->setEnabled(LivePageTexts::openLiveEnabled(selected));
-    library_->setText(LivePageTexts::libraryText(integration_.library()));
-    libraryRow_->setEnabled(LivePageTexts::libraryRowEnabled(selected));
+    openLive_->setEnabled(LiveViewModel::openLiveEnabled(selected));
+    library_->setText(LiveViewModel::libraryText(integration_.library()));
+    libraryRow_->setEnabled(LiveViewModel::libraryRowEnabled(selected));
 
     const auto& disk = integration_.disk();
-    bundled_->setText(LivePageTexts::bundledText(disk));
-    installed_->setText(LivePageTexts::installedText(disk));
-    install_->setText(LivePageTexts::installButtonTitle(disk));
-    install_->setEnabled(LivePageTexts::installEnabled(busy, disk, integration_.library(), selected));
-    verify_->setEnabled(LivePageTexts::verifyEnabled(busy));
-    openFolder_->setEnabled(LivePageTexts::openScriptFolderEnabled(disk));
+    bundled_->setText(LiveViewModel::bundledText(disk));
+    installed_->setText(LiveViewModel::installedText(disk));
+    install_->setText(LiveViewModel::installButtonTitle(disk));
+    install_->setEnabled(LiveViewModel::installEnabled(busy, disk, integration_.library(), selected));
+    verify_->setEnabled(LiveViewModel::verifyEnabled(busy));
+    openFolder_->setEnabled(LiveViewModel::openScriptFolderEnabled(disk));
     message_->setText(integration_.message().value_or(QString()));
     message_->setVisible(integration_.message().has_value());
 
-    routeStatus_->setText(LivePageTexts::routeStatusText(store_.health.instrumentMidiLiveRouteStatus));
-    reconnect_->setEnabled(LivePageTexts::reconnectEnabled(store_.canChange, store_.pendingEmpty));
-}
-
-void LivePageView::locateLive() {
-    // Live runs here under Wine: the panel picks its Windows executable inside a prefix.
-    FilePanelRequest request;
-    request.directory = integration_.locateFolder();
-    request.nameFilters = {QStringLiteral("Ableton Live (Ableton Live*.exe)")};
-    const auto path = dialogs_.choosePathToOpen(request);
-    if (!path || path->isEmpty()) return;
-    integration_.locate(*path, [this] { updateState(); });
-}
-
-void LivePageView::chooseLibrary() {
-    FilePanelRequest request;
-    request.title = QString::fromUtf8("Choose Live’s User Library");
-    request.chooseDirectory = true;
-    const auto path = dialogs_.choosePathToOpen(request);
-    if (!path || path->isEmpty()) return;
-    integration_.chooseLibrary(*path, [this] { updateState(); });
+    routeStatus_->setText(LiveViewModel::routeStatusText(store_.health.instrumentMidiLiveRouteStatus));
+    reconnect_->setEnabled(LiveViewModel::reconnectEnabled(store_.canChange, store_.pendingActions.empty()));
 }
 
 }  // namespace norv

@@ -1,6 +1,7 @@
 #include "core/dialog_service.h"
 #include "support/ui/no_dialogs.h"
-#include "ui/live_page/live_page_view.h"
+#include "ui/live_page/live_page.h"
+#include "ui/pages/page_factory.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -23,7 +24,7 @@ bool waitFor(const std::function<bool()>& done) {
     return done();
 }
 
-TEST(LivePageView, WithoutLiveTheControlsFollowTheRules) {
+TEST(LivePage, WithoutLiveTheControlsFollowTheRules) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
@@ -35,14 +36,17 @@ TEST(LivePageView, WithoutLiveTheControlsFollowTheRules) {
     environment.runtime = [] { return RemoteScriptRuntime{}; };
     NoDialogs dialogs;
     int reconnects = 0;
-    LivePageView::Actions actions;
+    LivePage::Actions actions;
     actions.reconnectMidi = [&] { ++reconnects; };
-    LivePageView page(environment, std::move(actions), dialogs, std::chrono::milliseconds(20));
+    actions.environment = [environment] { return environment; };
+    addLiveIntegrationActions(actions, dialogs);
+    LivePage page(std::move(actions));
+    page.setStatusInterval(std::chrono::milliseconds(20));
 
     EXPECT_EQ(page.statusTitle()->text(), QString::fromUtf8("Checking…"));
     BridgeHealth health = BridgeHealth::empty();
     health.instrumentMidiLiveRouteStatus = "waiting_for_port";
-    page.setState({health, true, true, false});  // a request in flight
+    page.setState({health, true, true, {"/admin/midi/reconnect"}});  // a request in flight
     EXPECT_EQ(page.routeStatus()->text(), "Waiting For Port");
     EXPECT_FALSE(page.reconnectButton()->isEnabled());
     EXPECT_EQ(page.statusTitle()->text(), QString::fromUtf8("Checking…"));  // only an update changes it
@@ -55,7 +59,7 @@ TEST(LivePageView, WithoutLiveTheControlsFollowTheRules) {
     EXPECT_FALSE(page.installButton()->isEnabled());
     EXPECT_EQ(page.installedValue()->text(), "Not installed");
 
-    page.setState({health, true, true, true});
+    page.setState({health, true, true, {}});
     EXPECT_TRUE(page.reconnectButton()->isEnabled());
     page.reconnectButton()->click();
     EXPECT_EQ(reconnects, 1);

@@ -1,4 +1,4 @@
-#include "ui/monitor/midi_monitor_menus.h"
+#include "ui/monitor/midi_monitor_view_model.h"
 
 #include "model/text_rules.h"
 
@@ -15,7 +15,7 @@ QString qt(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
 
-std::vector<std::string> MidiMonitorMenus::deviceIds(const std::vector<MidiMonitorEvent>& events,
+std::vector<std::string> MidiMonitorViewModel::deviceIds(const std::vector<MidiMonitorEvent>& events,
                                                      const DeviceLabel& label) {
     std::vector<std::string> ids;
     std::set<std::string> seen;
@@ -36,19 +36,19 @@ std::vector<std::string> MidiMonitorMenus::deviceIds(const std::vector<MidiMonit
     return result;
 }
 
-QString MidiMonitorMenus::deviceFilterTitle(const MidiMonitorFilter& filter, const DeviceLabel& label) {
+QString MidiMonitorViewModel::deviceFilterTitle(const MidiMonitorFilter& filter, const DeviceLabel& label) {
     return filter.deviceId == MidiMonitorFilter::all ? QStringLiteral("All Devices") : qt(label(filter.deviceId));
 }
 
-QString MidiMonitorMenus::endpointFilterTitle(const MidiMonitorFilter& filter) {
+QString MidiMonitorViewModel::endpointFilterTitle(const MidiMonitorFilter& filter) {
     return filter.endpoint == MidiMonitorFilter::all ? QStringLiteral("All Endpoints") : qt(filter.endpoint);
 }
 
-QString MidiMonitorMenus::channelFilterTitle(const MidiMonitorFilter& filter) {
+QString MidiMonitorViewModel::channelFilterTitle(const MidiMonitorFilter& filter) {
     return filter.channel == 0 ? QStringLiteral("All Channels") : channelTitle(filter.channel);
 }
 
-QString MidiMonitorMenus::messageTypeFilterTitle(const MidiMonitorFilter& filter) {
+QString MidiMonitorViewModel::messageTypeFilterTitle(const MidiMonitorFilter& filter) {
     const int count = filter.families.count();
     if (count == 0) return QStringLiteral("No Messages");
     if (count == 5) return QStringLiteral("All Messages");
@@ -60,7 +60,7 @@ QString MidiMonitorMenus::messageTypeFilterTitle(const MidiMonitorFilter& filter
     return QString::number(count) + QStringLiteral(" Message Types");
 }
 
-QString MidiMonitorMenus::familyTitle(MidiMessageFamily family) {
+QString MidiMonitorViewModel::familyTitle(MidiMessageFamily family) {
     switch (family) {
         case MidiMessageFamily::notes: return QStringLiteral("Notes");
         case MidiMessageFamily::controlChange: return QStringLiteral("CC / Timbre");
@@ -71,13 +71,13 @@ QString MidiMonitorMenus::familyTitle(MidiMessageFamily family) {
     return QStringLiteral("Other");
 }
 
-QString MidiMonitorMenus::channelTitle(int channel) { return QStringLiteral("Channel ") + QString::number(channel); }
+QString MidiMonitorViewModel::channelTitle(int channel) { return QStringLiteral("Channel ") + QString::number(channel); }
 
-QString MidiMonitorMenus::refreshRateTitle(MidiMonitorRefreshRate rate) {
+QString MidiMonitorViewModel::refreshRateTitle(MidiMonitorRefreshRate rate) {
     return QString::number(rate.rawValue()) + QStringLiteral(" Hz");
 }
 
-const std::array<MidiMonitorMenus::RouteSegment, 3>& MidiMonitorMenus::routeSegments() {
+const std::array<MidiMonitorViewModel::RouteSegment, 3>& MidiMonitorViewModel::routeSegments() {
     static const std::array<RouteSegment, 3> segments{{
         {QStringLiteral("All Routes"), QStringLiteral("all")},
         {QStringLiteral("Instrument"), QStringLiteral("instrument")},
