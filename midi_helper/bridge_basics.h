@@ -14,4 +14,4 @@ struct BridgeBasics {
     NoteLedger& ledger;
 };
 
-} // namespace norv
+}  // namespace norv

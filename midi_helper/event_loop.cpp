@@ -1,12 +1,12 @@
 #include "midi_helper/event_loop.h"
 
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <cerrno>
 #include <condition_variable>
 #include <ctime>
 #include <stdexcept>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <sys/timerfd.h>
 
 namespace norv {
 namespace {
@@ -14,17 +14,15 @@ namespace {
 constexpr uint64_t kTimerTag = 0;
 constexpr uint64_t kWakeTag = UINT64_MAX;
 
-void drain(int fd)
-{
+void drain(int fd) {
     uint64_t value;
     while (::read(fd, &value, sizeof value) > 0) {
     }
 }
 
-} // namespace
+}  // namespace
 
-FdWatch& FdWatch::operator=(FdWatch&& other) noexcept
-{
+FdWatch& FdWatch::operator=(FdWatch&& other) noexcept {
     if (this != &other) {
         reset();
         loop_ = std::exchange(other.loop_, nullptr);
@@ -33,21 +31,17 @@ FdWatch& FdWatch::operator=(FdWatch&& other) noexcept
     return *this;
 }
 
-void FdWatch::reset()
-{
-    if (loop_)
-        loop_->unwatch(id_);
+void FdWatch::reset() {
+    if (loop_) loop_->unwatch(id_);
     loop_ = nullptr;
     id_ = 0;
 }
 
 EventLoop::EventLoop()
-    : epoll_(::epoll_create1(EPOLL_CLOEXEC))
-    , timerFd_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC))
-    , wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
-{
-    if (!epoll_ || !timerFd_ || !wakeFd_)
-        throw std::runtime_error("event loop set-up failed");
+    : epoll_(::epoll_create1(EPOLL_CLOEXEC)),
+      timerFd_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
+      wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    if (!epoll_ || !timerFd_ || !wakeFd_) throw std::runtime_error("event loop set-up failed");
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.u64 = kTimerTag;
@@ -58,27 +52,21 @@ EventLoop::EventLoop()
 
 EventLoop::~EventLoop() = default;
 
-uint64_t EventLoop::monotonicNs()
-{
+uint64_t EventLoop::monotonicNs() {
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return uint64_t(ts.tv_sec) * 1'000'000'000ull + uint64_t(ts.tv_nsec);
 }
 
-uint64_t EventLoop::nowNs() const
-{
-    return monotonicNs();
-}
+uint64_t EventLoop::nowNs() const { return monotonicNs(); }
 
-double EventLoop::wallSeconds() const
-{
+double EventLoop::wallSeconds() const {
     timespec ts{};
     ::clock_gettime(CLOCK_REALTIME, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-Scheduler::TimerId EventLoop::schedule(uint64_t delayNs, std::function<void()> callback)
-{
+Scheduler::TimerId EventLoop::schedule(uint64_t delayNs, std::function<void()> callback) {
     TimerId id = nextTimerId_++;
     timers_.emplace(id, std::move(callback));
     heap_.emplace(monotonicNs() + delayNs, id);
@@ -86,40 +74,33 @@ Scheduler::TimerId EventLoop::schedule(uint64_t delayNs, std::function<void()> c
     return id;
 }
 
-void EventLoop::cancel(TimerId id)
-{
+void EventLoop::cancel(TimerId id) {
     // The heap entry stays until it surfaces; without its callback it does nothing.
     timers_.erase(id);
 }
 
-FdWatch EventLoop::watch(int fd, std::function<void()> onReadable)
-{
+FdWatch EventLoop::watch(int fd, std::function<void()> onReadable) {
     uint64_t id = nextWatchId_++;
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.u64 = id;
-    if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) != 0)
-        return {};
-    watches_.emplace(id, Watched{fd, std::make_shared<std::function<void()>>(std::move(onReadable))});
+    if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) return {};
+    watches_.emplace(id,
+                     Watched{fd, std::make_shared<std::function<void()>>(std::move(onReadable))});
     return FdWatch(this, id);
 }
 
-void EventLoop::unwatch(uint64_t id)
-{
+void EventLoop::unwatch(uint64_t id) {
     auto it = watches_.find(id);
-    if (it == watches_.end())
-        return;
+    if (it == watches_.end()) return;
     ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, it->second.fd, nullptr);
     watches_.erase(it);
 }
 
-void EventLoop::armTimerFd()
-{
-    while (!heap_.empty() && !timers_.count(heap_.top().second))
-        heap_.pop();
+void EventLoop::armTimerFd() {
+    while (!heap_.empty() && !timers_.count(heap_.top().second)) heap_.pop();
     uint64_t due = heap_.empty() ? 0 : heap_.top().first;
-    if (due == armedFor_)
-        return;
+    if (due == armedFor_) return;
     armedFor_ = due;
     itimerspec when{};
     if (due != 0) {
@@ -129,8 +110,7 @@ void EventLoop::armTimerFd()
     ::timerfd_settime(timerFd_.get(), TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
-void EventLoop::runDueTimers()
-{
+void EventLoop::runDueTimers() {
     drain(timerFd_.get());
     armedFor_ = 0;
     uint64_t now = monotonicNs();
@@ -138,8 +118,7 @@ void EventLoop::runDueTimers()
         TimerId id = heap_.top().second;
         heap_.pop();
         auto it = timers_.find(id);
-        if (it == timers_.end())
-            continue;
+        if (it == timers_.end()) continue;
         auto callback = std::move(it->second);
         timers_.erase(it);
         callback();
@@ -147,27 +126,23 @@ void EventLoop::runDueTimers()
     armTimerFd();
 }
 
-void EventLoop::runPosted()
-{
+void EventLoop::runPosted() {
     drain(wakeFd_.get());
     std::vector<std::function<void()>> work;
     {
         std::lock_guard guard(postLock_);
         work.swap(posted_);
     }
-    for (auto& w : work)
-        w();
+    for (auto& w : work) w();
 }
 
-void EventLoop::run()
-{
+void EventLoop::run() {
     loopThread_ = std::this_thread::get_id();
     epoll_event events[64];
     while (!stopping_.load()) {
         int n = ::epoll_wait(epoll_.get(), events, 64, -1);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             break;
         }
         for (int i = 0; i < n && !stopping_.load(); ++i) {
@@ -179,25 +154,23 @@ void EventLoop::run()
             } else {
                 auto it = watches_.find(tag);
                 if (it == watches_.end())
-                    continue; // unregistered by an earlier handler of this round
+                    continue;  // unregistered by an earlier handler of this round
                 auto callback = it->second.callback;
                 (*callback)();
             }
         }
     }
-    runPosted(); // lets waiting runSync callers return
+    runPosted();  // lets waiting runSync callers return
     loopThread_ = std::thread::id{};
 }
 
-void EventLoop::stop()
-{
+void EventLoop::stop() {
     stopping_ = true;
     uint64_t one = 1;
     [[maybe_unused]] auto ignored = ::write(wakeFd_.get(), &one, sizeof one);
 }
 
-void EventLoop::post(std::function<void()> work)
-{
+void EventLoop::post(std::function<void()> work) {
     {
         std::lock_guard guard(postLock_);
         posted_.push_back(std::move(work));
@@ -206,8 +179,7 @@ void EventLoop::post(std::function<void()> work)
     [[maybe_unused]] auto ignored = ::write(wakeFd_.get(), &one, sizeof one);
 }
 
-bool EventLoop::runSync(std::function<void()> work, std::chrono::milliseconds bound)
-{
+bool EventLoop::runSync(std::function<void()> work, std::chrono::milliseconds bound) {
     struct State {
         std::mutex lock;
         std::condition_variable done;
@@ -230,4 +202,4 @@ bool EventLoop::runSync(std::function<void()> work, std::chrono::milliseconds bo
     return state->done.wait_for(guard, bound, [&] { return state->finished; }) && state->ran;
 }
 
-} // namespace norv
+}  // namespace norv

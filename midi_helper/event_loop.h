@@ -24,7 +24,8 @@ public:
     FdWatch() = default;
     FdWatch(EventLoop* loop, uint64_t id) : loop_(loop), id_(id) {}
     ~FdWatch() { reset(); }
-    FdWatch(FdWatch&& other) noexcept : loop_(std::exchange(other.loop_, nullptr)), id_(std::exchange(other.id_, 0)) {}
+    FdWatch(FdWatch&& other) noexcept
+        : loop_(std::exchange(other.loop_, nullptr)), id_(std::exchange(other.id_, 0)) {}
     FdWatch& operator=(FdWatch&& other) noexcept;
     FdWatch(const FdWatch&) = delete;
     FdWatch& operator=(const FdWatch&) = delete;
@@ -95,4 +96,4 @@ private:
     std::vector<std::function<void()>> posted_;
 };
 
-} // namespace norv
+}  // namespace norv

@@ -58,4 +58,4 @@ private:
     int64_t retriggerCount_ = 0;
 };
 
-} // namespace norv
+}  // namespace norv

@@ -28,7 +28,8 @@ public:
     static constexpr std::chrono::milliseconds kCommandBound{5000};
     static constexpr std::chrono::milliseconds kPortDrainBound{1000};
 
-    HelperApp(HelperConfig config, MidiPort& port, JsonOutput& output, std::chrono::milliseconds commandBound = kCommandBound);
+    HelperApp(HelperConfig config, MidiPort& port, JsonOutput& output,
+              std::chrono::milliseconds commandBound = kCommandBound);
     ~HelperApp();
 
     // Makes `start` ask for real-time scheduling of the loop thread once the MIDI client is open
@@ -69,4 +70,4 @@ private:
     bool leftWorkRunning_ = false;
 };
 
-} // namespace norv
+}  // namespace norv

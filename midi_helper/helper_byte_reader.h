@@ -22,34 +22,27 @@ public:
     bool u32(uint32_t& out) { return read(out); }
     bool u64(uint64_t& out) { return read(out); }
     // An IEEE 754 double sent as the big-endian bytes of its bit pattern.
-    bool f64(double& out)
-    {
+    bool f64(double& out) {
         uint64_t bits = 0;
-        if (!u64(bits))
-            return false;
+        if (!u64(bits)) return false;
         out = std::bit_cast<double>(bits);
         return true;
     }
-    bool bytes(size_t count, std::span<const uint8_t>& out)
-    {
-        if (remaining() < count)
-            return false;
+    bool bytes(size_t count, std::span<const uint8_t>& out) {
+        if (remaining() < count) return false;
         out = bytes_.subspan(position_, count);
         position_ += count;
         return true;
     }
-    bool skip(size_t count)
-    {
+    bool skip(size_t count) {
         std::span<const uint8_t> skipped;
         return bytes(count, skipped);
     }
 
 private:
     template <typename Unsigned>
-    bool read(Unsigned& out)
-    {
-        if (remaining() < sizeof(Unsigned))
-            return false;
+    bool read(Unsigned& out) {
+        if (remaining() < sizeof(Unsigned)) return false;
         Unsigned value = 0;
         for (size_t i = 0; i < sizeof(Unsigned); ++i)
             value = Unsigned(value << 8 | bytes_[position_ + i]);
@@ -62,4 +55,4 @@ private:
     size_t position_ = 0;
 };
 
-} // namespace norv
+}  // namespace norv

@@ -7,12 +7,10 @@
 
 namespace norv {
 
-HelperCommand HelperCommand::parse(std::string_view line)
-{
+HelperCommand HelperCommand::parse(std::string_view line) {
     HelperCommand command;
     line = trimmed(line);
-    if (line.empty())
-        return command;
+    if (line.empty()) return command;
     if (line == "quit") {
         command.kind = Kind::Quit;
     } else if (line == "ping") {
@@ -26,10 +24,8 @@ HelperCommand HelperCommand::parse(std::string_view line)
         size_t at = 0;
         while (at < line.size()) {
             size_t end = line.find(' ', at);
-            if (end == std::string_view::npos)
-                end = line.size();
-            if (end > at)
-                pieces.push_back(line.substr(at, end - at));
+            if (end == std::string_view::npos) end = line.size();
+            if (end > at) pieces.push_back(line.substr(at, end - at));
             at = end + 1;
         }
         command.kind = Kind::Unsupported;
@@ -49,4 +45,4 @@ HelperCommand HelperCommand::parse(std::string_view line)
     return command;
 }
 
-} // namespace norv
+}  // namespace norv

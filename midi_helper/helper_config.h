@@ -9,12 +9,11 @@
 namespace norv {
 
 // The integer whose big-endian bytes are the four ASCII characters of `code`.
-constexpr int32_t fourCharCode(const char (&code)[5])
-{
-    return static_cast<int32_t>((static_cast<uint32_t>(static_cast<uint8_t>(code[0])) << 24)
-                                | (static_cast<uint32_t>(static_cast<uint8_t>(code[1])) << 16)
-                                | (static_cast<uint32_t>(static_cast<uint8_t>(code[2])) << 8)
-                                | static_cast<uint32_t>(static_cast<uint8_t>(code[3])));
+constexpr int32_t fourCharCode(const char (&code)[5]) {
+    return static_cast<int32_t>((static_cast<uint32_t>(static_cast<uint8_t>(code[0])) << 24) |
+                                (static_cast<uint32_t>(static_cast<uint8_t>(code[1])) << 16) |
+                                (static_cast<uint32_t>(static_cast<uint8_t>(code[2])) << 8) |
+                                static_cast<uint32_t>(static_cast<uint8_t>(code[3])));
 }
 
 // Trims white space and line breaks, then reads "0x"-prefixed hexadecimal or plain decimal
@@ -44,4 +43,4 @@ struct HelperConfig {
 // line and paragraph separators, ideographic space) from both ends of UTF-8 text.
 std::string_view trimmed(std::string_view text);
 
-} // namespace norv
+}  // namespace norv

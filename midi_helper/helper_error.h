@@ -9,11 +9,10 @@ namespace norv {
 class HelperError : public std::runtime_error {
 public:
     HelperError(std::string domain, int code, std::string description = {})
-        : std::runtime_error(description.empty() ? domain + " error " + std::to_string(code) : description)
-        , domain_(std::move(domain))
-        , code_(code)
-    {
-    }
+        : std::runtime_error(description.empty() ? domain + " error " + std::to_string(code)
+                                                 : description),
+          domain_(std::move(domain)),
+          code_(code) {}
 
     const std::string& domain() const { return domain_; }
     int code() const { return code_; }
@@ -23,4 +22,4 @@ private:
     int code_;
 };
 
-} // namespace norv
+}  // namespace norv

@@ -1,9 +1,6 @@
 #include "midi_helper/helper_sockets.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
@@ -12,6 +9,9 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "midi_helper/helper_byte_reader.h"
 #include "midi_helper/helper_config.h"
@@ -31,79 +31,67 @@ constexpr uint64_t kWatchdogFirstNs = 1'000'000'000;
 constexpr uint64_t kWatchdogPeriodNs = 250'000'000;
 constexpr uint64_t kAcceptPauseNs = 100'000'000;
 
-bool setNonBlocking(int fd)
-{
+bool setNonBlocking(int fd) {
     int flags = ::fcntl(fd, F_GETFL);
     return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-void setIntOption(int fd, int level, int name, int value)
-{
+void setIntOption(int fd, int level, int name, int value) {
     ::setsockopt(fd, level, name, &value, sizeof value);
 }
 
-} // namespace
+}  // namespace
 
 HelperSockets::HelperSockets(NativeMidiBridge& bridge, EventLoop& loop, JsonOutput& output)
-    : bridge_(bridge)
-    , loop_(loop)
-    , output_(output)
-    , acceptPause_(loop)
-    , watchdog_(loop)
-{
-}
+    : bridge_(bridge), loop_(loop), output_(output), acceptPause_(loop), watchdog_(loop) {}
 
-HelperSockets::~HelperSockets()
-{
-    shutdown();
-}
+HelperSockets::~HelperSockets() { shutdown(); }
 
-void HelperSockets::start()
-{
+void HelperSockets::start() {
     privateMode_ = bridge_.config().privateSocketDirectory.has_value();
     startDatagramListener();
     startStreamListener();
 }
 
-UniqueFd HelperSockets::makePrivateSocket(const std::string& directory, const std::string& name, int type)
-{
-    if ((name != "midi.sock" && name != "clock.sock") || directory.empty() || directory.front() != '/')
+UniqueFd HelperSockets::makePrivateSocket(const std::string& directory, const std::string& name,
+                                          int type) {
+    if ((name != "midi.sock" && name != "clock.sock") || directory.empty() ||
+        directory.front() != '/')
         throw HelperError("Private MIDI directory", 13);
-    struct stat info{};
-    if (::lstat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()
-        || (info.st_mode & 077) != 0)
+    struct stat info {};
+    if (::lstat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != ::geteuid() || (info.st_mode & 077) != 0)
         throw HelperError("Private MIDI directory", 13);
     const std::string path = directory + "/" + name;
     if (path.size() + 1 > kMaxPrivatePath || path.size() + 1 > sizeof(sockaddr_un::sun_path))
         throw HelperError("Private MIDI socket path", 63);
     UniqueFd fd(::socket(AF_UNIX, type | SOCK_CLOEXEC, 0));
-    if (!fd)
-        throw HelperError("Private MIDI socket", errno);
+    if (!fd) throw HelperError("Private MIDI socket", errno);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     // An existing file at the path is never removed: a second helper in the same folder fails here.
     if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         throw HelperError("Private MIDI socket bind", errno);
-    struct stat bound{};
+    struct stat bound {};
     if (::lstat(path.c_str(), &bound) == 0)
         boundPaths_.push_back({path, bound.st_dev, bound.st_ino});
-    if (::chmod(path.c_str(), 0600) != 0)
-        throw HelperError("Private MIDI socket bind", errno);
+    if (::chmod(path.c_str(), 0600) != 0) throw HelperError("Private MIDI socket bind", errno);
     return fd;
 }
 
-void HelperSockets::startDatagramListener()
-{
+void HelperSockets::startDatagramListener() {
     const HelperConfig& config = bridge_.config();
     if (privateMode_) {
         datagram_ = makePrivateSocket(*config.privateSocketDirectory, "clock.sock", SOCK_DGRAM);
     } else {
         UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
         if (!fd)
-            throw HelperError("NorvMIDIHelper", errno, "socket(AF_INET, SOCK_DGRAM) failed with errno " + std::to_string(errno));
+            throw HelperError(
+                "NorvMIDIHelper", errno,
+                "socket(AF_INET, SOCK_DGRAM) failed with errno " + std::to_string(errno));
         setIntOption(fd.get(), SOL_SOCKET, SO_REUSEADDR, 1);
-        setIntOption(fd.get(), IPPROTO_IP, IP_TOS, 0x88); // AF41: interactive audio and video
+        setIntOption(fd.get(), IPPROTO_IP, IP_TOS, 0x88);  // AF41: interactive audio and video
         setIntOption(fd.get(), SOL_SOCKET, SO_RCVBUF, 1 << 20);
         setNonBlocking(fd.get());
         const std::string host(trimmed(config.udpHost));
@@ -122,7 +110,8 @@ void HelperSockets::startDatagramListener()
         if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
             int error = errno;
             throw HelperError("NorvMIDIHelper", error,
-                              "UDP bind " + host + ":" + std::to_string(config.udpPort) + " failed with errno " + std::to_string(error));
+                              "UDP bind " + host + ":" + std::to_string(config.udpPort) +
+                                  " failed with errno " + std::to_string(error));
         }
         datagram_ = std::move(fd);
     }
@@ -134,10 +123,9 @@ void HelperSockets::startDatagramListener()
     datagramWatch_ = loop_.watch(datagram_.get(), [this] { readDatagrams(); });
 }
 
-void HelperSockets::sendDatagram(std::span<const uint8_t> datagram, uint32_t address, uint16_t port)
-{
-    if (privateMode_ || !datagram_)
-        return;
+void HelperSockets::sendDatagram(std::span<const uint8_t> datagram, uint32_t address,
+                                 uint16_t port) {
+    if (privateMode_ || !datagram_) return;
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = htons(port);
@@ -147,16 +135,14 @@ void HelperSockets::sendDatagram(std::span<const uint8_t> datagram, uint32_t add
              reinterpret_cast<sockaddr*>(&target), sizeof target);
 }
 
-void HelperSockets::startStreamListener()
-{
+void HelperSockets::startStreamListener() {
     const HelperConfig& config = bridge_.config();
     UniqueFd fd;
     if (privateMode_) {
         fd = makePrivateSocket(*config.privateSocketDirectory, "midi.sock", SOCK_STREAM);
     } else {
         fd = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        if (!fd)
-            throw HelperError("MIDI TCP socket", errno);
+        if (!fd) throw HelperError("MIDI TCP socket", errno);
         setIntOption(fd.get(), SOL_SOCKET, SO_REUSEADDR, 1);
         // The same address the datagram socket was bound to: never wider than what was asked for.
         sockaddr_in address{};
@@ -166,21 +152,18 @@ void HelperSockets::startStreamListener()
         if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
             throw HelperError("MIDI TCP bind", errno);
     }
-    if (::listen(fd.get(), 8) != 0)
-        throw HelperError("MIDI stream listen", errno);
+    if (::listen(fd.get(), 8) != 0) throw HelperError("MIDI stream listen", errno);
     setNonBlocking(fd.get());
     listener_ = std::move(fd);
     watchListener();
     watchdog_.start(kWatchdogFirstNs, kWatchdogPeriodNs, [this] { runWatchdog(); });
 }
 
-void HelperSockets::watchListener()
-{
+void HelperSockets::watchListener() {
     listenerWatch_ = loop_.watch(listener_.get(), [this] { acceptPeers(); });
 }
 
-void HelperSockets::readDatagrams()
-{
+void HelperSockets::readDatagrams() {
     uint8_t buffer[kDatagramSize];
     for (int i = 0; i < kDatagramsPerEvent && datagram_; ++i) {
         sockaddr_in sender{};
@@ -190,11 +173,12 @@ void HelperSockets::readDatagrams()
                                               reinterpret_cast<sockaddr*>(&sender), &senderLength);
         if (n < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                output_.enqueue({{"type", "error"}, {"message", "UDP recv failed with errno " + std::to_string(errno)}});
+                output_.enqueue(
+                    {{"type", "error"},
+                     {"message", "UDP recv failed with errno " + std::to_string(errno)}});
             return;
         }
-        if (n == 0)
-            return;
+        if (n == 0) return;
         DatagramOrigin origin;
         origin.privateSocket = privateMode_;
         if (!privateMode_ && sender.sin_family == AF_INET) {
@@ -205,20 +189,17 @@ void HelperSockets::readDatagrams()
     }
 }
 
-void HelperSockets::acceptPeers()
-{
+void HelperSockets::acceptPeers() {
     for (int i = 0; i < kAcceptsPerEvent && listener_; ++i) {
         UniqueFd fd(::accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (!fd) {
-            if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO)
-                continue;
+            if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO) continue;
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 // The connection stays queued and the listener stays readable: stop watching it for
                 // a moment instead of spinning.
                 listenerWatch_.reset();
                 acceptPause_.start(kAcceptPauseNs, [this] {
-                    if (listener_)
-                        watchListener();
+                    if (listener_) watchListener();
                 });
             }
             return;
@@ -226,9 +207,8 @@ void HelperSockets::acceptPeers()
         // With every slot taken, a connection that never sent a frame gives way to the newcomer:
         // sockets that only hold a slot cannot lock real devices out.
         if (connections_.size() >= kMaxPeers && !evictSilentConnection())
-            continue; // closed at once by `fd` going out of scope
-        if (!privateMode_)
-            setIntOption(fd.get(), IPPROTO_TCP, TCP_NODELAY, 1);
+            continue;  // closed at once by `fd` going out of scope
+        if (!privateMode_) setIntOption(fd.get(), IPPROTO_TCP, TCP_NODELAY, 1);
         auto connection = std::make_unique<Connection>();
         const int descriptor = fd.get();
         connection->peer = bridge_.addPeer();
@@ -239,17 +219,14 @@ void HelperSockets::acceptPeers()
     }
 }
 
-void HelperSockets::readPeer(int fd)
-{
+void HelperSockets::readPeer(int fd) {
     auto it = connections_.find(fd);
-    if (it == connections_.end())
-        return;
+    if (it == connections_.end()) return;
     Connection& connection = *it->second;
     uint8_t chunk[4096];
     for (int i = 0; i < kStreamReadsPerEvent; ++i) {
         ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-            return;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
         if (n <= 0) {
             closeConnection(fd);
             return;
@@ -261,14 +238,12 @@ void HelperSockets::readPeer(int fd)
         for (;;) {
             uint32_t length = 0;
             std::span<const uint8_t> payload;
-            if (!frames.u32(length))
-                break;
+            if (!frames.u32(length)) break;
             if (length != 8) {
                 closeConnection(fd);
                 return;
             }
-            if (!frames.bytes(length, payload))
-                break;
+            if (!frames.bytes(length, payload)) break;
             const uint8_t* frame = connection.buffer.data() + offset;
             connection.sentFrame = true;
             StreamVerdict verdict = bridge_.handleStreamPayload(connection.peer, payload);
@@ -285,15 +260,14 @@ void HelperSockets::readPeer(int fd)
             }
             offset = frames.position();
         }
-        connection.buffer.erase(connection.buffer.begin(), connection.buffer.begin() + ptrdiff_t(offset));
+        connection.buffer.erase(connection.buffer.begin(),
+                                connection.buffer.begin() + ptrdiff_t(offset));
     }
 }
 
-void HelperSockets::closeConnection(int fd)
-{
+void HelperSockets::closeConnection(int fd) {
     auto it = connections_.find(fd);
-    if (it == connections_.end())
-        return;
+    if (it == connections_.end()) return;
     std::unique_ptr<Connection> connection = std::move(it->second);
     connections_.erase(it);
     connection->watch.reset();
@@ -301,22 +275,18 @@ void HelperSockets::closeConnection(int fd)
     bridge_.closePeer(connection->peer);
 }
 
-bool HelperSockets::evictSilentConnection()
-{
-    std::vector<std::pair<uint64_t, int>> silent; // accept order, descriptor
+bool HelperSockets::evictSilentConnection() {
+    std::vector<std::pair<uint64_t, int>> silent;  // accept order, descriptor
     for (const auto& [fd, connection] : connections_) {
-        if (!connection->sentFrame)
-            silent.emplace_back(connection->acceptOrder, fd);
+        if (!connection->sentFrame) silent.emplace_back(connection->acceptOrder, fd);
     }
     std::sort(silent.begin(), silent.end());
     for (const auto& [order, fd] : silent) {
         // A frame that arrived but was not read yet still counts: read what is waiting first.
         int waiting = 0;
-        if (::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0)
-            readPeer(fd);
+        if (::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0) readPeer(fd);
         auto it = connections_.find(fd);
-        if (it == connections_.end())
-            return true; // it closed while being read
+        if (it == connections_.end()) return true;  // it closed while being read
         if (!it->second->sentFrame) {
             closeConnection(fd);
             return true;
@@ -325,8 +295,7 @@ bool HelperSockets::evictSilentConnection()
     return false;
 }
 
-void HelperSockets::runWatchdog()
-{
+void HelperSockets::runWatchdog() {
     bridge_.closeSilentSenders(loop_.nowNs(), [this](const std::shared_ptr<MidiPeer>& peer) {
         for (const auto& [fd, connection] : connections_) {
             if (connection->peer == peer) {
@@ -337,24 +306,23 @@ void HelperSockets::runWatchdog()
     });
 }
 
-void HelperSockets::shutdown()
-{
+void HelperSockets::shutdown() {
     datagramWatch_.reset();
     datagram_.reset();
     bridge_.closeAllWifiPeers();
-    while (!connections_.empty())
-        closeConnection(connections_.begin()->first);
+    while (!connections_.empty()) closeConnection(connections_.begin()->first);
     listenerWatch_.reset();
     listener_.reset();
     acceptPause_.cancel();
     watchdog_.cancel();
     // Remove only the files this process made: the same device and inode as when bound.
     for (const auto& bound : boundPaths_) {
-        struct stat info{};
-        if (::lstat(bound.path.c_str(), &info) == 0 && info.st_dev == bound.device && info.st_ino == bound.inode)
+        struct stat info {};
+        if (::lstat(bound.path.c_str(), &info) == 0 && info.st_dev == bound.device &&
+            info.st_ino == bound.inode)
             ::unlink(bound.path.c_str());
     }
     boundPaths_.clear();
 }
 
-} // namespace norv
+}  // namespace norv

@@ -1,11 +1,11 @@
 #pragma once
 
+#include <sys/types.h>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <span>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 #include "midi_helper/event_loop.h"
@@ -24,7 +24,7 @@ struct MidiPeer;
 class HelperSockets {
 public:
     static constexpr size_t kMaxPeers = 8;
-    static constexpr size_t kMaxPrivatePath = 104; // bytes, with the terminating zero
+    static constexpr size_t kMaxPrivatePath = 104;  // bytes, with the terminating zero
 
     HelperSockets(NativeMidiBridge& bridge, EventLoop& loop, JsonOutput& output);
     ~HelperSockets();
@@ -44,7 +44,8 @@ public:
     // network mode; drops it otherwise. The bridge's datagram sender.
     void sendDatagram(std::span<const uint8_t> datagram, uint32_t address, uint16_t port);
 
-    // Makes one private socket; exposed for tests of the folder and path checks. Throws HelperError.
+    // Makes one private socket; exposed for tests of the folder and path checks. Throws
+    // HelperError.
     UniqueFd makePrivateSocket(const std::string& directory, const std::string& name, int type);
 
 private:
@@ -78,7 +79,7 @@ private:
     EventLoop& loop_;
     JsonOutput& output_;
     bool privateMode_ = false;
-    uint32_t bindAddress_ = 0; // host byte order, validated once for both listeners
+    uint32_t bindAddress_ = 0;  // host byte order, validated once for both listeners
 
     UniqueFd datagram_;
     FdWatch datagramWatch_;
@@ -91,4 +92,4 @@ private:
     std::vector<BoundPath> boundPaths_;
 };
 
-} // namespace norv
+}  // namespace norv

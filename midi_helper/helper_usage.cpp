@@ -2,17 +2,14 @@
 
 namespace norv {
 
-bool helpRequested(const std::vector<std::string>& arguments)
-{
+bool helpRequested(const std::vector<std::string>& arguments) {
     for (size_t i = 0; i < arguments.size(); i += 2) {
-        if (arguments[i] == "--help" || arguments[i] == "-h")
-            return true;
+        if (arguments[i] == "--help" || arguments[i] == "-h") return true;
     }
     return false;
 }
 
-std::string_view helperUsage()
-{
+std::string_view helperUsage() {
     return R"(Usage: NorvMIDIHelper [--option value]...
 
 Plays MIDI that arrives as fast MIDI packets (UDP datagrams and TCP streams on one port, or two
@@ -52,4 +49,4 @@ The helper needs a running JACK server, or PipeWire with its JACK library, and n
 )";
 }
 
-} // namespace norv
+}  // namespace norv

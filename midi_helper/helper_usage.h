@@ -14,4 +14,4 @@ bool helpRequested(const std::vector<std::string>& arguments);
 // appears.
 std::string_view helperUsage();
 
-} // namespace norv
+}  // namespace norv

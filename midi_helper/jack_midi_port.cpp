@@ -14,58 +14,46 @@
 namespace norv {
 namespace {
 
-uint64_t monotonicUs()
-{
+uint64_t monotonicUs() {
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return uint64_t(ts.tv_sec) * 1'000'000ull + uint64_t(ts.tv_nsec) / 1000;
 }
 
 // Cuts `text` to at most `limit` bytes without splitting a UTF-8 sequence.
-std::string truncateUtf8(std::string text, size_t limit)
-{
-    if (text.size() <= limit)
-        return text;
+std::string truncateUtf8(std::string text, size_t limit) {
+    if (text.size() <= limit) return text;
     size_t cut = limit;
-    while (cut > 0 && (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80)
-        --cut;
+    while (cut > 0 && (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80) --cut;
     text.resize(cut);
     return text;
 }
 
 constexpr const char* kNoServerHint =
     "NorvMIDIHelper: no JACK server is running, and the helper never starts one. Start JACK first\n"
-    "(for example: jackd -d alsa), or run PipeWire with its JACK library (Debian: the pipewire-jack\n"
+    "(for example: jackd -d alsa), or run PipeWire with its JACK library (Debian: the "
+    "pipewire-jack\n"
     "package; or start the helper through pw-jack). Then start the helper again.\n";
 
 // libjack's own messages go to standard error: standard output carries only JSON lines.
-void toStandardError(const char* message)
-{
-    std::fprintf(stderr, "%s\n", message);
-}
+void toStandardError(const char* message) { std::fprintf(stderr, "%s\n", message); }
 
-} // namespace
+}  // namespace
 
-JackMidiPort::JackMidiPort()
-{
+JackMidiPort::JackMidiPort() {
     jack_set_error_function(&toStandardError);
     jack_set_info_function(&toStandardError);
 }
 
-JackMidiPort::~JackMidiPort()
-{
-    close(std::chrono::milliseconds(0));
-}
+JackMidiPort::~JackMidiPort() { close(std::chrono::milliseconds(0)); }
 
-int JackMidiPort::openClient(const std::string& clientName)
-{
+int JackMidiPort::openClient(const std::string& clientName) {
     jack_status_t status{};
     client_ = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
     if (!client_) {
         // Standard output carries the error line the parent reads; the person at the terminal
         // gets what to do.
-        if (status & JackServerFailed)
-            std::fputs(kNoServerHint, stderr);
+        if (status & JackServerFailed) std::fputs(kNoServerHint, stderr);
         return status != 0 ? int(status) : -1;
     }
     jack_set_process_callback(client_, &JackMidiPort::processCallback, this);
@@ -73,104 +61,84 @@ int JackMidiPort::openClient(const std::string& clientName)
     return 0;
 }
 
-std::string JackMidiPort::shortName(const std::string& name) const
-{
+std::string JackMidiPort::shortName(const std::string& name) const {
     std::string s = name;
-    std::replace(s.begin(), s.end(), ':', '-'); // a colon separates client and port in full names
-    if (s.find_first_not_of(" \t\r\n") == std::string::npos)
-        s = "port";
+    std::replace(s.begin(), s.end(), ':', '-');  // a colon separates client and port in full names
+    if (s.find_first_not_of(" \t\r\n") == std::string::npos) s = "port";
     size_t clientLength = std::strlen(jack_get_client_name(client_));
     size_t limit = size_t(jack_port_name_size()) - clientLength - 2;
     return truncateUtf8(s, limit);
 }
 
-int JackMidiPort::createSource(const std::string& name)
-{
-    if (!client_)
-        return -1;
+int JackMidiPort::createSource(const std::string& name) {
+    if (!client_) return -1;
     sourceShortName_ = shortName(name);
-    source_ = jack_port_register(client_, sourceShortName_.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    if (!source_)
-        return -1;
+    source_ = jack_port_register(client_, sourceShortName_.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                 JackPortIsOutput, 0);
+    if (!source_) return -1;
     setPrettyName(source_, name);
-    if (int rc = jack_activate(client_); rc != 0)
-        return rc;
+    if (int rc = jack_activate(client_); rc != 0) return rc;
     active_ = true;
     return 0;
 }
 
-int JackMidiPort::createDestination(const std::string& name)
-{
-    if (!client_)
-        return -1;
+int JackMidiPort::createDestination(const std::string& name) {
+    if (!client_) return -1;
     std::string portName = shortName(name);
-    if (portName == sourceShortName_)
-        portName = shortName(name + " in");
-    jack_port_t* port = jack_port_register(client_, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-    if (!port)
-        return -1;
+    if (portName == sourceShortName_) portName = shortName(name + " in");
+    jack_port_t* port =
+        jack_port_register(client_, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    if (!port) return -1;
     setPrettyName(port, name);
     destination_.store(port);
     return 0;
 }
 
-void JackMidiPort::setPrettyName(jack_port_t* port, const std::string& name)
-{
-    jack_set_property(client_, jack_port_uuid(port), JACK_METADATA_PRETTY_NAME, name.c_str(), "text/plain");
+void JackMidiPort::setPrettyName(jack_port_t* port, const std::string& name) {
+    jack_set_property(client_, jack_port_uuid(port), JACK_METADATA_PRETTY_NAME, name.c_str(),
+                      "text/plain");
 }
 
-int JackMidiPort::setUniqueID(jack_port_t* port, int32_t uniqueID)
-{
-    if (!client_ || !port)
-        return -1;
+int JackMidiPort::setUniqueID(jack_port_t* port, int32_t uniqueID) {
+    if (!client_ || !port) return -1;
     std::string value = std::to_string(uniqueID);
     return jack_set_property(client_, jack_port_uuid(port), kUniqueIDKey, value.c_str(),
                              "http://www.w3.org/2001/XMLSchema#int");
 }
 
-int JackMidiPort::setSourceUniqueID(int32_t uniqueID)
-{
-    return setUniqueID(source_, uniqueID);
-}
+int JackMidiPort::setSourceUniqueID(int32_t uniqueID) { return setUniqueID(source_, uniqueID); }
 
-int JackMidiPort::setDestinationUniqueID(int32_t uniqueID)
-{
+int JackMidiPort::setDestinationUniqueID(int32_t uniqueID) {
     return setUniqueID(destination_.load(), uniqueID);
 }
 
-int JackMidiPort::send(std::span<const uint8_t> bytes, uint64_t hostTimeNs)
-{
-    if (!active_ || serverGone_.load())
-        return -1;
-    if (bytes.empty() || bytes.size() > 3)
-        return -50; // parameter error
+int JackMidiPort::send(std::span<const uint8_t> bytes, uint64_t hostTimeNs) {
+    if (!active_ || serverGone_.load()) return -1;
+    if (bytes.empty() || bytes.size() > 3) return -50;  // parameter error
     Event event;
     event.hostTimeNs = hostTimeNs;
     event.sequence = pushed_;
     event.size = uint8_t(bytes.size());
     std::copy(bytes.begin(), bytes.end(), event.bytes);
-    if (!queue_.push(event))
-        return -2; // the process thread is not keeping up
+    if (!queue_.push(event)) return -2;  // the process thread is not keeping up
     ++pushed_;
     return 0;
 }
 
-int JackMidiPort::processCallback(uint32_t frames, void* self)
-{
+int JackMidiPort::processCallback(uint32_t frames, void* self) {
     return static_cast<JackMidiPort*>(self)->process(frames);
 }
 
-void JackMidiPort::shutdownCallback(void* self)
-{
+void JackMidiPort::shutdownCallback(void* self) {
     static_cast<JackMidiPort*>(self)->serverGone_.store(true);
 }
 
 // Runs on JACK's process thread: no allocation, no lock.
-int JackMidiPort::process(uint32_t frames)
-{
+int JackMidiPort::process(uint32_t frames) {
     if (jack_port_t* destination = destination_.load(std::memory_order_acquire)) {
         void* in = jack_port_get_buffer(destination, frames);
-        receivedPackets_.fetch_add(int64_t(jack_midi_get_event_count(in)), std::memory_order_relaxed);
+        receivedPackets_.fetch_add(int64_t(jack_midi_get_event_count(in)),
+                                   std::memory_order_relaxed);
     }
     void* out = jack_port_get_buffer(source_, frames);
     jack_midi_clear_buffer(out);
@@ -178,7 +146,8 @@ int JackMidiPort::process(uint32_t frames)
     jack_nframes_t currentFrames = 0;
     jack_time_t currentUs = 0, nextUs = 0;
     float periodUs = 0;
-    if (jack_get_cycle_times(client_, &currentFrames, &currentUs, &nextUs, &periodUs) != 0 || nextUs <= currentUs) {
+    if (jack_get_cycle_times(client_, &currentFrames, &currentUs, &nextUs, &periodUs) != 0 ||
+        nextUs <= currentUs) {
         currentUs = jack_get_time();
         nextUs = currentUs + 1;
     }
@@ -187,8 +156,7 @@ int JackMidiPort::process(uint32_t frames)
     const int64_t toJack = int64_t(jack_get_time()) - int64_t(hostNowUs);
 
     Event event;
-    while (holdingCount_ < kHolding && queue_.pop(event))
-        holding_[holdingCount_++] = event;
+    while (holdingCount_ < kHolding && queue_.pop(event)) holding_[holdingCount_++] = event;
 
     // Messages due before the next cycle go on a frame of this one; later ones wait.
     size_t dueCount = 0, kept = 0;
@@ -209,8 +177,7 @@ int JackMidiPort::process(uint32_t frames)
         ++dueCount;
     }
     holdingCount_ = kept;
-    for (size_t i = 0; i < dueCount; ++i)
-        dueOffsetsUs_[i] -= earliestUs;
+    for (size_t i = 0; i < dueCount; ++i) dueOffsetsUs_[i] -= earliestUs;
 
     // Messages keep their spacing among each other: the earliest goes on its own frame when the
     // whole batch fits from there, else as late as lets it fit (frame 0 for one already due), and
@@ -224,14 +191,17 @@ int JackMidiPort::process(uint32_t frames)
         for (size_t i = 0; i < dueCount; ++i)
             span = std::max(span, dueOffsetsUs_[i] * rate / 1'000'000);
         const int64_t natural = (earliestUs - int64_t(currentUs)) * int64_t(frames) / cycleUs;
-        const int64_t start = std::clamp<int64_t>(natural, 0, std::max<int64_t>(lastFrame - span, 0));
+        const int64_t start =
+            std::clamp<int64_t>(natural, 0, std::max<int64_t>(lastFrame - span, 0));
         for (size_t i = 0; i < dueCount; ++i)
-            dueFrames_[i] = uint32_t(std::min(start + dueOffsetsUs_[i] * rate / 1'000'000, lastFrame));
+            dueFrames_[i] =
+                uint32_t(std::min(start + dueOffsetsUs_[i] * rate / 1'000'000, lastFrame));
     }
 
     // JACK wants events in frame order; equal frames keep the order they were sent in.
     std::sort(dueOrder_.begin(), dueOrder_.begin() + dueCount, [this](uint16_t a, uint16_t b) {
-        return dueFrames_[a] != dueFrames_[b] ? dueFrames_[a] < dueFrames_[b] : due_[a].sequence < due_[b].sequence;
+        return dueFrames_[a] != dueFrames_[b] ? dueFrames_[a] < dueFrames_[b]
+                                              : due_[a].sequence < due_[b].sequence;
     });
     for (size_t i = 0; i < dueCount; ++i) {
         const Event& e = due_[dueOrder_[i]];
@@ -241,31 +211,26 @@ int JackMidiPort::process(uint32_t frames)
     return 0;
 }
 
-int JackMidiPort::realtimePriority() const
-{
+int JackMidiPort::realtimePriority() const {
     return client_ ? jack_client_real_time_priority(client_) : -1;
 }
 
-std::string JackMidiPort::sourcePortName() const
-{
+std::string JackMidiPort::sourcePortName() const {
     return source_ ? jack_port_name(source_) : std::string();
 }
 
-std::string JackMidiPort::destinationPortName() const
-{
+std::string JackMidiPort::destinationPortName() const {
     jack_port_t* port = destination_.load();
     return port ? jack_port_name(port) : std::string();
 }
 
-void JackMidiPort::close(std::chrono::milliseconds drainBound)
-{
-    if (!client_)
-        return;
+void JackMidiPort::close(std::chrono::milliseconds drainBound) {
+    if (!client_) return;
     auto deadline = std::chrono::steady_clock::now() + drainBound;
-    while (active_ && !serverGone_.load() && emitted_.load() < pushed_ && std::chrono::steady_clock::now() < deadline)
+    while (active_ && !serverGone_.load() && emitted_.load() < pushed_ &&
+           std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (active_)
-        jack_deactivate(client_);
+    if (active_) jack_deactivate(client_);
     active_ = false;
     jack_client_close(client_);
     client_ = nullptr;
@@ -273,4 +238,4 @@ void JackMidiPort::close(std::chrono::milliseconds drainBound)
     destination_.store(nullptr);
 }
 
-} // namespace norv
+}  // namespace norv

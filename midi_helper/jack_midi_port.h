@@ -32,7 +32,9 @@ public:
     int setSourceUniqueID(int32_t uniqueID) override;
     int setDestinationUniqueID(int32_t uniqueID) override;
     int send(std::span<const uint8_t> bytes, uint64_t hostTimeNs) override;
-    int64_t receivedPackets() const override { return receivedPackets_.load(std::memory_order_relaxed); }
+    int64_t receivedPackets() const override {
+        return receivedPackets_.load(std::memory_order_relaxed);
+    }
     void close(std::chrono::milliseconds drainBound) override;
     int realtimePriority() const override;
 
@@ -73,9 +75,9 @@ private:
     std::array<Event, kHolding> holding_{};
     size_t holdingCount_ = 0;
     std::array<Event, kHolding> due_{};
-    std::array<int64_t, kHolding> dueOffsetsUs_{}; // from the earliest due
+    std::array<int64_t, kHolding> dueOffsetsUs_{};  // from the earliest due
     std::array<uint32_t, kHolding> dueFrames_{};
     std::array<uint16_t, kHolding> dueOrder_{};
 };
 
-} // namespace norv
+}  // namespace norv

@@ -1,8 +1,8 @@
 #include "midi_helper/json_output.h"
 
-#include <cerrno>
 #include <poll.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "midi_helper/thread_name.h"
 
@@ -10,52 +10,41 @@ namespace norv {
 namespace {
 
 // Writes the whole line plus a line feed, waiting for the descriptor at most until `deadline`.
-bool writeLine(int fd, const std::string& line, std::chrono::steady_clock::time_point deadline)
-{
+bool writeLine(int fd, const std::string& line, std::chrono::steady_clock::time_point deadline) {
     std::string data = line;
     data.push_back('\n');
     size_t done = 0;
     while (done < data.size()) {
         auto now = std::chrono::steady_clock::now();
-        if (now >= deadline)
-            return false;
+        if (now >= deadline) return false;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
         pollfd pfd{fd, POLLOUT, 0};
         int ready = ::poll(&pfd, 1, int(std::min<int64_t>(left + 1, 200)));
-        if (ready < 0 && errno != EINTR)
-            return false;
-        if (ready <= 0)
-            continue;
-        if (pfd.revents & (POLLERR | POLLNVAL))
-            return false;
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready <= 0) continue;
+        if (pfd.revents & (POLLERR | POLLNVAL)) return false;
         ssize_t n = ::write(fd, data.data() + done, data.size() - done);
         if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN)
-                continue;
-            return false; // a closed reader (EPIPE) or another error: the line is lost
+            if (errno == EINTR || errno == EAGAIN) continue;
+            return false;  // a closed reader (EPIPE) or another error: the line is lost
         }
         done += size_t(n);
     }
     return true;
 }
 
-} // namespace
+}  // namespace
 
 JsonOutput::JsonOutput(int fd)
     : JsonOutput([fd](const std::string& line, std::chrono::steady_clock::time_point deadline) {
-        return writeLine(fd, line, deadline);
-    })
-{
-}
+          return writeLine(fd, line, deadline);
+      }) {}
 
-JsonOutput::JsonOutput(LineSink sink)
-    : sink_(std::move(sink))
-{
+JsonOutput::JsonOutput(LineSink sink) : sink_(std::move(sink)) {
     writer_ = std::thread([this] { writerLoop(); });
 }
 
-JsonOutput::~JsonOutput()
-{
+JsonOutput::~JsonOutput() {
     {
         std::lock_guard guard(lock_);
         stopping_ = true;
@@ -65,8 +54,7 @@ JsonOutput::~JsonOutput()
     writer_.join();
 }
 
-void JsonOutput::enqueue(nlohmann::json event)
-{
+void JsonOutput::enqueue(nlohmann::json event) {
     bool midi = false;
     if (auto type = event.find("type"); type != event.end() && type->is_string())
         midi = type->get_ref<const std::string&>() == "midi";
@@ -74,9 +62,9 @@ void JsonOutput::enqueue(nlohmann::json event)
         std::lock_guard guard(lock_);
         if (pending_.size() >= kCapacity) {
             ++dropped_;
-            if (midi)
-                return;
-            auto oldestMidi = std::find_if(pending_.begin(), pending_.end(), [](const Pending& p) { return p.midi; });
+            if (midi) return;
+            auto oldestMidi = std::find_if(pending_.begin(), pending_.end(),
+                                           [](const Pending& p) { return p.midi; });
             pending_.erase(oldestMidi != pending_.end() ? oldestMidi : pending_.begin());
         }
         pending_.push_back({std::move(event), midi});
@@ -84,14 +72,12 @@ void JsonOutput::enqueue(nlohmann::json event)
     wake_.notify_one();
 }
 
-int64_t JsonOutput::dropped() const
-{
+int64_t JsonOutput::dropped() const {
     std::lock_guard guard(lock_);
     return dropped_;
 }
 
-bool JsonOutput::flush(std::chrono::milliseconds bound)
-{
+bool JsonOutput::flush(std::chrono::milliseconds bound) {
     auto deadline = std::chrono::steady_clock::now() + bound;
     std::unique_lock guard(lock_);
     flushDeadline_ = deadline;
@@ -106,8 +92,7 @@ bool JsonOutput::flush(std::chrono::milliseconds bound)
     return done;
 }
 
-std::string JsonOutput::serialise(const nlohmann::json& event)
-{
+std::string JsonOutput::serialise(const nlohmann::json& event) {
     try {
         return event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     } catch (...) {
@@ -115,17 +100,14 @@ std::string JsonOutput::serialise(const nlohmann::json& event)
     }
 }
 
-std::deque<nlohmann::json> JsonOutput::pendingForTesting() const
-{
+std::deque<nlohmann::json> JsonOutput::pendingForTesting() const {
     std::lock_guard guard(lock_);
     std::deque<nlohmann::json> events;
-    for (const auto& p : pending_)
-        events.push_back(p.event);
+    for (const auto& p : pending_) events.push_back(p.event);
     return events;
 }
 
-void JsonOutput::holdWriterForTesting(bool hold)
-{
+void JsonOutput::holdWriterForTesting(bool hold) {
     {
         std::lock_guard guard(lock_);
         held_ = hold;
@@ -133,15 +115,13 @@ void JsonOutput::holdWriterForTesting(bool hold)
     wake_.notify_all();
 }
 
-void JsonOutput::writerLoop()
-{
+void JsonOutput::writerLoop() {
     nameCurrentThread("norv-writer");
     std::unique_lock guard(lock_);
     for (;;) {
         wake_.wait(guard, [this] { return stopping_ || (!held_ && !pending_.empty()); });
         if (pending_.empty() || held_) {
-            if (stopping_)
-                return;
+            if (stopping_) return;
             continue;
         }
         nlohmann::json event = std::move(pending_.front().event);
@@ -163,9 +143,8 @@ void JsonOutput::writerLoop()
         // (an earlier flush that gave up on it has already returned false).
         if (!written && flushSerial_ != 0 && (owner == 0 || owner == flushSerial_))
             lostDuringFlush_ = true;
-        if (pending_.empty())
-            idle_.notify_all();
+        if (pending_.empty()) idle_.notify_all();
     }
 }
 
-} // namespace norv
+}  // namespace norv

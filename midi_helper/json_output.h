@@ -21,7 +21,8 @@ public:
 
     // Receives each finished line (without its line feed). Returns false when the line could not be
     // written within `deadline`; the writer then goes on with the next one.
-    using LineSink = std::function<bool(const std::string& line, std::chrono::steady_clock::time_point deadline)>;
+    using LineSink = std::function<bool(const std::string& line,
+                                        std::chrono::steady_clock::time_point deadline)>;
 
     // Writes to the file descriptor (standard output by default).
     explicit JsonOutput(int fd = 1);
@@ -31,7 +32,8 @@ public:
     JsonOutput(const JsonOutput&) = delete;
     JsonOutput& operator=(const JsonOutput&) = delete;
 
-    // Callable from any thread; never blocks on output. `event` must be an object with a text "type".
+    // Callable from any thread; never blocks on output. `event` must be an object with a text
+    // "type".
     void enqueue(nlohmann::json event);
 
     // Events dropped or evicted so far.
@@ -65,11 +67,12 @@ private:
     bool writing_ = false;
     bool stopping_ = false;
     bool held_ = false;
-    std::chrono::steady_clock::time_point flushDeadline_ = std::chrono::steady_clock::time_point::max();
+    std::chrono::steady_clock::time_point flushDeadline_ =
+        std::chrono::steady_clock::time_point::max();
     uint64_t flushSerial_ = 0;  // the flush waiting now, 0 when none
     uint64_t flushCount_ = 0;
     bool lostDuringFlush_ = false;  // a line the current flush waits for was given up
     std::thread writer_;
 };
 
-} // namespace norv
+}  // namespace norv

@@ -29,4 +29,4 @@ private:
     bool eof_ = false;
 };
 
-} // namespace norv
+}  // namespace norv

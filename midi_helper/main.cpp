@@ -22,17 +22,14 @@ constexpr std::chrono::milliseconds kFinalFlushBound{2000};
 
 // Writes what is waiting within a bound; a reader that stopped reading cannot hold the exit.
 // With work left running on an abandoned loop, nothing may be destroyed under it either.
-[[noreturn]] void finish(norv::JsonOutput& output, int status, bool leftWorkRunning)
-{
-    if (!output.flush(kFinalFlushBound) || leftWorkRunning)
-        std::_Exit(status);
+[[noreturn]] void finish(norv::JsonOutput& output, int status, bool leftWorkRunning) {
+    if (!output.flush(kFinalFlushBound) || leftWorkRunning) std::_Exit(status);
     std::exit(status);
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     // A closed stdout or peer must never kill the helper.
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -62,8 +59,7 @@ int main(int argc, char** argv)
                 norv::nameCurrentThread("norv-input");
                 norv::LineReader reader(0);
                 while (auto line = reader.next()) {
-                    if (!app.handleLine(line->text, line->overlong))
-                        break;
+                    if (!app.handleLine(line->text, line->overlong)) break;
                 }
             });
             input.join();

@@ -31,4 +31,4 @@ private:
     std::map<std::pair<uint64_t, TimerId>, std::function<void()>> timers_;
 };
 
-} // namespace norv
+}  // namespace norv

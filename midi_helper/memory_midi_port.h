@@ -34,10 +34,11 @@ public:
     bool closed = false;
     int32_t sourceUniqueID = 0, destinationUniqueID = 0;
     // Statuses the next calls return.
-    int clientStatus = 0, sourceStatus = 0, destinationStatus = 0, uniqueIDStatus = 0, sendStatus = 0;
+    int clientStatus = 0, sourceStatus = 0, destinationStatus = 0, uniqueIDStatus = 0,
+        sendStatus = 0;
 
 private:
     std::atomic<int64_t> receivedPackets_{0};
 };
 
-} // namespace norv
+}  // namespace norv

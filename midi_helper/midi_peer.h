@@ -11,17 +11,13 @@ namespace norv {
 // Note key: channel (0...15) × 128 + note number.
 constexpr int kNoteKeys = 2048;
 
-constexpr int noteKey(int channel, int note)
-{
-    return channel * 128 + note;
-}
+constexpr int noteKey(int channel, int note) { return channel * 128 + note; }
 
 // Calls `visit(key)` for every key in `keys`, lowest first. Skips whole empty words (libstdc++'s
 // bit search) instead of testing all 2048 keys. `keys` is a copy, so `visit` may change the set
 // it came from.
 template <typename Visit>
-void forEachKey(const std::bitset<kNoteKeys> keys, Visit&& visit)
-{
+void forEachKey(const std::bitset<kNoteKeys> keys, Visit&& visit) {
     for (size_t key = keys._Find_first(); key < keys.size(); key = keys._Find_next(key))
         visit(int(key));
 }
@@ -29,11 +25,11 @@ void forEachKey(const std::bitset<kNoteKeys> keys, Visit&& visit)
 // One held key repeated by stride. Times are beats.
 struct StrideVoice {
     uint8_t velocity = 100;
-    bool started = false;          // has struck at least once
-    std::optional<double> next;    // next strike, swing included
-    std::optional<double> off;     // end of the current strike
-    std::optional<double> nextBase; // grid position of the next strike
-    bool nextOdd = false;          // the next strike is a swung one
+    bool started = false;            // has struck at least once
+    std::optional<double> next;      // next strike, swing included
+    std::optional<double> off;       // end of the current strike
+    std::optional<double> nextBase;  // grid position of the next strike
+    bool nextOdd = false;            // the next strike is a swung one
 };
 
 // One sender's note state: what it has sounding, its sustain pedals and the channels it used, with
@@ -62,4 +58,4 @@ struct MidiPeer {
     bool wifi = false;
 };
 
-} // namespace norv
+}  // namespace norv

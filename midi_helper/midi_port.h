@@ -35,4 +35,4 @@ public:
     virtual int realtimePriority() const { return -1; }
 };
 
-} // namespace norv
+}  // namespace norv

@@ -8,45 +8,44 @@
 namespace norv {
 namespace {
 
-void check(int status, const char* call)
-{
+void check(int status, const char* call) {
     if (status != 0)
-        throw HelperError("NorvMIDIHelper", status, std::string(call) + " failed with OSStatus " + std::to_string(status));
+        throw HelperError("NorvMIDIHelper", status,
+                          std::string(call) + " failed with OSStatus " + std::to_string(status));
 }
 
-} // namespace
+}  // namespace
 
-NativeMidiBridge::NativeMidiBridge(HelperConfig config, Scheduler& scheduler, MidiPort& port, JsonOutput& output,
-                                   DatagramSender sender)
-    : config_(std::move(config))
-    , scheduler_(scheduler)
-    , port_(port)
-    , output_(output)
-    , ledger_(scheduler, port, output)
-    , repeat_({config_, scheduler, ledger_}, sender)
-    , stride_(scheduler, ledger_, repeat_)
-    , fast_({config_, scheduler, ledger_}, stride_, repeat_)
-    , wifi_({config_, scheduler, ledger_}, fast_, stride_, repeat_, std::move(sender),
-            [this](const std::shared_ptr<MidiPeer>& peer) { releaseSender(peer); })
-{
-}
+NativeMidiBridge::NativeMidiBridge(HelperConfig config, Scheduler& scheduler, MidiPort& port,
+                                   JsonOutput& output, DatagramSender sender)
+    : config_(std::move(config)),
+      scheduler_(scheduler),
+      port_(port),
+      output_(output),
+      ledger_(scheduler, port, output),
+      repeat_({config_, scheduler, ledger_}, sender),
+      stride_(scheduler, ledger_, repeat_),
+      fast_({config_, scheduler, ledger_}, stride_, repeat_),
+      wifi_({config_, scheduler, ledger_}, fast_, stride_, repeat_, std::move(sender),
+            [this](const std::shared_ptr<MidiPeer>& peer) { releaseSender(peer); }) {}
 
-void NativeMidiBridge::openEndpoints()
-{
+void NativeMidiBridge::openEndpoints() {
     check(port_.openClient("Norv Bridge MIDI"), "MIDIClientCreate");
     check(port_.createSource(config_.sourceName), "MIDISourceCreate");
     if (int status = port_.setSourceUniqueID(config_.sourceUniqueID); status != 0)
-        warnings_.push_back("MIDIObjectSetIntegerProperty(source) failed with OSStatus " + std::to_string(status));
+        warnings_.push_back("MIDIObjectSetIntegerProperty(source) failed with OSStatus " +
+                            std::to_string(status));
     if (!trimmed(config_.destinationName).empty()) {
         check(port_.createDestination(config_.destinationName), "MIDIDestinationCreate");
         destinationAvailable_ = true;
         if (int status = port_.setDestinationUniqueID(config_.destinationUniqueID); status != 0)
-            warnings_.push_back("MIDIObjectSetIntegerProperty(destination) failed with OSStatus " + std::to_string(status));
+            warnings_.push_back("MIDIObjectSetIntegerProperty(destination) failed with OSStatus " +
+                                std::to_string(status));
     }
 }
 
-void NativeMidiBridge::handleDatagram(std::span<const uint8_t> datagram, const DatagramOrigin& origin)
-{
+void NativeMidiBridge::handleDatagram(std::span<const uint8_t> datagram,
+                                      const DatagramOrigin& origin) {
     const bool loopback = origin.address == RepeatExchange::kLoopback;
     if (origin.privateSocket || loopback) {
         if (wire::hasMagic(datagram, wire::kMidiClock)) {
@@ -58,9 +57,9 @@ void NativeMidiBridge::handleDatagram(std::span<const uint8_t> datagram, const D
             return;
         }
     }
-    if (origin.privateSocket)
-        return;
-    if (repeat_.enabled() && wire::hasMagic(datagram, wire::kRepeatAck) && loopback && origin.port == config_.nativeRepeatPort) {
+    if (origin.privateSocket) return;
+    if (repeat_.enabled() && wire::hasMagic(datagram, wire::kRepeatAck) && loopback &&
+        origin.port == config_.nativeRepeatPort) {
         repeat_.receiveAck(datagram);
         return;
     }
@@ -71,16 +70,17 @@ void NativeMidiBridge::handleDatagram(std::span<const uint8_t> datagram, const D
     fast_.handlePacket(datagram);
 }
 
-StreamVerdict NativeMidiBridge::handleStreamPayload(const std::shared_ptr<MidiPeer>& peer, std::span<const uint8_t> payload)
-{
-    if (payload.size() != 8)
-        return StreamVerdict::Close;
+StreamVerdict NativeMidiBridge::handleStreamPayload(const std::shared_ptr<MidiPeer>& peer,
+                                                    std::span<const uint8_t> payload) {
+    if (payload.size() != 8) return StreamVerdict::Close;
     if (wire::hasMagic(payload, wire::kHeartbeat)) {
         peer->heartbeatEnabled = true;
         peer->lastHeartbeat = scheduler_.nowNs();
         return StreamVerdict::Echo;
     }
-    if (wire::hasMagic(payload, wire::kFastNote) || wire::hasMagic(payload, wire::kFastRaw) || wire::hasMagic(payload, wire::kStrideStep) || wire::hasMagic(payload, wire::kStrideArticulation)) {
+    if (wire::hasMagic(payload, wire::kFastNote) || wire::hasMagic(payload, wire::kFastRaw) ||
+        wire::hasMagic(payload, wire::kStrideStep) ||
+        wire::hasMagic(payload, wire::kStrideArticulation)) {
         NoteLedger::Acting acting(ledger_, peer);
         fast_.handlePacket(payload);
         return StreamVerdict::Continue;
@@ -88,39 +88,31 @@ StreamVerdict NativeMidiBridge::handleStreamPayload(const std::shared_ptr<MidiPe
     return StreamVerdict::Close;
 }
 
-void NativeMidiBridge::closePeer(const std::shared_ptr<MidiPeer>& peer)
-{
-    if (!ledger_.removeSender(peer))
-        return;
+void NativeMidiBridge::closePeer(const std::shared_ptr<MidiPeer>& peer) {
+    if (!ledger_.removeSender(peer)) return;
     releaseSender(peer);
 }
 
-void NativeMidiBridge::releaseSender(const std::shared_ptr<MidiPeer>& peer)
-{
+void NativeMidiBridge::releaseSender(const std::shared_ptr<MidiPeer>& peer) {
     repeat_.ownerLeaving(peer);
     stride_.dropVoices(*peer);
     ledger_.release(peer);
 }
 
-void NativeMidiBridge::closeAllPeers()
-{
+void NativeMidiBridge::closeAllPeers() {
     std::vector<std::shared_ptr<MidiPeer>> streams;
     for (const auto& peer : ledger_.senders())
-        if (!peer->wifi)
-            streams.push_back(peer);
-    for (const auto& peer : streams)
-        closePeer(peer);
+        if (!peer->wifi) streams.push_back(peer);
+    for (const auto& peer : streams) closePeer(peer);
     // Datagram senders have no session whose end releases their notes, and a tap's pending
     // release never fires once the loop stops: end what they left sounding.
     ledger_.endDatagramNotes();
 }
 
-std::vector<std::shared_ptr<MidiPeer>> NativeMidiBridge::silentPeers(uint64_t nowNs) const
-{
+std::vector<std::shared_ptr<MidiPeer>> NativeMidiBridge::silentPeers(uint64_t nowNs) const {
     std::vector<std::shared_ptr<MidiPeer>> silent;
     for (const auto& peer : ledger_.senders()) {
-        if (peer->wifi || !peer->heartbeatEnabled)
-            continue;
+        if (peer->wifi || !peer->heartbeatEnabled) continue;
         const uint64_t limit = peer->strideStep > 0 ? 750'000'000ull : 2'000'000'000ull;
         if (nowNs > peer->lastHeartbeat && nowNs - peer->lastHeartbeat > limit)
             silent.push_back(peer);
@@ -128,15 +120,13 @@ std::vector<std::shared_ptr<MidiPeer>> NativeMidiBridge::silentPeers(uint64_t no
     return silent;
 }
 
-void NativeMidiBridge::closeSilentSenders(uint64_t nowNs, const std::function<void(const std::shared_ptr<MidiPeer>&)>& closeStream)
-{
-    for (const auto& peer : silentPeers(nowNs))
-        closeStream(peer);
+void NativeMidiBridge::closeSilentSenders(
+    uint64_t nowNs, const std::function<void(const std::shared_ptr<MidiPeer>&)>& closeStream) {
+    for (const auto& peer : silentPeers(nowNs)) closeStream(peer);
     wifi_.closeSilent(nowNs);
 }
 
-nlohmann::json NativeMidiBridge::readyEvent() const
-{
+nlohmann::json NativeMidiBridge::readyEvent() const {
     const bool privateMode = config_.privateSocketDirectory.has_value();
     const int port = privateMode ? 0 : config_.udpPort;
     return {{"type", "ready"},
@@ -158,8 +148,7 @@ nlohmann::json NativeMidiBridge::readyEvent() const
             {"warnings", warnings_}};
 }
 
-nlohmann::json NativeMidiBridge::pongEvent() const
-{
+nlohmann::json NativeMidiBridge::pongEvent() const {
     const double now = double(scheduler_.nowNs()) / 1e9;
     const StrideClock& clock = stride_.clock();
     const WifiPeers::Counters& wifi = wifi_.counters();
@@ -187,4 +176,4 @@ nlohmann::json NativeMidiBridge::pongEvent() const
             {"stride_clock_age_ms", (now - clock.clockSeen) * 1000.0}};
 }
 
-} // namespace norv
+}  // namespace norv

@@ -55,7 +55,9 @@ public:
     const std::vector<std::string>& warnings() const { return warnings_; }
 
     // Sends one message now or at `at` (host time) for a sender without a peer.
-    int send(std::span<const uint8_t> bytes, std::optional<uint64_t> at = std::nullopt) { return ledger_.send(bytes, at); }
+    int send(std::span<const uint8_t> bytes, std::optional<uint64_t> at = std::nullopt) {
+        return ledger_.send(bytes, at);
+    }
     // Sorts one datagram by its magic and origin.
     void handleDatagram(std::span<const uint8_t> datagram, const DatagramOrigin& origin);
 
@@ -64,12 +66,14 @@ public:
     void closePeer(const std::shared_ptr<MidiPeer>& peer);
     size_t peerCount() const { return ledger_.streamCount(); }
     // One 8-byte frame payload from a stream peer.
-    StreamVerdict handleStreamPayload(const std::shared_ptr<MidiPeer>& peer, std::span<const uint8_t> payload);
+    StreamVerdict handleStreamPayload(const std::shared_ptr<MidiPeer>& peer,
+                                      std::span<const uint8_t> payload);
     // Stream peers whose heartbeats stopped for longer than their limit.
     std::vector<std::shared_ptr<MidiPeer>> silentPeers(uint64_t nowNs) const;
     // The watchdog: closes silent stream peers through `closeStream` (which owns their sockets),
     // then silent Wi-Fi peers. Stream peers go first: a note both hold is ended by the Wi-Fi peer.
-    void closeSilentSenders(uint64_t nowNs, const std::function<void(const std::shared_ptr<MidiPeer>&)>& closeStream);
+    void closeSilentSenders(
+        uint64_t nowNs, const std::function<void(const std::shared_ptr<MidiPeer>&)>& closeStream);
     // Closes every stream peer and ends the notes that datagram senders left sounding (shutdown).
     void closeAllPeers();
 
@@ -87,7 +91,9 @@ public:
     WifiPeers& wifi() { return wifi_; }
 
     // Shorthands the tests and the fuzz harness use.
-    void receiveEngineClock(std::span<const uint8_t> datagram) { stride_.receiveEngineClock(datagram); }
+    void receiveEngineClock(std::span<const uint8_t> datagram) {
+        stride_.receiveEngineClock(datagram);
+    }
     void receiveMidiClock(std::span<const uint8_t> datagram) { stride_.receiveMidiClock(datagram); }
     const StrideClock& strideClock() const { return stride_.clock(); }
     int64_t strideAttacks() const { return stride_.attacks(); }
@@ -126,4 +132,4 @@ private:
     WifiPeers wifi_;
 };
 
-} // namespace norv
+}  // namespace norv

@@ -11,14 +11,9 @@
 namespace norv {
 
 NoteLedger::NoteLedger(Scheduler& scheduler, MidiPort& port, JsonOutput& output)
-    : scheduler_(scheduler)
-    , port_(port)
-    , output_(output)
-{
-}
+    : scheduler_(scheduler), port_(port), output_(output) {}
 
-int NoteLedger::send(std::span<const uint8_t> bytes, std::optional<uint64_t> at)
-{
+int NoteLedger::send(std::span<const uint8_t> bytes, std::optional<uint64_t> at) {
     const uint64_t now = scheduler_.nowNs();
     uint64_t t = at ? std::max(*at, now) : now;
     MidiPeer* peer = current_.get();
@@ -34,17 +29,13 @@ int NoteLedger::send(std::span<const uint8_t> bytes, std::optional<uint64_t> at)
     // note-off never precedes its note-on: per peer, and among the senders without one.
     auto& submittedOns = peer ? peer->submittedOns : udpSubmittedOns_;
     auto& releaseBarriers = peer ? peer->releaseBarriers : udpReleaseBarriers_;
-    if (noteOn && releaseBarriers[key] != 0)
-        t = std::max(t, releaseBarriers[key] + 1);
-    if (noteOff && submittedOns[key] != 0)
-        t = std::max(t, submittedOns[key]);
+    if (noteOn && releaseBarriers[key] != 0) t = std::max(t, releaseBarriers[key] + 1);
+    if (noteOff && submittedOns[key] != 0) t = std::max(t, submittedOns[key]);
 
-    if (int result = port_.send(bytes, t); result != 0)
-        return result;
+    if (int result = port_.send(bytes, t); result != 0) return result;
     ++sentCount_;
 
-    if (peer && status >= 0x80 && status <= 0xEF)
-        peer->channels.set(status & 0x0F);
+    if (peer && status >= 0x80 && status <= 0xEF) peer->channels.set(status & 0x0F);
     if (noteOff) {
         (peer ? peer->notes : udpNotes_).reset(key);
         submittedOns[key] = 0;
@@ -56,61 +47,53 @@ int NoteLedger::send(std::span<const uint8_t> bytes, std::optional<uint64_t> at)
         peer->sustain.set(status & 0x0F, bytes[2] >= 64);
     }
 
-    if (monitorEnabled_.load(std::memory_order_relaxed))
-        report(bytes, t);
+    if (monitorEnabled_.load(std::memory_order_relaxed)) report(bytes, t);
     return 0;
 }
 
-void NoteLedger::report(std::span<const uint8_t> bytes, uint64_t at)
-{
+void NoteLedger::report(std::span<const uint8_t> bytes, uint64_t at) {
     // Filled key by key: an initializer list builds a temporary array for every pair first, and
     // this runs for every message while monitoring.
     nlohmann::json event;
     event["type"] = "midi";
     auto& values = (event["bytes"] = nlohmann::json::array()).get_ref<nlohmann::json::array_t&>();
     values.reserve(bytes.size());
-    for (uint8_t byte : bytes)
-        values.emplace_back(int(byte));
+    for (uint8_t byte : bytes) values.emplace_back(int(byte));
     event["timestamp"] = at;
     event["timestamp_unix"] = scheduler_.wallSeconds();
     output_.enqueue(std::move(event));
 }
 
-int NoteLedger::sendAs(const std::shared_ptr<MidiPeer>& peer, std::span<const uint8_t> bytes, std::optional<uint64_t> at)
-{
+int NoteLedger::sendAs(const std::shared_ptr<MidiPeer>& peer, std::span<const uint8_t> bytes,
+                       std::optional<uint64_t> at) {
     Acting acting(*this, peer);
     return send(bytes, at);
 }
 
-std::shared_ptr<MidiPeer> NoteLedger::addSender(bool wifi)
-{
+std::shared_ptr<MidiPeer> NoteLedger::addSender(bool wifi) {
     auto peer = std::make_shared<MidiPeer>(scheduler_.nowNs());
     peer->wifi = wifi;
     senders_.push_back(peer);
     return peer;
 }
 
-bool NoteLedger::removeSender(const std::shared_ptr<MidiPeer>& peer)
-{
+bool NoteLedger::removeSender(const std::shared_ptr<MidiPeer>& peer) {
     auto it = std::find(senders_.begin(), senders_.end(), peer);
-    if (it == senders_.end())
-        return false;
+    if (it == senders_.end()) return false;
     senders_.erase(it);
     peer->registered = false;
     return true;
 }
 
-size_t NoteLedger::streamCount() const
-{
-    return size_t(std::count_if(senders_.begin(), senders_.end(), [](const auto& peer) { return !peer->wifi; }));
+size_t NoteLedger::streamCount() const {
+    return size_t(std::count_if(senders_.begin(), senders_.end(),
+                                [](const auto& peer) { return !peer->wifi; }));
 }
 
-std::bitset<kNoteKeys> NoteLedger::keysOnlyHeldBy(const MidiPeer& peer)
-{
+std::bitset<kNoteKeys> NoteLedger::keysOnlyHeldBy(const MidiPeer& peer) {
     std::bitset<kNoteKeys> heldElsewhere = udpNotes_;
     for (const auto& other : senders_)
-        if (other.get() != &peer)
-            heldElsewhere |= other->notes;
+        if (other.get() != &peer) heldElsewhere |= other->notes;
     const std::bitset<kNoteKeys> shared = peer.notes & heldElsewhere;
     // Keys still held elsewhere: this peer's last note-on may be stamped ahead (a retrigger, a
     // stride strike), and whoever ends the key must not end it before that note-on.
@@ -120,18 +103,17 @@ std::bitset<kNoteKeys> NoteLedger::keysOnlyHeldBy(const MidiPeer& peer)
             udpSubmittedOns_[size_t(key)] = std::max(udpSubmittedOns_[size_t(key)], lastOn);
         for (const auto& other : senders_)
             if (other.get() != &peer && other->notes.test(size_t(key)))
-                other->submittedOns[size_t(key)] = std::max(other->submittedOns[size_t(key)], lastOn);
+                other->submittedOns[size_t(key)] =
+                    std::max(other->submittedOns[size_t(key)], lastOn);
     });
     return peer.notes & ~heldElsewhere;
 }
 
-void NoteLedger::release(const std::shared_ptr<MidiPeer>& peer)
-{
+void NoteLedger::release(const std::shared_ptr<MidiPeer>& peer) {
     Acting acting(*this, peer);
     std::bitset<16> otherSustain, otherChannels;
     for (const auto& other : senders_) {
-        if (other == peer)
-            continue;
+        if (other == peer) continue;
         otherSustain |= other->sustain;
         otherChannels |= other->channels;
     }
@@ -149,9 +131,8 @@ void NoteLedger::release(const std::shared_ptr<MidiPeer>& peer)
         }
     }
     for (int channel = 0; channel < 16; ++channel) {
-        if (!resets.test(size_t(channel)))
-            continue;
-        const std::array<uint8_t, 3> bend{uint8_t(0xE0 + channel), 0, 64}; // pitch bend centre
+        if (!resets.test(size_t(channel))) continue;
+        const std::array<uint8_t, 3> bend{uint8_t(0xE0 + channel), 0, 64};  // pitch bend centre
         const std::array<uint8_t, 2> pressure{uint8_t(0xD0 + channel), 0};
         const std::array<uint8_t, 3> timbre{uint8_t(0xB0 + channel), 74, 64};
         const std::array<uint8_t, 3> modulation{uint8_t(0xB0 + channel), 1, 0};
@@ -165,9 +146,8 @@ void NoteLedger::release(const std::shared_ptr<MidiPeer>& peer)
     peer->channels.reset();
 }
 
-void NoteLedger::endDatagramNotes()
-{
+void NoteLedger::endDatagramNotes() {
     forEachKey(udpNotes_, [this](int key) { sendNoteOff(key); });
 }
 
-} // namespace norv
+}  // namespace norv

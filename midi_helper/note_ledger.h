@@ -29,9 +29,9 @@ public:
     // Returns the port's status: 0 on success.
     int send(std::span<const uint8_t> bytes, std::optional<uint64_t> at = std::nullopt);
     // Sends as `peer`, restoring the current sender afterwards.
-    int sendAs(const std::shared_ptr<MidiPeer>& peer, std::span<const uint8_t> bytes, std::optional<uint64_t> at = std::nullopt);
-    int sendNoteOff(int key, std::optional<uint64_t> at = std::nullopt)
-    {
+    int sendAs(const std::shared_ptr<MidiPeer>& peer, std::span<const uint8_t> bytes,
+               std::optional<uint64_t> at = std::nullopt);
+    int sendNoteOff(int key, std::optional<uint64_t> at = std::nullopt) {
         const std::array<uint8_t, 3> off{uint8_t(0x90 + key / 128), uint8_t(key % 128), 0};
         return send(off, at);
     }
@@ -89,4 +89,4 @@ private:
     std::atomic<bool> monitorEnabled_{false};
 };
 
-} // namespace norv
+}  // namespace norv

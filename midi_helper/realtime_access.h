@@ -1,7 +1,7 @@
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 
 namespace norv {
 
@@ -36,4 +36,4 @@ int loopRealtimePriority(int jackPriority);
 // Asks for real-time scheduling of the calling thread: directly first, then through RealtimeKit.
 RealtimeOutcome makeCurrentThreadRealtime(int priority, RealtimeAccess& access);
 
-} // namespace norv
+}  // namespace norv

@@ -19,7 +19,8 @@ class NoteLedger;
 
 // Sends one datagram to an IPv4 address and port (host byte order): through the datagram socket,
 // which drops it while it is not open in network mode. Empty where nothing is ever sent.
-using DatagramSender = std::function<void(std::span<const uint8_t> datagram, uint32_t address, uint16_t port)>;
+using DatagramSender =
+    std::function<void(std::span<const uint8_t> datagram, uint32_t address, uint16_t port)>;
 
 // The local repeat exchange ("--native-repeat-port"): one stream peer's repeat is played by a
 // cooperating process, the Repeat lab. Requests carry the owner's rate every 100 ms under a token
@@ -68,9 +69,9 @@ private:
     double requestedAt_ = 0.0;
     PeriodicTimer timer_;
     std::vector<uint8_t> request_;
-    std::string requestTail_; // the source and the token, written once
+    std::string requestTail_;  // the source and the token, written once
     int64_t requestGeneration_ = 0;
-    std::optional<uint64_t> requestRateBits_; // empty: no owner
+    std::optional<uint64_t> requestRateBits_;  // empty: no owner
 };
 
-} // namespace norv
+}  // namespace norv

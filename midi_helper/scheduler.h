@@ -31,8 +31,7 @@ public:
     Timer(const Timer&) = delete;
     Timer& operator=(const Timer&) = delete;
 
-    void start(uint64_t delayNs, std::function<void()> callback)
-    {
+    void start(uint64_t delayNs, std::function<void()> callback) {
         cancel();
         // The callback stays here and the scheduler gets a small closure that fits in a
         // std::function without a heap block of its own: periodic timers start several times a
@@ -40,14 +39,12 @@ public:
         callback_ = std::move(callback);
         id_ = scheduler_->schedule(delayNs, [this] {
             id_ = 0;
-            auto callback = std::move(callback_); // the callback may restart this timer
+            auto callback = std::move(callback_);  // the callback may restart this timer
             callback();
         });
     }
-    void cancel()
-    {
-        if (id_ != 0)
-            scheduler_->cancel(id_);
+    void cancel() {
+        if (id_ != 0) scheduler_->cancel(id_);
         id_ = 0;
         callback_ = nullptr;
     }
@@ -66,8 +63,7 @@ class PeriodicTimer {
 public:
     explicit PeriodicTimer(Scheduler& scheduler) : scheduler_(&scheduler), timer_(scheduler) {}
 
-    void start(uint64_t firstDelayNs, uint64_t periodNs, std::function<void()> callback)
-    {
+    void start(uint64_t firstDelayNs, uint64_t periodNs, std::function<void()> callback) {
         periodNs_ = periodNs;
         callback_ = std::move(callback);
         dueNs_ = scheduler_->nowNs() + firstDelayNs;
@@ -77,14 +73,12 @@ public:
     bool active() const { return timer_.active(); }
 
 private:
-    void fire()
-    {
+    void fire() {
         const uint64_t now = scheduler_->nowNs();
         dueNs_ += periodNs_;
-        if (dueNs_ <= now)
-            dueNs_ += (now - dueNs_) / periodNs_ * periodNs_ + periodNs_;
+        if (dueNs_ <= now) dueNs_ += (now - dueNs_) / periodNs_ * periodNs_ + periodNs_;
         timer_.start(dueNs_ - now, [this] { fire(); });
-        auto callback = callback_; // the callback may restart this timer
+        auto callback = callback_;  // the callback may restart this timer
         callback();
     }
 
@@ -95,4 +89,4 @@ private:
     std::function<void()> callback_;
 };
 
-} // namespace norv
+}  // namespace norv

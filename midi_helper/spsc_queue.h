@@ -12,27 +12,25 @@ class SpscQueue {
     static_assert((Capacity & (Capacity - 1)) == 0, "capacity must be a power of two");
 
 public:
-    bool push(const T& value)
-    {
+    bool push(const T& value) {
         size_t head = head_.load(std::memory_order_relaxed);
-        if (head - tail_.load(std::memory_order_acquire) == Capacity)
-            return false;
+        if (head - tail_.load(std::memory_order_acquire) == Capacity) return false;
         slots_[head & (Capacity - 1)] = value;
         head_.store(head + 1, std::memory_order_release);
         return true;
     }
 
-    bool pop(T& value)
-    {
+    bool pop(T& value) {
         size_t tail = tail_.load(std::memory_order_relaxed);
-        if (tail == head_.load(std::memory_order_acquire))
-            return false;
+        if (tail == head_.load(std::memory_order_acquire)) return false;
         value = slots_[tail & (Capacity - 1)];
         tail_.store(tail + 1, std::memory_order_release);
         return true;
     }
 
-    bool empty() const { return head_.load(std::memory_order_acquire) == tail_.load(std::memory_order_acquire); }
+    bool empty() const {
+        return head_.load(std::memory_order_acquire) == tail_.load(std::memory_order_acquire);
+    }
 
 private:
     std::array<T, Capacity> slots_{};
@@ -40,4 +38,4 @@ private:
     alignas(64) std::atomic<size_t> tail_{0};
 };
 
-} // namespace norv
+}  // namespace norv

@@ -15,8 +15,8 @@ class StrideClock {
 public:
     // What the caller does after a datagram.
     struct Outcome {
-        bool accepted = false;      // false: dropped, nothing changed, nothing to schedule
-        bool schedule = false;      // re-arm the stride timer
+        bool accepted = false;  // false: dropped, nothing changed, nothing to schedule
+        bool schedule = false;  // re-arm the stride timer
         // Engine clock hard set: re-phase from `predicted` (the old timeline's beat now).
         bool engineRephase = false;
         double predicted = 0.0;
@@ -57,4 +57,4 @@ public:
     double hybridLookahead = 0.02;
 };
 
-} // namespace norv
+}  // namespace norv

@@ -28,12 +28,14 @@ public:
     // A sender's step and quantisation, gate and swing (the stride packets); invalid codes do
     // nothing.
     void configure(const std::shared_ptr<MidiPeer>& peer, uint16_t step, uint16_t quant);
-    void configureArticulation(const std::shared_ptr<MidiPeer>& peer, uint16_t gate, uint16_t swing);
+    void configureArticulation(const std::shared_ptr<MidiPeer>& peer, uint16_t gate,
+                               uint16_t swing);
 
     // Starts a held key's voice at `beat`: at once, or on the quantisation grid.
     void startVoice(const std::shared_ptr<MidiPeer>& peer, int key, double beat);
     // Ends the key's current strike now or at `at` (host time).
-    void endStrike(const std::shared_ptr<MidiPeer>& peer, int key, std::optional<uint64_t> at = std::nullopt);
+    void endStrike(const std::shared_ptr<MidiPeer>& peer, int key,
+                   std::optional<uint64_t> at = std::nullopt);
     // The sender leaves: its voices go and its repeat stops.
     void dropVoices(MidiPeer& peer);
     // Re-arms the timer for the earliest strike or strike end.
@@ -54,7 +56,8 @@ private:
         double now, beat, tempo, horizon;
         bool ready;
     };
-    void tickVoice(const std::shared_ptr<MidiPeer>& peer, int key, StrideVoice& voice, const Moment& moment);
+    void tickVoice(const std::shared_ptr<MidiPeer>& peer, int key, StrideVoice& voice,
+                   const Moment& moment);
     void restartVoices(const std::shared_ptr<MidiPeer>& peer, double oldStep, bool restart);
     void skipSwingEdges(MidiPeer& peer, StrideVoice& voice, double before);
     // Calls `visit` for every sender whose step is above 0: stream peers, then Wi-Fi peers.
@@ -71,4 +74,4 @@ private:
     double maxLateMs_ = 0.0;
 };
 
-} // namespace norv
+}  // namespace norv

@@ -1,13 +1,12 @@
 #pragma once
 
-#include <cstring>
 #include <pthread.h>
+#include <cstring>
 
 namespace norv {
 
 // Names the calling thread for top -H, ps -L and debuggers; longer names are cut at 15 bytes.
-inline void nameCurrentThread(const char* name)
-{
+inline void nameCurrentThread(const char* name) {
     char cut[16] = {};
     std::strncpy(cut, name, sizeof cut - 1);
     ::pthread_setname_np(::pthread_self(), cut);
@@ -17,7 +16,9 @@ inline void nameCurrentThread(const char* name)
 // take the name they start with: a library's threads get a name of their own this way.
 class ThreadNameDuring {
 public:
-    ThreadNameDuring(const char* during, const char* after) : after_(after) { nameCurrentThread(during); }
+    ThreadNameDuring(const char* during, const char* after) : after_(after) {
+        nameCurrentThread(during);
+    }
     ~ThreadNameDuring() { nameCurrentThread(after_); }
     ThreadNameDuring(const ThreadNameDuring&) = delete;
     ThreadNameDuring& operator=(const ThreadNameDuring&) = delete;
@@ -26,4 +27,4 @@ private:
     const char* after_;
 };
 
-} // namespace norv
+}  // namespace norv

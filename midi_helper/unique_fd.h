@@ -12,10 +12,8 @@ public:
     explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd() { reset(); }
     UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept
-    {
-        if (this != &other)
-            reset(std::exchange(other.fd_, -1));
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) reset(std::exchange(other.fd_, -1));
         return *this;
     }
     UniqueFd(const UniqueFd&) = delete;
@@ -24,10 +22,8 @@ public:
     int get() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
     int release() { return std::exchange(fd_, -1); }
-    void reset(int fd = -1)
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
         fd_ = fd;
     }
 
@@ -35,4 +31,4 @@ private:
     int fd_ = -1;
 };
 
-} // namespace norv
+}  // namespace norv

@@ -16,9 +16,9 @@ struct WifiMidiPeer {
     uint64_t token = 0;
     uint64_t packetSequence = 0;
     uint64_t eventSequence = 0;
-    double offset = 0.0;   // helper clock minus sender clock
-    double lastSeen = 0.0; // helper time of the last packet that arrived in time
-    std::map<int, double> recoveredReleases; // key → due time
+    double offset = 0.0;                      // helper clock minus sender clock
+    double lastSeen = 0.0;                    // helper time of the last packet that arrived in time
+    std::map<int, double> recoveredReleases;  // key → due time
 };
 
-} // namespace norv
+}  // namespace norv

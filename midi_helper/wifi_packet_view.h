@@ -9,7 +9,8 @@
 namespace norv {
 
 // The note identity of a record's fast MIDI payload: a key and whether it releases, or nothing.
-std::optional<std::pair<int, bool>> wifiRecordNote(std::span<const uint8_t> payload, int midiChannel);
+std::optional<std::pair<int, bool>> wifiRecordNote(std::span<const uint8_t> payload,
+                                                   int midiChannel);
 
 // A Wi-Fi packet (either version) whose shape has been checked, read in place: the header, the
 // picture of held keys and pedals, the holds with their velocities (v2) and up to 32 records of
@@ -21,7 +22,7 @@ struct WifiPacketView {
     // One record of a recent event.
     struct Record {
         uint64_t sequence = 0;
-        uint64_t time = 0; // sender time, µs
+        uint64_t time = 0;  // sender time, µs
         std::span<const uint8_t> payload;
     };
 
@@ -46,4 +47,4 @@ struct WifiPacketView {
     bool recordsValid() const;
 };
 
-} // namespace norv
+}  // namespace norv

@@ -13,8 +13,8 @@
 #include "midi_helper/helper_config.h"
 #include "midi_helper/repeat_exchange.h"
 #include "midi_helper/scheduler.h"
-#include "midi_helper/wifi_packet_view.h"
 #include "midi_helper/wifi_midi_peer.h"
+#include "midi_helper/wifi_packet_view.h"
 
 namespace norv {
 
@@ -22,22 +22,22 @@ class FastMidi;
 class NoteLedger;
 class StrideScheduler;
 
-// Wi-Fi senders (two packet versions): loss-tolerant packets that repeat the latest events as records
-// and carry a picture of the held keys and pedals. Each sender under its token is a peer; lost
-// events are recovered from later packets, stale ones are dropped, taps keep their length, and
+// Wi-Fi senders (two packet versions): loss-tolerant packets that repeat the latest events as
+// records and carry a picture of the held keys and pedals. Each sender under its token is a peer;
+// lost events are recovered from later packets, stale ones are dropped, taps keep their length, and
 // whatever the picture no longer holds is ended. Every packet is acknowledged.
 class WifiPeers {
 public:
     static constexpr size_t kMaxPeers = 8;
     struct Counters {
-        int64_t staleEvents = 0, duplicatePackets = 0, recoveredEvents = 0, gapEvents = 0, recoveredHolds = 0,
-                recoveredTaps = 0, staleAttacks = 0;
+        int64_t staleEvents = 0, duplicatePackets = 0, recoveredEvents = 0, gapEvents = 0,
+                recoveredHolds = 0, recoveredTaps = 0, staleAttacks = 0;
     };
     // Releases a leaving sender's notes, with everything that hangs on them (the bridge's job).
     using ReleaseSender = std::function<void(const std::shared_ptr<MidiPeer>&)>;
 
-    WifiPeers(const BridgeBasics& basics, FastMidi& fast, StrideScheduler& stride, RepeatExchange& repeat,
-              DatagramSender sender, ReleaseSender release);
+    WifiPeers(const BridgeBasics& basics, FastMidi& fast, StrideScheduler& stride,
+              RepeatExchange& repeat, DatagramSender sender, ReleaseSender release);
 
     void handlePacket(std::span<const uint8_t> packet, uint32_t address, uint16_t port);
     void close(uint64_t addressKey);
@@ -48,7 +48,9 @@ public:
     size_t count() const { return peers_.size(); }
     const WifiMidiPeer* peer(uint32_t address, uint16_t port) const;
     const Counters& counters() const { return counters_; }
-    static uint64_t addressKey(uint32_t address, uint16_t port) { return uint64_t(address) << 16 | port; }
+    static uint64_t addressKey(uint32_t address, uint16_t port) {
+        return uint64_t(address) << 16 | port;
+    }
 
 private:
     struct Arrival;
@@ -82,4 +84,4 @@ private:
     Timer releaseTimer_;
 };
 
-} // namespace norv
+}  // namespace norv

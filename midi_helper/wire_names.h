@@ -31,15 +31,13 @@ inline constexpr Magic kRepeatRequest = "NNRQ";
 inline constexpr Magic kRepeatAck = "NNRA";
 
 // Whether `bytes` opens with `magic`.
-inline bool hasMagic(std::span<const uint8_t> bytes, const Magic& magic)
-{
+inline bool hasMagic(std::span<const uint8_t> bytes, const Magic& magic) {
     return bytes.size() >= 4 && std::memcmp(bytes.data(), magic, 4) == 0;
 }
 
 // Writes `magic` into the first four bytes of `out` (which holds at least four).
-inline void putMagic(std::span<uint8_t> out, const Magic& magic)
-{
+inline void putMagic(std::span<uint8_t> out, const Magic& magic) {
     std::copy_n(magic, 4, out.begin());
 }
 
-} // namespace norv::wire
+}  // namespace norv::wire
