@@ -4,8 +4,10 @@ function(norv_target_settings target)
   target_compile_features(${target} PUBLIC cxx_std_20)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
   if(NORV_SANITIZE)
+    # The sanitizer build is the test build: -O1, as AddressSanitizer advises, and line tables
+    # only, which is all its reports read, compile in half the time of -O2 with full debug info.
     target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer
-                                             -fno-sanitize-recover=undefined)
+                                             -fno-sanitize-recover=undefined -O1 -g1)
     target_link_options(${target} PUBLIC -fsanitize=address,undefined)
   endif()
   norv_fuzz_settings(${target})

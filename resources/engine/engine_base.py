@@ -29,16 +29,9 @@ def log(level, message):
 
 
 def load_sibling(name):
-    """The module `name`.py beside this one, loaded once."""
-    import importlib.util
-    if name in sys.modules:
-        return sys.modules[name]
-    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), name + ".py")
-    spec = importlib.util.spec_from_file_location(name, path)
-    module = importlib.util.module_from_spec(spec)
-    sys.modules[name] = module
-    spec.loader.exec_module(module)
-    return module
+    """The module `name`.py beside this one (the engine's folder is on the import path)."""
+    import importlib
+    return importlib.import_module(name)
 
 
 def engine_options(description):

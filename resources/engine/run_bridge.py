@@ -21,19 +21,10 @@ import threading
 import time
 
 
-def _load_base():
-    """engine_base.py beside this script (the engine runs isolated, so its folder is not on the
-    import path)."""
-    import importlib.util
-    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "engine_base.py")
-    spec = importlib.util.spec_from_file_location("engine_base", path)
-    module = importlib.util.module_from_spec(spec)
-    sys.modules["engine_base"] = module
-    spec.loader.exec_module(module)
-    return module
-
-
-base = _load_base()
+# The engine runs isolated (python -I), so its own folder, which holds engine_base.py, is not on
+# the import path until it is put there.
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import engine_base as base  # noqa: E402
 log = base.log
 
 ADMIN_HOST = "127.0.0.1"
