@@ -38,30 +38,7 @@ DiagnosticsPage::DiagnosticsPage(Actions actions, QWidget* parent)
     header->addWidget(export_, 0, Qt::AlignTop);
     column->addLayout(header);
 
-    // "Connection identities", closed at first.
-    auto* disclosure = new QToolButton(page);
-    disclosure->setText(QStringLiteral("Connection identities"));
-    disclosure->setCheckable(true);
-    disclosure->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    disclosure->setArrowType(Qt::RightArrow);
-    disclosure->setAutoRaise(true);
-    column->addWidget(disclosure);
-    auto* identities = new QWidget(page);
-    auto* identitiesColumn = new QVBoxLayout(identities);
-    identitiesColumn->setContentsMargins(16, 0, 0, 0);
-    identitiesColumn->setSpacing(12);
-    fingerprintLabel_ = makeLabel(QString(), NorvTheme::systemFont(11, QFont::Normal, true), NorvTheme::primary(),
-                                  identities);
-    fingerprintLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    identitiesColumn->addWidget(fingerprintLabel_);
-    pairingRequests_ = new PendingPairingRequestsPanel(actions_.pairing, identities);
-    identitiesColumn->addWidget(pairingRequests_);
-    identities->setVisible(false);
-    column->addWidget(identities);
-    connect(disclosure, &QToolButton::toggled, this, [disclosure, identities](bool open) {
-        disclosure->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
-        identities->setVisible(open);
-    });
+    buildIdentities(page, column);
 
     auto* controls = new QHBoxLayout;
     controls->setSpacing(12);
@@ -95,18 +72,7 @@ DiagnosticsPage::DiagnosticsPage(Actions actions, QWidget* parent)
     log_ = new DiagnosticsLogView(page);
     column->addWidget(log_, 1);
 
-    auto* footer = new QHBoxLayout;
-    footer_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), page);
-    footer->addWidget(footer_);
-    savedTo_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), page);
-    savedTo_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    footer->addWidget(savedTo_);
-    footer->addStretch();
-    dropped_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), page);
-    footer->addWidget(dropped_);
-    storage_ = makeLabel(QStringLiteral("Log storage unavailable"), NorvTheme::captionFont(), NorvTheme::red(), page);
-    footer->addWidget(storage_);
-    column->addLayout(footer);
+    buildFooter(page, column);
 
     connect(search_, &QLineEdit::textChanged, this, [this] { refresh(false); });
     connect(level_, &QComboBox::currentIndexChanged, this, [this] { refresh(false); });
@@ -126,13 +92,54 @@ DiagnosticsPage::DiagnosticsPage(Actions actions, QWidget* parent)
     refresh(false);
 }
 
+// "Connection identities", closed at first: the fingerprint and the pending pairing requests.
+void DiagnosticsPage::buildIdentities(QWidget* page, QVBoxLayout* column) {
+    auto* disclosure = new QToolButton(page);
+    disclosure->setText(QStringLiteral("Connection identities"));
+    disclosure->setCheckable(true);
+    disclosure->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    disclosure->setArrowType(Qt::RightArrow);
+    disclosure->setAutoRaise(true);
+    column->addWidget(disclosure);
+    auto* identities = new QWidget(page);
+    auto* identitiesColumn = new QVBoxLayout(identities);
+    identitiesColumn->setContentsMargins(16, 0, 0, 0);
+    identitiesColumn->setSpacing(12);
+    fingerprintLabel_ = makeLabel(QString(), NorvTheme::systemFont(11, QFont::Normal, true), NorvTheme::primary(),
+                                  identities);
+    fingerprintLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    identitiesColumn->addWidget(fingerprintLabel_);
+    pairingRequests_ = new PendingPairingRequestsPanel(actions_.pairing, identities);
+    identitiesColumn->addWidget(pairingRequests_);
+    identities->setVisible(false);
+    column->addWidget(identities);
+    connect(disclosure, &QToolButton::toggled, this, [disclosure, identities](bool open) {
+        disclosure->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+        identities->setVisible(open);
+    });
+}
+
+void DiagnosticsPage::buildFooter(QWidget* page, QVBoxLayout* column) {
+    auto* footer = new QHBoxLayout;
+    footer_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), page);
+    footer->addWidget(footer_);
+    savedTo_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), page);
+    savedTo_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    footer->addWidget(savedTo_);
+    footer->addStretch();
+    dropped_ = makeLabel(QString(), NorvTheme::captionFont(), NorvTheme::secondary(), page);
+    footer->addWidget(dropped_);
+    storage_ = makeLabel(QStringLiteral("Log storage unavailable"), NorvTheme::captionFont(), NorvTheme::red(), page);
+    footer->addWidget(storage_);
+    column->addLayout(footer);
+}
+
 void DiagnosticsPage::setRefreshInterval(std::chrono::milliseconds interval) { timer_->setInterval(interval); }
 
 void DiagnosticsPage::start() {
     if (actions_.refreshLogs) actions_.refreshLogs();
     timer_->start();
 }
-
 
 void DiagnosticsPage::tick() {
     if (!paused_ && actions_.refreshLogs) actions_.refreshLogs();

@@ -23,6 +23,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
+class QVBoxLayout;
 
 namespace norv {
 
@@ -72,6 +73,8 @@ public:
     DiagnosticsLogView* logView() const { return log_; }
 
 private:
+    void buildIdentities(QWidget* page, QVBoxLayout* column);
+    void buildFooter(QWidget* page, QVBoxLayout* column);
     void refresh(bool linesChanged);
     void tick();
     void exportArchive();

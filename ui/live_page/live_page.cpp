@@ -199,7 +199,6 @@ void LivePage::request(const Request& request) {
     if (request) request(integration_, [this] { updateState(); });
 }
 
-
 void LivePage::setState(const State& state) {
     store_ = state;
     refresh();

@@ -62,6 +62,31 @@ RoutingPolicyEditor::RoutingPolicyEditor(ClearConfirmation* confirmation, QWidge
     strategyRow->addWidget(strategy_);
     column->addLayout(strategyRow);
 
+    column->addWidget(buildRule());
+    column->addLayout(buildFooter());
+
+    // Only user actions reach these: refresh() blocks the controls' signals while it sets them.
+    connect(automatic_, &QCheckBox::toggled, this, [this](bool on) {
+        draft_.setAutomaticRouting(on, runtime_);
+        refresh();
+    });
+    connect(strategy_, &QComboBox::activated, this, [this](int index) {
+        draft_.setSharedStrategy(strategy_->itemData(index).toString(), runtime_);
+        refresh();
+    });
+    connect(reset_, &QPushButton::clicked, this, [this] {
+        draft_.reset(runtime_);
+        refresh();
+    });
+    connect(apply_, &QPushButton::clicked, this, [this] { Q_EMIT applyRequested(draft_.draft()); });
+    connect(clear_, &QPushButton::clicked, this, [this] {
+        confirmation_->press([this] { Q_EMIT clearRequested(); });
+    });
+    connect(confirmation_, &ClearConfirmation::changed, this, &RoutingPolicyEditor::refresh);
+}
+
+// The box that states the rule in force.
+QWidget* RoutingPolicyEditor::buildRule() {
     auto* rule = new QWidget(this);
     fillBackground(rule, NorvTheme::panelRaised());
     auto* ruleRow = new QHBoxLayout(rule);
@@ -83,8 +108,11 @@ RoutingPolicyEditor::RoutingPolicyEditor(ClearConfirmation* confirmation, QWidge
     ruleBadge_->setStyleSheet(QStringLiteral("background: %1; color: %2;")
                                   .arg(NorvTheme::css(NorvTheme::violet(), 0.12), NorvTheme::css(NorvTheme::violet())));
     ruleRow->addWidget(ruleBadge_);
-    column->addWidget(rule);
+    return rule;
+}
 
+// The status line and Clear, Reset and Apply.
+QHBoxLayout* RoutingPolicyEditor::buildFooter() {
     auto* footer = new QHBoxLayout;
     statusSymbol_ = new SymbolLabel(this);
     footer->addWidget(statusSymbol_);
@@ -100,26 +128,7 @@ RoutingPolicyEditor::RoutingPolicyEditor(ClearConfirmation* confirmation, QWidge
     apply_ = new QPushButton(QStringLiteral("Apply"), this);
     NorvButtonStyle::apply(apply_, true);
     footer->addWidget(apply_);
-    column->addLayout(footer);
-
-    // Only user actions reach these: refresh() blocks the controls' signals while it sets them.
-    connect(automatic_, &QCheckBox::toggled, this, [this](bool on) {
-        draft_.setAutomaticRouting(on, runtime_);
-        refresh();
-    });
-    connect(strategy_, &QComboBox::activated, this, [this](int index) {
-        draft_.setSharedStrategy(strategy_->itemData(index).toString(), runtime_);
-        refresh();
-    });
-    connect(reset_, &QPushButton::clicked, this, [this] {
-        draft_.reset(runtime_);
-        refresh();
-    });
-    connect(apply_, &QPushButton::clicked, this, [this] { Q_EMIT applyRequested(draft_.draft()); });
-    connect(clear_, &QPushButton::clicked, this, [this] {
-        confirmation_->press([this] { Q_EMIT clearRequested(); });
-    });
-    connect(confirmation_, &ClearConfirmation::changed, this, &RoutingPolicyEditor::refresh);
+    return footer;
 }
 
 void RoutingPolicyEditor::startFrom(const std::optional<DeviceRoutingPolicy>& runtime, bool editable) {

@@ -12,6 +12,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 
@@ -43,6 +44,8 @@ Q_SIGNALS:
     void clearRequested();
 
 private:
+    QWidget* buildRule();
+    QHBoxLayout* buildFooter();
     void refresh();
 
     RoutingPolicyDraft draft_;
