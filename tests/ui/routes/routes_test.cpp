@@ -292,6 +292,17 @@ TEST(ClearConfirmation, SecondPressWithinFourSecondsClears) {
     EXPECT_EQ(clears, 1);
 }
 
+// The application's own timer never ends the window before its 4 s.
+TEST(ClearConfirmation, TheWindowNeverLapsesBeforeFourSeconds) {
+    ClearConfirmation confirmation;
+    confirmation.press([] {});
+    QElapsedTimer waited;
+    waited.start();
+    while (confirmation.pending() && waited.elapsed() < 6000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_FALSE(confirmation.pending());
+    EXPECT_GE(waited.elapsed(), 4000);
+}
+
 TEST(ClearConfirmation, RealTimerLapsesAndOutlivesNoOwner) {
     using namespace std::chrono_literals;
     const auto singleShot = [](std::chrono::milliseconds delay, QObject* context, std::function<void()> action) {
