@@ -40,6 +40,22 @@ void setIntOption(int fd, int level, int name, int value) {
     ::setsockopt(fd, level, name, &value, sizeof value);
 }
 
+// A socket file left by a helper that never shut down (killed) blocks the bind. It is stale when a
+// connect to it is refused; a live socket, or anything that is not a socket, stays.
+void removeStaleSocket(const std::string& path, int type, const sockaddr_un& address) {
+    struct stat before {};
+    if (::lstat(path.c_str(), &before) != 0 || !S_ISSOCK(before.st_mode)) return;
+    UniqueFd probe(::socket(AF_UNIX, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!probe ||
+        ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
+        errno != ECONNREFUSED)
+        return;
+    struct stat after {};
+    if (::lstat(path.c_str(), &after) == 0 && after.st_dev == before.st_dev &&
+        after.st_ino == before.st_ino)
+        ::unlink(path.c_str());
+}
+
 }  // namespace
 
 HelperSockets::HelperSockets(NativeMidiBridge& bridge, EventLoop& loop, JsonOutput& output)
@@ -70,7 +86,8 @@ UniqueFd HelperSockets::makePrivateSocket(const std::string& directory, const st
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    // An existing file at the path is never removed: a second helper in the same folder fails here.
+    // A live socket at the path is never removed: a second helper in the same folder fails here.
+    removeStaleSocket(path, type, address);
     if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         throw HelperError("Private MIDI socket bind", errno);
     struct stat bound {};

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <filesystem>
+#include <fstream>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -37,10 +38,10 @@ protected:
     ~PrivateFolder() override { std::filesystem::remove_all(folder); }
 
     // The error domain a private socket in `directory` fails with, or "" on success.
-    std::string failure(const std::string& directory, const std::string& name = "clock.sock")
+    std::string failure(const std::string& directory, const std::string& name = "clock.sock", int type = SOCK_DGRAM)
     {
         try {
-            sockets.makePrivateSocket(directory, name, SOCK_DGRAM);
+            sockets.makePrivateSocket(directory, name, type);
             return "";
         } catch (const HelperError& error) {
             return error.domain() + "/" + std::to_string(error.code());
@@ -73,8 +74,27 @@ TEST_F(PrivateFolder, OnlyAPrivateRealFolderOfTheUserIsAccepted)
     ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
     EXPECT_EQ(failure(link), "Private MIDI directory/13");
     EXPECT_EQ(failure(real), "");
-    // Bound already (by us or anyone): never replaced.
-    EXPECT_EQ(failure(real), "Private MIDI socket bind/" + std::to_string(EADDRINUSE));
+}
+
+TEST_F(PrivateFolder, AKilledHelpersSocketsAreReplacedButNeverALiveSocketOrAnotherFile)
+{
+    const std::string inUse = "Private MIDI socket bind/" + std::to_string(EADDRINUSE);
+    {
+        UniqueFd clock = sockets.makePrivateSocket(folder, "clock.sock", SOCK_DGRAM);
+        UniqueFd midi = sockets.makePrivateSocket(folder, "midi.sock", SOCK_STREAM);
+        ASSERT_EQ(::listen(midi.get(), 1), 0);
+        EXPECT_EQ(failure(folder), inUse);
+        EXPECT_EQ(failure(folder, "midi.sock", SOCK_STREAM), inUse);
+    }
+    // Closed without removing their files, as when the helper is killed: nobody listens.
+    EXPECT_EQ(failure(folder), "");
+    EXPECT_EQ(failure(folder, "midi.sock", SOCK_STREAM), "");
+
+    const std::string other = folder + "/other";
+    ::mkdir(other.c_str(), 0700);
+    std::ofstream(other + "/clock.sock") << "not a socket";
+    EXPECT_EQ(failure(other), inUse);
+    EXPECT_TRUE(std::filesystem::is_regular_file(other + "/clock.sock"));
 }
 
 TEST_F(PrivateFolder, SocketPathsFitInOneHundredAndFourBytes)
