@@ -221,8 +221,9 @@ void HelperSockets::acceptPeers() {
             }
             return;
         }
-        // With every slot taken, a connection that never sent a frame gives way to the newcomer:
-        // sockets that only hold a slot cannot lock real devices out.
+        // With every slot taken, a connection that never sent a frame, or one long silent with
+        // nothing sounding, gives way to the newcomer: sockets that only hold a slot cannot lock
+        // real devices out.
         if (connections_.size() >= kMaxPeers && !evictSilentConnection())
             continue;  // closed at once by `fd` going out of scope
         if (!privateMode_) setIntOption(fd.get(), IPPROTO_TCP, TCP_NODELAY, 1);
@@ -308,6 +309,23 @@ bool HelperSockets::evictSilentConnection() {
             closeConnection(fd);
             return true;
         }
+    }
+    // Then the peer silent longest with nothing sounding, closed as any peer is.
+    for (size_t tries = 0; tries < kMaxPeers; ++tries) {
+        const std::shared_ptr<MidiPeer> idle = bridge_.idlePeer();
+        auto it = std::find_if(connections_.begin(), connections_.end(), [&](const auto& entry) {
+            return idle && entry.second->peer == idle;
+        });
+        if (it == connections_.end()) return false;
+        const int fd = it->first;
+        int waiting = 0;
+        if (::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0) {
+            readPeer(fd);  // what it sent meanwhile may make it busy: choose again
+            if (connections_.size() < kMaxPeers) return true;  // it closed while being read
+            continue;
+        }
+        closeConnection(fd);
+        return true;
     }
     return false;
 }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 #include "midi_helper/helper_sockets.h"
 #include "midi_helper/json_output.h"
 #include "midi_helper/line_reader.h"
+#include "midi_helper/manual_scheduler.h"
 #include "midi_helper/memory_midi_port.h"
 #include "midi_helper/native_midi_bridge.h"
 #include "midi_helper/unique_fd.h"
@@ -167,6 +169,71 @@ TEST(HelperSockets, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning)
     }
     EXPECT_EQ(peers, 1u);
     loop.runSync([&] { sockets.shutdown(); }, std::chrono::seconds(5));
+    loop.stop();
+    thread.join();
+}
+
+TEST(HelperSockets, WithEverySlotFramedTheLongestSilentPeerWithNothingSoundingGivesWayAfterTenSeconds)
+{
+    using namespace std::chrono_literals;
+    EventLoop loop;
+    ManualScheduler clock; // the bridge's time; the loop only carries the sockets
+    MemoryMidiPort port;
+    JsonOutput output([](const std::string&, auto) { return true; });
+    HelperConfig config;
+    config.udpHost = "127.0.0.1";
+    config.udpPort = test::freePort();
+    NativeMidiBridge bridge(config, clock, port, output);
+    HelperSockets sockets(bridge, loop, output);
+    sockets.start();
+    std::thread thread([&] { loop.run(); });
+    auto onLoop = [&](auto work) {
+        decltype(work()) result{};
+        loop.runSync([&] { result = work(); }, 5s);
+        return result;
+    };
+    auto eventually = [&](auto condition) {
+        for (int i = 0; i < 300 && !onLoop(condition); ++i)
+            std::this_thread::sleep_for(10ms);
+        return onLoop(condition);
+    };
+    auto advance = [&](uint64_t ns) { onLoop([&] { clock.advance(ns); return 0; }); };
+    auto closed = [](int fd, int ms) {
+        pollfd pfd{fd, POLLIN, 0};
+        char byte;
+        return ::poll(&pfd, 1, ms) == 1 && ::recv(fd, &byte, 1, 0) == 0;
+    };
+
+    std::vector<UniqueFd> clients;
+    for (int i = 0; i < 8; ++i)
+        clients.push_back(test::connectTcp("127.0.0.1", config.udpPort));
+    ASSERT_TRUE(eventually([&] { return bridge.peerCount() == 8; }));
+    // Each sends one frame: the oldest holds a note, the second is silent longest with none.
+    int64_t sent = 0;
+    for (int i = 0; i < 8; ++i) {
+        const uint8_t phase = i == 0 ? 1 : 2;
+        const test::Bytes note = test::frame(test::packet("NPM2", {phase, 60, 100, 1}));
+        ASSERT_EQ(::send(clients[size_t(i)].get(), note.data(), note.size(), MSG_NOSIGNAL), 12);
+        ASSERT_TRUE(eventually([&] { return bridge.sentCount() == sent + 1; }));
+        sent = bridge.sentCount();
+        if (i < 2)
+            advance(1'000'000'000);
+    }
+
+    // Ten seconds of silence are not yet past the bound: a newcomer is closed at once.
+    advance(9'000'000'000);
+    UniqueFd early = test::connectTcp("127.0.0.1", config.udpPort);
+    EXPECT_TRUE(closed(early.get(), 3000));
+
+    advance(1'500'000'000);
+    UniqueFd late = test::connectTcp("127.0.0.1", config.udpPort);
+    EXPECT_TRUE(closed(clients[1].get(), 3000));
+    EXPECT_FALSE(closed(late.get(), 100));
+    EXPECT_FALSE(closed(clients[0].get(), 0));
+    EXPECT_FALSE(closed(clients[2].get(), 0));
+    EXPECT_EQ(onLoop([&] { return bridge.peerCount(); }), 8u);
+
+    loop.runSync([&] { sockets.shutdown(); }, 5s);
     loop.stop();
     thread.join();
 }
