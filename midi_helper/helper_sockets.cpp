@@ -40,6 +40,22 @@ void setIntOption(int fd, int level, int name, int value) {
     ::setsockopt(fd, level, name, &value, sizeof value);
 }
 
+// A socket file left by a helper that never shut down (killed) blocks the bind. It is stale when a
+// connect to it is refused; a live socket, or anything that is not a socket, stays.
+void removeStaleSocket(const std::string& path, int type, const sockaddr_un& address) {
+    struct stat before {};
+    if (::lstat(path.c_str(), &before) != 0 || !S_ISSOCK(before.st_mode)) return;
+    UniqueFd probe(::socket(AF_UNIX, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!probe ||
+        ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
+        errno != ECONNREFUSED)
+        return;
+    struct stat after {};
+    if (::lstat(path.c_str(), &after) == 0 && after.st_dev == before.st_dev &&
+        after.st_ino == before.st_ino)
+        ::unlink(path.c_str());
+}
+
 }  // namespace
 
 HelperSockets::HelperSockets(NativeMidiBridge& bridge, EventLoop& loop, JsonOutput& output)
@@ -70,7 +86,8 @@ UniqueFd HelperSockets::makePrivateSocket(const std::string& directory, const st
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    // An existing file at the path is never removed: a second helper in the same folder fails here.
+    // A live socket at the path is never removed: a second helper in the same folder fails here.
+    removeStaleSocket(path, type, address);
     if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         throw HelperError("Private MIDI socket bind", errno);
     struct stat bound {};
@@ -204,8 +221,9 @@ void HelperSockets::acceptPeers() {
             }
             return;
         }
-        // With every slot taken, a connection that never sent a frame gives way to the newcomer:
-        // sockets that only hold a slot cannot lock real devices out.
+        // With every slot taken, a connection that never sent a frame, or one long silent with
+        // nothing sounding, gives way to the newcomer: sockets that only hold a slot cannot lock
+        // real devices out.
         if (connections_.size() >= kMaxPeers && !evictSilentConnection())
             continue;  // closed at once by `fd` going out of scope
         if (!privateMode_) setIntOption(fd.get(), IPPROTO_TCP, TCP_NODELAY, 1);
@@ -291,6 +309,23 @@ bool HelperSockets::evictSilentConnection() {
             closeConnection(fd);
             return true;
         }
+    }
+    // Then the peer silent longest with nothing sounding, closed as any peer is.
+    for (size_t tries = 0; tries < kMaxPeers; ++tries) {
+        const std::shared_ptr<MidiPeer> idle = bridge_.idlePeer();
+        auto it = std::find_if(connections_.begin(), connections_.end(), [&](const auto& entry) {
+            return idle && entry.second->peer == idle;
+        });
+        if (it == connections_.end()) return false;
+        const int fd = it->first;
+        int waiting = 0;
+        if (::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0) {
+            readPeer(fd);  // what it sent meanwhile may make it busy: choose again
+            if (connections_.size() < kMaxPeers) return true;  // it closed while being read
+            continue;
+        }
+        closeConnection(fd);
+        return true;
     }
     return false;
 }

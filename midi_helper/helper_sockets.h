@@ -70,8 +70,9 @@ private:
     void watchListener();
     void readPeer(int fd);
     void closeConnection(int fd);
-    // Frees the slot of the oldest connection that has not sent a whole frame yet; false when
-    // every connection has sent one.
+    // Frees a slot for a newcomer: the oldest connection that has not sent a whole frame yet, else
+    // the peer silent longest past the bridge's idle bound with no note sounding. False when none
+    // may go.
     bool evictSilentConnection();
     void runWatchdog();
 

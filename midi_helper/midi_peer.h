@@ -35,7 +35,7 @@ struct StrideVoice {
 // One sender's note state: what it has sounding, its sustain pedals and the channels it used, with
 // the host times that keep its note-ons and note-offs in order. Stream connections own one each.
 struct MidiPeer {
-    explicit MidiPeer(uint64_t nowNs = 0) : lastHeartbeat(nowNs) {}
+    explicit MidiPeer(uint64_t nowNs = 0) : lastHeartbeat(nowNs), lastFrame(nowNs) {}
 
     std::bitset<kNoteKeys> notes;
     std::bitset<16> sustain;
@@ -52,6 +52,8 @@ struct MidiPeer {
 
     bool heartbeatEnabled = false;
     uint64_t lastHeartbeat = 0;
+    // Time of the last stream frame of any kind (creation until the first).
+    uint64_t lastFrame = 0;
     // False once the peer has been closed and its notes released.
     bool registered = true;
     // A Wi-Fi sender's note state (no stream of its own).

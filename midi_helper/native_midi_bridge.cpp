@@ -73,6 +73,7 @@ void NativeMidiBridge::handleDatagram(std::span<const uint8_t> datagram,
 StreamVerdict NativeMidiBridge::handleStreamPayload(const std::shared_ptr<MidiPeer>& peer,
                                                     std::span<const uint8_t> payload) {
     if (payload.size() != 8) return StreamVerdict::Close;
+    peer->lastFrame = scheduler_.nowNs();
     if (wire::hasMagic(payload, wire::kHeartbeat)) {
         peer->heartbeatEnabled = true;
         peer->lastHeartbeat = scheduler_.nowNs();
@@ -118,6 +119,17 @@ std::vector<std::shared_ptr<MidiPeer>> NativeMidiBridge::silentPeers(uint64_t no
             silent.push_back(peer);
     }
     return silent;
+}
+
+std::shared_ptr<MidiPeer> NativeMidiBridge::idlePeer() const {
+    const uint64_t now = scheduler_.nowNs();
+    std::shared_ptr<MidiPeer> idlest;
+    for (const auto& peer : ledger_.senders()) {
+        if (peer->wifi || peer->notes.any() || !peer->held.empty()) continue;
+        if (now < peer->lastFrame || now - peer->lastFrame <= kIdlePeerNs) continue;
+        if (!idlest || peer->lastFrame < idlest->lastFrame) idlest = peer;
+    }
+    return idlest;
 }
 
 void NativeMidiBridge::closeSilentSenders(

@@ -68,6 +68,10 @@ public:
     // One 8-byte frame payload from a stream peer.
     StreamVerdict handleStreamPayload(const std::shared_ptr<MidiPeer>& peer,
                                       std::span<const uint8_t> payload);
+    // A stream peer silent this long with nothing sounding may give its slot to a newcomer.
+    static constexpr uint64_t kIdlePeerNs = 10'000'000'000;
+    // The stream peer silent longest, past `kIdlePeerNs`, with no note sounding; empty when none.
+    std::shared_ptr<MidiPeer> idlePeer() const;
     // Stream peers whose heartbeats stopped for longer than their limit.
     std::vector<std::shared_ptr<MidiPeer>> silentPeers(uint64_t nowNs) const;
     // The watchdog: closes silent stream peers through `closeStream` (which owns their sockets),

@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 #include <filesystem>
+#include <fstream>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -13,6 +15,7 @@
 #include "midi_helper/helper_sockets.h"
 #include "midi_helper/json_output.h"
 #include "midi_helper/line_reader.h"
+#include "midi_helper/manual_scheduler.h"
 #include "midi_helper/memory_midi_port.h"
 #include "midi_helper/native_midi_bridge.h"
 #include "midi_helper/unique_fd.h"
@@ -37,10 +40,10 @@ protected:
     ~PrivateFolder() override { std::filesystem::remove_all(folder); }
 
     // The error domain a private socket in `directory` fails with, or "" on success.
-    std::string failure(const std::string& directory, const std::string& name = "clock.sock")
+    std::string failure(const std::string& directory, const std::string& name = "clock.sock", int type = SOCK_DGRAM)
     {
         try {
-            sockets.makePrivateSocket(directory, name, SOCK_DGRAM);
+            sockets.makePrivateSocket(directory, name, type);
             return "";
         } catch (const HelperError& error) {
             return error.domain() + "/" + std::to_string(error.code());
@@ -73,8 +76,27 @@ TEST_F(PrivateFolder, OnlyAPrivateRealFolderOfTheUserIsAccepted)
     ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
     EXPECT_EQ(failure(link), "Private MIDI directory/13");
     EXPECT_EQ(failure(real), "");
-    // Bound already (by us or anyone): never replaced.
-    EXPECT_EQ(failure(real), "Private MIDI socket bind/" + std::to_string(EADDRINUSE));
+}
+
+TEST_F(PrivateFolder, AKilledHelpersSocketsAreReplacedButNeverALiveSocketOrAnotherFile)
+{
+    const std::string inUse = "Private MIDI socket bind/" + std::to_string(EADDRINUSE);
+    {
+        UniqueFd clock = sockets.makePrivateSocket(folder, "clock.sock", SOCK_DGRAM);
+        UniqueFd midi = sockets.makePrivateSocket(folder, "midi.sock", SOCK_STREAM);
+        ASSERT_EQ(::listen(midi.get(), 1), 0);
+        EXPECT_EQ(failure(folder), inUse);
+        EXPECT_EQ(failure(folder, "midi.sock", SOCK_STREAM), inUse);
+    }
+    // Closed without removing their files, as when the helper is killed: nobody listens.
+    EXPECT_EQ(failure(folder), "");
+    EXPECT_EQ(failure(folder, "midi.sock", SOCK_STREAM), "");
+
+    const std::string other = folder + "/other";
+    ::mkdir(other.c_str(), 0700);
+    std::ofstream(other + "/clock.sock") << "not a socket";
+    EXPECT_EQ(failure(other), inUse);
+    EXPECT_TRUE(std::filesystem::is_regular_file(other + "/clock.sock"));
 }
 
 TEST_F(PrivateFolder, SocketPathsFitInOneHundredAndFourBytes)
@@ -147,6 +169,68 @@ TEST(HelperSockets, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning)
     }
     EXPECT_EQ(peers, 1u);
     loop.runSync([&] { sockets.shutdown(); }, std::chrono::seconds(5));
+    loop.stop();
+    thread.join();
+}
+
+TEST(HelperSockets, WithEverySlotFramedTheLongestSilentPeerWithNothingSoundingGivesWayAfterTenSeconds)
+{
+    using namespace std::chrono_literals;
+    EventLoop loop;
+    ManualScheduler clock; // the bridge's time; the loop only carries the sockets
+    MemoryMidiPort port;
+    JsonOutput output([](const std::string&, auto) { return true; });
+    HelperConfig config;
+    config.udpHost = "127.0.0.1";
+    config.udpPort = test::freePort();
+    NativeMidiBridge bridge(config, clock, port, output);
+    HelperSockets sockets(bridge, loop, output);
+    sockets.start();
+    std::thread thread([&] { loop.run(); });
+    auto onLoop = [&](auto work) {
+        decltype(work()) result{};
+        loop.runSync([&] { result = work(); }, 5s);
+        return result;
+    };
+    auto eventually = [&](auto condition) {
+        for (int i = 0; i < 300 && !onLoop(condition); ++i)
+            std::this_thread::sleep_for(10ms);
+        return onLoop(condition);
+    };
+    auto advance = [&](uint64_t ns) { loop.runSync([&] { clock.advance(ns); }, 5s); };
+    auto closed = [](int fd, int ms) {
+        pollfd pfd{fd, POLLIN, 0};
+        char byte;
+        return ::poll(&pfd, 1, ms) == 1 && ::recv(fd, &byte, 1, 0) == 0;
+    };
+
+    std::vector<UniqueFd> clients;
+    for (int i = 0; i < 8; ++i)
+        clients.push_back(test::connectTcp("127.0.0.1", config.udpPort));
+    ASSERT_TRUE(eventually([&] { return bridge.peerCount() == 8; }));
+    // Each sends one frame: the oldest holds a note, the second is silent longest with none.
+    int64_t sent = 0;
+    for (int i = 0; i < 8; ++i) {
+        const uint8_t phase = i == 0 ? 1 : 2;
+        const test::Bytes note = test::frame(test::packet("NPM2", {phase, 60, 100, 1}));
+        ASSERT_EQ(::send(clients[size_t(i)].get(), note.data(), note.size(), MSG_NOSIGNAL), 12);
+        ASSERT_TRUE(eventually([&] { return bridge.sentCount() == sent + 1; }));
+        sent = bridge.sentCount();
+        if (i < 2)
+            advance(1'000'000'000);
+    }
+
+    // Ten seconds of silence are not yet past the bound: a newcomer is closed at once.
+    advance(9'000'000'000);
+    UniqueFd early = test::connectTcp("127.0.0.1", config.udpPort);
+    EXPECT_TRUE(closed(early.get(), 3000));
+
+    advance(1'500'000'000);
+    UniqueFd late = test::connectTcp("127.0.0.1", config.udpPort);
+    EXPECT_TRUE(closed(clients[1].get(), 3000));
+    EXPECT_EQ(onLoop([&] { return bridge.peerCount(); }), 8u); // the newcomer took its slot
+
+    loop.runSync([&] { sockets.shutdown(); }, 5s);
     loop.stop();
     thread.join();
 }
