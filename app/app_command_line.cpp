@@ -46,8 +46,10 @@ AppCommandLine AppCommandLine::parse(const QStringList& arguments) {
         parser.addOption(option);
     }
 
-    // Without an application object the parser names the program "<executable_name>".
-    const QString usage = parser.helpText().replace(QStringLiteral("<executable_name>"), QLatin1String(kProgram));
+    // The parser names the program after argv[0] (or "<executable_name>" without an application
+    // object): the usage line names it as installed.
+    QString usage = parser.helpText();
+    usage.replace(0, usage.indexOf(QLatin1Char('\n')), QStringLiteral("Usage: %1 [options]").arg(QLatin1String(kProgram)));
     AppCommandLine result;
     const auto fail = [&](const QString& reason) {
         result.exit = Exit{2, QStringLiteral("%1: %2\n\n%3").arg(QLatin1String(kProgram), reason, usage), true};

@@ -32,7 +32,7 @@ rm -f "$dir"/norv-bridge_*.deb
 deb=$(ls "$dir"/norv-bridge_*.deb)
 
 if [ "$check" = yes ]; then
-  lintian --fail-on error --info "$deb"
+  lintian --fail-on error --display-info "$deb"
   unpacked=$(mktemp -d)
   trap 'rm -rf "$unpacked"' EXIT
   dpkg-deb -x "$deb" "$unpacked"
