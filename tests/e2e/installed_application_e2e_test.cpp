@@ -37,8 +37,6 @@ QStringList elfSections(const QString& path) {
     return result;
 }
 
-using norv::e2e::processesMentioning;
-
 class InstalledApplication : public norv::e2e::AppRun {
 protected:
     void SetUp() override {
@@ -109,14 +107,7 @@ TEST_F(InstalledApplication, LaysOutThePrefixAndTheInstalledProgramConnectsToThe
               QByteArray(R"({"version": "1.4.0", "buildId": "demo-1.4.0", "exists": false, "current": false})"));
     EXPECT_EQ(QDir(bundle).entryList(QDir::Files), QStringList({QStringLiteral("__init__.py"), QStringLiteral("manifest.json")}));
 
-    app.start(installed(QStringLiteral("bin/NorvBridgeMac")), {QStringLiteral("--print-state")});
-    ASSERT_TRUE(app.waitForStarted(10000));
-    ASSERT_TRUE(waitForState(QStringLiteral("footer=CONNECTED devices=2"), 45000)) << log.toStdString();
-    EXPECT_FALSE(processesMentioning(home.path()).isEmpty()) << "the engine runs from the runtime copy";
-    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
-    ASSERT_TRUE(app.waitForFinished(15000)) << log.toStdString();
-    EXPECT_EQ(app.exitCode(), 0);
-    EXPECT_TRUE(waitForNoEngine(5000));
+    connectsToTheDemoAndEndsOnSigterm(installed(QStringLiteral("bin/NorvBridgeMac")));
 }
 
 }  // namespace

@@ -6,8 +6,6 @@
 
 namespace {
 
-using norv::e2e::processesMentioning;
-
 // Runs a program to its end within a bound and gives its standard output.
 QByteArray outputOf(const QString& program, const QStringList& arguments, int* exitCode) {
     QProcess process;
@@ -42,14 +40,7 @@ TEST_F(PackagedApplication, TheUnpackedPackageAnswersItsVersionAndConnectsToTheD
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
     EXPECT_TRUE(entry.readAll().contains("\nExec=/usr/bin/NorvBridgeMac\n"));
 
-    app.start(program, {QStringLiteral("--print-state")});
-    ASSERT_TRUE(app.waitForStarted(10000));
-    ASSERT_TRUE(waitForState(QStringLiteral("footer=CONNECTED devices=2"), 45000)) << log.toStdString();
-    EXPECT_FALSE(processesMentioning(home.path()).isEmpty()) << "the engine runs from the runtime copy";
-    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
-    ASSERT_TRUE(app.waitForFinished(15000)) << log.toStdString();
-    EXPECT_EQ(app.exitCode(), 0);
-    EXPECT_TRUE(waitForNoEngine(5000));
+    connectsToTheDemoAndEndsOnSigterm(program);
 }
 
 }  // namespace
