@@ -10,9 +10,20 @@ constexpr auto kProgram = "NorvBridgeMac";
 
 // Qt's own options, which QApplication removes from the arguments it keeps; the usage does not
 // list them.
-constexpr const char* kQtValueOptions[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
-                                           "qwindowgeometry", "geometry", "qwindowicon", "qwindowtitle",
-                                           "session", "display", "name", "visual", "style", "stylesheet"};
+constexpr const char* kQtValueOptions[] = {"platform",
+                                           "platformpluginpath",
+                                           "platformtheme",
+                                           "plugin",
+                                           "qwindowgeometry",
+                                           "geometry",
+                                           "qwindowicon",
+                                           "qwindowtitle",
+                                           "session",
+                                           "display",
+                                           "name",
+                                           "visual",
+                                           "style",
+                                           "stylesheet"};
 constexpr const char* kQtFlagOptions[] = {"reverse", "widgetcount", "sync", "nograb", "dograb"};
 
 }  // namespace
@@ -23,7 +34,8 @@ AppCommandLine AppCommandLine::parse(const QStringList& arguments) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(QStringLiteral(
         "Norv Bridge: tablets and phones as MIDI and MPE instruments for Ableton Live.\n"
-        "Opens the \"Norv Bridge\" window and its tray menu, starts the bridge engine and connects to it.\n"
+        "Opens the \"Norv Bridge\" window and its tray menu, starts the bridge engine and connects "
+        "to it.\n"
         "Qt's standard options (-platform, -style, -display...) are accepted as well."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Print this text and exit."));
@@ -49,19 +61,25 @@ AppCommandLine AppCommandLine::parse(const QStringList& arguments) {
     // The parser names the program after argv[0] (or "<executable_name>" without an application
     // object): the usage line names it as installed.
     QString usage = parser.helpText();
-    usage.replace(0, usage.indexOf(QLatin1Char('\n')), QStringLiteral("Usage: %1 [options]").arg(QLatin1String(kProgram)));
+    usage.replace(0, usage.indexOf(QLatin1Char('\n')),
+                  QStringLiteral("Usage: %1 [options]").arg(QLatin1String(kProgram)));
     AppCommandLine result;
     const auto fail = [&](const QString& reason) {
-        result.exit = Exit{2, QStringLiteral("%1: %2\n\n%3").arg(QLatin1String(kProgram), reason, usage), true};
+        result.exit = Exit{
+            2, QStringLiteral("%1: %2\n\n%3").arg(QLatin1String(kProgram), reason, usage), true};
         return result;
     };
     if (!parser.parse(arguments)) return fail(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().constFirst()));
+        return fail(QStringLiteral("Unexpected argument '%1'.")
+                        .arg(parser.positionalArguments().constFirst()));
     if (parser.isSet(help)) {
         result.exit = Exit{0, usage, false};
     } else if (parser.isSet(version)) {
-        result.exit = Exit{0, QStringLiteral("%1 %2\n").arg(QLatin1String(kProgram), QStringLiteral(NORV_BRIDGE_VERSION)), false};
+        result.exit = Exit{0,
+                           QStringLiteral("%1 %2\n").arg(QLatin1String(kProgram),
+                                                         QStringLiteral(NORV_BRIDGE_VERSION)),
+                           false};
     }
     result.printState = parser.isSet(printState);
     return result;

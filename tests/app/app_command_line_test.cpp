@@ -14,8 +14,9 @@ AppCommandLine parse(QStringList arguments) {
 TEST(AppCommandLine, RunsWithItsOwnOptionAndLeavesQtsOptionsToQt) {
     EXPECT_FALSE(parse({}).exit);
     EXPECT_FALSE(parse({}).printState);
-    const AppCommandLine line = parse({QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--print-state"),
-                                       QStringLiteral("-style=fusion"), QStringLiteral("-reverse")});
+    const AppCommandLine line = parse(
+        {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--print-state"),
+         QStringLiteral("-style=fusion"), QStringLiteral("-reverse")});
     EXPECT_FALSE(line.exit);
     EXPECT_TRUE(line.printState);
 }
@@ -25,9 +26,11 @@ TEST(AppCommandLine, HelpAndVersionPrintOnStandardOutputAndEndWithZero) {
     ASSERT_TRUE(help);
     EXPECT_EQ(help->status, 0);
     EXPECT_FALSE(help->toStandardError);
-    EXPECT_TRUE(help->text.startsWith(QStringLiteral("Usage: NorvBridgeMac [options]\n"))) << help->text.toStdString();
+    EXPECT_TRUE(help->text.startsWith(QStringLiteral("Usage: NorvBridgeMac [options]\n")))
+        << help->text.toStdString();
     EXPECT_TRUE(help->text.contains(QStringLiteral("--print-state")));
-    EXPECT_FALSE(help->text.contains(QStringLiteral("qwindowtitle"))) << "Qt's options stay out of the option list";
+    EXPECT_FALSE(help->text.contains(QStringLiteral("qwindowtitle")))
+        << "Qt's options stay out of the option list";
     const auto version = parse({QStringLiteral("--version")}).exit;
     ASSERT_TRUE(version);
     EXPECT_EQ(version->status, 0);
@@ -36,7 +39,8 @@ TEST(AppCommandLine, HelpAndVersionPrintOnStandardOutputAndEndWithZero) {
 
 TEST(AppCommandLine, AnUnknownOptionAStrayArgumentOrAMissingValueEndsWithTwoAndTheUsage) {
     const std::pair<QStringList, QString> cases[] = {
-        {{QStringLiteral("--no-such-option"), QStringLiteral("--help")}, QStringLiteral("Unknown option 'no-such-option'.")},
+        {{QStringLiteral("--no-such-option"), QStringLiteral("--help")},
+         QStringLiteral("Unknown option 'no-such-option'.")},
         {{QStringLiteral("stray")}, QStringLiteral("Unexpected argument 'stray'.")},
         {{QStringLiteral("-platform")}, QStringLiteral("Missing value after '-platform'.")},
     };
@@ -45,7 +49,8 @@ TEST(AppCommandLine, AnUnknownOptionAStrayArgumentOrAMissingValueEndsWithTwoAndT
         ASSERT_TRUE(exit) << reason.toStdString();
         EXPECT_EQ(exit->status, 2);
         EXPECT_TRUE(exit->toStandardError);
-        EXPECT_TRUE(exit->text.startsWith(QStringLiteral("NorvBridgeMac: ") + reason + QStringLiteral("\n\nUsage: NorvBridgeMac")))
+        EXPECT_TRUE(exit->text.startsWith(QStringLiteral("NorvBridgeMac: ") + reason +
+                                          QStringLiteral("\n\nUsage: NorvBridgeMac")))
             << exit->text.toStdString();
     }
 }
