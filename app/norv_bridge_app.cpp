@@ -24,7 +24,7 @@ NorvBridgeApp::NorvBridgeApp(BridgeStore& store, Options options, QObject* paren
       menuBar_(std::make_unique<BridgeMenuBar>()) {
     // The installed desktop entry's name, so a Wayland compositor matches the window to the
     // entry and its icon; set before the window is first shown.
-    QGuiApplication::setDesktopFileName(QStringLiteral("norv-bridge"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.norv.NorvBridge"));
     window_->resize(MainWindow::defaultSize);
 
     QMenu* appMenu = window_->menuBar()->addMenu(QStringLiteral("Norv Bridge"));

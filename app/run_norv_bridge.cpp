@@ -1,5 +1,6 @@
 #include "app/run_norv_bridge.h"
 
+#include "app/app_command_line.h"
 #include "app/bridge_components.h"
 #include "app/norv_bridge_app.h"
 #include "app/signal_pipe.h"
@@ -21,6 +22,13 @@
 namespace norv {
 
 int runNorvBridge(int argc, char** argv, const BridgeComponentsOptions& components) {
+    const AppCommandLine commandLine = AppCommandLine::parse(AppCommandLine::fromArgv(argc, argv));
+    if (commandLine.exit) {
+        const QByteArray text = commandLine.exit->text.toLocal8Bit();
+        std::FILE* stream = commandLine.exit->toStandardError ? stderr : stdout;
+        std::fwrite(text.constData(), 1, size_t(text.size()), stream);
+        return commandLine.exit->status;
+    }
     // The identity's key and the admin token live in this process's memory: no core dump of it.
     ProcessHardening::denyCoreDumps();
     QApplication app(argc, argv);
@@ -33,8 +41,6 @@ int runNorvBridge(int argc, char** argv, const BridgeComponentsOptions& componen
     QApplication::setQuitOnLastWindowClosed(false);
     NorvTheme::applyTo(app);
     if (const auto& icon = NorvBrand::appIcon()) QApplication::setWindowIcon(*icon);
-
-    const bool printState = QApplication::arguments().contains(QStringLiteral("--print-state"));
 
     SignalPipe signalPipe({SIGTERM, SIGINT});
     WidgetDialogService dialogs;
@@ -57,7 +63,7 @@ int runNorvBridge(int argc, char** argv, const BridgeComponentsOptions& componen
     QObject::connect(&signalPipe, &SignalPipe::signalled, &bridgeApp, [&bridgeApp](int) { bridgeApp.terminate(); });
     // Any other end of the loop (a session logging out) still ends the engine.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &bridgeApp, [&bridgeApp] { bridgeApp.terminate(); });
-    if (printState) bridgeApp.printStateTo(stderr);
+    if (commandLine.printState) bridgeApp.printStateTo(stderr);
 
     bridgeApp.showWindow();
     QApplication::exec();

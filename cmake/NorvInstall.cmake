@@ -1,33 +1,74 @@
-# `cmake --install` lays out a prefix as a Linux desktop expects:
+# `cmake --install` lays out a prefix as a Linux desktop expects (GNUInstallDirs names):
 #   bin/                              NorvBridgeMac and NorvMIDIHelper
 #   share/norv-bridge/                the resource folder (brand images, demo runtime, Remote Script);
 #                                     the application finds it at <exe>/../share/norv-bridge
-#   share/applications/               the desktop entry
+#   share/applications/               the desktop entry org.norv.NorvBridge.desktop
+#   share/metainfo/                   its AppStream metainfo, for software centres
 #   share/icons/hicolor/scalable/apps the application icon
-# The layout is fixed (not GNUInstallDirs): the application's relative lookup depends on it.
+#   share/man/man1/                   a manual page per program, gzip-compressed
 # `cmake --install <build> --strip` strips every installed program, the interpreter stub included.
+include(GNUInstallDirs)
+# The application's relative lookup of its resource folder needs bin/ and share/ side by side.
+if(NOT CMAKE_INSTALL_BINDIR STREQUAL "bin" OR NOT CMAKE_INSTALL_DATADIR STREQUAL "share")
+  message(FATAL_ERROR "NorvBridgeMac finds its resources at bin/../share: keep CMAKE_INSTALL_BINDIR=bin "
+                      "and CMAKE_INSTALL_DATADIR=share")
+endif()
 
-install(TARGETS NorvMIDIHelper RUNTIME DESTINATION bin)
+# The id that the desktop entry, the metainfo and the Wayland application id share.
+set(NORV_APP_ID org.norv.NorvBridge)
+# No licence has been granted for the project's own files yet; the metainfo and the package's
+# copyright file say so from here.
+set(NORV_PROJECT_LICENSE LicenseRef-proprietary)
+# The release's date: SOURCE_DATE_EPOCH when set (scripts/package.sh sets the last commit's),
+# else today.
+string(TIMESTAMP NORV_RELEASE_DATE "%Y-%m-%d" UTC)
+set(norv_generated ${CMAKE_BINARY_DIR}/generated)
+
+install(TARGETS NorvMIDIHelper RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The manual pages, with the project's version, compressed as Debian installs them (-n: no name or
+# time stamp inside, so a rebuild gives the same bytes).
+find_program(NORV_GZIP gzip REQUIRED)
+set(norv_man_pages NorvMIDIHelper)
+if(NORV_BUILD_APP)
+  list(APPEND norv_man_pages NorvBridgeMac)
+endif()
+set(norv_man_outputs)
+foreach(page IN LISTS norv_man_pages)
+  configure_file(${CMAKE_SOURCE_DIR}/resources/man/${page}.1.in ${norv_generated}/man/${page}.1 @ONLY)
+  set(out ${norv_generated}/man1/${page}.1.gz)
+  add_custom_command(OUTPUT ${out}
+    COMMAND ${CMAKE_COMMAND} -E copy ${norv_generated}/man/${page}.1 ${norv_generated}/man1/${page}.1
+    COMMAND ${NORV_GZIP} -9nf ${norv_generated}/man1/${page}.1
+    DEPENDS ${norv_generated}/man/${page}.1
+    COMMENT "Manual page: ${page}(1)")
+  list(APPEND norv_man_outputs ${out})
+endforeach()
+add_custom_target(norv_man_pages ALL DEPENDS ${norv_man_outputs})
+install(FILES ${norv_man_outputs} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 if(NORV_BUILD_APP)
-  install(TARGETS NorvBridgeMac RUNTIME DESTINATION bin)
+  install(TARGETS NorvBridgeMac RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   # The interpreter stub is a program of its own, installed as a target so it is stripped too.
   get_target_property(norv_stub_dir norv_python_stub RUNTIME_OUTPUT_DIRECTORY)
   file(RELATIVE_PATH norv_stub_dir ${NORV_SHARE_DIR} ${norv_stub_dir})
-  install(DIRECTORY ${NORV_SHARE_DIR}/ DESTINATION share/norv-bridge USE_SOURCE_PERMISSIONS
+  install(DIRECTORY ${NORV_SHARE_DIR}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/norv-bridge USE_SOURCE_PERMISSIONS
     PATTERN "__pycache__" EXCLUDE
     PATTERN "*.pyc" EXCLUDE
     PATTERN "calls.jsonl" EXCLUDE
     PATTERN "python3.13" EXCLUDE)
-  install(TARGETS norv_python_stub RUNTIME DESTINATION share/norv-bridge/${norv_stub_dir})
+  install(TARGETS norv_python_stub RUNTIME DESTINATION ${CMAKE_INSTALL_DATADIR}/norv-bridge/${norv_stub_dir})
   # The entry names the installed program by its full path, so it starts from any prefix,
   # whether or not that prefix's bin/ is on the desktop's PATH.
   install(CODE "
-    set(NORV_EXEC \"\${CMAKE_INSTALL_PREFIX}/bin/NorvBridgeMac\")
-    configure_file(\"${CMAKE_SOURCE_DIR}/resources/norv-bridge.desktop.in\"
-                   \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/share/applications/norv-bridge.desktop\" @ONLY)
-    message(STATUS \"Installing: \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/share/applications/norv-bridge.desktop\")
+    set(NORV_EXEC \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/NorvBridgeMac\")
+    set(norv_entry \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications/${NORV_APP_ID}.desktop\")
+    configure_file(\"${CMAKE_SOURCE_DIR}/resources/desktop/${NORV_APP_ID}.desktop.in\" \"\${norv_entry}\" @ONLY)
+    message(STATUS \"Installing: \${norv_entry}\")
   ")
+  configure_file(${CMAKE_SOURCE_DIR}/resources/desktop/${NORV_APP_ID}.metainfo.xml.in
+                 ${norv_generated}/${NORV_APP_ID}.metainfo.xml @ONLY)
+  install(FILES ${norv_generated}/${NORV_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(FILES ${CMAKE_SOURCE_DIR}/ui/brand/NorvAppIcon.svg
-    DESTINATION share/icons/hicolor/scalable/apps RENAME norv-bridge.svg)
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME norv-bridge.svg)
 endif()

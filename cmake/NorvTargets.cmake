@@ -95,7 +95,8 @@ function(norv_test_definitions target)
     NORV_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     NORV_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures"
     NORV_BINARY_DIR="${CMAKE_BINARY_DIR}"
-    NORV_FAKE_RESOURCES_DIR="${NORV_FAKE_RESOURCES_DIR}")
+    NORV_FAKE_RESOURCES_DIR="${NORV_FAKE_RESOURCES_DIR}"
+    NORV_PROJECT_VERSION="${PROJECT_VERSION}")
 endfunction()
 
 # norv_add_test_support(name SOURCES ... [LIBS ...]): a library of tests/support that test

@@ -9,6 +9,15 @@ bool helpRequested(const std::vector<std::string>& arguments) {
     return false;
 }
 
+bool versionRequested(const std::vector<std::string>& arguments) {
+    for (size_t i = 0; i < arguments.size(); i += 2) {
+        if (arguments[i] == "--version") return true;
+    }
+    return false;
+}
+
+std::string_view helperVersion() { return "NorvMIDIHelper " NORV_HELPER_VERSION "\n"; }
+
 std::string_view helperUsage() {
     return R"(Usage: NorvMIDIHelper [--option value]...
 
@@ -30,6 +39,7 @@ Options (each takes a value; numbers in decimal or as 0x-prefixed hexadecimal):
   --native-repeat-port N     local UDP port of the native Repeat lab, 0 for off (plain decimal;
                              default 0)
   -h, --help                 print this text and exit
+  --version                  print the version and exit
 
 Commands on standard input, one a line:
   ping                       answer with a "pong" line of counters
@@ -46,6 +56,7 @@ name when both are the same): "Norv Bridge MIDI:Norv" and "Norv Bridge MIDI:Norv
 Connect them with any JACK patchbay, for example:
   jack_connect "Norv Bridge MIDI:Norv" "<synth>:<midi input>"
 The helper needs a running JACK server, or PipeWire with its JACK library, and never starts one.
+"man NorvMIDIHelper" tells more.
 )";
 }
 

@@ -10,8 +10,14 @@ namespace norv {
 // so a value that reads "-h" asks for nothing).
 bool helpRequested(const std::vector<std::string>& arguments);
 
+// True when "--version" stands where an option name goes.
+bool versionRequested(const std::vector<std::string>& arguments);
+
 // What "--help" prints: the options, the standard-input commands, the output lines and where MIDI
 // appears.
 std::string_view helperUsage();
+
+// What "--version" prints: the program's name and the project's version, one line.
+std::string_view helperVersion();
 
 }  // namespace norv

@@ -39,6 +39,11 @@ int main(int argc, char** argv) {
         std::fwrite(usage.data(), 1, usage.size(), stdout);
         return 0;
     }
+    if (norv::versionRequested(arguments)) {
+        const std::string_view version = norv::helperVersion();
+        std::fwrite(version.data(), 1, version.size(), stdout);
+        return 0;
+    }
 
     static norv::JsonOutput output(1);
     norv::HelperConfig config = norv::HelperConfig::fromArguments(arguments);

@@ -18,6 +18,8 @@ packages=(
   qt6-qpa-plugins libqt6svg6 xvfb xauth procps zip unzip
   # the fake BlueZ of the Bluetooth tests
   python3-dbus python3-gi
+  # the Debian package (scripts/package.sh) and its checks
+  dpkg-dev file gzip man-db groff-base lintian appstream desktop-file-utils
 )
 
 missing=()

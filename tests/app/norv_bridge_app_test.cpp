@@ -44,9 +44,9 @@ protected:
     int loopsEnded = 0;
 };
 
-// A Wayland compositor matches the window to share/applications/norv-bridge.desktop by this name.
+// A Wayland compositor matches the window to share/applications/org.norv.NorvBridge.desktop by this name.
 TEST_F(AppTest, TheApplicationNamesItsInstalledDesktopEntry) {
-    EXPECT_EQ(QGuiApplication::desktopFileName(), QStringLiteral("norv-bridge"));
+    EXPECT_EQ(QGuiApplication::desktopFileName(), QStringLiteral("org.norv.NorvBridge"));
 }
 
 TEST_F(AppTest, QuittingBeforeTheWindowAppearedNeverAsks) {

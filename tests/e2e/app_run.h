@@ -76,6 +76,19 @@ protected:
         return processesMentioning(home.path()).isEmpty();
     }
 
+    // Starts an installed or unpacked `program`, which finds the demo runtime beside it, until it
+    // shows both demo devices connected; then SIGTERM ends it and its engine.
+    void connectsToTheDemoAndEndsOnSigterm(const QString& program) {
+        app.start(program, {QStringLiteral("--print-state")});
+        ASSERT_TRUE(app.waitForStarted(10000));
+        ASSERT_TRUE(waitForState(QStringLiteral("footer=CONNECTED devices=2"), 45000)) << log.toStdString();
+        EXPECT_FALSE(processesMentioning(home.path()).isEmpty()) << "the engine runs from the runtime copy";
+        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+        ASSERT_TRUE(app.waitForFinished(15000)) << log.toStdString();
+        EXPECT_EQ(app.exitCode(), 0);
+        EXPECT_TRUE(waitForNoEngine(5000));
+    }
+
     QTemporaryDir home;
     QProcess app;
     QString log;

@@ -25,6 +25,14 @@ TEST(HelperCommandLine, HelpPrintsUsageAndExitsWithoutTouchingJack)
     }
 }
 
+TEST(HelperCommandLine, VersionPrintsTheProjectVersionAndExitsWithoutTouchingJack)
+{
+    HelperProcess helper({"--udp-port", "9000", "--version"}, kNoServer, HelperProcess::Launch::capturingError());
+    EXPECT_EQ(helper.readOutput(), "NorvMIDIHelper " NORV_PROJECT_VERSION "\n");
+    EXPECT_EQ(helper.waitExit(), 0);
+    EXPECT_EQ(helper.readError(), "");
+}
+
 TEST(HelperCommandLine, WithoutJackTheErrorLineStaysAndStandardErrorSaysWhatToDo)
 {
     HelperProcess helper({}, kNoServer, HelperProcess::Launch::capturingError());

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds the Debian package into build-pkg/, a build folder of its own (programs stripped,
+# installed under /usr), and prints the package's path on standard output; everything else goes
+# to standard error. With --check it then checks the package: lintian without errors, the
+# AppStream metainfo and the desktop entry valid.
+# Usage: scripts/package.sh [--check]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+exec 3>&1 1>&2
+check=no
+for a in "$@"; do
+  case "$a" in
+    --check) check=yes ;;
+    *) echo "usage: scripts/package.sh [--check]" >&2; exit 2 ;;
+  esac
+done
+scripts/install-deps.sh
+dir=build-pkg
+jobs="${NORV_JOBS:-$(nproc)}"
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
+export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-true}"
+# The release date in the metainfo, the manual pages and the changelog: the last commit's.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || date +%s)
+fi
+export SOURCE_DATE_EPOCH
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORV_SANITIZE=OFF \
+  -DNORV_BUILD_TESTS=OFF -DNORV_BUILD_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr
+cmake --build "$dir" -j "$jobs"
+rm -f "$dir"/norv-bridge_*.deb
+(cd "$dir" && cpack -G DEB)
+deb=$(ls "$dir"/norv-bridge_*.deb)
+
+if [ "$check" = yes ]; then
+  lintian --fail-on error --display-info "$deb"
+  unpacked=$(mktemp -d)
+  trap 'rm -rf "$unpacked"' EXIT
+  dpkg-deb -x "$deb" "$unpacked"
+  appstreamcli validate --no-net "$unpacked"/usr/share/metainfo/org.norv.NorvBridge.metainfo.xml
+  desktop-file-validate "$unpacked"/usr/share/applications/org.norv.NorvBridge.desktop
+  echo "package.sh: lintian, appstreamcli and desktop-file-validate pass"
+fi
+echo "$deb" >&3
