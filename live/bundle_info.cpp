@@ -1,6 +1,7 @@
 #include "live/bundle_info.h"
 
-#include <QFile>
+#include "live/user_file.h"
+
 #include <QXmlStreamReader>
 
 namespace norv {
@@ -21,11 +22,12 @@ std::optional<QString> readValue(QXmlStreamReader& xml) {
 }  // namespace
 
 std::optional<QString> BundleInfo::string(const QString& bundlePath, const QString& key) {
-    QFile file(bundlePath + QStringLiteral("/Contents/Info.plist"));
-    if (!file.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> contents =
+        UserFile::read(bundlePath + QStringLiteral("/Contents/Info.plist"));
+    if (!contents)
         return std::nullopt;
     // QXmlStreamReader never fetches external entities or DTDs.
-    QXmlStreamReader xml(&file);
+    QXmlStreamReader xml(*contents);
     if (!xml.readNextStartElement() || xml.name() != QLatin1String("plist"))
         return std::nullopt;
     if (!xml.readNextStartElement() || xml.name() != QLatin1String("dict"))

@@ -1,6 +1,7 @@
 #include "live/library_parser.h"
 
-#include <QFile>
+#include "live/user_file.h"
+
 #include <QXmlStreamReader>
 
 namespace norv {
@@ -21,11 +22,11 @@ void LibraryParser::endElement() {
 }
 
 std::optional<LibraryParser::Project> LibraryParser::project(const QString& cfgPath) {
-    QFile file(cfgPath);
-    if (!file.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> contents = UserFile::read(cfgPath);
+    if (!contents)
         return std::nullopt;
     // QXmlStreamReader never fetches external entities; an unresolved reference is no value.
-    QXmlStreamReader xml(&file);
+    QXmlStreamReader xml(*contents);
     LibraryParser parser;
     while (!xml.atEnd()) {
         switch (xml.readNext()) {

@@ -278,6 +278,13 @@ void LiveIntegration::install(Completion done) {
             done();
         return;
     }
+    if (const QString drive = WinePrefix::missingDrive(*library_); !drive.isEmpty()) {
+        message_ = QStringLiteral("The Wine prefix has no drive %1: for this User Library").arg(drive);
+        Q_EMIT changed();
+        if (done)
+            done();
+        return;
+    }
     busy_ = true;
     message_.reset();
     Q_EMIT changed();

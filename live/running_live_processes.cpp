@@ -1,6 +1,7 @@
 #include "live/running_live_processes.h"
 
 #include "live/bundle_info.h"
+#include "live/user_file.h"
 #include "live/wine_prefix.h"
 
 #include <QDir>
@@ -49,10 +50,8 @@ QString executablePath(const QString& processDir) {
 
 // The first argument as the process was given it.
 QString rawFirstArgument(const QString& processDir) {
-    QFile file(processDir + QStringLiteral("/cmdline"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = file.read(cmdlineLimit);
+    const QByteArray bytes =
+        UserFile::readHead(processDir + QStringLiteral("/cmdline"), cmdlineLimit).value_or(QByteArray());
     const qsizetype end = bytes.indexOf('\0');
     return QFile::decodeName(end < 0 ? bytes : bytes.left(end));
 }
@@ -69,11 +68,10 @@ QString absolutePath(const QString& processDir, const QString& argument) {
 
 // The WINEPREFIX the process was started with, when it names an absolute folder.
 QString winePrefixOf(const QString& processDir) {
-    QFile file(processDir + QStringLiteral("/environ"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
+    const QByteArray environment =
+        UserFile::readHead(processDir + QStringLiteral("/environ"), environLimit).value_or(QByteArray());
     const QByteArray name = "WINEPREFIX=";
-    for (const QByteArray& variable : file.read(environLimit).split('\0')) {
+    for (const QByteArray& variable : environment.split('\0')) {
         if (variable.startsWith(name + '/'))
             return QDir::cleanPath(QFile::decodeName(variable.mid(name.size())));
     }

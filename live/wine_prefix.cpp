@@ -120,6 +120,7 @@ std::optional<QString> WinePrefix::unixPath(const QString& prefix, const QString
     QString path = letter == QLatin1Char('c')
                        ? prefix + QStringLiteral("/drive_c")
                        : prefix + QStringLiteral("/dosdevices/") + letter + QLatin1Char(':');
+    if (letter != QLatin1Char('c') && !QFileInfo(path).isDir()) return std::nullopt;
     static const QRegularExpression separators(QStringLiteral(R"([\\/])"));
     QStringList components;
     for (const QString& part : windowsPath.mid(3).split(separators, Qt::SkipEmptyParts)) {
@@ -132,6 +133,13 @@ std::optional<QString> WinePrefix::unixPath(const QString& prefix, const QString
     }
     for (const QString& component : components) path = entryOf(path, component);
     return path;
+}
+
+QString WinePrefix::missingDrive(const QString& path) {
+    static const QRegularExpression drive(QStringLiteral(R"(^(.*/dosdevices/([A-Za-z]):)(/|$))"));
+    const QRegularExpressionMatch match = drive.match(QDir::cleanPath(path));
+    if (!match.hasMatch() || QFileInfo(match.captured(1)).isDir()) return {};
+    return match.captured(2).toUpper();
 }
 
 std::optional<LiveInstallation> WinePrefix::describe(const QString& executable) {

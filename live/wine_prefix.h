@@ -31,8 +31,13 @@ public:
     // The path on this machine of an absolute Windows path: "C:" is the prefix's drive_c, another
     // letter the prefix's dosdevices/<letter>:. Names are matched without regard to case where the
     // exact one does not exist, as Windows does; "." and ".." stay on the drive. Absent when
-    // `windowsPath` is not an absolute drive path.
+    // `windowsPath` is not an absolute drive path, or names a drive the prefix does not have.
     static std::optional<QString> unixPath(const QString& prefix, const QString& windowsPath);
+
+    // The drive letter of a path inside a prefix drive that does not exist (".../dosdevices/d:/..."
+    // without that dosdevices entry); empty otherwise. Nothing may be written there: the folder
+    // would become a new drive of the prefix.
+    static QString missingDrive(const QString& path);
 
     // The installation an existing Live executable inside a prefix stands for: its version is the
     // newest preferences version of any user but "Public" whose major number is the number in the

@@ -8,9 +8,12 @@ session of demo_session.py over demo_session.json beside this script. With --man
 exits when its standard input ends. --script-bundle checks (or with --install-script installs)
 the Remote Script; --export-diagnostics writes a diagnostics archive.
 
-Any local user can reach the admin port: a connection that has not authenticated within
-AUTH_SECONDS is dropped, at most MAX_CONNECTIONS are served at once while a short queue waits,
-and a failing accept (out of descriptors, say) is logged and retried after a pause.
+Any local user can reach the admin port: a connection gets HANDSHAKE_SECONDS for its TLS
+handshake and HELLO_SECONDS more for a valid hello, or is dropped. At most MAX_CONNECTIONS are
+served at once; when every slot is taken, a newcomer takes the slot of the oldest connection that
+has not authenticated, so idle connections never keep the application out for longer than its
+own connection needs. A failing accept (out of descriptors, say) is logged and retried after a
+pause.
 """
 
 import hmac
@@ -31,35 +34,70 @@ ADMIN_HOST = "127.0.0.1"
 ADMIN_PORT = 9315
 MAX_CONNECTIONS = 8
 ACCEPT_BACKLOG = 8
-AUTH_SECONDS = 5.0
+# Both well within the application's 3.0 s from connecting to its authentication.
+HANDSHAKE_SECONDS = 1.0
+HELLO_SECONDS = 1.0
 ACCEPT_RETRY_SECONDS = 0.25
 
 
 class AuthDeadline:
-    """Shuts a connection down unless it authenticates in time. It watches a duplicate of the
-    connection's socket, closed once the connection authenticates or ends."""
+    """Shuts a connection down unless it ends its TLS handshake in time and then authenticates
+    in time, or when a newcomer takes its slot first. It watches a duplicate of the connection's
+    socket, closed once the connection authenticates or ends."""
 
     def __init__(self, connection):
         self.lock = threading.Lock()
         self.watched = connection.dup()
         self.authenticated = False
         self.expired = False
-        self.timer = threading.Timer(AUTH_SECONDS, self.expire)
-        self.timer.daemon = True
-        self.timer.start()
+        self.timer = None
+        self.phase = 0
+        try:
+            self.arm(HANDSHAKE_SECONDS)
+        except RuntimeError:  # no thread for the timer
+            self.release()
+            raise
 
-    def expire(self):
+    def arm(self, seconds):
+        """Gives the connection `seconds` from now; a running deadline no longer counts."""
         with self.lock:
-            if self.authenticated or self.watched is None:
-                return
-            self.expired = True
-            try:
-                self.watched.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
+            if self.timer is not None:
+                self.timer.cancel()
+            self.phase += 1
+            self.timer = threading.Timer(seconds, self.lapse, args=(self.phase,))
+            self.timer.daemon = True
+            self.timer.start()
+
+    def handshaken(self):
+        """The TLS handshake is over: the hello is due next."""
+        self.arm(HELLO_SECONDS)
+
+    def lapse(self, phase):
+        with self.lock:
+            if phase == self.phase:
+                self.shut()
+
+    def evict(self):
+        """Shuts the connection down for a newcomer; False when it has authenticated or ended."""
+        with self.lock:
+            return self.shut()
+
+    def active(self):
+        """Whether the connection still holds its slot."""
+        return not self.expired and (self.authenticated or self.watched is not None)
+
+    def shut(self):
+        if self.authenticated or self.watched is None:
+            return False
+        self.expired = True
+        try:
+            self.watched.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        return True
 
     def authenticate(self):
-        """Marks the connection authenticated; False when the deadline passed first."""
+        """Marks the connection authenticated; False when it was shut down first."""
         self.timer.cancel()
         with self.lock:
             self.authenticated = not self.expired
@@ -75,6 +113,31 @@ class AuthDeadline:
         if self.watched is not None:
             self.watched.close()
             self.watched = None
+
+
+class Admission:
+    """The connections served at once, oldest first. When all MAX_CONNECTIONS slots are taken, a
+    newcomer takes the slot of the oldest one that has not authenticated; with every slot
+    authenticated it is refused. Connections shut down for a newcomer end within moments; until
+    they have, at most as many again are kept."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.deadlines = []
+
+    def admit(self, deadline):
+        with self.lock:
+            if len(self.deadlines) >= 2 * MAX_CONNECTIONS:
+                return False
+            holding = [held for held in self.deadlines if held.active()]
+            if len(holding) >= MAX_CONNECTIONS and not any(held.evict() for held in holding):
+                return False
+            self.deadlines.append(deadline)
+            return True
+
+    def leave(self, deadline):
+        with self.lock:
+            self.deadlines.remove(deadline)
 
 
 class AdminConnection:
@@ -122,13 +185,12 @@ class AdminConnection:
             self.demo_monitor.set()
 
 
-def serve_connection(number, connection, context, demo, slots):
-    deadline = None
+def serve_connection(number, connection, context, demo, deadline, admission):
     stream = connection
     try:
         connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        deadline = AuthDeadline(connection)
         stream = context.wrap_socket(connection, server_side=True)
+        deadline.handshaken()
         session = AdminConnection(number, stream, demo, deadline)
         try:
             session.run()
@@ -137,17 +199,16 @@ def serve_connection(number, connection, context, demo, slots):
     except (EOFError, OSError, ValueError, UnicodeDecodeError):
         pass
     finally:
-        if deadline is not None:
-            deadline.close()
+        deadline.close()
         try:
             stream.close()
         except OSError:
             pass
-        slots.release()
+        admission.leave(deadline)
 
 
 def serve_admin(context, demo):
-    """Accepts admin connections for ever, at most MAX_CONNECTIONS at once."""
+    """Accepts admin connections for ever, serving as many as Admission lets in."""
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     try:
@@ -159,25 +220,35 @@ def serve_admin(context, demo):
     log("INFO", "Bridge started")
     log("INFO", f"Admin channel listening on {ADMIN_HOST}:{ADMIN_PORT}")
 
-    slots = threading.BoundedSemaphore(MAX_CONNECTIONS)
+    admission = Admission()
     number = 0
     while True:
-        slots.acquire()
         try:
             connection, _ = listener.accept()
         except OSError as error:
-            slots.release()
             log("WARNING", f"admin accept failed: {error}")
             time.sleep(ACCEPT_RETRY_SECONDS)
             continue
         number += 1
         try:
-            threading.Thread(target=serve_connection, daemon=True,
-                             args=(number, connection, context, demo, slots)).start()
-        except RuntimeError as error:
+            deadline = AuthDeadline(connection)
+        except (OSError, RuntimeError) as error:
             log("WARNING", f"admin connection {number}: not served: {error}")
             connection.close()
-            slots.release()
+            time.sleep(ACCEPT_RETRY_SECONDS)
+            continue
+        if not admission.admit(deadline):
+            deadline.close()
+            connection.close()
+            continue
+        try:
+            threading.Thread(target=serve_connection, daemon=True,
+                             args=(number, connection, context, demo, deadline, admission)).start()
+        except RuntimeError as error:
+            log("WARNING", f"admin connection {number}: not served: {error}")
+            admission.leave(deadline)
+            deadline.close()
+            connection.close()
             time.sleep(ACCEPT_RETRY_SECONDS)
 
 

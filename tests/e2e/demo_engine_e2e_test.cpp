@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -196,11 +197,12 @@ private:
     std::optional<int> status_;
 };
 
-// An admin client with the engine's token and certificate, recording its snapshots.
+// An admin client with the engine's token and certificate, recording its snapshots and states.
 struct ProperClient {
     ProperClient() : client(options()) {
         client.start([this](const AdminSnapshot& snapshot) { snapshots.push_back(snapshot); },
-                     [](const MidiMonitorBatch&) {}, [](const AdminConnectionState&) {});
+                     [](const MidiMonitorBatch&) {},
+                     [this](const AdminConnectionState& state) { states.push_back(state); });
     }
     static AdminChannelClient::Options options() {
         AdminChannelClient::Options options;
@@ -211,6 +213,7 @@ struct ProperClient {
     }
     AdminChannelClient client;
     std::vector<AdminSnapshot> snapshots;
+    std::vector<AdminConnectionState> states;
 };
 
 class DemoEngineRun : public ::testing::Test {
@@ -313,6 +316,27 @@ TEST_F(DemoEngineRun, IdleConnectionsAndFailingAcceptsLeaveTheEngineServing) {
     EXPECT_TRUE(waitUntil([&] { return !proper.snapshots.empty(); }, 30s))
         << engine.output().toStdString();
     EXPECT_FALSE(engine.exitStatus());
+    for (const int fd : idle)
+        if (fd >= 0) ::close(fd);
+}
+
+// Another local user holding twice the engine's bound in connections that never authenticate
+// does not keep the application out: its first connection authenticates within its own 3.0 s.
+TEST_F(DemoEngineRun, IdleConnectionsDoNotKeepTheApplicationOut) {
+    DemoEngine engine(folder.path());
+    ASSERT_TRUE(engine.listening()) << engine.output().toStdString();
+    std::vector<int> idle;
+    for (int i = 0; i < 2 * kMaxConnections; ++i) idle.push_back(connectTo(kAdminPort));
+    test::settle(200ms);  // the engine takes them in
+
+    ProperClient proper;
+    const auto settled = [&] {
+        return std::find_if(proper.states.begin(), proper.states.end(), [](const auto& state) {
+            return state != AdminConnectionState::connecting();
+        });
+    };
+    ASSERT_TRUE(waitUntil([&] { return settled() != proper.states.end(); }, 10s));
+    EXPECT_EQ(*settled(), AdminConnectionState::connected()) << settled()->reason();
     for (const int fd : idle)
         if (fd >= 0) ::close(fd);
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+
 namespace norv::test {
 namespace {
 
@@ -62,6 +64,36 @@ TEST_F(LibraryReadTest, ADocumentThatIsNotWellFormedGivesNothing) {
                                 "\">]>\n<A><UserLibrary><LibraryProject><ProjectPath Value=\"&ext;\"/>"
                                 "<ProjectName Value=\"Lib\"/></LibraryProject></UserLibrary></A>";
     EXPECT_EQ(read(external), std::nullopt);
+}
+
+// What may stand in place of Library.cfg: a FIFO would hold the open for good, a device or a huge
+// file would be read without end. None names a library, for a macOS place or a Wine prefix.
+TEST_F(LibraryReadTest, OnlyARegularFileOfAtMostOneMebibyteIsRead) {
+    const QString cfg = layout.path("Library.cfg");
+    {
+        FifoGuard fifo(cfg);
+        EXPECT_EQ(LiveIntegration::readLibrary(cfg), std::nullopt);
+        EXPECT_FALSE(fifo.released()) << "the read waited for a writer";
+    }
+    QFile::remove(cfg);
+    ASSERT_TRUE(QFile::link("/dev/zero", cfg));
+    EXPECT_EQ(LiveIntegration::readLibrary(cfg), std::nullopt);
+
+    const QByteArray named = LiveLayout::libraryCfg("/m", "Lib");
+    const auto padded = [&](qint64 size) {  // `size` bytes in all
+        return named + "<!--" + QByteArray(size - named.size() - 8, ' ') + "-->\n";
+    };
+    EXPECT_EQ(read(padded(1024 * 1024)), "/m/Lib");
+    EXPECT_EQ(read(padded(1024 * 1024 + 1)), std::nullopt);
+
+    const QString prefix = layout.winePrefix();
+    const QString suite = LiveLayout::addWineLive(prefix, "Live 12 Suite", "Ableton Live 12 Suite.exe");
+    const QString preferences = LiveLayout::addWinePreferences(prefix, "me", "12.1.5");
+    FifoGuard fifo(preferences + "/Library.cfg");
+    const auto installation = layout.integration()->describe(suite);
+    ASSERT_TRUE(installation);
+    EXPECT_EQ(installation->library, std::nullopt);
+    EXPECT_FALSE(fifo.released()) << "the scan waited for a writer";
 }
 
 TEST(LiveLibraryChoiceTest, EachInstallationKeepsItsOwnChoiceUntilItIsCleared) {

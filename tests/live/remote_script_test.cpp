@@ -170,6 +170,15 @@ TEST_F(RemoteScriptTest, InstallIsRefusedWithoutALibraryOrASupportedLive) {
     EXPECT_EQ(layout.calls().size(), before + 1);  // only the check of the scan
     EXPECT_EQ(live->message(), std::nullopt);
     EXPECT_FALSE(live->busy());
+
+    // A chosen library on a drive its Wine prefix does not have: the drive is never made.
+    const QString devices = layout.path("prefix/dosdevices");
+    QDir().mkpath(devices);
+    ASSERT_TRUE(await([&](auto done) { live->chooseLibrary(devices + "/e:/Music/User Library", done); }));
+    ASSERT_TRUE(await([&](auto done) { live->install(done); }));
+    EXPECT_EQ(live->message(), "The Wine prefix has no drive E: for this User Library");
+    EXPECT_EQ(layout.calls().size(), before + 2);  // only the check of the choice
+    EXPECT_FALSE(QFileInfo::exists(devices + "/e:"));
 }
 
 TEST_F(RemoteScriptTest, EveryFailedRunBecomesItsMessage) {

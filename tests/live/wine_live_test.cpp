@@ -97,6 +97,10 @@ TEST(WineLiveTest, WindowsPathsTranslateThroughTheDrivesOfThePrefix) {
         LiveLayout::addWinePreferences(prefix, "me", "12.1.5", R"(D:\Ableton)", "Library");
     EXPECT_EQ(layout.integration()->describe(suite)->library,
               prefix + "/dosdevices/d:/Ableton/Library");
+    // A drive the prefix does not have offers no library: writing there would make the drive.
+    LiveLayout::write(preferences + "/Library.cfg",
+                      LiveLayout::libraryCfg(R"(E:\Ableton)", "Library"));
+    EXPECT_EQ(layout.integration()->describe(suite)->library, std::nullopt);
     LiveLayout::write(preferences + "/Library.cfg",
                       LiveLayout::libraryCfg(layout.path("music"), "Library"));
     EXPECT_EQ(layout.integration()->describe(suite)->library, std::nullopt);

@@ -29,8 +29,9 @@ void ClearConfirmation::press(const std::function<void()>& clear) {
         return;
     }
     setPending(true);
-    // Not cancelled by a later press: each first press ends its own window.
-    scheduler_(lapse_, this, [this] { setPending(false); });
+    scheduler_(lapse_, this, [this, arming = ++armings_] {
+        if (arming == armings_) setPending(false);
+    });
 }
 
 void ClearConfirmation::setPending(bool pending) {

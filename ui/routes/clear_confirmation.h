@@ -1,6 +1,7 @@
 #pragma once
 // The two-press "Clear assignments" button: the first press arms it, a second press clears, and
-// every first press schedules one lapse that disarms it again 4 s later.
+// every first press schedules one lapse that disarms it again 4 s later. Each arming cancels the
+// lapse of the one before, so a window always lasts its full 4 s.
 
 #include <QObject>
 #include <QString>
@@ -36,6 +37,7 @@ private:
     Scheduler scheduler_;
     std::chrono::milliseconds lapse_;
     bool pending_ = false;
+    unsigned armings_ = 0;  // only the lapse of the latest arming may disarm
 };
 
 }  // namespace norv

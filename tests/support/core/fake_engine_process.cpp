@@ -93,6 +93,13 @@ std::vector<std::string> FakeEngineProcess::paths() const {
     return result;
 }
 
+std::optional<qint64> FakeEngineProcess::recordAt(int number, const std::string& event) const {
+    for (const auto& entry : records())
+        if (entry.value("connection", 0) == number && entry.value("event", "") == event)
+            return qint64(entry.value("at", 0.0) * 1000.0);
+    return std::nullopt;
+}
+
 const QByteArray& sharedIdentityLine() {
     static const QByteArray line = BridgeTLSIdentity::generate().encode();
     return line;

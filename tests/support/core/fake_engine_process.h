@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <nlohmann/json.hpp>
 
+#include <optional>
 #include <vector>
 
 namespace norv::test {
@@ -29,6 +30,9 @@ public:
     // The bodies of the frames received, in order.
     std::vector<nlohmann::json> frames() const;
     std::vector<std::string> paths() const;
+    // When the engine first recorded `event` on connection `number`: milliseconds of the
+    // machine's monotonic clock, or absent.
+    std::optional<qint64> recordAt(int number, const std::string& event) const;
 
 private:
     QTemporaryDir folder_;

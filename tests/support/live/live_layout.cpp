@@ -10,9 +10,37 @@
 #include <QJsonObject>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 namespace norv::test {
+
+FifoGuard::FifoGuard(const QString& path, std::chrono::milliseconds patience) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile::remove(path);
+    if (::mkfifo(QFile::encodeName(path).constData(), 0600) != 0)
+        qFatal("cannot make a FIFO at %s", qPrintable(path));
+    thread_ = std::thread([this, name = QFile::encodeName(path), patience] {
+        const auto start = std::chrono::steady_clock::now();
+        while (!stop_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (std::chrono::steady_clock::now() - start < patience) continue;
+            // Opens only while a reader is there; the reader then reads the end of the file.
+            const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0) continue;
+            released_ = true;
+            ::close(fd);
+        }
+    });
+}
+
+FifoGuard::~FifoGuard() {
+    stop_ = true;
+    thread_.join();
+}
 
 LiveLayout::LiveLayout()
     : settings_(std::make_unique<QSettings>(dir_.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat)) {

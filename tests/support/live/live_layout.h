@@ -9,8 +9,11 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace norv::test {
 
@@ -69,6 +72,21 @@ public:
 private:
     QTemporaryDir dir_;
     std::unique_ptr<QSettings> settings_;
+};
+
+// A FIFO at `path` while it lives. A reader that waits in open() for a writer is let go after
+// `patience` by opening the writing end, so the test ends, and says so, instead of hanging.
+class FifoGuard {
+public:
+    explicit FifoGuard(const QString& path,
+                       std::chrono::milliseconds patience = std::chrono::seconds(3));
+    ~FifoGuard();
+    bool released() const { return released_; }
+
+private:
+    std::atomic<bool> released_{false};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 // Runs `operation` and the event loop until its completion is called (at most `limitMs`).

@@ -88,6 +88,15 @@ protected:
     std::unique_ptr<LivePage> page;
 };
 
+// A FIFO in place of Library.cfg: the page scans and checks at once, with no User Library.
+TEST_F(LivePageFlow, AFifoInPlaceOfLibraryCfgNeitherBlocksThePageNorNamesALibrary) {
+    test::FifoGuard fifo(layout.home() + "/Library/Preferences/Ableton/Live 12.1.5/Library.cfg");
+    showPage();
+    EXPECT_FALSE(fifo.released()) << "the page waited for a writer";
+    EXPECT_EQ(page->integration().library(), std::nullopt);
+    EXPECT_EQ(lastLibrary(layout), std::nullopt);
+}
+
 TEST_F(LivePageFlow, LocatedLiveIsCheckedAndInstalledWithItsOwnUserLibrary) {
     const QString beta = layout.addBundle(layout.path("elsewhere"), "Ableton Live 12 Beta.app", "12.2.1");
     layout.addLibraryCfg("12.2.1", layout.path("music"), "Beta Library");

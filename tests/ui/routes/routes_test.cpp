@@ -278,16 +278,18 @@ TEST(ClearConfirmation, SecondPressWithinFourSecondsClears) {
     EXPECT_FALSE(confirmation.pending());
     EXPECT_EQ(clears, 0);
 
-    // Press at 10 s, confirm at 11 s, press again at 13 s: the 10 s lapse ends the new window at 14 s.
+    // Press at 10 s, confirm at 11 s, press again at 13.1 s: the new window lasts its own 4 s.
     clock.advanceTo(10000ms);
     confirmation.press(clear);
     clock.advanceTo(11000ms);
     confirmation.press(clear);
     EXPECT_EQ(clears, 1);
     EXPECT_EQ(confirmation.title(), "Clear assignments");
-    clock.advanceTo(13000ms);
+    clock.advanceTo(13100ms);
     confirmation.press(clear);
-    clock.advanceTo(14000ms);
+    clock.advanceTo(17099ms);
+    EXPECT_TRUE(confirmation.pending()) << "the first window's lapse ended the second";
+    clock.advanceTo(17100ms);
     EXPECT_FALSE(confirmation.pending());
     EXPECT_EQ(clears, 1);
 }
@@ -295,9 +297,9 @@ TEST(ClearConfirmation, SecondPressWithinFourSecondsClears) {
 // The application's own timer never ends the window before its 4 s.
 TEST(ClearConfirmation, TheWindowNeverLapsesBeforeFourSeconds) {
     ClearConfirmation confirmation;
-    confirmation.press([] {});
     QElapsedTimer waited;
-    waited.start();
+    waited.start();  // before the press arms the timer: an on-time lapse reads 4000 ms or more
+    confirmation.press([] {});
     while (confirmation.pending() && waited.elapsed() < 6000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     EXPECT_FALSE(confirmation.pending());
     EXPECT_GE(waited.elapsed(), 4000);
