@@ -121,7 +121,10 @@ TEST_F(StandInL2capChannelTest, PacketsQueuedAtTheHangUpAreHandedOutBeforeTheEnd
     ::close(central);
     central = -1;
     ASSERT_TRUE(inputSaw(BluetoothStreamEvent::hasBytesAvailable));
-    EXPECT_EQ(readAll(), QByteArray(600, 'a') + QByteArray(600, 'b') + QByteArray(600, 'c'));
+    EXPECT_EQ(channel->outputStream().write(unread, sizeof unread), -1);
+    EXPECT_FALSE(channel->outputStream().hasSpaceAvailable());
+    EXPECT_EQ(readAll(), QByteArray(600, 'a') + QByteArray(600, 'b') + QByteArray(600, 'c'))
+        << "a failed write leaves the input alone";
     ASSERT_TRUE(inputSaw(BluetoothStreamEvent::errorOccurred));
     EXPECT_EQ(channel->inputStream().error(), "Connection reset by peer");
 }
