@@ -381,17 +381,36 @@ TEST_F(StandInPipeTest, ACentralThatHangsUpWhileTheEngineWritesLosesNoByte) {
         SCOPED_TRACE(round);
         const auto central = connect(round);
         ASSERT_TRUE(central);
-        engine.connection(round)->write(QByteArray(8192, 'e'));
-        ASSERT_TRUE(waitUntil([&] { return pipe->sent() > 0; }));  // the central leaves bytes unread
+        QTcpSocket* engineSide = engine.connection(round);
+        engineSide->write(QByteArray(4096, 'e'));
+        ASSERT_EQ(central->receive(4096).size(), 4096);
+        // The engine's next frame is on its way as the central sends its last packets and goes.
+        engineSide->write(QByteArray(600, 'f'));
+        ASSERT_TRUE(engineSide->flush());
         for (qsizetype at = 0; at < sent.size(); at += 600) ASSERT_TRUE(central->send(sent.mid(at, 600)));
         central->close();
-        engine.connection(round)->write(QByteArray(600, 'f'));  // meets the hang-up
         ASSERT_TRUE(waitUntil([&] { return !closeReasons.isEmpty(); }));
+        // What the event loop does next: deferred deletions come before the sockets are served.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(closeReasons, QStringList{"bluetooth write failed: Broken pipe"});
         ASSERT_TRUE(waitUntil([&] { return engine.received(round).size() >= sent.size(); }))
             << engine.received(round).size() << " of " << sent.size() << " bytes";
         EXPECT_EQ(engine.received(round), sent);
         pipe.reset();
     }
+}
+
+TEST_F(StandInPipeTest, BytesHandedToTheEngineSurviveTheirPipe) {
+    const auto central = connect(0);
+    ASSERT_TRUE(central);
+    ASSERT_TRUE(central->send(QByteArray(600, 'n')));
+    // One pass of the event loop at a time: the owner lets go as soon as the bytes are in TCP's hands.
+    QDeadlineTimer deadline(3000);
+    while (pipe->received() < 600 && !deadline.hasExpired()) QCoreApplication::processEvents();
+    pipe->close("state disconnected");
+    pipe.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(waitUntil([&] { return engine.received() == QByteArray(600, 'n'); }));
 }
 
 TEST_F(StandInPipeTest, TheEnginesLastFrameReachesTheCentralBeforeTheChannelCloses) {
