@@ -383,7 +383,11 @@ TEST_F(StandInPipeTest, ACentralThatHangsUpWhileTheEngineWritesLosesNoByte) {
         ASSERT_TRUE(central);
         QTcpSocket* engineSide = engine.connection(round);
         engineSide->write(QByteArray(4096, 'e'));
-        ASSERT_EQ(central->receive(4096).size(), 4096);
+        if (round % 2 == 0) {
+            ASSERT_EQ(central->receive(4096).size(), 4096);
+        } else {  // the central goes with bytes unread
+            ASSERT_TRUE(waitUntil([&] { return pipe->sent() > 0; }));
+        }
         // The engine's next frame is on its way as the central sends its last packets and goes.
         engineSide->write(QByteArray(600, 'f'));
         ASSERT_TRUE(engineSide->flush());
@@ -392,7 +396,7 @@ TEST_F(StandInPipeTest, ACentralThatHangsUpWhileTheEngineWritesLosesNoByte) {
         ASSERT_TRUE(waitUntil([&] { return !closeReasons.isEmpty(); }));
         // What the event loop does next: deferred deletions come before the sockets are served.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        EXPECT_EQ(closeReasons, QStringList{"bluetooth write failed: Broken pipe"});
+        if (round % 2 == 0) EXPECT_EQ(closeReasons, QStringList{"bluetooth write failed: Broken pipe"});
         ASSERT_TRUE(waitUntil([&] { return engine.received(round).size() >= sent.size(); }))
             << engine.received(round).size() << " of " << sent.size() << " bytes";
         EXPECT_EQ(engine.received(round), sent);
