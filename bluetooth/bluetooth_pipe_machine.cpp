@@ -86,7 +86,7 @@ void BluetoothPipeMachine::on(const EngineTookAll&) {
 }
 
 void BluetoothPipeMachine::on(const EngineReadBegins&) {
-    if (tcpReady()) readingEngine_ = true;
+    if (readsEngine()) readingEngine_ = true;
 }
 
 void BluetoothPipeMachine::on(const EngineReadEnds&) { readingEngine_ = false; }
