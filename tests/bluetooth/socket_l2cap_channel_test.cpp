@@ -129,29 +129,6 @@ TEST_F(StandInL2capChannelTest, PacketsQueuedAtTheHangUpAreHandedOutBeforeTheEnd
     EXPECT_EQ(channel->inputStream().error(), "Connection reset by peer");
 }
 
-TEST_F(StandInL2capChannelTest, APacketWaitsForTheCentralsCreditAndIsDroppedAtClose) {
-    ASSERT_TRUE(waitUntil([&] { return !outputEvents.empty(); }));
-    auto& output = channel->outputStream();
-    const std::vector<std::uint8_t> first(100, '1'), second(200, '2');
-    ASSERT_EQ(output.write(first.data(), first.size()), 100);
-    ASSERT_EQ(output.write(second.data(), second.size()), 200) << "held until a credit comes";
-    EXPECT_EQ(output.unsentBytes(), 200u);
-    EXPECT_EQ(output.write(second.data(), second.size()), 0);
-    EXPECT_FALSE(output.hasSpaceAvailable());
-    outputEvents.clear();
-
-    char packet[1024];
-    ASSERT_EQ(::recv(central, packet, sizeof packet, 0), 100) << "reading gives the credit back";
-    ASSERT_TRUE(waitUntil([&] { return output.unsentBytes() == 0; }));
-    EXPECT_EQ(outputEvents, std::vector{BluetoothStreamEvent::hasSpaceAvailable});
-    ASSERT_EQ(output.write(first.data(), first.size()), 100);
-    EXPECT_EQ(output.unsentBytes(), 100u) << "the 200 bytes are not read yet";
-    channel->inputStream().close();
-    output.close();
-    EXPECT_EQ(::recv(central, packet, sizeof packet, MSG_DONTWAIT), 200);
-    EXPECT_EQ(::recv(central, packet, sizeof packet, MSG_DONTWAIT), 0) << "the held packet is dropped";
-}
-
 TEST_F(StandInL2capChannelTest, APacketOverTheIncomingMtuResetsTheChannel) {
     ASSERT_TRUE(sendPacket(SocketL2capChannel::standInIncomingMtu, 'm'));
     ASSERT_TRUE(sendPacket(SocketL2capChannel::standInIncomingMtu + 1, 'x'));
