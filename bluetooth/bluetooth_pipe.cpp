@@ -394,9 +394,8 @@ bool BluetoothPipe::flush() {
         const long n = outputStream_.write(waiting.data(), waiting.size());
         if (n < 0) {
             // Nothing more goes to the central; what it sent before it went still goes on.
-            const bool open = dispatch(
-                Machine::WriteFailed{QStringLiteral("bluetooth write failed: ") + text(outputStream_.error(), "unknown")});
-            return open;
+            const QString reason = QStringLiteral("bluetooth write failed: ") + text(outputStream_.error(), "unknown");
+            return dispatch(Machine::WriteFailed{reason});
         }
         if (n == 0) {
             retryDelay = stalledWriteRetry;

@@ -109,7 +109,9 @@ public:
         c_.closeIfDone();
     }
     // A failed write ends this direction only: what the central sent is still read.
-    std::optional<std::string> error() const override { return c_.writeError_ ? c_.writeError_ : c_.error_; }
+    std::optional<std::string> error() const override {
+        return c_.writeError_ ? c_.writeError_ : c_.error_;
+    }
     bool hasSpaceAvailable() const override {
         return c_.streams_.isOpen(Side::output) && c_.spaceAvailable_ && !error();
     }

@@ -98,7 +98,7 @@ private:
     std::size_t readOffset_ = 0;
     std::optional<std::string> error_;       // the channel failed, or the input's end error
     std::optional<std::string> writeError_;  // a write failed: the output only
-    std::optional<std::string> endError_;  // reported as the stream's error after the last bytes
+    std::optional<std::string> endError_;    // reported as the stream's error after the last bytes
     bool ended_ = false;
     Family family_;
     bool standInHangUpReported_ = false;

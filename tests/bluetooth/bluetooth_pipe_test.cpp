@@ -37,8 +37,8 @@ protected:
                   BluetoothBlockCodec::Compression compression = BluetoothBlockCodec::Compression::deflate) {
         std::optional<BluetoothPipe::TcpEndpoint> connection;
         if (withConnection) connection = BluetoothPipe::localConnection(port.value_or(engine.port()));
-        pipe = std::make_unique<BluetoothPipe>(link ? link : channel, connection, BluetoothBytes{}, std::move(validatePort), coded,
-                                               bytesPerSecond, true, compression, clock);
+        pipe = std::make_unique<BluetoothPipe>(link ? link : channel, connection, BluetoothBytes{},
+                                               std::move(validatePort), coded, bytesPerSecond, true, compression, clock);
         pipe->onClose = [this](const QString& reason) { closeReasons << reason; };
         pipe->onDiagnostic = [this](const QString& text) { diagnostics << text; };
     }
