@@ -36,6 +36,8 @@ public:
     virtual bool hasSpaceAvailable() const = 0;
     // Bytes taken (possibly 0), or a negative value on failure.
     virtual long write(const std::uint8_t* bytes, std::size_t count) = 0;
+    // Bytes taken but not yet on their way to the central; closing the channel drops them.
+    virtual std::size_t unsentBytes() const { return 0; }
 };
 
 // An encrypted L2CAP channel that a central opened: its PSM, its central and its two streams.

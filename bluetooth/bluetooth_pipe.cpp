@@ -20,6 +20,12 @@ constexpr std::size_t writeChunk = 1024;
 constexpr std::size_t pacedWriteChunk = 512;
 constexpr double stalledWriteRetry = 0.01;
 constexpr double endFlushBound = 1.0;  // how long queued output may take once the engine has ended
+// Then how long the channel may take to send what it holds, looked at this often: the channel
+// drops at close what is still waiting for the central's credits.
+constexpr double sendQueueBound = 2.0;
+constexpr double sendQueuePoll = 0.01;
+// How long the engine's connection may take to write what it was handed before it is cut.
+constexpr int engineFlushBoundMs = 2000;
 constexpr int initialReports = 5;
 
 // Each event the pipe's machine handles, for tracing (off unless enabled by logging rules).
@@ -27,6 +33,25 @@ Q_LOGGING_CATEGORY(pipeLog, "org.norv.session.bridge.Connection.pipe", QtInfoMsg
 
 QString text(const std::optional<std::string>& error, const char* fallback) {
     return error ? QString::fromStdString(*error) : QString::fromLatin1(fallback);
+}
+
+// Lets go of the engine's connection without dropping what it was handed: it closes once every
+// byte is written, or after a bound, and then deletes itself (later: we may be inside one of its
+// signals).
+void closeWhenWritten(QTcpSocket* socket, QObject* owner) {
+    QObject::disconnect(socket, nullptr, owner, nullptr);
+    socket->setParent(nullptr);
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        socket->deleteLater();
+        return;
+    }
+    QObject::connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+    QObject::connect(socket, &QAbstractSocket::errorOccurred, socket, &QObject::deleteLater);
+    QTimer::singleShot(engineFlushBoundMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+    socket->disconnectFromHost();
 }
 
 }  // namespace
@@ -55,11 +80,7 @@ BluetoothPipe::BluetoothPipe(std::shared_ptr<BluetoothL2capChannel> channel, std
 }
 
 BluetoothPipe::~BluetoothPipe() {
-    if (socket_) {
-        QObject::disconnect(socket_, nullptr, this, nullptr);
-        socket_->setParent(nullptr);
-        socket_->deleteLater();
-    }
+    if (socket_) closeWhenWritten(socket_, this);
     inputStream_.setEventHandler({});
     outputStream_.setEventHandler({});
     if (!machine_.closed()) {
@@ -137,9 +158,9 @@ bool BluetoothPipe::perform(const Machine::AnnounceTcpReady&) {
     return guard && !machine_.closed();
 }
 
-bool BluetoothPipe::perform(const Machine::ArmEndDeadline&) {
+bool BluetoothPipe::perform(const Machine::ArmEndDeadline& action) {
     // Output already queued for the central still goes out, within a bound.
-    endDeadline_ = clock_->startTimer(endFlushBound, [this] { close(QStringLiteral("tcp end")); });
+    endDeadline_ = clock_->startTimer(endFlushBound, [this, reason = action.reason] { close(reason); });
     return true;
 }
 
@@ -201,7 +222,7 @@ void BluetoothPipe::handleStreamEvent(BluetoothStream& stream, BluetoothStreamEv
     switch (event) {
         case BluetoothStreamEvent::errorOccurred:
         case BluetoothStreamEvent::endEncountered:
-            close(text(stream.error(), "bluetooth closed"));
+            dispatch(Machine::CentralEnded{text(stream.error(), "bluetooth closed")});
             return;
         case BluetoothStreamEvent::hasBytesAvailable:
             readBluetooth();
@@ -219,7 +240,7 @@ bool BluetoothPipe::readBluetooth() {
     if (machine_.sendingToEngine() || !inputStream_.hasBytesAvailable()) return true;
     if (!connection_) return readPortHandshake();
     // Before TCP is up there is nowhere to send; after the engine ended, nowhere either.
-    if (machine_.phase() != Machine::Phase::running) return true;
+    if (!machine_.readsCentral()) return true;
 
     std::uint8_t buffer[readChunk];
     const long n = inputStream_.read(buffer, sizeof buffer);
@@ -286,9 +307,9 @@ bool BluetoothPipe::readPortHandshake() {
 
 bool BluetoothPipe::readTcp() {
     if (machine_.closed()) return false;
-    if (!machine_.tcpReady() || machine_.readingEngine()) return true;
+    if (!machine_.readsEngine() || machine_.readingEngine()) return true;
     dispatch(Machine::EngineReadBegins{});
-    while (true) {
+    while (machine_.readsEngine()) {
         if (!stateQueue_ && output_.count() >= tcpPauseThreshold) break;  // the flush resumes reading
         if (socket_->bytesAvailable() <= 0) {
             if (machine_.phase() == Machine::Phase::draining) return dispatch(Machine::EngineDrained{});
@@ -346,6 +367,7 @@ bool BluetoothPipe::pumpState() {
 
 bool BluetoothPipe::flush() {
     if (machine_.closed()) return false;
+    if (machine_.phase() == Machine::Phase::writeFailed) return true;
     const auto pump = [this] {
         try {
             return pumpState();
@@ -371,8 +393,9 @@ bool BluetoothPipe::flush() {
         const auto waiting = output_.prefix(chunk);
         const long n = outputStream_.write(waiting.data(), waiting.size());
         if (n < 0) {
-            close(QStringLiteral("bluetooth write failed: ") + text(outputStream_.error(), "unknown"));
-            return false;
+            // Nothing more goes to the central; what it sent before it went still goes on.
+            const QString reason = QStringLiteral("bluetooth write failed: ") + text(outputStream_.error(), "unknown");
+            return dispatch(Machine::WriteFailed{reason});
         }
         if (n == 0) {
             retryDelay = stalledWriteRetry;
@@ -390,12 +413,20 @@ bool BluetoothPipe::flush() {
 }
 
 bool BluetoothPipe::finishEnding() {
-    if (machine_.phase() == Machine::Phase::ending && !machine_.readingEngine() && output_.count() == 0 &&
-        pendingStateBytes() == 0) {
-        close(QStringLiteral("tcp end"));
-        return false;
+    if (machine_.phase() != Machine::Phase::ending || machine_.readingEngine() || output_.count() > 0 ||
+        pendingStateBytes() > 0)
+        return true;
+    if (outputStream_.unsentBytes() > 0) {
+        // The engine's last bytes are still in the channel, which would drop them at close.
+        if (!awaitingSendQueue_) {
+            awaitingSendQueue_ = true;
+            endDeadline_ = clock_->startTimer(sendQueueBound, [this] { close(QStringLiteral("tcp end")); });
+        }
+        sendQueuePoll_ = clock_->startTimer(sendQueuePoll, [this] { finishEnding(); });
+        return true;
     }
-    return true;
+    close(QStringLiteral("tcp end"));
+    return false;
 }
 
 void BluetoothPipe::close(const QString& reason) { dispatch(Machine::Close{reason}); }
@@ -407,9 +438,7 @@ bool BluetoothPipe::perform(const Machine::TearDown& action) {
     if (!guard) return false;
 
     if (socket_) {
-        QObject::disconnect(socket_, nullptr, this, nullptr);
-        socket_->setParent(nullptr);
-        socket_->deleteLater();  // we may be inside one of its signals
+        closeWhenWritten(socket_, this);
         socket_ = nullptr;
     }
     inputStream_.setEventHandler({});
@@ -420,6 +449,7 @@ bool BluetoothPipe::perform(const Machine::TearDown& action) {
     reportTimer_.reset();
     flushTimer_.reset();
     endDeadline_.reset();
+    sendQueuePoll_.reset();
 
     const auto handler = std::move(onClose);
     onClose = nullptr;

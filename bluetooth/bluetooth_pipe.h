@@ -131,6 +131,8 @@ private:
     std::unique_ptr<BluetoothTimer> reportTimer_;
     std::unique_ptr<BluetoothTimer> flushTimer_;
     std::unique_ptr<BluetoothTimer> endDeadline_;
+    std::unique_ptr<BluetoothTimer> sendQueuePoll_;
+    bool awaitingSendQueue_ = false;
 };
 
 }  // namespace norv

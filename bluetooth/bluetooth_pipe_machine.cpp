@@ -12,6 +12,7 @@ std::string_view BluetoothPipeMachine::name(Phase phase) {
         case Phase::running: return "running";
         case Phase::draining: return "draining";
         case Phase::ending: return "ending";
+        case Phase::writeFailed: return "writeFailed";
         case Phase::closed: return "closed";
     }
     return "unknown";
@@ -48,6 +49,8 @@ void BluetoothPipeMachine::on(const TcpConnected&) {
 void BluetoothPipeMachine::on(const TcpEnded&) {
     if (phase_ == Phase::connecting) {
         on(Close{QStringLiteral("tcp closed")});
+    } else if (phase_ == Phase::writeFailed) {
+        on(Close{writeFailure_});
     } else if (phase_ == Phase::running) {
         phase_ = Phase::draining;
         add<ReadEngine>();
@@ -58,12 +61,24 @@ void BluetoothPipeMachine::on(const EngineDrained&) {
     if (phase_ != Phase::draining) return;
     phase_ = Phase::ending;
     readingEngine_ = false;
-    add<ArmEndDeadline>();
+    add<ArmEndDeadline>(QStringLiteral("tcp end"));
     add<Flush>();
 }
 
+void BluetoothPipeMachine::on(const WriteFailed& event) {
+    if (phase_ != Phase::running) return on(Close{event.reason});
+    phase_ = Phase::writeFailed;
+    writeFailure_ = event.reason;
+    add<ArmEndDeadline>(event.reason);
+    add<ReadCentral>();
+}
+
+void BluetoothPipeMachine::on(const CentralEnded& event) {
+    on(Close{phase_ == Phase::writeFailed ? writeFailure_ : event.reason});
+}
+
 void BluetoothPipeMachine::on(const SendToEngine&) {
-    if (phase_ == Phase::running) sendingToEngine_ = true;
+    if (readsCentral()) sendingToEngine_ = true;
 }
 
 void BluetoothPipeMachine::on(const EngineTookAll&) {
@@ -71,7 +86,7 @@ void BluetoothPipeMachine::on(const EngineTookAll&) {
 }
 
 void BluetoothPipeMachine::on(const EngineReadBegins&) {
-    if (tcpReady()) readingEngine_ = true;
+    if (readsEngine()) readingEngine_ = true;
 }
 
 void BluetoothPipeMachine::on(const EngineReadEnds&) { readingEngine_ = false; }

@@ -24,8 +24,13 @@ namespace norv {
 //                                                           read central
 //   connecting   TcpEnded                    closed       tear down "tcp closed"
 //   running      TcpEnded                    draining     read engine
-//   draining     EngineDrained               ending       arm end deadline, flush
-//   running      SendToEngine                unchanged    (a send is in flight)
+//   draining     EngineDrained               ending       arm end deadline "tcp end", flush
+//   running      WriteFailed(reason)         writeFailed  arm end deadline(reason), read central
+//   other open   WriteFailed(reason)         closed       tear down(reason)
+//   writeFailed  CentralEnded, TcpEnded      closed       tear down(the write's reason)
+//   other open   CentralEnded(reason)        closed       tear down(reason)
+//   running,     SendToEngine                unchanged    (a send is in flight)
+//     writeFailed
 //   any open     EngineTookAll               unchanged    read central, if a send was in flight
 //   running,     EngineReadBegins            unchanged    (a read is in flight)
 //     draining,
@@ -35,10 +40,11 @@ namespace norv {
 //   any open     FlushDue                    unchanged    flush
 //   any open     Close(reason)               closed       tear down(reason)
 //
-// "Any open" is every phase but closed. Every other pair is ignored.
+// "Any open" is every phase but closed. Every other pair is ignored. After a failed write nothing
+// more goes to the central, but what it sent before its hang-up is still read and sent on.
 class BluetoothPipeMachine {
 public:
-    enum class Phase { built, handshake, connecting, running, draining, ending, closed };
+    enum class Phase { built, handshake, connecting, running, draining, ending, writeFailed, closed };
     static std::string_view name(Phase phase);
 
     // Events.
@@ -57,6 +63,14 @@ public:
     };
     struct EngineDrained {  // the engine has ended and every byte of it has been read
         static constexpr std::string_view kName = "engineDrained";
+    };
+    struct WriteFailed {
+        static constexpr std::string_view kName = "writeFailed";
+        QString reason;
+    };
+    struct CentralEnded {  // the central's stream ended or failed, after its last bytes
+        static constexpr std::string_view kName = "centralEnded";
+        QString reason;
     };
     struct SendToEngine {
         static constexpr std::string_view kName = "sendToEngine";
@@ -82,8 +96,8 @@ public:
         QString reason;
     };
     using Event = std::variant<Start, PortAccepted, TcpConnected, TcpEnded, EngineDrained,
-                               SendToEngine, EngineTookAll, EngineReadBegins, EngineReadEnds,
-                               FlushWanted, FlushDue, Close>;
+                               WriteFailed, CentralEnded, SendToEngine, EngineTookAll,
+                               EngineReadBegins, EngineReadEnds, FlushWanted, FlushDue, Close>;
 
     // Actions.
     struct OpenStreams {
@@ -104,8 +118,9 @@ public:
     struct ReadCentral {
         static constexpr std::string_view kName = "readCentral";
     };
-    struct ArmEndDeadline {
+    struct ArmEndDeadline {  // closes with `reason` unless the pipe has closed before
         static constexpr std::string_view kName = "armEndDeadline";
+        QString reason;
     };
     struct Flush {
         static constexpr std::string_view kName = "flush";
@@ -129,8 +144,13 @@ public:
     bool closed() const { return phase_ == Phase::closed; }
     // The TCP connection to the engine is up (it may have ended since).
     bool tcpReady() const {
-        return phase_ == Phase::running || phase_ == Phase::draining || phase_ == Phase::ending;
+        return phase_ == Phase::running || phase_ == Phase::draining || phase_ == Phase::ending ||
+               phase_ == Phase::writeFailed;
     }
+    // The engine's bytes still have somewhere to go.
+    bool readsEngine() const { return tcpReady() && phase_ != Phase::writeFailed; }
+    // The central's bytes still have somewhere to go.
+    bool readsCentral() const { return phase_ == Phase::running || phase_ == Phase::writeFailed; }
     bool sendingToEngine() const { return sendingToEngine_; }
     bool readingEngine() const { return readingEngine_; }
 
@@ -140,6 +160,8 @@ private:
     void on(const TcpConnected&);
     void on(const TcpEnded&);
     void on(const EngineDrained&);
+    void on(const WriteFailed& event);
+    void on(const CentralEnded& event);
     void on(const SendToEngine&);
     void on(const EngineTookAll&);
     void on(const EngineReadBegins&);
@@ -156,6 +178,7 @@ private:
     bool sendingToEngine_ = false;
     bool readingEngine_ = false;
     bool flushArmed_ = false;
+    QString writeFailure_;
     Actions actions_;  // set for the duration of one handle() call
 };
 

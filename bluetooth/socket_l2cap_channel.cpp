@@ -1,5 +1,6 @@
 #include "bluetooth/socket_l2cap_channel.h"
 
+#include <linux/sockios.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -30,6 +31,16 @@ bool packetsQueued(int fd) {
     int bytes = 0;
     return ::ioctl(fd, FIONREAD, &bytes) == 0 && bytes > 0;
 }
+
+// What SIOCOUTQ tells: on AF_UNIX the bytes the peer has not read yet; on Bluetooth sockets the
+// free room of the send buffer.
+int outgoing(int fd) {
+    int bytes = 0;
+    return ::ioctl(fd, SIOCOUTQ, &bytes) == 0 ? bytes : 0;
+}
+
+// How often a stand-in channel looks whether its central has read what it was sent.
+constexpr int standInCreditPollMs = 2;
 
 }  // namespace
 
@@ -97,13 +108,23 @@ public:
         if (c_.writable_) c_.writable_->setEnabled(false);
         c_.closeIfDone();
     }
-    std::optional<std::string> error() const override { return c_.error_; }
+    // A failed write ends this direction only: what the central sent is still read.
+    std::optional<std::string> error() const override {
+        return c_.writeError_ ? c_.writeError_ : c_.error_;
+    }
     bool hasSpaceAvailable() const override {
-        return c_.streams_.isOpen(Side::output) && c_.spaceAvailable_ && !c_.error_;
+        return c_.streams_.isOpen(Side::output) && c_.spaceAvailable_ && !error();
     }
     long write(const std::uint8_t* bytes, std::size_t count) override {
-        if (!c_.streams_.isOpen(Side::output) || c_.error_ || c_.fd_ < 0) return -1;
+        if (!c_.streams_.isOpen(Side::output) || error() || c_.fd_ < 0) return -1;
         const std::size_t n = std::min(count, c_.sendMtu_);
+        if (c_.family_ == Family::standIn) {
+            if (!c_.held_.empty()) {  // no more until the held packet is sent
+                c_.spaceAvailable_ = false;
+                return 0;
+            }
+            if (c_.holdForCredit(bytes, n)) return static_cast<long>(n);
+        }
         const ssize_t sent = ::send(c_.fd_, bytes, n, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (sent >= 0) return static_cast<long>(sent);
         if (transient(errno)) {
@@ -111,9 +132,12 @@ public:
             if (c_.writable_) c_.writable_->setEnabled(true);
             return 0;
         }
-        c_.error_ = errnoText(errno);
+        // The pending error of a hang-up is reported once, to whichever call comes first.
+        if (errno == ECONNRESET) c_.standInHangUpReported_ = true;
+        c_.writeError_ = errnoText(errno);
         return -1;
     }
+    std::size_t unsentBytes() const override { return c_.unsentBytes(); }
 
 private:
     SocketL2capChannel& c_;
@@ -136,6 +160,11 @@ std::shared_ptr<SocketL2capChannel> SocketL2capChannel::adopt(int fd, std::uint1
                          self->spaceAvailable_ = true;
                          self->deliver(Side::output, BluetoothStreamEvent::hasSpaceAvailable);
                      });
+    if (channel->credit_) {
+        QObject::connect(channel->credit_.get(), &QTimer::timeout, channel->credit_.get(), [weak] {
+            if (const auto self = weak.lock()) self->pollCredit();
+        });
+    }
     return channel;
 }
 
@@ -152,6 +181,10 @@ SocketL2capChannel::SocketL2capChannel(int fd, std::uint16_t psm, QUuid peer, st
       family_(family) {
     readable_->setEnabled(false);
     writable_->setEnabled(false);
+    if (family_ == Family::standIn) {
+        credit_ = std::make_unique<QTimer>();
+        credit_->setInterval(standInCreditPollMs);
+    }
 }
 
 SocketL2capChannel::~SocketL2capChannel() {
@@ -159,6 +192,10 @@ SocketL2capChannel::~SocketL2capChannel() {
     for (auto* notifier : {readable_.release(), writable_.release()}) {
         notifier->setEnabled(false);
         notifier->deleteLater();
+    }
+    if (credit_) {
+        credit_->stop();
+        credit_.release()->deleteLater();
     }
     if (fd_ >= 0) ::close(fd_);
 }
@@ -218,6 +255,11 @@ ssize_t SocketL2capChannel::receive(msghdr& message) {
     if (standInReset_) return 0;
     if (!standInHangUpReported_ && hungUp(fd_) && packetsQueued(fd_)) {
         standInHangUpReported_ = true;
+        // AF_UNIX keeps a reset of its own for a central that left bytes unread: taken here, so
+        // the hang-up is reported once, as the kernel does.
+        int pending = 0;
+        socklen_t size = sizeof pending;
+        ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &pending, &size);
         errno = ECONNRESET;
         return -1;
     }
@@ -269,10 +311,48 @@ void SocketL2capChannel::fail(const std::string& error) {
     }
 }
 
+bool SocketL2capChannel::holdForCredit(const std::uint8_t* bytes, std::size_t count) {
+    if (hungUp(fd_) || outgoing(fd_) == 0) return false;  // a credit, or the send fails as it must
+    held_.assign(bytes, bytes + count);
+    spaceAvailable_ = false;
+    credit_->start();
+    return true;
+}
+
+void SocketL2capChannel::pollCredit() {
+    const auto self = shared_from_this();  // a handler may let go of the channel
+    if (fd_ < 0 || held_.empty()) {
+        credit_->stop();
+        return;
+    }
+    const bool gone = hungUp(fd_);
+    if (!gone && outgoing(fd_) > 0) return;
+    // The credit came back, or the central went and the held packet goes with it, as the kernel's
+    // does; either way the next write finds out.
+    if (!gone && ::send(fd_, held_.data(), held_.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0 &&
+        transient(errno))
+        return;
+    held_.clear();
+    credit_->stop();
+    spaceAvailable_ = true;
+    deliver(Side::output, BluetoothStreamEvent::hasSpaceAvailable);
+}
+
+std::size_t SocketL2capChannel::unsentBytes() const {
+    if (fd_ < 0) return 0;
+    if (family_ == Family::standIn) return held_.size();
+    int size = 0;
+    socklen_t length = sizeof size;
+    if (::getsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &size, &length) < 0) return 0;
+    return static_cast<std::size_t>(std::max(0, size - outgoing(fd_)));
+}
+
 void SocketL2capChannel::closeIfDone() {
     if (!streams_.bothClosed() || fd_ < 0) return;
     readable_->setEnabled(false);
     writable_->setEnabled(false);
+    if (credit_) credit_->stop();
+    held_.clear();  // a packet still waiting for its credit is dropped, as the kernel drops it
     ::close(fd_);
     fd_ = -1;
 }

@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <QObject>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QUuid>
 #include <cstddef>
 #include <cstdint>
@@ -29,8 +30,11 @@ namespace norv {
 // the end comes only once they have been handed out.
 //
 // The stand-in family reads as the kernel's LE L2CAP socket would, which AF_UNIX does not by
-// itself: a hang-up with packets still queued is reported first, as ECONNRESET, and a packet
+// itself: a hang-up with packets still queued is reported first, as ECONNRESET, once; and a packet
 // larger than the incoming MTU the kernel grants by default (672 bytes) resets the channel.
+// It also sends as the kernel does on credits: its central gives one credit, back once it has
+// read everything sent, so the next packet waits in the channel (`unsentBytes`) and further
+// writes take nothing; closing the channel drops a packet still waiting.
 class SocketL2capChannel : public BluetoothL2capChannel,
                            public std::enable_shared_from_this<SocketL2capChannel> {
 public:
@@ -75,6 +79,11 @@ private:
     void post(Side side, BluetoothStreamEvent event) { streams_.post(weak_from_this(), side, event); }
     void fail(const std::string& error);
     void closeIfDone();
+    // Stand-in: keeps the packet back when the central has no credit to give.
+    bool holdForCredit(const std::uint8_t* bytes, std::size_t count);
+    void pollCredit();
+    // Kernel: what the send buffer holds (SIOCOUTQ tells its free room); stand-in: the held packet.
+    std::size_t unsentBytes() const;
 
     int fd_;
     std::uint16_t psm_;
@@ -87,13 +96,16 @@ private:
     BluetoothStreamPair streams_;
     BluetoothBytes received_;
     std::size_t readOffset_ = 0;
-    std::optional<std::string> error_;
-    std::optional<std::string> endError_;  // reported as the stream's error after the last bytes
+    std::optional<std::string> error_;       // the channel failed, or the input's end error
+    std::optional<std::string> writeError_;  // a write failed: the output only
+    std::optional<std::string> endError_;    // reported as the stream's error after the last bytes
     bool ended_ = false;
     Family family_;
     bool standInHangUpReported_ = false;
     bool standInReset_ = false;
     bool spaceAvailable_ = true;
+    std::unique_ptr<QTimer> credit_;  // stand-in only: looks for the central's credit
+    BluetoothBytes held_;             // stand-in only: the packet waiting for it
 };
 
 }  // namespace norv

@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include "bluetooth/bluetooth_pipe.h"
 #include "bluetooth/codec/bluetooth_block_codec.h"
 #include "bluetooth/codec/bluetooth_frame_codec.h"
+#include "bluetooth/l2cap_listener.h"
 #include "bluetooth/simulated_bluetooth_channel.h"
 #include "bluetooth/virtual_bluetooth_clock.h"
 #include "tests/support/bluetooth/bluetooth_hex.h"
 #include "tests/support/bluetooth/loopback_engine.h"
+#include "tests/support/bluetooth/stand_in_central.h"
 
 namespace norv {
 namespace {
@@ -34,8 +37,8 @@ protected:
                   BluetoothBlockCodec::Compression compression = BluetoothBlockCodec::Compression::deflate) {
         std::optional<BluetoothPipe::TcpEndpoint> connection;
         if (withConnection) connection = BluetoothPipe::localConnection(port.value_or(engine.port()));
-        pipe = std::make_unique<BluetoothPipe>(channel, connection, BluetoothBytes{}, std::move(validatePort), coded,
-                                               bytesPerSecond, true, compression, clock);
+        pipe = std::make_unique<BluetoothPipe>(link ? link : channel, connection, BluetoothBytes{},
+                                               std::move(validatePort), coded, bytesPerSecond, true, compression, clock);
         pipe->onClose = [this](const QString& reason) { closeReasons << reason; };
         pipe->onDiagnostic = [this](const QString& text) { diagnostics << text; };
     }
@@ -56,6 +59,7 @@ protected:
     test::LoopbackEngine engine;
     std::shared_ptr<VirtualBluetoothClock> clock = std::make_shared<VirtualBluetoothClock>();
     std::shared_ptr<SimulatedBluetoothChannel> channel = SimulatedBluetoothChannel::create(0x81, QUuid::createUuid());
+    std::shared_ptr<BluetoothL2capChannel> link;  // in place of `channel` when set
     std::unique_ptr<BluetoothPipe> pipe;
     QStringList closeReasons;
     QStringList diagnostics;
@@ -293,8 +297,14 @@ TEST_F(BluetoothPipeTest, OnCloseMayReleaseThePipeInTheMiddleOfItsFlush) {
         reason = r;
         pipe.reset();  // the owner lets go while the flush is still on the stack
     };
-    channel->failWrites("link gone");
+    // Once the engine has ended, a failed write is the end of the pipe.
+    channel->setWindow(0);
     engine.connection()->write(QByteArray(3000, 'x'));
+    engine.connection()->disconnectFromHost();
+    ASSERT_TRUE(waitUntil([&] { return pipe->networkReceived() == 3000; }));
+    test::settle(50);
+    channel->failWrites("link gone");
+    channel->setWindow(1 << 20);
     ASSERT_TRUE(waitUntil([&] { return pipe == nullptr; }));
     EXPECT_EQ(reason, "bluetooth write failed: link gone");
     test::settle();
@@ -330,6 +340,75 @@ TEST_F(BluetoothPipeTest, CodedModeRoundTripsFramesAndRejectsBadBlocks) {
     channel->centralWrite(hex("03 00 01 00 01 00"));
     ASSERT_TRUE(waitUntil([&] { return !closeReasons.isEmpty(); }));
     EXPECT_EQ(closeReasons, QStringList{"invalid bluetooth block: Invalid compressed Bluetooth block"});
+}
+
+// The pipe on the stand-in socket family, which sends and hangs up as the kernel's channels do.
+class StandInPipeTest : public BluetoothPipeTest {
+protected:
+    // A central on a fresh channel, piped to the engine's connection `round`.
+    std::unique_ptr<test::StandInCentral> connect(std::size_t round) {
+        auto made = L2capListener::listenStandIn(folder.path(), 0x80, [this](auto c) { link = std::move(c); });
+        auto central = std::make_unique<test::StandInCentral>(folder.path(), 0x80);
+        if (!waitUntil([&] { return link != nullptr; })) return nullptr;
+        closeReasons.clear();
+        diagnostics.clear();
+        makePipe(true);
+        if (!startAndConnect() || !engine.waitForConnection(round + 1)) return nullptr;
+        link.reset();
+        return central;
+    }
+    QTemporaryDir folder;
+};
+
+TEST_F(StandInPipeTest, ACentralThatHangsUpWhileTheEngineWritesLosesNoByte) {
+    QByteArray sent;
+    for (char packet = 0; packet < 12; ++packet) sent += QByteArray(600, static_cast<char>('a' + packet));
+    for (std::size_t round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        const auto central = connect(round);
+        ASSERT_TRUE(central);
+        QTcpSocket* engineSide = engine.connection(round);
+        engineSide->write(QByteArray(4096, 'e'));
+        if (round % 2 == 0) ASSERT_EQ(central->receive(4096).size(), 4096);  // odd rounds leave it unread
+        ASSERT_TRUE(waitUntil([&] { return pipe->sent() > 0; }));
+        // The engine's next frame is on its way as the central sends its last packets and goes.
+        engineSide->write(QByteArray(600, 'f'));
+        ASSERT_TRUE(engineSide->flush());
+        for (qsizetype at = 0; at < sent.size(); at += 600) ASSERT_TRUE(central->send(sent.mid(at, 600)));
+        central->close();
+        ASSERT_TRUE(waitUntil([&] { return !closeReasons.isEmpty(); }));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // as the event loop would next
+        if (round % 2 == 0) EXPECT_EQ(closeReasons, QStringList{"bluetooth write failed: Broken pipe"});
+        ASSERT_TRUE(waitUntil([&] { return engine.received(round) == sent; })) << engine.received(round).size();
+    }
+}
+
+TEST_F(StandInPipeTest, BytesHandedToTheEngineSurviveTheirPipe) {
+    const auto central = connect(0);
+    ASSERT_TRUE(central && central->send("last notes"));
+    // One pass of the event loop at a time: the owner lets go as soon as TCP has the bytes.
+    QDeadlineTimer deadline(3000);
+    while (pipe->received() == 0 && !deadline.hasExpired()) QCoreApplication::processEvents();
+    pipe.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(waitUntil([&] { return engine.received() == "last notes"; }));
+}
+
+TEST_F(StandInPipeTest, TheEnginesLastFrameReachesTheCentralBeforeTheChannelCloses) {
+    const auto central = connect(0);
+    ASSERT_TRUE(central);
+    const QByteArray frames = QByteArray(1024, 'x') + "the last frame";
+    engine.connection()->write(frames);
+    engine.connection()->disconnectFromHost();
+    // The central reads nothing yet: the last frame waits in the channel for a credit.
+    ASSERT_TRUE(waitUntil([&] { return pipe->networkReceived() == frames.size() && pipe->queuedBytes() == 0; }));
+    clock->advance(1.5);
+    EXPECT_TRUE(closeReasons.isEmpty()) << "the channel's queue is waited for";
+    EXPECT_EQ(central->receive(frames.size()), frames);
+    EXPECT_TRUE(waitUntil([&] {
+        clock->advance(0.01);
+        return closeReasons == QStringList{"tcp end"};
+    }));
 }
 
 }  // namespace

@@ -112,12 +112,19 @@ protected:
 };
 
 TEST_F(StandInL2capChannelTest, PacketsQueuedAtTheHangUpAreHandedOutBeforeTheEnd) {
-    // The stand-in reports the hang-up first, as the kernel does, while three packets wait.
+    // The stand-in reports the hang-up first, once, as the kernel does, while three packets wait
+    // and a packet to the central lies unread.
+    ASSERT_TRUE(waitUntil([&] { return !outputEvents.empty(); }));
+    const std::uint8_t unread[] = {'u', 'n', 'r', 'e', 'a', 'd'};
+    ASSERT_EQ(channel->outputStream().write(unread, sizeof unread), 6);
     for (const char fill : {'a', 'b', 'c'}) ASSERT_TRUE(sendPacket(600, fill));
     ::close(central);
     central = -1;
     ASSERT_TRUE(inputSaw(BluetoothStreamEvent::hasBytesAvailable));
-    EXPECT_EQ(readAll(), QByteArray(600, 'a') + QByteArray(600, 'b') + QByteArray(600, 'c'));
+    EXPECT_EQ(channel->outputStream().write(unread, sizeof unread), -1);
+    EXPECT_FALSE(channel->outputStream().hasSpaceAvailable());
+    EXPECT_EQ(readAll(), QByteArray(600, 'a') + QByteArray(600, 'b') + QByteArray(600, 'c'))
+        << "a failed write leaves the input alone";
     ASSERT_TRUE(inputSaw(BluetoothStreamEvent::errorOccurred));
     EXPECT_EQ(channel->inputStream().error(), "Connection reset by peer");
 }
