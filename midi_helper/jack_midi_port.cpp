@@ -212,7 +212,10 @@ int JackMidiPort::process(uint32_t frames) {
 }
 
 int JackMidiPort::realtimePriority() const {
-    return client_ ? jack_client_real_time_priority(client_) : -1;
+    // Only a server that runs its process threads real-time has a priority to stay below.
+    if (!client_ || jack_is_realtime(client_) != 1) return -1;
+    const int priority = jack_client_real_time_priority(client_);
+    return priority > 0 ? priority : -1;
 }
 
 std::string JackMidiPort::sourcePortName() const {

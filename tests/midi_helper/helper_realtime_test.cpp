@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -10,6 +11,8 @@
 #include <spawn.h>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -17,6 +20,7 @@
 #include "support/midi_helper/helper_wire.h"
 #include "support/midi_helper/jack_test_server.h"
 #include "tests/support/midi_helper/helper_process.h"
+#include "tests/support/midi_helper/jack_midi_recorder.h"
 
 extern char** environ;
 
@@ -214,41 +218,55 @@ HelperProcess::Launch withoutDirectPermission(const std::string& systemBus)
     return launch;
 }
 
+// Root, or a real-time limit that lets the user run threads as high as the test server's.
+bool realtimeAllowed()
+{
+    rlimit limit{};
+    ::getrlimit(RLIMIT_RTPRIO, &limit);
+    return ::geteuid() == 0 || limit.rlim_cur >= rlim_t(JackTestServer::kRealtimePriority);
+}
+
+// The loop asks for real-time below JACK's process threads only when JACK runs them real-time.
 class HelperRealtime : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        if (!realtimeAllowed())
+            GTEST_SKIP() << "this machine allows this user no real-time scheduling";
         if (!jack.running())
             FAIL() << "JACK server did not start: " << jack.failure();
     }
 
-    JackTestServer jack;
+    JackTestServer jack{JackTestServer::Threads::Realtime};
 };
+
+// JACK runs its clients' process threads 5 below the server, and the loop goes one below those.
+constexpr int kLoopPriority = JackTestServer::kRealtimePriority - 6;
 
 TEST_F(HelperRealtime, TheLoopRunsRealTimeBelowJackUnderItsNameAndSleepsWhenIdle)
 {
-    rlimit limit{};
-    ::getrlimit(RLIMIT_RTPRIO, &limit);
-    if (::geteuid() != 0 && limit.rlim_cur < 4)
-        GTEST_SKIP() << "this user may not run threads real-time";
     HelperProcess helper({"--udp-host", "127.0.0.1", "--udp-port", std::to_string(freePort())}, jack.name(),
                          HelperProcess::Launch::capturingError());
     ASSERT_TRUE(helper.waitFor("ready"));
     helper.writeLine("ping"); // answered once the input reader runs
     ASSERT_TRUE(helper.waitFor("pong"));
 
-    // The test server runs JACK without real-time threads: the loop stays below JACK's default for
-    // its clients (5).
+    // Below JACK's process thread, which runs real-time in the helper too.
     auto loop = threadNamed(helper.pid(), "norv-loop");
     ASSERT_TRUE(loop);
     EXPECT_EQ(loop->policy, kSchedFifo);
-    EXPECT_EQ(loop->priority, 4);
+    EXPECT_EQ(loop->priority, kLoopPriority);
     // JACK's client threads, started from the loop, have a name of their own.
     size_t loops = 0;
-    for (const auto& thread : threadsOf(helper.pid()))
+    int jackPriority = 0;
+    for (const auto& thread : threadsOf(helper.pid())) {
         loops += thread.name == "norv-loop" ? 1 : 0;
+        if (thread.name == "norv-jack" && thread.policy == kSchedFifo)
+            jackPriority = thread.priority;
+    }
     EXPECT_EQ(loops, 1u);
-    for (const char* ordinary : {"norv-writer", "norv-input", "norv-jack"}) {
+    EXPECT_EQ(jackPriority, kLoopPriority + 1);
+    for (const char* ordinary : {"norv-writer", "norv-input"}) {
         auto thread = threadNamed(helper.pid(), ordinary);
         ASSERT_TRUE(thread) << ordinary;
         EXPECT_EQ(thread->policy, kSchedOther) << ordinary;
@@ -308,8 +326,185 @@ TEST_F(HelperRealtime, RealtimeKitRaisesTheLoopWhenTheProcessMayNotAndTheRealTim
     auto loop = threadNamed(helper.pid(), "norv-loop");
     ASSERT_TRUE(loop);
     EXPECT_EQ(loop->policy, kSchedFifo);
-    EXPECT_EQ(loop->priority, 4);
-    EXPECT_EQ(realtimeTimeout(helper.pid()), "200000 200000"); // RealtimeKit's RTTimeUSecMax
+    EXPECT_EQ(loop->priority, kLoopPriority);
+    // RealtimeKit's RTTimeUSecMax, and SIGXCPU halfway there.
+    EXPECT_EQ(realtimeTimeout(helper.pid()), "100000 200000");
+    helper.writeLine("quit");
+    EXPECT_EQ(helper.waitExit(), 0);
+    const std::string error = helper.readError();
+    EXPECT_EQ(error.find(kRefusal), std::string::npos) << error;
+}
+
+// Sends Wi-Fi packets under `token`, each new, none with MIDI, to `port` until `until`: each costs
+// the helper more than its sender (it answers every one), so the helper's loop never catches up.
+void flood(int port, uint32_t token, std::chrono::steady_clock::time_point until)
+{
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM, 0));
+    const sockaddr_in to = ipv4("127.0.0.1", port);
+    ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    WifiPacket wifi;
+    wifi.token = token;
+    std::vector<Bytes> packets(64, wifi.bytes());
+    std::vector<iovec> data(packets.size());
+    std::vector<mmsghdr> batch(packets.size());
+    for (size_t i = 0; i < packets.size(); ++i) {
+        data[i] = {packets[i].data(), packets[i].size()};
+        batch[i].msg_hdr.msg_iov = &data[i];
+        batch[i].msg_hdr.msg_iovlen = 1;
+    }
+    for (uint32_t sequence = 1; std::chrono::steady_clock::now() < until;) {
+        for (Bytes& packet : packets) {
+            Bytes number;
+            put(number, sequence++, 4);
+            std::copy(number.begin(), number.end(), packet.begin() + 8);
+        }
+        ::sendmmsg(fd.get(), batch.data(), unsigned(batch.size()), MSG_DONTWAIT);
+    }
+}
+
+// One heartbeat on `stream`, answered by its echo within `bound`.
+bool heartbeatEchoed(int stream, std::chrono::milliseconds bound)
+{
+    const Bytes beat = frame(packet("NPM8", {}));
+    if (::send(stream, beat.data(), beat.size(), MSG_NOSIGNAL) != ssize_t(beat.size()))
+        return false;
+    Bytes echo;
+    for (auto until = std::chrono::steady_clock::now() + bound; echo.size() < beat.size();) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        pollfd pfd{stream, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&pfd, 1, int(left.count())) <= 0)
+            return false;
+        uint8_t chunk[12];
+        const ssize_t n = ::recv(stream, chunk, beat.size() - echo.size(), 0);
+        if (n <= 0)
+            return false;
+        echo.insert(echo.end(), chunk, chunk + n);
+    }
+    return echo == beat;
+}
+
+TEST_F(HelperRealtime, AFloodPastTheRealTimeLimitLeavesTheHelperAliveServingAndSilent)
+{
+    const int port = freePort();
+    // The limit RealtimeKit sets: 200 ms of running without sleeping, then SIGKILL.
+    HelperProcess::Launch launch = HelperProcess::Launch::capturingError();
+    launch.through = {"prlimit", "--rttime=200000:200000", "--"};
+    HelperProcess helper({"--udp-host", "127.0.0.1", "--udp-port", std::to_string(port)}, jack.name(), launch);
+    ASSERT_TRUE(helper.waitFor("ready"));
+    auto loop = threadNamed(helper.pid(), "norv-loop");
+    ASSERT_TRUE(loop);
+    ASSERT_EQ(loop->policy, kSchedFifo);
+    EXPECT_EQ(realtimeTimeout(helper.pid()), "100000 200000");
+
+    JackMidiRecorder recorder(jack.name());
+    ASSERT_TRUE(recorder.connectFrom("Norv Bridge MIDI:Norv"));
+    UniqueFd peer = connectTcp("127.0.0.1", port);
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(heartbeatEchoed(peer.get(), 2s));
+    const Bytes on = frame(packet("NPM2", {1, 60, 100, 1}));
+    ASSERT_EQ(::send(peer.get(), on.data(), on.size(), MSG_NOSIGNAL), ssize_t(on.size()));
+    auto sounding = recorder.next();
+    ASSERT_TRUE(sounding);
+    EXPECT_EQ(sounding->bytes, Bytes({0x90, 60, 100}));
+
+    // Four senders for 6 s keep the loop from sleeping; the peer keeps beating and lets go of C4
+    // halfway.
+    const auto until = std::chrono::steady_clock::now() + 6s;
+    std::vector<std::thread> senders;
+    for (int i = 0; i < 4; ++i)
+        senders.emplace_back(flood, port, uint32_t(i + 1), until);
+    int echoed = 0, beats = 0;
+    bool released = false;
+    while (std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(250ms);
+        ++beats;
+        echoed += heartbeatEchoed(peer.get(), 1s) ? 1 : 0;
+        if (!released && std::chrono::steady_clock::now() > until - 3s) {
+            const Bytes off = frame(packet("NPM2", {2, 60, 0, 1}));
+            released = ::send(peer.get(), off.data(), off.size(), MSG_NOSIGNAL) == ssize_t(off.size());
+        }
+    }
+    for (auto& sender : senders)
+        sender.join();
+
+    ASSERT_FALSE(helper.waitExit(0ms)) << "the helper died during the flood";
+    EXPECT_GE(echoed, beats / 2) << echoed << " of " << beats << " heartbeats answered during the flood";
+    helper.writeLine("ping");
+    auto pong = helper.waitFor("pong");
+    ASSERT_TRUE(pong);
+    EXPECT_EQ((*pong)["tcp_client_count"], 1);
+    EXPECT_TRUE(heartbeatEchoed(peer.get(), 2s));
+    EXPECT_TRUE(released);
+    auto ended = recorder.next();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ended->bytes, Bytes({0x90, 60, 0}));
+
+    // Once it has slept, the loop is real-time again.
+    for (auto deadline = std::chrono::steady_clock::now() + 5s; std::chrono::steady_clock::now() < deadline;) {
+        loop = threadNamed(helper.pid(), "norv-loop");
+        if (loop && loop->policy == kSchedFifo)
+            break;
+        std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_TRUE(loop);
+    EXPECT_EQ(loop->policy, kSchedFifo);
+    EXPECT_EQ(loop->priority, kLoopPriority);
+
+    helper.writeLine("quit");
+    EXPECT_EQ(helper.waitExit(), 0);
+    const std::string error = helper.readError();
+    EXPECT_EQ(occurrences(error, "ran past its real-time CPU limit"), 1u) << error;
+}
+
+TEST_F(HelperRealtime, ASystemBusThatNeverAnswersCannotHoldUpTheStart)
+{
+    // A bus that takes the connection and says nothing: connect() completes in the backlog.
+    char folder[] = "/tmp/norv-mute-bus-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(folder));
+    const std::string path = std::string(folder) + "/bus";
+    UniqueFd bus(::socket(AF_UNIX, SOCK_STREAM, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(bus.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(bus.get(), 8), 0);
+
+    HelperProcess helper({"--udp-host", "127.0.0.1", "--udp-port", std::to_string(freePort())}, jack.name(),
+                         withoutDirectPermission("unix:path=" + path));
+    // Well within the start's own bound (5 s), past which it would fail.
+    ASSERT_TRUE(helper.waitFor("ready", 4s));
+    helper.writeLine("ping");
+    EXPECT_TRUE(helper.waitFor("pong"));
+    helper.writeLine("quit");
+    EXPECT_EQ(helper.waitExit(), 0);
+    const std::string error = helper.readError();
+    EXPECT_NE(error.find("RealtimeKit: the system bus did not answer in time"), std::string::npos) << error;
+    bus.reset();
+    std::filesystem::remove_all(folder);
+}
+
+// A JACK server without real-time threads: nothing of the helper may outrank it.
+class HelperUnderOrdinaryJack : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!jack.running())
+            FAIL() << "JACK server did not start: " << jack.failure();
+    }
+
+    JackTestServer jack;
+};
+
+TEST_F(HelperUnderOrdinaryJack, TheLoopStaysOrdinaryAndSaysNothing)
+{
+    HelperProcess helper({"--udp-host", "127.0.0.1", "--udp-port", std::to_string(freePort())}, jack.name(),
+                         HelperProcess::Launch::capturingError());
+    ASSERT_TRUE(helper.waitFor("ready"));
+    helper.writeLine("ping");
+    ASSERT_TRUE(helper.waitFor("pong"));
+    auto loop = threadNamed(helper.pid(), "norv-loop");
+    ASSERT_TRUE(loop);
+    EXPECT_EQ(loop->policy, kSchedOther);
     helper.writeLine("quit");
     EXPECT_EQ(helper.waitExit(), 0);
     const std::string error = helper.readError();
