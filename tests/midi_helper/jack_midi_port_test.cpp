@@ -50,23 +50,17 @@ TEST(JackMidiPort, AQueueFullOfOtherMessagesStillEndsASoundingNote)
     JackMidiPort port;
     ASSERT_EQ(port.openClient("norv-port-test"), 0);
     ASSERT_EQ(port.createSource("Norv"), 0);
-    const uint8_t on[3] = {0x90, 60, 100};
+    const uint8_t on[3] = {0x90, 60, 100}, off[3] = {0x90, 60, 0}, otherOff[3] = {0x80, 61, 64};
     ASSERT_EQ(port.send(on, EventLoop::monotonicNs()), 0);
-
-    // Controllers due in a minute: the process thread holds what it can and takes no more, so
-    // the queue fills.
+    // Controllers due in a minute: the process thread holds what it can and takes no more.
     const uint8_t controller[3] = {0xB0, 7, 64};
-    const uint64_t later = EventLoop::monotonicNs() + 60'000'000'000ull;
     int sent = 0;
-    while (sent < 100'000 && port.send(controller, later) == 0)
+    while (sent < 100'000 && port.send(controller, EventLoop::monotonicNs() + 60'000'000'000ull) == 0)
         ++sent;
     ASSERT_LT(sent, 100'000);
-
-    const uint8_t off[3] = {0x90, 60, 0};
     EXPECT_EQ(port.send(off, EventLoop::monotonicNs()), 0);
     // The room is for ending what sounds, once: other note-offs are refused like any message.
     EXPECT_NE(port.send(off, EventLoop::monotonicNs()), 0);
-    const uint8_t otherOff[3] = {0x80, 61, 64};
     EXPECT_NE(port.send(otherOff, EventLoop::monotonicNs()), 0);
     port.close(std::chrono::milliseconds(0));
 }
