@@ -19,10 +19,8 @@ namespace {
 std::atomic<pid_t> loopThread{0};
 std::atomic<bool> loopRealtime{false};
 std::atomic<bool> retryWanted{false};
-std::atomic<uint64_t> demotedAtNs{0};
 std::atomic<bool> demotionSaid{false};
-static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<bool>::is_always_lock_free &&
-              std::atomic<uint64_t>::is_always_lock_free);
+static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
 constexpr char kDemoted[] =
     "NorvMIDIHelper: the MIDI loop ran past its real-time CPU limit without sleeping (a flood?) "
@@ -35,9 +33,6 @@ void onRealtimeLimit(int) {
     if (thread != 0 && loopRealtime.exchange(false)) {
         sched_param ordinary{};
         ::sched_setscheduler(thread, SCHED_OTHER | SCHED_RESET_ON_FORK, &ordinary);
-        timespec now{};
-        ::clock_gettime(CLOCK_MONOTONIC, &now);
-        demotedAtNs.store(uint64_t(now.tv_sec) * 1'000'000'000ull + uint64_t(now.tv_nsec));
         retryWanted.store(true);
         if (!demotionSaid.exchange(true)) [[maybe_unused]]
             auto ignored = ::write(2, kDemoted, sizeof kDemoted - 1);
@@ -101,8 +96,7 @@ void LoopRealtime::raise(int jackPriority) {
 bool LoopRealtime::ask(std::string* refusal) {
     // A limit the process brings gets the same soft limit below it as RealtimeKit's does; without
     // one the direct way sets none.
-    rlim_t soft = RLIM_INFINITY;
-    limitRealtimeRun(RLIM_INFINITY, soft);
+    limitRealtimeRun(RLIM_INFINITY);
     // Marked first: the limit may run out before this thread learns that it was granted.
     loopRealtime.store(true);
     RealtimeOutcome outcome = makeCurrentThreadRealtime(priority_, access_);
@@ -117,12 +111,11 @@ void LoopRealtime::retry() {
     retryWanted.store(false);
     if (retriesLeft_ == 0) return;
     // Slept, and mostly: a loop that a flood keeps busy even at ordinary priority would use up
-    // its tries for nothing. So it waits a period at a time until it was busy for less than half
-    // of one.
+    // its tries for nothing. So it watches a period at a time, from the first sleep after the
+    // demotion, until it was busy for less than half of one.
     const uint64_t now = loop_.nowNs();
     const uint64_t busy = threadBusyNs();
-    const bool quiet = now - demotedAtNs.load() >= kRetryAfterNs && checkedAtNs_ != 0 &&
-                       (busy - busyAtCheckNs_) * 2 < now - checkedAtNs_;
+    const bool quiet = checkedAtNs_ != 0 && (busy - busyAtCheckNs_) * 2 < now - checkedAtNs_;
     if (!quiet) {
         checkedAtNs_ = now;
         busyAtCheckNs_ = busy;

@@ -12,14 +12,14 @@ class EventLoop;
 class RealtimeAccess;
 
 // The loop thread's real-time scheduling for the life of the loop. It asks for it only below a
-// JACK process thread that runs real-time. Under a limit on how long a real-time thread may run
-// without sleeping (RLIMIT_RTTIME: RealtimeKit sets one, a process may bring one), a loop that
-// never sleeps because a flood keeps it busy would be killed by the kernel; instead SIGXCPU,
-// which comes first, moves it back to ordinary scheduling, and it asks again once it has slept,
-// a few times at most. One per process: the signal handler's state is the process's.
+// JACK server that runs its process threads real-time. Under a limit on how long a real-time
+// thread may run without sleeping (RLIMIT_RTTIME: RealtimeKit sets one, a process may bring one),
+// a loop that a flood keeps from sleeping would be killed by the kernel; instead SIGXCPU, which
+// comes first, moves it back to ordinary scheduling, and it asks again once it has been mostly
+// asleep, a few times at most. One per process: the signal handler's state is the process's.
 class LoopRealtime {
 public:
-    // Tries after demotions, each once the loop has been mostly asleep for a period this long.
+    // Tries after demotions, each once the loop was busy for less than half of a period this long.
     static constexpr int kRetries = 3;
     static constexpr uint64_t kRetryAfterNs = 1'000'000'000;
 

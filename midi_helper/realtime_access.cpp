@@ -45,7 +45,7 @@ int RealtimeAccess::setFifo(int priority) {
     return ::pthread_setschedparam(::pthread_self(), SCHED_FIFO | SCHED_RESET_ON_FORK, &param);
 }
 
-int limitRealtimeRun(rlim_t atMostUs, rlim_t& soft) {
+int limitRealtimeRun(rlim_t atMostUs) {
     rlimit limit{};
     if (::getrlimit(RLIMIT_RTTIME, &limit) != 0) return errno;
     const rlimit was = limit;
@@ -58,7 +58,6 @@ int limitRealtimeRun(rlim_t atMostUs, rlim_t& soft) {
     if ((limit.rlim_cur != was.rlim_cur || limit.rlim_max != was.rlim_max) &&
         ::setrlimit(RLIMIT_RTTIME, &limit) != 0)
         return errno;
-    soft = limit.rlim_cur;
     return 0;
 }
 
@@ -77,12 +76,11 @@ std::string RealtimeAccess::askRealtimeKit(pid_t tid, int priority) {
     if (int status = sd_bus_start(bus.get()); status < 0)
         return "no system bus (" + std::string(std::strerror(-status)) + ")";
     while (sd_bus_is_ready(bus.get()) <= 0) {
-        int status = sd_bus_process(bus.get(), nullptr);
-        if (status < 0) return "no system bus (" + std::string(std::strerror(-status)) + ")";
-        if (status > 0) continue;
         const uint64_t now = monotonicUs();
         if (now >= deadline) return kNoAnswer;
-        sd_bus_wait(bus.get(), deadline - now);
+        int status = sd_bus_process(bus.get(), nullptr);
+        if (status < 0) return "no system bus (" + std::string(std::strerror(-status)) + ")";
+        if (status == 0) sd_bus_wait(bus.get(), deadline - now);
     }
     // Each call gets what is left of the deadline.
     auto timeLeft = [&] {
@@ -111,8 +109,7 @@ std::string RealtimeAccess::askRealtimeKit(pid_t tid, int priority) {
 
     // RealtimeKit only serves processes that cannot run away with the CPU: the time a real-time
     // thread may run without blocking must be limited, at most to its figure.
-    rlim_t soft = RLIM_INFINITY;
-    if (int error = limitRealtimeRun(rlim_t(maxRealtimeUs), soft); error != 0)
+    if (int error = limitRealtimeRun(rlim_t(maxRealtimeUs)); error != 0)
         return std::string("RLIMIT_RTTIME: ") + std::strerror(error);
 
     BusError error;

@@ -40,8 +40,8 @@ int loopRealtimePriority(int jackPriority);
 RealtimeOutcome makeCurrentThreadRealtime(int priority, RealtimeAccess& access);
 
 // Lowers RLIMIT_RTTIME's hard limit to at most `atMostUs` (RLIM_INFINITY keeps it) and puts the
-// soft limit below the hard one, so that SIGXCPU comes well before the kernel's SIGKILL. `soft`
-// gets the soft limit in force (RLIM_INFINITY when the process has none). 0, or the errno.
-int limitRealtimeRun(rlim_t atMostUs, rlim_t& soft);
+// soft limit below the hard one, so that SIGXCPU comes well before the kernel's SIGKILL. A process
+// without a limit keeps none. 0, or the errno.
+int limitRealtimeRun(rlim_t atMostUs);
 
 }  // namespace norv
