@@ -250,6 +250,7 @@ TEST_F(HelperRealtime, TheLoopRunsRealTimeBelowJackUnderItsNameAndSleepsWhenIdle
     ASSERT_TRUE(loop);
     EXPECT_EQ(loop->policy, kSchedFifo);
     EXPECT_EQ(loop->priority, kLoopPriority);
+    EXPECT_EQ(realtimeTimeout(helper.pid()), "unlimited unlimited"); // the direct way sets no limit
     // JACK's client threads, started from the loop, have a name of their own.
     size_t loops = 0;
     for (const auto& thread : threadsOf(helper.pid()))
