@@ -426,6 +426,7 @@ TEST_F(HelperRealtime, ASystemBusThatNeverAnswersCannotHoldUpTheStart)
     UniqueFd bus(::socket(AF_UNIX, SOCK_STREAM, 0));
     sockaddr_un address{AF_UNIX, {}};
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ::unlink(path.c_str()); // left by an earlier run that was killed
     ASSERT_EQ(::bind(bus.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(bus.get(), 8), 0);
     HelperProcess helper({"--udp-host", "127.0.0.1", "--udp-port", std::to_string(freePort())}, jack.name(),
