@@ -140,7 +140,16 @@ void EventLoop::run() {
     loopThread_ = std::this_thread::get_id();
     epoll_event events[64];
     while (!stopping_.load()) {
-        int n = ::epoll_wait(epoll_.get(), events, 64, -1);
+        int n = -1;
+        if (idleWanted_ && idleWanted_->load(std::memory_order_relaxed)) {
+            n = ::epoll_wait(epoll_.get(), events, 64, 0);
+            if (n == 0) {
+                idleHook_();
+                n = ::epoll_wait(epoll_.get(), events, 64, -1);
+            }
+        } else {
+            n = ::epoll_wait(epoll_.get(), events, 64, -1);
+        }
         if (n < 0) {
             if (errno == EINTR) continue;
             break;

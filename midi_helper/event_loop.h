@@ -54,6 +54,14 @@ public:
     // Level-triggered: `onReadable` runs while the descriptor has data.
     FdWatch watch(int fd, std::function<void()> onReadable);
 
+    // Runs `hook` when `wanted` is set and the loop is about to sleep with nothing ready, once
+    // before each such sleep; the hook clears `wanted` when it is done. `wanted` may be set from
+    // a signal handler.
+    void setIdleHook(const std::atomic<bool>* wanted, std::function<void()> hook) {
+        idleWanted_ = wanted;
+        idleHook_ = std::move(hook);
+    }
+
     // Runs until `stop`.
     void run();
     void stop();
@@ -91,6 +99,9 @@ private:
     std::unordered_map<TimerId, std::function<void()>> timers_;
     TimerId nextTimerId_ = 1;
     uint64_t armedFor_ = 0;
+
+    const std::atomic<bool>* idleWanted_ = nullptr;
+    std::function<void()> idleHook_;
 
     std::mutex postLock_;
     std::vector<std::function<void()>> posted_;

@@ -7,9 +7,9 @@
 #include "midi_helper/helper_error.h"
 #include "midi_helper/helper_sockets.h"
 #include "midi_helper/json_output.h"
+#include "midi_helper/loop_realtime.h"
 #include "midi_helper/midi_port.h"
 #include "midi_helper/native_midi_bridge.h"
-#include "midi_helper/realtime_access.h"
 #include "midi_helper/thread_name.h"
 
 namespace norv {
@@ -18,19 +18,6 @@ namespace {
 
 constexpr const char* kLoopThreadName = "norv-loop";
 constexpr const char* kServerThreadName = "norv-jack";
-
-// On the loop thread: sockets, timers and stride then run ahead of ordinary threads on a busy
-// machine. Without permission the loop carries on as it is; the JSON lines do not change.
-void raiseLoopPriority(RealtimeAccess& access, int serverPriority) {
-    RealtimeOutcome outcome =
-        makeCurrentThreadRealtime(loopRealtimePriority(serverPriority), access);
-    if (!outcome.granted)
-        std::fprintf(stderr,
-                     "NorvMIDIHelper: the MIDI loop runs without real-time priority (%s), "
-                     "so its timing may slip on a busy machine. Add the user to the audio "
-                     "group or run RealtimeKit.\n",
-                     outcome.refusal.c_str());
-}
 
 }  // namespace
 
@@ -57,6 +44,10 @@ HelperApp::HelperApp(HelperConfig config, MidiPort& port, JsonOutput& output,
 
 HelperApp::~HelperApp() { shutdown(); }
 
+void HelperApp::askForRealtimeLoop(RealtimeAccess& access) {
+    realtime_ = std::make_unique<LoopRealtime>(*loop_, access);
+}
+
 std::optional<HelperApp::LoopResult> HelperApp::runOnLoop(std::function<LoopResult()> work) {
     // Whichever comes first wins: the work delivering its lines, or the caller giving up on it.
     struct Handover {
@@ -82,8 +73,9 @@ std::optional<HelperApp::LoopResult> HelperApp::runOnLoop(std::function<LoopResu
 
 bool HelperApp::start() {
     // The work owns what it touches: the bridge and the sockets outlive it even when abandoned.
-    auto result = runOnLoop(
-        [bridge = bridge_.get(), sockets = sockets_.get(), port = &port_, realtime = realtime_] {
+    LoopRealtime* realtime = realtime_.get();
+    auto result =
+        runOnLoop([bridge = bridge_.get(), sockets = sockets_.get(), port = &port_, realtime] {
             LoopResult result;
             try {
                 const HelperConfig& config = bridge->config();
@@ -92,7 +84,8 @@ bool HelperApp::start() {
                     ThreadNameDuring serverThreads(kServerThreadName, kLoopThreadName);
                     bridge->openEndpoints();
                 }
-                if (realtime) raiseLoopPriority(*realtime, port->realtimePriority());
+                // Sockets, timers and stride then run ahead of ordinary threads on a busy machine.
+                if (realtime) realtime->raise(port->realtimePriority());
                 if (config.privateSocketDirectory && config.nativeRepeatPort != 0)
                     throw HelperError("Private MIDI does not enable the native Repeat lab", 22);
                 if (config.privateSocketDirectory || config.udpPort > 0) sockets->start();
@@ -165,6 +158,7 @@ void HelperApp::shutdown() {
         loopThread_.detach();
         (void)sockets_.release();
         (void)bridge_.release();
+        (void)realtime_.release();
         (void)loop_.release();
         return;
     }
@@ -173,6 +167,7 @@ void HelperApp::shutdown() {
     *datagramSockets_ = nullptr;
     sockets_.reset();
     bridge_.reset();
+    realtime_.reset();
 }
 
 }  // namespace norv

@@ -17,6 +17,7 @@ namespace norv {
 
 class HelperSockets;
 class JsonOutput;
+class LoopRealtime;
 class MidiPort;
 class NativeMidiBridge;
 class RealtimeAccess;
@@ -33,8 +34,9 @@ public:
     ~HelperApp();
 
     // Makes `start` ask for real-time scheduling of the loop thread once the MIDI client is open
-    // (below the MIDI server's own threads). A refusal is said once on standard error.
-    void askForRealtimeLoop(RealtimeAccess& access) { realtime_ = &access; }
+    // (below the MIDI server's process thread, and only when that runs real-time). A refusal is
+    // said once on standard error.
+    void askForRealtimeLoop(RealtimeAccess& access);
     // Opens the endpoints and sockets and emits "ready"; on failure emits the "error" event.
     bool start();
     // Runs one standard-input line. Returns false when the line asks to quit.
@@ -58,8 +60,8 @@ private:
     JsonOutput& output_;
     MidiPort& port_;
     std::chrono::milliseconds commandBound_;
-    RealtimeAccess* realtime_ = nullptr;
     std::unique_ptr<EventLoop> loop_;
+    std::unique_ptr<LoopRealtime> realtime_;
     // The sockets the bridge sends its datagrams through: built after the bridge, over it. Shared
     // with the bridge's sender, which outlives this object when the loop is left running.
     std::shared_ptr<HelperSockets*> datagramSockets_;

@@ -120,8 +120,17 @@ int JackMidiPort::send(std::span<const uint8_t> bytes, uint64_t hostTimeNs) {
     event.sequence = pushed_;
     event.size = uint8_t(bytes.size());
     std::copy(bytes.begin(), bytes.end(), event.bytes);
+    const bool note = bytes.size() == 3 && (bytes[0] & 0xE0) == 0x80 && bytes[1] < 128;
+    const bool noteOn = note && (bytes[0] & 0xF0) == 0x90 && bytes[2] != 0;
+    const size_t key = note ? size_t(bytes[0] & 0x0F) * 128 + bytes[1] : 0;
+    // The last part of the queue is kept for ending notes that sound: when the process thread
+    // falls behind a flood, other messages are refused first and no note is left stuck. Each
+    // sounding key needs it once, so it never runs out.
+    const bool ending = note && !noteOn && sounding_.test(key);
+    if (!ending && queue_.size() >= kQueued - kKeys) return -2;
     if (!queue_.push(event)) return -2;  // the process thread is not keeping up
     ++pushed_;
+    if (note) sounding_.set(key, noteOn);
     return 0;
 }
 
@@ -212,7 +221,10 @@ int JackMidiPort::process(uint32_t frames) {
 }
 
 int JackMidiPort::realtimePriority() const {
-    return client_ ? jack_client_real_time_priority(client_) : -1;
+    // Only a server that runs its process threads real-time has a priority to stay below.
+    if (!client_ || jack_is_realtime(client_) != 1) return -1;
+    const int priority = jack_client_real_time_priority(client_);
+    return priority > 0 ? priority : -1;
 }
 
 std::string JackMidiPort::sourcePortName() const {

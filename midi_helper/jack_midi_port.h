@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <bitset>
 #include <string>
 
 #include "midi_helper/midi_port.h"
@@ -66,9 +67,12 @@ private:
     std::atomic<bool> serverGone_{false};
     std::atomic<int64_t> receivedPackets_{0};
 
-    // Loop thread → process thread.
-    SpscQueue<Event, 4096> queue_;
+    // Loop thread → process thread, with room kept to end every sounding note.
+    static constexpr size_t kQueued = 8192;
+    static constexpr size_t kKeys = 16 * 128;  // channel × 128 + note number
+    SpscQueue<Event, kQueued> queue_;
     uint64_t pushed_ = 0;
+    std::bitset<kKeys> sounding_;  // loop thread: keys whose last queued message began a note
     std::atomic<uint64_t> emitted_{0};
 
     // Process thread only: messages waiting for their cycle, and the order of those due now.

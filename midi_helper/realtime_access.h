@@ -1,6 +1,8 @@
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
+#include <chrono>
 #include <string>
 
 namespace norv {
@@ -10,16 +12,16 @@ namespace norv {
 // the system bus. The calls are virtual so that tests can refuse either way.
 class RealtimeAccess {
 public:
-    // The priority JACK gives its client threads by default (a server at 10 runs clients at 5).
-    static constexpr int kJackDefaultClientPriority = 5;
+    // The whole RealtimeKit exchange, connecting to the bus included.
+    static constexpr std::chrono::milliseconds kRealtimeKitBound{1000};
 
     virtual ~RealtimeAccess() = default;
 
     // SCHED_FIFO at `priority` for the calling thread: 0, or the errno of the refusal.
     virtual int setFifo(int priority);
     // Asks RealtimeKit to make thread `tid` of this process SCHED_FIFO at `priority` (lowered to
-    // what it allows), after setting RLIMIT_RTTIME within its limit as it requires. Each bus call
-    // is bounded. Empty on success, else why not.
+    // what it allows), after limiting RLIMIT_RTTIME as it requires (`limitRealtimeRun`). Bounded
+    // by kRealtimeKitBound as a whole. Empty on success, else why not.
     virtual std::string askRealtimeKit(pid_t tid, int priority);
 };
 
@@ -29,11 +31,17 @@ struct RealtimeOutcome {
     std::string refusal;
 };
 
-// The loop's priority: below JACK's client threads (`jackPriority`, -1 when JACK does not run
-// real-time or is unknown), so the loop never delays an audio cycle.
+// The loop's priority: below JACK's process thread (`jackPriority`, -1 when it does not run
+// real-time), so the loop never delays an audio cycle. 0 means none: a loop that outranks a JACK
+// server which is not real-time takes its cycles.
 int loopRealtimePriority(int jackPriority);
 
 // Asks for real-time scheduling of the calling thread: directly first, then through RealtimeKit.
 RealtimeOutcome makeCurrentThreadRealtime(int priority, RealtimeAccess& access);
+
+// Lowers RLIMIT_RTTIME's hard limit to at most `atMostUs` (RLIM_INFINITY keeps it) and puts the
+// soft limit below the hard one, so that SIGXCPU comes well before the kernel's SIGKILL. A process
+// without a limit keeps none. 0, or the errno.
+int limitRealtimeRun(rlim_t atMostUs);
 
 }  // namespace norv

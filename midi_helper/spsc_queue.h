@@ -28,6 +28,11 @@ public:
         return true;
     }
 
+    // What waits; exact on the producer's side, where it can only grow meanwhile.
+    size_t size() const {
+        return head_.load(std::memory_order_relaxed) - tail_.load(std::memory_order_acquire);
+    }
+
     bool empty() const {
         return head_.load(std::memory_order_acquire) == tail_.load(std::memory_order_acquire);
     }

@@ -65,14 +65,16 @@ private:
     std::vector<std::thread> spinners_;
 };
 
-// Gives the loop's thread the real-time priority the helper asks for (no JACK: below JACK's
-// default). False when it was refused.
+// Gives the loop's thread the real-time priority the helper asks for below a JACK process thread
+// at its usual priority. False when it was refused.
+constexpr int kJackProcessPriority = 5;
+
 inline bool makeLoopRealtime(EventLoop& loop)
 {
     bool granted = false;
     loop.runSync([&granted] {
         RealtimeAccess access;
-        granted = makeCurrentThreadRealtime(loopRealtimePriority(-1), access).granted;
+        granted = makeCurrentThreadRealtime(loopRealtimePriority(kJackProcessPriority), access).granted;
     }, std::chrono::seconds(5));
     return granted;
 }

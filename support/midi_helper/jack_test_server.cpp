@@ -36,12 +36,14 @@ bool waitForExit(pid_t pid, std::chrono::milliseconds bound)
 
 } // namespace
 
-JackTestServer::JackTestServer()
+JackTestServer::JackTestServer(Threads threads)
     : name_("norv-test-" + std::to_string(::getpid()) + "-" + std::to_string(serial++))
 {
     // Synchronous mode with a long client timeout: on a loaded machine a late cycle waits for the
     // clients instead of dropping their MIDI, so the checks do not depend on scheduling luck.
-    std::vector<std::string> args = {"jackd", "--no-realtime", "--sync", "-t", "5000", "-n", name_, "-d", "dummy", "-r", "48000", "-p", "256"};
+    const bool realtime = threads == Threads::Realtime;
+    std::vector<std::string> args = {"jackd", realtime ? "--realtime" : "--no-realtime", "-P", std::to_string(kRealtimePriority),
+                                     "--sync", "-t", "5000", "-n", name_, "-d", "dummy", "-r", "48000", "-p", "256"};
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());

@@ -9,7 +9,12 @@ namespace norv::test {
 // constructor (bounded wait until a client can connect), stopped by the destructor.
 class JackTestServer {
 public:
-    JackTestServer();
+    // Without real-time threads unless asked; a real-time server runs its process thread at
+    // `kRealtimePriority`.
+    enum class Threads { Ordinary, Realtime };
+    static constexpr int kRealtimePriority = 20;
+
+    explicit JackTestServer(Threads threads = Threads::Ordinary);
     ~JackTestServer();
     JackTestServer(const JackTestServer&) = delete;
     JackTestServer& operator=(const JackTestServer&) = delete;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -10,6 +11,8 @@
 #include <spawn.h>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -17,6 +20,7 @@
 #include "support/midi_helper/helper_wire.h"
 #include "support/midi_helper/jack_test_server.h"
 #include "tests/support/midi_helper/helper_process.h"
+#include "tests/support/midi_helper/jack_midi_recorder.h"
 
 extern char** environ;
 
@@ -214,41 +218,45 @@ HelperProcess::Launch withoutDirectPermission(const std::string& systemBus)
     return launch;
 }
 
+// The loop asks for real-time below JACK's process threads only when JACK runs them real-time.
 class HelperRealtime : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_RTPRIO, &limit);
+        if (::geteuid() != 0 && limit.rlim_cur < rlim_t(JackTestServer::kRealtimePriority))
+            GTEST_SKIP() << "this machine allows this user no real-time scheduling";
         if (!jack.running())
             FAIL() << "JACK server did not start: " << jack.failure();
     }
 
-    JackTestServer jack;
+    JackTestServer jack{JackTestServer::Threads::Realtime};
 };
+
+// JACK runs its clients' process threads 5 below the server, and the loop goes one below those.
+constexpr int kLoopPriority = JackTestServer::kRealtimePriority - 6;
 
 TEST_F(HelperRealtime, TheLoopRunsRealTimeBelowJackUnderItsNameAndSleepsWhenIdle)
 {
-    rlimit limit{};
-    ::getrlimit(RLIMIT_RTPRIO, &limit);
-    if (::geteuid() != 0 && limit.rlim_cur < 4)
-        GTEST_SKIP() << "this user may not run threads real-time";
     HelperProcess helper({"--udp-host", "127.0.0.1", "--udp-port", std::to_string(freePort())}, jack.name(),
                          HelperProcess::Launch::capturingError());
     ASSERT_TRUE(helper.waitFor("ready"));
     helper.writeLine("ping"); // answered once the input reader runs
     ASSERT_TRUE(helper.waitFor("pong"));
 
-    // The test server runs JACK without real-time threads: the loop stays below JACK's default for
-    // its clients (5).
+    // Below JACK's process thread, which runs real-time in the helper too.
     auto loop = threadNamed(helper.pid(), "norv-loop");
     ASSERT_TRUE(loop);
     EXPECT_EQ(loop->policy, kSchedFifo);
-    EXPECT_EQ(loop->priority, 4);
+    EXPECT_EQ(loop->priority, kLoopPriority);
+    EXPECT_EQ(realtimeTimeout(helper.pid()), "unlimited unlimited"); // the direct way sets no limit
     // JACK's client threads, started from the loop, have a name of their own.
     size_t loops = 0;
     for (const auto& thread : threadsOf(helper.pid()))
         loops += thread.name == "norv-loop" ? 1 : 0;
     EXPECT_EQ(loops, 1u);
-    for (const char* ordinary : {"norv-writer", "norv-input", "norv-jack"}) {
+    for (const char* ordinary : {"norv-writer", "norv-input"}) {
         auto thread = threadNamed(helper.pid(), ordinary);
         ASSERT_TRUE(thread) << ordinary;
         EXPECT_EQ(thread->policy, kSchedOther) << ordinary;
@@ -308,12 +316,140 @@ TEST_F(HelperRealtime, RealtimeKitRaisesTheLoopWhenTheProcessMayNotAndTheRealTim
     auto loop = threadNamed(helper.pid(), "norv-loop");
     ASSERT_TRUE(loop);
     EXPECT_EQ(loop->policy, kSchedFifo);
-    EXPECT_EQ(loop->priority, 4);
-    EXPECT_EQ(realtimeTimeout(helper.pid()), "200000 200000"); // RealtimeKit's RTTimeUSecMax
+    EXPECT_EQ(loop->priority, kLoopPriority);
+    // RealtimeKit's RTTimeUSecMax, and SIGXCPU halfway there.
+    EXPECT_EQ(realtimeTimeout(helper.pid()), "100000 200000");
     helper.writeLine("quit");
     EXPECT_EQ(helper.waitExit(), 0);
     const std::string error = helper.readError();
     EXPECT_EQ(error.find(kRefusal), std::string::npos) << error;
+}
+
+// Wi-Fi packets under `token`, each new and none with MIDI, until `until`: the helper answers every
+// one, so they cost it more than the sender and its loop never catches up.
+void flood(int port, uint32_t token, std::chrono::steady_clock::time_point until)
+{
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM, 0));
+    const sockaddr_in to = ipv4("127.0.0.1", port);
+    ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    WifiPacket wifi;
+    wifi.token = token;
+    std::vector<Bytes> packets(64, wifi.bytes());
+    std::vector<iovec> data(packets.size());
+    std::vector<mmsghdr> batch(packets.size());
+    for (uint32_t sequence = 1; std::chrono::steady_clock::now() < until;) {
+        for (size_t i = 0; i < packets.size(); ++i) {
+            for (int b = 0; b < 4; ++b)
+                packets[i][8 + size_t(b)] = uint8_t(sequence >> (24 - 8 * b));
+            ++sequence;
+            data[i] = {packets[i].data(), packets[i].size()};
+            batch[i].msg_hdr.msg_iov = &data[i];
+            batch[i].msg_hdr.msg_iovlen = 1;
+        }
+        ::sendmmsg(fd.get(), batch.data(), unsigned(batch.size()), MSG_DONTWAIT);
+    }
+}
+
+// Sends `frame` on a stream whose reads time out after 1 s; with a heartbeat, true when it is echoed.
+bool sendFrame(int stream, const Bytes& frame)
+{
+    if (::send(stream, frame.data(), frame.size(), MSG_NOSIGNAL) != ssize_t(frame.size()))
+        return false;
+    Bytes echo(frame.size());
+    return frame[7] != '8' || (::recv(stream, echo.data(), echo.size(), MSG_WAITALL) == ssize_t(echo.size()) && echo == frame);
+}
+
+TEST_F(HelperRealtime, AFloodPastTheRealTimeLimitLeavesTheHelperAliveServingAndSilent)
+{
+    // The limit RealtimeKit sets: 200 ms of running without sleeping, then SIGKILL.
+    const int port = freePort();
+    HelperProcess::Launch launch = HelperProcess::Launch::capturingError();
+    launch.through = {"prlimit", "--rttime=200000:200000", "--"};
+    HelperProcess helper({"--udp-host", "127.0.0.1", "--udp-port", std::to_string(port)}, jack.name(), launch);
+    ASSERT_TRUE(helper.waitFor("ready"));
+    ASSERT_EQ(threadNamed(helper.pid(), "norv-loop").value_or(ThreadState{}).policy, kSchedFifo);
+    EXPECT_EQ(realtimeTimeout(helper.pid()), "100000 200000");
+    JackMidiRecorder recorder(jack.name());
+    ASSERT_TRUE(recorder.connectFrom("Norv Bridge MIDI:Norv"));
+    UniqueFd peer = connectTcp("127.0.0.1", port);
+    const timeval second{1, 0};
+    ::setsockopt(peer.get(), SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
+    const Bytes heartbeat = frame(packet("NPM8", {}));
+    ASSERT_TRUE(sendFrame(peer.get(), heartbeat));
+    ASSERT_TRUE(sendFrame(peer.get(), frame(packet("NPM2", {1, 60, 100, 1}))));
+    auto sounding = recorder.next();
+    ASSERT_TRUE(sounding);
+    EXPECT_EQ(sounding->bytes, Bytes({0x90, 60, 100}));
+
+    // Four senders for 6 s; the peer beats four times a second and lets go of C4 halfway.
+    const auto until = std::chrono::steady_clock::now() + 6s;
+    std::vector<std::thread> senders;
+    for (uint32_t token = 1; token <= 4; ++token)
+        senders.emplace_back(flood, port, token, until);
+    int beats = 0, echoed = 0;
+    for (; std::chrono::steady_clock::now() < until; ++beats) {
+        std::this_thread::sleep_for(250ms);
+        echoed += sendFrame(peer.get(), heartbeat) ? 1 : 0;
+        if (beats == 12) {
+            EXPECT_TRUE(sendFrame(peer.get(), frame(packet("NPM2", {2, 60, 0, 1}))));
+        }
+    }
+    for (auto& sender : senders)
+        sender.join();
+
+    ASSERT_FALSE(helper.waitExit(0ms)) << "the helper died in the flood";
+    EXPECT_GE(echoed, beats / 2) << echoed << " of " << beats << " heartbeats answered in the flood";
+    helper.writeLine("ping");
+    auto pong = helper.waitFor("pong");
+    ASSERT_TRUE(pong);
+    EXPECT_EQ((*pong)["tcp_client_count"], 1);
+    auto ended = recorder.next();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ended->bytes, Bytes({0x90, 60, 0}));
+    // Once it has mostly slept for a while, the loop is real-time again.
+    ThreadState loop;
+    for (int i = 0; i < 100 && loop.policy != kSchedFifo; ++i) {
+        std::this_thread::sleep_for(50ms);
+        loop = threadNamed(helper.pid(), "norv-loop").value_or(ThreadState{});
+    }
+    EXPECT_EQ(loop.policy, kSchedFifo);
+    helper.writeLine("quit");
+    EXPECT_EQ(helper.waitExit(), 0);
+    const std::string error = helper.readError();
+    EXPECT_EQ(occurrences(error, "ran past its real-time CPU limit"), 1u) << error;
+}
+
+TEST_F(HelperRealtime, ASystemBusThatNeverAnswersCannotHoldUpTheStart)
+{
+    // It takes the connection (into its backlog) and says nothing.
+    const std::string path = std::filesystem::temp_directory_path() / ("norv-mute-bus-" + std::to_string(::getpid()));
+    UniqueFd bus(::socket(AF_UNIX, SOCK_STREAM, 0));
+    sockaddr_un address{AF_UNIX, {}};
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ::unlink(path.c_str()); // left by an earlier run that was killed
+    ASSERT_EQ(::bind(bus.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(bus.get(), 8), 0);
+    HelperProcess helper({"--udp-host", "127.0.0.1", "--udp-port", std::to_string(freePort())}, jack.name(),
+                         withoutDirectPermission("unix:path=" + path));
+    EXPECT_TRUE(helper.waitFor("ready", 4s)); // well within the start's own bound of 5 s
+    helper.writeLine("quit");
+    EXPECT_EQ(helper.waitExit(), 0);
+    const std::string error = helper.readError();
+    EXPECT_NE(error.find("RealtimeKit: the system bus did not answer in time"), std::string::npos) << error;
+    ::unlink(path.c_str());
+}
+
+TEST(HelperUnderOrdinaryJack, TheLoopStaysOrdinaryAndSaysNothing)
+{
+    JackTestServer jack;
+    ASSERT_TRUE(jack.running()) << jack.failure();
+    HelperProcess helper({"--udp-host", "127.0.0.1", "--udp-port", std::to_string(freePort())}, jack.name(),
+                         HelperProcess::Launch::capturingError());
+    ASSERT_TRUE(helper.waitFor("ready"));
+    EXPECT_EQ(threadNamed(helper.pid(), "norv-loop").value_or(ThreadState{}).policy, kSchedOther);
+    helper.writeLine("quit");
+    EXPECT_EQ(helper.waitExit(), 0);
+    EXPECT_EQ(helper.readError().find(kRefusal), std::string::npos);
 }
 
 } // namespace

@@ -11,14 +11,23 @@
 namespace norv {
 namespace {
 
-TEST(JackMidiPort, MessagesAlreadyDueKeepTheirSpacing)
-{
+// A port with its source on a server of the test's own.
+class JackMidiPortOnServer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.running()) << server.failure();
+        ::setenv("JACK_DEFAULT_SERVER", server.name().c_str(), 1);
+        ASSERT_EQ(port.openClient("norv-port-test"), 0);
+        ASSERT_EQ(port.createSource("Norv"), 0);
+    }
+
     test::JackTestServer server;
-    ASSERT_TRUE(server.running()) << server.failure();
-    ::setenv("JACK_DEFAULT_SERVER", server.name().c_str(), 1);
     JackMidiPort port;
-    ASSERT_EQ(port.openClient("norv-port-test"), 0);
-    ASSERT_EQ(port.createSource("Norv"), 0);
+};
+
+TEST_F(JackMidiPortOnServer, MessagesAlreadyDueKeepTheirSpacing)
+{
     test::JackMidiRecorder recorder(server.name());
     ASSERT_TRUE(recorder.ok());
     ASSERT_TRUE(recorder.connectFrom(port.sourcePortName()));
@@ -40,6 +49,23 @@ TEST(JackMidiPort, MessagesAlreadyDueKeepTheirSpacing)
         std::this_thread::sleep_for(std::chrono::milliseconds(7 + i));
     }
     port.close(std::chrono::milliseconds(200));
+}
+
+TEST_F(JackMidiPortOnServer, AQueueFullOfOtherMessagesStillEndsASoundingNote)
+{
+    const uint8_t on[3] = {0x90, 60, 100}, off[3] = {0x90, 60, 0}, otherOff[3] = {0x80, 61, 64};
+    ASSERT_EQ(port.send(on, EventLoop::monotonicNs()), 0);
+    // Controllers due in a minute: the process thread holds what it can and takes no more.
+    const uint8_t controller[3] = {0xB0, 7, 64};
+    int sent = 0;
+    while (sent < 100'000 && port.send(controller, EventLoop::monotonicNs() + 60'000'000'000ull) == 0)
+        ++sent;
+    ASSERT_LT(sent, 100'000);
+    EXPECT_EQ(port.send(off, EventLoop::monotonicNs()), 0);
+    // The room is for ending what sounds, once: other note-offs are refused like any message.
+    EXPECT_NE(port.send(off, EventLoop::monotonicNs()), 0);
+    EXPECT_NE(port.send(otherOff, EventLoop::monotonicNs()), 0);
+    port.close(std::chrono::milliseconds(0));
 }
 
 } // namespace
