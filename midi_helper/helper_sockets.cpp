@@ -22,11 +22,10 @@
 namespace norv {
 namespace {
 
-// Work per wake-up and source, so that a flood on one cannot starve the others (stream peers,
-// the watchdog, timers, standard input): what is left waits in the kernel, where a stream's
-// sender is held back and a datagram socket's buffer overflows by itself.
-constexpr int kDatagramsPerEvent = 64;
-constexpr size_t kFramesPerEvent = 64;
+// Work per readable event and source, so that a flood on one cannot starve the others (stream
+// peers, the watchdog, timers, standard input): what is left waits in the kernel.
+constexpr int kDatagramsPerEvent = 256;
+constexpr int kStreamReadsPerEvent = 16;
 constexpr int kAcceptsPerEvent = 64;
 constexpr size_t kDatagramSize = 1500;
 constexpr size_t kFrameSize = 12;
@@ -244,11 +243,9 @@ void HelperSockets::readPeer(int fd) {
     auto it = connections_.find(fd);
     if (it == connections_.end()) return;
     Connection& connection = *it->second;
-    uint8_t chunk[kFramesPerEvent * kFrameSize];
-    // Never more bytes than the frames left make: the rest waits in the socket, which keeps it
-    // readable, and less than a frame stays buffered here.
-    for (size_t framesLeft = kFramesPerEvent; framesLeft > 0;) {
-        ssize_t n = ::recv(fd, chunk, framesLeft * kFrameSize - connection.buffer.size(), 0);
+    uint8_t chunk[4096];
+    for (int i = 0; i < kStreamReadsPerEvent; ++i) {
+        ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
         if (n <= 0) {
             closeConnection(fd);
@@ -282,7 +279,6 @@ void HelperSockets::readPeer(int fd) {
                 }
             }
             offset = frames.position();
-            --framesLeft;
         }
         connection.buffer.erase(connection.buffer.begin(),
                                 connection.buffer.begin() + ptrdiff_t(offset));

@@ -369,7 +369,9 @@ TEST_F(StandInPipeTest, ACentralThatHangsUpWhileTheEngineWritesLosesNoByte) {
         ASSERT_TRUE(central);
         QTcpSocket* engineSide = engine.connection(round);
         engineSide->write(QByteArray(4096, 'e'));
-        if (round % 2 == 0) ASSERT_EQ(central->receive(4096).size(), 4096);  // odd rounds leave it unread
+        if (round % 2 == 0) {  // odd rounds leave it unread
+            ASSERT_EQ(central->receive(4096).size(), 4096);
+        }
         ASSERT_TRUE(waitUntil([&] { return pipe->sent() > 0; }));
         // The engine's next frame is on its way as the central sends its last packets and goes.
         engineSide->write(QByteArray(600, 'f'));
@@ -378,7 +380,9 @@ TEST_F(StandInPipeTest, ACentralThatHangsUpWhileTheEngineWritesLosesNoByte) {
         central->close();
         ASSERT_TRUE(waitUntil([&] { return !closeReasons.isEmpty(); }));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // as the event loop would next
-        if (round % 2 == 0) EXPECT_EQ(closeReasons, QStringList{"bluetooth write failed: Broken pipe"});
+        if (round % 2 == 0) {
+            EXPECT_EQ(closeReasons, QStringList{"bluetooth write failed: Broken pipe"});
+        }
         ASSERT_TRUE(waitUntil([&] { return engine.received(round) == sent; })) << engine.received(round).size();
     }
 }
