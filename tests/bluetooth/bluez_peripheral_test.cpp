@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <QThread>
+#include <tuple>
 
 #include "bluetooth/bluez_dbus_types.h"
 #include "bluetooth/bluez_peripheral_backend.h"
@@ -47,10 +48,9 @@ protected:
         settle();
     }
 
-    void makeServer() {
+    void makeServer(BluezPeripheralBackend::Options options = {true, 3000}) {
         server.reset();
-        backend = std::make_shared<BluezPeripheralBackend>(
-            fake.connection(), BluezPeripheralBackend::Options{true, 3000});
+        backend = std::make_shared<BluezPeripheralBackend>(fake.connection(), options);
         server = std::make_unique<NorvBluetoothServer>(backend, clock);
         server->onStatus = [this](const QString& s) { statuses << s; };
         server->onEvent = [this](const QString& line) { events << line; };
@@ -85,6 +85,27 @@ protected:
     }
     QStringList eventsStartingWith(const QString& prefix) const {
         return events.filter(QRegularExpression(QStringLiteral("^") + prefix));
+    }
+    QDBusMessage busCall(const QString& interface, const QString& method,
+                         const QList<QVariant>& arguments) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            interface, method);
+        message.setArguments(arguments);
+        return fake.connection().call(message, QDBus::Block, 3000);
+    }
+    QString bluezName() {
+        return busCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"),
+                       {"org.bluez"})
+            .arguments()
+            .value(0)
+            .toString();
+    }
+    // The adapter that the one advertisement is registered on, or empty.
+    QString advertisedOn() {
+        const QJsonArray advertisements = fake.state()[QStringLiteral("advertisements")].toArray();
+        return advertisements.size() == 1 ? advertisements[0][QStringLiteral("adapter")].toString()
+                                          : QString();
     }
 
     test::FakeBluez fake;
@@ -187,7 +208,7 @@ TEST_F(BluezPeripheralTest, AttResultsTravelAsBluezErrors) {
         delegate.result = result;
         read(service.characteristics[0].uuid, 0, &error);
         EXPECT_EQ(error, name) << result;
-        // What the central gets: BlueZ answers org.bluez.Error.Failed with 0x80.
+        // What the central gets, as BlueZ maps the error name and message.
         const QDBusMessage att = fake.control(
             QStringLiteral("ReadAtt"),
             {lower(service.characteristics[0].uuid), QVariant::fromValue(quint16(0))});
@@ -345,23 +366,84 @@ TEST_F(BluezPeripheralTest, AnAdvertisementBluezReleasesIsRegisteredAgain) {
     EXPECT_EQ(fake.state()[QStringLiteral("advertisements")].toArray().size(), 1);
 }
 
+TEST_F(BluezPeripheralTest, APowerChangeRightAfterAnAdapterAppearsIsNotMissed) {
+    ASSERT_TRUE(startDiscoverable());
+    fake.control(QStringLiteral("RemoveAdapter"));
+    ASSERT_TRUE(waitForStatus(QStringLiteral("UNAVAILABLE")));
+    // Added unpowered and powered at once, before any subscription could see the change.
+    fake.control(QStringLiteral("Plug"), {"hci0", false, true});
+    EXPECT_TRUE(waitForStatus(QStringLiteral("DISCOVERABLE"))) << statuses.join(',').toStdString();
+}
+
+TEST_F(BluezPeripheralTest, AReleaseAsTheAdapterOrBluezGoesIsNoStartupFailure) {
+    ASSERT_TRUE(startDiscoverable());
+    statuses.clear();
+    fake.control(QStringLiteral("RemoveAdapter"));  // Release first, InterfacesRemoved later
+    ASSERT_TRUE(waitForStatus(QStringLiteral("UNAVAILABLE"))) << statuses.join(',').toStdString();
+    fake.control(QStringLiteral("AddAdapter"), {true});
+    ASSERT_TRUE(waitForStatus(QStringLiteral("DISCOVERABLE")));
+
+    const QString before = bluezName();
+    fake.control(QStringLiteral("LeaveBus"));  // Release first, then the name goes
+    ASSERT_TRUE(waitForStatus(QStringLiteral("UNAVAILABLE"))) << statuses.join(',').toStdString();
+    fake.control(QStringLiteral("JoinBus"));
+    ASSERT_TRUE(waitForStatus(QStringLiteral("DISCOVERABLE")));
+    EXPECT_EQ(statuses.join(','),
+              "UNAVAILABLE,STARTING,DISCOVERABLE,UNAVAILABLE,STARTING,DISCOVERABLE");
+    EXPECT_TRUE(eventsStartingWith("startup_failed").isEmpty());
+
+    // The restarted daemon has a new unique name, and its signals are the ones followed.
+    EXPECT_NE(bluezName(), before);
+    fake.control(QStringLiteral("SetPowered"), {false});
+    EXPECT_TRUE(waitForStatus(QStringLiteral("BLUETOOTH OFF")));
+}
+
+TEST_F(BluezPeripheralTest, ObjectReadsThatTimeOutAreRetriedAndBluezIsFollowedMeanwhile) {
+    fake.control(QStringLiteral("DelayObjectReads"), {100, 1000});
+    makeServer({true, 200, 50, 200});
+    ASSERT_TRUE(waitUntil([&] { return backend->known(); }));
+    EXPECT_EQ(backend->radioState(), radioUnsupported);
+    // BlueZ's name is known without an answer to the object read, so its signals count.
+    fake.control(QStringLiteral("Plug"), {"hci1", true, false});
+    ASSERT_TRUE(waitUntil([&] { return backend->radioState() == radioPoweredOn; }));
+    EXPECT_EQ(backend->adapterPath(), "/org/bluez/hci1");
+    // Once BlueZ answers, a retry learns of the powered adapter it had before.
+    fake.control(QStringLiteral("SetPoweredOf"), {"hci1", false});
+    fake.control(QStringLiteral("DelayObjectReads"), {0, 0});
+    EXPECT_TRUE(waitUntil([&] {
+        return backend->adapterPath() == "/org/bluez/hci0" &&
+               backend->radioState() == radioPoweredOn;
+    }));
+}
+
+TEST_F(BluezPeripheralTest, APoweredAdapterIsPreferredAndFollowedWhileAnotherIsOff) {
+    fake.control(QStringLiteral("SetPowered"), {false});
+    fake.control(QStringLiteral("Plug"), {"hci1", true, false});
+    makeServer();
+    ASSERT_TRUE(startDiscoverable()) << statuses.join(',').toStdString();
+    EXPECT_EQ(advertisedOn(), "/org/bluez/hci1");
+
+    fake.control(QStringLiteral("SetPowered"), {true});
+    fake.control(QStringLiteral("Unplug"), {"hci1"});
+    EXPECT_TRUE(waitUntil([&] {
+        return server->status() == "DISCOVERABLE" && advertisedOn() == "/org/bluez/hci0";
+    })) << statuses.join(',').toStdString();
+
+    // The followed adapter switched off while another is on: the one that is on serves.
+    fake.control(QStringLiteral("Plug"), {"hci1", true, false});
+    settle(200);
+    EXPECT_EQ(advertisedOn(), "/org/bluez/hci0") << "a powered adapter is kept";
+    fake.control(QStringLiteral("SetPowered"), {false});
+    EXPECT_TRUE(waitUntil([&] {
+        return server->status() == "DISCOVERABLE" && advertisedOn() == "/org/bluez/hci1";
+    })) << statuses.join(',').toStdString();
+}
+
 TEST_F(BluezPeripheralTest, AdapterPropertyChangesAreSubscribedFromBluezOnItsAdapterOnly) {
     ASSERT_TRUE(waitUntil([&] { return backend->radioState() == radioPoweredOn; }));
-    const auto bus = [&](const QString& interface, const QString& method,
-                         const QList<QVariant>& arguments) {
-        QDBusMessage message = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-            interface, method);
-        message.setArguments(arguments);
-        return fake.connection().call(message, QDBus::Block, 3000);
-    };
-    const QString bluez =
-        bus(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"), {"org.bluez"})
-            .arguments()
-            .value(0)
-            .toString();
-    const QDBusMessage all = bus(QStringLiteral("org.freedesktop.DBus.Debug.Stats"),
-                                 QStringLiteral("GetAllMatchRules"), {});
+    const QString bluez = bluezName();
+    const QDBusMessage all = busCall(QStringLiteral("org.freedesktop.DBus.Debug.Stats"),
+                                     QStringLiteral("GetAllMatchRules"), {});
     const auto rules = qdbus_cast<QMap<QString, QStringList>>(all.arguments().value(0))
                            .value(fake.connection().baseService())
                            .filter(QStringLiteral("PropertiesChanged"));
@@ -392,6 +474,7 @@ class RawBluezObjects : public QDBusVirtualObject {
 public:
     QStringList flags;
     QVariantMap advertisement;
+    std::pair<QString, QString> readError;  // the name and message every read fails with
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
         if (message.member() == QLatin1String("GetManagedObjects")) {
@@ -408,6 +491,8 @@ public:
             connection.send(message.createReply(QVariant::fromValue(objects)));
         } else if (message.member() == QLatin1String("GetAll")) {
             connection.send(message.createReply(advertisement));
+        } else if (message.member() == QLatin1String("ReadValue")) {
+            connection.send(message.createErrorReply(readError.first, readError.second));
         } else {
             return false;
         }
@@ -416,7 +501,7 @@ public:
     QString introspect(const QString&) const override { return {}; }
 };
 
-TEST_F(BluezPeripheralTest, TheFakeRefusesWhatBluezRefuses) {
+TEST_F(BluezPeripheralTest, TheFakeRefusesAndAnswersWhatBluezDoes) {
     RawBluezObjects raw;
     ASSERT_TRUE(fake.connection().registerVirtualObject(QStringLiteral("/raw"), &raw,
                                                         QDBusConnection::SubPath));
@@ -444,6 +529,22 @@ TEST_F(BluezPeripheralTest, TheFakeRefusesWhatBluezRefuses) {
     raw.advertisement = {{QStringLiteral("Type"), QStringLiteral("peripheral")}};
     EXPECT_EQ(registerAt(application, QStringLiteral("RegisterApplication"), "/raw"), "");
     EXPECT_EQ(registerAt(advertising, QStringLiteral("RegisterAdvertisement"), "/raw/adv"), "");
+
+    // What a central reads: BlueZ takes an application error from the whole message of
+    // org.bluez.Error.Failed as strtol with base 0 reads it; anything else is an Unlikely Error.
+    for (const auto& [name, text, att] : std::vector<std::tuple<QString, QString, int>>{
+             {"org.bluez.Error.Failed", "0x0e", 0x0E},
+             {"org.bluez.Error.Failed", "0x85", 0x85},
+             {"org.bluez.Error.Failed", "133", 0x85},
+             {"org.bluez.Error.Failed", "refused", 0x0E},
+             {"org.freedesktop.DBus.Error.Failed", "0x85", 0x0E}}) {
+        raw.readError = {name, text};
+        const QDBusMessage reply = fake.control(
+            QStringLiteral("ReadAtt"), {QStringLiteral("d017d260-0000-0000-0000-000000000002"),
+                                        QVariant::fromValue(quint16(0))});
+        EXPECT_EQ(reply.arguments().value(0).toInt(), att)
+            << name.toStdString() << " " << text.toStdString();
+    }
     fake.connection().unregisterObject(QStringLiteral("/raw"), QDBusConnection::UnregisterTree);
 }
 
