@@ -13,110 +13,17 @@
 #include <tuple>
 
 #include "bluetooth/bluez_dbus_types.h"
-#include "bluetooth/bluez_peripheral_backend.h"
-#include "bluetooth/codec/norv_bluetooth_wire.h"
-#include "bluetooth/norv_bluetooth_server.h"
-#include "bluetooth/virtual_bluetooth_clock.h"
-#include "tests/support/bluetooth/fake_bluez.h"
-#include "tests/support/bluetooth/loopback_engine.h"
+#include "tests/bluetooth/bluez_peripheral_fixture.h"
 #include "tests/support/bluetooth/stand_in_central.h"
 
 namespace norv {
 namespace {
 
+using test::BluezPeripheralTest;
+using test::configuration;
+using test::lower;
 using test::settle;
 using test::waitUntil;
-
-QString lower(const std::string& uuid) { return QString::fromStdString(uuid).toLower(); }
-
-QByteArray configuration(std::uint16_t state, std::uint16_t midi) {
-    const auto value = NorvBluetoothWire::configurationValue(state, midi);
-    return QByteArray(reinterpret_cast<const char*>(value.data()),
-                      static_cast<qsizetype>(value.size()));
-}
-
-class BluezPeripheralTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(fake.ready()) << "dbus-daemon, python3-dbus and python3-gi are needed";
-        makeServer();
-    }
-
-    void TearDown() override {
-        server.reset();
-        backend.reset();
-        settle();
-    }
-
-    void makeServer(BluezPeripheralBackend::Options options = {true, 3000}) {
-        server.reset();
-        backend = std::make_shared<BluezPeripheralBackend>(fake.connection(), options);
-        server = std::make_unique<NorvBluetoothServer>(backend, clock);
-        server->onStatus = [this](const QString& s) { statuses << s; };
-        server->onEvent = [this](const QString& line) { events << line; };
-    }
-
-    void start() {
-        server->start(QStringLiteral("Norv Bridge · test"), engine.port(), midiEngine.port());
-    }
-    bool waitForStatus(const QString& status, int ms = 5000) {
-        return waitUntil([&] { return server->status() == status; }, ms);
-    }
-    bool startDiscoverable() {
-        start();
-        return waitForStatus(QStringLiteral("DISCOVERABLE"));
-    }
-    // The PSM published last for a role, from the event lines.
-    std::uint16_t psm(const char* role) const {
-        const QRegularExpression pattern(
-            QStringLiteral("^channel_published psm=(\\d+) role=%1$").arg(QLatin1String(role)));
-        std::uint16_t found = 0;
-        for (const QString& line : events) {
-            const auto match = pattern.match(line);
-            if (match.hasMatch()) found = static_cast<std::uint16_t>(match.captured(1).toUInt());
-        }
-        return found;
-    }
-    QByteArray read(const std::string& uuid, int offset, QString* error = nullptr) {
-        const QDBusMessage reply = fake.control(
-            QStringLiteral("ReadValue"), {lower(uuid), QVariant::fromValue(quint16(offset))});
-        if (error) *error = reply.errorName();
-        return reply.arguments().value(0).toByteArray();
-    }
-    QStringList eventsStartingWith(const QString& prefix) const {
-        return events.filter(QRegularExpression(QStringLiteral("^") + prefix));
-    }
-    QDBusMessage busCall(const QString& interface, const QString& method,
-                         const QList<QVariant>& arguments) {
-        QDBusMessage message = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-            interface, method);
-        message.setArguments(arguments);
-        return fake.connection().call(message, QDBus::Block, 3000);
-    }
-    QString bluezName() {
-        return busCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"),
-                       {"org.bluez"})
-            .arguments()
-            .value(0)
-            .toString();
-    }
-    // The adapter that the one advertisement is registered on, or empty.
-    QString advertisedOn() {
-        const QJsonArray advertisements = fake.state()[QStringLiteral("advertisements")].toArray();
-        return advertisements.size() == 1 ? advertisements[0][QStringLiteral("adapter")].toString()
-                                          : QString();
-    }
-
-    test::FakeBluez fake;
-    test::LoopbackEngine engine;
-    test::LoopbackEngine midiEngine;
-    std::shared_ptr<VirtualBluetoothClock> clock = std::make_shared<VirtualBluetoothClock>();
-    std::shared_ptr<BluezPeripheralBackend> backend;
-    std::unique_ptr<NorvBluetoothServer> server;
-    QStringList statuses;
-    QStringList events;
-};
 
 TEST_F(BluezPeripheralTest, RegistersTheServiceTreeAndAdvertisementThenServesTheConfiguration) {
     ASSERT_TRUE(startDiscoverable()) << events.join('\n').toStdString();
@@ -364,92 +271,6 @@ TEST_F(BluezPeripheralTest, AnAdvertisementBluezReleasesIsRegisteredAgain) {
     ASSERT_TRUE(waitForStatus(QStringLiteral("DISCOVERABLE")));
     EXPECT_EQ(statuses, (QStringList{"STARTING", "DISCOVERABLE"}));
     EXPECT_EQ(fake.state()[QStringLiteral("advertisements")].toArray().size(), 1);
-}
-
-TEST_F(BluezPeripheralTest, APowerChangeRightAfterAnAdapterAppearsIsNotMissed) {
-    ASSERT_TRUE(startDiscoverable());
-    fake.control(QStringLiteral("RemoveAdapter"));
-    ASSERT_TRUE(waitForStatus(QStringLiteral("UNAVAILABLE")));
-    // Added unpowered and powered at once, before any subscription could see the change.
-    fake.control(QStringLiteral("Plug"), {"hci0", false, true});
-    EXPECT_TRUE(waitForStatus(QStringLiteral("DISCOVERABLE"))) << statuses.join(',').toStdString();
-}
-
-TEST_F(BluezPeripheralTest, AReleaseAsTheAdapterOrBluezGoesIsNoStartupFailure) {
-    ASSERT_TRUE(startDiscoverable());
-    statuses.clear();
-    fake.control(QStringLiteral("RemoveAdapter"));  // Release first, InterfacesRemoved later
-    ASSERT_TRUE(waitForStatus(QStringLiteral("UNAVAILABLE"))) << statuses.join(',').toStdString();
-    fake.control(QStringLiteral("AddAdapter"), {true});
-    ASSERT_TRUE(waitForStatus(QStringLiteral("DISCOVERABLE")));
-
-    const QString before = bluezName();
-    fake.control(QStringLiteral("LeaveBus"));  // Release first, then the name goes
-    ASSERT_TRUE(waitForStatus(QStringLiteral("UNAVAILABLE"))) << statuses.join(',').toStdString();
-    fake.control(QStringLiteral("JoinBus"));
-    ASSERT_TRUE(waitForStatus(QStringLiteral("DISCOVERABLE")));
-    EXPECT_EQ(statuses.join(','),
-              "UNAVAILABLE,STARTING,DISCOVERABLE,UNAVAILABLE,STARTING,DISCOVERABLE");
-    EXPECT_TRUE(eventsStartingWith("startup_failed").isEmpty());
-
-    // The restarted daemon has a new unique name, and its signals are the ones followed.
-    EXPECT_NE(bluezName(), before);
-    fake.control(QStringLiteral("SetPowered"), {false});
-    EXPECT_TRUE(waitForStatus(QStringLiteral("BLUETOOTH OFF")));
-}
-
-TEST_F(BluezPeripheralTest, ObjectReadsThatTimeOutAreRetriedAndBluezIsFollowedMeanwhile) {
-    fake.control(QStringLiteral("DelayObjectReads"), {100, 1000});
-    makeServer({true, 200, 50, 200});
-    ASSERT_TRUE(waitUntil([&] { return backend->known(); }));
-    EXPECT_EQ(backend->radioState(), radioUnsupported);
-    // BlueZ's name is known without an answer to the object read, so its signals count.
-    fake.control(QStringLiteral("Plug"), {"hci1", true, false});
-    ASSERT_TRUE(waitUntil([&] { return backend->radioState() == radioPoweredOn; }));
-    EXPECT_EQ(backend->adapterPath(), "/org/bluez/hci1");
-    // Once BlueZ answers, a retry learns of the powered adapter it had before.
-    fake.control(QStringLiteral("SetPoweredOf"), {"hci1", false});
-    fake.control(QStringLiteral("DelayObjectReads"), {0, 0});
-    EXPECT_TRUE(waitUntil([&] {
-        return backend->adapterPath() == "/org/bluez/hci0" &&
-               backend->radioState() == radioPoweredOn;
-    }));
-}
-
-TEST_F(BluezPeripheralTest, APoweredAdapterIsPreferredAndFollowedWhileAnotherIsOff) {
-    fake.control(QStringLiteral("SetPowered"), {false});
-    fake.control(QStringLiteral("Plug"), {"hci1", true, false});
-    makeServer();
-    ASSERT_TRUE(startDiscoverable()) << statuses.join(',').toStdString();
-    EXPECT_EQ(advertisedOn(), "/org/bluez/hci1");
-
-    fake.control(QStringLiteral("SetPowered"), {true});
-    fake.control(QStringLiteral("Unplug"), {"hci1"});
-    EXPECT_TRUE(waitUntil([&] {
-        return server->status() == "DISCOVERABLE" && advertisedOn() == "/org/bluez/hci0";
-    })) << statuses.join(',').toStdString();
-
-    // The followed adapter switched off while another is on: the one that is on serves.
-    fake.control(QStringLiteral("Plug"), {"hci1", true, false});
-    settle(200);
-    EXPECT_EQ(advertisedOn(), "/org/bluez/hci0") << "a powered adapter is kept";
-    fake.control(QStringLiteral("SetPowered"), {false});
-    EXPECT_TRUE(waitUntil([&] {
-        return server->status() == "DISCOVERABLE" && advertisedOn() == "/org/bluez/hci1";
-    })) << statuses.join(',').toStdString();
-}
-
-TEST_F(BluezPeripheralTest, AdapterPropertyChangesAreSubscribedFromBluezOnItsAdapterOnly) {
-    ASSERT_TRUE(waitUntil([&] { return backend->radioState() == radioPoweredOn; }));
-    const QString bluez = bluezName();
-    const QDBusMessage all = busCall(QStringLiteral("org.freedesktop.DBus.Debug.Stats"),
-                                     QStringLiteral("GetAllMatchRules"), {});
-    const auto rules = qdbus_cast<QMap<QString, QStringList>>(all.arguments().value(0))
-                           .value(fake.connection().baseService())
-                           .filter(QStringLiteral("PropertiesChanged"));
-    ASSERT_EQ(rules.size(), 1) << all.errorMessage().toStdString();
-    EXPECT_TRUE(rules[0].contains(QStringLiteral("sender='%1'").arg(bluez))) << rules[0].toStdString();
-    EXPECT_TRUE(rules[0].contains(QStringLiteral("path='/org/bluez/hci0'"))) << rules[0].toStdString();
 }
 
 TEST_F(BluezPeripheralTest, TheLastPacketsBeforeTheCentralHangsUpReachTheEngine) {
