@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 
 #include "bluetooth/bluetooth_log.h"
@@ -66,13 +68,19 @@ BluezPeripheralBackend::BluezPeripheralBackend(QDBusConnection connection, Optio
     connection_.connect(QString(), QStringLiteral("/"), objectManager,
                         QStringLiteral("InterfacesRemoved"), this,
                         SLOT(interfacesRemoved(QDBusMessage)));
+    announcedState_ = radioState();
+    retryTimer_ = new QTimer(this);
+    retryTimer_->setSingleShot(true);
+    connect(retryTimer_, &QTimer::timeout, this, &BluezPeripheralBackend::refresh);
+    askOwner();
     refresh();
 }
 
 BluezPeripheralBackend::~BluezPeripheralBackend() {
-    if (!propertiesSender_.isEmpty()) {
-        connection_.disconnect(propertiesSender_, propertiesPath_, propertiesInterface,
-                               propertiesChangedSignal, this, SLOT(propertiesChanged(QDBusMessage)));
+    for (const QString& path : propertiesPaths_) {
+        connection_.disconnect(propertiesSender_, path, propertiesInterface,
+                               propertiesChangedSignal, this,
+                               SLOT(propertiesChanged(QDBusMessage)));
     }
     for (auto* manager : managers_) manager->backendGone();
     if (!standInFolder_.isEmpty()) QDir(standInFolder_).removeRecursively();
@@ -83,7 +91,7 @@ std::unique_ptr<BluetoothPeripheralManager> BluezPeripheralBackend::createManage
     auto manager = std::make_unique<BluezPeripheralManager>(*this, delegate);
     managers_.push_back(manager.get());
     manager->radioStateChanged();  // a new manager reports the state it found
-    if (!pairable_) manager->pairableChanged();
+    if (!pairable()) manager->pairableChanged();
     return manager;
 }
 
@@ -95,8 +103,9 @@ int BluezPeripheralBackend::radioState() const {
     if (!kernelRefusal_.empty()) return radioUnsupported;
     if (!known_) return radioUnknown;
     if (accessDenied_) return radioUnauthorized;
-    if (adapter_.isEmpty()) return radioUnsupported;
-    return powered_ ? radioPoweredOn : radioPoweredOff;
+    const auto followed = adapters_.find(adapter_);
+    if (followed == adapters_.end()) return radioUnsupported;
+    return followed->second.powered ? radioPoweredOn : radioPoweredOff;
 }
 
 QString BluezPeripheralBackend::unavailableReason() const {
@@ -151,42 +160,58 @@ void BluezPeripheralBackend::call(const QDBusMessage& message, std::weak_ptr<voi
         });
 }
 
+void BluezPeripheralBackend::askOwner() {
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"));
+    message.setArguments({bluezService});
+    call(message, alive_, [this](const QDBusMessage& reply) {
+        // The watcher or an answer from BlueZ may have told us already, and later.
+        if (reply.type() != QDBusMessage::ReplyMessage || !bluez_.isEmpty()) return;
+        bluez_ = reply.arguments().value(0).toString();
+        reconcile();
+    });
+}
+
 void BluezPeripheralBackend::refresh() {
+    const int serial = ++readSerial_;
     call(QDBusMessage::createMethodCall(bluezService, QStringLiteral("/"),
                                         QStringLiteral("org.freedesktop.DBus.ObjectManager"),
                                         QStringLiteral("GetManagedObjects")),
-         alive_, [this](const QDBusMessage& reply) { receiveObjects(reply); });
+         alive_, [this, serial](const QDBusMessage& reply) { receiveObjects(reply, serial); });
 }
 
-void BluezPeripheralBackend::receiveObjects(const QDBusMessage& reply) {
-    const int before = radioState();
-    const bool pairableBefore = pairable_;
-    QString adapter;
-    bool powered = false;
-    bool pairable = true;
+void BluezPeripheralBackend::receiveObjects(const QDBusMessage& reply, int serial) {
+    if (serial != readSerial_) return;
     if (reply.type() == QDBusMessage::ErrorMessage) {
+        // What signals told us of the adapters stands; only the reason and the retry change.
         accessDenied_ = reply.errorName() == accessDenied;
         bluezError_ = reply.errorName() + QStringLiteral(": ") + reply.errorMessage();
+        retryLater(reply.errorName());
     } else {
         accessDenied_ = false;
         bluezError_.clear();
+        retryMs_ = 0;
+        retryTimer_->stop();
         bluez_ = reply.service();
+        std::map<QString, Adapter> adapters;
         const auto objects = qdbus_cast<BluezManagedObjects>(reply.arguments().value(0));
         for (auto it = objects.begin(); it != objects.end(); ++it) {
-            if (!it.value().contains(adapterInterface)) continue;
-            adapter = it.key().path();
-            const QVariantMap properties = it.value().value(adapterInterface);
-            powered = properties.value(QStringLiteral("Powered")).toBool();
-            pairable = properties.value(QStringLiteral("Pairable"), true).toBool();
-            break;
+            if (it.value().contains(adapterInterface))
+                adapters[it.key().path()] = adapterFrom(it.value().value(adapterInterface), {});
         }
+        adapters_ = std::move(adapters);
     }
     const bool first = !known_;
     known_ = true;
-    adapter_ = adapter;
-    powered_ = powered;
-    pairable_ = pairable;
-    announce(before, pairableBefore);
+    reconcile();
+    if (reply.type() != QDBusMessage::ErrorMessage) {
+        const auto afterRead = std::move(afterRead_);
+        afterRead_.clear();
+        for (const auto& [owner, callback] : afterRead) {
+            if (!owner.expired()) callback();
+        }
+    }
     if (!first) return;
     const auto waiting = std::move(waiting_);
     waiting_.clear();
@@ -195,66 +220,132 @@ void BluezPeripheralBackend::receiveObjects(const QDBusMessage& reply) {
     }
 }
 
-void BluezPeripheralBackend::bluezOwnerChanged(const QString& owner) {
-    bluez_ = owner;
-    if (!owner.isEmpty()) {
-        refresh();
+void BluezPeripheralBackend::retryLater(const QString& error) {
+    // No retry while nobody owns the name (joining is a signal of its own) or the policy refuses.
+    if (error == accessDenied ||
+        error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+        error == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") ||
+        error.startsWith(QLatin1String("org.freedesktop.DBus.Error.Spawn")))
         return;
-    }
-    bluezError_ = QStringLiteral("org.bluez left the bus");
-    update({}, false, pairable_);
+    retryMs_ = retryMs_ == 0 ? options_.firstRetryMs : std::min(retryMs_ * 2, options_.lastRetryMs);
+    qCWarning(bluetoothLog, "Bluetooth: reading BlueZ's objects failed (%s); again in %d ms",
+              qUtf8Printable(bluezError_), retryMs_);
+    retryTimer_->start(retryMs_);
+}
+
+void BluezPeripheralBackend::confirmServing(std::weak_ptr<void> owner, const QString& adapter,
+                                            std::function<void()> serving) {
+    afterRead_.emplace_back(owner, [this, adapter, serving = std::move(serving)] {
+        if (radioState() == radioPoweredOn && adapter_ == adapter) serving();
+    });
+    refresh();
+}
+
+void BluezPeripheralBackend::bluezOwnerChanged(const QString& owner) {
+    if (owner == bluez_) return;
+    // Whatever the old owner had or was asked is gone with it.
+    bluez_ = owner;
+    ++readSerial_;
+    retryMs_ = 0;
+    retryTimer_->stop();
+    afterRead_.clear();
+    adapters_.clear();
+    if (owner.isEmpty()) bluezError_ = QStringLiteral("org.bluez left the bus");
+    reconcile();
+    if (!owner.isEmpty()) refresh();
+}
+
+BluezPeripheralBackend::Adapter BluezPeripheralBackend::adapterFrom(const QVariantMap& properties,
+                                                                    const Adapter& before) {
+    return {properties.value(QStringLiteral("Powered"), before.powered).toBool(),
+            properties.value(QStringLiteral("Pairable"), before.pairable).toBool()};
 }
 
 void BluezPeripheralBackend::interfacesAdded(const QDBusMessage& message) {
-    if (message.service() != bluez_ || !adapter_.isEmpty() || message.arguments().size() < 2)
-        return;
+    if (message.service() != bluez_ || message.arguments().size() < 2) return;
     const auto path = qdbus_cast<QDBusObjectPath>(message.arguments().at(0)).path();
     const auto interfaces = qdbus_cast<BluezInterfaces>(message.arguments().at(1));
     if (!interfaces.contains(adapterInterface)) return;
     bluezError_.clear();
-    const QVariantMap properties = interfaces.value(adapterInterface);
-    update(path, properties.value(QStringLiteral("Powered")).toBool(),
-           properties.value(QStringLiteral("Pairable"), true).toBool());
+    adapters_[path] = adapterFrom(interfaces.value(adapterInterface), {});
+    reconcile();
 }
 
 void BluezPeripheralBackend::interfacesRemoved(const QDBusMessage& message) {
     if (message.service() != bluez_ || message.arguments().size() < 2) return;
     const auto path = qdbus_cast<QDBusObjectPath>(message.arguments().at(0)).path();
     const auto interfaces = qdbus_cast<QStringList>(message.arguments().at(1));
-    if (path != adapter_ || !interfaces.contains(adapterInterface)) return;
-    update({}, false, pairable_);
-    refresh();  // another adapter may serve
+    if (!interfaces.contains(adapterInterface) || adapters_.erase(path) == 0) return;
+    reconcile();
 }
 
 void BluezPeripheralBackend::propertiesChanged(const QDBusMessage& message) {
-    if (message.service() != bluez_ || message.path() != adapter_ || message.arguments().size() < 2)
+    const auto adapter = adapters_.find(message.path());
+    if (message.service() != bluez_ || adapter == adapters_.end() ||
+        message.arguments().size() < 2 || message.arguments().at(0).toString() != adapterInterface)
         return;
-    if (message.arguments().at(0).toString() != adapterInterface) return;
-    const auto changed = qdbus_cast<QVariantMap>(message.arguments().at(1));
-    update(adapter_, changed.value(QStringLiteral("Powered"), powered_).toBool(),
-           changed.value(QStringLiteral("Pairable"), pairable_).toBool());
+    adapter->second =
+        adapterFrom(qdbus_cast<QVariantMap>(message.arguments().at(1)), adapter->second);
+    reconcile();
 }
 
-void BluezPeripheralBackend::update(QString adapter, bool powered, bool pairable) {
-    const int before = radioState();
-    const bool pairableBefore = pairable_;
-    adapter_ = std::move(adapter);
-    powered_ = powered;
-    pairable_ = pairable;
-    announce(before, pairableBefore);
+void BluezPeripheralBackend::readAdapter(const QString& path) {
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(bluez_, path, propertiesInterface, QStringLiteral("GetAll"));
+    message.setArguments({adapterInterface});
+    call(message, alive_, [this, path, sender = bluez_](const QDBusMessage& reply) {
+        const auto adapter = adapters_.find(path);
+        if (reply.type() != QDBusMessage::ReplyMessage || sender != bluez_ ||
+            adapter == adapters_.end())
+            return;  // gone meanwhile: its removal is a signal of its own
+        adapter->second =
+            adapterFrom(qdbus_cast<QVariantMap>(reply.arguments().value(0)), adapter->second);
+        reconcile();
+    });
 }
 
-void BluezPeripheralBackend::announce(int before, bool pairableBefore) {
+QString BluezPeripheralBackend::preferredAdapter() const {
+    const auto followed = adapters_.find(adapter_);
+    if (followed != adapters_.end() && followed->second.powered) return adapter_;
+    for (const auto& [path, adapter] : adapters_) {
+        if (adapter.powered) return path;
+    }
+    if (followed != adapters_.end()) return adapter_;
+    return adapters_.empty() ? QString() : adapters_.begin()->first;
+}
+
+void BluezPeripheralBackend::reconcile() {
     followAdapterProperties();
-    const bool radioChanged = radioState() != before;
-    const bool pairableChanged = pairable_ != pairableBefore;
+    if (!adapters_.contains(adapter_)) adapter_.clear();
+    const QString preferred = preferredAdapter();
+    if (preferred != adapter_) {
+        // The adapter that served went away or off while another is on: the managers hear of
+        // that first, so what they registered on it is dropped, and then of the move.
+        if (announcedState_ == radioPoweredOn && radioState() != radioPoweredOn) announce();
+        adapter_ = preferred;
+    }
+    announce();
+}
+
+bool BluezPeripheralBackend::pairable() const {
+    const auto followed = adapters_.find(adapter_);
+    return followed == adapters_.end() || followed->second.pairable;
+}
+
+void BluezPeripheralBackend::announce() {
+    const int state = radioState();
+    const bool pairableNow = pairable();
+    const bool radioChanged = state != announcedState_;
+    const bool pairableChanged = pairableNow != announcedPairable_;
+    announcedState_ = state;
+    announcedPairable_ = pairableNow;
     if (radioChanged) {
-        qCInfo(bluetoothLog, "Bluetooth: radio state %d%s%s", radioState(),
+        qCInfo(bluetoothLog, "Bluetooth: radio state %d%s%s", state,
                adapter_.isEmpty() ? "" : " on ", qUtf8Printable(adapter_));
     }
     if (pairableChanged) {
         qCInfo(bluetoothLog, "Bluetooth: adapter %s is %s", qUtf8Printable(adapter_),
-               pairable_ ? "pairable" : "not pairable");
+               pairableNow ? "pairable" : "not pairable");
     }
     const auto managers = managers_;
     for (auto* manager : managers) {
@@ -264,18 +355,33 @@ void BluezPeripheralBackend::announce(int before, bool pairableBefore) {
 }
 
 void BluezPeripheralBackend::followAdapterProperties() {
-    const QString sender = adapter_.isEmpty() ? QString() : bluez_;
-    const QString path = sender.isEmpty() ? QString() : adapter_;
-    if (sender == propertiesSender_ && path == propertiesPath_) return;
-    if (!propertiesSender_.isEmpty()) {
-        connection_.disconnect(propertiesSender_, propertiesPath_, propertiesInterface,
-                               propertiesChangedSignal, this, SLOT(propertiesChanged(QDBusMessage)));
+    std::set<QString> paths;
+    if (!bluez_.isEmpty()) {
+        for (const auto& entry : adapters_) paths.insert(entry.first);
     }
-    propertiesSender_ = sender;
-    propertiesPath_ = path;
-    if (!sender.isEmpty()) {
-        connection_.connect(sender, path, propertiesInterface, propertiesChangedSignal, this,
+    const auto unsubscribe = [this](const QString& path) {
+        connection_.disconnect(propertiesSender_, path, propertiesInterface,
+                               propertiesChangedSignal, this,
+                               SLOT(propertiesChanged(QDBusMessage)));
+    };
+    if (propertiesSender_ != bluez_) {
+        for (const QString& path : propertiesPaths_) unsubscribe(path);
+        propertiesPaths_.clear();
+        propertiesSender_ = bluez_;
+    }
+    for (auto it = propertiesPaths_.begin(); it != propertiesPaths_.end();) {
+        if (paths.contains(*it)) {
+            ++it;
+            continue;
+        }
+        unsubscribe(*it);
+        it = propertiesPaths_.erase(it);
+    }
+    for (const QString& path : paths) {
+        if (!propertiesPaths_.insert(path).second) continue;
+        connection_.connect(bluez_, path, propertiesInterface, propertiesChangedSignal, this,
                             SLOT(propertiesChanged(QDBusMessage)));
+        readAdapter(path);
     }
 }
 

@@ -20,7 +20,10 @@ constexpr int attUnlikelyError = 0x0E;
 
 BluezPeripheralManager::BluezPeripheralManager(BluezPeripheralBackend& backend,
                                                BluetoothPeripheralManagerDelegate* delegate)
-    : backend_(&backend), delegate_(delegate), basePath_(backend.nextObjectPath()) {
+    : backend_(&backend),
+      delegate_(delegate),
+      state_(backend.radioState()),
+      basePath_(backend.nextObjectPath()) {
     objects_ = new BluezGattObjects(basePath_);
     objects_->onRead = [this](const std::string& characteristic, long offset) {
         return read(characteristic, offset);
@@ -46,12 +49,14 @@ BluezPeripheralManager::~BluezPeripheralManager() {
     objects_->deleteLater();  // a call may still be on its way in
 }
 
-int BluezPeripheralManager::radioState() const {
-    return backend_ ? backend_->radioState() : radioUnsupported;
-}
+int BluezPeripheralManager::radioState() const { return backend_ ? state_ : radioUnsupported; }
 
 void BluezPeripheralManager::radioStateChanged() {
-    post([this](BluetoothPeripheralManagerDelegate& d) {
+    // Each report carries the state it was made for, so a quick succession (an adapter lost,
+    // then another followed) reaches the delegate step by step.
+    post([this, state = backend_ ? backend_->radioState()
+                                 : radioUnsupported](BluetoothPeripheralManagerDelegate& d) {
+        state_ = state;
         d.peripheralManagerDidUpdateState(*this);
     });
 }
@@ -205,8 +210,15 @@ void BluezPeripheralManager::advertisementReleased() {
     ++advertisingGeneration_;
     objects_->clearAdvertisement();
     qCInfo(bluetoothLog, "Bluetooth: BlueZ released the advertisement");
-    post([this](BluetoothPeripheralManagerDelegate& d) {
-        d.peripheralManagerDidStopAdvertising(*this);
+    if (!backend_) return;
+    // BlueZ also releases it just before the adapter goes away or BlueZ exits, while the adapter
+    // still looks present and powered; registering again then only fails. So the owner hears of
+    // the release only once BlueZ confirms the adapter still serves; otherwise the radio state
+    // tells what happened.
+    backend_->confirmServing(alive_, adapter_, [this] {
+        post([this](BluetoothPeripheralManagerDelegate& d) {
+            d.peripheralManagerDidStopAdvertising(*this);
+        });
     });
 }
 

@@ -64,6 +64,7 @@ private:
 
     BluezPeripheralBackend* backend_;
     BluetoothPeripheralManagerDelegate* delegate_;
+    int state_;  // the radio state as last reported to the delegate
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     BluezGattObjects* objects_;
     QString basePath_;

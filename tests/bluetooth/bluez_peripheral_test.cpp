@@ -10,92 +10,20 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <QThread>
+#include <tuple>
 
 #include "bluetooth/bluez_dbus_types.h"
-#include "bluetooth/bluez_peripheral_backend.h"
-#include "bluetooth/codec/norv_bluetooth_wire.h"
-#include "bluetooth/norv_bluetooth_server.h"
-#include "bluetooth/virtual_bluetooth_clock.h"
-#include "tests/support/bluetooth/fake_bluez.h"
-#include "tests/support/bluetooth/loopback_engine.h"
+#include "tests/bluetooth/bluez_peripheral_fixture.h"
 #include "tests/support/bluetooth/stand_in_central.h"
 
 namespace norv {
 namespace {
 
+using test::BluezPeripheralTest;
+using test::configuration;
+using test::lower;
 using test::settle;
 using test::waitUntil;
-
-QString lower(const std::string& uuid) { return QString::fromStdString(uuid).toLower(); }
-
-QByteArray configuration(std::uint16_t state, std::uint16_t midi) {
-    const auto value = NorvBluetoothWire::configurationValue(state, midi);
-    return QByteArray(reinterpret_cast<const char*>(value.data()),
-                      static_cast<qsizetype>(value.size()));
-}
-
-class BluezPeripheralTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(fake.ready()) << "dbus-daemon, python3-dbus and python3-gi are needed";
-        makeServer();
-    }
-
-    void TearDown() override {
-        server.reset();
-        backend.reset();
-        settle();
-    }
-
-    void makeServer() {
-        server.reset();
-        backend = std::make_shared<BluezPeripheralBackend>(
-            fake.connection(), BluezPeripheralBackend::Options{true, 3000});
-        server = std::make_unique<NorvBluetoothServer>(backend, clock);
-        server->onStatus = [this](const QString& s) { statuses << s; };
-        server->onEvent = [this](const QString& line) { events << line; };
-    }
-
-    void start() {
-        server->start(QStringLiteral("Norv Bridge · test"), engine.port(), midiEngine.port());
-    }
-    bool waitForStatus(const QString& status, int ms = 5000) {
-        return waitUntil([&] { return server->status() == status; }, ms);
-    }
-    bool startDiscoverable() {
-        start();
-        return waitForStatus(QStringLiteral("DISCOVERABLE"));
-    }
-    // The PSM published last for a role, from the event lines.
-    std::uint16_t psm(const char* role) const {
-        const QRegularExpression pattern(
-            QStringLiteral("^channel_published psm=(\\d+) role=%1$").arg(QLatin1String(role)));
-        std::uint16_t found = 0;
-        for (const QString& line : events) {
-            const auto match = pattern.match(line);
-            if (match.hasMatch()) found = static_cast<std::uint16_t>(match.captured(1).toUInt());
-        }
-        return found;
-    }
-    QByteArray read(const std::string& uuid, int offset, QString* error = nullptr) {
-        const QDBusMessage reply = fake.control(
-            QStringLiteral("ReadValue"), {lower(uuid), QVariant::fromValue(quint16(offset))});
-        if (error) *error = reply.errorName();
-        return reply.arguments().value(0).toByteArray();
-    }
-    QStringList eventsStartingWith(const QString& prefix) const {
-        return events.filter(QRegularExpression(QStringLiteral("^") + prefix));
-    }
-
-    test::FakeBluez fake;
-    test::LoopbackEngine engine;
-    test::LoopbackEngine midiEngine;
-    std::shared_ptr<VirtualBluetoothClock> clock = std::make_shared<VirtualBluetoothClock>();
-    std::shared_ptr<BluezPeripheralBackend> backend;
-    std::unique_ptr<NorvBluetoothServer> server;
-    QStringList statuses;
-    QStringList events;
-};
 
 TEST_F(BluezPeripheralTest, RegistersTheServiceTreeAndAdvertisementThenServesTheConfiguration) {
     ASSERT_TRUE(startDiscoverable()) << events.join('\n').toStdString();
@@ -187,7 +115,7 @@ TEST_F(BluezPeripheralTest, AttResultsTravelAsBluezErrors) {
         delegate.result = result;
         read(service.characteristics[0].uuid, 0, &error);
         EXPECT_EQ(error, name) << result;
-        // What the central gets: BlueZ answers org.bluez.Error.Failed with 0x80.
+        // What the central gets, as BlueZ maps the error name and message.
         const QDBusMessage att = fake.control(
             QStringLiteral("ReadAtt"),
             {lower(service.characteristics[0].uuid), QVariant::fromValue(quint16(0))});
@@ -345,31 +273,6 @@ TEST_F(BluezPeripheralTest, AnAdvertisementBluezReleasesIsRegisteredAgain) {
     EXPECT_EQ(fake.state()[QStringLiteral("advertisements")].toArray().size(), 1);
 }
 
-TEST_F(BluezPeripheralTest, AdapterPropertyChangesAreSubscribedFromBluezOnItsAdapterOnly) {
-    ASSERT_TRUE(waitUntil([&] { return backend->radioState() == radioPoweredOn; }));
-    const auto bus = [&](const QString& interface, const QString& method,
-                         const QList<QVariant>& arguments) {
-        QDBusMessage message = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-            interface, method);
-        message.setArguments(arguments);
-        return fake.connection().call(message, QDBus::Block, 3000);
-    };
-    const QString bluez =
-        bus(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"), {"org.bluez"})
-            .arguments()
-            .value(0)
-            .toString();
-    const QDBusMessage all = bus(QStringLiteral("org.freedesktop.DBus.Debug.Stats"),
-                                 QStringLiteral("GetAllMatchRules"), {});
-    const auto rules = qdbus_cast<QMap<QString, QStringList>>(all.arguments().value(0))
-                           .value(fake.connection().baseService())
-                           .filter(QStringLiteral("PropertiesChanged"));
-    ASSERT_EQ(rules.size(), 1) << all.errorMessage().toStdString();
-    EXPECT_TRUE(rules[0].contains(QStringLiteral("sender='%1'").arg(bluez))) << rules[0].toStdString();
-    EXPECT_TRUE(rules[0].contains(QStringLiteral("path='/org/bluez/hci0'"))) << rules[0].toStdString();
-}
-
 TEST_F(BluezPeripheralTest, TheLastPacketsBeforeTheCentralHangsUpReachTheEngine) {
     ASSERT_TRUE(startDiscoverable());
     test::StandInCentral central(backend->standInFolder(), psm("state"));
@@ -392,6 +295,7 @@ class RawBluezObjects : public QDBusVirtualObject {
 public:
     QStringList flags;
     QVariantMap advertisement;
+    std::pair<QString, QString> readError;  // the name and message every read fails with
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
         if (message.member() == QLatin1String("GetManagedObjects")) {
@@ -408,6 +312,8 @@ public:
             connection.send(message.createReply(QVariant::fromValue(objects)));
         } else if (message.member() == QLatin1String("GetAll")) {
             connection.send(message.createReply(advertisement));
+        } else if (message.member() == QLatin1String("ReadValue")) {
+            connection.send(message.createErrorReply(readError.first, readError.second));
         } else {
             return false;
         }
@@ -416,7 +322,7 @@ public:
     QString introspect(const QString&) const override { return {}; }
 };
 
-TEST_F(BluezPeripheralTest, TheFakeRefusesWhatBluezRefuses) {
+TEST_F(BluezPeripheralTest, TheFakeRefusesAndAnswersWhatBluezDoes) {
     RawBluezObjects raw;
     ASSERT_TRUE(fake.connection().registerVirtualObject(QStringLiteral("/raw"), &raw,
                                                         QDBusConnection::SubPath));
@@ -444,6 +350,22 @@ TEST_F(BluezPeripheralTest, TheFakeRefusesWhatBluezRefuses) {
     raw.advertisement = {{QStringLiteral("Type"), QStringLiteral("peripheral")}};
     EXPECT_EQ(registerAt(application, QStringLiteral("RegisterApplication"), "/raw"), "");
     EXPECT_EQ(registerAt(advertising, QStringLiteral("RegisterAdvertisement"), "/raw/adv"), "");
+
+    // What a central reads: BlueZ takes an application error from the whole message of
+    // org.bluez.Error.Failed as strtol with base 0 reads it; anything else is an Unlikely Error.
+    for (const auto& [name, text, att] : std::vector<std::tuple<QString, QString, int>>{
+             {"org.bluez.Error.Failed", "0x0e", 0x0E},
+             {"org.bluez.Error.Failed", "0x85", 0x85},
+             {"org.bluez.Error.Failed", "133", 0x85},
+             {"org.bluez.Error.Failed", "refused", 0x0E},
+             {"org.freedesktop.DBus.Error.Failed", "0x85", 0x0E}}) {
+        raw.readError = {name, text};
+        const QDBusMessage reply = fake.control(
+            QStringLiteral("ReadAtt"), {QStringLiteral("d017d260-0000-0000-0000-000000000002"),
+                                        QVariant::fromValue(quint16(0))});
+        EXPECT_EQ(reply.arguments().value(0).toInt(), att)
+            << name.toStdString() << " " << text.toStdString();
+    }
     fake.connection().unregisterObject(QStringLiteral("/raw"), QDBusConnection::UnregisterTree);
 }
 
