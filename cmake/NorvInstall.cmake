@@ -6,7 +6,7 @@
 #   share/metainfo/                   its AppStream metainfo, for software centres
 #   share/icons/hicolor/scalable/apps the application icon
 #   share/man/man1/                   a manual page per program, gzip-compressed
-# `cmake --install <build> --strip` strips every installed program, the interpreter stub included.
+# `cmake --install <build> --strip` strips both programs.
 include(GNUInstallDirs)
 # The application's relative lookup of its resource folder needs bin/ and share/ side by side.
 if(NOT CMAKE_INSTALL_BINDIR STREQUAL "bin" OR NOT CMAKE_INSTALL_DATADIR STREQUAL "share")
@@ -49,15 +49,10 @@ install(FILES ${norv_man_outputs} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 if(NORV_BUILD_APP)
   install(TARGETS NorvBridgeMac RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  # The interpreter stub is a program of its own, installed as a target so it is stripped too.
-  get_target_property(norv_stub_dir norv_python_stub RUNTIME_OUTPUT_DIRECTORY)
-  file(RELATIVE_PATH norv_stub_dir ${NORV_SHARE_DIR} ${norv_stub_dir})
   install(DIRECTORY ${NORV_SHARE_DIR}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/norv-bridge USE_SOURCE_PERMISSIONS
     PATTERN "__pycache__" EXCLUDE
     PATTERN "*.pyc" EXCLUDE
-    PATTERN "calls.jsonl" EXCLUDE
-    PATTERN "python3.13" EXCLUDE)
-  install(TARGETS norv_python_stub RUNTIME DESTINATION ${CMAKE_INSTALL_DATADIR}/norv-bridge/${norv_stub_dir})
+    PATTERN "calls.jsonl" EXCLUDE)
   # The entry names the installed program by its full path, so it starts from any prefix,
   # whether or not that prefix's bin/ is on the desktop's PATH.
   install(CODE "

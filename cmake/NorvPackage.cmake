@@ -28,8 +28,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, openssl")
 # JACK server for the helper's MIDI.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnome-keyring | libkf5wallet-bin, bluez, jackd2 | pipewire-jack")
 
-# Debian's own files: the copyright and changelog under share/doc/<package>, and the lintian
-# override of the interpreter stub. They belong to the package only, not to `cmake --install`.
+# Debian's own files: the copyright and changelog under share/doc/<package>. They belong to the package only, not to `cmake --install`.
 set(norv_debian ${CMAKE_BINARY_DIR}/generated/debian-extras)
 string(TIMESTAMP NORV_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 string(TIMESTAMP NORV_COPYRIGHT_YEAR "%Y" UTC)
@@ -40,8 +39,6 @@ configure_file(${CMAKE_SOURCE_DIR}/resources/debian/changelog.in
                ${norv_debian}/share/doc/${CPACK_PACKAGE_NAME}/changelog @ONLY)
 execute_process(COMMAND ${NORV_GZIP} -9nf ${norv_debian}/share/doc/${CPACK_PACKAGE_NAME}/changelog
                 COMMAND_ERROR_IS_FATAL ANY)
-configure_file(${CMAKE_SOURCE_DIR}/resources/debian/lintian-overrides.in
-               ${norv_debian}/share/lintian/overrides/${CPACK_PACKAGE_NAME} @ONLY)
 set(CPACK_INSTALLED_DIRECTORIES "${norv_debian};${CPACK_PACKAGING_INSTALL_PREFIX}")
 
 include(CPack)

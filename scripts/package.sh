@@ -24,8 +24,14 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || date +%s)
 fi
 export SOURCE_DATE_EPOCH
+# Debian's hardening flags: fortified functions, the stack protector, and relocations resolved
+# and made read-only at start.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+cxxflags="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
+ldflags=$(dpkg-buildflags --get LDFLAGS)
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORV_SANITIZE=OFF \
-  -DNORV_BUILD_TESTS=OFF -DNORV_BUILD_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr
+  -DNORV_BUILD_TESTS=OFF -DNORV_BUILD_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr \
+  -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags"
 cmake --build "$dir" -j "$jobs"
 rm -f "$dir"/norv-bridge_*.deb
 (cd "$dir" && cpack -G DEB)

@@ -79,9 +79,12 @@ TEST_F(InstalledApplication, LaysOutThePrefixAndTheInstalledProgramConnectsToThe
     ASSERT_TRUE(stubs.hasNext()) << "the interpreter stub is installed";
     const QString interpreter = stubs.next();
     EXPECT_TRUE(QFileInfo(interpreter).isExecutable());
+    QFile stub(interpreter);
+    ASSERT_TRUE(stub.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(stub.readLine().startsWith("#!/usr/bin/python3"));
     // Stripped: no symbol table, no debug information.
     for (const QString& program : {installed(QStringLiteral("bin/NorvBridgeMac")),
-                                   installed(QStringLiteral("bin/NorvMIDIHelper")), interpreter}) {
+                                   installed(QStringLiteral("bin/NorvMIDIHelper"))}) {
         const QStringList sections = elfSections(program);
         EXPECT_TRUE(sections.contains(QStringLiteral(".text"))) << program.toStdString();
         EXPECT_FALSE(sections.contains(QStringLiteral(".symtab"))) << program.toStdString();
