@@ -20,10 +20,11 @@ desktop application, starts and supervises the bridge engine, connects to it
 over a certificate-pinned TLS channel and shows devices, the Live session,
 routes, a MIDI and MPE monitor and logs. A demo engine ships with it.
 NorvMIDIHelper plays network MIDI on a virtual JACK MIDI port.")
-# Libraries as dpkg-shlibdeps finds them, then what the programs run: python3 for the demo
-# engine, openssl for the bridge's TLS identity.
+# Libraries as dpkg-shlibdeps finds them, then what the programs run or load: python3 for the demo
+# engine, openssl for the bridge's TLS identity, and Qt's platform plugins (X11, Wayland), without
+# which the window cannot open (libqt6gui6 only recommends them).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, openssl")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, openssl, qt6-qpa-plugins")
 # What makes it whole: a Secret Service for the identity, BlueZ for Bluetooth LE devices, and a
 # JACK server for the helper's MIDI.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnome-keyring | libkf5wallet-bin, bluez, jackd2 | pipewire-jack")
