@@ -3,6 +3,8 @@
 // the event loop is idle again, and the widgets added to or taken from the window and the widgets
 // painted meanwhile.
 // Cases: 0 an identical snapshot, 1 one device's link figures changed, 2 a device added.
+// And the MIDI monitor with its buffer full: one batch of 20 or 300 new events, with no filter
+// and with a search text, until the window is painted again.
 #include "bench/ui/large_snapshot.h"
 #include "core/bridge_store.h"
 #include "core/bridge_store_ports.h"
@@ -26,13 +28,15 @@ using namespace norv;
 
 class QuietAdmin : public AdminClientPort {
 public:
-    void start(SnapshotHandler onSnapshot, BatchHandler, StateHandler onState) override {
+    void start(SnapshotHandler onSnapshot, BatchHandler onBatch, StateHandler onState) override {
         snapshot = std::move(onSnapshot);
+        batch = std::move(onBatch);
         state = std::move(onState);
     }
     void send(const std::string&, const nlohmann::json&) override {}
     void request(const std::string&, const nlohmann::json&, Completion) override {}
     SnapshotHandler snapshot;
+    BatchHandler batch;
     StateHandler state;
 };
 
@@ -173,6 +177,76 @@ void BM_DeliverSnapshot(benchmark::State& state) {
 BENCHMARK(BM_DeliverSnapshot)
     ->ArgsProduct({benchmark::CreateDenseRange(0, 7, 1), {0, 1, 2}})
     ->Iterations(20)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// One monitored message of a busy MPE session: six tablets of the snapshot, nine endpoints.
+MidiMonitorEvent monitorEvent(std::int64_t sequence) {
+    static const char* kinds[] = {"note", "cc", "pitch_bend", "channel_pressure", "poly_aftertouch", "program_change"};
+    const auto i = static_cast<int>(sequence);
+    MidiMonitorEvent e;
+    e.sequence = sequence;
+    e.timestamp = 1765269000.0 + static_cast<double>(sequence) * 0.004;
+    e.deviceId = "device-" + std::to_string(1000 + i % 6);
+    e.endpoint = "Norv Endpoint " + std::to_string(i % 9);
+    e.role = i % 3 == 0 ? "surface" : "instrument";
+    e.kind = kinds[i % 6];
+    e.channel = 1 + i % 16;
+    e.number = i % 128;
+    e.value = (i * 37) % 128;
+    e.bytes = {0x90, e.number, e.value};
+    e.source = "wifi";
+    return e;
+}
+
+MidiMonitorBatch monitorBatch(std::int64_t first, std::int64_t count) {
+    MidiMonitorBatch batch;
+    for (std::int64_t s = first; s < first + count; ++s) batch.events.push_back(monitorEvent(s));
+    batch.latestSequence = first + count - 1;
+    return batch;
+}
+
+// Arguments: new events per batch; 0 no filter, 1 the search text "note".
+void BM_DeliverMidiBatch(benchmark::State& state) {
+    const std::int64_t count = state.range(0);
+    World world(BridgeSection::midiMonitor);
+    if (state.range(1) != 0) {
+        MidiMonitorFilter filter;
+        filter.searchText = "note";
+        world.store->setMidiMonitorFilter(filter);
+    }
+    std::int64_t next = 1;
+    world.admin->batch(monitorBatch(next, BridgeStore::midiMonitorBufferLimit));
+    next += BridgeStore::midiMonitorBufferLimit;
+    EventCounter counter;
+    qApp->installEventFilter(&counter);
+    untilIdle(counter);
+
+    std::vector<double> times;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const MidiMonitorBatch batch = monitorBatch(next, count);
+        next += count;
+        state.ResumeTiming();
+        const long paintedBefore = counter.paints;
+        const double start = threadSeconds();
+        world.admin->batch(batch);
+        untilIdle(counter);
+        const double seconds = threadSeconds() - start;
+        state.SetIterationTime(seconds);
+        times.push_back(seconds);
+        state.counters["widgets_painted"] += static_cast<double>(counter.paints - paintedBefore);
+    }
+    qApp->removeEventFilter(&counter);
+    std::sort(times.begin(), times.end());
+    state.counters["median_ms"] = times[times.size() / 2] * 1e3;
+    state.counters["min_ms"] = times.front() * 1e3;
+    state.counters["widgets_painted"] /= static_cast<double>(times.size());
+    state.SetLabel(std::to_string(count) + " new" + (state.range(1) != 0 ? ", search" : ", no filter"));
+}
+BENCHMARK(BM_DeliverMidiBatch)
+    ->ArgsProduct({{20, 300}, {0, 1}})
+    ->Iterations(60)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
