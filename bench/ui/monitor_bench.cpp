@@ -2,6 +2,7 @@
 // run on every redraw, so together they must stay well under one 16 ms frame.
 #include "ui/monitor/midi_monitor_view_model.h"
 #include "ui/monitor/midi_monitor_table_model.h"
+#include "ui/theme/norv_theme.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
@@ -81,6 +82,7 @@ BENCHMARK(BM_RedrawTable)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    norv::NorvTheme::applyTo(app);  // styled as the application is: painting goes through its style sheet
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
