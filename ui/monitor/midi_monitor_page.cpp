@@ -227,7 +227,12 @@ void MidiMonitorPage::setState(const State& state) {
     endpointMenu_->setText(MidiMonitorViewModel::endpointFilterTitle(state_.filter));
     channelMenu_->setText(MidiMonitorViewModel::channelFilterTitle(state_.filter));
     messageMenu_->setText(MidiMonitorViewModel::messageTypeFilterTitle(state_.filter));
+    showBody(state.buffer != nullptr ? nullptr : &state.events, passing, label);
+}
 
+void MidiMonitorPage::showBody(const std::vector<MidiMonitorEvent>* list, const std::deque<std::uint64_t>& passing,
+                               const MidiMonitorViewModel::DeviceLabel& label) {
+    const MidiMonitorBuffer& events = *buffer_;
     QString symbol;
     QString title;
     if (events.empty()) {
@@ -238,7 +243,7 @@ void MidiMonitorPage::setState(const State& state) {
         title = QStringLiteral("No matching events");
     }
     if (title.isEmpty()) {
-        if (state.buffer != nullptr) {
+        if (list == nullptr) {
             table_->monitorModel()->refresh(events, passing, label);
         } else {
             // A list of events: the table matches its rows by sequence, as lists have no positions.
@@ -246,7 +251,7 @@ void MidiMonitorPage::setState(const State& state) {
             indices.reserve(passing.size());
             for (const std::uint64_t position : passing)
                 indices.push_back(static_cast<std::size_t>(position - events.firstPosition()));
-            table_->monitorModel()->refresh(state.events, indices, label);
+            table_->monitorModel()->refresh(*list, indices, label);
         }
         body_->setCurrentWidget(table_);
         return;

@@ -79,6 +79,10 @@ public:
 
 private:
     void exportEvents();
+    // The table, or the empty state in its place. `list`: the events a page without the store's
+    // buffer was given.
+    void showBody(const std::vector<MidiMonitorEvent>* list, const std::deque<std::uint64_t>& passing,
+                  const MidiMonitorViewModel::DeviceLabel& label);
     void fillDeviceMenu();
     void fillEndpointMenu();
     void fillChannelMenu();

@@ -40,14 +40,14 @@ public:
     // Mostly rising sequences; sometimes an old or repeated one, or a restart from 1.
     MidiMonitorBatch batch() {
         MidiMonitorBatch batch;
-        if (below(12) == 0) next_ = 1;  // the engine restarted: a lower latest sequence
-        const int count = below(6) == 0 ? 200 + below(500) : below(30);
+        if (below(25) == 0) next_ = 1;  // the engine restarted: a lower latest sequence
+        const int count = below(5) == 0 ? 500 + below(1500) : below(30);
         for (int i = 0; i < count; ++i) {
             const std::int64_t sequence = below(20) == 0 ? std::max<std::int64_t>(0, next_ - below(50)) : next_++;
             batch.events.push_back(event(sequence));
         }
         batch.latestSequence = next_ - 1;
-        batch.reset = below(15) == 0;
+        batch.reset = below(25) == 0;
         batch.dropped = below(4) == 0 ? below(5) : 0;
         return batch;
     }
@@ -61,10 +61,10 @@ public:
 
     MidiMonitorFilter filter(MidiMonitorFilter filter) {
         switch (below(7)) {
-            case 0: filter.role = below(2) ? "all" : pick(kRoles); break;
-            case 1: filter.deviceId = below(2) ? "all" : pick(kDevices); break;
-            case 2: filter.endpoint = below(2) ? "all" : pick(kEndpoints); break;
-            case 3: filter.channel = below(2) ? 0 : 1 + below(16); break;
+            case 0: filter.role = below(3) ? "all" : pick(kRoles); break;
+            case 1: filter.deviceId = below(3) ? "all" : pick(kDevices); break;
+            case 2: filter.endpoint = below(3) ? "all" : pick(kEndpoints); break;
+            case 3: filter.channel = below(3) ? 0 : 1 + below(16); break;
             case 4: filter.families.toggle(MidiMessageFamily::allCases()[static_cast<std::size_t>(below(5))]); break;
             case 5: filter.families = MidiFamilySet::all(); break;
             default: filter.searchText = pick(kSearches); break;
