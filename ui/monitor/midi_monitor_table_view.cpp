@@ -129,6 +129,17 @@ MidiMonitorTableView::MidiMonitorTableView(QWidget* parent)
             [this](const QModelIndex&, int first, int last) { keepShownRows(first, last, false); });
 }
 
+// After every change of rows the view lays out its headers and scroll bars again, which repaints
+// the whole table around the rows. A redraw that inserts at the top as many rows as it trims at
+// the bottom leaves all of that as it was: then only the rows are drawn.
+void MidiMonitorTableView::updateGeometries() {
+    const Geometry now{model_->rowCount(), viewport()->size(), horizontalHeader()->length(),
+                       verticalHeader()->length()};
+    if (now == laidOut_) return;
+    laidOut_ = now;
+    QTableView::updateGeometries();
+}
+
 void MidiMonitorTableView::keepShownRows(int first, int last, bool inserted) {
     if (topRow_ < 0 || first > topRow_) return;
     const int rows = inserted ? last - first + 1 : -(std::min(last, topRow_ - 1) - first + 1);
