@@ -6,6 +6,7 @@
 // And the MIDI monitor with its buffer full: one batch of 20 or 300 new events, with no filter
 // and with a search text, until the window is painted again.
 #include "bench/ui/large_snapshot.h"
+#include "bench/ui/monitor_events.h"
 #include "core/bridge_store.h"
 #include "core/bridge_store_ports.h"
 #include "core/dialog_service.h"
@@ -183,28 +184,9 @@ BENCHMARK(BM_DeliverSnapshot)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-// One monitored message of a busy MPE session: six tablets of the snapshot, nine endpoints.
-MidiMonitorEvent monitorEvent(std::int64_t sequence) {
-    static const char* kinds[] = {"note", "cc", "pitch_bend", "channel_pressure", "poly_aftertouch", "program_change"};
-    const auto i = static_cast<int>(sequence);
-    MidiMonitorEvent e;
-    e.sequence = sequence;
-    e.timestamp = 1765269000.0 + static_cast<double>(sequence) * 0.004;
-    e.deviceId = "device-" + std::to_string(1000 + i % 6);
-    e.endpoint = "Norv Endpoint " + std::to_string(i % 9);
-    e.role = i % 3 == 0 ? "surface" : "instrument";
-    e.kind = kinds[i % 6];
-    e.channel = 1 + i % 16;
-    e.number = i % 128;
-    e.value = (i * 37) % 128;
-    e.bytes = {0x90, e.number, e.value};
-    e.source = "wifi";
-    return e;
-}
-
 MidiMonitorBatch monitorBatch(std::int64_t first, std::int64_t count) {
     MidiMonitorBatch batch;
-    for (std::int64_t s = first; s < first + count; ++s) batch.events.push_back(monitorEvent(s));
+    for (std::int64_t s = first; s < first + count; ++s) batch.events.push_back(bench::monitorEvent(s));
     batch.latestSequence = first + count - 1;
     return batch;
 }

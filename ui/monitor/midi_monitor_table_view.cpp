@@ -134,7 +134,7 @@ MidiMonitorTableView::MidiMonitorTableView(QWidget* parent)
 // the bottom leaves all of that as it was: then only the rows are drawn.
 void MidiMonitorTableView::updateGeometries() {
     const Geometry now{model_->rowCount(), viewport()->size(), horizontalHeader()->length(),
-                       verticalHeader()->length()};
+                       verticalHeader()->length(), horizontalHeader()->sizeHint().height()};
     if (now == laidOut_) return;
     laidOut_ = now;
     QTableView::updateGeometries();

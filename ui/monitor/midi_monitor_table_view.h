@@ -28,6 +28,7 @@ private:
         QSize viewport;
         int width = 0;   // of all columns
         int height = 0;  // of all rows
+        int header = 0;  // the column titles' height
         friend bool operator==(const Geometry&, const Geometry&) = default;
     };
     Geometry laidOut_;
