@@ -21,6 +21,7 @@ void MidiMonitorIndex::update(const MidiMonitorBuffer& buffer, const MidiMonitor
 
 void MidiMonitorIndex::reset(const MidiMonitorBuffer& buffer) {
     buffer_ = &buffer;
+    ++generation_;
     first_ = end_ = buffer.firstPosition();
     names_.clear();
     passing_.clear();
@@ -53,6 +54,7 @@ void MidiMonitorIndex::take(const MidiMonitorBuffer& buffer, std::uint64_t posit
 }
 
 void MidiMonitorIndex::refilter(const MidiMonitorBuffer& buffer) {
+    ++generation_;
     passing_.clear();
     for (std::uint64_t position = first_; position < end_; ++position) {
         if (filter_.passes(buffer.at(position))) passing_.push_back(position);

@@ -23,6 +23,9 @@ public:
 
     // Positions of the passing events, oldest first.
     const std::deque<std::uint64_t>& passing() const { return passing_; }
+    // Changes when the passing list is made afresh (a new filter or buffer); in between it only
+    // gains events at its end and loses them at its start.
+    std::uint64_t generation() const { return generation_; }
     std::vector<MidiMonitorEvent> filteredEvents(const MidiMonitorBuffer& buffer) const;
     // Device ids of the buffer, once each, in the order they first occur.
     std::vector<std::string> deviceIds(const MidiMonitorBuffer& buffer) const;
@@ -49,6 +52,7 @@ private:
     std::uint64_t end_ = 0;
     std::deque<Names> names_;  // per held event, oldest first
     std::deque<std::uint64_t> passing_;
+    std::uint64_t generation_ = 0;
     Occurrences devices_;
     Occurrences endpoints_;
 };

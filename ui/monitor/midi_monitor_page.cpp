@@ -244,7 +244,7 @@ void MidiMonitorPage::showBody(const std::vector<MidiMonitorEvent>* list, const 
     }
     if (title.isEmpty()) {
         if (list == nullptr) {
-            table_->monitorModel()->refresh(events, passing, label);
+            table_->monitorModel()->refresh(events, passing, index_.generation(), label);
         } else {
             // A list of events: the table matches its rows by sequence, as lists have no positions.
             std::vector<std::size_t> indices;

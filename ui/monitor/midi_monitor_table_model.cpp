@@ -25,11 +25,28 @@ MidiMonitorTableModel::MidiMonitorTableModel(QObject* parent)
       violet_(NorvTheme::violet()) {}
 
 void MidiMonitorTableModel::refresh(const MidiMonitorBuffer& buffer, const std::deque<std::uint64_t>& passing,
-                                    const MidiMonitorViewModel::DeviceLabel& label) {
+                                    std::uint64_t generation, const MidiMonitorViewModel::DeviceLabel& label) {
     const std::size_t shown = std::min<std::size_t>(passing.size(), kMaxRows);
     const auto keyAt = [&](std::size_t j) { return static_cast<std::int64_t>(passing[passing.size() - 1 - j]); };
+    const auto eventAt = [&](std::size_t j) { return buffer.at(static_cast<std::uint64_t>(keyAt(j))); };
+    const bool endsOnly = source_ == &buffer && generation == generation_;
+    generation_ = generation;
+    if (endsOnly) {
+        // The newest rows go on top; those below the oldest wanted row have left.
+        std::vector<Row> fresh;
+        for (std::size_t j = 0; j < shown && (rows_.empty() || keyAt(j) > rows_.front().key); ++j)
+            fresh.push_back(Row{keyAt(j), eventAt(j), std::nullopt});
+        insertRows(0, std::move(fresh), label);
+        std::size_t kept = rows_.size();
+        while (kept > 0 && (shown == 0 || rows_[kept - 1].key < keyAt(shown - 1))) --kept;
+        removeRows(kept, rows_.size() - kept);
+        if (rows_.size() == shown) {
+            relabel(label);
+            return;
+        }
+    }
     // A position names one event for the buffer's lifetime: a kept row needs no second look.
-    show(buffer, shown, keyAt, [&](std::size_t j) { return buffer.at(static_cast<std::uint64_t>(keyAt(j))); }, label);
+    show(buffer, shown, keyAt, eventAt, label);
 }
 
 void MidiMonitorTableModel::useSource(const void* source) {

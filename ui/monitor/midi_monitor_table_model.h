@@ -44,7 +44,9 @@ public:
     // buffer positions: new matching events are inserted at the top and those that left are
     // removed from the bottom, and only new rows are built, so a redraw costs what changed and
     // a view keeps its selection and scroll position. `label` names a device id.
-    void refresh(const MidiMonitorBuffer& buffer, const std::deque<std::uint64_t>& passing,
+    // `generation` names the passing list: while it stays, the list only gains events at its end
+    // and loses them at its start, so only the table's ends are looked at.
+    void refresh(const MidiMonitorBuffer& buffer, const std::deque<std::uint64_t>& passing, std::uint64_t generation,
                  const MidiMonitorViewModel::DeviceLabel& label);
     // The same from a list, filtered here or already (positions into `events`, oldest first).
     // Rows are then the events' sequences, matched by the general row edit script.
@@ -95,6 +97,7 @@ private:
 
     std::deque<Row> rows_;
     const void* source_ = nullptr;  // the buffer the keys are positions of, or the list marker
+    std::uint64_t generation_ = 0;  // of the passing list last shown from the buffer
     std::unordered_map<std::string, DeviceName> devices_;  // device id → its label and row count
     mutable std::array<QHash<QString, QStaticText>, columnTotal> laidOut_;
     QVariant mono_;

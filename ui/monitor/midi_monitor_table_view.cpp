@@ -50,7 +50,6 @@ public:
         painter->save();
         painter->setFont(font);
         painter->setPen(color);
-        painter->setClipRect(option.rect);
         const QSizeF size = text.size();
         if (size.width() <= textRect.width()) {
             painter->drawStaticText(QPointF(textRect.left(), textRect.top() + (textRect.height() - size.height()) / 2),
