@@ -159,7 +159,7 @@ void BridgeStore::appendMidiEvents(const std::vector<MidiMonitorEvent>& events) 
         if (event.sequence > newestHeld) midiMonitorEvents_.push_back(event);
     }
     const auto excess = static_cast<std::ptrdiff_t>(midiMonitorEvents_.size()) - midiMonitorBufferLimit;
-    if (excess > 0) midiMonitorEvents_.erase(midiMonitorEvents_.begin(), midiMonitorEvents_.begin() + excess);
+    if (excess > 0) midiMonitorEvents_.dropOldest(static_cast<std::size_t>(excess));
 }
 
 void BridgeStore::receiveConnectionState(const AdminConnectionState& state) {

@@ -15,6 +15,7 @@
 #include "model/live_track.h"
 #include "model/midi_message_family.h"
 #include "model/midi_monitor_batch.h"
+#include "model/midi_monitor_buffer.h"
 #include "model/midi_monitor_filter.h"
 #include "model/midi_monitor_refresh_rate.h"
 
@@ -64,7 +65,7 @@ public:
     bool midiListenEnabled() const { return midiListenEnabled_; }
     MidiMonitorRefreshRate midiRefreshRate() const { return midiRefreshRate_; }
     const MidiMonitorFilter& midiMonitorFilter() const { return midiMonitorFilter_; }
-    const std::vector<MidiMonitorEvent>& midiMonitorEvents() const { return midiMonitorEvents_; }
+    const MidiMonitorBuffer& midiMonitorEvents() const { return midiMonitorEvents_; }
     std::int64_t midiDroppedEventCount() const { return midiDroppedEventCount_; }
     const BridgeLaunchConfiguration& launchConfiguration() const { return launchConfiguration_; }
     const QString& bluetoothStatus() const { return bluetoothStatus_; }
@@ -169,7 +170,7 @@ private:
     bool midiListenEnabled_ = true;
     MidiMonitorRefreshRate midiRefreshRate_ = MidiMonitorRefreshRate::ten;
     MidiMonitorFilter midiMonitorFilter_;
-    std::vector<MidiMonitorEvent> midiMonitorEvents_;
+    MidiMonitorBuffer midiMonitorEvents_;
     std::int64_t midiDroppedEventCount_ = 0;
     BridgeLaunchConfiguration launchConfiguration_;
     QString bluetoothStatus_ = QStringLiteral("OFF");

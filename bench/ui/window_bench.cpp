@@ -3,7 +3,10 @@
 // the event loop is idle again, and the widgets added to or taken from the window and the widgets
 // painted meanwhile.
 // Cases: 0 an identical snapshot, 1 one device's link figures changed, 2 a device added.
+// And the MIDI monitor with its buffer full: one batch of 20 or 300 new events, with no filter
+// and with a search text, until the window is painted again.
 #include "bench/ui/large_snapshot.h"
+#include "bench/ui/monitor_events.h"
 #include "core/bridge_store.h"
 #include "core/bridge_store_ports.h"
 #include "core/dialog_service.h"
@@ -26,13 +29,15 @@ using namespace norv;
 
 class QuietAdmin : public AdminClientPort {
 public:
-    void start(SnapshotHandler onSnapshot, BatchHandler, StateHandler onState) override {
+    void start(SnapshotHandler onSnapshot, BatchHandler onBatch, StateHandler onState) override {
         snapshot = std::move(onSnapshot);
+        batch = std::move(onBatch);
         state = std::move(onState);
     }
     void send(const std::string&, const nlohmann::json&) override {}
     void request(const std::string&, const nlohmann::json&, Completion) override {}
     SnapshotHandler snapshot;
+    BatchHandler batch;
     StateHandler state;
 };
 
@@ -67,6 +72,7 @@ public:
     bool eventFilter(QObject*, QEvent* event) override {
         const QEvent::Type type = event->type();
         if (type != QEvent::Timer && type != QEvent::ZeroTimerEvent) ++events;
+        ++allEvents;
         if (type == QEvent::Paint) ++paints;
         if (type == QEvent::ChildAdded || type == QEvent::ChildRemoved) {
             QObject* child = static_cast<QChildEvent*>(event)->child();
@@ -75,6 +81,7 @@ public:
         return false;
     }
     long events = 0;
+    long allEvents = 0;  // timers too
     long added = 0;
     long removed = 0;
     long paints = 0;  // widgets painted
@@ -86,13 +93,14 @@ double threadSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-// Runs the event loop until a pass delivers nothing but timers (bounded).
-void untilIdle(EventCounter& counter) {
+// Runs the event loop until a pass delivers nothing but timers (bounded); with `timers`, until a
+// pass delivers nothing at all, as when a zero timer (an item view's delayed layout) paints.
+void untilIdle(EventCounter& counter, bool timers = false) {
     for (int pass = 0; pass < 100; ++pass) {
-        const long before = counter.events;
+        const long before = timers ? counter.allEvents : counter.events;
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        if (counter.events == before) return;
+        if ((timers ? counter.allEvents : counter.events) == before) return;
     }
 }
 
@@ -173,6 +181,61 @@ void BM_DeliverSnapshot(benchmark::State& state) {
 BENCHMARK(BM_DeliverSnapshot)
     ->ArgsProduct({benchmark::CreateDenseRange(0, 7, 1), {0, 1, 2}})
     ->Iterations(20)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+MidiMonitorBatch monitorBatch(std::int64_t first, std::int64_t count) {
+    MidiMonitorBatch batch;
+    for (std::int64_t s = first; s < first + count; ++s) batch.events.push_back(bench::monitorEvent(s));
+    batch.latestSequence = first + count - 1;
+    return batch;
+}
+
+// Arguments: new events per batch; 0 no filter, 1 the search text "note".
+void BM_DeliverMidiBatch(benchmark::State& state) {
+    const std::int64_t count = state.range(0);
+    World world(BridgeSection::midiMonitor);
+    if (state.range(1) != 0) {
+        MidiMonitorFilter filter;
+        filter.searchText = "note";
+        world.store->setMidiMonitorFilter(filter);
+    }
+    std::int64_t next = 1;
+    world.admin->batch(monitorBatch(next, BridgeStore::midiMonitorBufferLimit));
+    next += BridgeStore::midiMonitorBufferLimit;
+    EventCounter counter;
+    qApp->installEventFilter(&counter);
+    untilIdle(counter, true);
+
+    std::vector<double> times, updates;  // the whole redraw, and the store and page before painting
+    for (auto _ : state) {
+        state.PauseTiming();
+        const MidiMonitorBatch batch = monitorBatch(next, count);
+        next += count;
+        state.ResumeTiming();
+        const long paintedBefore = counter.paints;
+        const double start = threadSeconds();
+        world.admin->batch(batch);
+        const double updated = threadSeconds();
+        untilIdle(counter, true);
+        const double seconds = threadSeconds() - start;
+        state.SetIterationTime(seconds);
+        times.push_back(seconds);
+        updates.push_back(updated - start);
+        state.counters["widgets_painted"] += static_cast<double>(counter.paints - paintedBefore);
+    }
+    qApp->removeEventFilter(&counter);
+    std::sort(times.begin(), times.end());
+    state.counters["median_ms"] = times[times.size() / 2] * 1e3;
+    state.counters["min_ms"] = times.front() * 1e3;
+    state.counters["widgets_painted"] /= static_cast<double>(times.size());
+    std::sort(updates.begin(), updates.end());
+    state.counters["update_ms"] = updates[updates.size() / 2] * 1e3;
+    state.SetLabel(std::to_string(count) + " new" + (state.range(1) != 0 ? ", search" : ", no filter"));
+}
+BENCHMARK(BM_DeliverMidiBatch)
+    ->ArgsProduct({{20, 300}, {0, 1}})
+    ->Iterations(60)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 

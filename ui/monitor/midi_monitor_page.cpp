@@ -178,10 +178,24 @@ std::string MidiMonitorPage::deviceLabel(const std::string& deviceId) const {
     return monitorDeviceLabel(state_.deviceLabels, deviceId);
 }
 
+const MidiMonitorIndex& MidiMonitorPage::index() {
+    index_.update(*buffer_, state_.filter);
+    return index_;
+}
+
+std::vector<MidiMonitorEvent> MidiMonitorPage::filteredEvents() { return index().filteredEvents(*buffer_); }
+
 void MidiMonitorPage::setState(const State& state) {
+    if (state.buffer != nullptr) {
+        buffer_ = state.buffer;
+    } else {
+        ownEvents_.replace(state.events);
+        buffer_ = &ownEvents_;
+    }
     state_ = state;
-    const std::vector<MidiMonitorEvent>& events = state_.events;
-    filtered_ = state_.filter.filteredIndices(events);
+    state_.events.clear();
+    const MidiMonitorBuffer& events = *buffer_;
+    const std::deque<std::uint64_t>& passing = index().passing();
     const MidiMonitorViewModel::DeviceLabel label = [this](const std::string& id) { return deviceLabel(id); };
 
     {
@@ -206,25 +220,39 @@ void MidiMonitorPage::setState(const State& state) {
     events_->setText(QString::number(events.size()) + QStringLiteral(" EVENTS"));
     dropped_->setText(QString::number(state_.dropped) + QStringLiteral(" DROPPED"));
     dropped_->setVisible(state_.dropped > 0);
-    export_->setEnabled(!filtered_.empty());
+    export_->setEnabled(!passing.empty());
     clear_->setEnabled(!events.empty());
 
     deviceMenu_->setText(MidiMonitorViewModel::deviceFilterTitle(state_.filter, label));
     endpointMenu_->setText(MidiMonitorViewModel::endpointFilterTitle(state_.filter));
     channelMenu_->setText(MidiMonitorViewModel::channelFilterTitle(state_.filter));
     messageMenu_->setText(MidiMonitorViewModel::messageTypeFilterTitle(state_.filter));
+    showBody(state.buffer != nullptr ? nullptr : &state.events, passing, label);
+}
 
+void MidiMonitorPage::showBody(const std::vector<MidiMonitorEvent>* list, const std::deque<std::uint64_t>& passing,
+                               const MidiMonitorViewModel::DeviceLabel& label) {
+    const MidiMonitorBuffer& events = *buffer_;
     QString symbol;
     QString title;
     if (events.empty()) {
         symbol = state_.listening ? QStringLiteral("waveform.path.ecg") : QStringLiteral("pause.circle");
         title = state_.listening ? QStringLiteral("Waiting for MIDI") : QStringLiteral("Listening is off");
-    } else if (filtered_.empty()) {
+    } else if (passing.empty()) {
         symbol = QStringLiteral("line.3.horizontal.decrease.circle");
         title = QStringLiteral("No matching events");
     }
     if (title.isEmpty()) {
-        table_->monitorModel()->refresh(events, filtered_, label);
+        if (list == nullptr) {
+            table_->monitorModel()->refresh(events, passing, index_.generation(), label);
+        } else {
+            // A list of events: the table matches its rows by sequence, as lists have no positions.
+            std::vector<std::size_t> indices;
+            indices.reserve(passing.size());
+            for (const std::uint64_t position : passing)
+                indices.push_back(static_cast<std::size_t>(position - events.firstPosition()));
+            table_->monitorModel()->refresh(*list, indices, label);
+        }
         body_->setCurrentWidget(table_);
         return;
     }
@@ -241,11 +269,8 @@ bool MidiMonitorPage::showingTable() const { return body_->currentWidget() == ta
 
 void MidiMonitorPage::exportEvents() {
     if (actions_.dialogs == nullptr) return;
-    std::vector<MidiMonitorEvent> events;
-    events.reserve(filtered_.size());
-    for (const std::size_t i : filtered_) events.push_back(state_.events[i]);
     QString written;
-    if (MidiMonitorExport::run(*actions_.dialogs, events, state_.deviceLabels, QDateTime::currentDateTime(),
+    if (MidiMonitorExport::run(*actions_.dialogs, filteredEvents(), state_.deviceLabels, QDateTime::currentDateTime(),
                                &written) == MidiMonitorExport::Outcome::written) {
         saved_->setText(savedToText(written));
         saved_->show();
@@ -260,7 +285,7 @@ void MidiMonitorPage::fillDeviceMenu() {
     });
     menu->addSeparator();
     const MidiMonitorViewModel::DeviceLabel label = [this](const std::string& id) { return deviceLabel(id); };
-    for (const std::string& id : MidiMonitorViewModel::deviceIds(state_.events, label)) {
+    for (const std::string& id : MidiMonitorViewModel::sortedDeviceIds(index().deviceIds(*buffer_), label)) {
         const QString value = qt(id);
         connect(choice(menu, qt(deviceLabel(id)), id == state_.filter.deviceId), &QAction::triggered, this,
                 [this, value] {
@@ -276,7 +301,7 @@ void MidiMonitorPage::fillEndpointMenu() {
         if (actions_.setEndpoint) actions_.setEndpoint(QStringLiteral("all"));
     });
     menu->addSeparator();
-    for (const std::string& name : MidiMonitorFilter::endpoints(state_.events)) {
+    for (const std::string& name : index().endpoints(*buffer_)) {
         const QString value = qt(name);
         connect(choice(menu, value, name == state_.filter.endpoint), &QAction::triggered, this, [this, value] {
             if (actions_.setEndpoint) actions_.setEndpoint(value);

@@ -5,6 +5,8 @@
 // actions that write them.
 
 #include "core/dialog_service.h"
+#include "model/midi_monitor_buffer.h"
+#include "model/midi_monitor_index.h"
 #include "ui/components/page_frame.h"
 #include "ui/monitor/midi_monitor_view_model.h"
 
@@ -31,7 +33,10 @@ class MidiMonitorPage : public PageFrame {
     Q_OBJECT
 public:
     struct State {
-        std::vector<MidiMonitorEvent> events;  // the store's buffer, oldest first
+        // The store's buffer, read in place; it outlives the page. Without one, the page keeps
+        // `events` (oldest first) in a buffer of its own.
+        const MidiMonitorBuffer* buffer = nullptr;
+        std::vector<MidiMonitorEvent> events;
         std::int64_t dropped = 0;
         bool listening = true;
         MidiMonitorRefreshRate refreshRate = MidiMonitorRefreshRate::ten;
@@ -55,6 +60,8 @@ public:
     explicit MidiMonitorPage(Actions actions, QWidget* parent = nullptr);
 
     void setState(const State& state);
+    // The buffered events that pass the filter, oldest first: what Export writes.
+    std::vector<MidiMonitorEvent> filteredEvents();
 
     MidiMonitorTableView* table() const { return table_; }
     QLabel* eventsLabel() const { return events_; }
@@ -63,6 +70,7 @@ public:
     QPushButton* clearButton() const { return clear_; }
     QComboBox* refreshPicker() const { return refresh_; }
     QToolButton* deviceMenu() const { return deviceMenu_; }
+    QToolButton* endpointMenu() const { return endpointMenu_; }
     QToolButton* messageMenu() const { return messageMenu_; }
     EmptyState* emptyState() const { return empty_; }
     // Where the last export went; hidden until one is written.
@@ -71,15 +79,23 @@ public:
 
 private:
     void exportEvents();
+    // The table, or the empty state in its place. `list`: the events a page without the store's
+    // buffer was given.
+    void showBody(const std::vector<MidiMonitorEvent>* list, const std::deque<std::uint64_t>& passing,
+                  const MidiMonitorViewModel::DeviceLabel& label);
     void fillDeviceMenu();
     void fillEndpointMenu();
     void fillChannelMenu();
     void fillMessageMenu();
     std::string deviceLabel(const std::string& deviceId) const;
+    // The index, brought up to the buffer as it stands.
+    const MidiMonitorIndex& index();
 
     Actions actions_;
-    State state_;
-    std::vector<std::size_t> filtered_;
+    State state_;  // all but the events
+    MidiMonitorBuffer ownEvents_;
+    const MidiMonitorBuffer* buffer_ = &ownEvents_;
+    MidiMonitorIndex index_;
 
     QCheckBox* listen_;
     QLabel* listenDot_;

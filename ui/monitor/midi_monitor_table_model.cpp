@@ -3,7 +3,7 @@
 #include "ui/components/row_edit_script.h"
 #include "ui/theme/norv_theme.h"
 
-#include <unordered_map>
+#include <iterator>
 
 namespace norv {
 
@@ -11,12 +11,49 @@ namespace {
 
 QString qt(const std::string& text) { return QString::fromStdString(text); }
 
+// The key space of rows shown from a list rather than a buffer.
+constexpr char kListSource = 0;
+
 }  // namespace
 
 MidiMonitorTableModel::MidiMonitorTableModel(QObject* parent)
     : QAbstractTableModel(parent),
       mono_(NorvTheme::systemFont(11, QFont::Normal, true)),
-      small_(NorvTheme::systemFont(9, QFont::Bold, true)) {}
+      small_(NorvTheme::systemFont(9, QFont::Bold, true)),
+      secondary_(NorvTheme::secondary()),
+      teal_(NorvTheme::teal()),
+      violet_(NorvTheme::violet()) {}
+
+void MidiMonitorTableModel::refresh(const MidiMonitorBuffer& buffer, const std::deque<std::uint64_t>& passing,
+                                    std::uint64_t generation, const MidiMonitorViewModel::DeviceLabel& label) {
+    const std::size_t shown = std::min<std::size_t>(passing.size(), kMaxRows);
+    const auto keyAt = [&](std::size_t j) { return static_cast<std::int64_t>(passing[passing.size() - 1 - j]); };
+    const auto eventAt = [&](std::size_t j) { return buffer.at(static_cast<std::uint64_t>(keyAt(j))); };
+    const bool endsOnly = source_ == &buffer && generation == generation_;
+    generation_ = generation;
+    if (endsOnly) {
+        // The newest rows go on top; those below the oldest wanted row have left.
+        std::vector<Row> fresh;
+        for (std::size_t j = 0; j < shown && (rows_.empty() || keyAt(j) > rows_.front().key); ++j)
+            fresh.push_back(Row{keyAt(j), eventAt(j), std::nullopt});
+        insertRows(0, std::move(fresh), label);
+        std::size_t kept = rows_.size();
+        while (kept > 0 && (shown == 0 || rows_[kept - 1].key < keyAt(shown - 1))) --kept;
+        removeRows(kept, rows_.size() - kept);
+        if (rows_.size() == shown) {
+            relabel(label);
+            return;
+        }
+    }
+    // A position names one event for the buffer's lifetime: a kept row needs no second look.
+    show(buffer, shown, keyAt, eventAt, label);
+}
+
+void MidiMonitorTableModel::useSource(const void* source) {
+    if (source == source_) return;
+    removeRows(0, rows_.size());
+    source_ = source;
+}
 
 void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events, const MidiMonitorFilter& filter,
                                     const MidiMonitorViewModel::DeviceLabel& label) {
@@ -26,71 +63,117 @@ void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
 void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
                                     const std::vector<std::size_t>& filtered,
                                     const MidiMonitorViewModel::DeviceLabel& label) {
-    if (unchanged(events, filtered, label)) return;
-    // The rows as they should be, built where the model keeps them, then put back so the model
-    // reaches them by inserting and removing rows.
-    std::vector<Row> previous = std::move(rows_);
-    rows_.clear();
+    useSource(&kListSource);
     const std::size_t shown = std::min<std::size_t>(filtered.size(), kMaxRows);
-    rows_.reserve(shown);
-    std::unordered_map<std::string, QString> labels;
-    for (std::size_t i = 0; i < shown; ++i) {
-        const MidiMonitorEvent& event = events[filtered[filtered.size() - 1 - i]];
-        auto found = labels.find(event.deviceId);
-        if (found == labels.end()) found = labels.emplace(event.deviceId, qt(label(event.deviceId))).first;
-        rows_.push_back(Row{event, qt(event.timeLabel()), found->second, qt(event.messageLabel()),
-                            qt(event.dataLabel()), qt(event.valueLabel()), qt(event.byteLabel()),
-                            qt(event.endpoint), qt(event.source)});
+    std::vector<Row> wanted;
+    wanted.reserve(shown);
+    for (std::size_t j = 0; j < shown; ++j) {
+        const MidiMonitorEvent& event = events[filtered[filtered.size() - 1 - j]];
+        wanted.push_back(Row{event.sequence, event, std::nullopt});
     }
-    std::vector<Row> wanted = std::move(rows_);
-    rows_ = std::move(previous);
-    moveTo(std::move(wanted));
-}
-
-bool MidiMonitorTableModel::unchanged(const std::vector<MidiMonitorEvent>& events,
-                                      const std::vector<std::size_t>& filtered,
-                                      const MidiMonitorViewModel::DeviceLabel& label) const {
-    // Most store changes (a snapshot every second) leave the shown events and their device
-    // names as they are; then no text is made again.
-    const std::size_t shown = std::min<std::size_t>(filtered.size(), kMaxRows);
-    if (shown != rows_.size()) return false;
-    std::unordered_map<std::string, QString> labels;
-    for (std::size_t i = 0; i < shown; ++i) {
-        const MidiMonitorEvent& event = events[filtered[filtered.size() - 1 - i]];
-        if (!(event == rows_[i].event)) return false;
-        auto found = labels.find(event.deviceId);
-        if (found == labels.end()) found = labels.emplace(event.deviceId, qt(label(event.deviceId))).first;
-        if (found->second != rows_[i].device) return false;
-    }
-    return true;
-}
-
-void MidiMonitorTableModel::moveTo(std::vector<Row> wanted) {
-    // Rows are the events, identified by their sequence.
-    const auto keys = [](const std::vector<Row>& rows) {
-        std::vector<qint64> sequences;
+    const auto keys = [](const auto& rows) {
+        std::vector<std::int64_t> sequences;
         sequences.reserve(rows.size());
-        for (const Row& row : rows) sequences.push_back(row.event.sequence);
+        for (const Row& row : rows) sequences.push_back(row.key);
         return sequences;
     };
     applyRowEdits(
-        keys(rows_), keys(wanted),
-        [this](int row, int count) {
-            beginRemoveRows({}, row, row + count - 1);
-            rows_.erase(rows_.begin() + row, rows_.begin() + row + count);
-            endRemoveRows();
-        },
-        [this, &wanted](int row, int first, int count) {
-            beginInsertRows({}, row, row + count - 1);
-            rows_.insert(rows_.begin() + row, wanted.begin() + first, wanted.begin() + first + count);
-            endInsertRows();
+        keys(rows_), keys(wanted), [this](int row, int count) { removeRows(row, count); },
+        [&](int row, int first, int count) {
+            insertRows(row, {wanted.begin() + first, wanted.begin() + first + count}, label);
         });
-    // A kept row whose texts changed (a device renamed in the snapshot) is redrawn in place.
+    // A kept sequence may carry other values now: its row is made again.
     for (std::size_t i = 0; i < rows_.size(); ++i) {
-        if (rows_[i] == wanted[i]) continue;
-        rows_[i] = std::move(wanted[i]);
-        Q_EMIT dataChanged(index(static_cast<int>(i), 0), index(static_cast<int>(i), columnTotal - 1));
+        if (rows_[i].event == wanted[i].event) continue;
+        removeRows(i, 1);
+        insertRows(i, {std::move(wanted[i])}, label);
     }
+    relabel(label);
+}
+
+// Both key lists descend, so one pass over them finds the rows to keep, to insert and to remove,
+// each in runs; the common redraw inserts at the top and removes at the bottom.
+template <typename KeyAt, typename EventAt>
+void MidiMonitorTableModel::show(const MidiMonitorBuffer& buffer, std::size_t wanted, KeyAt keyAt, EventAt eventAt,
+                                 const MidiMonitorViewModel::DeviceLabel& label) {
+    useSource(&buffer);
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < rows_.size() || j < wanted) {
+        if (i < rows_.size() && j < wanted && rows_[i].key == keyAt(j)) {
+            ++i;
+            ++j;
+        } else if (i < rows_.size() && (j == wanted || rows_[i].key > keyAt(j))) {
+            std::size_t end = i + 1;
+            while (end < rows_.size() && (j == wanted || rows_[end].key > keyAt(j))) ++end;
+            removeRows(i, end - i);
+        } else {
+            std::vector<Row> fresh;
+            for (; j < wanted && (i == rows_.size() || keyAt(j) > rows_[i].key); ++j)
+                fresh.push_back(Row{keyAt(j), eventAt(j), std::nullopt});
+            const std::size_t count = fresh.size();
+            insertRows(i, std::move(fresh), label);
+            i += count;
+        }
+    }
+    relabel(label);
+}
+
+void MidiMonitorTableModel::insertRows(std::size_t at, std::vector<Row> rows,
+                                       const MidiMonitorViewModel::DeviceLabel& label) {
+    if (rows.empty()) return;
+    const int first = static_cast<int>(at);
+    beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
+    for (const Row& row : rows) {
+        DeviceName& name = devices_[row.event.deviceId];
+        if (name.rows++ == 0) name.label = qt(label(row.event.deviceId));
+    }
+    const auto where = rows_.begin() + static_cast<std::ptrdiff_t>(at);
+    rows_.insert(where, std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+    endInsertRows();
+}
+
+void MidiMonitorTableModel::removeRows(std::size_t at, std::size_t count) {
+    if (count == 0) return;
+    const int first = static_cast<int>(at);
+    beginRemoveRows({}, first, first + static_cast<int>(count) - 1);
+    const auto from = rows_.begin() + static_cast<std::ptrdiff_t>(at);
+    const auto to = from + static_cast<std::ptrdiff_t>(count);
+    for (auto row = from; row != to; ++row) {
+        const auto name = devices_.find(row->event.deviceId);
+        if (--name->second.rows == 0) devices_.erase(name);
+    }
+    rows_.erase(from, to);
+    endRemoveRows();
+}
+
+// A device renamed in the snapshot: its rows' Device cells are redrawn in place.
+void MidiMonitorTableModel::relabel(const MidiMonitorViewModel::DeviceLabel& label) {
+    bool renamed = false;
+    for (auto& [id, name] : devices_) {
+        QString now = qt(label(id));
+        if (now == name.label) continue;
+        name.label = std::move(now);
+        renamed = true;
+    }
+    if (renamed) Q_EMIT dataChanged(index(0, deviceColumn), index(rowCount() - 1, deviceColumn));
+}
+
+const MidiMonitorTableModel::Texts& MidiMonitorTableModel::texts(const Row& row) const {
+    if (!row.texts) {
+        const MidiMonitorEvent& e = row.event;
+        row.texts = Texts{qt(e.timeLabel()),
+                          qt(e.messageLabel()),
+                          QString::number(e.channel),
+                          qt(e.dataLabel()),
+                          qt(e.valueLabel()),
+                          qt(e.byteLabel()),
+                          qt(e.endpoint),
+                          qt(e.source),
+                          e.role == "instrument",
+                          e.isMPEExpression()};
+    }
+    return *row.texts;
 }
 
 int MidiMonitorTableModel::rowCount(const QModelIndex& parent) const {
@@ -116,19 +199,32 @@ QString MidiMonitorTableModel::columnTitle(int column) {
 }
 
 QString MidiMonitorTableModel::text(const Row& row, int column) const {
+    const Texts& t = texts(row);
     switch (column) {
-        case timeColumn: return row.time;
-        case deviceColumn: return row.device;
-        case routeColumn: return row.event.role == "instrument" ? QStringLiteral("INSTRUMENT") : QStringLiteral("MIDI SURFACE");
-        case messageColumn: return row.message;
-        case channelColumn: return QString::number(row.event.channel);
-        case dataColumn: return row.data;
-        case valueColumn: return row.value;
-        case rawColumn: return row.raw;
-        case endpointColumn: return row.endpoint;
-        case originColumn: return row.origin;
+        case timeColumn: return t.time;
+        case deviceColumn: return devices_.at(row.event.deviceId).label;
+        case routeColumn: return t.instrument ? QStringLiteral("INSTRUMENT") : QStringLiteral("MIDI SURFACE");
+        case messageColumn: return t.message;
+        case channelColumn: return t.channel;
+        case dataColumn: return t.data;
+        case valueColumn: return t.value;
+        case rawColumn: return t.raw;
+        case endpointColumn: return t.endpoint;
+        case originColumn: return t.origin;
         default: return {};
     }
+}
+
+const QStaticText& MidiMonitorTableModel::paintedText(const QModelIndex& index) const {
+    // Enough for the recurring texts; the time stamps, new on every row, only pass through.
+    constexpr qsizetype kLaidOutPerColumn = 2048;
+    const QString text = this->text(rows_[static_cast<std::size_t>(index.row())], index.column());
+    QHash<QString, QStaticText>& laidOut = laidOut_[static_cast<std::size_t>(index.column())];
+    if (const auto found = laidOut.constFind(text); found != laidOut.cend()) return *found;
+    if (laidOut.size() >= kLaidOutPerColumn) laidOut.clear();
+    QStaticText painted(text);
+    painted.setTextFormat(Qt::PlainText);
+    return *laidOut.insert(text, painted);
 }
 
 QVariant MidiMonitorTableModel::data(const QModelIndex& index, int role) const {
@@ -138,16 +234,17 @@ QVariant MidiMonitorTableModel::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole: return text(row, column);
         case Qt::ForegroundRole:
-            if (column == timeColumn || column == rawColumn) return NorvTheme::secondary();
-            if (column == routeColumn) return row.event.role == "instrument" ? NorvTheme::teal() : NorvTheme::violet();
+            if (column == timeColumn || column == rawColumn) return secondary_;
+            if (column == routeColumn) return texts(row).instrument ? teal_ : violet_;
             return {};
         case Qt::FontRole:
             if (column == routeColumn) return small_;
-            if (column == timeColumn || column == channelColumn || column == dataColumn || column == valueColumn || column == rawColumn) {
+            if (column == timeColumn || column == channelColumn || column == dataColumn || column == valueColumn ||
+                column == rawColumn) {
                 return mono_;
             }
             return {};
-        case MpeRole: return column == messageColumn && row.event.isMPEExpression();
+        case MpeRole: return column == messageColumn && texts(row).mpe;
         default: return {};
     }
 }

@@ -2,6 +2,7 @@
 
 #include "ui/theme/norv_theme.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QPainter>
 #include <QScrollBar>
@@ -11,32 +12,76 @@ namespace norv {
 
 namespace {
 
-// Draws the message text and, for MPE expression messages, the outlined "MPE" badge after it.
-class MessageDelegate : public QStyledItemDelegate {
+// Draws every cell from its row's laid-out text, so a redraw shapes no text it shaped before;
+// selected rows get the style's highlight. Message cells of MPE expression messages carry the
+// outlined "MPE" badge after the text. The badge's font, size and colours are made once.
+class CellDelegate : public QStyledItemDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        QStyledItemDelegate::paint(painter, option, index);
-        if (!index.data(MidiMonitorTableModel::MpeRole).toBool()) return;
-        const QString text = index.data(Qt::DisplayRole).toString();
-        const QFont badgeFont = NorvTheme::systemFont(8, QFont::Black, true);
-        const QFontMetrics textMetrics(option.font);
-        const QFontMetrics badgeMetrics(badgeFont);
-        const int x = option.rect.left() + 4 + textMetrics.horizontalAdvance(text) + 6;
-        const QRect badge(x, option.rect.center().y() - (badgeMetrics.height() + 4) / 2,
-                          badgeMetrics.horizontalAdvance(QStringLiteral("MPE")) + 10, badgeMetrics.height() + 4);
-        if (badge.right() > option.rect.right()) return;
-        painter->save();
+    CellDelegate(const MidiMonitorTableModel* model, QObject* parent)
+        : QStyledItemDelegate(parent),
+          model_(model),
+          badgeFont_(NorvTheme::systemFont(8, QFont::Black, true)),
+          badgeSize_(QFontMetrics(badgeFont_).horizontalAdvance(QStringLiteral("MPE")) + 10,
+                     QFontMetrics(badgeFont_).height() + 4) {
         QColor outline = NorvTheme::violet();
         outline.setAlphaF(0.65f);
-        painter->setPen(QPen(outline, 1));
+        outline_ = QPen(outline, 1);
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const QWidget* widget = option.widget;
+        QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+        const bool selected = (option.state & QStyle::State_Selected) != 0;
+        if (selected || (option.state & QStyle::State_MouseOver) != 0)
+            style->drawPrimitive(QStyle::PE_PanelItemViewItem, &option, painter, widget);
+
+        const QVariant fontRole = index.data(Qt::FontRole);
+        const QFont font = fontRole.isValid() ? qvariant_cast<QFont>(fontRole) : option.font;
+        const QPalette::ColorGroup group = (option.state & QStyle::State_Enabled) == 0 ? QPalette::Disabled
+                                           : (option.state & QStyle::State_Active) == 0 ? QPalette::Inactive
+                                                                                          : QPalette::Normal;
+        const QVariant foreground = index.data(Qt::ForegroundRole);
+        const QColor color = selected ? option.palette.color(group, QPalette::HighlightedText)
+                             : foreground.isValid() ? qvariant_cast<QColor>(foreground)
+                                                    : option.palette.color(group, QPalette::Text);
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const QRect textRect = option.rect.adjusted(margin, 0, -margin, 0);
+        const QStaticText& text = model_->paintedText(index);
+        painter->save();
+        painter->setFont(font);
+        painter->setPen(color);
+        const QSizeF size = text.size();
+        if (size.width() <= textRect.width()) {
+            painter->drawStaticText(QPointF(textRect.left(), textRect.top() + (textRect.height() - size.height()) / 2),
+                                    text);
+        } else {
+            // Too wide for its column: cut with an ellipsis, as item views do.
+            painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
+                              QFontMetrics(font).elidedText(text.text(), Qt::ElideRight, textRect.width()));
+        }
+        painter->restore();
+        if (index.column() == MidiMonitorTableModel::messageColumn &&
+            index.data(MidiMonitorTableModel::MpeRole).toBool())
+            paintBadge(painter, option, textRect.left() + static_cast<int>(size.width()) + 6);
+    }
+
+private:
+    void paintBadge(QPainter* painter, const QStyleOptionViewItem& option, int x) const {
+        const QRect badge(QPoint(x, option.rect.center().y() - badgeSize_.height() / 2), badgeSize_);
+        if (badge.right() > option.rect.right()) return;
+        painter->save();
+        painter->setPen(outline_);
         painter->drawRect(badge.adjusted(0, 0, -1, -1));
-        painter->setFont(badgeFont);
+        painter->setFont(badgeFont_);
         painter->setPen(NorvTheme::violet());
         painter->drawText(badge, Qt::AlignCenter, QStringLiteral("MPE"));
         painter->restore();
     }
+
+    const MidiMonitorTableModel* model_;
+    QFont badgeFont_;
+    QSize badgeSize_;
+    QPen outline_;
 };
 
 }  // namespace
@@ -44,7 +89,7 @@ public:
 MidiMonitorTableView::MidiMonitorTableView(QWidget* parent)
     : QTableView(parent), model_(new MidiMonitorTableModel(this)) {
     setModel(model_);
-    setItemDelegateForColumn(MidiMonitorTableModel::messageColumn, new MessageDelegate(this));
+    setItemDelegate(new CellDelegate(model_, this));
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setShowGrid(false);
@@ -81,6 +126,17 @@ MidiMonitorTableView::MidiMonitorTableView(QWidget* parent)
             [this](const QModelIndex&, int first, int last) { keepShownRows(first, last, true); });
     connect(model_, &QAbstractItemModel::rowsRemoved, this,
             [this](const QModelIndex&, int first, int last) { keepShownRows(first, last, false); });
+}
+
+// After every change of rows the view lays out its headers and scroll bars again, which repaints
+// the whole table around the rows. A redraw that inserts at the top as many rows as it trims at
+// the bottom leaves all of that as it was: then only the rows are drawn.
+void MidiMonitorTableView::updateGeometries() {
+    const Geometry now{model_->rowCount(), viewport()->size(), horizontalHeader()->length(),
+                       verticalHeader()->length(), horizontalHeader()->sizeHint().height()};
+    if (now == laidOut_) return;
+    laidOut_ = now;
+    QTableView::updateGeometries();
 }
 
 void MidiMonitorTableView::keepShownRows(int first, int last, bool inserted) {

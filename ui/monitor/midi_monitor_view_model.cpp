@@ -23,6 +23,10 @@ std::vector<std::string> MidiMonitorViewModel::deviceIds(const std::vector<MidiM
         if (seen.insert(text_rules::canonicalKey(event.deviceId)).second)
             ids.push_back(event.deviceId);
     }
+    return sortedDeviceIds(std::move(ids), label);
+}
+
+std::vector<std::string> MidiMonitorViewModel::sortedDeviceIds(std::vector<std::string> ids, const DeviceLabel& label) {
     std::vector<std::pair<QString, std::string>> keyed;
     keyed.reserve(ids.size());
     for (std::string& id : ids) keyed.emplace_back(qt(label(id)), std::move(id));

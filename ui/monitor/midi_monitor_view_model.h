@@ -23,6 +23,8 @@ public:
     // Device ids of the whole buffer, once each, ordered by their labels ignoring case in the
     // user's locale (stable).
     static std::vector<std::string> deviceIds(const std::vector<MidiMonitorEvent>& events, const DeviceLabel& label);
+    // The same from the ids once each, in the order they first occur in the buffer.
+    static std::vector<std::string> sortedDeviceIds(std::vector<std::string> ids, const DeviceLabel& label);
 
     // Menu titles for the filter in force.
     static QString deviceFilterTitle(const MidiMonitorFilter& filter, const DeviceLabel& label);

@@ -113,7 +113,7 @@ DeviceSettingsPage::Actions deviceSettingsActions(BridgeStore& store, const Page
 
 MidiMonitorPage::State monitorState(const BridgeStore& store) {
     MidiMonitorPage::State state;
-    state.events = store.midiMonitorEvents();
+    state.buffer = &store.midiMonitorEvents();
     state.dropped = store.midiDroppedEventCount();
     state.listening = store.midiListenEnabled();
     state.refreshRate = store.midiRefreshRate();
