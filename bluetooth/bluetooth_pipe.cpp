@@ -47,7 +47,7 @@ void closeWhenWritten(QTcpSocket* socket, QObject* owner) {
     }
     QObject::connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
     QObject::connect(socket, &QAbstractSocket::errorOccurred, socket, &QObject::deleteLater);
-    QTimer::singleShot(engineFlushBoundMs, socket, [socket] {
+    QTimer::singleShot(engineFlushBoundMs, Qt::PreciseTimer, socket, [socket] {
         socket->abort();
         socket->deleteLater();
     });
