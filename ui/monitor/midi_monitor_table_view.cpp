@@ -48,7 +48,7 @@ public:
         const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
         const QRect textRect = option.rect.adjusted(margin, 0, -margin, 0);
         const QStaticText& text = model_->paintedText(index, font);
-        painter->save();
+        // Every drawing here sets the font and pen it draws with, so the painter needs no saving.
         painter->setFont(font);
         painter->setPen(color);
         const QSizeF size = text.size();
@@ -60,7 +60,6 @@ public:
             painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
                               QFontMetrics(font).elidedText(text.text(), Qt::ElideRight, textRect.width()));
         }
-        painter->restore();
         if (index.column() == MidiMonitorTableModel::messageColumn &&
             index.data(MidiMonitorTableModel::MpeRole).toBool())
             paintBadge(painter, option, textRect.left() + static_cast<int>(size.width()) + 6);
@@ -70,13 +69,11 @@ private:
     void paintBadge(QPainter* painter, const QStyleOptionViewItem& option, int x) const {
         const QRect badge(QPoint(x, option.rect.center().y() - badgeSize_.height() / 2), badgeSize_);
         if (badge.right() > option.rect.right()) return;
-        painter->save();
         painter->setPen(outline_);
         painter->drawRect(badge.adjusted(0, 0, -1, -1));
         painter->setFont(badgeFont_);
         painter->setPen(NorvTheme::violet());
         painter->drawText(badge, Qt::AlignCenter, QStringLiteral("MPE"));
-        painter->restore();
     }
 
     const MidiMonitorTableModel* model_;
