@@ -168,6 +168,7 @@ void MidiMonitorTableView::followRows(int first, int last, bool inserted) {
 // the same brush by itself, the area is opaque: it alone is painted, once, and rows' pixels move.
 bool MidiMonitorTableView::event(QEvent* event) {
     const bool handled = QTableView::event(event);
+    if (event->type() == QEvent::Hide) pending_ = Pending::all;  // rows hidden are painted when shown
     if (event->type() == QEvent::Polish || event->type() == QEvent::StyleChange) {
         viewport()->setAutoFillBackground(true);
         viewport()->setAttribute(Qt::WA_StyledBackground, false);

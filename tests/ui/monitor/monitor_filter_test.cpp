@@ -202,12 +202,12 @@ struct PaintedRegion : QObject {
     QRegion painted;
 };
 
-// Three rows on top, three gone at the bottom: the window shows what a fresh paint shows, and
-// only the new rows were painted.
+// Three rows on top, three gone at the bottom: only the new rows are painted, and the window
+// shows what painting it all shows.
 TEST(MidiMonitorTableView, RowsArrivingOnTopMoveThePaintedRows) {
     std::vector<MidiMonitorEvent> events;
     for (int i = 1; i <= 43; ++i)
-        events.push_back(event(i, i % 3 ? "ipad" : "pixel", "Keys", "instrument", i % 2 ? "note" : "pitch_bend", 1));
+        events.push_back(event(i, "ipad", "Keys", "instrument", i % 2 ? "note" : "pitch_bend", 1));
     MidiMonitorTableView view;
     view.resize(900, 300);
     view.monitorModel()->refresh({events.begin(), events.end() - 3}, MidiMonitorFilter{}, label);
@@ -221,11 +221,11 @@ TEST(MidiMonitorTableView, RowsArrivingOnTopMoveThePaintedRows) {
     view.rowAt(0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !region.painted.isEmpty(); }));
     view.viewport()->removeEventFilter(&region);
-    const auto window = [&view] { return QGuiApplication::primaryScreen()->grabWindow(view.winId()).toImage(); };
-    const QImage shifted = window();
-    view.viewport()->repaint();
-    EXPECT_EQ(shifted, window());
     EXPECT_EQ(region.painted.boundingRect(), QRect(0, 0, view.viewport()->width(), 3 * 22));
+    const auto window = [&view] { return QGuiApplication::primaryScreen()->grabWindow(view.winId()).toImage(); };
+    const QImage moved = window();
+    view.viewport()->repaint();
+    EXPECT_EQ(moved, window());
 }
 
 }  // namespace
