@@ -3,6 +3,7 @@
 #include "ui/components/row_edit_script.h"
 #include "ui/theme/norv_theme.h"
 
+#include <QTransform>
 #include <iterator>
 
 namespace norv {
@@ -215,7 +216,7 @@ QString MidiMonitorTableModel::text(const Row& row, int column) const {
     }
 }
 
-const QStaticText& MidiMonitorTableModel::paintedText(const QModelIndex& index) const {
+const QStaticText& MidiMonitorTableModel::paintedText(const QModelIndex& index, const QFont& font) const {
     // Enough for the recurring texts; the time stamps, new on every row, only pass through.
     constexpr qsizetype kLaidOutPerColumn = 2048;
     const QString text = this->text(rows_[static_cast<std::size_t>(index.row())], index.column());
@@ -224,6 +225,7 @@ const QStaticText& MidiMonitorTableModel::paintedText(const QModelIndex& index) 
     if (laidOut.size() >= kLaidOutPerColumn) laidOut.clear();
     QStaticText painted(text);
     painted.setTextFormat(Qt::PlainText);
+    painted.prepare(QTransform(), font);
     return *laidOut.insert(text, painted);
 }
 

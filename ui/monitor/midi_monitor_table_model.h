@@ -66,8 +66,9 @@ public:
 
     // The cell's text laid out for painting. Cells of a column share the layout of one text
     // (most texts recur: messages, routes, channels, endpoints), so a redraw lays out only the
-    // texts it has not drawn lately. Valid until the next call.
-    const QStaticText& paintedText(const QModelIndex& index) const;
+    // texts it has not drawn lately. A new text is laid out in `font`, so its size is the one it is
+    // drawn at from its first paint on. Valid until the next call.
+    const QStaticText& paintedText(const QModelIndex& index, const QFont& font) const;
 
 private:
     // A row's texts, made the first time the row is drawn.

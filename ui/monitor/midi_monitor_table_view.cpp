@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <utility>
 
 namespace norv {
 
@@ -46,8 +47,8 @@ public:
                                                     : option.palette.color(group, QPalette::Text);
         const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
         const QRect textRect = option.rect.adjusted(margin, 0, -margin, 0);
-        const QStaticText& text = model_->paintedText(index);
-        painter->save();
+        const QStaticText& text = model_->paintedText(index, font);
+        // Every drawing here sets the font and pen it draws with, so the painter needs no saving.
         painter->setFont(font);
         painter->setPen(color);
         const QSizeF size = text.size();
@@ -59,7 +60,6 @@ public:
             painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
                               QFontMetrics(font).elidedText(text.text(), Qt::ElideRight, textRect.width()));
         }
-        painter->restore();
         if (index.column() == MidiMonitorTableModel::messageColumn &&
             index.data(MidiMonitorTableModel::MpeRole).toBool())
             paintBadge(painter, option, textRect.left() + static_cast<int>(size.width()) + 6);
@@ -69,13 +69,11 @@ private:
     void paintBadge(QPainter* painter, const QStyleOptionViewItem& option, int x) const {
         const QRect badge(QPoint(x, option.rect.center().y() - badgeSize_.height() / 2), badgeSize_);
         if (badge.right() > option.rect.right()) return;
-        painter->save();
         painter->setPen(outline_);
         painter->drawRect(badge.adjusted(0, 0, -1, -1));
         painter->setFont(badgeFont_);
         painter->setPen(NorvTheme::violet());
         painter->drawText(badge, Qt::AlignCenter, QStringLiteral("MPE"));
-        painter->restore();
     }
 
     const MidiMonitorTableModel* model_;
@@ -123,9 +121,17 @@ MidiMonitorTableView::MidiMonitorTableView(QWidget* parent)
     connect(model_, &QAbstractItemModel::rowsAboutToBeInserted, this, before);
     connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this, before);
     connect(model_, &QAbstractItemModel::rowsInserted, this,
-            [this](const QModelIndex&, int first, int last) { keepShownRows(first, last, true); });
-    connect(model_, &QAbstractItemModel::rowsRemoved, this,
-            [this](const QModelIndex&, int first, int last) { keepShownRows(first, last, false); });
+            [this](const QModelIndex&, int first, int last) {
+                followRows(first, last, true);
+                keepShownRows(first, last, true);
+            });
+    connect(model_, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex&, int first, int last) {
+        followRows(first, last, false);
+        keepShownRows(first, last, false);
+    });
+    const auto all = [this] { pending_ = Pending::all; };
+    connect(model_, &QAbstractItemModel::modelReset, this, all);
+    connect(model_, &QAbstractItemModel::layoutChanged, this, all);
 }
 
 // After every change of rows the view lays out its headers and scroll bars again, which repaints
@@ -137,6 +143,51 @@ void MidiMonitorTableView::updateGeometries() {
     if (now == laidOut_) return;
     laidOut_ = now;
     QTableView::updateGeometries();
+}
+
+// Rows inserted on top move the painted rows down by their height: the pixels move and only the
+// strip they leave is painted. Rows changed below the viewport change nothing painted.
+void MidiMonitorTableView::followRows(int first, int last, bool inserted) {
+    if (pending_ == Pending::all) return;
+    const int rowHeight = verticalHeader()->defaultSectionSize();
+    const bool atTop = verticalScrollBar()->value() == 0 && horizontalScrollBar()->value() == 0;
+    if (!atTop || !viewport()->isVisible() || !viewport()->updatesEnabled()) {
+        pending_ = Pending::all;
+    } else if (first * rowHeight >= viewport()->height()) {
+        if (pending_ == Pending::nothing) pending_ = Pending::moved;
+    } else if (inserted && first == 0) {
+        viewport()->scroll(0, (last - first + 1) * rowHeight);
+        pending_ = Pending::moved;
+    } else {
+        pending_ = Pending::all;
+    }
+}
+
+// The style sheet's outline leaves the rows' area to be filled by its style, under which every
+// widget behind the table is painted first and moving painted rows is a full repaint. Filled with
+// the same brush by itself, the area is opaque: it alone is painted, once, and rows' pixels move.
+bool MidiMonitorTableView::event(QEvent* event) {
+    const bool handled = QTableView::event(event);
+    if (event->type() == QEvent::Hide) pending_ = Pending::all;  // rows hidden are painted when shown
+    if (event->type() == QEvent::Polish || event->type() == QEvent::StyleChange) {
+        viewport()->setAutoFillBackground(true);
+        viewport()->setAttribute(Qt::WA_StyledBackground, false);
+    }
+    return handled;
+}
+
+// The item view lays out and paints the whole table after row changes; when the painted rows
+// were moved along with them, only the scroll range follows.
+void MidiMonitorTableView::doItemsLayout() {
+    const Pending pending = std::exchange(pending_, Pending::nothing);
+    if (pending != Pending::moved) {
+        QTableView::doItemsLayout();
+        return;
+    }
+    const QSize viewport = this->viewport()->size();
+    updateGeometries();
+    if (this->viewport()->size() != viewport) this->viewport()->update();
+    if (!verticalHeader()->updatesEnabled()) verticalHeader()->setUpdatesEnabled(true);
 }
 
 void MidiMonitorTableView::keepShownRows(int first, int last, bool inserted) {

@@ -168,7 +168,11 @@ TEST(MidiMonitorTableModel, ShowsNewestThousandMatchingNewestFirst) {
 
 #include "ui/monitor/midi_monitor_table_view.h"
 
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QPaintEvent>
+#include <QScreen>
+#include <QTest>
 
 namespace norv {
 namespace {
@@ -187,6 +191,41 @@ TEST(MidiMonitorTableView, ColumnsAndBadgeRole) {
     view.resize(900, 300);
     view.show();
     EXPECT_FALSE(view.grab().isNull());  // paints the badge without trouble
+}
+
+// Collects the regions a widget paints.
+struct PaintedRegion : QObject {
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) painted += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+    QRegion painted;
+};
+
+// Three rows on top, three gone at the bottom: only the new rows are painted, and the window
+// shows what painting it all shows.
+TEST(MidiMonitorTableView, RowsArrivingOnTopMoveThePaintedRows) {
+    std::vector<MidiMonitorEvent> events;
+    for (int i = 1; i <= 43; ++i)
+        events.push_back(event(i, "ipad", "Keys", "instrument", i % 2 ? "note" : "pitch_bend", 1));
+    MidiMonitorTableView view;
+    view.resize(900, 300);
+    view.monitorModel()->refresh({events.begin(), events.end() - 3}, MidiMonitorFilter{}, label);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    view.rowAt(0);               // runs the item view's delayed layout
+    view.viewport()->repaint();  // and paints all it left
+    PaintedRegion region;
+    view.viewport()->installEventFilter(&region);
+    view.monitorModel()->refresh({events.begin() + 3, events.end()}, MidiMonitorFilter{}, label);
+    view.rowAt(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !region.painted.isEmpty(); }));
+    view.viewport()->removeEventFilter(&region);
+    EXPECT_EQ(region.painted.boundingRect(), QRect(0, 0, view.viewport()->width(), 3 * 22));
+    const auto window = [&view] { return QGuiApplication::primaryScreen()->grabWindow(view.winId()).toImage(); };
+    const QImage moved = window();
+    view.viewport()->repaint();
+    EXPECT_EQ(moved, window());
 }
 
 }  // namespace
