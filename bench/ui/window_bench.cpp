@@ -3,7 +3,7 @@
 // the event loop is idle again, and the widgets added to or taken from the window and the widgets
 // painted meanwhile.
 // Cases: 0 an identical snapshot, 1 one device's link figures changed, 2 a device added.
-// And the MIDI monitor with its buffer full: one batch of 20 or 300 new events, with no filter
+// And the MIDI monitor with its buffer full: one batch of 1, 20 or 300 new events, with no filter
 // and with a search text, until the window is painted again.
 #include "bench/ui/large_snapshot.h"
 #include "bench/ui/monitor_events.h"
@@ -234,8 +234,8 @@ void BM_DeliverMidiBatch(benchmark::State& state) {
     state.SetLabel(std::to_string(count) + " new" + (state.range(1) != 0 ? ", search" : ", no filter"));
 }
 BENCHMARK(BM_DeliverMidiBatch)
-    ->ArgsProduct({{20, 300}, {0, 1}})
-    ->Iterations(60)
+    ->ArgsProduct({{1, 20, 300}, {0, 1}})
+    ->Iterations(600)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 

@@ -3,7 +3,6 @@
 #include "ui/components/row_edit_script.h"
 #include "ui/theme/norv_theme.h"
 
-#include <QTransform>
 #include <iterator>
 
 namespace norv {
@@ -25,18 +24,26 @@ MidiMonitorTableModel::MidiMonitorTableModel(QObject* parent)
       teal_(NorvTheme::teal()),
       violet_(NorvTheme::violet()) {}
 
-void MidiMonitorTableModel::refresh(const MidiMonitorBuffer& buffer, const std::deque<std::uint64_t>& passing,
-                                    std::uint64_t generation, const MidiMonitorViewModel::DeviceLabel& label) {
+void MidiMonitorTableModel::refresh(const MidiMonitorBuffer& buffer,
+                                    const std::deque<std::uint64_t>& passing,
+                                    std::uint64_t generation,
+                                    const MidiMonitorViewModel::DeviceLabel& label) {
     const std::size_t shown = std::min<std::size_t>(passing.size(), kMaxRows);
-    const auto keyAt = [&](std::size_t j) { return static_cast<std::int64_t>(passing[passing.size() - 1 - j]); };
-    const auto eventAt = [&](std::size_t j) { return buffer.at(static_cast<std::uint64_t>(keyAt(j))); };
+    const auto keyAt = [&](std::size_t j) {
+        return static_cast<std::int64_t>(passing[passing.size() - 1 - j]);
+    };
+    const auto eventAt = [&](std::size_t j) -> const MidiMonitorEvent& {
+        return buffer.at(static_cast<std::uint64_t>(keyAt(j)));
+    };
     const bool endsOnly = source_ == &buffer && generation == generation_;
     generation_ = generation;
     if (endsOnly) {
         // The newest rows go on top; those below the oldest wanted row have left.
+        std::size_t count = 0;
+        while (count < shown && (rows_.empty() || keyAt(count) > rows_.front().key)) ++count;
         std::vector<Row> fresh;
-        for (std::size_t j = 0; j < shown && (rows_.empty() || keyAt(j) > rows_.front().key); ++j)
-            fresh.push_back(Row{keyAt(j), eventAt(j), std::nullopt});
+        fresh.reserve(count);
+        for (std::size_t j = 0; j < count; ++j) fresh.push_back(Row{keyAt(j), eventAt(j), nullptr});
         insertRows(0, std::move(fresh), label);
         std::size_t kept = rows_.size();
         while (kept > 0 && (shown == 0 || rows_[kept - 1].key < keyAt(shown - 1))) --kept;
@@ -56,7 +63,8 @@ void MidiMonitorTableModel::useSource(const void* source) {
     source_ = source;
 }
 
-void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events, const MidiMonitorFilter& filter,
+void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
+                                    const MidiMonitorFilter& filter,
                                     const MidiMonitorViewModel::DeviceLabel& label) {
     refresh(events, filter.filteredIndices(events), label);
 }
@@ -70,7 +78,7 @@ void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
     wanted.reserve(shown);
     for (std::size_t j = 0; j < shown; ++j) {
         const MidiMonitorEvent& event = events[filtered[filtered.size() - 1 - j]];
-        wanted.push_back(Row{event.sequence, event, std::nullopt});
+        wanted.push_back(Row{event.sequence, event, nullptr});
     }
     const auto keys = [](const auto& rows) {
         std::vector<std::int64_t> sequences;
@@ -81,13 +89,18 @@ void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
     applyRowEdits(
         keys(rows_), keys(wanted), [this](int row, int count) { removeRows(row, count); },
         [&](int row, int first, int count) {
-            insertRows(row, {wanted.begin() + first, wanted.begin() + first + count}, label);
+            std::vector<Row> rows;
+            for (auto j = static_cast<std::size_t>(first); j < static_cast<std::size_t>(first + count); ++j)
+                rows.push_back(Row{wanted[j].key, wanted[j].event, nullptr});
+            insertRows(row, std::move(rows), label);
         });
     // A kept sequence may carry other values now: its row is made again.
     for (std::size_t i = 0; i < rows_.size(); ++i) {
         if (rows_[i].event == wanted[i].event) continue;
         removeRows(i, 1);
-        insertRows(i, {std::move(wanted[i])}, label);
+        std::vector<Row> again;
+        again.push_back(std::move(wanted[i]));
+        insertRows(i, std::move(again), label);
     }
     relabel(label);
 }
@@ -95,8 +108,8 @@ void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
 // Both key lists descend, so one pass over them finds the rows to keep, to insert and to remove,
 // each in runs; the common redraw inserts at the top and removes at the bottom.
 template <typename KeyAt, typename EventAt>
-void MidiMonitorTableModel::show(const MidiMonitorBuffer& buffer, std::size_t wanted, KeyAt keyAt, EventAt eventAt,
-                                 const MidiMonitorViewModel::DeviceLabel& label) {
+void MidiMonitorTableModel::show(const MidiMonitorBuffer& buffer, std::size_t wanted, KeyAt keyAt,
+                                 EventAt eventAt, const MidiMonitorViewModel::DeviceLabel& label) {
     useSource(&buffer);
     std::size_t i = 0;
     std::size_t j = 0;
@@ -111,7 +124,7 @@ void MidiMonitorTableModel::show(const MidiMonitorBuffer& buffer, std::size_t wa
         } else {
             std::vector<Row> fresh;
             for (; j < wanted && (i == rows_.size() || keyAt(j) > rows_[i].key); ++j)
-                fresh.push_back(Row{keyAt(j), eventAt(j), std::nullopt});
+                fresh.push_back(Row{keyAt(j), eventAt(j), nullptr});
             const std::size_t count = fresh.size();
             insertRows(i, std::move(fresh), label);
             i += count;
@@ -129,8 +142,14 @@ void MidiMonitorTableModel::insertRows(std::size_t at, std::vector<Row> rows,
         DeviceName& name = devices_[row.event.deviceId];
         if (name.rows++ == 0) name.label = qt(label(row.event.deviceId));
     }
-    const auto where = rows_.begin() + static_cast<std::ptrdiff_t>(at);
-    rows_.insert(where, std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+    if (at == 0) {
+        // The common redraw: rows on top, the newest first.
+        for (auto row = rows.rbegin(); row != rows.rend(); ++row) rows_.push_front(std::move(*row));
+    } else {
+        const auto where = rows_.begin() + static_cast<std::ptrdiff_t>(at);
+        rows_.insert(where, std::make_move_iterator(rows.begin()),
+                     std::make_move_iterator(rows.end()));
+    }
     endInsertRows();
 }
 
@@ -157,22 +176,20 @@ void MidiMonitorTableModel::relabel(const MidiMonitorViewModel::DeviceLabel& lab
         name.label = std::move(now);
         renamed = true;
     }
-    if (renamed) Q_EMIT dataChanged(index(0, deviceColumn), index(rowCount() - 1, deviceColumn));
+    if (!renamed) return;
+    for (const Row& row : rows_) {
+        if (row.texts) row.texts->painted[deviceColumn].reset();
+    }
+    Q_EMIT dataChanged(index(0, deviceColumn), index(rowCount() - 1, deviceColumn));
 }
 
-const MidiMonitorTableModel::Texts& MidiMonitorTableModel::texts(const Row& row) const {
+MidiMonitorTableModel::Texts& MidiMonitorTableModel::texts(const Row& row) const {
     if (!row.texts) {
         const MidiMonitorEvent& e = row.event;
-        row.texts = Texts{qt(e.timeLabel()),
-                          qt(e.messageLabel()),
-                          QString::number(e.channel),
-                          qt(e.dataLabel()),
-                          qt(e.valueLabel()),
-                          qt(e.byteLabel()),
-                          qt(e.endpoint),
-                          qt(e.source),
-                          e.role == "instrument",
-                          e.isMPEExpression()};
+        row.texts = std::make_unique<Texts>(
+            Texts{qt(e.timeLabel()), qt(e.messageLabel()), QString::number(e.channel),
+                  qt(e.dataLabel()), qt(e.valueLabel()), qt(e.byteLabel()), qt(e.endpoint),
+                  qt(e.source), e.role == "instrument", e.isMPEExpression()});
     }
     return *row.texts;
 }
@@ -181,52 +198,99 @@ int MidiMonitorTableModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
-int MidiMonitorTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : columnTotal; }
+int MidiMonitorTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : columnTotal;
+}
 
 QString MidiMonitorTableModel::columnTitle(int column) {
     switch (column) {
-        case timeColumn: return QStringLiteral("Time");
-        case deviceColumn: return QStringLiteral("Device");
-        case routeColumn: return QStringLiteral("Route");
-        case messageColumn: return QStringLiteral("Message");
-        case channelColumn: return QStringLiteral("Ch");
-        case dataColumn: return QStringLiteral("Data");
-        case valueColumn: return QStringLiteral("Value");
-        case rawColumn: return QStringLiteral("Raw");
-        case endpointColumn: return QStringLiteral("Endpoint");
-        case originColumn: return QStringLiteral("Origin");
-        default: return {};
+        case timeColumn:
+            return QStringLiteral("Time");
+        case deviceColumn:
+            return QStringLiteral("Device");
+        case routeColumn:
+            return QStringLiteral("Route");
+        case messageColumn:
+            return QStringLiteral("Message");
+        case channelColumn:
+            return QStringLiteral("Ch");
+        case dataColumn:
+            return QStringLiteral("Data");
+        case valueColumn:
+            return QStringLiteral("Value");
+        case rawColumn:
+            return QStringLiteral("Raw");
+        case endpointColumn:
+            return QStringLiteral("Endpoint");
+        case originColumn:
+            return QStringLiteral("Origin");
+        default:
+            return {};
     }
 }
 
 QString MidiMonitorTableModel::text(const Row& row, int column) const {
     const Texts& t = texts(row);
     switch (column) {
-        case timeColumn: return t.time;
-        case deviceColumn: return devices_.at(row.event.deviceId).label;
-        case routeColumn: return t.instrument ? QStringLiteral("INSTRUMENT") : QStringLiteral("MIDI SURFACE");
-        case messageColumn: return t.message;
-        case channelColumn: return t.channel;
-        case dataColumn: return t.data;
-        case valueColumn: return t.value;
-        case rawColumn: return t.raw;
-        case endpointColumn: return t.endpoint;
-        case originColumn: return t.origin;
-        default: return {};
+        case timeColumn:
+            return t.time;
+        case deviceColumn:
+            return devices_.at(row.event.deviceId).label;
+        case routeColumn:
+            return t.instrument ? QStringLiteral("INSTRUMENT") : QStringLiteral("MIDI SURFACE");
+        case messageColumn:
+            return t.message;
+        case channelColumn:
+            return t.channel;
+        case dataColumn:
+            return t.data;
+        case valueColumn:
+            return t.value;
+        case rawColumn:
+            return t.raw;
+        case endpointColumn:
+            return t.endpoint;
+        case originColumn:
+            return t.origin;
+        default:
+            return {};
     }
 }
 
-const QStaticText& MidiMonitorTableModel::paintedText(const QModelIndex& index, const QFont& font) const {
-    // Enough for the recurring texts; the time stamps, new on every row, only pass through.
-    constexpr qsizetype kLaidOutPerColumn = 2048;
-    const QString text = this->text(rows_[static_cast<std::size_t>(index.row())], index.column());
-    QHash<QString, QStaticText>& laidOut = laidOut_[static_cast<std::size_t>(index.column())];
-    if (const auto found = laidOut.constFind(text); found != laidOut.cend()) return *found;
-    if (laidOut.size() >= kLaidOutPerColumn) laidOut.clear();
-    QStaticText painted(text);
-    painted.setTextFormat(Qt::PlainText);
-    painted.prepare(QTransform(), font);
-    return *laidOut.insert(text, painted);
+const QFont* MidiMonitorTableModel::cellFont(int column) const {
+    switch (column) {
+        case routeColumn:
+            return &small_;
+        case timeColumn:
+        case channelColumn:
+        case dataColumn:
+        case valueColumn:
+        case rawColumn:
+            return &mono_;
+        default:
+            return nullptr;
+    }
+}
+
+QColor MidiMonitorTableModel::cellColor(int row, int column) const {
+    if (column == timeColumn || column == rawColumn) return secondary_;
+    if (column == routeColumn)
+        return texts(rows_[static_cast<std::size_t>(row)]).instrument ? teal_ : violet_;
+    return {};
+}
+
+bool MidiMonitorTableModel::showsBadge(int row, int column) const {
+    return column == messageColumn && texts(rows_[static_cast<std::size_t>(row)]).mpe;
+}
+
+MidiMonitorCellText& MidiMonitorTableModel::paintedText(int row, int column,
+                                                        const QFont& font) const {
+    const Row& shown = rows_[static_cast<std::size_t>(row)];
+    std::shared_ptr<MidiMonitorCellText>& painted =
+        texts(shown).painted[static_cast<std::size_t>(column)];
+    // Time stamps are new on every row; the other texts recur.
+    if (!painted) painted = painted_.get(column, text(shown, column), font, column != timeColumn);
+    return *painted;
 }
 
 QVariant MidiMonitorTableModel::data(const QModelIndex& index, int role) const {
@@ -234,24 +298,25 @@ QVariant MidiMonitorTableModel::data(const QModelIndex& index, int role) const {
     const Row& row = rows_[static_cast<std::size_t>(index.row())];
     const int column = index.column();
     switch (role) {
-        case Qt::DisplayRole: return text(row, column);
-        case Qt::ForegroundRole:
-            if (column == timeColumn || column == rawColumn) return secondary_;
-            if (column == routeColumn) return texts(row).instrument ? teal_ : violet_;
+        case Qt::DisplayRole:
+            return text(row, column);
+        case Qt::ForegroundRole: {
+            const QColor color = cellColor(index.row(), column);
+            return color.isValid() ? QVariant(color) : QVariant();
+        }
+        case Qt::FontRole: {
+            const QFont* font = cellFont(column);
+            return font != nullptr ? QVariant(*font) : QVariant();
+        }
+        case MpeRole:
+            return showsBadge(index.row(), column);
+        default:
             return {};
-        case Qt::FontRole:
-            if (column == routeColumn) return small_;
-            if (column == timeColumn || column == channelColumn || column == dataColumn || column == valueColumn ||
-                column == rawColumn) {
-                return mono_;
-            }
-            return {};
-        case MpeRole: return column == messageColumn && texts(row).mpe;
-        default: return {};
     }
 }
 
-QVariant MidiMonitorTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+QVariant MidiMonitorTableModel::headerData(int section, Qt::Orientation orientation,
+                                           int role) const {
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole) return columnTitle(section);
     return {};
 }

@@ -4,9 +4,14 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStaticText>
 #include <QStyledItemDelegate>
+#include <QTransform>
 #include <utility>
 
 namespace norv {
@@ -27,58 +32,57 @@ public:
         QColor outline = NorvTheme::violet();
         outline.setAlphaF(0.65f);
         outline_ = QPen(outline, 1);
+        badgeText_.setTextFormat(Qt::PlainText);
+        badgeText_.prepare(QTransform(), badgeFont_);
     }
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
         const QWidget* widget = option.widget;
         QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+        const int row = index.row();
+        const int column = index.column();
         const bool selected = (option.state & QStyle::State_Selected) != 0;
-        if (selected || (option.state & QStyle::State_MouseOver) != 0)
-            style->drawPrimitive(QStyle::PE_PanelItemViewItem, &option, painter, widget);
+        if (selected) style->drawPrimitive(QStyle::PE_PanelItemViewItem, &option, painter, widget);
 
-        const QVariant fontRole = index.data(Qt::FontRole);
-        const QFont font = fontRole.isValid() ? qvariant_cast<QFont>(fontRole) : option.font;
-        const QPalette::ColorGroup group = (option.state & QStyle::State_Enabled) == 0 ? QPalette::Disabled
-                                           : (option.state & QStyle::State_Active) == 0 ? QPalette::Inactive
-                                                                                          : QPalette::Normal;
-        const QVariant foreground = index.data(Qt::ForegroundRole);
+        const QFont* cellFont = model_->cellFont(column);
+        const QFont& font = cellFont != nullptr ? *cellFont : option.font;
+        const QPalette::ColorGroup group =
+            (option.state & QStyle::State_Enabled) == 0  ? QPalette::Disabled
+            : (option.state & QStyle::State_Active) == 0 ? QPalette::Inactive
+                                                         : QPalette::Normal;
+        const QColor cellColor = model_->cellColor(row, column);
         const QColor color = selected ? option.palette.color(group, QPalette::HighlightedText)
-                             : foreground.isValid() ? qvariant_cast<QColor>(foreground)
-                                                    : option.palette.color(group, QPalette::Text);
+                             : cellColor.isValid() ? cellColor
+                                                   : option.palette.color(group, QPalette::Text);
         const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
         const QRect textRect = option.rect.adjusted(margin, 0, -margin, 0);
-        const QStaticText& text = model_->paintedText(index, font);
         // Every drawing here sets the font and pen it draws with, so the painter needs no saving.
-        painter->setFont(font);
-        painter->setPen(color);
-        const QSizeF size = text.size();
-        if (size.width() <= textRect.width()) {
-            painter->drawStaticText(QPointF(textRect.left(), textRect.top() + (textRect.height() - size.height()) / 2),
-                                    text);
-        } else {
-            // Too wide for its column: cut with an ellipsis, as item views do.
-            painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
-                              QFontMetrics(font).elidedText(text.text(), Qt::ElideRight, textRect.width()));
-        }
-        if (index.column() == MidiMonitorTableModel::messageColumn &&
-            index.data(MidiMonitorTableModel::MpeRole).toBool())
-            paintBadge(painter, option, textRect.left() + static_cast<int>(size.width()) + 6);
+        if (painter->pen().color() != color) painter->setPen(color);
+        const int width = model_->paintedText(row, column, font).draw(*painter, textRect, font);
+        if (model_->showsBadge(row, column))
+            paintBadge(painter, option, textRect.left() + width + 6);
     }
 
 private:
     void paintBadge(QPainter* painter, const QStyleOptionViewItem& option, int x) const {
-        const QRect badge(QPoint(x, option.rect.center().y() - badgeSize_.height() / 2), badgeSize_);
+        const QRect badge(QPoint(x, option.rect.center().y() - badgeSize_.height() / 2),
+                          badgeSize_);
         if (badge.right() > option.rect.right()) return;
         painter->setPen(outline_);
         painter->drawRect(badge.adjusted(0, 0, -1, -1));
         painter->setFont(badgeFont_);
         painter->setPen(NorvTheme::violet());
-        painter->drawText(badge, Qt::AlignCenter, QStringLiteral("MPE"));
+        const QSizeF size = badgeText_.size();
+        painter->drawStaticText(QPointF(badge.left() + (badge.width() - size.width()) / 2,
+                                        badge.top() + (badge.height() - size.height()) / 2),
+                                badgeText_);
     }
 
     const MidiMonitorTableModel* model_;
     QFont badgeFont_;
     QSize badgeSize_;
+    QStaticText badgeText_{QStringLiteral("MPE")};
     QPen outline_;
 };
 
@@ -97,7 +101,8 @@ MidiMonitorTableView::MidiMonitorTableView(QWidget* parent)
     verticalHeader()->setDefaultSectionSize(22);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     setFrameShape(QFrame::NoFrame);
-    setStyleSheet(QStringLiteral("QTableView { border: 1px solid %1; }").arg(NorvTheme::css(NorvTheme::stroke())));
+    setStyleSheet(QStringLiteral("QTableView { border: 1px solid %1; }")
+                      .arg(NorvTheme::css(NorvTheme::stroke())));
 
     // Fixed widths stay; the others start at their ideal width and never go below their minimum.
     struct Width {
@@ -113,7 +118,8 @@ MidiMonitorTableView::MidiMonitorTableView(QWidget* parent)
     header->setMinimumSectionSize(34);
     header->setStretchLastSection(true);
     for (int column = 0; column < MidiMonitorTableModel::columnTotal; ++column) {
-        header->setSectionResizeMode(column, widths[column].fixed ? QHeaderView::Fixed : QHeaderView::Interactive);
+        header->setSectionResizeMode(
+            column, widths[column].fixed ? QHeaderView::Fixed : QHeaderView::Interactive);
         header->resizeSection(column, widths[column].ideal);
     }
 
@@ -125,10 +131,11 @@ MidiMonitorTableView::MidiMonitorTableView(QWidget* parent)
                 followRows(first, last, true);
                 keepShownRows(first, last, true);
             });
-    connect(model_, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex&, int first, int last) {
-        followRows(first, last, false);
-        keepShownRows(first, last, false);
-    });
+    connect(model_, &QAbstractItemModel::rowsRemoved, this,
+            [this](const QModelIndex&, int first, int last) {
+                followRows(first, last, false);
+                keepShownRows(first, last, false);
+            });
     const auto all = [this] { pending_ = Pending::all; };
     connect(model_, &QAbstractItemModel::modelReset, this, all);
     connect(model_, &QAbstractItemModel::layoutChanged, this, all);
@@ -141,8 +148,25 @@ void MidiMonitorTableView::updateGeometries() {
     const Geometry now{model_->rowCount(), viewport()->size(), horizontalHeader()->length(),
                        verticalHeader()->length(), horizontalHeader()->sizeHint().height()};
     if (now == laidOut_) return;
-    laidOut_ = now;
+    const Geometry before = std::exchange(laidOut_, now);
+    if (setRowsRange(before, now)) return;
     QTableView::updateGeometries();
+}
+
+// Rows added or removed change only the vertical scroll range. While the scroll bar stays shown
+// and its value within the range, the range is set alone: the scroll area's own handling of a
+// range change lays out both scroll bars again and repaints them and the frame around them.
+bool MidiMonitorTableView::setRowsRange(const Geometry& before, const Geometry& now) {
+    QScrollBar* bar = verticalScrollBar();
+    const int maximum = now.height - now.viewport.height();
+    const bool onlyRows = before.rows >= 0 && before.viewport == now.viewport &&
+                          before.width == now.width && before.header == now.header;
+    if (!onlyRows || !bar->isVisible() || bar->maximum() <= 0 || maximum <= 0 ||
+        bar->value() > maximum)
+        return false;
+    const QSignalBlocker blocker(bar);
+    bar->setRange(0, maximum);
+    return true;
 }
 
 // Rows inserted on top move the painted rows down by their height: the pixels move and only the
@@ -163,12 +187,48 @@ void MidiMonitorTableView::followRows(int first, int last, bool inserted) {
     }
 }
 
+// Rows are all one height and nothing spans or has a grid, so the cells a paint touches follow
+// from its rectangles, and each is drawn by the delegate alone: the item view's own paint builds
+// and styles every cell's options again, which costs as much as drawing its text.
+void MidiMonitorTableView::paintEvent(QPaintEvent* event) {
+    QPainter painter(viewport());
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const QStyle::State state = option.state;
+    const QHeaderView* header = horizontalHeader();
+    QAbstractItemDelegate* delegate = itemDelegate();
+    const QItemSelectionModel* selection = selectionModel();
+    const int rows = model_->rowCount();
+    for (const QRect& area : event->region()) {
+        const int first = rowAt(area.top());
+        if (first < 0) continue;
+        const int below = rowAt(area.bottom());
+        const int last = below < 0 ? rows - 1 : below;
+        for (int visual = 0; visual < header->count(); ++visual) {
+            const int column = header->logicalIndex(visual);
+            const int x = columnViewportPosition(column);
+            const int width = columnWidth(column);
+            if (header->isSectionHidden(column) || x > area.right() || x + width <= area.left())
+                continue;
+            for (int row = first; row <= last; ++row) {
+                const QModelIndex index = model_->index(row, column);
+                option.rect = QRect(x, rowViewportPosition(row), width, rowHeight(row));
+                option.state = state;
+                if (selection != nullptr && selection->isSelected(index))
+                    option.state |= QStyle::State_Selected;
+                delegate->paint(&painter, option, index);
+            }
+        }
+    }
+}
+
 // The style sheet's outline leaves the rows' area to be filled by its style, under which every
 // widget behind the table is painted first and moving painted rows is a full repaint. Filled with
 // the same brush by itself, the area is opaque: it alone is painted, once, and rows' pixels move.
 bool MidiMonitorTableView::event(QEvent* event) {
     const bool handled = QTableView::event(event);
-    if (event->type() == QEvent::Hide) pending_ = Pending::all;  // rows hidden are painted when shown
+    if (event->type() == QEvent::Hide)
+        pending_ = Pending::all;  // rows hidden are painted when shown
     if (event->type() == QEvent::Polish || event->type() == QEvent::StyleChange) {
         viewport()->setAutoFillBackground(true);
         viewport()->setAttribute(Qt::WA_StyledBackground, false);
@@ -196,7 +256,8 @@ void MidiMonitorTableView::keepShownRows(int first, int last, bool inserted) {
     topRow_ = -1;
     if (rows == 0) return;
     updateGeometries();  // the scroll range follows the new row count before the value moves
-    verticalScrollBar()->setValue(verticalScrollBar()->value() + rows * verticalHeader()->defaultSectionSize());
+    verticalScrollBar()->setValue(verticalScrollBar()->value() +
+                                  rows * verticalHeader()->defaultSectionSize());
 }
 
 }  // namespace norv

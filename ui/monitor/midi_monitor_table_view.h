@@ -21,6 +21,7 @@ public:
 protected:
     void updateGeometries() override;
     void doItemsLayout() override;
+    void paintEvent(QPaintEvent* event) override;
     bool event(QEvent* event) override;
 
 private:
@@ -37,6 +38,7 @@ private:
         int header = 0;  // the column titles' height
         friend bool operator==(const Geometry&, const Geometry&) = default;
     };
+    bool setRowsRange(const Geometry& before, const Geometry& now);
     Geometry laidOut_;
 
     MidiMonitorTableModel* model_;

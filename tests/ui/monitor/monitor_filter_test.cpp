@@ -166,12 +166,19 @@ TEST(MidiMonitorTableModel, ShowsNewestThousandMatchingNewestFirst) {
 }  // namespace
 }  // namespace norv
 
+#include "ui/monitor/midi_monitor_cell_text.h"
 #include "ui/monitor/midi_monitor_table_view.h"
+#include "ui/theme/norv_theme.h"
 
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QImage>
+#include <QPainter>
 #include <QPaintEvent>
+#include <QRawFont>
 #include <QScreen>
+#include <QScrollBar>
+#include <QStaticText>
 #include <QTest>
 
 namespace norv {
@@ -202,30 +209,70 @@ struct PaintedRegion : QObject {
     QRegion painted;
 };
 
-// Three rows on top, three gone at the bottom: only the new rows are painted, and the window
-// shows what painting it all shows.
+// Three rows on top, three gone at the bottom, then two more on top with none gone: only the new
+// rows are painted (and the vertical scroll bar, whose range grew), and the window shows what
+// painting it all shows.
 TEST(MidiMonitorTableView, RowsArrivingOnTopMoveThePaintedRows) {
     std::vector<MidiMonitorEvent> events;
-    for (int i = 1; i <= 43; ++i)
+    for (int i = 1; i <= 45; ++i)
         events.push_back(event(i, "ipad", "Keys", "instrument", i % 2 ? "note" : "pitch_bend", 1));
     MidiMonitorTableView view;
     view.resize(900, 300);
-    view.monitorModel()->refresh({events.begin(), events.end() - 3}, MidiMonitorFilter{}, label);
+    view.monitorModel()->refresh({events.begin(), events.end() - 5}, MidiMonitorFilter{}, label);
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
     view.rowAt(0);               // runs the item view's delayed layout
     view.viewport()->repaint();  // and paints all it left
-    PaintedRegion region;
-    view.viewport()->installEventFilter(&region);
-    view.monitorModel()->refresh({events.begin() + 3, events.end()}, MidiMonitorFilter{}, label);
-    view.rowAt(0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !region.painted.isEmpty(); }));
-    view.viewport()->removeEventFilter(&region);
-    EXPECT_EQ(region.painted.boundingRect(), QRect(0, 0, view.viewport()->width(), 3 * 22));
     const auto window = [&view] { return QGuiApplication::primaryScreen()->grabWindow(view.winId()).toImage(); };
-    const QImage moved = window();
-    view.viewport()->repaint();
-    EXPECT_EQ(moved, window());
+    const auto arrive = [&](int first, int end, int rows) {
+        PaintedRegion region, across;
+        view.viewport()->installEventFilter(&region);
+        view.horizontalScrollBar()->installEventFilter(&across);
+        view.monitorModel()->refresh({events.begin() + first, events.begin() + end}, MidiMonitorFilter{}, label);
+        view.rowAt(0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !region.painted.isEmpty(); }));
+        QCoreApplication::processEvents();
+        view.viewport()->removeEventFilter(&region);
+        view.horizontalScrollBar()->removeEventFilter(&across);
+        EXPECT_EQ(region.painted.boundingRect(), QRect(0, 0, view.viewport()->width(), rows * 22));
+        EXPECT_TRUE(across.painted.isEmpty());
+        EXPECT_EQ(view.verticalScrollBar()->maximum(), (end - first) * 22 - view.viewport()->height());
+        const QImage moved = window();
+        view.viewport()->repaint();
+        EXPECT_EQ(moved, window());
+    };
+    arrive(3, 43, 3);
+    arrive(3, 45, 2);
+}
+
+// Time stamps, values and bytes are set glyph by glyph without a layout; they must look exactly
+// as their laid-out text, where the cell's text stood before.
+TEST(MidiMonitorCellText, TextsSetGlyphByGlyphLookAsTheirLayout) {
+    const QFont mono = NorvTheme::systemFont(11, QFont::Normal, true);
+    const QRect cell(3, 0, 140, 22);
+    const auto paint = [&](const auto& draw) {
+        QImage image(150, 22, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.setPen(Qt::black);
+        painter.setFont(mono);
+        draw(painter);
+        return image;
+    };
+    for (const QString& text : {QStringLiteral("12:34:56.789"), QStringLiteral("90 3C 64"), QStringLiteral("C#4 (61)"),
+                               QStringLiteral("-8192")}) {
+        SCOPED_TRACE(text.toStdString());
+        EXPECT_TRUE(MidiMonitorCellText::glyphRun(text, mono, QRawFont::fromFont(mono)));
+        QStaticText laidOut(text);
+        laidOut.prepare(QTransform(), mono);
+        const QImage expected = paint([&](QPainter& painter) {
+            painter.drawStaticText(QPointF(cell.left(), (cell.height() - laidOut.size().height()) / 2), laidOut);
+        });
+        int width = 0;
+        MidiMonitorCellText glyphs(text, mono, QRawFont::fromFont(mono));
+        EXPECT_EQ(paint([&](QPainter& painter) { width = glyphs.draw(painter, cell, mono); }), expected);
+        EXPECT_EQ(width, static_cast<int>(laidOut.size().width()));
+    }
 }
 
 }  // namespace
