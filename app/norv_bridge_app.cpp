@@ -44,7 +44,10 @@ NorvBridgeApp::NorvBridgeApp(BridgeStore& store, Options options, QObject* paren
     connect(menuBar_.get(), &BridgeMenuBar::openWindowRequested, this, [this] { showWindow(); });
     connect(menuBar_.get(), &BridgeMenuBar::quitRequested, this, [this] { requestQuit(); });
 
-    const auto followStore = [this] { restart_->setEnabled(!store_.externalEngine()); };
+    const auto followStore = [this] {
+        if (store_.changeScope() != BridgeStore::ChangeScope::midiMonitorOnly)
+            restart_->setEnabled(!store_.externalEngine());
+    };
     connect(&store_, &BridgeStore::changed, this, followStore);
     followStore();
 }

@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 
 namespace norv {
 
@@ -59,32 +60,32 @@ BridgeStore::~BridgeStore() {
 
 void BridgeStore::setSelection(std::optional<BridgeSection> section) {
     selection_ = section;
-    Q_EMIT changed();
+    announce(ChangeScope::everything);
     updateMidiMonitorSubscription();
 }
 
 void BridgeStore::setMidiListenEnabled(bool enabled) {
     midiListenEnabled_ = enabled;
-    Q_EMIT changed();
+    announce(ChangeScope::everything);
     updateMidiMonitorSubscription();
 }
 
 void BridgeStore::setMidiRefreshRate(MidiMonitorRefreshRate rate) {
     midiRefreshRate_ = rate;
     settings_.setValue(settings_keys::midiMonitorRefreshRate, rate.rawValue());
-    Q_EMIT changed();
+    announce(ChangeScope::everything);
     updateMidiMonitorSubscription();
 }
 
 void BridgeStore::setMidiMonitorFilter(const MidiMonitorFilter& filter) {
     midiMonitorFilter_ = filter;
-    Q_EMIT changed();
+    announce(ChangeScope::everything);
 }
 
 void BridgeStore::dismissActionMessage() {
     if (!actionMessage_) return;
     actionMessage_.reset();
-    Q_EMIT changed();
+    announce(ChangeScope::everything);
 }
 
 // ---- derived values ----
@@ -137,7 +138,15 @@ void BridgeStore::start() {
 void BridgeStore::receiveSnapshot(const AdminSnapshot& snapshot) {
     snapshot_ = snapshot;
     appendMidiEvents(snapshot.midiEvents);
+    announce(ChangeScope::everything);
+}
+
+// A change announced while another is (a follower acting on it) carries its own scope, and the
+// outer one's comes back after it.
+void BridgeStore::announce(ChangeScope scope) {
+    const ChangeScope outer = std::exchange(changeScope_, scope);
     Q_EMIT changed();
+    changeScope_ = outer;
 }
 
 void BridgeStore::receiveMidiMonitorBatch(const MidiMonitorBatch& batch) {
@@ -149,7 +158,7 @@ void BridgeStore::receiveMidiMonitorBatch(const MidiMonitorBatch& batch) {
     midiDroppedEventCount_ += batch.dropped;
     appendMidiEvents(batch.events);
     midiLatestSequence_ = batch.latestSequence;
-    Q_EMIT changed();
+    announce(ChangeScope::midiMonitorOnly);
 }
 
 void BridgeStore::appendMidiEvents(const std::vector<MidiMonitorEvent>& events) {
@@ -168,10 +177,10 @@ void BridgeStore::receiveConnectionState(const AdminConnectionState& state) {
     if (!state.isConnected()) {
         snapshot_ = AdminSnapshot::empty();
         midiLatestSequence_ = 0;
-        Q_EMIT changed();
+        announce(ChangeScope::everything);
         updateBluetooth();
     } else {
-        Q_EMIT changed();
+        announce(ChangeScope::everything);
         updateBluetooth();
         updateMidiMonitorSubscription();
     }
@@ -210,7 +219,7 @@ void BridgeStore::command(const std::string& path, const nlohmann::json& args, c
     pendingActions_.insert(path);
     actionFailed_ = false;
     actionMessage_ = kApplying;
-    Q_EMIT changed();
+    announce(ChangeScope::everything);
     QPointer<BridgeStore> self(this);
     admin_->request(path, args, [self, path, label](const std::optional<QString>& error) {
         if (!self) return;
@@ -290,14 +299,14 @@ void BridgeStore::clearMidiMonitor() {
     midiMonitorEvents_.clear();
     midiDroppedEventCount_ = 0;
     midiLatestSequence_ = 0;
-    Q_EMIT changed();
+    announce(ChangeScope::everything);
     const AdminCommand clear = AdminCommands::clearMidiMonitor();
     admin_->send(clear.path, clear.args);
 }
 
 void BridgeStore::toggleMidiMessageFamily(MidiMessageFamily family) {
     midiMonitorFilter_.families.toggle(family);
-    Q_EMIT changed();
+    announce(ChangeScope::everything);
 }
 
 // ---- engine control and settings ----
@@ -314,7 +323,7 @@ bool BridgeStore::validConfiguration(const BridgeLaunchConfiguration& configurat
     }
     actionMessage_ = problem;
     actionFailed_ = true;
-    Q_EMIT changed();
+    announce(ChangeScope::everything);
     return false;
 }
 
@@ -368,7 +377,7 @@ void BridgeStore::applyConnectionConfiguration(const BridgeLaunchConfiguration& 
 
     applied.save(settings_);
     launchConfiguration_ = applied;
-    Q_EMIT changed();
+    announce(ChangeScope::everything);
     qCInfo(AppLog::connection,
            "Applying connection config wireless=%s bonjour=%s ios_usb=%s android_usb=%s port=%d",
            AppLog::boolean(applied.wirelessEnabled), AppLog::boolean(applied.bonjourEnabled),

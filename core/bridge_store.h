@@ -148,10 +148,17 @@ public:
 
     static QString bluetoothName(const QString& computerName);
 
+    // What the change `changed()` is announcing touched: the MIDI monitor's buffer and counts
+    // alone (a batch of monitored events), so views that show none of them may skip it, or
+    // anything at all.
+    enum class ChangeScope { everything, midiMonitorOnly };
+    ChangeScope changeScope() const { return changeScope_; }
+
 Q_SIGNALS:
     void changed();
 
 private:
+    void announce(ChangeScope scope);
     // Sends the monitor subscription for the current page, switch and rate (once started).
     void updateMidiMonitorSubscription();
     // Serves Bluetooth while the own engine is connected and its switch is on; stops it otherwise.
@@ -184,6 +191,7 @@ private:
     BridgeStoreOptions options_;
     bool started_ = false;
     std::int64_t midiLatestSequence_ = 0;
+    ChangeScope changeScope_ = ChangeScope::everything;
 };
 
 }  // namespace norv

@@ -107,5 +107,23 @@ TEST_F(StoreTest, MonitorFilterPublishesWithoutResubscribing) {
     EXPECT_EQ(admin->sentOn("/admin/midi-monitor/configure").size(), subscriptions);
 }
 
+// A batch is announced as touching the monitor alone, so views that show none of it can skip it;
+// a change a follower makes meanwhile is announced whole, and the batch's scope comes back after.
+TEST_F(StoreTest, MonitorBatchesAreAnnouncedAsMonitorOnlyChanges) {
+    store->start();
+    std::vector<BridgeStore::ChangeScope> scopes;
+    bool selectOnce = true;
+    QObject::connect(store.get(), &BridgeStore::changed, store.get(), [&] {
+        scopes.push_back(store->changeScope());
+        if (std::exchange(selectOnce, false)) store->setSelection(BridgeSection::routes);
+        scopes.push_back(store->changeScope());
+    });
+    admin->batchHandler(batch(events(1, 3), 3));
+    using Scope = BridgeStore::ChangeScope;
+    EXPECT_EQ(scopes, (std::vector<Scope>{Scope::midiMonitorOnly, Scope::everything, Scope::everything,
+                                          Scope::midiMonitorOnly}));
+    EXPECT_EQ(store->changeScope(), Scope::everything);
+}
+
 }  // namespace
 }  // namespace norv

@@ -16,6 +16,7 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QUrl>
+#include <type_traits>
 
 namespace norv {
 
@@ -26,7 +27,12 @@ namespace {
 template <typename Page>
 Page* follow(Page* page, BridgeStore& store, typename Page::State (*stateOf)(const BridgeStore&)) {
     page->setState(stateOf(store));
-    QObject::connect(&store, &BridgeStore::changed, page, [page, &store, stateOf] { page->setState(stateOf(store)); });
+    // Only the monitor page shows the monitor's events.
+    constexpr bool showsMonitor = std::is_same_v<Page, MidiMonitorPage>;
+    QObject::connect(&store, &BridgeStore::changed, page, [page, &store, stateOf] {
+        if (showsMonitor || store.changeScope() != BridgeStore::ChangeScope::midiMonitorOnly)
+            page->setState(stateOf(store));
+    });
     if constexpr (requires { page->start(); }) page->start();
     return page;
 }

@@ -74,7 +74,9 @@ MenuBarView BridgeMenuBar::viewOf(const BridgeStore& store) {
 }
 
 void BridgeMenuBar::follow(BridgeStore& store) {
-    connect(&store, &BridgeStore::changed, this, [this, &store] { setView(viewOf(store)); });
+    connect(&store, &BridgeStore::changed, this, [this, &store] {
+        if (store.changeScope() != BridgeStore::ChangeScope::midiMonitorOnly) setView(viewOf(store));
+    });
     connect(this, &BridgeMenuBar::startOrRestartRequested, &store, [&store] { store.startOrRestartBridge(); });
     setView(viewOf(store));
 }

@@ -90,7 +90,10 @@ MainWindow::MainWindow(BridgeStore& store, PageFactory pageFactory, QWidget* par
     connect(banner_, &PairingCodeBanner::resetRequested, this, [this] { store_.resetPairing(); });
     connect(start_, &QAction::triggered, this, [this] { store_.startOrRestartBridge(); });
     connect(stop_, &QAction::triggered, this, [this] { store_.stopBridge(); });
-    connect(&store_, &BridgeStore::changed, this, &MainWindow::stabilize);
+    // The window shows nothing of the monitor's events.
+    connect(&store_, &BridgeStore::changed, this, [this] {
+        if (store_.changeScope() != BridgeStore::ChangeScope::midiMonitorOnly) stabilize();
+    });
     stabilize();
 }
 
