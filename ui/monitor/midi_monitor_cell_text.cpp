@@ -24,13 +24,11 @@ QStaticText prepared(const QString& text, const QFont& font) {
 
 }  // namespace
 
-MidiMonitorCellText::MidiMonitorCellText(const QString& text, const QFont& font,
-                                         const QRawFont& raw)
+MidiMonitorCellText::MidiMonitorCellText(const QString& text, const QFont& font, const QRawFont& raw)
     : text_(text), glyphs_(glyphRun(text, font, raw)) {
     if (glyphs_) {
         const QList<quint32> last{glyphs_->glyphIndexes().constLast()};
-        width_ = glyphs_->positions().constLast().x() +
-                 raw.advancesForGlyphIndexes(last).constFirst().x();
+        width_ = glyphs_->positions().constLast().x() + raw.advancesForGlyphIndexes(last).constFirst().x();
         ascent_ = raw.ascent();
         height_ = std::ceil(raw.ascent() + raw.descent());
         return;
@@ -44,14 +42,12 @@ int MidiMonitorCellText::draw(QPainter& painter, const QRect& rect, const QFont&
     if (width_ > rect.width()) {
         // Too wide for its column: cut with an ellipsis, as item views do.
         if (elidedFor_ != rect.width()) {
-            elided_ =
-                prepared(QFontMetrics(font).elidedText(text_, Qt::ElideRight, rect.width()), font);
+            elided_ = prepared(QFontMetrics(font).elidedText(text_, Qt::ElideRight, rect.width()), font);
             elidedFor_ = rect.width();
         }
         if (painter.font() != font) painter.setFont(font);
         const QSizeF size = elided_.size();
-        painter.drawStaticText(
-            QPointF(rect.left(), rect.top() + (rect.height() - size.height()) / 2), elided_);
+        painter.drawStaticText(QPointF(rect.left(), rect.top() + (rect.height() - size.height()) / 2), elided_);
         return static_cast<int>(size.width());
     }
     const qreal top = rect.top() + (rect.height() - height_) / 2;
@@ -66,15 +62,13 @@ int MidiMonitorCellText::draw(QPainter& painter, const QRect& rect, const QFont&
 
 // Printable ASCII in a fixed-pitch font has no shaping to do: each character is its glyph, placed
 // at the sum of the advances before it, which is what a layout of the text would give.
-std::optional<QGlyphRun> MidiMonitorCellText::glyphRun(const QString& text, const QFont& font,
-                                                       const QRawFont& raw) {
+std::optional<QGlyphRun> MidiMonitorCellText::glyphRun(const QString& text, const QFont& font, const QRawFont& raw) {
     if (text.isEmpty() || !raw.isValid() || !QFontInfo(font).fixedPitch()) return std::nullopt;
     for (const QChar c : text) {
         if (c.unicode() < 0x20 || c.unicode() > 0x7e) return std::nullopt;
     }
     const QList<quint32> indexes = raw.glyphIndexesForString(text);
-    if (indexes.size() != text.size() || indexes.contains(0))
-        return std::nullopt;  // a character it lacks
+    if (indexes.size() != text.size() || indexes.contains(0)) return std::nullopt;  // a character it lacks
     const QList<QPointF> advances = raw.advancesForGlyphIndexes(indexes);
     QList<QPointF> positions;
     positions.reserve(advances.size());
@@ -90,9 +84,7 @@ std::optional<QGlyphRun> MidiMonitorCellText::glyphRun(const QString& text, cons
     return run;
 }
 
-std::shared_ptr<MidiMonitorCellText> MidiMonitorCellText::Cache::get(int column,
-                                                                     const QString& text,
-                                                                     const QFont& font,
+std::shared_ptr<MidiMonitorCellText> MidiMonitorCellText::Cache::get(int column, const QString& text, const QFont& font,
                                                                      bool recurring) {
     if (!recurring) return std::make_shared<MidiMonitorCellText>(text, font, rawFont(font));
     auto& shared = shared_[static_cast<std::size_t>(column)];

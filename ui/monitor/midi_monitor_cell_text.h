@@ -30,8 +30,7 @@ public:
 
     // The glyphs `text` is set with in `font` (`raw` its raw font) without a layout, when it can
     // be.
-    static std::optional<QGlyphRun> glyphRun(const QString& text, const QFont& font,
-                                             const QRawFont& raw);
+    static std::optional<QGlyphRun> glyphRun(const QString& text, const QFont& font, const QRawFont& raw);
 
     // Cells of a column share the layout of one recurring text (messages, routes, channels,
     // endpoints), so a text is laid out once while it recurs.
@@ -39,8 +38,7 @@ public:
     public:
         explicit Cache(int columns) : shared_(static_cast<std::size_t>(columns)) {}
         // The laid-out `text` of `column`; one that does not recur (a time stamp) is not kept here.
-        std::shared_ptr<MidiMonitorCellText> get(int column, const QString& text, const QFont& font,
-                                                 bool recurring);
+        std::shared_ptr<MidiMonitorCellText> get(int column, const QString& text, const QFont& font, bool recurring);
 
     private:
         const QRawFont& rawFont(const QFont& font);

@@ -24,14 +24,10 @@ MidiMonitorTableModel::MidiMonitorTableModel(QObject* parent)
       teal_(NorvTheme::teal()),
       violet_(NorvTheme::violet()) {}
 
-void MidiMonitorTableModel::refresh(const MidiMonitorBuffer& buffer,
-                                    const std::deque<std::uint64_t>& passing,
-                                    std::uint64_t generation,
-                                    const MidiMonitorViewModel::DeviceLabel& label) {
+void MidiMonitorTableModel::refresh(const MidiMonitorBuffer& buffer, const std::deque<std::uint64_t>& passing,
+                                    std::uint64_t generation, const MidiMonitorViewModel::DeviceLabel& label) {
     const std::size_t shown = std::min<std::size_t>(passing.size(), kMaxRows);
-    const auto keyAt = [&](std::size_t j) {
-        return static_cast<std::int64_t>(passing[passing.size() - 1 - j]);
-    };
+    const auto keyAt = [&](std::size_t j) { return static_cast<std::int64_t>(passing[passing.size() - 1 - j]); };
     const auto eventAt = [&](std::size_t j) -> const MidiMonitorEvent& {
         return buffer.at(static_cast<std::uint64_t>(keyAt(j)));
     };
@@ -63,8 +59,7 @@ void MidiMonitorTableModel::useSource(const void* source) {
     source_ = source;
 }
 
-void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
-                                    const MidiMonitorFilter& filter,
+void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events, const MidiMonitorFilter& filter,
                                     const MidiMonitorViewModel::DeviceLabel& label) {
     refresh(events, filter.filteredIndices(events), label);
 }
@@ -108,8 +103,8 @@ void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
 // Both key lists descend, so one pass over them finds the rows to keep, to insert and to remove,
 // each in runs; the common redraw inserts at the top and removes at the bottom.
 template <typename KeyAt, typename EventAt>
-void MidiMonitorTableModel::show(const MidiMonitorBuffer& buffer, std::size_t wanted, KeyAt keyAt,
-                                 EventAt eventAt, const MidiMonitorViewModel::DeviceLabel& label) {
+void MidiMonitorTableModel::show(const MidiMonitorBuffer& buffer, std::size_t wanted, KeyAt keyAt, EventAt eventAt,
+                                 const MidiMonitorViewModel::DeviceLabel& label) {
     useSource(&buffer);
     std::size_t i = 0;
     std::size_t j = 0;
@@ -147,8 +142,7 @@ void MidiMonitorTableModel::insertRows(std::size_t at, std::vector<Row> rows,
         for (auto row = rows.rbegin(); row != rows.rend(); ++row) rows_.push_front(std::move(*row));
     } else {
         const auto where = rows_.begin() + static_cast<std::ptrdiff_t>(at);
-        rows_.insert(where, std::make_move_iterator(rows.begin()),
-                     std::make_move_iterator(rows.end()));
+        rows_.insert(where, std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
     }
     endInsertRows();
 }
@@ -186,10 +180,9 @@ void MidiMonitorTableModel::relabel(const MidiMonitorViewModel::DeviceLabel& lab
 MidiMonitorTableModel::Texts& MidiMonitorTableModel::texts(const Row& row) const {
     if (!row.texts) {
         const MidiMonitorEvent& e = row.event;
-        row.texts = std::make_unique<Texts>(
-            Texts{qt(e.timeLabel()), qt(e.messageLabel()), QString::number(e.channel),
-                  qt(e.dataLabel()), qt(e.valueLabel()), qt(e.byteLabel()), qt(e.endpoint),
-                  qt(e.source), e.role == "instrument", e.isMPEExpression()});
+        row.texts = std::make_unique<Texts>(Texts{
+            qt(e.timeLabel()), qt(e.messageLabel()), QString::number(e.channel), qt(e.dataLabel()), qt(e.valueLabel()),
+            qt(e.byteLabel()), qt(e.endpoint), qt(e.source), e.role == "instrument", e.isMPEExpression()});
     }
     return *row.texts;
 }
@@ -198,9 +191,7 @@ int MidiMonitorTableModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
-int MidiMonitorTableModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : columnTotal;
-}
+int MidiMonitorTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : columnTotal; }
 
 QString MidiMonitorTableModel::columnTitle(int column) {
     switch (column) {
@@ -274,8 +265,7 @@ const QFont* MidiMonitorTableModel::cellFont(int column) const {
 
 QColor MidiMonitorTableModel::cellColor(int row, int column) const {
     if (column == timeColumn || column == rawColumn) return secondary_;
-    if (column == routeColumn)
-        return texts(rows_[static_cast<std::size_t>(row)]).instrument ? teal_ : violet_;
+    if (column == routeColumn) return texts(rows_[static_cast<std::size_t>(row)]).instrument ? teal_ : violet_;
     return {};
 }
 
@@ -283,11 +273,9 @@ bool MidiMonitorTableModel::showsBadge(int row, int column) const {
     return column == messageColumn && texts(rows_[static_cast<std::size_t>(row)]).mpe;
 }
 
-MidiMonitorCellText& MidiMonitorTableModel::paintedText(int row, int column,
-                                                        const QFont& font) const {
+MidiMonitorCellText& MidiMonitorTableModel::paintedText(int row, int column, const QFont& font) const {
     const Row& shown = rows_[static_cast<std::size_t>(row)];
-    std::shared_ptr<MidiMonitorCellText>& painted =
-        texts(shown).painted[static_cast<std::size_t>(column)];
+    std::shared_ptr<MidiMonitorCellText>& painted = texts(shown).painted[static_cast<std::size_t>(column)];
     // Time stamps are new on every row; the other texts recur.
     if (!painted) painted = painted_.get(column, text(shown, column), font, column != timeColumn);
     return *painted;
@@ -315,8 +303,7 @@ QVariant MidiMonitorTableModel::data(const QModelIndex& index, int role) const {
     }
 }
 
-QVariant MidiMonitorTableModel::headerData(int section, Qt::Orientation orientation,
-                                           int role) const {
+QVariant MidiMonitorTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole) return columnTitle(section);
     return {};
 }

@@ -46,19 +46,16 @@ public:
     // a view keeps its selection and scroll position. `label` names a device id.
     // `generation` names the passing list: while it stays, the list only gains events at its end
     // and loses them at its start, so only the table's ends are looked at.
-    void refresh(const MidiMonitorBuffer& buffer, const std::deque<std::uint64_t>& passing,
-                 std::uint64_t generation, const MidiMonitorViewModel::DeviceLabel& label);
+    void refresh(const MidiMonitorBuffer& buffer, const std::deque<std::uint64_t>& passing, std::uint64_t generation,
+                 const MidiMonitorViewModel::DeviceLabel& label);
     // The same from a list, filtered here or already (positions into `events`, oldest first).
     // Rows are then the events' sequences, matched by the general row edit script.
     void refresh(const std::vector<MidiMonitorEvent>& events, const MidiMonitorFilter& filter,
                  const MidiMonitorViewModel::DeviceLabel& label);
-    void refresh(const std::vector<MidiMonitorEvent>& events,
-                 const std::vector<std::size_t>& filtered,
+    void refresh(const std::vector<MidiMonitorEvent>& events, const std::vector<std::size_t>& filtered,
                  const MidiMonitorViewModel::DeviceLabel& label);
 
-    const MidiMonitorEvent& event(int row) const {
-        return rows_[static_cast<std::size_t>(row)].event;
-    }
+    const MidiMonitorEvent& event(int row) const { return rows_[static_cast<std::size_t>(row)].event; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -84,8 +81,7 @@ private:
         std::array<std::shared_ptr<MidiMonitorCellText>, columnTotal> painted{};
     };
     struct Row {
-        std::int64_t key =
-            0;  // the buffer position, descending from the top row; from a list, the sequence
+        std::int64_t key = 0;  // the buffer position, descending from the top row; from a list, the sequence
         MidiMonitorEvent event;
         mutable std::unique_ptr<Texts> texts;
     };
@@ -97,16 +93,15 @@ private:
     void show(const MidiMonitorBuffer& buffer, std::size_t wanted, KeyAt keyAt, EventAt eventAt,
               const MidiMonitorViewModel::DeviceLabel& label);
     void useSource(const void* source);
-    void insertRows(std::size_t at, std::vector<Row> rows,
-                    const MidiMonitorViewModel::DeviceLabel& label);
+    void insertRows(std::size_t at, std::vector<Row> rows, const MidiMonitorViewModel::DeviceLabel& label);
     void removeRows(std::size_t at, std::size_t count);
     void relabel(const MidiMonitorViewModel::DeviceLabel& label);
     Texts& texts(const Row& row) const;
     QString text(const Row& row, int column) const;
 
     std::deque<Row> rows_;
-    const void* source_ = nullptr;  // the buffer the keys are positions of, or the list marker
-    std::uint64_t generation_ = 0;  // of the passing list last shown from the buffer
+    const void* source_ = nullptr;                         // the buffer the keys are positions of, or the list marker
+    std::uint64_t generation_ = 0;                         // of the passing list last shown from the buffer
     std::unordered_map<std::string, DeviceName> devices_;  // device id → its label and row count
     QFont mono_;
     QFont small_;

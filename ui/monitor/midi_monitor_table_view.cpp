@@ -36,8 +36,7 @@ public:
         badgeText_.prepare(QTransform(), badgeFont_);
     }
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         const QWidget* widget = option.widget;
         QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
         const int row = index.row();
@@ -47,12 +46,11 @@ public:
 
         const QFont* cellFont = model_->cellFont(column);
         const QFont& font = cellFont != nullptr ? *cellFont : option.font;
-        const QPalette::ColorGroup group =
-            (option.state & QStyle::State_Enabled) == 0  ? QPalette::Disabled
-            : (option.state & QStyle::State_Active) == 0 ? QPalette::Inactive
-                                                         : QPalette::Normal;
+        const QPalette::ColorGroup group = (option.state & QStyle::State_Enabled) == 0  ? QPalette::Disabled
+                                           : (option.state & QStyle::State_Active) == 0 ? QPalette::Inactive
+                                                                                        : QPalette::Normal;
         const QColor cellColor = model_->cellColor(row, column);
-        const QColor color = selected ? option.palette.color(group, QPalette::HighlightedText)
+        const QColor color = selected              ? option.palette.color(group, QPalette::HighlightedText)
                              : cellColor.isValid() ? cellColor
                                                    : option.palette.color(group, QPalette::Text);
         const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
@@ -60,14 +58,12 @@ public:
         // Every drawing here sets the font and pen it draws with, so the painter needs no saving.
         if (painter->pen().color() != color) painter->setPen(color);
         const int width = model_->paintedText(row, column, font).draw(*painter, textRect, font);
-        if (model_->showsBadge(row, column))
-            paintBadge(painter, option, textRect.left() + width + 6);
+        if (model_->showsBadge(row, column)) paintBadge(painter, option, textRect.left() + width + 6);
     }
 
 private:
     void paintBadge(QPainter* painter, const QStyleOptionViewItem& option, int x) const {
-        const QRect badge(QPoint(x, option.rect.center().y() - badgeSize_.height() / 2),
-                          badgeSize_);
+        const QRect badge(QPoint(x, option.rect.center().y() - badgeSize_.height() / 2), badgeSize_);
         if (badge.right() > option.rect.right()) return;
         painter->setPen(outline_);
         painter->drawRect(badge.adjusted(0, 0, -1, -1));
@@ -101,8 +97,7 @@ MidiMonitorTableView::MidiMonitorTableView(QWidget* parent)
     verticalHeader()->setDefaultSectionSize(22);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     setFrameShape(QFrame::NoFrame);
-    setStyleSheet(QStringLiteral("QTableView { border: 1px solid %1; }")
-                      .arg(NorvTheme::css(NorvTheme::stroke())));
+    setStyleSheet(QStringLiteral("QTableView { border: 1px solid %1; }").arg(NorvTheme::css(NorvTheme::stroke())));
 
     // Fixed widths stay; the others start at their ideal width and never go below their minimum.
     struct Width {
@@ -118,24 +113,21 @@ MidiMonitorTableView::MidiMonitorTableView(QWidget* parent)
     header->setMinimumSectionSize(34);
     header->setStretchLastSection(true);
     for (int column = 0; column < MidiMonitorTableModel::columnTotal; ++column) {
-        header->setSectionResizeMode(
-            column, widths[column].fixed ? QHeaderView::Fixed : QHeaderView::Interactive);
+        header->setSectionResizeMode(column, widths[column].fixed ? QHeaderView::Fixed : QHeaderView::Interactive);
         header->resizeSection(column, widths[column].ideal);
     }
 
     const auto before = [this] { topRow_ = verticalScrollBar()->value() > 0 ? rowAt(0) : -1; };
     connect(model_, &QAbstractItemModel::rowsAboutToBeInserted, this, before);
     connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this, before);
-    connect(model_, &QAbstractItemModel::rowsInserted, this,
-            [this](const QModelIndex&, int first, int last) {
-                followRows(first, last, true);
-                keepShownRows(first, last, true);
-            });
-    connect(model_, &QAbstractItemModel::rowsRemoved, this,
-            [this](const QModelIndex&, int first, int last) {
-                followRows(first, last, false);
-                keepShownRows(first, last, false);
-            });
+    connect(model_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
+        followRows(first, last, true);
+        keepShownRows(first, last, true);
+    });
+    connect(model_, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex&, int first, int last) {
+        followRows(first, last, false);
+        keepShownRows(first, last, false);
+    });
     const auto all = [this] { pending_ = Pending::all; };
     connect(model_, &QAbstractItemModel::modelReset, this, all);
     connect(model_, &QAbstractItemModel::layoutChanged, this, all);
@@ -145,8 +137,8 @@ MidiMonitorTableView::MidiMonitorTableView(QWidget* parent)
 // the whole table around the rows. A redraw that inserts at the top as many rows as it trims at
 // the bottom leaves all of that as it was: then only the rows are drawn.
 void MidiMonitorTableView::updateGeometries() {
-    const Geometry now{model_->rowCount(), viewport()->size(), horizontalHeader()->length(),
-                       verticalHeader()->length(), horizontalHeader()->sizeHint().height()};
+    const Geometry now{model_->rowCount(), viewport()->size(), horizontalHeader()->length(), verticalHeader()->length(),
+                       horizontalHeader()->sizeHint().height()};
     if (now == laidOut_) return;
     const Geometry before = std::exchange(laidOut_, now);
     if (setRowsRange(before, now)) return;
@@ -159,11 +151,9 @@ void MidiMonitorTableView::updateGeometries() {
 bool MidiMonitorTableView::setRowsRange(const Geometry& before, const Geometry& now) {
     QScrollBar* bar = verticalScrollBar();
     const int maximum = now.height - now.viewport.height();
-    const bool onlyRows = before.rows >= 0 && before.viewport == now.viewport &&
-                          before.width == now.width && before.header == now.header;
-    if (!onlyRows || !bar->isVisible() || bar->maximum() <= 0 || maximum <= 0 ||
-        bar->value() > maximum)
-        return false;
+    const bool onlyRows =
+        before.rows >= 0 && before.viewport == now.viewport && before.width == now.width && before.header == now.header;
+    if (!onlyRows || !bar->isVisible() || bar->maximum() <= 0 || maximum <= 0 || bar->value() > maximum) return false;
     const QSignalBlocker blocker(bar);
     bar->setRange(0, maximum);
     return true;
@@ -208,14 +198,12 @@ void MidiMonitorTableView::paintEvent(QPaintEvent* event) {
             const int column = header->logicalIndex(visual);
             const int x = columnViewportPosition(column);
             const int width = columnWidth(column);
-            if (header->isSectionHidden(column) || x > area.right() || x + width <= area.left())
-                continue;
+            if (header->isSectionHidden(column) || x > area.right() || x + width <= area.left()) continue;
             for (int row = first; row <= last; ++row) {
                 const QModelIndex index = model_->index(row, column);
                 option.rect = QRect(x, rowViewportPosition(row), width, rowHeight(row));
                 option.state = state;
-                if (selection != nullptr && selection->isSelected(index))
-                    option.state |= QStyle::State_Selected;
+                if (selection != nullptr && selection->isSelected(index)) option.state |= QStyle::State_Selected;
                 delegate->paint(&painter, option, index);
             }
         }
@@ -227,8 +215,7 @@ void MidiMonitorTableView::paintEvent(QPaintEvent* event) {
 // the same brush by itself, the area is opaque: it alone is painted, once, and rows' pixels move.
 bool MidiMonitorTableView::event(QEvent* event) {
     const bool handled = QTableView::event(event);
-    if (event->type() == QEvent::Hide)
-        pending_ = Pending::all;  // rows hidden are painted when shown
+    if (event->type() == QEvent::Hide) pending_ = Pending::all;  // rows hidden are painted when shown
     if (event->type() == QEvent::Polish || event->type() == QEvent::StyleChange) {
         viewport()->setAutoFillBackground(true);
         viewport()->setAttribute(Qt::WA_StyledBackground, false);
@@ -256,8 +243,7 @@ void MidiMonitorTableView::keepShownRows(int first, int last, bool inserted) {
     topRow_ = -1;
     if (rows == 0) return;
     updateGeometries();  // the scroll range follows the new row count before the value moves
-    verticalScrollBar()->setValue(verticalScrollBar()->value() +
-                                  rows * verticalHeader()->defaultSectionSize());
+    verticalScrollBar()->setValue(verticalScrollBar()->value() + rows * verticalHeader()->defaultSectionSize());
 }
 
 }  // namespace norv
