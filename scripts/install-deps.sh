@@ -16,6 +16,8 @@ packages=(
   # run time and test services
   openssl python3 jackd2 gnome-keyring dbus dbus-x11 libsecret-tools
   qt6-qpa-plugins libqt6svg6 xvfb xauth procps zip unzip
+  # the fixed-pitch font the monitor table tests draw in
+  fonts-dejavu-core
   # the fake BlueZ of the Bluetooth tests
   python3-dbus python3-gi
   # the Debian package (scripts/package.sh) and its checks

@@ -13,6 +13,13 @@ namespace {
 // Enough for the recurring texts of a column.
 constexpr qsizetype kSharedPerColumn = 2048;
 
+// Characters that never join, combine or reorder: printable Latin (with its precomposed letters)
+// and the visible general punctuation.
+bool setAlone(char16_t c) {
+    return (c >= 0x20 && c <= 0x7e) || (c >= 0xa0 && c <= 0x24f) || (c >= 0x2010 && c <= 0x2027) ||
+           (c >= 0x2030 && c <= 0x205e);
+}
+
 QStaticText prepared(const QString& text, const QFont& font) {
     QStaticText laidOut(text);
     laidOut.setTextFormat(Qt::PlainText);
@@ -60,12 +67,13 @@ int MidiMonitorCellText::draw(QPainter& painter, const QRect& rect, const QFont&
     return static_cast<int>(width_);
 }
 
-// Printable ASCII in a fixed-pitch font has no shaping to do: each character is its glyph, placed
+// Visible Latin letters and punctuation (the monitor's digits, signs, "·", "–" and "…") in a
+// fixed-pitch font have no shaping to do: each character is its glyph, placed
 // at the sum of the advances before it, which is what a layout of the text would give.
 std::optional<QGlyphRun> MidiMonitorCellText::glyphRun(const QString& text, const QFont& font, const QRawFont& raw) {
     if (text.isEmpty() || !raw.isValid() || !QFontInfo(font).fixedPitch()) return std::nullopt;
     for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() > 0x7e) return std::nullopt;
+        if (!setAlone(c.unicode())) return std::nullopt;
     }
     const QList<quint32> indexes = raw.glyphIndexesForString(text);
     if (indexes.size() != text.size() || indexes.contains(0)) return std::nullopt;  // a character it lacks

@@ -260,7 +260,7 @@ TEST(MidiMonitorCellText, TextsSetGlyphByGlyphLookAsTheirLayout) {
         return image;
     };
     for (const QString& text : {QStringLiteral("12:34:56.789"), QStringLiteral("90 3C 64"), QStringLiteral("C#4 (61)"),
-                               QStringLiteral("-8192")}) {
+                               QString::fromUtf8("+33.0% · 10833"), QString::fromUtf8("—")}) {
         SCOPED_TRACE(text.toStdString());
         EXPECT_TRUE(MidiMonitorCellText::glyphRun(text, mono, QRawFont::fromFont(mono)));
         QStaticText laidOut(text);
