@@ -186,6 +186,10 @@ const MidiMonitorIndex& MidiMonitorPage::index() {
 std::vector<MidiMonitorEvent> MidiMonitorPage::filteredEvents() { return index().filteredEvents(*buffer_); }
 
 void MidiMonitorPage::setState(const State& state) {
+    // The controls follow the switch, rate, filter and labels; a batch of events changes none.
+    const bool controlsShown = controlsShown_ && state.listening == state_.listening &&
+                               state.refreshRate == state_.refreshRate && state.filter == state_.filter &&
+                               state.deviceLabels == state_.deviceLabels;
     if (state.buffer != nullptr) {
         buffer_ = state.buffer;
     } else {
@@ -197,7 +201,20 @@ void MidiMonitorPage::setState(const State& state) {
     const MidiMonitorBuffer& events = *buffer_;
     const std::deque<std::uint64_t>& passing = index().passing();
     const MidiMonitorViewModel::DeviceLabel label = [this](const std::string& id) { return deviceLabel(id); };
+    if (!controlsShown) showControls(label);
+    controlsShown_ = true;
 
+    const QString count = QString::number(events.size()) + QStringLiteral(" EVENTS");
+    if (events_->text() != count) events_->setText(count);
+    const QString dropped = QString::number(state_.dropped) + QStringLiteral(" DROPPED");
+    if (dropped_->text() != dropped) dropped_->setText(dropped);
+    dropped_->setVisible(state_.dropped > 0);
+    export_->setEnabled(!passing.empty());
+    clear_->setEnabled(!events.empty());
+    showBody(state.buffer != nullptr ? nullptr : &state.events, passing, label);
+}
+
+void MidiMonitorPage::showControls(const MidiMonitorViewModel::DeviceLabel& label) {
     {
         const QSignalBlocker blockListen(listen_);
         const QSignalBlocker blockRefresh(refresh_);
@@ -217,17 +234,10 @@ void MidiMonitorPage::setState(const State& state) {
                             .arg(NorvTheme::css(state_.listening ? NorvTheme::teal() : NorvTheme::secondary()));
     if (listenDot_->styleSheet() != dot) listenDot_->setStyleSheet(dot);
     refresh_->setEnabled(state_.listening);
-    events_->setText(QString::number(events.size()) + QStringLiteral(" EVENTS"));
-    dropped_->setText(QString::number(state_.dropped) + QStringLiteral(" DROPPED"));
-    dropped_->setVisible(state_.dropped > 0);
-    export_->setEnabled(!passing.empty());
-    clear_->setEnabled(!events.empty());
-
     deviceMenu_->setText(MidiMonitorViewModel::deviceFilterTitle(state_.filter, label));
     endpointMenu_->setText(MidiMonitorViewModel::endpointFilterTitle(state_.filter));
     channelMenu_->setText(MidiMonitorViewModel::channelFilterTitle(state_.filter));
     messageMenu_->setText(MidiMonitorViewModel::messageTypeFilterTitle(state_.filter));
-    showBody(state.buffer != nullptr ? nullptr : &state.events, passing, label);
 }
 
 void MidiMonitorPage::showBody(const std::vector<MidiMonitorEvent>* list, const std::deque<std::uint64_t>& passing,

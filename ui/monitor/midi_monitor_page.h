@@ -79,6 +79,8 @@ public:
 
 private:
     void exportEvents();
+    // The switch, rate, search, route and menu titles as the state has them.
+    void showControls(const MidiMonitorViewModel::DeviceLabel& label);
     // The table, or the empty state in its place. `list`: the events a page without the store's
     // buffer was given.
     void showBody(const std::vector<MidiMonitorEvent>* list, const std::deque<std::uint64_t>& passing,
@@ -93,6 +95,7 @@ private:
 
     Actions actions_;
     State state_;  // all but the events
+    bool controlsShown_ = false;
     MidiMonitorBuffer ownEvents_;
     const MidiMonitorBuffer* buffer_ = &ownEvents_;
     MidiMonitorIndex index_;
