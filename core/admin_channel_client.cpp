@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <memory>
@@ -240,9 +241,9 @@ private:
 
     void receive() {
         QSslSocket* socket = socket_;
-        while (socket && socket == socket_ && machine_.readsBytes() &&
-               socket->bytesAvailable() > 0)
-            dispatch(Machine::Received{socket->read(65536)});
+        // Read in pieces of at most 64 KiB, each no larger than what is there.
+        while (socket && socket == socket_ && machine_.readsBytes() && socket->bytesAvailable() > 0)
+            dispatch(Machine::Received{socket->read(std::min<qint64>(socket->bytesAvailable(), 65536))});
     }
 
     const Options options_;
