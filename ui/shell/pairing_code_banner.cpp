@@ -50,7 +50,10 @@ PairingCodeBanner::PairingCodeBanner(QWidget* parent) : QWidget(parent) {
     codeFont.setLetterSpacing(QFont::AbsoluteSpacing, 4);
     code_ = makeLabel(QString(), codeFont, NorvTheme::primary(), this);
     QFont secondsFont = NorvTheme::captionFont();
-    seconds_ = makeLabel(QString(), secondsFont, NorvTheme::primary(), this);
+    // Sized for three digits, fixed: the countdown ticking every second lays out nothing.
+    seconds_ = makeLabel(QStringLiteral("000 s"), secondsFont, NorvTheme::primary(), this);
+    seconds_->setFixedSize(seconds_->sizeHint());
+    seconds_->clear();
     row->addWidget(code_);
     row->addWidget(seconds_);
     button_ = new QPushButton(this);
@@ -64,15 +67,19 @@ void PairingCodeBanner::setView(const PairingBannerView& view) {
     shown_ = view;
     setVisible(view.visible);
     if (!view.visible) return;
-    caption_->setText(view.caption);
+    // A label given a new text lays out the window again, so only changed texts are set.
+    const auto setText = [](auto* widget, const QString& text) {
+        if (widget->text() != text) widget->setText(text);
+    };
+    setText(caption_, view.caption);
     device_->setVisible(view.deviceName.has_value());
-    device_->setText(view.deviceName.value_or(QString()));
+    setText(device_, view.deviceName.value_or(QString()));
     code_->setVisible(view.code.has_value());
     seconds_->setVisible(view.code.has_value());
-    code_->setText(view.code.value_or(QString()));
+    setText(code_, view.code.value_or(QString()));
     code_->setAccessibleName(view.codeAccessibleLabel);
-    seconds_->setText(view.secondsText);
-    button_->setText(view.buttonTitle);
+    setText(seconds_, view.secondsText);
+    setText(button_, view.buttonTitle);
     button_->setEnabled(view.buttonEnabled);
 }
 

@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <gtest/gtest.h>
 
 namespace norv {
@@ -133,6 +134,39 @@ TEST(PairingCodeBanner, WaitingAndLockedFormsShowTheirTextsAndButton) {
     QSignalSpy reset(&banner, &PairingCodeBanner::resetRequested);
     banner.button()->click();
     EXPECT_EQ(reset.count(), 1);
+}
+
+struct LayoutRequests : QObject {
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::LayoutRequest) ++count;
+        return false;
+    }
+    int count = 0;
+};
+
+// The countdown ticks every second; its text changes, the window's layout does not.
+TEST(PairingCodeBanner, TheTickingCountdownLaysOutNothing) {
+    QWidget window;
+    auto* banner = new PairingCodeBanner(&window);
+    (new QVBoxLayout(&window))->addWidget(banner);
+    PairingInput input = waiting();
+    for (const qint64 seconds : {120, 9}) {
+        input.expiresIn = seconds;
+        banner->setView(PairingCodeBanner::view(input));
+        window.show();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        LayoutRequests requests;
+        window.installEventFilter(&requests);
+        banner->installEventFilter(&requests);
+        input.expiresIn = seconds - 1;
+        banner->setView(PairingCodeBanner::view(input));
+        QCoreApplication::processEvents();
+        window.removeEventFilter(&requests);
+        banner->removeEventFilter(&requests);
+        EXPECT_EQ(requests.count, 0) << seconds;
+        EXPECT_GE(banner->secondsLabel()->width(), banner->secondsLabel()->sizeHint().width()) << seconds;
+    }
 }
 
 TEST(BridgeMenuBar, MenuLinesAndCommandFollowTheView) {
