@@ -157,8 +157,8 @@ private:
     }
     void perform(Machine::DeliverBatch& action) {
         if (midiBatchHandler_)
-            relay_->post([handler = midiBatchHandler_, batch = std::move(action.batch)] {
-                handler(batch);
+            relay_->post([handler = midiBatchHandler_, batch = std::move(action.batch)]() mutable {
+                handler(std::move(batch));  // the batch is handed over once
             });
     }
     void perform(Machine::Complete& action) {

@@ -46,7 +46,7 @@ public:
     using Options = AdminChannelOptions;
 
     using SnapshotHandler = std::function<void(const AdminSnapshot&)>;
-    using MidiBatchHandler = std::function<void(const MidiMonitorBatch&)>;
+    using MidiBatchHandler = std::function<void(MidiMonitorBatch)>;
     using StateHandler = std::function<void(const AdminConnectionState&)>;
     // No error means the engine confirmed the request.
     using Completion = std::function<void(const std::optional<BridgeError>&)>;

@@ -123,8 +123,8 @@ void BridgeStore::start() {
         [self](const AdminSnapshot& snapshot) {
             if (self) self->receiveSnapshot(snapshot);
         },
-        [self](const MidiMonitorBatch& batch) {
-            if (self) self->receiveMidiMonitorBatch(batch);
+        [self](MidiMonitorBatch batch) {
+            if (self) self->receiveMidiMonitorBatch(std::move(batch));
         },
         [self](const AdminConnectionState& state) {
             if (self) self->receiveConnectionState(state);
@@ -149,23 +149,23 @@ void BridgeStore::announce(ChangeScope scope) {
     changeScope_ = outer;
 }
 
-void BridgeStore::receiveMidiMonitorBatch(const MidiMonitorBatch& batch) {
+void BridgeStore::receiveMidiMonitorBatch(MidiMonitorBatch batch) {
     // A sequence below the last one means the engine started counting again.
     if (batch.reset || midiLatestSequence_ > batch.latestSequence) {
         midiMonitorEvents_.clear();
         midiDroppedEventCount_ = 0;
     }
     midiDroppedEventCount_ += batch.dropped;
-    appendMidiEvents(batch.events);
+    appendMidiEvents(std::move(batch.events));
     midiLatestSequence_ = batch.latestSequence;
     announce(ChangeScope::midiMonitorOnly);
 }
 
-void BridgeStore::appendMidiEvents(const std::vector<MidiMonitorEvent>& events) {
+void BridgeStore::appendMidiEvents(std::vector<MidiMonitorEvent> events) {
     if (events.empty()) return;
     const std::int64_t newestHeld = midiMonitorEvents_.empty() ? 0 : midiMonitorEvents_.back().sequence;
-    for (const MidiMonitorEvent& event : events) {
-        if (event.sequence > newestHeld) midiMonitorEvents_.push_back(event);
+    for (MidiMonitorEvent& event : events) {
+        if (event.sequence > newestHeld) midiMonitorEvents_.push_back(std::move(event));
     }
     const auto excess = static_cast<std::ptrdiff_t>(midiMonitorEvents_.size()) - midiMonitorBufferLimit;
     if (excess > 0) midiMonitorEvents_.dropOldest(static_cast<std::size_t>(excess));

@@ -163,9 +163,9 @@ private:
     void updateMidiMonitorSubscription();
     // Serves Bluetooth while the own engine is connected and its switch is on; stops it otherwise.
     void updateBluetooth();
-    void receiveMidiMonitorBatch(const MidiMonitorBatch& batch);
+    void receiveMidiMonitorBatch(MidiMonitorBatch batch);
     void request(const AdminCommand& command);
-    void appendMidiEvents(const std::vector<MidiMonitorEvent>& events);
+    void appendMidiEvents(std::vector<MidiMonitorEvent> events);
     void stopBluetooth();
 
     std::optional<QString> actionMessage_;

@@ -19,7 +19,7 @@ namespace norv {
 class AdminClientPort {
 public:
     using SnapshotHandler = std::function<void(const AdminSnapshot&)>;
-    using BatchHandler = std::function<void(const MidiMonitorBatch&)>;
+    using BatchHandler = std::function<void(MidiMonitorBatch)>;
     using StateHandler = std::function<void(const AdminConnectionState&)>;
     // Called exactly once per request, on the GUI thread; an error text on failure.
     using Completion = std::function<void(const std::optional<QString>& error)>;

@@ -21,6 +21,7 @@
 #include <benchmark/benchmark.h>
 #include <ctime>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -210,12 +211,12 @@ void BM_DeliverMidiBatch(benchmark::State& state) {
     std::vector<double> times, updates;  // the whole redraw, and the store and page before painting
     for (auto _ : state) {
         state.PauseTiming();
-        const MidiMonitorBatch batch = monitorBatch(next, count);
+        MidiMonitorBatch batch = monitorBatch(next, count);
         next += count;
         state.ResumeTiming();
         const long paintedBefore = counter.paints;
         const double start = threadSeconds();
-        world.admin->batch(batch);
+        world.admin->batch(std::move(batch));  // handed over, as the admin channel does
         const double updated = threadSeconds();
         untilIdle(counter, true);
         const double seconds = threadSeconds() - start;
