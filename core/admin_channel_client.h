@@ -3,6 +3,7 @@
 #include "core/admin_channel_timings.h"
 #include "core/admin_tls.h"
 #include "core/bridge_error.h"
+#include "model/midi_monitor_batch.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -18,7 +19,6 @@
 namespace norv {
 
 struct AdminSnapshot;
-struct MidiMonitorBatch;
 class AdminConnectionState;
 
 struct AdminChannelOptions {

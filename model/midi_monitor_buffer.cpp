@@ -12,7 +12,7 @@ void MidiMonitorBuffer::dropOldest(std::size_t count) {
 
 void MidiMonitorBuffer::replace(const std::vector<MidiMonitorEvent>& events) {
     clear();
-    events_.assign(events.begin(), events.end());
+    for (const MidiMonitorEvent& event : events) push_back(event);
 }
 
 }  // namespace norv

@@ -28,8 +28,9 @@ void MidiMonitorTableModel::refresh(const MidiMonitorBuffer& buffer, const std::
                                     std::uint64_t generation, const MidiMonitorViewModel::DeviceLabel& label) {
     const std::size_t shown = std::min<std::size_t>(passing.size(), kMaxRows);
     const auto keyAt = [&](std::size_t j) { return static_cast<std::int64_t>(passing[passing.size() - 1 - j]); };
-    const auto eventAt = [&](std::size_t j) -> const MidiMonitorEvent& {
-        return buffer.at(static_cast<std::uint64_t>(keyAt(j)));
+    // Rows share the buffer's events.
+    const auto eventAt = [&](std::size_t j) -> const std::shared_ptr<const MidiMonitorEvent>& {
+        return buffer.share(static_cast<std::uint64_t>(keyAt(j)));
     };
     const bool endsOnly = source_ == &buffer && generation == generation_;
     generation_ = generation;
@@ -73,7 +74,7 @@ void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
     wanted.reserve(shown);
     for (std::size_t j = 0; j < shown; ++j) {
         const MidiMonitorEvent& event = events[filtered[filtered.size() - 1 - j]];
-        wanted.push_back(Row{event.sequence, event, nullptr});
+        wanted.push_back(Row{event.sequence, std::make_shared<const MidiMonitorEvent>(event), nullptr});
     }
     const auto keys = [](const auto& rows) {
         std::vector<std::int64_t> sequences;
@@ -91,7 +92,7 @@ void MidiMonitorTableModel::refresh(const std::vector<MidiMonitorEvent>& events,
         });
     // A kept sequence may carry other values now: its row is made again.
     for (std::size_t i = 0; i < rows_.size(); ++i) {
-        if (rows_[i].event == wanted[i].event) continue;
+        if (*rows_[i].event == *wanted[i].event) continue;
         removeRows(i, 1);
         std::vector<Row> again;
         again.push_back(std::move(wanted[i]));
@@ -134,8 +135,8 @@ void MidiMonitorTableModel::insertRows(std::size_t at, std::vector<Row> rows,
     const int first = static_cast<int>(at);
     beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
     for (const Row& row : rows) {
-        DeviceName& name = devices_[row.event.deviceId];
-        if (name.rows++ == 0) name.label = qt(label(row.event.deviceId));
+        DeviceName& name = devices_[row.event->deviceId];
+        if (name.rows++ == 0) name.label = qt(label(row.event->deviceId));
     }
     if (at == 0) {
         // The common redraw: rows on top, the newest first.
@@ -154,7 +155,7 @@ void MidiMonitorTableModel::removeRows(std::size_t at, std::size_t count) {
     const auto from = rows_.begin() + static_cast<std::ptrdiff_t>(at);
     const auto to = from + static_cast<std::ptrdiff_t>(count);
     for (auto row = from; row != to; ++row) {
-        const auto name = devices_.find(row->event.deviceId);
+        const auto name = devices_.find(row->event->deviceId);
         if (--name->second.rows == 0) devices_.erase(name);
     }
     rows_.erase(from, to);
@@ -179,7 +180,7 @@ void MidiMonitorTableModel::relabel(const MidiMonitorViewModel::DeviceLabel& lab
 
 MidiMonitorTableModel::Texts& MidiMonitorTableModel::texts(const Row& row) const {
     if (!row.texts) {
-        const MidiMonitorEvent& e = row.event;
+        const MidiMonitorEvent& e = *row.event;
         row.texts = std::make_unique<Texts>(Texts{
             qt(e.timeLabel()), qt(e.messageLabel()), QString::number(e.channel), qt(e.dataLabel()), qt(e.valueLabel()),
             qt(e.byteLabel()), qt(e.endpoint), qt(e.source), e.role == "instrument", e.isMPEExpression()});
@@ -226,7 +227,7 @@ QString MidiMonitorTableModel::text(const Row& row, int column) const {
         case timeColumn:
             return t.time;
         case deviceColumn:
-            return devices_.at(row.event.deviceId).label;
+            return devices_.at(row.event->deviceId).label;
         case routeColumn:
             return t.instrument ? QStringLiteral("INSTRUMENT") : QStringLiteral("MIDI SURFACE");
         case messageColumn:

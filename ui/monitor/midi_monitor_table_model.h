@@ -55,7 +55,7 @@ public:
     void refresh(const std::vector<MidiMonitorEvent>& events, const std::vector<std::size_t>& filtered,
                  const MidiMonitorViewModel::DeviceLabel& label);
 
-    const MidiMonitorEvent& event(int row) const { return rows_[static_cast<std::size_t>(row)].event; }
+    const MidiMonitorEvent& event(int row) const { return *rows_[static_cast<std::size_t>(row)].event; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -82,7 +82,7 @@ private:
     };
     struct Row {
         std::int64_t key = 0;  // the buffer position, descending from the top row; from a list, the sequence
-        MidiMonitorEvent event;
+        std::shared_ptr<const MidiMonitorEvent> event;  // the buffer's, or a copy of a listed one
         mutable std::unique_ptr<Texts> texts;
     };
     struct DeviceName {
