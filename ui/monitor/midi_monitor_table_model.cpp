@@ -196,71 +196,46 @@ int MidiMonitorTableModel::columnCount(const QModelIndex& parent) const { return
 
 QString MidiMonitorTableModel::columnTitle(int column) {
     switch (column) {
-        case timeColumn:
-            return QStringLiteral("Time");
-        case deviceColumn:
-            return QStringLiteral("Device");
-        case routeColumn:
-            return QStringLiteral("Route");
-        case messageColumn:
-            return QStringLiteral("Message");
-        case channelColumn:
-            return QStringLiteral("Ch");
-        case dataColumn:
-            return QStringLiteral("Data");
-        case valueColumn:
-            return QStringLiteral("Value");
-        case rawColumn:
-            return QStringLiteral("Raw");
-        case endpointColumn:
-            return QStringLiteral("Endpoint");
-        case originColumn:
-            return QStringLiteral("Origin");
-        default:
-            return {};
+        case timeColumn: return QStringLiteral("Time");
+        case deviceColumn: return QStringLiteral("Device");
+        case routeColumn: return QStringLiteral("Route");
+        case messageColumn: return QStringLiteral("Message");
+        case channelColumn: return QStringLiteral("Ch");
+        case dataColumn: return QStringLiteral("Data");
+        case valueColumn: return QStringLiteral("Value");
+        case rawColumn: return QStringLiteral("Raw");
+        case endpointColumn: return QStringLiteral("Endpoint");
+        case originColumn: return QStringLiteral("Origin");
+        default: return {};
     }
 }
 
 QString MidiMonitorTableModel::text(const Row& row, int column) const {
     const Texts& t = texts(row);
     switch (column) {
-        case timeColumn:
-            return t.time;
-        case deviceColumn:
-            return devices_.at(row.event->deviceId).label;
-        case routeColumn:
-            return t.instrument ? QStringLiteral("INSTRUMENT") : QStringLiteral("MIDI SURFACE");
-        case messageColumn:
-            return t.message;
-        case channelColumn:
-            return t.channel;
-        case dataColumn:
-            return t.data;
-        case valueColumn:
-            return t.value;
-        case rawColumn:
-            return t.raw;
-        case endpointColumn:
-            return t.endpoint;
-        case originColumn:
-            return t.origin;
-        default:
-            return {};
+        case timeColumn: return t.time;
+        case deviceColumn: return devices_.at(row.event->deviceId).label;
+        case routeColumn: return t.instrument ? QStringLiteral("INSTRUMENT") : QStringLiteral("MIDI SURFACE");
+        case messageColumn: return t.message;
+        case channelColumn: return t.channel;
+        case dataColumn: return t.data;
+        case valueColumn: return t.value;
+        case rawColumn: return t.raw;
+        case endpointColumn: return t.endpoint;
+        case originColumn: return t.origin;
+        default: return {};
     }
 }
 
 const QFont* MidiMonitorTableModel::cellFont(int column) const {
     switch (column) {
-        case routeColumn:
-            return &small_;
+        case routeColumn: return &small_;
         case timeColumn:
         case channelColumn:
         case dataColumn:
         case valueColumn:
-        case rawColumn:
-            return &mono_;
-        default:
-            return nullptr;
+        case rawColumn: return &mono_;
+        default: return nullptr;
     }
 }
 
@@ -287,8 +262,7 @@ QVariant MidiMonitorTableModel::data(const QModelIndex& index, int role) const {
     const Row& row = rows_[static_cast<std::size_t>(index.row())];
     const int column = index.column();
     switch (role) {
-        case Qt::DisplayRole:
-            return text(row, column);
+        case Qt::DisplayRole: return text(row, column);
         case Qt::ForegroundRole: {
             const QColor color = cellColor(index.row(), column);
             return color.isValid() ? QVariant(color) : QVariant();
@@ -297,10 +271,8 @@ QVariant MidiMonitorTableModel::data(const QModelIndex& index, int role) const {
             const QFont* font = cellFont(column);
             return font != nullptr ? QVariant(*font) : QVariant();
         }
-        case MpeRole:
-            return showsBadge(index.row(), column);
-        default:
-            return {};
+        case MpeRole: return showsBadge(index.row(), column);
+        default: return {};
     }
 }
 
