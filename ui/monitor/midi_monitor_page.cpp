@@ -88,9 +88,15 @@ MidiMonitorPage::MidiMonitorPage(Actions actions, QWidget* parent)
     }
     first->addWidget(refresh_);
     first->addStretch();
-    events_ = makeLabel(QString(), NorvTheme::systemFont(10, QFont::Bold, true), NorvTheme::secondary(), controls);
+    // Sized for a full buffer's four digits and fixed: a count that changes with every batch lays
+    // out nothing. Right-aligned, its text stands where a label of its own width would put it.
+    events_ = makeLabel(QStringLiteral("0000 EVENTS"), NorvTheme::systemFont(10, QFont::Bold, true),
+                        NorvTheme::secondary(), controls);
+    events_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    events_->setFixedSize(events_->sizeHint());
+    events_->clear();
     dropped_ = makeLabel(QString(), NorvTheme::systemFont(10, QFont::Bold, true), NorvTheme::red(), controls);
-    first->addWidget(events_);
+    first->addWidget(events_, 0, Qt::AlignVCenter);
     first->addWidget(dropped_);
     export_ = new QPushButton(NorvSymbols::icon(QStringLiteral("square.and.arrow.up"), NorvTheme::primary()),
                               QStringLiteral("Export"), controls);
@@ -205,7 +211,10 @@ void MidiMonitorPage::setState(const State& state) {
     controlsShown_ = true;
 
     const QString count = QString::number(events.size()) + QStringLiteral(" EVENTS");
-    if (events_->text() != count) events_->setText(count);
+    if (events_->text() != count) {
+        events_->setText(count);
+        if (events_->sizeHint().width() > events_->maximumWidth()) events_->setFixedSize(events_->sizeHint());
+    }
     const QString dropped = QString::number(state_.dropped) + QStringLiteral(" DROPPED");
     if (dropped_->text() != dropped) dropped_->setText(dropped);
     dropped_->setVisible(state_.dropped > 0);

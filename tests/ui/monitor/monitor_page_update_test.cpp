@@ -6,6 +6,7 @@
 #include "ui/monitor/midi_monitor_table_view.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -133,6 +134,31 @@ TEST_F(MonitorPage, BatchesAndSnapshotsLeaveTypedTextOpenPickerSelectionAndScrol
     events = eventsFrom(4, 220);
     publish();
     EXPECT_EQ(table->monitorModel()->event(table->rowAt(0)).sequence, 220);
+}
+
+// The count changes with nearly every batch while the buffer fills; the page's layout does not.
+TEST_F(MonitorPage, ACountChangingWithEachBatchLaysOutNothing) {
+    struct LayoutRequests : QObject {
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::LayoutRequest) ++count;
+            return false;
+        }
+        int count = 0;
+    } requests;
+    qApp->installEventFilter(&requests);
+    // Showing the page lays out one level of widgets per pass.
+    for (int pass = 0; pass < 10; ++pass) QCoreApplication::processEvents();
+    requests.count = 0;
+    events = eventsFrom(1, 203);
+    publish();
+    QCoreApplication::processEvents();
+    qApp->removeEventFilter(&requests);
+    EXPECT_EQ(requests.count, 0);
+    EXPECT_EQ(page->eventsLabel()->text(), "203 EVENTS");
+    // A count longer than a full buffer's still shows whole.
+    events = eventsFrom(1, 10000);
+    publish();
+    EXPECT_GE(page->eventsLabel()->width(), page->eventsLabel()->sizeHint().width());
 }
 
 TEST_F(MonitorPage, ExportAddsTheCsvExtensionTheUserRemoved) {
