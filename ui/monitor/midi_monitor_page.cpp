@@ -95,6 +95,7 @@ MidiMonitorPage::MidiMonitorPage(Actions actions, QWidget* parent)
     events_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     events_->setFixedSize(events_->sizeHint());
     events_->clear();
+    fillBackground(events_, NorvTheme::panel());  // opaque: a new count repaints the label alone
     dropped_ = makeLabel(QString(), NorvTheme::systemFont(10, QFont::Bold, true), NorvTheme::red(), controls);
     first->addWidget(events_, 0, Qt::AlignVCenter);
     first->addWidget(dropped_);
