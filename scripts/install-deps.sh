@@ -18,6 +18,8 @@ packages=(
   qt6-qpa-plugins libqt6svg6 xvfb xauth procps zip unzip
   # the fixed-pitch font the monitor table tests draw in
   fonts-dejavu-core
+  # the monitor's demo probe (bench/ui) clicks through XTEST
+  libxtst6
   # the fake BlueZ of the Bluetooth tests
   python3-dbus python3-gi
   # the Debian package (scripts/package.sh) and its checks
