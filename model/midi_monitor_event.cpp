@@ -95,13 +95,20 @@ bool MidiMonitorEvent::isMPEExpression() const {
 }
 
 std::string MidiMonitorEvent::byteLabel() const {
+    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(bytes.size() * 3);
-    char buffer[16];
     for (const std::int64_t byte : bytes) {
         if (!out.empty()) out.push_back(' ');
-        std::snprintf(buffer, sizeof buffer, "%02X", static_cast<unsigned>(byte));
-        out += buffer;
+        const auto value = static_cast<unsigned>(byte);
+        if (value > 0xFF) {  // more than two digits, as printf gives them
+            char buffer[16];
+            std::snprintf(buffer, sizeof buffer, "%02X", value);
+            out += buffer;
+            continue;
+        }
+        out.push_back(kHex[value >> 4]);
+        out.push_back(kHex[value & 0xF]);
     }
     return out;
 }
@@ -109,14 +116,25 @@ std::string MidiMonitorEvent::byteLabel() const {
 bool MidiMonitorEvent::matches(std::string_view searchText) const {
     const std::string_view query = text_rules::trimmed(searchText);
     if (query.empty()) return true;
+    // Every event of the buffer is matched when the search changes: the parts are appended where
+    // they are, not copied first.
     std::string haystack;
-    haystack.reserve(128);
-    for (const std::string& part : {endpoint, role, kind, messageLabel(), dataLabel(), valueLabel(),
-                                    byteLabel(), source, deviceId}) {
+    haystack.reserve(160);
+    const auto add = [&haystack](const std::string& part) {
         haystack += part;
         haystack.push_back(' ');
-    }
-    haystack += "ch " + std::to_string(channel);
+    };
+    add(endpoint);
+    add(role);
+    add(kind);
+    add(messageLabel());
+    add(dataLabel());
+    add(valueLabel());
+    add(byteLabel());
+    add(source);
+    add(deviceId);
+    haystack += "ch ";
+    haystack += std::to_string(channel);
     return text_rules::containsIgnoringCase(haystack, query);
 }
 

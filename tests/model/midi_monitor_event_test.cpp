@@ -98,6 +98,8 @@ TEST(MidiMonitorEventTest, ByteLabels) {
     EXPECT_EQ(e.byteLabel(), "90 3C 64");
     e.bytes = {10};
     EXPECT_EQ(e.byteLabel(), "0A");
+    e.bytes = {0, 255, 256, -1};  // values no MIDI byte has are written out whole
+    EXPECT_EQ(e.byteLabel(), "00 FF 100 FFFFFFFF");
 }
 
 TEST(MidiMonitorEventTest, SearchMatchesAcrossFields) {
