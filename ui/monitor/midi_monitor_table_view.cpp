@@ -182,6 +182,8 @@ void MidiMonitorTableView::followRows(int first, int last, bool inserted) {
 // and styles every cell's options again, which costs as much as drawing its text.
 void MidiMonitorTableView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
+    const QBrush background = viewport()->palette().brush(viewport()->backgroundRole());
+    for (const QRect& area : event->region()) painter.fillRect(area, background);
     QStyleOptionViewItem option;
     initViewItemOption(&option);
     const QStyle::State state = option.state;
@@ -211,14 +213,16 @@ void MidiMonitorTableView::paintEvent(QPaintEvent* event) {
 }
 
 // The style sheet's outline leaves the rows' area to be filled by its style, under which every
-// widget behind the table is painted first and moving painted rows is a full repaint. Filled with
-// the same brush by itself, the area is opaque: it alone is painted, once, and rows' pixels move.
+// widget behind the table is painted first and moving painted rows is a full repaint. Opaque and
+// filled by the table's own paint with the same brush, the area alone is painted, once, with one
+// painter, and rows' pixels move.
 bool MidiMonitorTableView::event(QEvent* event) {
     const bool handled = QTableView::event(event);
     if (event->type() == QEvent::Hide) pending_ = Pending::all;  // rows hidden are painted when shown
     if (event->type() == QEvent::Polish || event->type() == QEvent::StyleChange) {
-        viewport()->setAutoFillBackground(true);
+        viewport()->setAutoFillBackground(false);
         viewport()->setAttribute(Qt::WA_StyledBackground, false);
+        viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     }
     return handled;
 }
