@@ -7,6 +7,7 @@
 #include "model/admin_path_envelope.h"
 #include "model/byte_reader.h"
 #include "model/midi_monitor_envelope.h"
+#include "model/midi_monitor_plain_frame.h"
 
 #include <nlohmann/json.hpp>
 
@@ -76,6 +77,13 @@ AdminFrameReader::Outcome AdminFrameReader::consume() {
         if (!frames.bytes(length, body)) break;  // a partial frame waits for more bytes
         offset = static_cast<qsizetype>(frames.position());  // up to here is handled
 
+        // Monitor batches, many a second, are read without a JSON tree when they can be.
+        if (authenticated_) {
+            if (std::optional<MidiMonitorBatch> batch = readPlainMidiMonitorFrame(body)) {
+                outcome.messages.push_back(std::move(*batch));
+                continue;
+            }
+        }
         const nlohmann::json object = nlohmann::json::parse(body.begin(), body.end(), nullptr, false);
         if (object.is_discarded()) return fail(kUnreadableResponse);
         try {
