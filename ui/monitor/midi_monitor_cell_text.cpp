@@ -41,8 +41,8 @@ MidiMonitorCellText::MidiMonitorCellText(const QString& text, const QFont& font,
         return;
     }
     laidOut_ = prepared(text, font);
-    width_ = laidOut_.size().width();
-    height_ = laidOut_.size().height();
+    width_ = laidOut_->size().width();
+    height_ = laidOut_->size().height();
 }
 
 int MidiMonitorCellText::draw(QPainter& painter, const QRect& rect, const QFont& font) {
@@ -53,8 +53,8 @@ int MidiMonitorCellText::draw(QPainter& painter, const QRect& rect, const QFont&
             elidedFor_ = rect.width();
         }
         if (painter.font() != font) painter.setFont(font);
-        const QSizeF size = elided_.size();
-        painter.drawStaticText(QPointF(rect.left(), rect.top() + (rect.height() - size.height()) / 2), elided_);
+        const QSizeF size = elided_->size();
+        painter.drawStaticText(QPointF(rect.left(), rect.top() + (rect.height() - size.height()) / 2), *elided_);
         return static_cast<int>(size.width());
     }
     const qreal top = rect.top() + (rect.height() - height_) / 2;
@@ -62,7 +62,7 @@ int MidiMonitorCellText::draw(QPainter& painter, const QRect& rect, const QFont&
         painter.drawGlyphRun(QPointF(rect.left(), top + ascent_), *glyphs_);
     } else {
         if (painter.font() != font) painter.setFont(font);
-        painter.drawStaticText(QPointF(rect.left(), top), laidOut_);
+        painter.drawStaticText(QPointF(rect.left(), top), *laidOut_);
     }
     return static_cast<int>(width_);
 }

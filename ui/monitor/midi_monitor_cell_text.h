@@ -47,14 +47,16 @@ public:
     };
 
 private:
+    // Each static text holds a private part of its own, made even while empty: one exists only
+    // when it is drawn.
     QString text_;
     std::optional<QGlyphRun> glyphs_;  // set without a layout; else `laidOut_`
-    QStaticText laidOut_;
+    std::optional<QStaticText> laidOut_;
     qreal width_ = 0;
     qreal height_ = 0;
     qreal ascent_ = 0;    // of the glyphs, above their baseline
     int elidedFor_ = -1;  // the cell width `elided_` was cut for
-    QStaticText elided_;
+    std::optional<QStaticText> elided_;
 };
 
 }  // namespace norv

@@ -181,9 +181,7 @@ void MidiMonitorTableModel::relabel(const MidiMonitorViewModel::DeviceLabel& lab
 MidiMonitorTableModel::Texts& MidiMonitorTableModel::texts(const Row& row) const {
     if (!row.texts) {
         const MidiMonitorEvent& e = *row.event;
-        row.texts = std::make_unique<Texts>(Texts{
-            qt(e.timeLabel()), qt(e.messageLabel()), QString::number(e.channel), qt(e.dataLabel()), qt(e.valueLabel()),
-            qt(e.byteLabel()), qt(e.endpoint), qt(e.source), e.role == "instrument", e.isMPEExpression()});
+        row.texts = std::make_unique<Texts>(Texts{e.role == "instrument", e.isMPEExpression()});
     }
     return *row.texts;
 }
@@ -211,18 +209,18 @@ QString MidiMonitorTableModel::columnTitle(int column) {
 }
 
 QString MidiMonitorTableModel::text(const Row& row, int column) const {
-    const Texts& t = texts(row);
+    const MidiMonitorEvent& e = *row.event;
     switch (column) {
-        case timeColumn: return t.time;
-        case deviceColumn: return devices_.at(row.event->deviceId).label;
-        case routeColumn: return t.instrument ? QStringLiteral("INSTRUMENT") : QStringLiteral("MIDI SURFACE");
-        case messageColumn: return t.message;
-        case channelColumn: return t.channel;
-        case dataColumn: return t.data;
-        case valueColumn: return t.value;
-        case rawColumn: return t.raw;
-        case endpointColumn: return t.endpoint;
-        case originColumn: return t.origin;
+        case timeColumn: return qt(e.timeLabel());
+        case deviceColumn: return devices_.at(e.deviceId).label;
+        case routeColumn: return e.role == "instrument" ? QStringLiteral("INSTRUMENT") : QStringLiteral("MIDI SURFACE");
+        case messageColumn: return qt(e.messageLabel());
+        case channelColumn: return QString::number(e.channel);
+        case dataColumn: return qt(e.dataLabel());
+        case valueColumn: return qt(e.valueLabel());
+        case rawColumn: return qt(e.byteLabel());
+        case endpointColumn: return qt(e.endpoint);
+        case originColumn: return qt(e.source);
         default: return {};
     }
 }

@@ -73,9 +73,9 @@ public:
     MidiMonitorCellText& paintedText(int row, int column, const QFont& font) const;
 
 private:
-    // A row's texts, made the first time the row is drawn, and their layouts.
+    // What a row's cells are drawn with, made the first time the row is drawn: their laid-out
+    // texts, each made from the event when its cell is first drawn.
     struct Texts {
-        QString time, message, channel, data, value, raw, endpoint, origin;
         bool instrument = false;
         bool mpe = false;
         std::array<std::shared_ptr<MidiMonitorCellText>, columnTotal> painted{};
