@@ -46,16 +46,9 @@ private:
     unsigned pick(unsigned n) { return std::uniform_int_distribution<unsigned>(0, n - 1)(random_); }
 
     std::string integer() {
-        const std::int64_t n = std::uniform_int_distribution<std::int64_t>(0, 200)(random_);
-        switch (odd(4) ? pick(6) : 9) {
-            case 0: return std::to_string(n) + ".0";
-            case 1: return "-" + std::to_string(n);
-            case 2: return "18446744073709551615";
-            case 3: return "\"" + std::to_string(n) + "\"";
-            case 4: return "null";
-            case 5: return "1.5e3";
-            default: return std::to_string(n);
-        }
+        const std::string n = std::to_string(pick(200));
+        const std::string others[] = {n + ".0", "-" + n, "18446744073709551615", "\"" + n + "\"", "null", "1.5e3"};
+        return odd(4) ? others[pick(6)] : n;
     }
     std::string text(const std::string& value) { return odd(30) ? integer() : "\"" + value + "\""; }
     std::string unknown() {
@@ -63,38 +56,34 @@ private:
         return values[pick(5)];
     }
 
-    // The field under its wire key, sometimes spelt another way or sent twice, or left out.
-    void field(Members& members, const std::string& key, const std::string& value) {
+    // The field under its wire key, sometimes under one that converts alike or one that does not,
+    // sent twice, or left out.
+    template <typename Value>
+    void field(Members& members, const std::string& key, Value value) {
         if (odd(40)) return;
-        std::string spelt = key;
-        if (odd(8)) {
-            const std::string others[] = {"_" + key, key + "_", "X" + key};
-            spelt = others[pick(3)];
-        }
-        if (key.find('_') != std::string::npos && odd(6)) {
-            std::string upper = key;
-            std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
-            spelt = odd(2) ? upper : key.substr(0, key.find('_')) + "__" + key.substr(key.find('_') + 1);
-        }
-        members.emplace_back(spelt, value);
-        if (odd(30)) members.emplace_back(key == "device_id" && odd(2) ? "deviceId" : key, value);
+        std::string upper = key;
+        std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
+        const std::size_t cut = std::min(key.find('_'), key.size());
+        const std::string spellings[] = {upper, key.substr(0, cut) + "_" + key.substr(cut), "_" + key, key + "_", "X" + key};
+        members.emplace_back(odd(5) ? spellings[pick(5)] : key, value());
+        if (odd(30)) members.emplace_back(key == "device_id" && odd(2) ? "deviceId" : key, value());
     }
 
     std::string event() {
         Members members;
-        field(members, "sequence", integer());
-        field(members, "timestamp", odd(3) ? integer() : "1765269100." + std::to_string(pick(1000)));
-        field(members, "device_id", text(odd(20) ? "ipad \\u00e9\\n" : "ipad-studio-7f3a"));
-        field(members, "endpoint", text("Norv Studio iPad"));
-        field(members, "role", text("instrument"));
-        field(members, "kind", text(odd(2) ? "pitch_bend" : "note"));
-        field(members, "channel", integer());
-        field(members, "number", integer());
-        field(members, "value", integer());
+        field(members, "sequence", [&] { return integer(); });
+        field(members, "timestamp", [&] { return odd(3) ? integer() : "1765269100." + std::to_string(pick(1000)); });
+        field(members, "device_id", [&] { return text(odd(20) ? "ipad \\u00e9\\n" : "ipad-studio-7f3a"); });
+        field(members, "endpoint", [&] { return text("Norv Studio iPad"); });
+        field(members, "role", [&] { return text("instrument"); });
+        field(members, "kind", [&] { return text(odd(2) ? "pitch_bend" : "note"); });
+        field(members, "channel", [&] { return integer(); });
+        field(members, "number", [&] { return integer(); });
+        field(members, "value", [&] { return integer(); });
         std::string bytes = "[" + integer();
         for (unsigned i = pick(3); i > 0; --i) bytes += ", " + integer();
-        field(members, "bytes", odd(20) ? "[]" : bytes + "]");
-        field(members, "source", text("wifi"));
+        field(members, "bytes", [&] { return odd(20) ? "[]" : bytes + "]"; });
+        field(members, "source", [&] { return text("wifi"); });
         if (odd(8)) members.emplace_back("extra", unknown());
         if (odd(8)) std::shuffle(members.begin(), members.end(), random_);
         return odd(40) ? "[]" : object(members);
@@ -104,10 +93,10 @@ private:
         std::string events = "[";
         for (unsigned i = pick(4); i > 0; --i) events += (events.size() > 1 ? ", " : "") + event();
         Members members;
-        field(members, "events", events + "]");
-        field(members, "dropped", integer());
-        field(members, "latest_sequence", integer());
-        field(members, "reset", odd(6) ? integer() : (pick(2) ? "true" : "false"));
+        field(members, "events", [&] { return events + "]"; });
+        field(members, "dropped", [&] { return integer(); });
+        field(members, "latest_sequence", [&] { return integer(); });
+        field(members, "reset", [&] { return odd(6) ? integer() : (pick(2) ? "true" : "false"); });
         if (odd(8)) std::shuffle(members.begin(), members.end(), random_);
         return object(members);
     }
