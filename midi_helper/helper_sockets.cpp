@@ -210,7 +210,10 @@ void HelperSockets::readDatagrams() {
 
 void HelperSockets::acceptPeers() {
     for (int i = 0; i < kAcceptsPerEvent && listener_; ++i) {
-        UniqueFd fd(::accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        sockaddr_storage from{};
+        socklen_t fromLength = sizeof from;
+        UniqueFd fd(::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&from), &fromLength,
+                              SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (!fd) {
             if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO) continue;
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
@@ -223,15 +226,20 @@ void HelperSockets::acceptPeers() {
             }
             return;
         }
-        // With every slot taken, a connection that never sent a frame, or one long silent with
-        // nothing sounding, gives way to the newcomer: sockets that only hold a slot cannot lock
-        // real devices out.
+        // With every slot taken, a connection of the host holding the most slots that never sent
+        // a frame, or one long silent, gives way to the newcomer: sockets that only hold a slot
+        // cannot lock real devices out, nor push out another host's.
         if (connections_.size() >= kMaxPeers && !evictSilentConnection())
             continue;  // closed at once by `fd` going out of scope
         if (!privateMode_) setIntOption(fd.get(), IPPROTO_TCP, TCP_NODELAY, 1);
         auto connection = std::make_unique<Connection>();
         const int descriptor = fd.get();
         connection->peer = bridge_.addPeer();
+        if (from.ss_family == AF_INET) {
+            sockaddr_in host{};
+            std::memcpy(&host, &from, sizeof host);
+            connection->address = ntohl(host.sin_addr.s_addr);
+        }
         connection->acceptOrder = ++acceptCount_;
         connection->fd = std::move(fd);
         connection->watch = loop_.watch(descriptor, [this, descriptor] { readPeer(descriptor); });
@@ -296,9 +304,17 @@ void HelperSockets::closeConnection(int fd) {
 }
 
 bool HelperSockets::evictSilentConnection() {
+    // Slots per host: only the hosts with the most may lose one.
+    std::map<uint32_t, size_t> slots;
+    size_t most = 0;
+    for (const auto& [fd, connection] : connections_)
+        most = std::max(most, ++slots[connection->address]);
+    auto mayGo = [&](const Connection& connection) { return slots[connection.address] == most; };
+
     std::vector<std::pair<uint64_t, int>> silent;  // accept order, descriptor
     for (const auto& [fd, connection] : connections_) {
-        if (!connection->sentFrame) silent.emplace_back(connection->acceptOrder, fd);
+        if (!connection->sentFrame && mayGo(*connection))
+            silent.emplace_back(connection->acceptOrder, fd);
     }
     std::sort(silent.begin(), silent.end());
     for (const auto& [order, fd] : silent) {
@@ -312,9 +328,12 @@ bool HelperSockets::evictSilentConnection() {
             return true;
         }
     }
-    // Then the peer silent longest with nothing sounding, closed as any peer is.
+    // Then the peer the bridge finds idle, closed as any peer is (its notes released).
     for (size_t tries = 0; tries < kMaxPeers; ++tries) {
-        const std::shared_ptr<MidiPeer> idle = bridge_.idlePeer();
+        std::vector<std::shared_ptr<MidiPeer>> candidates;
+        for (const auto& [fd, connection] : connections_)
+            if (mayGo(*connection)) candidates.push_back(connection->peer);
+        const std::shared_ptr<MidiPeer> idle = bridge_.idlePeer(candidates);
         auto it = std::find_if(connections_.begin(), connections_.end(), [&](const auto& entry) {
             return idle && entry.second->peer == idle;
         });
@@ -333,7 +352,8 @@ bool HelperSockets::evictSilentConnection() {
 }
 
 void HelperSockets::runWatchdog() {
-    bridge_.closeSilentSenders(loop_.nowNs(), [this](const std::shared_ptr<MidiPeer>& peer) {
+    // Silence is measured on the clock that stamps the peers' heartbeats.
+    bridge_.closeSilentSenders(bridge_.nowNs(), [this](const std::shared_ptr<MidiPeer>& peer) {
         for (const auto& [fd, connection] : connections_) {
             if (connection->peer == peer) {
                 closeConnection(fd);

@@ -54,6 +54,7 @@ private:
         FdWatch watch;
         std::vector<uint8_t> buffer;
         std::shared_ptr<MidiPeer> peer;
+        uint32_t address = 0;  // the IPv4 host (host byte order); 0 for the private socket
         uint64_t acceptOrder = 0;
         bool sentFrame = false;
     };
@@ -70,9 +71,9 @@ private:
     void watchListener();
     void readPeer(int fd);
     void closeConnection(int fd);
-    // Frees a slot for a newcomer: the oldest connection that has not sent a whole frame yet, else
-    // the peer silent longest past the bridge's idle bound with no note sounding. False when none
-    // may go.
+    // Frees a slot for a newcomer, from the hosts that hold the most slots only: their oldest
+    // connection that has not sent a whole frame yet, else the peer the bridge finds idle. False
+    // when none may go.
     bool evictSilentConnection();
     void runWatchdog();
 

@@ -121,15 +121,24 @@ std::vector<std::shared_ptr<MidiPeer>> NativeMidiBridge::silentPeers(uint64_t no
     return silent;
 }
 
-std::shared_ptr<MidiPeer> NativeMidiBridge::idlePeer() const {
+std::shared_ptr<MidiPeer> NativeMidiBridge::idlePeer(
+    std::span<const std::shared_ptr<MidiPeer>> candidates) const {
     const uint64_t now = scheduler_.nowNs();
-    std::shared_ptr<MidiPeer> idlest;
-    for (const auto& peer : ledger_.senders()) {
-        if (peer->wifi || peer->notes.any() || !peer->held.empty()) continue;
-        if (now < peer->lastFrame || now - peer->lastFrame <= kIdlePeerNs) continue;
-        if (!idlest || peer->lastFrame < idlest->lastFrame) idlest = peer;
+    std::shared_ptr<MidiPeer> chosen;
+    bool chosenSounding = false;
+    for (const auto& peer : candidates) {
+        const bool sounding = peer->notes.any() || !peer->held.empty();
+        const uint64_t bound = sounding ? kSilentHolderNs : kIdlePeerNs;
+        if (now < peer->lastFrame || now - peer->lastFrame <= bound) continue;
+        // A peer with nothing sounding goes before one whose notes would end.
+        const bool better = !chosen || (chosenSounding && !sounding) ||
+                            (chosenSounding == sounding && peer->lastFrame < chosen->lastFrame);
+        if (better) {
+            chosen = peer;
+            chosenSounding = sounding;
+        }
     }
-    return idlest;
+    return chosen;
 }
 
 void NativeMidiBridge::closeSilentSenders(

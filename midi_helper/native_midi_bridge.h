@@ -70,8 +70,16 @@ public:
                                       std::span<const uint8_t> payload);
     // A stream peer silent this long with nothing sounding may give its slot to a newcomer.
     static constexpr uint64_t kIdlePeerNs = 10'000'000'000;
-    // The stream peer silent longest, past `kIdlePeerNs`, with no note sounding; empty when none.
-    std::shared_ptr<MidiPeer> idlePeer() const;
+    // The same with notes sounding or stride voices held, which are released when it goes.
+    // Senders that beat send a frame at least every 2 s (or the watchdog closes them): a minute
+    // without one frame, while notes sound and newcomers wait, is a socket that only keeps a slot.
+    static constexpr uint64_t kSilentHolderNs = 60'000'000'000;
+    // Among `candidates` (stream peers), the one that gives its slot to a newcomer: silent past
+    // `kIdlePeerNs` with nothing sounding, else past `kSilentHolderNs`, longest silent first;
+    // empty when none may go.
+    std::shared_ptr<MidiPeer> idlePeer(std::span<const std::shared_ptr<MidiPeer>> candidates) const;
+    // The clock of the peers' frame and heartbeat times.
+    uint64_t nowNs() const { return scheduler_.nowNs(); }
     // Stream peers whose heartbeats stopped for longer than their limit.
     std::vector<std::shared_ptr<MidiPeer>> silentPeers(uint64_t nowNs) const;
     // The watchdog: closes silent stream peers through `closeStream` (which owns their sockets),

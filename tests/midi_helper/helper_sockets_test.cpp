@@ -235,6 +235,149 @@ TEST(HelperSockets, WithEverySlotFramedTheLongestSilentPeerWithNothingSoundingGi
     thread.join();
 }
 
+// The helper's sockets on loopback with the bridge on virtual time, so a minute passes at once;
+// the loop thread carries the sockets and the watchdog. Clients connect from several hosts: every
+// 127/8 address is this machine.
+class SlotsOnLoopback : public ::testing::Test {
+protected:
+    SlotsOnLoopback()
+        : output([](const std::string&, auto) { return true; })
+        , bridge(config(udpPort), clock, port, output)
+        , sockets(bridge, loop, output)
+    {
+        sockets.start();
+        thread = std::thread([this] { loop.run(); });
+    }
+    ~SlotsOnLoopback() override
+    {
+        loop.runSync([&] { sockets.shutdown(); }, std::chrono::seconds(5));
+        loop.stop();
+        thread.join();
+    }
+
+    static HelperConfig config(int udpPort)
+    {
+        HelperConfig config;
+        config.udpHost = "127.0.0.1";
+        config.udpPort = udpPort;
+        return config;
+    }
+    template <typename Work>
+    auto onLoop(Work work)
+    {
+        decltype(work()) result{};
+        loop.runSync([&] { result = work(); }, std::chrono::seconds(5));
+        return result;
+    }
+    template <typename Condition>
+    bool eventually(Condition condition)
+    {
+        for (int i = 0; i < 300 && !onLoop(condition); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return onLoop(condition);
+    }
+    void advance(uint64_t ns)
+    {
+        loop.runSync([&] { clock.advance(ns); }, std::chrono::seconds(5));
+    }
+    UniqueFd connectFrom(const char* host)
+    {
+        UniqueFd fd(::socket(AF_INET, SOCK_STREAM, 0));
+        const sockaddr_in local = test::ipv4(host, 0);
+        const sockaddr_in helper = test::ipv4("127.0.0.1", udpPort);
+        if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+            ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&helper), sizeof helper) != 0)
+            ADD_FAILURE() << "no connection from " << host;
+        return fd;
+    }
+    // Sends one NPM2 note and waits until the helper has sent it on.
+    void play(int fd, uint8_t phase, uint8_t pitch)
+    {
+        const int64_t before = onLoop([&] { return bridge.sentCount(); });
+        const test::Bytes note = test::frame(test::packet("NPM2", {phase, pitch, 100, 1}));
+        ASSERT_EQ(::send(fd, note.data(), note.size(), MSG_NOSIGNAL), 12);
+        ASSERT_TRUE(eventually([&] { return bridge.sentCount() > before; }));
+    }
+    // Seconds pass; `beating` sends a heartbeat each second, as a device does, and gets its echo.
+    void pass(int seconds, int beating)
+    {
+        const test::Bytes heartbeat = test::frame(test::packet("NPM8", {}));
+        for (int i = 0; i < seconds; ++i) {
+            advance(1'000'000'000);
+            ASSERT_EQ(::send(beating, heartbeat.data(), heartbeat.size(), MSG_NOSIGNAL), 12);
+            pollfd pfd{beating, POLLIN, 0};
+            test::Bytes echo(12);
+            ASSERT_EQ(::poll(&pfd, 1, 3000), 1);
+            ASSERT_EQ(::recv(beating, echo.data(), echo.size(), MSG_WAITALL), 12);
+        }
+    }
+    // The helper closed `fd` within `ms`.
+    static bool closed(int fd, int ms)
+    {
+        pollfd pfd{fd, POLLIN, 0};
+        char byte;
+        return ::poll(&pfd, 1, ms) == 1 && ::recv(fd, &byte, 1, 0) == 0;
+    }
+    std::vector<test::Bytes> sentSince(size_t from)
+    {
+        return onLoop([&] {
+            std::vector<test::Bytes> sent;
+            for (size_t i = from; i < port.sent.size(); ++i)
+                sent.push_back(port.sent[i].bytes);
+            return sent;
+        });
+    }
+
+    const int udpPort = test::freePort();
+    EventLoop loop;
+    ManualScheduler clock;
+    MemoryMidiPort port;
+    JsonOutput output;
+    NativeMidiBridge bridge;
+    HelperSockets sockets;
+    std::thread thread;
+};
+
+TEST_F(SlotsOnLoopback, TheHostWithTheMostSlotsGivesWayAndItsSilentHoldersLoseTheirNotesAfterAMinute)
+{
+    using namespace std::chrono_literals;
+    // A player that beats and holds a note, an idle controller of another host, and six sockets of
+    // a third host that each hold a note and say nothing more: every slot is taken.
+    UniqueFd player = connectFrom("127.0.0.2");
+    UniqueFd controller = connectFrom("127.0.0.3");
+    std::vector<UniqueFd> holders;
+    for (int i = 0; i < 6; ++i)
+        holders.push_back(connectFrom("127.0.0.1"));
+    ASSERT_TRUE(eventually([&] { return bridge.peerCount() == 8; }));
+    play(player.get(), 1, 70);
+    play(controller.get(), 1, 50);
+    play(controller.get(), 2, 50);
+    for (uint8_t i = 0; i < 6; ++i) {
+        play(holders[i].get(), 1, uint8_t(60 + i));
+        advance(1'000'000); // the first is silent longest
+    }
+
+    // Eleven seconds on, the controller is idle, but only the host with the most slots gives
+    // way, and its sockets have not been silent long enough: the newcomer is refused.
+    pass(11, player.get());
+    UniqueFd refused = connectFrom("127.0.0.1");
+    EXPECT_TRUE(closed(refused.get(), 3000));
+    EXPECT_FALSE(closed(controller.get(), 100));
+
+    // A minute on, the holder silent longest gives its slot to a newcomer of a fourth host, and
+    // its note is released; the beating player keeps its slot and its note.
+    pass(50, player.get());
+    const size_t before = onLoop([&] { return port.sent.size(); });
+    UniqueFd newcomer = connectFrom("127.0.0.4");
+    EXPECT_TRUE(closed(holders[0].get(), 3000));
+    EXPECT_EQ(sentSince(before), (std::vector<test::Bytes>{{0x90, 60, 0}}));
+    EXPECT_EQ(onLoop([&] { return bridge.peerCount(); }), 8u);
+    EXPECT_FALSE(closed(controller.get(), 100));
+    EXPECT_FALSE(closed(holders[1].get(), 100));
+    play(player.get(), 2, 70);
+    EXPECT_EQ(sentSince(before).back(), (test::Bytes{0x90, 70, 0}));
+}
+
 TEST(LineReader, BoundsLineLengthAndKeepsTheLastUnterminatedLine)
 {
     int fds[2];
