@@ -15,6 +15,12 @@ namespace {
 constexpr double kLateUs = 80000.0;       // after the predicted arrival
 constexpr double kTapReleaseUs = 8000.0;  // for a tap whose release was not seen
 
+// The sender has been quiet past its time-out (shorter while stride runs).
+bool lapsed(const WifiMidiPeer& peer, double nowUs) {
+    const double limit = peer.midi->strideStep > 0 ? 750000.0 : 2000000.0;
+    return nowUs - peer.lastSeen > limit;
+}
+
 }  // namespace
 
 // What one packet's arrival has done so far.
@@ -97,7 +103,12 @@ WifiMidiPeer* WifiPeers::findOrOpen(const WifiPacketView& packet, uint64_t key, 
         std::find(retiredTokens_.begin(), retiredTokens_.end(), packet.token) !=
             retiredTokens_.end())
         return nullptr;
-    if (found != peers_.end()) close(key);
+    if (found != peers_.end()) {
+        // A sender that restarted, or anyone who writes its address and port (a UDP source is
+        // easily forged): the playing peer keeps its session until it lapses.
+        if (!lapsed(found->second, now)) return nullptr;
+        close(key);
+    }
     if (peers_.size() >= kMaxPeers) return nullptr;
     WifiMidiPeer fresh;
     fresh.midi = ledger_.addSender(true);
@@ -324,10 +335,8 @@ void WifiPeers::closeAll() {
 void WifiPeers::closeSilent(uint64_t nowNs) {
     const double now = double(nowNs / 1000);
     std::vector<uint64_t> silent;
-    for (const auto& [key, peer] : peers_) {
-        const double limit = peer.midi->strideStep > 0 ? 750000.0 : 2000000.0;
-        if (now - peer.lastSeen > limit) silent.push_back(key);
-    }
+    for (const auto& [key, peer] : peers_)
+        if (lapsed(peer, now)) silent.push_back(key);
     for (uint64_t key : silent) close(key);
 }
 

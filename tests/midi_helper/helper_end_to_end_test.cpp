@@ -325,6 +325,73 @@ TEST_F(HelperEndToEnd, SocketsThatNeverSentAFrameGiveTheirSlotsToNewcomersOldest
     EXPECT_FALSE(closed);
 }
 
+TEST_F(HelperEndToEnd, AForgedWifiOpeningLeavesThePlayingDeviceAloneAndARestartIsServedAfterItsTimeOut)
+{
+    const int port = freePort();
+    HelperProcess helper({"--udp-host", "127.0.0.1", "--udp-port", std::to_string(port)}, jack.name());
+    ASSERT_TRUE(helper.waitFor("ready"));
+    helper.writeLine("monitor 1");
+    ASSERT_TRUE(helper.waitFor("monitor"));
+
+    // The device's socket. A forger on the LAN writes the same source address and port.
+    UniqueFd device(::socket(AF_INET, SOCK_DGRAM, 0));
+    const sockaddr_in helperAddress = ipv4("127.0.0.1", port);
+    ASSERT_EQ(::connect(device.get(), reinterpret_cast<const sockaddr*>(&helperAddress), sizeof helperAddress), 0);
+    // Sends `packet` stamped now; true when its acknowledgement comes within `bound`.
+    auto exchange = [&](WifiPacket packet, std::chrono::milliseconds bound) {
+        packet.sendTime = uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+        for (auto& record : packet.records)
+            record.time = packet.sendTime;
+        const Bytes bytes = packet.bytes();
+        EXPECT_EQ(::send(device.get(), bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
+        for (const auto until = std::chrono::steady_clock::now() + bound; std::chrono::steady_clock::now() < until;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+            const Bytes ack = readSome(device.get(), nullptr, std::max(left, 1ms));
+            if (ack.size() == 28 && std::equal(ack.begin() + 4, ack.begin() + 20, bytes.begin() + 4))
+                return true;
+        }
+        return false;
+    };
+    WifiPacket playing; // token 7
+    ASSERT_TRUE(exchange(playing, 3s));
+    playing.sequence = 2;
+    playing.heldKeys = {60};
+    playing.records = {{1, 0, packet("NPM2", {1, 60, 100, 1})}};
+    ASSERT_TRUE(exchange(playing, 3s));
+    auto on = helper.waitFor("midi");
+    ASSERT_TRUE(on);
+    EXPECT_EQ((*on)["bytes"], midiBytes({0x90, 60, 100}));
+
+    // An opening packet under another token: refused while the device plays, its note sounding.
+    WifiPacket forged;
+    forged.token = 8;
+    EXPECT_FALSE(exchange(forged, 300ms));
+    playing.sequence = 3;
+    playing.records = {};
+    const auto lastPlayed = std::chrono::steady_clock::now();
+    EXPECT_TRUE(exchange(playing, 3s));
+    nlohmann::json pong;
+    EXPECT_EQ(midiUntilPong(helper, &pong), std::vector<nlohmann::json>{});
+    EXPECT_EQ(pong["wifi_peer_count"], 1);
+
+    // The device restarts under a new token and repeats its opening until answered: served once
+    // the old session has been silent past its 2 s, whose note is released.
+    WifiPacket restarted;
+    restarted.token = 9;
+    bool served = false;
+    for (; !served && std::chrono::steady_clock::now() - lastPlayed < 6s; ++restarted.sequence)
+        served = exchange(restarted, 100ms);
+    ASSERT_TRUE(served);
+    EXPECT_GE(std::chrono::steady_clock::now() - lastPlayed, 2s);
+    const std::vector<nlohmann::json> released = midiUntilPong(helper);
+    ASSERT_FALSE(released.empty());
+    EXPECT_EQ(released.front(), midiBytes({0x90, 60, 0}));
+    restarted.heldKeys = {62};
+    restarted.records = {{1, 0, packet("NPM2", {1, 62, 100, 1})}};
+    EXPECT_TRUE(exchange(restarted, 3s));
+    EXPECT_EQ(midiUntilPong(helper), std::vector<nlohmann::json>{midiBytes({0x90, 62, 100})});
+}
+
 TEST_F(HelperEndToEnd, StreamStrideRepeatsAndTheDestinationCounts)
 {
     const int port = freePort();
