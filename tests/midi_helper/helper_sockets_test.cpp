@@ -375,7 +375,9 @@ TEST_F(SlotsOnLoopback, TheHostWithTheMostSlotsGivesWayAndItsSilentHoldersLoseTh
     EXPECT_FALSE(closed(controller.get(), 100));
     EXPECT_FALSE(closed(holders[1].get(), 100));
     play(player.get(), 2, 70);
-    EXPECT_EQ(sentSince(before).back(), (test::Bytes{0x90, 70, 0}));
+    const std::vector<test::Bytes> after = sentSince(before);
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(after.back(), (test::Bytes{0x90, 70, 0}));
 }
 
 TEST(LineReader, BoundsLineLengthAndKeepsTheLastUnterminatedLine)
