@@ -392,6 +392,8 @@ void WifiSender::tick(Rng& rng, SoakClock::time_point now, bool lossless)
         const size_t count = recent_.empty() ? 0 : 1 + rng() % recent_.size();
         p.records.assign(recent_.end() - ptrdiff_t(count), recent_.end());
     }
+    if (!opened_)
+        logs_[token_].openings.insert(p.sequence);
     auto& events = logs_[token_].events[p.sequence];
     for (const auto& r : p.records)
         events.push_back(r.sequence);
@@ -449,8 +451,8 @@ void WifiSender::deliver(uint32_t token, uint32_t sequence, const Bytes& bytes)
 
 // The helper handles each packet it acknowledges once, in sequence order, and counts every
 // other delivered packet of an open peer as a duplicate. Only when it closed a peer on its own
-// (the sender then gave up its token) may some of them have arrived after the close: their
-// count is then only bounded.
+// (the sender then gave up its token) may some of them have arrived after the close, and openings
+// sent before the token was answered may have been refused: their count is then only bounded.
 WifiExpectation WifiSender::expectation() const
 {
     WifiExpectation e;
@@ -471,7 +473,10 @@ WifiExpectation WifiSender::expectation() const
             }
         }
         const int64_t unacked = int64_t(log.delivered.size()) - int64_t(log.acked.size());
-        e.duplicatesLeast += log.abandoned ? 0 : unacked;
+        const int64_t refusable = std::count_if(log.delivered.begin(), log.delivered.end(), [&](uint32_t sequence) {
+            return log.openings.count(sequence) && !log.acked.count(sequence);
+        });
+        e.duplicatesLeast += log.abandoned ? 0 : unacked - refusable;
         e.duplicatesMost += unacked;
     }
     return e;
@@ -491,6 +496,7 @@ void WifiSender::commit()
         log.events.clear();
         log.delivered.clear();
         log.acked.clear();
+        log.openings.clear();
         ++it;
     }
     lastAck_ = SoakClock::now();

@@ -121,6 +121,9 @@ private:
         std::map<uint32_t, std::vector<uint32_t>> events; // packet sequence → its event sequences
         std::vector<uint32_t> delivered;
         std::set<uint32_t> acked;
+        // Sent before the token was answered: the helper refuses openings while the sender's
+        // previous peer has not yet lapsed, and counts none of them.
+        std::set<uint32_t> openings;
         uint32_t lastEvent = 0; // as far as the helper has handled, before this round
         bool abandoned = false; // the helper stopped acknowledging it
     };
