@@ -13,6 +13,7 @@ public:
     static constexpr int kStatusItemNotFound = -25300;
     static constexpr int kStatusDuplicateItem = -25299;
     static constexpr int kStatusInteractionNotAllowed = -25308;
+    static constexpr int kStatusUserCanceled = -128;  // the user dismissed the service's prompt
 
     virtual ~BridgeIdentityVault() = default;
 

@@ -1,5 +1,7 @@
 #include "core/bridge_tls_identity_error.h"
 
+#include "core/bridge_identity_vault.h"
+
 #include <string>
 
 namespace norv {
@@ -12,6 +14,17 @@ BridgeTLSIdentityError BridgeTLSIdentityError::keychain(std::int32_t status, con
             "Secret Service such as GNOME Keyring or KWallet, or unlock it, then start the Bridge again.",
             reason.isEmpty() ? QStringLiteral("vault status %1").arg(status)
                              : QStringLiteral("%1 (vault status %2)").arg(reason).arg(status)};
+}
+
+QString BridgeTLSIdentityError::keyringNotCreatedDescription() {
+    return QStringLiteral(
+        "The Bridge identity was not saved: the prompt to create a keyring was closed before a password was "
+        "chosen. Choose Try Again and pick a password for the new keyring.");
+}
+
+BridgeTLSIdentityError BridgeTLSIdentityError::keyringNotCreated(const QString& reason) {
+    return {Kind::keychain, BridgeIdentityVault::kStatusUserCanceled, keyringNotCreatedDescription().toStdString(),
+            QStringLiteral("%1 (vault status %2)").arg(reason).arg(BridgeIdentityVault::kStatusUserCanceled)};
 }
 
 BridgeTLSIdentityError BridgeTLSIdentityError::invalidRecord() {

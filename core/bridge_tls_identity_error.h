@@ -16,6 +16,10 @@ public:
 
     // The vault (the Secret Service here) refused; `reason` is what it reported, when known.
     static BridgeTLSIdentityError keychain(std::int32_t status, const QString& reason = {});
+    // A keychain failure the user can undo at once: the Secret Service's prompt to create a
+    // keyring was dismissed (or left without an answer), so nothing could be stored.
+    static BridgeTLSIdentityError keyringNotCreated(const QString& reason);
+    static QString keyringNotCreatedDescription();
     static BridgeTLSIdentityError invalidRecord();
     static BridgeTLSIdentityError generationFailed();
 

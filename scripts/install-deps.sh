@@ -20,8 +20,8 @@ packages=(
   fonts-dejavu-core
   # the monitor's demo probe (bench/ui) clicks through XTEST
   libxtst6
-  # the fake BlueZ of the Bluetooth tests
-  python3-dbus python3-gi
+  # the fake BlueZ of the Bluetooth tests and the keyring's stand-in prompter (its secret exchange)
+  python3-dbus python3-gi python3-cryptography
   # the Debian package (scripts/package.sh) and its checks
   dpkg-dev file gzip man-db groff-base lintian appstream desktop-file-utils
 )

@@ -16,7 +16,7 @@ namespace norv {
 
 namespace {
 
-NorvPanel* makeActionBanner(QLabel*& text, QWidget* parent) {
+NorvPanel* makeActionBanner(QLabel*& text, QPushButton*& retry, QWidget* parent) {
     auto* panel = new NorvPanel(parent);
     panel->setObjectName(QStringLiteral("actionBanner"));
     auto* row = new QHBoxLayout;
@@ -31,6 +31,10 @@ NorvPanel* makeActionBanner(QLabel*& text, QWidget* parent) {
     text->setWordWrap(true);
     text->setObjectName(QStringLiteral("lastError"));
     column->addWidget(text);
+    retry = new QPushButton(QStringLiteral("Try Again"), panel);
+    retry->setObjectName(QStringLiteral("retryBridge"));
+    retry->hide();
+    column->addWidget(retry, 0, Qt::AlignLeft);
     row->addLayout(column, 1);
     panel->contentLayout()->addLayout(row);
     return panel;
@@ -43,8 +47,11 @@ OverviewPage::OverviewPage(Actions actions, QWidget* parent)
     setObjectName(QStringLiteral("page_overview"));
     column()->addWidget(new PageHeader(QStringLiteral("NORV BRIDGE"), QStringLiteral("Overview"),
                                        QStringLiteral("Live · MIDI · Devices"), content()));
-    banner_ = makeActionBanner(bannerText_, content());
+    banner_ = makeActionBanner(bannerText_, retry_, content());
     banner_->hide();
+    connect(retry_, &QPushButton::clicked, this, [this] {
+        if (actions_.retry) actions_.retry();
+    });
     column()->addWidget(banner_);
 
     grid_ = new AdaptiveGrid(310, 14, content());
@@ -100,6 +107,7 @@ void OverviewPage::setState(const State& state) {
     const OverviewViewModel model(state.snapshot, state.connection);
     banner_->setVisible(state.hostError.has_value());
     bannerText_->setText(state.hostError.value_or(QString()));
+    retry_->setVisible(state.offerRetry);
 
     cards_.sync(model.statusCards());
 

@@ -18,6 +18,7 @@
 #include <optional>
 
 class QLabel;
+class QPushButton;
 
 namespace norv {
 
@@ -32,9 +33,13 @@ public:
         AdminConnectionState connection = AdminConnectionState::stopped();
         // The engine host's last failure ("Bridge exited with status 1"), none while there is none.
         std::optional<QString> hostError;
+        // The error is one the user can clear by trying again (a keyring prompt was dismissed):
+        // the banner offers "Try Again".
+        bool offerRetry = false;
     };
     struct Actions {
         std::function<void(BridgeSection)> select;
+        std::function<void()> retry;  // starts the bridge again
     };
 
     explicit OverviewPage(Actions actions, QWidget* parent = nullptr);
@@ -49,6 +54,7 @@ private:
     Actions actions_;
     QWidget* banner_;
     QLabel* bannerText_;
+    QPushButton* retry_;
     AdaptiveGrid* grid_;
     KeyedGrid<StatusCardContent, StatusCard> cards_;
     QWidget* hardware_;

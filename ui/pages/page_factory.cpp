@@ -1,6 +1,7 @@
 #include "ui/pages/page_factory.h"
 
 #include "core/bridge_store.h"
+#include "core/bridge_tls_identity_error.h"
 #include "core/dialog_service.h"
 #include "live/live_integration.h"
 #include "ui/connections/connections_page.h"
@@ -40,12 +41,18 @@ Page* follow(Page* page, BridgeStore& store, typename Page::State (*stateOf)(con
 // ---- Overview ----
 
 OverviewPage::State overviewState(const BridgeStore& store) {
-    return {store.snapshot(), store.connectionState(), store.engineLastError()};
+    // A dismissed keyring prompt is undone by starting again, which shows the prompt again;
+    // the offer waits while a start is under way.
+    const bool keyringNotCreated =
+        store.engineLastError() == BridgeTLSIdentityError::keyringNotCreatedDescription();
+    return {store.snapshot(), store.connectionState(), store.engineLastError(),
+            keyringNotCreated && !store.process().isPreparing() && !store.process().isRunning()};
 }
 
 OverviewPage::Actions overviewActions(BridgeStore& store, const PageServices&) {
     OverviewPage::Actions actions;
     actions.select = [&store](BridgeSection section) { store.setSelection(section); };
+    actions.retry = [&store] { store.startBridge(); };
     return actions;
 }
 

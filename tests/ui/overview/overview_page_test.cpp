@@ -1,4 +1,5 @@
 // The Overview page over a store: its shortcuts, hardware rows and the engine's error banner.
+#include "core/bridge_tls_identity_error.h"
 #include "tests/support/ui/page_harness.h"
 #include "ui/overview/overview_page.h"
 #include "ui/pages/page_factory.h"
@@ -34,6 +35,29 @@ TEST(OverviewPage, ShortcutsSelectTheirPagesAndTheBannerFollowsTheHostError) {
     hostError.reset();
     h.store->receiveSnapshot(fullSnapshot());
     EXPECT_FALSE(page.actionBanner());
+}
+
+// A keyring prompt dismissed on the first start: the banner says so and offers to try again, which
+// starts the bridge; other failures, and a start under way, offer nothing.
+TEST(OverviewPage, ADismissedKeyringPromptOffersToTryAgain) {
+    PageHarness h(fullSnapshot(), false);
+    h.store->receiveConnectionState(AdminConnectionState::stopped());  // no engine answers
+    std::unique_ptr<OverviewPage> owner(overviewPage(*h.store, h.services()));
+    OverviewPage& page = *owner;
+    h.engine->failure = QStringLiteral("Bridge exited with status 1");
+    h.store->receiveSnapshot(fullSnapshot());
+    EXPECT_FALSE(findButton(&page, "Try Again"));
+
+    h.engine->failure = BridgeTLSIdentityError::keyringNotCreatedDescription();
+    h.store->receiveSnapshot(fullSnapshot());
+    ASSERT_TRUE(page.actionBanner());
+    EXPECT_EQ(page.actionBanner()->findChild<QLabel*>("lastError")->text(), *h.engine->failure);
+    ASSERT_TRUE(findButton(&page, "Try Again"));
+    findButton(&page, "Try Again")->click();
+    EXPECT_EQ(h.engine->starts.size(), 1u);
+    h.engine->preparing = true;
+    h.store->receiveSnapshot(fullSnapshot());
+    EXPECT_FALSE(findButton(&page, "Try Again"));
 }
 
 }  // namespace
