@@ -18,6 +18,7 @@
 #include <vector>
 
 #include <jack/jack.h>
+#include <jack/metadata.h>
 
 extern char** environ;
 
@@ -186,7 +187,32 @@ PipeWireTestServer::PipeWireTestServer()
     if (wireplumber_ <= 0) {
         ready_ = false;
         failure_ = "wireplumber could not be started";
+        return;
     }
+    // Ready once WirePlumber serves the metadata that JACK properties (port unique ids) live in.
+    ready_ = false;
+    jack_status_t jackStatus{};
+    jack_client_t* probe = jack_client_open("norv-probe", jack_options_t(JackNoStartServer | JackServerName), &jackStatus, name_.c_str());
+    if (!probe) {
+        failure_ = "pipewire stopped accepting clients";
+        return;
+    }
+    jack_port_t* port = jack_port_register(probe, "probe", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    const bool parsed = port != nullptr;
+    const jack_uuid_t client = parsed ? jack_port_uuid(port) : jack_uuid_t{};
+    while (parsed && !ready_ && std::chrono::steady_clock::now() < deadline + std::chrono::seconds(10)) {
+        if (jack_set_property(probe, client, "urn:norv-bridge:test:probe", "1", nullptr) == 0) {
+            jack_remove_property(probe, client, "urn:norv-bridge:test:probe");
+            ready_ = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (port)
+        jack_port_unregister(probe, port);
+    jack_client_close(probe);
+    if (!ready_)
+        failure_ = "wireplumber did not serve metadata within 10 s";
 }
 
 PipeWireTestServer::~PipeWireTestServer()
