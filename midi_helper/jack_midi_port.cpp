@@ -1,7 +1,10 @@
 #include "midi_helper/jack_midi_port.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <thread>
@@ -40,6 +43,12 @@ void toStandardError(const char* message) { std::fprintf(stderr, "%s\n", message
 
 }  // namespace
 
+bool JackMidiPort::preferLowLatency() {
+    if (std::getenv("PIPEWIRE_LATENCY") || std::getenv("PIPEWIRE_QUANTUM")) return false;
+    const std::string wanted = std::to_string(kWantedFrames) + "/" + std::to_string(kWantedRate);
+    return ::setenv("PIPEWIRE_LATENCY", wanted.c_str(), 0) == 0;
+}
+
 JackMidiPort::JackMidiPort() {
     jack_set_error_function(&toStandardError);
     jack_set_info_function(&toStandardError);
@@ -49,7 +58,13 @@ JackMidiPort::~JackMidiPort() { close(std::chrono::milliseconds(0)); }
 
 int JackMidiPort::openClient(const std::string& clientName) {
     jack_status_t status{};
-    client_ = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+    // jackd's libjack reads JACK_DEFAULT_SERVER itself, PipeWire's only takes a name it is given.
+    const char* server = std::getenv("JACK_DEFAULT_SERVER");
+    client_ = server && *server
+                  ? jack_client_open(clientName.c_str(),
+                                     jack_options_t(JackNoStartServer | JackServerName), &status,
+                                     server)
+                  : jack_client_open(clientName.c_str(), JackNoStartServer, &status);
     if (!client_) {
         // Standard output carries the error line the parent reads; the person at the terminal
         // gets what to do.
@@ -144,6 +159,18 @@ void JackMidiPort::shutdownCallback(void* self) {
 
 // Runs on JACK's process thread: no allocation, no lock.
 int JackMidiPort::process(uint32_t frames) {
+    // The thread's scheduling as the kernel has it: PipeWire's libjack does not report real time
+    // through jack_is_realtime as jackd does.
+    if (cycles_.load(std::memory_order_relaxed) == 0) {
+        int policy = 0;
+        sched_param param{};
+        if (::pthread_getschedparam(::pthread_self(), &policy, &param) == 0) {
+            processPriority_.store(param.sched_priority, std::memory_order_relaxed);
+            processPolicy_.store(policy & ~SCHED_RESET_ON_FORK, std::memory_order_relaxed);
+        }
+    }
+    cycleFrames_.store(frames, std::memory_order_relaxed);
+    cycleRate_.store(jack_get_sample_rate(client_), std::memory_order_relaxed);
     if (jack_port_t* destination = destination_.load(std::memory_order_acquire)) {
         void* in = jack_port_get_buffer(destination, frames);
         receivedPackets_.fetch_add(int64_t(jack_midi_get_event_count(in)),
@@ -212,19 +239,60 @@ int JackMidiPort::process(uint32_t frames) {
         return dueFrames_[a] != dueFrames_[b] ? dueFrames_[a] < dueFrames_[b]
                                               : due_[a].sequence < due_[b].sequence;
     });
-    for (size_t i = 0; i < dueCount; ++i) {
-        const Event& e = due_[dueOrder_[i]];
-        jack_midi_event_write(out, dueFrames_[dueOrder_[i]], e.bytes, e.size);
+    // A message the buffer refuses, and every one after it, waits for the next cycle in the same
+    // order: nothing is dropped here, so a note-off never goes missing behind a full cycle.
+    size_t written = 0;
+    while (written < dueCount && written < kPerCycle) {
+        const uint16_t index = dueOrder_[written];
+        const Event& e = due_[index];
+        if (jack_midi_event_write(out, dueFrames_[index], e.bytes, e.size) != 0) break;
+        ++written;
     }
-    emitted_.fetch_add(dueCount, std::memory_order_release);
+    for (size_t i = written; i < dueCount; ++i) holding_[holdingCount_++] = due_[dueOrder_[i]];
+    emitted_.fetch_add(written, std::memory_order_release);
+    cycles_.fetch_add(1, std::memory_order_release);
     return 0;
 }
 
+bool JackMidiPort::awaitCycles(uint64_t cycles) const {
+    const auto deadline = std::chrono::steady_clock::now() + kFirstCyclesBound;
+    while (cycles_.load(std::memory_order_acquire) < cycles) {
+        if (!active_ || serverGone_.load() || std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 int JackMidiPort::realtimePriority() const {
-    // Only a server that runs its process threads real-time has a priority to stay below.
-    if (!client_ || jack_is_realtime(client_) != 1) return -1;
+    if (!client_) return -1;
+    // Only a server that runs its process threads real-time has a priority to stay below. The
+    // process thread's own scheduling tells first: PipeWire's libjack does not report real time
+    // through jack_is_realtime. A real-time jackd whose thread here was refused real time still
+    // counts, so that the loop asks too and says why it may not.
+    if (awaitCycles(1)) {
+        const int policy = processPolicy_.load(std::memory_order_relaxed);
+        const int priority = processPriority_.load(std::memory_order_relaxed);
+        if ((policy == SCHED_FIFO || policy == SCHED_RR) && priority > 0) return priority;
+    }
+    if (jack_is_realtime(client_) != 1) return -1;
     const int priority = jack_client_real_time_priority(client_);
     return priority > 0 ? priority : -1;
+}
+
+std::string JackMidiPort::serverWarning() const {
+    // A few cycles first: PipeWire moves the graph to the cycle the node asked for after it joined.
+    if (!client_ || !awaitCycles(cycles_.load() + 8)) return {};
+    const uint64_t frames = cycleFrames_.load(std::memory_order_relaxed);
+    const uint64_t rate = cycleRate_.load(std::memory_order_relaxed);
+    if (rate == 0 || frames * kWantedRate <= uint64_t(kWantedFrames) * rate) return {};
+    const uint64_t tenthsMs = (frames * 10'000 + rate / 2) / rate;
+    return "the MIDI server runs cycles of " + std::to_string(frames) + " frames at " +
+           std::to_string(rate) + " Hz (" + std::to_string(tenthsMs / 10) + "." +
+           std::to_string(tenthsMs % 10) + " ms): every message waits up to one cycle; " +
+           "PIPEWIRE_LATENCY=" + std::to_string(kWantedFrames) + "/" + std::to_string(kWantedRate) +
+           " or PIPEWIRE_QUANTUM (PipeWire), or jackd -p " + std::to_string(kWantedFrames) +
+           ", chooses a shorter one";
 }
 
 std::string JackMidiPort::sourcePortName() const {
@@ -244,6 +312,10 @@ void JackMidiPort::close(std::chrono::milliseconds drainBound) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (active_) jack_deactivate(client_);
     active_ = false;
+    // Unregistered before the client closes: PipeWire's libjack frees a port's buffers only then.
+    if (jack_port_t* port = destination_.exchange(nullptr)) jack_port_unregister(client_, port);
+    if (source_) jack_port_unregister(client_, source_);
+    source_ = nullptr;
     jack_client_close(client_);
     client_ = nullptr;
     source_ = nullptr;

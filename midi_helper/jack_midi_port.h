@@ -24,6 +24,24 @@ class JackMidiPort : public MidiPort {
 public:
     static constexpr const char* kUniqueIDKey = "urn:norv-bridge:midi:unique-id";
 
+    // The cycle asked of PipeWire for the helper's own node when the user chose none: 256 frames at
+    // 48 kHz, as low-latency JACK clients ask. Longer cycles get a warning in "ready".
+    static constexpr uint32_t kWantedFrames = 256;
+    static constexpr uint32_t kWantedRate = 48000;
+    // Sets PIPEWIRE_LATENCY to kWantedFrames/kWantedRate unless PIPEWIRE_LATENCY or PIPEWIRE_QUANTUM
+    // is set. PipeWire's libjack reads it when the client opens; jackd ignores it. Call before any
+    // other thread runs (the environment is not thread-safe). True when it set it.
+    static bool preferLowLatency();
+
+    // Events written in one cycle at most. PipeWire copies a cycle's MIDI into a buffer of its own
+    // after the callback and drops, unreported, what does not fit there (about 1,300 short
+    // messages), so the port's own room is no guide. What does not fit waits for the next cycle,
+    // as does a message the server refuses to take.
+    static constexpr size_t kPerCycle = 512;
+
+    // How long `realtimePriority` and `serverWarning` wait for the first process cycles.
+    static constexpr std::chrono::milliseconds kFirstCyclesBound{1000};
+
     JackMidiPort();
     ~JackMidiPort() override;
 
@@ -38,6 +56,7 @@ public:
     }
     void close(std::chrono::milliseconds drainBound) override;
     int realtimePriority() const override;
+    std::string serverWarning() const override;
 
     // Full JACK names ("client:port") of the endpoints, for diagnostics and tests.
     std::string sourcePortName() const;
@@ -55,6 +74,8 @@ private:
     static int processCallback(uint32_t frames, void* self);
     static void shutdownCallback(void* self);
     int process(uint32_t frames);
+    // Waits (bounded) until `cycles` process cycles have run; false when they did not.
+    bool awaitCycles(uint64_t cycles) const;
     std::string shortName(const std::string& name) const;
     int setUniqueID(_jack_port* port, int32_t uniqueID);
     void setPrettyName(_jack_port* port, const std::string& name);
@@ -74,6 +95,13 @@ private:
     uint64_t pushed_ = 0;
     std::bitset<kKeys> sounding_;  // loop thread: keys whose last queued message began a note
     std::atomic<uint64_t> emitted_{0};
+
+    // What the process thread saw of itself and the graph (written every cycle, read by the loop).
+    std::atomic<uint64_t> cycles_{0};
+    std::atomic<int> processPolicy_{-1};
+    std::atomic<int> processPriority_{0};
+    std::atomic<uint32_t> cycleFrames_{0};
+    std::atomic<uint32_t> cycleRate_{0};
 
     // Process thread only: messages waiting for their cycle, and the order of those due now.
     std::array<Event, kHolding> holding_{};

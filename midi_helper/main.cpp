@@ -45,6 +45,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // Before any other thread exists: the environment is not thread-safe.
+    norv::JackMidiPort::preferLowLatency();
     static norv::JsonOutput output(1);
     norv::HelperConfig config = norv::HelperConfig::fromArguments(arguments);
 

@@ -33,6 +33,10 @@ public:
     // The real-time priority of the MIDI server's client threads, or -1 when it does not run them
     // real-time (or no client is open).
     virtual int realtimePriority() const { return -1; }
+
+    // What the user should know about the server once the endpoints are up (a long cycle that
+    // delays every message, say); empty when nothing.
+    virtual std::string serverWarning() const { return {}; }
 };
 
 }  // namespace norv

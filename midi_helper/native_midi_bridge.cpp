@@ -42,6 +42,8 @@ void NativeMidiBridge::openEndpoints() {
             warnings_.push_back("MIDIObjectSetIntegerProperty(destination) failed with OSStatus " +
                                 std::to_string(status));
     }
+    if (std::string warning = port_.serverWarning(); !warning.empty())
+        warnings_.push_back(std::move(warning));
 }
 
 void NativeMidiBridge::handleDatagram(std::span<const uint8_t> datagram,

@@ -15,6 +15,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # run time and test services
   openssl python3 jackd2 gnome-keyring dbus dbus-x11 libsecret-tools
+  # the helper's tests on PipeWire: the server, WirePlumber and PipeWire's libjack
+  pipewire pipewire-bin wireplumber pipewire-jack
   qt6-qpa-plugins libqt6svg6 xvfb xauth procps zip unzip
   # the fixed-pitch font the monitor table tests draw in
   fonts-dejavu-core

@@ -59,12 +59,12 @@ HelperProcess::HelperProcess(const std::vector<std::string>& arguments, const st
     for (auto& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::vector<std::string> env;
+    // The entries given come first: the first of a name is the one that counts.
+    std::vector<std::string> env = launch.environment;
+    env.push_back("JACK_DEFAULT_SERVER=" + jackServer);
     for (char** e = environ; *e; ++e)
         if (std::strncmp(*e, "JACK_DEFAULT_SERVER=", 20) != 0)
             env.emplace_back(*e);
-    env.push_back("JACK_DEFAULT_SERVER=" + jackServer);
-    env.insert(env.end(), launch.environment.begin(), launch.environment.end());
     std::vector<char*> envp;
     for (auto& e : env)
         envp.push_back(e.data());
