@@ -22,6 +22,9 @@ packages=(
   libxtst6
   # the fake BlueZ of the Bluetooth tests
   python3-dbus python3-gi
+  # Wayland: Qt's platform plugin and the compositor (headless) the Wayland test runs in; libxcb's
+  # headers for the tests that close the X11 window as a window manager would
+  qt6-wayland weston libxcb1-dev
   # the Debian package (scripts/package.sh) and its checks
   dpkg-dev file gzip man-db groff-base lintian appstream desktop-file-utils
 )
