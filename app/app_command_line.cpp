@@ -34,8 +34,9 @@ AppCommandLine AppCommandLine::parse(const QStringList& arguments) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(QStringLiteral(
         "Norv Bridge: tablets and phones as MIDI and MPE instruments for Ableton Live.\n"
-        "Opens the \"Norv Bridge\" window and its tray menu, starts the bridge engine and connects "
-        "to it.\n"
+        "Opens the \"Norv Bridge\" window, and a tray icon where the desktop shows one, starts the "
+        "bridge engine and connects to it. Where Norv Bridge already runs in this session, brings "
+        "its window to the front instead and exits.\n"
         "Qt's standard options (-platform, -style, -display...) are accepted as well."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Print this text and exit."));

@@ -1,6 +1,7 @@
 #include "app/norv_bridge_app.h"
 
 #include "core/bridge_store.h"
+#include "core/dialog_service.h"
 #include "ui/shell/bridge_menu_bar.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/sidebar.h"
@@ -14,9 +15,10 @@
 
 namespace norv {
 
-NorvBridgeApp::NorvBridgeApp(BridgeStore& store, Options options, QObject* parent)
+NorvBridgeApp::NorvBridgeApp(BridgeStore& store, DialogService& dialogs, Options options, QObject* parent)
     : QObject(parent),
       store_(store),
+      dialogs_(dialogs),
       options_(std::move(options)),
       window_(std::make_unique<MainWindow>(
           store, options_.pageFactory ? options_.pageFactory
@@ -57,10 +59,26 @@ NorvBridgeApp::~NorvBridgeApp() = default;
 bool NorvBridgeApp::trayHostAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
 void NorvBridgeApp::windowCloseRequested() {
-    // With a tray the application lives on in the status item; without one closing would leave
-    // no way back, so it is a quit request.
-    if (options_.trayAvailable && options_.trayAvailable()) window_->hide();
-    else requestQuit();
+    // With a tray the application lives on in the status item.
+    if (options_.trayAvailable && options_.trayAvailable()) {
+        window_->hide();
+        if (printState_) printState_();
+        return;
+    }
+    // Without one closing would leave no way back, so it is a quit request; and since the user
+    // may only mean to put the window away, it never stops the own engine without asking.
+    if (quitting_ || !confirmQuit || !store_.process().isRunning()) {
+        requestQuit();
+        return;
+    }
+    ConfirmationRequest request;
+    request.message = QStringLiteral("Quit Bridge?");
+    request.informativeText = QStringLiteral(
+        "This desktop shows no tray icon, so closing the window quits Norv Bridge and stops the bridge.");
+    if (store_.connectedDeviceCount() > 0)
+        request.informativeText += QStringLiteral(" Connected devices will disconnect and playing notes will stop.");
+    request.confirmButton = QStringLiteral("Quit Bridge");
+    if (dialogs_.confirm(request)) terminate();
 }
 
 void NorvBridgeApp::showWindow() {
@@ -72,6 +90,16 @@ void NorvBridgeApp::showWindow() {
     // The start task; both steps are harmless when repeated.
     confirmQuit = [this] { return store_.confirmInterruption(QStringLiteral("Quit Bridge")); };
     store_.start();
+    if (printState_) printState_();
+}
+
+void NorvBridgeApp::activate(const QString& activationToken) {
+    if (quitting_) return;  // the application is ending: nothing to bring back
+    // Qt's Wayland shell reads the token from the environment at the next activation request and
+    // removes it; other platforms never read it, so it is not left there for child processes.
+    if (!activationToken.isEmpty() && QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
+    showWindow();
 }
 
 bool NorvBridgeApp::requestQuit() {
@@ -102,13 +130,14 @@ void NorvBridgeApp::finishQuit() {
 
 QString NorvBridgeApp::stateLine() const {
     const SidebarStatus* footer = window_->sidebar()->status();
-    return QStringLiteral("norv-state: footer=%1 devices=%2 engine=%3")
+    return QStringLiteral("norv-state: footer=%1 devices=%2 engine=%3 window=%4")
         .arg(footer->stateText(), QString(footer->deviceText()).replace(QLatin1Char(' '), QLatin1Char('_')),
-             store_.process().isRunning() ? QStringLiteral("running") : QStringLiteral("stopped"));
+             store_.process().isRunning() ? QStringLiteral("running") : QStringLiteral("stopped"),
+             window_->isVisible() ? QStringLiteral("shown") : QStringLiteral("hidden"));
 }
 
 void NorvBridgeApp::printStateTo(std::FILE* stream) {
-    const auto print = [this, stream] {
+    printState_ = [this, stream] {
         const QString line = stateLine();
         if (line == lastPrinted_) return;
         lastPrinted_ = line;
@@ -116,8 +145,8 @@ void NorvBridgeApp::printStateTo(std::FILE* stream) {
         std::fflush(stream);
     };
     // Queued after the window's own update, so the line reports what the footer shows.
-    connect(&store_, &BridgeStore::changed, this, print, Qt::QueuedConnection);
-    print();
+    connect(&store_, &BridgeStore::changed, this, printState_, Qt::QueuedConnection);
+    printState_();
 }
 
 }  // namespace norv

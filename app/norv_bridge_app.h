@@ -3,7 +3,8 @@
 // application menu ("Restart Bridge", "Quit"), the start task, and one quit path that every
 // quit request goes through (menu, tray, keyboard, and the window's close where the desktop has
 // no tray). Where a tray shows the status item, closing the window hides it and the tray's
-// "Open Norv Bridge" brings it back. Signals end it without asking.
+// "Open Norv Bridge" or a click on the item brings it back. Without a tray, closing the window
+// while the own engine runs always asks first. Signals end it without asking.
 
 #include "model/bridge_section.h"
 
@@ -21,6 +22,7 @@ namespace norv {
 
 class BridgeMenuBar;
 class BridgeStore;
+class DialogService;
 class MainWindow;
 
 class NorvBridgeApp : public QObject {
@@ -39,12 +41,16 @@ public:
 
     static bool trayHostAvailable();
 
-    NorvBridgeApp(BridgeStore& store, Options options, QObject* parent = nullptr);
+    // `dialogs` asks the questions of the application's own lifetime (closing without a tray).
+    NorvBridgeApp(BridgeStore& store, DialogService& dialogs, Options options, QObject* parent = nullptr);
     ~NorvBridgeApp() override;
 
     // Shows (or brings back, in the state it had) the main window and runs the start task:
     // install the quit confirmation and start the store. Running it again starts nothing.
     void showWindow();
+    // A later launch or the tray asked for the window: shown and brought to the front with the
+    // activation token that came with the request (Wayland raises a window only with one).
+    void activate(const QString& activationToken);
 
     // Every quit request: asks through the quit confirmation once it is installed, then ends
     // Bluetooth and the engine and the event loop. False when the user cancelled.
@@ -71,6 +77,7 @@ private:
     void windowCloseRequested();
 
     BridgeStore& store_;
+    DialogService& dialogs_;
     Options options_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<BridgeMenuBar> menuBar_;
@@ -79,6 +86,7 @@ private:
     bool quitting_ = false;
     bool loopEnded_ = false;
     QString lastPrinted_;
+    std::function<void()> printState_;
 };
 
 }  // namespace norv

@@ -21,10 +21,12 @@ over a certificate-pinned TLS channel and shows devices, the Live session,
 routes, a MIDI and MPE monitor and logs. A demo engine ships with it.
 NorvMIDIHelper plays network MIDI on a virtual JACK MIDI port.")
 # Libraries as dpkg-shlibdeps finds them, then what the programs run or load: python3 for the demo
-# engine, openssl for the bridge's TLS identity, and Qt's platform plugins (X11, Wayland), without
-# which the window cannot open (libqt6gui6 only recommends them).
+# engine, openssl for the bridge's TLS identity, and Qt's platform plugins: qt6-qpa-plugins holds
+# X11's (and the offscreen one), without which the window cannot open (libqt6gui6 only recommends
+# it); Wayland's is in qt6-wayland, without which a Wayland session runs the window through
+# XWayland.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, openssl, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, openssl, qt6-qpa-plugins, qt6-wayland")
 # What makes it whole: a Secret Service for the identity, BlueZ for Bluetooth LE devices, and a
 # JACK server for the helper's MIDI.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnome-keyring | libkf5wallet-bin, bluez, jackd2 | pipewire-jack")

@@ -24,6 +24,9 @@ packages=(
   libxtst6
   # the fake BlueZ of the Bluetooth tests and the keyring's stand-in prompter (its secret exchange)
   python3-dbus python3-gi python3-cryptography
+  # Wayland: Qt's platform plugin and the compositor (headless) the Wayland test runs in; libxcb's
+  # headers for the tests that close the X11 window as a window manager would
+  qt6-wayland weston libxcb1-dev
   # the Debian package (scripts/package.sh) and its checks
   dpkg-dev file gzip man-db groff-base lintian appstream desktop-file-utils
 )

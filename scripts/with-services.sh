@@ -8,6 +8,10 @@ if [ -z "${NORV_SERVICES_UP:-}" ]; then
   export NORV_SERVICES_UP=1
   exec dbus-run-session -- "$0" "$@"
 fi
+# A WAYLAND_DISPLAY socket name is relative to XDG_RUNTIME_DIR, which is replaced below.
+if [ -n "${WAYLAND_DISPLAY:-}" ] && [ "${WAYLAND_DISPLAY#/}" = "$WAYLAND_DISPLAY" ] && [ -n "${XDG_RUNTIME_DIR:-}" ]; then
+  export WAYLAND_DISPLAY="$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY"
+fi
 keyring_home=$(mktemp -d)
 export XDG_DATA_HOME="$keyring_home/data" XDG_RUNTIME_DIR="$keyring_home/run"
 mkdir -p "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"

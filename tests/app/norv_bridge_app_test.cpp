@@ -22,7 +22,7 @@ class AppTest : public test::FakeStoreTest {
 protected:
     void SetUp() override {
         FakeStoreTest::SetUp();
-        app = std::make_unique<NorvBridgeApp>(*store, options(false));
+        app = std::make_unique<NorvBridgeApp>(*store, dialogs, options(false));
     }
 
     // The application's options for a desktop with or without a tray host.
@@ -140,7 +140,7 @@ TEST_F(AppTest, WithATrayCloseHidesAndTheTrayReopensWithoutStartingAgain) {
     app.reset();
     store = std::make_unique<BridgeStore>(std::move(adminPtr), std::move(enginePtr),
                                           std::make_unique<test::FakeBluetooth>(), dialogs, *settings, storeOptions);
-    app = std::make_unique<NorvBridgeApp>(*store, options(true));
+    app = std::make_unique<NorvBridgeApp>(*store, dialogs, options(true));
 
     app->showWindow();
     app->window().showMaximized();
@@ -166,6 +166,26 @@ TEST_F(AppTest, WithATrayCloseHidesAndTheTrayReopensWithoutStartingAgain) {
     dialogs.answers = {true};
     app->menuBar().quitAction()->trigger();
     EXPECT_EQ(dialogs.asked.size(), 1u);
+    EXPECT_TRUE(app->quitting());
+    EXPECT_EQ(loopsEnded, 1);
+}
+
+// Without a tray a close is the quit request, and it never ends the own engine without asking,
+// devices or not; with nothing of its own running it asks nothing.
+TEST_F(AppTest, WithoutATrayCloseAsksWheneverTheOwnEngineRuns) {
+    app->showWindow();
+    serve(true, false);
+    dialogs.answers = {false};
+    EXPECT_FALSE(app->window().close());
+    ASSERT_EQ(dialogs.asked.size(), 1u);
+    EXPECT_EQ(dialogs.asked[0].message, QStringLiteral("Quit Bridge?"));
+    EXPECT_EQ(dialogs.asked[0].confirmButton, QStringLiteral("Quit Bridge"));
+    EXPECT_FALSE(app->quitting());
+    EXPECT_TRUE(app->window().isVisible());
+
+    serve(false, true);
+    app->window().close();
+    EXPECT_EQ(dialogs.asked.size(), 1u) << "an outside engine: nothing of ours to stop";
     EXPECT_TRUE(app->quitting());
     EXPECT_EQ(loopsEnded, 1);
 }

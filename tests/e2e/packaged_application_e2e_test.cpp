@@ -31,6 +31,9 @@ TEST_F(PackagedApplication, TheUnpackedPackageAnswersItsVersionAndConnectsToTheD
         outputOf(QStringLiteral("dpkg-deb"),
                  {QStringLiteral("-f"), package, QStringLiteral("Version")}, &status);
     ASSERT_EQ(status, 0) << "dpkg-deb -f";
+    // Without Qt's Wayland platform plugin a Wayland session would show the window through XWayland.
+    const QByteArray depends = outputOf(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), package, QStringLiteral("Depends")}, &status);
+    EXPECT_TRUE(depends.contains("qt6-wayland")) << depends.toStdString();
     const QString program = root.filePath(QStringLiteral("usr/bin/NorvBridgeMac"));
     EXPECT_EQ(outputOf(program, {QStringLiteral("--version")}, &status),
               "NorvBridgeMac " + version);

@@ -29,6 +29,11 @@ BridgeMenuBar::BridgeMenuBar(QObject* parent)
     connect(start_, &QAction::triggered, this, &BridgeMenuBar::startOrRestartRequested);
     connect(quit_, &QAction::triggered, this, &BridgeMenuBar::quitRequested);
 
+    // The item is no menu of its own: hosts send a left click as Activate, which opens the window
+    // as "Open Norv Bridge" does (with the token the host passed, which Qt keeps for it).
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) Q_EMIT openWindowRequested();
+    });
     tray_->setIcon(NorvBrand::menuBarIcon());
     tray_->setContextMenu(menu_.get());
     if (QSystemTrayIcon::isSystemTrayAvailable()) tray_->show();

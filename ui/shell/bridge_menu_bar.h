@@ -1,6 +1,7 @@
 #pragma once
 // The status item in the desktop's tray: its icon and the pull-down menu with the connection
-// state, the device count, "Open Norv Bridge", start or restart, and "Quit".
+// state, the device count, "Open Norv Bridge", start or restart, and "Quit". A left click on the
+// icon opens the window as "Open Norv Bridge" does.
 // The menu is built even where the desktop has no tray host.
 
 #include <QObject>

@@ -76,6 +76,9 @@ MainWindow::MainWindow(BridgeStore& store, PageFactory pageFactory, QWidget* par
     toolbar_->setObjectName(QStringLiteral("bridgeToolbar"));
     toolbar_->setMovable(false);
     toolbar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    // The symbols are drawn for 16 logical pixels; the style's 24 would let a scaled screen's
+    // sharper copy grow to 24.
+    toolbar_->setIconSize(QSize(16, 16));
     auto* spacer = new QWidget(toolbar_);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolbar_->addWidget(spacer);

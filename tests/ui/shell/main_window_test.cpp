@@ -17,6 +17,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -175,6 +176,17 @@ TEST_F(WindowTest, PairingBannerSendsTheResetAndIsDisabledWhileAnythingIsPending
 
     admin->stateHandler(AdminConnectionState::connecting());
     EXPECT_TRUE(banner->isHidden());
+}
+
+// At a scale of 2 the icon's sharper copy is drawn, still at 16 logical pixels.
+TEST_F(WindowTest, ToolbarIconsStaySixteenLogicalPixelsAtEveryScale) {
+    const auto* toolbar = window->findChild<QToolBar*>(QStringLiteral("bridgeToolbar"));
+    ASSERT_NE(toolbar, nullptr);
+    for (const qreal scale : {1.0, 2.0}) {
+        const QPixmap drawn = window->startAction()->icon().pixmap(toolbar->iconSize(), scale);
+        EXPECT_EQ(drawn.deviceIndependentSize(), QSizeF(16, 16)) << scale;
+        EXPECT_EQ(drawn.devicePixelRatio(), scale);
+    }
 }
 
 TEST_F(WindowTest, ClosingTheWindowIsAQuitRequestNotAClose) {
