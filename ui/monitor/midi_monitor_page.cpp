@@ -1,5 +1,6 @@
 #include "ui/monitor/midi_monitor_page.h"
 
+#include "model/text_rules.h"
 #include "ui/components/save_panel_path.h"
 #include "ui/monitor/midi_monitor_export.h"
 #include "ui/monitor/midi_monitor_table_view.h"
@@ -307,7 +308,7 @@ void MidiMonitorPage::fillDeviceMenu() {
     const MidiMonitorViewModel::DeviceLabel label = [this](const std::string& id) { return deviceLabel(id); };
     for (const std::string& id : MidiMonitorViewModel::sortedDeviceIds(index().deviceIds(*buffer_), label)) {
         const QString value = qt(id);
-        connect(choice(menu, qt(deviceLabel(id)), id == state_.filter.deviceId), &QAction::triggered, this,
+        connect(choice(menu, qt(deviceLabel(id)), text_rules::canonicallyEqual(id, state_.filter.deviceId)), &QAction::triggered, this,
                 [this, value] {
                     if (actions_.setDevice) actions_.setDevice(value);
                 });
@@ -323,7 +324,7 @@ void MidiMonitorPage::fillEndpointMenu() {
     menu->addSeparator();
     for (const std::string& name : index().endpoints(*buffer_)) {
         const QString value = qt(name);
-        connect(choice(menu, value, name == state_.filter.endpoint), &QAction::triggered, this, [this, value] {
+        connect(choice(menu, value, text_rules::canonicallyEqual(name, state_.filter.endpoint)), &QAction::triggered, this, [this, value] {
             if (actions_.setEndpoint) actions_.setEndpoint(value);
         });
     }
