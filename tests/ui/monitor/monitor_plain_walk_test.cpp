@@ -140,8 +140,8 @@ struct Reference {
         const auto chosen = [](const std::string& value, const std::string& filter) {
             return filter == "all" || sameName(value, filter);
         };
-        if (!chosen(e.role, filter.role) || !chosen(e.deviceId, filter.deviceId) || !chosen(e.endpoint, filter.endpoint))
-            return false;
+        if (!chosen(e.role, filter.role) || !chosen(e.deviceId, filter.deviceId)) return false;
+        if (!chosen(e.endpoint, filter.endpoint)) return false;
         if (filter.channel != 0 && e.channel != filter.channel) return false;
         if (!filter.families.contains(family(e.kind))) return false;
         const QString query = qt(filter.searchText).trimmed().normalized(QString::NormalizationForm_C);
@@ -243,7 +243,8 @@ protected:
                                                                              : "Listening is off");
         }
 
-        EXPECT_EQ(page.deviceMenu()->text(), filter.deviceId == "all" ? "All Devices" : qt(walk.label(filter.deviceId)));
+        const QString deviceTitle = filter.deviceId == "all" ? "All Devices" : qt(walk.label(filter.deviceId));
+        EXPECT_EQ(page.deviceMenu()->text(), deviceTitle);
         EXPECT_EQ(page.endpointMenu()->text(), filter.endpoint == "all" ? "All Endpoints" : qt(filter.endpoint));
         EXPECT_EQ(page.messageMenu()->text(), walk.messageTitle());
         const auto wanted = [](const std::vector<std::string>& choices, const auto& text, const std::string& chosen) {
