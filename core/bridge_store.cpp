@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QTimer>
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 namespace norv {
@@ -155,7 +156,9 @@ void BridgeStore::receiveMidiMonitorBatch(MidiMonitorBatch batch) {
         midiMonitorEvents_.clear();
         midiDroppedEventCount_ = 0;
     }
-    midiDroppedEventCount_ += batch.dropped;
+    // The engine's count is not trusted to stay in range: the sum saturates instead of wrapping.
+    if (__builtin_add_overflow(midiDroppedEventCount_, batch.dropped, &midiDroppedEventCount_))
+        midiDroppedEventCount_ = batch.dropped > 0 ? INT64_MAX : INT64_MIN;
     appendMidiEvents(std::move(batch.events));
     midiLatestSequence_ = batch.latestSequence;
     announce(ChangeScope::midiMonitorOnly);

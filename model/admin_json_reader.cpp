@@ -133,10 +133,14 @@ std::int64_t readInteger(const nlohmann::json& value, std::int64_t min, std::int
     if (value.is_number_float()) {
         const double d = value.get<double>();
         if (!std::isfinite(d) || std::trunc(d) != d) AdminJsonReader::fail("expected an integer");
-        // Bounds as doubles: min is exact (a power of two), max + 1 is exact too.
+        // Bounds as doubles: min is exact (a power of two), max + 1 is exact too. A number the
+        // parser could not hold as a 64-bit integer arrives as a real, and one just below the
+        // 64-bit minimum rounds to that minimum: a real at it is outside, since the minimum
+        // itself, written as an integer, is read as one.
         const double low = static_cast<double>(min);
         const double highExclusive = static_cast<double>(max / 2 + 1) * 2.0;
-        if (d < low || d >= highExclusive) AdminJsonReader::fail("integer out of range");
+        const bool belowLow = min == INT64_MIN ? d <= low : d < low;
+        if (belowLow || d >= highExclusive) AdminJsonReader::fail("integer out of range");
         return static_cast<std::int64_t>(d);
     }
     AdminJsonReader::fail("expected an integer");

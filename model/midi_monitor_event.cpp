@@ -138,20 +138,22 @@ bool MidiMonitorEvent::matches(std::string_view searchText) const {
     return text_rules::containsIgnoringCase(haystack, query);
 }
 
-std::int64_t MidiMonitorEvent::timestampMilliseconds(double secondsSince1970) {
+std::optional<std::int64_t> MidiMonitorEvent::timestampMilliseconds(double secondsSince1970) {
     constexpr std::int64_t kMinMs = -62135596800000LL;  // 0001-01-01T00:00:00.000Z
-    constexpr std::int64_t kMaxMs = 253402300799999LL;  // 9999-12-31T23:59:59.999Z
-    if (!std::isfinite(secondsSince1970)) return 0;
+    constexpr std::int64_t kEndMs = 253402300800000LL;  // 10000-01-01T00:00:00.000Z
+    if (!std::isfinite(secondsSince1970)) return std::nullopt;
     const double micros = std::round(secondsSince1970 * 1e6);
-    if (micros <= static_cast<double>(kMinMs) * 1000.0) return kMinMs;
-    if (micros >= static_cast<double>(kMaxMs) * 1000.0) return kMaxMs;
+    // Both bounds are exact as doubles.
+    if (micros < static_cast<double>(kMinMs) * 1000.0 || micros >= static_cast<double>(kEndMs) * 1000.0)
+        return std::nullopt;
     const auto whole = static_cast<std::int64_t>(micros);
     return whole >= 0 ? whole / 1000 : -((-whole + 999) / 1000);
 }
 
 std::string MidiMonitorEvent::formatTimestamp(double secondsSince1970) {
-    if (!std::isfinite(secondsSince1970) || std::fabs(secondsSince1970) > 1e12) return {};
-    const std::int64_t totalMs = timestampMilliseconds(secondsSince1970);
+    const std::optional<std::int64_t> instant = timestampMilliseconds(secondsSince1970);
+    if (!instant) return {};
+    const std::int64_t totalMs = *instant;
     const std::int64_t wholeSeconds = totalMs >= 0 ? totalMs / 1000 : -((-totalMs + 999) / 1000);
     const auto ms = static_cast<int>(totalMs - wholeSeconds * 1000);
     const auto seconds = static_cast<std::time_t>(wholeSeconds);
@@ -172,14 +174,22 @@ std::string MidiMonitorEvent::noteName(std::int64_t number) {
 
 std::map<std::string, std::string> monitorDeviceLabels(const std::vector<BridgeDevice>& devices) {
     std::map<std::string, std::string> labels;
-    for (const BridgeDevice& device : devices) labels.emplace(device.deviceId, device.label);
+    for (const BridgeDevice& device : devices) labels.emplace(text_rules::canonicalKey(device.deviceId), device.label);
     return labels;
+}
+
+const std::string* findMonitorDeviceLabel(const std::map<std::string, std::string>& labels,
+                                          const std::string& deviceId) {
+    if (labels.empty()) return nullptr;
+    auto found = labels.find(deviceId);  // most ids are already in their canonical form
+    if (found == labels.end()) found = labels.find(text_rules::canonicalKey(deviceId));
+    return found != labels.end() ? &found->second : nullptr;
 }
 
 std::string monitorDeviceLabel(const std::map<std::string, std::string>& labels, const std::string& deviceId) {
     if (deviceId == "shared") return "Shared";
-    const auto found = labels.find(deviceId);
-    return found != labels.end() ? found->second : deviceId;
+    const std::string* label = findMonitorDeviceLabel(labels, deviceId);
+    return label != nullptr ? *label : deviceId;
 }
 
 }  // namespace norv

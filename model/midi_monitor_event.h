@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,8 +48,9 @@ struct MidiMonitorEvent {
     static std::string formatTimestamp(double secondsSince1970);
     // The instant every time text of an event shows, in whole milliseconds since 1970: rounded
     // to the microsecond (so 1.001 does not read as 1.000 after a binary rounding error), then
-    // cut to the millisecond as date formatters do. Not finite: 0; kept within years 1 to 9999.
-    static std::int64_t timestampMilliseconds(double secondsSince1970);
+    // cut to the millisecond as date formatters do. None when not finite or outside the years 1
+    // to 9999: then no column shows a time.
+    static std::optional<std::int64_t> timestampMilliseconds(double secondsSince1970);
 
     static MidiMonitorEvent decode(const nlohmann::json& json);
     friend bool operator==(const MidiMonitorEvent&, const MidiMonitorEvent&) = default;
@@ -57,8 +59,13 @@ private:
     static std::string noteName(std::int64_t number);
 };
 
-// Device id → label of a snapshot's devices, the first device of an id winning.
+// Device id → label of a snapshot's devices, the first device of an id winning. Ids are keyed
+// by their canonical form (text_rules::canonicalKey): composed and decomposed spellings of one
+// id are one device, as they are to the monitor's filters and menus.
 std::map<std::string, std::string> monitorDeviceLabels(const std::vector<BridgeDevice>& devices);
+// The label `labels` (keyed by canonical ids) holds for `deviceId` in any spelling, or none.
+const std::string* findMonitorDeviceLabel(const std::map<std::string, std::string>& labels,
+                                          const std::string& deviceId);
 // The name the monitor shows for a device id: "Shared" for "shared", else the device's label,
 // else the id itself.
 std::string monitorDeviceLabel(const std::map<std::string, std::string>& labels, const std::string& deviceId);

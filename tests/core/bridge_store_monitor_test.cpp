@@ -27,6 +27,10 @@ TEST_F(StoreTest, MonitorBufferTakesOnlyNewerEventsResetsOnRestartAndKeepsTheNew
     admin->batchHandler(batch(withZero, 3, true, 5));
     EXPECT_EQ(heldSequences(), (std::vector<std::int64_t>{1, 2, 3}));
     EXPECT_EQ(store->midiDroppedEventCount(), 5);
+    // The engine's counts add up without wrapping.
+    admin->batchHandler(batch({}, 3, false, INT64_MAX));
+    admin->batchHandler(batch({}, 3, false, 1));
+    EXPECT_EQ(store->midiDroppedEventCount(), INT64_MAX);
 
     // Snapshot events follow the same rule and leave the latest sequence alone.
     AdminSnapshot snapshot = AdminSnapshot::empty();

@@ -64,6 +64,10 @@ TEST(AdminJsonReaderTest, TypesAreStrict) {
     EXPECT_THROW(health({{"client_count", 9223372036854775808ULL}}), AdminDecodeError);
     EXPECT_THROW(health({{"client_count", 9.3e18}}), AdminDecodeError);
     EXPECT_THROW(health({{"client_count", -9.3e18}}), AdminDecodeError);
+    // One below the minimum, as the engine would write it: the parser holds it as a real that
+    // rounds to the minimum.
+    EXPECT_EQ(health(json::parse(R"({"client_count": -9223372036854775808})")).clientCount, INT64_MIN);
+    EXPECT_THROW(health(json::parse(R"({"client_count": -9223372036854775809})")), AdminDecodeError);
 }
 
 TEST(AdminJsonReaderTest, ProcessIdMustFitThirtyTwoBits) {

@@ -1,6 +1,5 @@
 #include "ui/monitor/midi_monitor_cell_text.h"
 
-#include <QFontInfo>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QTransform>
@@ -68,23 +67,29 @@ int MidiMonitorCellText::draw(QPainter& painter, const QRect& rect, const QFont&
 }
 
 // Visible Latin letters and punctuation (the monitor's digits, signs, "·", "–" and "…") in a
-// fixed-pitch font have no shaping to do: each character is its glyph, placed
-// at the sum of the advances before it, which is what a layout of the text would give.
-std::optional<QGlyphRun> MidiMonitorCellText::glyphRun(const QString& text, const QFont& font, const QRawFont& raw) {
-    if (text.isEmpty() || !raw.isValid() || !QFontInfo(font).fixedPitch()) return std::nullopt;
+// monospaced font have no shaping to do: each character is its glyph, placed at the sum of the
+// advances before it, which is what a layout of the text would give. The font counts as
+// monospaced when its own advances say so (its narrow and wide letters and every glyph of the
+// text alike), whatever flag the font's configuration gives it.
+std::optional<QGlyphRun> MidiMonitorCellText::glyphRun(const QString& text, const QFont&, const QRawFont& raw) {
+    if (text.isEmpty() || !raw.isValid()) return std::nullopt;
     for (const QChar c : text) {
         if (!setAlone(c.unicode())) return std::nullopt;
     }
-    const QList<quint32> indexes = raw.glyphIndexesForString(text);
+    QList<quint32> indexes = raw.glyphIndexesForString(text);
     if (indexes.size() != text.size() || indexes.contains(0)) return std::nullopt;  // a character it lacks
-    const QList<QPointF> advances = raw.advancesForGlyphIndexes(indexes);
-    QList<QPointF> positions;
-    positions.reserve(advances.size());
-    qreal x = 0;
-    for (const QPointF& advance : advances) {
-        positions.append(QPointF(x, 0));
-        x += advance.x();
+    const QList<quint32> probes = raw.glyphIndexesForString(QStringLiteral("iW"));
+    if (probes.size() != 2 || probes.contains(0)) return std::nullopt;
+    indexes.append(probes);
+    QList<QPointF> advances = raw.advancesForGlyphIndexes(indexes);
+    indexes.resize(text.size());
+    const QPointF advance = advances.constFirst();
+    for (const QPointF& each : advances) {
+        if (each != advance) return std::nullopt;
     }
+    QList<QPointF> positions;
+    positions.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) positions.append(QPointF(advance.x() * static_cast<qreal>(i), 0));
     QGlyphRun run;
     run.setRawFont(raw);
     run.setGlyphIndexes(indexes);

@@ -1,5 +1,5 @@
 #pragma once
-// One monitor table cell's text, laid out for painting. Texts in a fixed-pitch font whose
+// One monitor table cell's text, laid out for painting. Texts in a monospaced font whose
 // characters the font has (the time stamps, values and bytes, new on nearly every row) are set
 // glyph by glyph from the font's advances, without a text layout, which costs a fraction of one.
 // A text too wide for its cell is cut with an ellipsis once per cell width.

@@ -1,5 +1,7 @@
 #include "ui/monitor/midi_monitor_csv_document.h"
 
+#include "model/text_rules.h"
+
 #include <QLocale>
 #include <QSaveFile>
 #include <QStringDecoder>
@@ -30,8 +32,10 @@ SplitTime split(std::int64_t ms) {
     return {static_cast<std::time_t>(seconds), static_cast<int>(rest)};
 }
 
-std::string isoUtc(std::int64_t ms) {
-    const SplitTime t = split(ms);
+// Empty for an instant no time text shows.
+std::string isoUtc(std::optional<std::int64_t> ms) {
+    if (!ms) return {};
+    const SplitTime t = split(*ms);
     std::tm utc{};
     if (gmtime_r(&t.seconds, &utc) == nullptr) return {};
     char buffer[96];  // room for any int the compiler can imagine
@@ -66,18 +70,21 @@ std::string MidiMonitorCSVDocument::asText(const std::string& field) {
 MidiMonitorCSVDocument::MidiMonitorCSVDocument(const std::vector<MidiMonitorEvent>& events,
                                                const DeviceLabels& deviceLabels) {
     tzset();  // follow the system time zone as it is now
+    // Keyed by canonical ids, so an id in any spelling finds its label.
+    DeviceLabels labels;
+    for (const auto& [id, label] : deviceLabels) labels.emplace(text_rules::canonicalKey(id), label);
     std::string text = kHeader;
     text += '\n';
     for (const MidiMonitorEvent& event : events) {
         // Both time columns show the instant the monitor table shows, through its formatter.
         // Text that comes from devices or the engine is written as text; the columns this
         // application formats itself stay as they are.
-        const auto label = deviceLabels.find(event.deviceId);
+        const std::string* label = findMonitorDeviceLabel(labels, event.deviceId);
         const std::string fields[] = {
             isoUtc(MidiMonitorEvent::timestampMilliseconds(event.timestamp)),
             event.timeLabel(),
             std::to_string(event.sequence),
-            asText(label != deviceLabels.end() ? label->second : event.deviceId),
+            asText(label != nullptr ? *label : event.deviceId),
             asText(event.deviceId),
             asText(event.role),
             asText(event.endpoint),

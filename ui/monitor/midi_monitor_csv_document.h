@@ -16,6 +16,7 @@ namespace norv {
 class MidiMonitorCSVDocument {
 public:
     // Device id → the label written in the device column; ids it lacks are written as the id.
+    // Canonically equal spellings of an id are one id.
     using DeviceLabels = std::map<std::string, std::string>;
 
     MidiMonitorCSVDocument(const std::vector<MidiMonitorEvent>& events, const DeviceLabels& deviceLabels);

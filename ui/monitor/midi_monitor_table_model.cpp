@@ -14,11 +14,20 @@ QString qt(const std::string& text) { return QString::fromStdString(text); }
 // The key space of rows shown from a list rather than a buffer.
 constexpr char kListSource = 0;
 
+// A name drawn on one line: its line breaks become spaces.
+void oneLine(QString& text) {
+    for (QChar& c : text) {
+        const char16_t u = c.unicode();
+        if ((u >= 0x0a && u <= 0x0d) || u == 0x85 || u == 0x2028 || u == 0x2029) c = QLatin1Char(' ');
+    }
+}
+
 }  // namespace
 
 MidiMonitorTableModel::MidiMonitorTableModel(QObject* parent)
     : QAbstractTableModel(parent),
-      mono_(NorvTheme::systemFont(11, QFont::Normal, true)),
+      time_(NorvTheme::systemFont(11, QFont::Normal, true)),
+      mono_(NorvTheme::systemFont(NorvTheme::bodyFont().pixelSize(), QFont::Normal, true)),
       small_(NorvTheme::systemFont(9, QFont::Bold, true)),
       secondary_(NorvTheme::secondary()),
       teal_(NorvTheme::teal()),
@@ -228,7 +237,7 @@ QString MidiMonitorTableModel::text(const Row& row, int column) const {
 const QFont* MidiMonitorTableModel::cellFont(int column) const {
     switch (column) {
         case routeColumn: return &small_;
-        case timeColumn:
+        case timeColumn: return &time_;
         case channelColumn:
         case dataColumn:
         case valueColumn:
@@ -251,7 +260,11 @@ MidiMonitorCellText& MidiMonitorTableModel::paintedText(int row, int column, con
     const Row& shown = rows_[static_cast<std::size_t>(row)];
     std::shared_ptr<MidiMonitorCellText>& painted = texts(shown).painted[static_cast<std::size_t>(column)];
     // Time stamps are new on every row; the other texts recur.
-    if (!painted) painted = painted_.get(column, text(shown, column), font, column != timeColumn);
+    if (!painted) {
+        QString text = this->text(shown, column);
+        if (column == deviceColumn) oneLine(text);
+        painted = painted_.get(column, text, font, column != timeColumn);
+    }
     return *painted;
 }
 

@@ -103,7 +103,8 @@ private:
     const void* source_ = nullptr;                         // the buffer the keys are positions of, or the list marker
     std::uint64_t generation_ = 0;                         // of the passing list last shown from the buffer
     std::unordered_map<std::string, DeviceName> devices_;  // device id → its label and row count
-    QFont mono_;
+    QFont time_;  // the time stamps' small monospaced font
+    QFont mono_;  // the monospaced body font
     QFont small_;
     QColor secondary_;
     QColor teal_;

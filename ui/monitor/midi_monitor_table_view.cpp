@@ -55,10 +55,16 @@ public:
                                                    : option.palette.color(group, QPalette::Text);
         const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
         const QRect textRect = option.rect.adjusted(margin, 0, -margin, 0);
-        // Every drawing here sets the font and pen it draws with, so the painter needs no saving.
+        // A cut message leaves room for its badge.
+        const bool badge = model_->showsBadge(row, column);
+        const QRect labelRect = badge ? textRect.adjusted(0, 0, -(6 + badgeSize_.width()), 0) : textRect;
+        // Every drawing here sets the font, pen and clip it draws with, so the painter needs no
+        // saving. Names from devices and the engine can hold line breaks or stacked marks that
+        // reach past their row: each cell draws within its own rectangle, as item views do.
+        painter->setClipRect(option.rect);
         if (painter->pen().color() != color) painter->setPen(color);
-        const int width = model_->paintedText(row, column, font).draw(*painter, textRect, font);
-        if (model_->showsBadge(row, column)) paintBadge(painter, option, textRect.left() + width + 6);
+        const int width = model_->paintedText(row, column, font).draw(*painter, labelRect, font);
+        if (badge) paintBadge(painter, option, labelRect.left() + width + 6);
     }
 
 private:
@@ -116,6 +122,11 @@ MidiMonitorTableView::MidiMonitorTableView(QWidget* parent)
         header->setSectionResizeMode(column, widths[column].fixed ? QHeaderView::Fixed : QHeaderView::Interactive);
         header->resizeSection(column, widths[column].ideal);
     }
+    // The header knows one minimum for all columns; each column's own is kept here.
+    connect(header, &QHeaderView::sectionResized, this, [header](int column, int, int size) {
+        if (column >= 0 && column < MidiMonitorTableModel::columnTotal && size < widths[column].minimum)
+            header->resizeSection(column, widths[column].minimum);
+    });
 
     const auto before = [this] { topRow_ = verticalScrollBar()->value() > 0 ? rowAt(0) : -1; };
     connect(model_, &QAbstractItemModel::rowsAboutToBeInserted, this, before);
@@ -127,6 +138,14 @@ MidiMonitorTableView::MidiMonitorTableView(QWidget* parent)
     connect(model_, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex&, int first, int last) {
         followRows(first, last, false);
         keepShownRows(first, last, false);
+    });
+    // Cells changed in place (a device renamed) while a layout is pending are not repainted by the
+    // item view, which leaves that to the layout; a layout that only moved the painted rows does
+    // not repaint them either.
+    connect(model_, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex& first, const QModelIndex& last) {
+        const int left = columnViewportPosition(first.column());
+        const int right = columnViewportPosition(last.column()) + columnWidth(last.column());
+        viewport()->update(QRect(left, 0, right - left, viewport()->height()));
     });
     const auto all = [this] { pending_ = Pending::all; };
     connect(model_, &QAbstractItemModel::modelReset, this, all);

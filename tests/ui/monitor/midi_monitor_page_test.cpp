@@ -1,5 +1,6 @@
 #include "support/ui/no_dialogs.h"
 #include "tests/support/model/monitor_event_fixtures.h"
+#include "ui/monitor/midi_monitor_csv_document.h"
 #include "ui/monitor/midi_monitor_page.h"
 #include "ui/monitor/midi_monitor_table_view.h"
 #include "ui/theme/page_components.h"
@@ -68,6 +69,33 @@ TEST(MidiMonitorPage, EmptyStatesCountersMenusAndEnabling) {
     EXPECT_EQ(items[4]->text(), "Pitch Bend");
     items[4]->trigger();
     EXPECT_EQ(toggled, std::vector<MidiMessageFamily>{MidiMessageFamily::pitchBend});
+}
+
+// The composed events have left; the decomposed ones carry the same names: the chosen device and
+// endpoint keep their check marks, and the snapshot's label of the composed id names them in the
+// menu, the table and the export.
+TEST(MidiMonitorPage, CanonicallyEqualNamesAreOneNameInMenusLabelsAndExport) {
+    MidiMonitorPage page({});
+    MidiMonitorPage::State state;
+    state.events = {test::event(1, "cafe\u0301", "Cafe\u0301 Pad", "instrument", "note", 1)};
+    state.filter.deviceId = "caf\u00e9";
+    state.filter.endpoint = "Caf\u00e9 Pad";
+    BridgeDevice device;
+    device.deviceId = "caf\u00e9";
+    device.label = "Studio";
+    state.deviceLabels = monitorDeviceLabels({device});
+    page.setState(state);
+    ASSERT_TRUE(page.showingTable());
+    EXPECT_EQ(page.table()->model()->index(0, MidiMonitorTableModel::deviceColumn).data().toString(), "Studio");
+    for (QToolButton* button : {page.deviceMenu(), page.endpointMenu()}) {
+        Q_EMIT button->menu()->aboutToShow();
+        const QList<QAction*> items = button->menu()->actions();
+        ASSERT_EQ(items.size(), 3);
+        EXPECT_EQ(items[2]->property("symbolName").toString(), "checkmark") << items[2]->text().toStdString();
+    }
+    EXPECT_EQ(page.deviceMenu()->menu()->actions()[2]->text(), "Studio");
+    const std::string csv = MidiMonitorCSVDocument(page.filteredEvents(), {{"caf\u00e9", "Studio"}}).csvText();
+    EXPECT_NE(csv.find(",Studio,cafe\u0301,"), std::string::npos) << csv;
 }
 
 }  // namespace

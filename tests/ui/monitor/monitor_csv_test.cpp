@@ -117,9 +117,12 @@ TEST(MidiMonitorCSVDocument, TimeColumnsAndTheTableShareOneMillisecond) {
     negative.timestamp = -1.25;
     MidiMonitorEvent binary = test::event(4, "a", "e", "instrument", "note", 1);
     binary.timestamp = 1.001;  // not exact in binary: still .001
-    const std::vector<MidiMonitorEvent> events{late, before, negative, binary};
+    MidiMonitorEvent far = test::event(5, "a", "e", "instrument", "note", 1);
+    far.timestamp = 2e12;  // past the year 9999: no time in any column
+    const std::vector<MidiMonitorEvent> events{late, before, negative, binary, far};
     const MidiMonitorCSVDocument document(events, {});
     const std::string& text = document.csvText();
+    EXPECT_NE(text.find("\n,,5,"), std::string::npos) << text;
     EXPECT_NE(text.find("\n1970-01-01T00:00:59.999Z,00:00:59.999,1,"), std::string::npos);
     EXPECT_NE(text.find("\n1969-12-31T23:59:59.999Z,23:59:59.999,2,"), std::string::npos);
     EXPECT_NE(text.find("\n1969-12-31T23:59:58.750Z,23:59:58.750,3,"), std::string::npos);
@@ -128,8 +131,8 @@ TEST(MidiMonitorCSVDocument, TimeColumnsAndTheTableShareOneMillisecond) {
     MidiMonitorTableModel table;
     table.refresh(events, MidiMonitorFilter{}, [](const std::string& id) { return id; });
     const std::map<std::int64_t, QString> shown = {{1, "00:00:59.999"}, {2, "23:59:59.999"},
-                                                   {3, "23:59:58.750"}, {4, "00:00:01.001"}};
-    ASSERT_EQ(table.rowCount(), 4);
+                                                   {3, "23:59:58.750"}, {4, "00:00:01.001"}, {5, ""}};
+    ASSERT_EQ(table.rowCount(), 5);
     for (int row = 0; row < table.rowCount(); ++row)
         EXPECT_EQ(table.index(row, MidiMonitorTableModel::timeColumn).data().toString(),
                   shown.at(table.event(row).sequence));

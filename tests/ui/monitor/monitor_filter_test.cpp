@@ -170,6 +170,8 @@ TEST(MidiMonitorTableModel, ShowsNewestThousandMatchingNewestFirst) {
 #include "ui/monitor/midi_monitor_table_view.h"
 #include "ui/theme/norv_theme.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QImage>
@@ -198,6 +200,56 @@ TEST(MidiMonitorTableView, ColumnsAndBadgeRole) {
     view.resize(900, 300);
     view.show();
     EXPECT_FALSE(view.grab().isNull());  // paints the badge without trouble
+
+    // Each column keeps its own minimum width; the monospaced columns take the body size, the
+    // time stamps their small one.
+    QHeaderView* header = view.horizontalHeader();
+    const int minimums[] = {88, 90, 96, 110, 34, 82, 70, 74, 120};
+    for (int column = 0; column < MidiMonitorTableModel::originColumn; ++column) {
+        header->resizeSection(column, 20);
+        EXPECT_EQ(header->sectionSize(column), minimums[column]) << "column " << column;
+    }
+    view.resize(300, 300);  // the last column stretches, never below its minimum
+    QCoreApplication::processEvents();
+    EXPECT_GE(header->sectionSize(MidiMonitorTableModel::originColumn), 130);
+    const auto fontSize = [&](int column) {
+        return view.model()->index(0, column).data(Qt::FontRole).value<QFont>().pixelSize();
+    };
+    EXPECT_EQ(fontSize(MidiMonitorTableModel::timeColumn), 11);
+    for (const int column : {MidiMonitorTableModel::channelColumn, MidiMonitorTableModel::dataColumn,
+                             MidiMonitorTableModel::valueColumn, MidiMonitorTableModel::rawColumn})
+        EXPECT_EQ(fontSize(column), NorvTheme::bodyFont().pixelSize()) << "column " << column;
+}
+
+// Three rows, the middle one's device and endpoint names given by the test: its cells draw
+// within their own rectangles. Returns the painted rows.
+QImage paintedRows(const std::string& device, const std::string& endpoint, const std::string& role = "instrument") {
+    MidiMonitorTableView view;
+    view.resize(1300, 120);
+    const std::vector<MidiMonitorEvent> events = {event(1, "ipad", "Keys", "surface", "note", 1),
+                                                  event(2, device, endpoint, role, "channel_pressure", 1),
+                                                  event(3, "ipad", "Keys", "surface", "note", 1)};
+    view.monitorModel()->refresh(events, MidiMonitorFilter{}, [](const std::string& id) { return id; });
+    view.horizontalHeader()->resizeSection(MidiMonitorTableModel::messageColumn, 110);
+    view.show();
+    view.rowAt(0);
+    return view.viewport()->grab(QRect(0, 0, view.viewport()->width(), 66)).toImage();
+}
+
+TEST(MidiMonitorTableView, NamesStayInTheirCellsAndACutMessageKeepsItsBadge) {
+    const QImage plain = paintedRows("Studio", "WWWW");
+    const QImage odd = paintedRows("Stu\u2028dio", "WWWW\u2028WWWW e\u0301\u0301\u0301\u0301\u0301\u0301\u0301\u0301");
+    const QRect above(0, 0, plain.width(), 22);
+    const QRect below(0, 44, plain.width(), 22);
+    EXPECT_EQ(odd.copy(above), plain.copy(above));
+    EXPECT_EQ(odd.copy(below), plain.copy(below));
+    // The device name on one line.
+    MidiMonitorTableView geometry;
+    const QRect device(geometry.columnViewportPosition(MidiMonitorTableModel::deviceColumn), 22, 120, 22);
+    EXPECT_EQ(odd.copy(device), paintedRows("Stu dio", "WWWW").copy(device));
+    // "Channel Pressure" and the badge do not fit in 110 points: the label is cut, the badge shows.
+    const QRect message(geometry.columnViewportPosition(MidiMonitorTableModel::messageColumn), 22, 110, 22);
+    EXPECT_NE(plain.copy(message), paintedRows("Studio", "WWWW", "surface").copy(message));
 }
 
 // Collects the regions a widget paints.
@@ -246,32 +298,47 @@ TEST(MidiMonitorTableView, RowsArrivingOnTopMoveThePaintedRows) {
 }
 
 // Time stamps, values and bytes are set glyph by glyph without a layout; they must look exactly
-// as their laid-out text, where the cell's text stood before.
+// as their laid-out text, where the cell's text stood before. The system's monospace font and each
+// monospaced family desktops carry that is installed here, whatever flags fontconfig gives them;
+// a proportional font is laid out.
 TEST(MidiMonitorCellText, TextsSetGlyphByGlyphLookAsTheirLayout) {
-    const QFont mono = NorvTheme::systemFont(11, QFont::Normal, true);
-    const QRect cell(3, 0, 140, 22);
-    const auto paint = [&](const auto& draw) {
-        QImage image(150, 22, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::white);
-        QPainter painter(&image);
-        painter.setPen(Qt::black);
-        painter.setFont(mono);
-        draw(painter);
-        return image;
-    };
-    for (const QString& text : {QStringLiteral("12:34:56.789"), QStringLiteral("90 3C 64"), QStringLiteral("C#4 (61)"),
-                               QString::fromUtf8("+33.0% · 10833"), QString::fromUtf8("—")}) {
-        SCOPED_TRACE(text.toStdString());
-        EXPECT_TRUE(MidiMonitorCellText::glyphRun(text, mono, QRawFont::fromFont(mono)));
-        QStaticText laidOut(text);
-        laidOut.prepare(QTransform(), mono);
-        const QImage expected = paint([&](QPainter& painter) {
-            painter.drawStaticText(QPointF(cell.left(), (cell.height() - laidOut.size().height()) / 2), laidOut);
-        });
-        int width = 0;
-        MidiMonitorCellText glyphs(text, mono, QRawFont::fromFont(mono));
-        EXPECT_EQ(paint([&](QPainter& painter) { width = glyphs.draw(painter, cell, mono); }), expected);
-        EXPECT_EQ(width, static_cast<int>(laidOut.size().width()));
+    std::vector<QFont> fonts{NorvTheme::systemFont(11, QFont::Normal, true)};
+    for (const QString& family : {QStringLiteral("Noto Sans Mono"), QStringLiteral("DejaVu Sans Mono"),
+                                 QStringLiteral("Liberation Mono")}) {
+        if (!QFontDatabase::hasFamily(family)) continue;
+        QFont font = fonts.front();
+        font.setFamily(family);
+        fonts.push_back(font);
+    }
+    const QFont proportional = NorvTheme::systemFont(11, QFont::Normal);
+    EXPECT_FALSE(MidiMonitorCellText::glyphRun(QStringLiteral("1111"), proportional, QRawFont::fromFont(proportional)));
+    for (const QFont& mono : fonts) {
+        SCOPED_TRACE(QFontInfo(mono).family().toStdString());
+        const QRect cell(3, 0, 140, 22);
+        const auto paint = [&](const auto& draw) {
+            QImage image(150, 22, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            painter.setPen(Qt::black);
+            painter.setFont(mono);
+            draw(painter);
+            return image;
+        };
+        for (const QString& text : {QStringLiteral("12:34:56.789"), QStringLiteral("90 3C 64"),
+                                    QStringLiteral("C#4 (61)"), QString::fromUtf8("+33.0% · 10833"),
+                                    QString::fromUtf8("—")}) {
+            SCOPED_TRACE(text.toStdString());
+            EXPECT_TRUE(MidiMonitorCellText::glyphRun(text, mono, QRawFont::fromFont(mono)));
+            QStaticText laidOut(text);
+            laidOut.prepare(QTransform(), mono);
+            const QImage expected = paint([&](QPainter& painter) {
+                painter.drawStaticText(QPointF(cell.left(), (cell.height() - laidOut.size().height()) / 2), laidOut);
+            });
+            int width = 0;
+            MidiMonitorCellText glyphs(text, mono, QRawFont::fromFont(mono));
+            EXPECT_EQ(paint([&](QPainter& painter) { width = glyphs.draw(painter, cell, mono); }), expected);
+            EXPECT_EQ(width, static_cast<int>(laidOut.size().width()));
+        }
     }
 }
 
