@@ -161,12 +161,13 @@ def remote_script(bundle, library, install, manifest, ignore=None):
 
 def export_diagnostics(destination, desktop_version):
     """Writes the diagnostics archive: manifest.json (the desktop version and which admin
-    credentials the exporter was given, never their values) and the engine log. Returns the exit
+    credentials exist, as the application says: NORV_ADMIN_TOKEN_PRESENT and
+    NORV_ADMIN_CERTIFICATE_PRESENT are "1" when they do) and the engine log. Returns the exit
     status: 0, or 3 when the destination cannot be written."""
     manifest = {
         "desktop_version": desktop_version,
-        "admin_token_present": "NORV_ADMIN_TOKEN" in os.environ,
-        "admin_certificate_present": "NORV_ADMIN_CERTIFICATE_PEM" in os.environ,
+        "admin_token_present": os.environ.get("NORV_ADMIN_TOKEN_PRESENT") == "1",
+        "admin_certificate_present": os.environ.get("NORV_ADMIN_CERTIFICATE_PRESENT") == "1",
     }
     try:
         with zipfile.ZipFile(destination, "w", zipfile.ZIP_DEFLATED) as archive:
