@@ -149,8 +149,7 @@ TEST(InterpreterStubTest, NeitherStageLoadsTheUsersSite) {
         run(QStringLiteral("/usr/bin/python3"),
             {QStringLiteral("-c"), QStringLiteral("import site; print(site.getusersitepackages())")}));
     const QString marker = home.filePath(QStringLiteral("loaded"));
-    writeFile(site + QStringLiteral("/usercustomize.py"),
-              "open(" + QByteArray("'") + marker.toUtf8() + "', 'a').write('x')\n");
+    writeFile(site + QStringLiteral("/usercustomize.py"), "open('" + marker.toUtf8() + "', 'a').write('x')\n");
 
     const QString stub = QStringLiteral(NORV_FAKE_RESOURCES_DIR "/BridgeRuntime/PythonRuntime/%1/bin/python3.13")
                              .arg(QLatin1String(BridgeRuntimeFiles::kProcessor));
