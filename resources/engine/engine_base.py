@@ -147,13 +147,18 @@ def file_digest(path):
         return digest.hexdigest()
 
 
-def script_tree(folder, ignore=None):
+def script_tree(folder, ignore=None, own=False):
     """The script in `folder`: {path inside it: SHA-256 of its contents} for every file, and every
     folder as its path with a trailing "/" (value None). None when `folder` is not a folder or
-    holds anything but folders and regular files (a symbolic link, say). The bytecode caches Live
-    writes beside the sources (__pycache__) are left out, but they must hold only regular files of
-    this user's own, as Live running as this user writes them. `ignore` is copytree's ignore."""
+    holds anything but folders and regular files (a symbolic link, say), or, with `own`, anything
+    of another user's or that others may write. The bytecode caches Live writes beside the
+    sources (__pycache__) are left out, but they must hold only regular files of this user's own,
+    as Live running as this user writes them. `ignore` is copytree's ignore."""
     tree = {}
+
+    def check(path, status):
+        if own and (status.st_uid != os.getuid() or status.st_mode & stat.S_IWOTH):
+            raise ValueError(f"{path} is not this user's alone")
 
     def caches(path):
         for name in os.listdir(path):
@@ -169,6 +174,7 @@ def script_tree(folder, ignore=None):
                 continue
             child = os.path.join(path, name)
             status = os.lstat(child)
+            check(child, status)
             if stat.S_ISDIR(status.st_mode) and name == "__pycache__":
                 caches(child)
             elif stat.S_ISDIR(status.st_mode):
@@ -180,8 +186,10 @@ def script_tree(folder, ignore=None):
                 raise ValueError(f"{child} is neither a file nor a folder")
 
     try:
-        if not stat.S_ISDIR(os.lstat(folder).st_mode):
+        status = os.lstat(folder)
+        if not stat.S_ISDIR(status.st_mode):
             return None
+        check(folder, status)
         walk(folder, "")
     except (OSError, ValueError):
         return None
@@ -193,13 +201,13 @@ def remote_script(bundle, library, install, manifest, ignore=None):
     `library` (None when none is given). `manifest` is the bundle's manifest.json. Returns the
     reply and the exit status: a check gives {"version", "buildId", "exists", "current"}, an
     install {"changed", "backup"}, a failure {"error": text} with status 1. The installed copy is
-    current when it holds the bundle's files with their contents and nothing else (script_tree);
-    `ignore` is copytree's ignore."""
+    current when it holds the bundle's files with their contents and nothing else, all this user's
+    own and written by nobody else (script_tree); `ignore` is copytree's ignore."""
     installed = os.path.join(library, "Remote Scripts", "NorvSession") if library else None
 
     def current():
         expected = script_tree(bundle, ignore)
-        return expected is not None and script_tree(installed, ignore) == expected
+        return expected is not None and script_tree(installed, ignore, own=True) == expected
 
     if not install:
         exists = bool(installed) and os.path.isdir(installed)

@@ -237,7 +237,8 @@ TEST_F(RemoteScriptTest, InstallIsRefusedWhereAnotherUserCouldChooseOrChangeTheS
 }
 
 // A copy in the library is current only when it holds every file of the bundle with the same
-// contents and nothing else; the bytecode caches Live writes beside it change nothing.
+// contents and nothing else, changeable by this user alone; the bytecode caches Live writes
+// beside it change nothing.
 TEST_F(RemoteScriptTest, AnInstalledCopyIsCurrentOnlyWithTheBundlesFilesAndContents) {
     auto live = scanned();
     LiveLayout::write(layout.scriptBundle() + "/__init__.py", "def create_instance(c): return None\n");
@@ -255,6 +256,8 @@ TEST_F(RemoteScriptTest, AnInstalledCopyIsCurrentOnlyWithTheBundlesFilesAndConte
     EXPECT_TRUE(live->disk()->current);
     LiveLayout::write(installed + "/__pycache__/__init__.cpython-311.pyc", "cache");
     EXPECT_TRUE(verified());
+    QFile::setPermissions(installed + "/__init__.py", QFile::permissions(installed + "/__init__.py") | QFile::WriteOther);
+    EXPECT_FALSE(verified());  // anyone may change it
 
     QFile::remove(installed + "/__init__.py");
     std::filesystem::create_symlink((layout.scriptBundle() + "/__init__.py").toStdString(),
