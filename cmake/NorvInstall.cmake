@@ -24,6 +24,12 @@ set(NORV_PROJECT_LICENSE LicenseRef-proprietary)
 string(TIMESTAMP NORV_RELEASE_DATE "%Y-%m-%d" UTC)
 set(norv_generated ${CMAKE_BINARY_DIR}/generated)
 
+# Fixed modes whatever the builder's umask or the checkout's modes: folders and programs 755,
+# other files 644. Folders the rules create on their way take the folder mode.
+set(norv_program_mode OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(norv_file_mode OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${norv_program_mode})
+
 install(TARGETS NorvMIDIHelper RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The manual pages, with the project's version, compressed as Debian installs them (-n: no name or
@@ -49,16 +55,23 @@ install(FILES ${norv_man_outputs} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 if(NORV_BUILD_APP)
   install(TARGETS NorvBridgeMac RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(DIRECTORY ${NORV_SHARE_DIR}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/norv-bridge USE_SOURCE_PERMISSIONS
+  # The interpreter stub is the resource folder's one program.
+  install(DIRECTORY ${NORV_SHARE_DIR}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/norv-bridge
+    FILE_PERMISSIONS ${norv_file_mode}
+    DIRECTORY_PERMISSIONS ${norv_program_mode}
     PATTERN "__pycache__" EXCLUDE
     PATTERN "*.pyc" EXCLUDE
-    PATTERN "calls.jsonl" EXCLUDE)
+    PATTERN "calls.jsonl" EXCLUDE
+    PATTERN "python3.13" PERMISSIONS ${norv_program_mode})
   # The entry names the installed program by its full path, so it starts from any prefix,
-  # whether or not that prefix's bin/ is on the desktop's PATH.
+  # whether or not that prefix's bin/ is on the desktop's PATH. Its folder is made by a rule of
+  # its own, so it takes the folder mode too.
+  install(DIRECTORY DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(CODE "
     set(NORV_EXEC \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/NorvBridgeMac\")
     set(norv_entry \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications/${NORV_APP_ID}.desktop\")
-    configure_file(\"${CMAKE_SOURCE_DIR}/resources/desktop/${NORV_APP_ID}.desktop.in\" \"\${norv_entry}\" @ONLY)
+    configure_file(\"${CMAKE_SOURCE_DIR}/resources/desktop/${NORV_APP_ID}.desktop.in\" \"\${norv_entry}\" @ONLY
+                   NO_SOURCE_PERMISSIONS)
     message(STATUS \"Installing: \${norv_entry}\")
   ")
   configure_file(${CMAKE_SOURCE_DIR}/resources/desktop/${NORV_APP_ID}.metainfo.xml.in

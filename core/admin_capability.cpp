@@ -5,6 +5,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <stdexcept>
 
@@ -43,6 +44,13 @@ QString randomToken() {
     return token;
 }
 
+// Overwrites the token's characters where they lie, without detaching: the storage is the
+// launch's, shared by begin()'s caller and the capability alone (readers get copies of their own).
+void overwrite(QString& token) {
+    if (token.isEmpty()) return;
+    ::explicit_bzero(const_cast<QChar*>(token.constData()), std::size_t(token.size()) * sizeof(QChar));
+}
+
 }  // namespace
 
 QString AdminCapability::begin(std::optional<QString> certificatePEM) {
@@ -55,12 +63,17 @@ QString AdminCapability::begin(std::optional<QString> certificatePEM) {
 
 void AdminCapability::end(const QString& token) {
     std::lock_guard guard(capabilityLock());
-    if (currentIdentity() && currentIdentity()->token == token) currentIdentity().reset();
+    if (!currentIdentity() || currentIdentity()->token != token) return;
+    overwrite(currentIdentity()->token);
+    currentIdentity().reset();
 }
 
 std::optional<AdminCapability::Identity> AdminCapability::current() {
     std::lock_guard guard(capabilityLock());
-    return currentIdentity();
+    const std::optional<Identity>& identity = currentIdentity();
+    if (!identity) return std::nullopt;
+    // A copy of the token's characters, so that end() never overwrites what a reader holds.
+    return Identity{QString(identity->token.constData(), identity->token.size()), identity->certificatePEM};
 }
 
 }  // namespace norv

@@ -20,10 +20,13 @@ public:
     static QString begin(std::optional<QString> certificatePEM);
 
     // Withdraws the current identity only when its token equals `token`, so a late exit of
-    // an older engine cannot withdraw the identity of the engine launched after it.
+    // an older engine cannot withdraw the identity of the engine launched after it. The
+    // withdrawn token's characters are overwritten with zeros where they lie, in the copy that
+    // begin() returned too (it shares them).
     static void end(const QString& token);
 
-    // A consistent copy of the current identity, or none.
+    // A consistent copy of the current identity, or none; its token's characters are the
+    // reader's own.
     static std::optional<Identity> current();
 
     AdminCapability() = delete;

@@ -24,14 +24,15 @@ QStringList exporterArguments(const QString& root, const QString& destination) {
             version};
 }
 
+// The exporter records only whether the running engine's credentials exist, so it is told that
+// and never given the credentials themselves.
 QProcessEnvironment exporterEnvironment() {
     QProcessEnvironment environment =
         BridgeRuntimeFiles::environment(QProcessEnvironment::systemEnvironment());
     if (const auto identity = AdminCapability::current()) {
-        environment.insert(QStringLiteral("NORV_ADMIN_TOKEN"), identity->token);
+        environment.insert(QStringLiteral("NORV_ADMIN_TOKEN_PRESENT"), QStringLiteral("1"));
         if (identity->certificatePEM)
-            environment.insert(QStringLiteral("NORV_ADMIN_CERTIFICATE_PEM"),
-                               *identity->certificatePEM);
+            environment.insert(QStringLiteral("NORV_ADMIN_CERTIFICATE_PRESENT"), QStringLiteral("1"));
     }
     return environment;
 }

@@ -11,8 +11,9 @@
 namespace norv {
 
 // Runs the shipped engine script in export mode to write a diagnostics archive: in place from
-// the shipped runtime, with the allow-listed environment plus the running engine's admin
-// credentials, if any. Each export is one process of this object, bounded by a time-out.
+// the shipped runtime, with the allow-listed environment plus NORV_ADMIN_TOKEN_PRESENT and
+// NORV_ADMIN_CERTIFICATE_PRESENT ("1") for the running engine's credentials that exist; the
+// credentials themselves never reach it. Each export is one process of this object, bounded by a time-out.
 class DiagnosticsExporter : public QObject {
     Q_OBJECT
 

@@ -5,6 +5,7 @@
 #include "live/library_parser.h"
 #include "live/live_version.h"
 #include "live/remote_script_command.h"
+#include "live/script_install_target.h"
 #include "live/wine_prefix.h"
 #include "model/admin_decode_error.h"
 
@@ -280,6 +281,13 @@ void LiveIntegration::install(Completion done) {
     }
     if (const QString drive = WinePrefix::missingDrive(*library_); !drive.isEmpty()) {
         message_ = QStringLiteral("The Wine prefix has no drive %1: for this User Library").arg(drive);
+        Q_EMIT changed();
+        if (done)
+            done();
+        return;
+    }
+    if (const std::optional<QString> refusal = ScriptInstallTarget::refusal(*library_, environment_.processOwner)) {
+        message_ = *refusal;
         Q_EMIT changed();
         if (done)
             done();

@@ -44,7 +44,8 @@ public:
         QStringList applicationFolders;   // searched in order for "Ableton Live*.app"
         QStringList winePrefixes;         // searched in order for Live for Windows
         QString procRoot;                 // the running processes
-        uid_t processOwner = ::getuid();  // only this user's processes are a running Live
+        uid_t processOwner = ::getuid();  // this user: only their processes are a running Live,
+                                          // only their folders take the Remote Script
         QSettings* settings = nullptr;    // not owned; null uses the application's settings
         std::function<RemoteScriptRuntime()> runtime;
         QProcessEnvironment processEnvironment;  // the application's environment, before filtering

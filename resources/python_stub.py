@@ -1,8 +1,10 @@
-#!/usr/bin/python3
+#!/usr/bin/python3 -I
 # The demo runtime's interpreter: runs the system's Python 3 with the same arguments and the same
-# environment. A script of its own rather than a symbolic link (the runtime fingerprint refuses
-# links) or a shell script (a shell adds variables to the environment); being no compiled program,
-# it belongs in the architecture-independent resource folder.
+# environment. This stage runs isolated too (-I above), so the user's site (usercustomize, .pth
+# files) and the PYTHON* variables never reach it; it needs nothing but os and sys. A script of
+# its own rather than a symbolic link (the runtime fingerprint refuses links) or a shell script (a
+# shell adds variables to the environment); being no compiled program, it belongs in the
+# architecture-independent resource folder.
 import os
 import sys
 

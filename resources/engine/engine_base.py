@@ -7,10 +7,12 @@ beside itself (it runs isolated, -I, so its folder is not on the import path).
 """
 
 import argparse
+import hashlib
 import json
 import os
 import shutil
 import ssl
+import stat
 import struct
 import sys
 import threading
@@ -128,20 +130,84 @@ def watch_standard_input():
     threading.Thread(target=watch, name="standard-input", daemon=True).start()
 
 
+MAX_SCRIPT_FILE = 16 * 1048576
+
+
+def file_digest(path):
+    """SHA-256 of the regular file at `path`, opened without following a link or waiting on a
+    FIFO; ValueError for anything else or a file above MAX_SCRIPT_FILE."""
+    descriptor = os.open(path, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK | os.O_CLOEXEC)
+    with os.fdopen(descriptor, "rb") as handle:
+        status = os.fstat(handle.fileno())
+        if not stat.S_ISREG(status.st_mode) or status.st_size > MAX_SCRIPT_FILE:
+            raise ValueError(f"{path} is not a script file")
+        digest = hashlib.sha256()
+        for chunk in iter(lambda: handle.read(65536), b""):
+            digest.update(chunk)
+        return digest.hexdigest()
+
+
+def script_tree(folder, ignore=None, own=False):
+    """The script in `folder`: {path inside it: SHA-256 of its contents} for every file, and every
+    folder as its path with a trailing "/" (value None). None when `folder` is not a folder or
+    holds anything but folders and regular files (a symbolic link, say), or, with `own`, anything
+    of another user's or that others may write. The bytecode caches Live writes beside the
+    sources (__pycache__) are left out, but they must hold only regular files of this user's own,
+    as Live running as this user writes them. `ignore` is copytree's ignore."""
+    tree = {}
+
+    def check(path, status):
+        if own and (status.st_uid != os.getuid() or status.st_mode & stat.S_IWOTH):
+            raise ValueError(f"{path} is not this user's alone")
+
+    def caches(path):
+        for name in os.listdir(path):
+            status = os.lstat(os.path.join(path, name))
+            if not stat.S_ISREG(status.st_mode) or status.st_uid != os.getuid():
+                raise ValueError(f"{path}/{name} is no cache of this user's")
+
+    def walk(path, inside):
+        names = sorted(os.listdir(path))
+        ignored = ignore(path, names) if ignore else set()
+        for name in names:
+            if name in ignored:
+                continue
+            child = os.path.join(path, name)
+            status = os.lstat(child)
+            check(child, status)
+            if stat.S_ISDIR(status.st_mode) and name == "__pycache__":
+                caches(child)
+            elif stat.S_ISDIR(status.st_mode):
+                tree[inside + name + "/"] = None
+                walk(child, inside + name + "/")
+            elif stat.S_ISREG(status.st_mode):
+                tree[inside + name] = file_digest(child)
+            else:
+                raise ValueError(f"{child} is neither a file nor a folder")
+
+    try:
+        status = os.lstat(folder)
+        if not stat.S_ISDIR(status.st_mode):
+            return None
+        check(folder, status)
+        walk(folder, "")
+    except (OSError, ValueError):
+        return None
+    return tree
+
+
 def remote_script(bundle, library, install, manifest, ignore=None):
     """The Remote Script check (install False) or install of `bundle` into the User Library
     `library` (None when none is given). `manifest` is the bundle's manifest.json. Returns the
     reply and the exit status: a check gives {"version", "buildId", "exists", "current"}, an
     install {"changed", "backup"}, a failure {"error": text} with status 1. The installed copy is
-    current when its manifest.json equals the bundle's; `ignore` is copytree's ignore."""
+    current when it holds the bundle's files with their contents and nothing else, all this user's
+    own and written by nobody else (script_tree); `ignore` is copytree's ignore."""
     installed = os.path.join(library, "Remote Scripts", "NorvSession") if library else None
 
     def current():
-        try:
-            with open(os.path.join(installed, "manifest.json"), encoding="utf-8") as handle:
-                return json.load(handle) == manifest
-        except (OSError, ValueError, TypeError):
-            return False
+        expected = script_tree(bundle, ignore)
+        return expected is not None and script_tree(installed, ignore, own=True) == expected
 
     if not install:
         exists = bool(installed) and os.path.isdir(installed)
@@ -152,7 +218,7 @@ def remote_script(bundle, library, install, manifest, ignore=None):
     if current():
         return {"changed": False, "backup": None}, 0
     backup = None
-    if os.path.exists(installed):
+    if os.path.lexists(installed):
         backup = installed + ".backup-%d" % time.time_ns()
         os.rename(installed, backup)
     shutil.copytree(bundle, installed, ignore=ignore)
@@ -161,12 +227,13 @@ def remote_script(bundle, library, install, manifest, ignore=None):
 
 def export_diagnostics(destination, desktop_version):
     """Writes the diagnostics archive: manifest.json (the desktop version and which admin
-    credentials the exporter was given, never their values) and the engine log. Returns the exit
+    credentials exist, as the application says: NORV_ADMIN_TOKEN_PRESENT and
+    NORV_ADMIN_CERTIFICATE_PRESENT are "1" when they do) and the engine log. Returns the exit
     status: 0, or 3 when the destination cannot be written."""
     manifest = {
         "desktop_version": desktop_version,
-        "admin_token_present": "NORV_ADMIN_TOKEN" in os.environ,
-        "admin_certificate_present": "NORV_ADMIN_CERTIFICATE_PEM" in os.environ,
+        "admin_token_present": os.environ.get("NORV_ADMIN_TOKEN_PRESENT") == "1",
+        "admin_certificate_present": os.environ.get("NORV_ADMIN_CERTIFICATE_PRESENT") == "1",
     }
     try:
         with zipfile.ZipFile(destination, "w", zipfile.ZIP_DEFLATED) as archive:

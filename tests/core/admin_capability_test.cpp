@@ -4,6 +4,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace norv {
 namespace {
 
@@ -24,6 +26,18 @@ TEST(AdminCapability, EachBeginMakesAFreshTokenAndOnlyTheCurrentTokenEndsIt) {
 
     AdminCapability::end(second);
     EXPECT_FALSE(AdminCapability::current().has_value());
+}
+
+// Once its launch ends, the token is zeros where it lay, in the launch's own copy too; what a
+// reader took before stays its own.
+TEST(AdminCapability, EndOverwritesTheWithdrawnToken) {
+    const QString token = AdminCapability::begin(QStringLiteral("pem"));
+    const QString read = AdminCapability::current()->token;
+    const QChar* storage = token.constData();
+    AdminCapability::end(token);
+    EXPECT_FALSE(AdminCapability::current().has_value());
+    EXPECT_TRUE(std::all_of(storage, storage + 64, [](QChar c) { return c.isNull(); }));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(read).hasMatch());
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include "tests/support/core/runtime_test_support.h"
 
 #include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -125,6 +127,36 @@ TEST(RuntimeEnvironmentTest, OnlyTheAllowListPassesAndPathIsFixed) {
     const QProcessEnvironment result = BridgeRuntimeFiles::environment(base);
     EXPECT_EQ(result.toStringList(),
               (QStringList{QStringLiteral("HOME=/home/u"), QStringLiteral("PATH=/usr/bin:/bin:/usr/sbin:/sbin")}));
+}
+
+// Neither the interpreter stub nor the interpreter it hands over to loads the user's site: a
+// usercustomize.py in the home folder runs under a plain python3, never under the stub.
+TEST(InterpreterStubTest, NeitherStageLoadsTheUsersSite) {
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+    const auto run = [&](const QString& program, const QStringList& arguments) {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(program, arguments);
+        EXPECT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+        return process.readAllStandardOutput().trimmed();
+    };
+    const QString site = QString::fromUtf8(
+        run(QStringLiteral("/usr/bin/python3"),
+            {QStringLiteral("-c"), QStringLiteral("import site; print(site.getusersitepackages())")}));
+    const QString marker = home.filePath(QStringLiteral("loaded"));
+    writeFile(site + QStringLiteral("/usercustomize.py"), "open('" + marker.toUtf8() + "', 'a').write('x')\n");
+
+    const QString stub = QStringLiteral(NORV_FAKE_RESOURCES_DIR "/BridgeRuntime/PythonRuntime/%1/bin/python3.13")
+                             .arg(QLatin1String(BridgeRuntimeFiles::kProcessor));
+    run(stub, {QStringLiteral("-I"), QStringLiteral("-c"), QStringLiteral("pass")});
+    EXPECT_FALSE(QFile::exists(marker));
+    run(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral("pass")});
+    EXPECT_TRUE(QFile::exists(marker));  // the site is real: a plain interpreter loads it
 }
 
 }  // namespace

@@ -154,6 +154,41 @@ TEST_F(ProcessControllerEdgesTest, DiagnosticsExporterCommandLineDirectoryAndEnv
     qunsetenv("USER");
 }
 
+// With an engine running, the exporter is told that its credentials exist and never gets them.
+TEST_F(ProcessControllerEdgesTest, TheExporterLearnsOfTheEnginesCredentialsWithoutGettingThem) {
+    writeScenario({{"admin_port", 0}, {"export_delay", 30}});
+    auto options = this->options();
+    options.exportTimeout = test::scaled(3s);
+    auto controller = makeController(options);
+    controller->start(configuration());
+    waitForEngine(*controller);
+    const std::optional<AdminCapability::Identity> credentials = AdminCapability::current();
+    ASSERT_TRUE(credentials && credentials->certificatePEM);
+    bool finished = false;
+    controller->exportDiagnostics(temp.filePath(QStringLiteral("out.zip")),
+                                  [&](std::optional<DiagnosticsExportError>) { finished = true; });
+
+    qint64 pid = 0;
+    const auto exporter = [&] {
+        for (const QProcess* process : controller->findChildren<QProcess*>())
+            if (process->processId() != controller->processId()) return process->processId();
+        return qint64(0);
+    };
+    ASSERT_TRUE(waitUntil([&] { return (pid = exporter()) > 0; }));
+    // Read until the exec is over: the told variables are there.
+    const auto told = [&] {
+        const QStringList environment = test::processEnvironment(pid);
+        return environment.contains(QStringLiteral("NORV_ADMIN_TOKEN_PRESENT=1")) &&
+               environment.contains(QStringLiteral("NORV_ADMIN_CERTIFICATE_PRESENT=1"));
+    };
+    ASSERT_TRUE(waitUntil(told)) << test::processEnvironment(pid).join(' ').toStdString();
+    const QStringList environment = test::processEnvironment(pid);
+    for (const QString& entry : environment)
+        EXPECT_FALSE(entry.contains(credentials->token) || entry.contains(QStringLiteral("CERTIFICATE-----")))
+            << entry.toStdString();
+    EXPECT_TRUE(waitUntil([&] { return finished; }, 10s));
+}
+
 // The identity line holds the private key: once handed to the engine, our copy is zeros.
 TEST_F(ProcessControllerEdgesTest, TheIdentityLineIsOverwrittenOnceWritten) {
     auto options = this->options();

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <cstring>
 #include <elf.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -45,6 +46,8 @@ protected:
         prefix = temp.filePath(QStringLiteral("prefix"));
         QProcess install;
         install.setProcessChannelMode(QProcess::MergedChannels);
+        // A builder whose umask lets the group write: the installed modes must not follow it.
+        install.setChildProcessModifier([] { ::umask(0002); });
         install.start(QStringLiteral(NORV_CMAKE_COMMAND),
                       {QStringLiteral("--install"), QStringLiteral(NORV_BINARY_DIR), QStringLiteral("--strip"),
                        QStringLiteral("--prefix"), prefix});
@@ -111,6 +114,29 @@ TEST_F(InstalledApplication, LaysOutThePrefixAndTheInstalledProgramConnectsToThe
     EXPECT_EQ(QDir(bundle).entryList(QDir::Files), QStringList({QStringLiteral("__init__.py"), QStringLiteral("manifest.json")}));
 
     connectsToTheDemoAndEndsOnSigterm(installed(QStringLiteral("bin/NorvBridgeMac")));
+}
+
+// Whatever the installer's umask and the build tree's modes: folders and programs 755, every
+// other file 644, the prefix itself included.
+TEST_F(InstalledApplication, EveryInstalledPathHasTheFixedMode) {
+    const QStringList programs({installed(QStringLiteral("bin/NorvBridgeMac")), installed(QStringLiteral("bin/NorvMIDIHelper"))});
+    const auto mode = [](const QString& path) {
+        struct stat status {};
+        EXPECT_EQ(::lstat(QFile::encodeName(path).constData(), &status), 0) << path.toStdString();
+        return std::pair(status.st_mode & 07777, S_ISDIR(status.st_mode));
+    };
+    EXPECT_EQ(mode(prefix).first, 0755u);
+    int files = 0;
+    QDirIterator it(prefix, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const auto [bits, folder] = mode(path);
+        const bool program = folder || programs.contains(path) || path.endsWith(QStringLiteral("/bin/python3.13"));
+        EXPECT_EQ(bits, program ? 0755u : 0644u) << path.toStdString();
+        files += folder ? 0 : 1;
+    }
+    EXPECT_GT(files, 10);
 }
 
 }  // namespace

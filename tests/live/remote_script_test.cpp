@@ -11,7 +11,10 @@
 #include <QTimer>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
+
+#include <unistd.h>
 
 namespace norv::test {
 namespace {
@@ -179,6 +182,87 @@ TEST_F(RemoteScriptTest, InstallIsRefusedWithoutALibraryOrASupportedLive) {
     EXPECT_EQ(live->message(), "The Wine prefix has no drive E: for this User Library");
     EXPECT_EQ(layout.calls().size(), before + 2);  // only the check of the choice
     EXPECT_FALSE(QFileInfo::exists(devices + "/e:"));
+}
+
+// The engine's install never runs into a library, Remote Scripts folder or NorvSession script
+// that is a link, another user's, or changeable by others; a library named through Wine's Z:
+// drive (the root of this machine) is held to the same rules.
+TEST_F(RemoteScriptTest, InstallIsRefusedWhereAnotherUserCouldChooseOrChangeTheScript) {
+    auto live = scanned();
+    const qsizetype checks = layout.calls().size();
+    const QString scripts = library + "/Remote Scripts";
+    const QString elsewhere = layout.path("elsewhere");
+    QDir().mkpath(elsewhere);
+    QDir().mkpath(library);
+    const auto link = [](const QString& target, const QString& at) {
+        std::filesystem::create_symlink(target.toStdString(), at.toStdString());
+    };
+    const auto refused = [&](LiveIntegration& integration, const QString& message) {
+        EXPECT_TRUE(await([&](auto done) { integration.install(done); }));
+        EXPECT_EQ(integration.message(), message);
+    };
+
+    link(elsewhere, scripts);
+    refused(*live, "The User Library's Remote Scripts folder is a symbolic link");
+    QFile::remove(scripts);
+    QDir().mkpath(scripts + "/NorvSession");
+    QFile::setPermissions(scripts + "/NorvSession", QFile::permissions(scripts + "/NorvSession") | QFile::WriteOther);
+    refused(*live, "The User Library's NorvSession script can be changed by other users");
+    QDir(scripts).removeRecursively();
+    LiveIntegration::Environment other = environment();
+    other.processOwner = ::getuid() + 1;
+    auto foreign = std::make_unique<LiveIntegration>(other);
+    ASSERT_TRUE(await([&](auto done) { foreign->scan(done); }));
+    refused(*foreign, "The User Library belongs to another user");
+
+    // Live for Windows with its library on Z:, a symbolic link there.
+    const QString prefix = layout.winePrefix();
+    const QString wine = LiveLayout::addWineLive(prefix, "Live 12 Suite", "Ableton Live 12 Suite.exe");
+    QDir().mkpath(prefix + "/dosdevices");
+    link("/", prefix + "/dosdevices/z:");
+    link(elsewhere, layout.path("Lib"));
+    const QString root = QFileInfo(layout.path("Lib")).path();
+    LiveLayout::addWinePreferences(prefix, "me", "12.1.5", "Z:" + QString(root).replace('/', '\\'), "Lib");
+    live->setSelectedID(wine);
+    ASSERT_TRUE(await([&](auto done) { live->scan(done); }));
+    ASSERT_EQ(live->selectedID(), wine);
+    ASSERT_EQ(live->library(), prefix + "/dosdevices/z:" + layout.path("Lib"));
+    refused(*live, "The User Library is a symbolic link");
+
+    // Only checks ran, and nothing was written anywhere.
+    for (const QJsonObject& call : layout.calls().mid(checks))
+        EXPECT_FALSE(strings(call["args"]).contains("--install-script"));
+    EXPECT_TRUE(QDir(elsewhere).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(scripts));
+}
+
+// A copy in the library is current only when it holds every file of the bundle with the same
+// contents and nothing else, changeable by this user alone; the bytecode caches Live writes
+// beside it change nothing.
+TEST_F(RemoteScriptTest, AnInstalledCopyIsCurrentOnlyWithTheBundlesFilesAndContents) {
+    auto live = scanned();
+    LiveLayout::write(layout.scriptBundle() + "/__init__.py", "def create_instance(c): return None\n");
+    const QString installed = library + "/Remote Scripts/NorvSession";
+    LiveLayout::write(installed + "/manifest.json", LiveLayout::defaultManifest);
+    LiveLayout::write(installed + "/__init__.py", "import os; os.system('planted')\n");
+    const auto verified = [&] {
+        EXPECT_TRUE(await([&](auto done) { live->verify(done); }));
+        return live->disk().value_or(ScriptDiskState{}).current;
+    };
+    EXPECT_FALSE(verified());
+
+    ASSERT_TRUE(await([&](auto done) { live->install(done); }));
+    EXPECT_EQ(live->message(), "Installed · files verified · previous script backed up");
+    EXPECT_TRUE(live->disk()->current);
+    LiveLayout::write(installed + "/__pycache__/__init__.cpython-311.pyc", "cache");
+    EXPECT_TRUE(verified());
+    QFile::setPermissions(installed + "/__init__.py", QFile::permissions(installed + "/__init__.py") | QFile::WriteOther);
+    EXPECT_FALSE(verified());  // anyone may change it
+
+    QFile::remove(installed + "/__init__.py");
+    std::filesystem::create_symlink((layout.scriptBundle() + "/__init__.py").toStdString(),
+                                    (installed + "/__init__.py").toStdString());
+    EXPECT_FALSE(verified());  // the same contents, through a link
 }
 
 TEST_F(RemoteScriptTest, EveryFailedRunBecomesItsMessage) {
