@@ -14,6 +14,7 @@
 #include <QVariant>
 
 #include "tests/support/bluetooth/loopback_engine.h"
+#include "tests/support/private_bus_config.h"
 
 namespace norv::test {
 
@@ -25,26 +26,8 @@ public:
         address_ = QStringLiteral("unix:path=") + dir_.filePath(QStringLiteral("bus"));
         QFile config(dir_.filePath(QStringLiteral("bus.conf")));
         if (!config.open(QIODevice::WriteOnly)) return;
-        config.write(
-            QStringLiteral(
-                R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <listen>%1</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    %2
-  </policy>
-</busconfig>
-)")
-                .arg(address_, refuseBluez
-                                   ? QStringLiteral(R"(<deny send_destination="org.bluez"/>)")
-                                   : QString())
-                .toUtf8());
+        config.write(privateBusConfig(
+            address_, refuseBluez ? QStringLiteral(R"(<deny send_destination="org.bluez"/>)") : QString()));
         config.close();
         daemon_.start(QStringLiteral("dbus-daemon"),
                       {QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),

@@ -1,6 +1,7 @@
 #include "tests/support/core/private_keyring.h"
 
 #include "tests/support/core/engine_test_support.h"
+#include "tests/support/private_bus_config.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -36,21 +37,7 @@ PrivateKeyring::PrivateKeyring(const QString& dataHome, const QStringList& answe
     address_ = QStringLiteral("unix:path=") + socket;
     QFile config(dir_.filePath(QStringLiteral("bus.conf")));
     if (!config.open(QIODevice::WriteOnly)) return;
-    config.write(QStringLiteral(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <listen>%1</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-  </policy>
-</busconfig>
-)")
-                     .arg(address_)
-                     .toUtf8());
+    config.write(privateBusConfig(address_));
     config.close();
     // A GLib client of this process (libsecret, under QtKeychain) ends the process when its session
     // bus closes; so the bus outlives this object and ends with the process (parent-death signal).
