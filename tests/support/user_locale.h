@@ -27,7 +27,8 @@ private:
 
 // The skip message of a test whose locale is missing.
 inline std::string localeMissing(const char* name) {
-    return std::string(name) + " is not generated on this machine (scripts/install-deps.sh generates de_DE.UTF-8)";
+    return std::string(name) +
+           " is not generated on this machine (scripts/install-deps.sh generates de_DE.UTF-8)";
 }
 
 }  // namespace norv::test

@@ -118,8 +118,9 @@ TEST(ConnectionsPage, ApplyIsDisabledWhileAnOutsideEngineAnswers) {
 // The round-trip times have a fixed format: "5.2 ms" in a German desktop too.
 TEST(ConnectionsPage, RoundTripTimesReadTheSameInTheCAndAGermanLocale) {
     AdminSnapshot snapshot = fullSnapshot();
-    const auto measured = std::find_if(snapshot.devices.begin(), snapshot.devices.end(),
-                                       [](const BridgeDevice& d) { return d.connected && d.linkQuality; });
+    const auto measured =
+        std::find_if(snapshot.devices.begin(), snapshot.devices.end(),
+                     [](const BridgeDevice& d) { return d.connected && d.linkQuality; });
     ASSERT_NE(measured, snapshot.devices.end());
     measured->linkQuality->state.avg = 5.2;
     measured->linkQuality->midi.avg = 3.9;
