@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "bluetooth/socket_l2cap_channel.h"
+#include "model/text_rules.h"
 
 namespace norv {
 
@@ -23,7 +24,7 @@ constexpr std::size_t defaultLeMtu = 23;
 // Peer ids are name-based UUIDs in a namespace of our own, so one central keeps its id.
 const QUuid peerNamespace(QStringLiteral("{5e0b7d0c-2f7a-4d7e-9a43-6c1f0d9b8a11}"));
 
-std::string errnoText(const char* step) { return std::string(step) + ": " + std::strerror(errno); }
+std::string errnoText(const char* step) { return std::string(step) + ": " + text_rules::errorText(errno); }
 
 int makeSocket(int family, int protocol) {
     return ::socket(family, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);

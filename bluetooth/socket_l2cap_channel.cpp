@@ -9,11 +9,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "model/text_rules.h"
+
 namespace norv {
 
 namespace {
 
-std::string errnoText(int error) { return std::strerror(error); }
+// English, as the close reasons are, whatever the user's locale.
+std::string errnoText(int error) { return text_rules::errorText(error); }
 
 bool transient(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 

@@ -12,6 +12,7 @@
 #include "core/process_hardening.h"
 #include "core/resource_folder.h"
 #include "core/unique_fd.h"
+#include "model/text_rules.h"
 
 #include <QDateTime>
 #include <QFuture>
@@ -77,7 +78,7 @@ int sendIdentityLine(int fd, QByteArrayView line) {
     return 0;
 }
 
-QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString errnoText(int error) { return QString::fromStdString(text_rules::errorText(error)); }
 
 }  // namespace
 

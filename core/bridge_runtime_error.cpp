@@ -1,6 +1,6 @@
 #include "core/bridge_runtime_error.h"
 
-#include <cstring>
+#include "model/text_rules.h"
 
 namespace norv {
 
@@ -21,7 +21,8 @@ BridgeRuntimeError BridgeRuntimeError::noSuchFile() {
 }
 
 BridgeRuntimeError BridgeRuntimeError::io(const char* operation, const QString& path, int error) {
-    const std::string text = std::string(operation) + " " + path.toStdString() + ": " + std::strerror(error);
+    const std::string text =
+        std::string(operation) + " " + path.toStdString() + ": " + text_rules::errorText(error);
     return {Kind::io, error, text};
 }
 

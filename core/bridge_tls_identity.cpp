@@ -1,6 +1,7 @@
 #include "core/bridge_tls_identity.h"
 
 #include "core/process_hardening.h"
+#include "model/text_rules.h"
 
 #include <sys/stat.h>
 
@@ -163,7 +164,7 @@ BridgeTLSIdentity BridgeTLSIdentity::generate(const GenerateOptions& options) {
                            QUuid::createUuid().toString(QUuid::WithoutBraces);
     if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0)
         throw std::runtime_error("Could not create " + folder.toStdString() + ": " +
-                                 std::strerror(errno));
+                                 text_rules::errorText(errno));
     FolderRemover remover(folder);
 
     const QString keyPath = folder + QStringLiteral("/key.pem");

@@ -16,6 +16,12 @@ namespace norv {
 
 namespace {
 
+// The English description, whatever the user's locale.
+const char* errorText(int error) {
+    const char* description = strerrordesc_np(error);
+    return description != nullptr ? description : "unknown error";
+}
+
 struct Opened {
     UniqueFd fd;
     qint64 size = 0;
@@ -27,14 +33,14 @@ std::optional<Opened> openRegular(const QString& path, const char** why) {
     const QByteArray name = QFile::encodeName(path);
     struct stat status {};
     if (::stat(name.constData(), &status) != 0) {
-        *why = errno == ENOENT || errno == ENOTDIR ? nullptr : std::strerror(errno);
+        *why = errno == ENOENT || errno == ENOTDIR ? nullptr : errorText(errno);
         return std::nullopt;
     }
     *why = "not a regular file";
     if (!S_ISREG(status.st_mode)) return std::nullopt;
     Opened opened{UniqueFd(::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY))};
     if (!opened.fd.valid()) {
-        *why = std::strerror(errno);
+        *why = errorText(errno);
         return std::nullopt;
     }
     if (::fstat(opened.fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;

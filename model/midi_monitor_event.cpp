@@ -82,10 +82,10 @@ std::string MidiMonitorEvent::valueLabel() const {
     // Difference in floating point: no overflow for extreme values.
     const double d = (static_cast<double>(value) - 8192.0) / 8191.0;
     const double percent = d >= 1.0 ? 100.0 : std::max(d, -1.0) * 100.0;
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%+.1f%%  ·  %lld", percent,
-                  static_cast<long long>(value));
-    return buffer;
+    // "%+.1f%%  ·  %d", with a point in every locale.
+    std::string text = text_rules::fixedDecimal(percent, 1);
+    if (text.empty() || text.front() != '-') text.insert(text.begin(), '+');
+    return text + "%" + std::string(kSeparator) + std::to_string(value);
 }
 
 bool MidiMonitorEvent::isMPEExpression() const {

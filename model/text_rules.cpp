@@ -6,8 +6,11 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <system_error>
 
 namespace norv::text_rules {
 
@@ -196,6 +199,20 @@ std::string platformSymbol(std::string_view platform) {
     if (lower.find("ios") != std::string::npos) return "ipad";
     if (lower.find("android") != std::string::npos) return "rectangle.portrait";
     return "display";
+}
+
+std::string fixedDecimal(double value, int decimals) {
+    char buffer[400];  // the longest double in fixed notation has 309 digits before the point
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    if (result.ec != std::errc{}) return {};  // only for an absurd number of decimals
+    return std::string(buffer, result.ptr);
+}
+
+std::string errorText(int error) {
+    // strerror follows LC_MESSAGES once the application has set the user's locale.
+    if (const char* description = strerrordesc_np(error)) return description;
+    return "Unknown error " + std::to_string(error);
 }
 
 }  // namespace norv::text_rules

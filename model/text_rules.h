@@ -24,6 +24,13 @@ bool canonicallyEqual(std::string_view a, std::string_view b);
 // The NFC form of `text`: canonically equivalent texts give the same key.
 std::string canonicalKey(std::string_view text);
 
+// `value` in decimal with exactly `decimals` digits after the point, rounded as "%.Nf" rounds, with
+// a point whatever the process locale is ("5.2", never "5,2").
+std::string fixedDecimal(double value, int decimals);
+
+// The English description of an errno value, whatever the process locale is ("Broken pipe").
+std::string errorText(int error);
+
 // Symbol image name for a device platform: "ipad" for iOS, "rectangle.portrait" for Android,
 // "display" otherwise.
 std::string platformSymbol(std::string_view platform);

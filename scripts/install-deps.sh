@@ -18,8 +18,11 @@ packages=(
   # the helper's tests on PipeWire: the server, WirePlumber and PipeWire's libjack
   pipewire pipewire-bin wireplumber pipewire-jack
   qt6-qpa-plugins libqt6svg6 xvfb xauth procps zip unzip
-  # the fixed-pitch font the monitor table tests draw in
-  fonts-dejavu-core
+  # the fonts the tests pin (tests/fontconfig), and the fonts most desktops carry, with which
+  # CI also runs a share of the tests
+  fonts-dejavu-core fonts-noto-core fonts-noto-mono
+  # the German locale that locale tests and CI's desktop-user run use
+  locales
   # the monitor's demo probe (bench/ui) clicks through XTEST
   libxtst6
   # the fake BlueZ of the Bluetooth tests and the keyring's stand-in prompter (its secret exchange)
@@ -31,6 +34,9 @@ packages=(
   dpkg-dev file gzip man-db groff-base lintian appstream desktop-file-utils
 )
 
+SUDO=()
+if [ "$(id -u)" -ne 0 ]; then SUDO=(sudo); fi
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
@@ -40,12 +46,19 @@ done
 
 if [ ${#missing[@]} -eq 0 ]; then
   echo "install-deps: all packages present"
-  exit 0
+else
+  # sudo drops the caller's environment, so the setting goes through env to apt and debconf.
+  apt=("${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive)
+  echo "jackd2 jackd/tweak_rt_limits boolean false" | "${apt[@]}" debconf-set-selections || true
+  "${apt[@]}" apt-get update -qq
+  "${apt[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-echo "jackd2 jackd/tweak_rt_limits boolean false" | $SUDO debconf-set-selections || true
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# de_DE.UTF-8, generated once.
+if ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+  echo "install-deps: generating de_DE.UTF-8"
+  "${SUDO[@]}" sed -i -E 's/^# *(de_DE\.UTF-8 UTF-8)/\1/' /etc/locale.gen
+  grep -qx 'de_DE.UTF-8 UTF-8' /etc/locale.gen ||
+    echo 'de_DE.UTF-8 UTF-8' | "${SUDO[@]}" tee -a /etc/locale.gen >/dev/null
+  "${SUDO[@]}" locale-gen
+fi

@@ -9,6 +9,7 @@
 
 #include "bluetooth/socket_l2cap_channel.h"
 #include "tests/support/bluetooth/loopback_engine.h"
+#include "tests/support/user_locale.h"
 
 namespace norv {
 namespace {
@@ -138,6 +139,15 @@ TEST_F(StandInL2capChannelTest, APacketOverTheIncomingMtuResetsTheChannel) {
     EXPECT_EQ(channel->inputStream().error(), "Connection reset by peer");
     char byte = 0;
     EXPECT_EQ(::recv(central, &byte, 1, MSG_DONTWAIT), 0) << "the central is cut off";
+}
+
+// The reason goes into English close reasons: a German desktop gets it in English too.
+TEST_F(StandInL2capChannelTest, TheResetReadsInEnglishUnderAGermanLocale) {
+    test::UserLocale german("de_DE.UTF-8");
+    if (!german.available()) GTEST_SKIP() << test::localeMissing("de_DE.UTF-8");
+    ASSERT_TRUE(sendPacket(SocketL2capChannel::standInIncomingMtu + 1, 'x'));
+    ASSERT_TRUE(inputSaw(BluetoothStreamEvent::errorOccurred));
+    EXPECT_EQ(channel->inputStream().error(), "Connection reset by peer");
 }
 
 }  // namespace

@@ -226,7 +226,12 @@ protected:
         rlimit limit{};
         ::getrlimit(RLIMIT_RTPRIO, &limit);
         if (::geteuid() != 0 && limit.rlim_cur < rlim_t(JackTestServer::kRealtimePriority))
-            GTEST_SKIP() << "this machine allows this user no real-time scheduling";
+            GTEST_SKIP() << "needs real-time scheduling for this user: a real-time priority limit "
+                            "(RLIMIT_RTPRIO, now "
+                         << limit.rlim_cur << ") of at least " << JackTestServer::kRealtimePriority
+                         << ", as the audio group's limit gives its members (jackd2's "
+                            "/etc/security/limits.d/audio.conf, then log in again), or RealtimeKit "
+                            "granting it; CI runs these tests as root";
         if (!jack.running())
             FAIL() << "JACK server did not start: " << jack.failure();
     }

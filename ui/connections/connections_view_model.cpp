@@ -4,7 +4,6 @@
 #include "ui/theme/norv_theme.h"
 
 #include <QStringList>
-#include <cstdio>
 
 namespace norv {
 
@@ -14,11 +13,10 @@ bool flag(const std::optional<bool>& value) { return value.value_or(false); }
 
 QString text(const std::string& value) { return QString::fromStdString(value); }
 
-// C formatting, so halves round the way printf rounds them (4.25 gives "4.2").
-QString formatted(const char* format, double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, format, value);
-    return QString::fromLatin1(buffer);
+// "%.Nf" and a unit: halves round the way printf rounds them (4.25 gives "4.2"), and the point
+// stays a point in every locale.
+QString formatted(double value, int decimals, const char* unit) {
+    return QString::fromStdString(text_rules::fixedDecimal(value, decimals)) + QLatin1String(unit);
 }
 
 // A probe's average round trip, shown only for a fresh measurement with at least one sample.
@@ -27,7 +25,7 @@ QString probeTime(const std::optional<DeviceLinkQuality>& quality,
     if (!quality || !quality->fresh) return QStringLiteral("—");
     const DeviceLinkQuality::Probe& p = (*quality).*probe;
     if (!p.avg || !p.n || *p.n < 1) return QStringLiteral("—");
-    return formatted("%.1f ms", *p.avg);
+    return formatted(*p.avg, 1, " ms");
 }
 
 }  // namespace
@@ -74,7 +72,7 @@ DeviceLinkContent ConnectionsViewModel::deviceLink(const BridgeDevice& device) {
     std::optional<QString> signal;
     if (device.activeTransport == "bluetooth") {
         const QString dbm = quality && quality->fresh && quality->rssi
-                                ? formatted("%.0f dBm", *quality->rssi)
+                                ? formatted(*quality->rssi, 0, " dBm")
                                 : QStringLiteral("—");
         signal = QStringLiteral("SIGNAL ") + dbm;
     }

@@ -1,6 +1,7 @@
 // The Connections page's editor and manual targets, the Device settings push and the Overview
 // shortcuts, clicked through against the store with fake seams.
 #include "tests/support/ui/page_harness.h"
+#include "tests/support/user_locale.h"
 #include "ui/components/page_disclosure.h"
 #include "ui/connections/connections_page.h"
 #include "ui/pages/page_factory.h"
@@ -12,6 +13,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace norv {
 namespace {
@@ -110,6 +113,30 @@ TEST(ConnectionsPage, ApplyIsDisabledWhileAnOutsideEngineAnswers) {
     EXPECT_TRUE(page.bluetoothSwitch()->isEnabled());
     EXPECT_FALSE(page.applyButton()->isEnabled());
     EXPECT_EQ(page.statusText()->text(), "Changes pending");
+}
+
+// The round-trip times have a fixed format: "5.2 ms" in a German desktop too.
+TEST(ConnectionsPage, RoundTripTimesReadTheSameInTheCAndAGermanLocale) {
+    AdminSnapshot snapshot = fullSnapshot();
+    const auto measured =
+        std::find_if(snapshot.devices.begin(), snapshot.devices.end(),
+                     [](const BridgeDevice& d) { return d.connected && d.linkQuality; });
+    ASSERT_NE(measured, snapshot.devices.end());
+    measured->linkQuality->state.avg = 5.2;
+    measured->linkQuality->midi.avg = 3.9;
+    for (const char* name : {"C.UTF-8", "de_DE.UTF-8"}) {
+        test::UserLocale locale(name);
+        if (!locale.available()) GTEST_SKIP() << test::localeMissing(name);
+        PageHarness h(snapshot);
+        std::unique_ptr<ConnectionsPage> page(connectionsPage(*h.store, h.services()));
+        page->show();
+        settle();
+        QStringList lines;
+        for (const QLabel* label : page->findChildren<QLabel*>())
+            if (label->text().startsWith("STATE RTT")) lines << label->text();
+        EXPECT_EQ(lines.filter("STATE RTT 5.2 ms · MIDI RTT 3.9 ms").size(), 1)
+            << name << ": " << lines.join(" | ").toStdString();
+    }
 }
 
 TEST(ConnectionsPage, ManualTargetsFromTheInterfaceListAndCopy) {

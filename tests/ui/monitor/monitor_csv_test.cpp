@@ -1,4 +1,5 @@
 #include "tests/support/model/monitor_event_fixtures.h"
+#include "tests/support/user_locale.h"
 #include "ui/monitor/midi_monitor_csv_document.h"
 #include "ui/monitor/midi_monitor_table_model.h"
 
@@ -53,6 +54,19 @@ TEST(MidiMonitorCSVDocument, FixtureEventsByteForByteInTwoZones) {
         ScopedTimeZone zone("XST-5:45");
         const MidiMonitorCSVDocument document(snapshot.midiEvents, snapshotLabels(snapshot));
         EXPECT_EQ(document.csvText(), test::readFixture("ui/monitor_export_plus0545.csv"));
+    }
+}
+
+// The file is the same whatever the user's locale: "+50.0%", never "+50,0%" (which would also
+// have to be quoted).
+TEST(MidiMonitorCSVDocument, FixtureEventsByteForByteInTheCAndAGermanLocale) {
+    const AdminSnapshot snapshot = test::fullSnapshot();
+    ScopedTimeZone zone("UTC0");
+    for (const char* name : {"C.UTF-8", "de_DE.UTF-8"}) {
+        test::UserLocale locale(name);
+        if (!locale.available()) GTEST_SKIP() << test::localeMissing(name);
+        const MidiMonitorCSVDocument document(snapshot.midiEvents, snapshotLabels(snapshot));
+        EXPECT_EQ(document.csvText(), test::readFixture("ui/monitor_export_utc.csv")) << name;
     }
 }
 
