@@ -7,10 +7,8 @@ norv_source_root=$(cd "$PWD/.." && pwd)
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=\"$norv_source_root/tests/lsan.supp\":print_suppressions=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
-# What the tests compare is pinned, whatever the desktop has: the fonts (the project's own
-# fontconfig file: monospace is DejaVu Sans Mono), the locale and the time zone. Tests of the
-# user's locale set it themselves.
+# The fonts the tests draw and measure in are pinned, whatever the desktop has: the project's
+# own fontconfig file (monospace is DejaVu Sans Mono). The locale and the time zone stay the
+# user's, as the product meets them; a test whose texts depend on either sets its own.
 export FONTCONFIG_FILE="$norv_source_root/tests/fontconfig/fonts.conf"
-export LANG=C.UTF-8 LC_ALL=C.UTF-8 TZ=UTC
-unset LANGUAGE
 unset norv_source_root

@@ -1,7 +1,7 @@
 #pragma once
 // A user's locale for the span of a test: the process locale, as the application sets it at start
-// from LANG, and as printf, strtod and strerror follow it. The test environment pins C.UTF-8, so a
-// test that needs another locale sets it here and skips where it is not generated.
+// from LANG, and as printf, strtod and strerror follow it. The suite runs in whatever locale the
+// user has, so a test that needs a given one sets it here and skips where it is not generated.
 
 #include <clocale>
 #include <string>

@@ -53,6 +53,9 @@ PrivateKeyring::PrivateKeyring(const QString& dataHome, const QStringList& answe
         return;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("GNOME_KEYRING_CONTROL"));
+    // The prompts' texts the stand-in answers by are gnome-keyring's English ones.
+    env.remove(QStringLiteral("LANGUAGE"));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address_);
     env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome_);
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
