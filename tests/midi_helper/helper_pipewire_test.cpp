@@ -65,21 +65,6 @@ protected:
             std::vector<std::string>{"--udp-host", "127.0.0.1", "--udp-port", std::to_string(port)}, pipewire.name(), launch);
     }
 
-    // The "pong" once `capture` holds as many events as it counts sent, or after `bound`.
-    nlohmann::json settle(HelperProcess& helper, MidiCapture& capture, std::chrono::milliseconds bound = 5s)
-    {
-        nlohmann::json pong;
-        for (const auto until = std::chrono::steady_clock::now() + bound; std::chrono::steady_clock::now() < until;) {
-            helper.writeLine("ping");
-            pong = helper.waitFor("pong").value_or(nlohmann::json{});
-            capture.drain();
-            if (pong.value("sent_count", int64_t(-1)) == int64_t(capture.events().size()))
-                break;
-            std::this_thread::sleep_for(50ms);
-        }
-        return pong;
-    }
-
     PipeWireTestServer pipewire;
 };
 
