@@ -201,6 +201,43 @@ public:
         return asked;
     }
 
+    // The _NET_STARTUP_ID of the top-level windows of process `pid`, mapped or not, joined by spaces.
+    QByteArray startupIdsOf(qint64 pid) const {
+        xcb_connection_t* c = xcb_connect(display_.toLatin1().constData(), nullptr);
+        if (!c || xcb_connection_has_error(c)) {
+            if (c) xcb_disconnect(c);
+            return {};
+        }
+        const auto atom = [c](const char* name) {
+            std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+                xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr), &std::free);
+            return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        };
+        const xcb_atom_t wmPid = atom("_NET_WM_PID"), startupId = atom("_NET_STARTUP_ID"), utf8 = atom("UTF8_STRING");
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        QByteArrayList ids;
+        std::unique_ptr<xcb_query_tree_reply_t, decltype(&std::free)> tree(
+            xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr), &std::free);
+        const int count = tree ? xcb_query_tree_children_length(tree.get()) : 0;
+        const xcb_window_t* children = tree ? xcb_query_tree_children(tree.get()) : nullptr;
+        for (int i = 0; i < count; ++i) {
+            std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> owner(
+                xcb_get_property_reply(c, xcb_get_property(c, 0, children[i], wmPid, XCB_ATOM_CARDINAL, 0, 1), nullptr),
+                &std::free);
+            if (!owner || xcb_get_property_value_length(owner.get()) != 4 ||
+                *static_cast<const uint32_t*>(xcb_get_property_value(owner.get())) != uint32_t(pid))
+                continue;
+            std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> value(
+                xcb_get_property_reply(c, xcb_get_property(c, 0, children[i], startupId, utf8, 0, 1100), nullptr),
+                &std::free);
+            if (value && xcb_get_property_value_length(value.get()) > 0)
+                ids.append(QByteArray(static_cast<const char*>(xcb_get_property_value(value.get())),
+                                      xcb_get_property_value_length(value.get())));
+        }
+        xcb_disconnect(c);
+        return ids.join(' ');
+    }
+
 private:
     QTemporaryDir dir_;
     QString runtime_;
