@@ -5,6 +5,7 @@
 #include "ui/shell/bridge_menu_bar.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/sidebar.h"
+#include "app/x11_startup_notification.h"
 
 #include <QAction>
 #include <QGuiApplication>
@@ -99,6 +100,10 @@ void NorvBridgeApp::activate(const QString& activationToken) {
     // removes it; other platforms never read it, so it is not left there for child processes.
     if (!activationToken.isEmpty() && QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
         qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
+    // On X11 the window carries the launch's startup id before it is raised; a hidden window is
+    // still created, so the id is in place when it maps again.
+    if (!activationToken.isEmpty() && QGuiApplication::platformName() == QLatin1String("xcb"))
+        applyX11StartupId(window_->windowHandle(), activationToken);
     showWindow();
 }
 

@@ -201,6 +201,89 @@ public:
         return asked;
     }
 
+    // The _NET_STARTUP_ID of the top-level windows of process `pid`, mapped or not, joined by spaces.
+    QByteArray startupIdsOf(qint64 pid) const {
+        xcb_connection_t* c = xcb_connect(display_.toLatin1().constData(), nullptr);
+        if (!c || xcb_connection_has_error(c)) {
+            if (c) xcb_disconnect(c);
+            return {};
+        }
+        const auto atom = [c](const char* name) {
+            std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+                xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr), &std::free);
+            return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        };
+        const xcb_atom_t wmPid = atom("_NET_WM_PID"), startupId = atom("_NET_STARTUP_ID"), utf8 = atom("UTF8_STRING");
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        QByteArrayList ids;
+        std::unique_ptr<xcb_query_tree_reply_t, decltype(&std::free)> tree(
+            xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr), &std::free);
+        const int count = tree ? xcb_query_tree_children_length(tree.get()) : 0;
+        const xcb_window_t* children = tree ? xcb_query_tree_children(tree.get()) : nullptr;
+        for (int i = 0; i < count; ++i) {
+            std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> owner(
+                xcb_get_property_reply(c, xcb_get_property(c, 0, children[i], wmPid, XCB_ATOM_CARDINAL, 0, 1), nullptr),
+                &std::free);
+            if (!owner || xcb_get_property_value_length(owner.get()) != 4 ||
+                *static_cast<const uint32_t*>(xcb_get_property_value(owner.get())) != uint32_t(pid))
+                continue;
+            std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> value(
+                xcb_get_property_reply(c, xcb_get_property(c, 0, children[i], startupId, utf8, 0, 1100), nullptr),
+                &std::free);
+            if (value && xcb_get_property_value_length(value.get()) > 0)
+                ids.append(QByteArray(static_cast<const char*>(xcb_get_property_value(value.get())),
+                                      xcb_get_property_value_length(value.get())));
+        }
+        xcb_disconnect(c);
+        return ids.join(' ');
+    }
+
+    // Listens on the root window for startup-notification messages, as a desktop's launch feedback does.
+    class StartupInfoListener {
+    public:
+        explicit StartupInfoListener(const QString& display) : c_(xcb_connect(display.toLatin1().constData(), nullptr)) {
+            if (xcb_connection_has_error(c_)) return;
+            const auto atom = [this](const char* name) {
+                std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+                    xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, uint16_t(std::strlen(name)), name), nullptr), &std::free);
+                return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+            };
+            begin_ = atom("_NET_STARTUP_INFO_BEGIN");
+            more_ = atom("_NET_STARTUP_INFO");
+            const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+            xcb_change_window_attributes(c_, xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root, XCB_CW_EVENT_MASK, &mask);
+            xcb_flush(c_);
+        }
+        ~StartupInfoListener() { xcb_disconnect(c_); }
+        // The next whole message, within the bound.
+        QByteArray waitForMessage(int boundMs) {
+            QByteArray message;
+            bool ended = false;
+            waitUntil(
+                [&] {
+                    while (!ended && !xcb_connection_has_error(c_)) {
+                        std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> event(xcb_poll_for_event(c_), &std::free);
+                        if (!event) break;
+                        if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE) continue;
+                        const auto* m = reinterpret_cast<const xcb_client_message_event_t*>(event.get());
+                        if (m->format != 8 || (m->type != begin_ && m->type != more_)) continue;
+                        if (m->type == begin_) message.clear();
+                        const auto* data = reinterpret_cast<const char*>(m->data.data8);
+                        const qsizetype length = qstrnlen(data, 20);
+                        message.append(data, length);
+                        ended = length < 20;
+                    }
+                    return ended;
+                },
+                boundMs);
+            return ended ? message : QByteArray();
+        }
+
+    private:
+        xcb_connection_t* c_;
+        xcb_atom_t begin_ = XCB_ATOM_NONE, more_ = XCB_ATOM_NONE;
+    };
+
 private:
     QTemporaryDir dir_;
     QString runtime_;

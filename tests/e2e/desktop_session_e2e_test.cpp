@@ -59,8 +59,10 @@ TEST_F(DesktopRun, ASecondLaunchHandsOverToTheFirstWhichShowsItsWindow) {
     ASSERT_TRUE(second.waitForFinished(10000));
     EXPECT_EQ(second.exitCode(), 0);
 
-    env.insert(QStringLiteral("XDG_ACTIVATION_TOKEN"), QStringLiteral("launcher-token-1"));
+    // As an X11 launcher starts it: with a startup id, which the first window takes on.
+    env.insert(QStringLiteral("DESKTOP_STARTUP_ID"), QStringLiteral("norv-test_TIME1234"));
     second.setProcessEnvironment(env);
+    DesktopSession::StartupInfoListener feedback(session.display());
     QElapsedTimer launched;
     launched.start();
     second.start(kProgram, {QStringLiteral("--print-state")});
@@ -74,6 +76,8 @@ TEST_F(DesktopRun, ASecondLaunchHandsOverToTheFirstWhichShowsItsWindow) {
     EXPECT_FALSE(secondErrors.contains("norv-state")) << "it made no window or store";
 
     ASSERT_TRUE(waitForState(QStringLiteral("window=shown"), 10000)) << log.toStdString();
+    EXPECT_EQ(session.startupIdsOf(app.processId()), QByteArray("norv-test_TIME1234"));
+    EXPECT_EQ(feedback.waitForMessage(5000), QByteArray("remove: ID=norv-test_TIME1234")) << "the launch feedback ends";
     EXPECT_EQ(applicationsOf(home.path()), QList<qint64>{app.processId()});
     EXPECT_EQ(processesMentioning(home.path()).size(), 1) << "one engine";
     EXPECT_EQ(app.state(), QProcess::Running);
