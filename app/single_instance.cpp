@@ -1,5 +1,7 @@
 #include "app/single_instance.h"
 
+#include <QGuiApplication>
+
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 
@@ -66,7 +68,9 @@ QVariantMap SingleInstance::launchPlatformData() {
 }
 
 QString SingleInstance::activationToken(const QVariantMap& platformData) {
-    for (const char* key : {kTokenKey, kStartupIdKey}) {
+    // A launch may carry both: on X11 the startup id is the one the window manager reads.
+    const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
+    for (const char* key : {x11 ? kStartupIdKey : kTokenKey, x11 ? kTokenKey : kStartupIdKey}) {
         const QVariant value = platformData.value(QLatin1String(key));
         if (value.typeId() == QMetaType::QString && usableToken(value.toString())) return value.toString();
     }
