@@ -1,5 +1,7 @@
 #include "support/midi_helper/pipewire_test_server.h"
 
+#include "support/midi_helper/child_process.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -94,25 +96,6 @@ pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
-}
-
-void stop(pid_t& pid)
-{
-    if (pid <= 0)
-        return;
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    bool ended = false;
-    for (int i = 0; i < 300 && !ended; ++i) {
-        ended = ::waitpid(pid, &status, WNOHANG) == pid;
-        if (!ended)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (!ended) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-    }
-    pid = -1;
 }
 
 } // namespace
@@ -217,8 +200,8 @@ PipeWireTestServer::PipeWireTestServer()
 
 PipeWireTestServer::~PipeWireTestServer()
 {
-    stop(wireplumber_);
-    stop(pipewire_);
+    stopChild(wireplumber_);
+    stopChild(pipewire_);
     if (!folder_.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(folder_, ignored);

@@ -17,6 +17,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "support/midi_helper/child_process.h"
 #include "support/midi_helper/helper_wire.h"
 #include "support/midi_helper/jack_test_server.h"
 #include "tests/support/midi_helper/helper_process.h"
@@ -134,22 +135,8 @@ public:
     }
     ~FakeRealtimeKit()
     {
-        for (pid_t pid : {fake_, daemon_}) {
-            if (pid <= 0)
-                continue;
-            ::kill(pid, SIGTERM);
-            int status = 0;
-            bool ended = false;
-            for (int i = 0; i < 300 && !ended; ++i) {
-                ended = ::waitpid(pid, &status, WNOHANG) == pid;
-                if (!ended)
-                    std::this_thread::sleep_for(10ms);
-            }
-            if (!ended) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-            }
-        }
+        stopChild(fake_);
+        stopChild(daemon_);
         if (out_ >= 0)
             ::close(out_);
         if (!folder_.empty())
