@@ -244,17 +244,19 @@ int main(int argc, char** argv)
     pong = settle(helper, capture);
     PeerTraffic::Tally tally = traffic.tally(capture);
     std::sort(tally.latencyUs.begin(), tally.latencyUs.end());
-    auto at = [&](double share) {
-        return tally.latencyUs.empty() ? 0.0 : tally.latencyUs[std::min(tally.latencyUs.size() - 1, size_t(share * double(tally.latencyUs.size())))] / 1000.0;
+    std::sort(tally.directLatencyUs.begin(), tally.directLatencyUs.end());
+    auto in = [](const std::vector<double>& us, double share) {
+        return us.empty() ? 0.0 : us[std::min(us.size() - 1, size_t(share * double(us.size())))] / 1000.0;
     };
+    auto at = [&](double share) { return in(tally.latencyUs, share); };
     const double cpuMs = double(cpuAfter - cpuBefore) * 1000.0 / double(::sysconf(_SC_CLK_TCK));
     const auto warnings = (*ready)["warnings"];
     std::printf("server=%s cycle=%u/%u sent=%" PRId64 " recorded=%" PRIu64 " out_of_order=%" PRIu64 " unknown=%" PRIu64
-                " left_sounding=%" PRIu64 " latency_ms median=%.2f p99=%.2f max=%.2f cpu_ms_per_1000=%.1f"
+                " left_sounding=%" PRIu64 " latency_ms median=%.2f p99=%.2f max=%.2f direct_p99=%.2f cpu_ms_per_1000=%.1f"
                 " warnings=%zu load_before=%s load_after=%s\n",
                 pipewire ? "pipewire" : "jackd", capture.bufferFrames(), capture.sampleRate(), pong.value("sent_count", int64_t(0)),
                 tally.recorded, tally.outOfOrder, tally.unknown, tally.leftSounding, at(0.5), at(0.99),
-                tally.latencyUs.empty() ? 0.0 : tally.latencyUs.back() / 1000.0,
+                tally.latencyUs.empty() ? 0.0 : tally.latencyUs.back() / 1000.0, in(tally.directLatencyUs, 0.99),
                 playedSent > 0 ? cpuMs * 1000.0 / double(playedSent) : 0.0, warnings.size(), loadBefore.c_str(),
                 loadAverage().c_str());
     helper.write("quit");

@@ -36,6 +36,7 @@ struct PeerTraffic::Player {
     bool wifi = false;
     UniqueFd socket;
     std::vector<uint64_t> sentUs;   // message i: note i / 2, on when even
+    std::vector<bool> recovered;    // message i left in a later packet than its own
     // Wi-Fi only.
     uint32_t token = 0;
     uint32_t packetSequence = 0;
@@ -84,11 +85,13 @@ struct PeerTraffic::Player {
         const int key = (channel - 1) * 128 + pitchOf(n);
         if (!wifi) {
             sentUs.push_back(monotonicUs());
+            recovered.push_back(false);
             const Bytes bytes = frame(payload);
             [[maybe_unused]] auto written = ::send(socket.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
             return;
         }
         sentUs.push_back(0); // set by the first packet that leaves with it
+        recovered.push_back(false);
         held = on ? key : -1;
         recent.push_back({++recordSequence, monotonicUs(), payload});
         if (recent.size() > kRedundancy)
@@ -108,8 +111,10 @@ struct PeerTraffic::Player {
         [[maybe_unused]] auto written = ::send(socket.get(), bytes.data(), bytes.size(), 0);
         // Only the last kRedundancy records travel; older unsent ones are gone for good.
         for (size_t index : unsentRecords)
-            if (index + kRedundancy > i)
+            if (index + kRedundancy > i) {
                 sentUs[index] = at;
+                recovered[index] = index != i;
+            }
         unsentRecords.clear();
         // Acknowledgements are not read.
         char drain[64];
@@ -216,7 +221,11 @@ PeerTraffic::Tally PeerTraffic::tally(const MidiCapture& capture) const
         }
         if (index < player.sentUs.size() && player.sentUs[index] != 0) {
             ++tally.matched;
-            tally.latencyUs.push_back(double(int64_t(event.readUs) - int64_t(player.sentUs[index])));
+            const double us = double(int64_t(event.readUs) - int64_t(player.sentUs[index]));
+            tally.latencyUs.push_back(us);
+            // A release that arrives with its recovered attack keeps the note's length on purpose.
+            if (!player.recovered[index] && !(index % 2 == 1 && player.recovered[index - 1]))
+                tally.directLatencyUs.push_back(us);
         }
     }
     for (const auto& state : channels)

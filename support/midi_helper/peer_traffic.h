@@ -46,6 +46,9 @@ public:
         uint64_t lastHeldSounding = 0; // players whose note held at the end still sounds
         uint64_t matched = 0;      // events whose send time is known
         std::vector<double> latencyUs; // sendto to the capture's cycle, per matched event
+        // The same, of the events that travelled in their own packet or stream, with their note-on
+        // for a note-off: a release that arrives with its recovered attack waits on purpose.
+        std::vector<double> directLatencyUs;
     };
     // Reads what `capture` recorded against what was played.
     Tally tally(const MidiCapture& capture) const;
