@@ -213,7 +213,14 @@ PeerTraffic::Tally PeerTraffic::tally(const MidiCapture& capture) const
         } else {
             auto found = state.sounding.find(pitch);
             if (found == state.sounding.end()) {
-                ++tally.unknown; // a note-off of a key that does not sound
+                // The next note of this key: its note-on may have been in the sender's lost packets
+                // beyond what the later ones repeat.
+                const uint64_t after = uint64_t(state.lastNote + 1);
+                const uint64_t next = after + (uint64_t(pitch) - 24 + 96 - after % 96) % 96;
+                if (2 * next < player.sentUs.size() && player.sentUs[2 * next] == 0)
+                    ++tally.neverSent;
+                else
+                    ++tally.unknown; // a note-off of a key that does not sound
                 continue;
             }
             index = size_t(found->second) * 2 + 1;
@@ -224,8 +231,8 @@ PeerTraffic::Tally PeerTraffic::tally(const MidiCapture& capture) const
             const double us = double(int64_t(event.readUs) - int64_t(player.sentUs[index]));
             tally.latencyUs.push_back(us);
             // A release that arrives with its recovered attack keeps the note's length on purpose.
-            if (!player.recovered[index] && !(index % 2 == 1 && player.recovered[index - 1]))
-                tally.directLatencyUs.push_back(us);
+            if (!(index % 2 == 1 && player.recovered[index - 1]))
+                tally.promptLatencyUs.push_back(us);
         }
     }
     for (const auto& state : channels)

@@ -41,14 +41,15 @@ public:
         uint64_t recorded = 0;
         uint64_t outOfOrder = 0;   // a note that arrived before one played earlier on its channel
         uint64_t unknown = 0;      // a note no player sent (or a second copy)
+        uint64_t neverSent = 0;    // a note-off whose note-on only travelled in lost packets
         uint64_t others = 0;       // channel messages other than notes (the resets of a leaving peer)
         uint64_t leftSounding = 0; // keys whose last event was a note-on
         uint64_t lastHeldSounding = 0; // players whose note held at the end still sounds
         uint64_t matched = 0;      // events whose send time is known
         std::vector<double> latencyUs; // sendto to the capture's cycle, per matched event
-        // The same, of the events that travelled in their own packet or stream, with their note-on
-        // for a note-off: a release that arrives with its recovered attack waits on purpose.
-        std::vector<double> directLatencyUs;
+        // The same, but for the releases that arrive with their recovered attack: they wait on
+        // purpose, so that the note keeps its length.
+        std::vector<double> promptLatencyUs;
     };
     // Reads what `capture` recorded against what was played.
     Tally tally(const MidiCapture& capture) const;
