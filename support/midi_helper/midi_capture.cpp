@@ -58,7 +58,14 @@ int MidiCapture::process(uint32_t frames, void* arg)
 {
     auto* self = static_cast<MidiCapture*>(arg);
     void* buffer = jack_port_get_buffer(self->input_, frames);
-    const uint64_t readUs = monotonicUs();
+    jack_nframes_t startFrame = 0;
+    jack_time_t startUs = 0, nextUs = 0;
+    float periodUs = 0;
+    const int64_t toMonotonic = int64_t(monotonicUs()) - int64_t(jack_get_time());
+    if (jack_get_cycle_times(self->client_, &startFrame, &startUs, &nextUs, &periodUs) != 0 || nextUs <= startUs) {
+        startUs = jack_get_time();
+        nextUs = startUs;
+    }
     for (uint32_t i = 0, n = jack_midi_get_event_count(buffer); i < n; ++i) {
         jack_midi_event_t event;
         if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0 || event.size > 3)
@@ -67,7 +74,7 @@ int MidiCapture::process(uint32_t frames, void* arg)
         record.size = uint8_t(event.size);
         for (size_t b = 0; b < event.size; ++b)
             record.bytes[b] = event.buffer[b];
-        record.readUs = readUs;
+        record.frameUs = uint64_t(int64_t(startUs) + toMonotonic) + (nextUs - startUs) * event.time / (frames ? frames : 1);
         if (jack_ringbuffer_write_space(self->ring_) >= sizeof record)
             jack_ringbuffer_write(self->ring_, reinterpret_cast<const char*>(&record), sizeof record);
         else
@@ -86,6 +93,11 @@ int MidiCapture::xrun(void* arg)
 uint64_t MidiCapture::xruns() const
 {
     return shared_->xruns.load();
+}
+
+uint64_t MidiCapture::cycles() const
+{
+    return shared_->cycles.load(std::memory_order_acquire);
 }
 
 bool MidiCapture::connectFrom(const std::string& sourcePort)

@@ -13,14 +13,15 @@ struct _jack_port;
 
 namespace norv::test {
 
-// A JACK client with one MIDI input that records every event with the moment its cycle ran
-// (CLOCK_MONOTONIC µs: when a synth downstream could render it), for the helper's peer-limit runs.
+// A JACK client with one MIDI input that records every event with the moment of its frame (the
+// cycle's start on the server's clock plus the frame's offset, as CLOCK_MONOTONIC µs: when a synth
+// downstream renders it), for the helper's peer-limit runs.
 class MidiCapture {
 public:
     struct Event {
         uint8_t size = 0;
         uint8_t bytes[3] = {0, 0, 0};
-        uint64_t readUs = 0;
+        uint64_t frameUs = 0;
     };
 
     explicit MidiCapture(const std::string& server);
@@ -37,6 +38,8 @@ public:
     uint64_t overflowed() const;
     // Cycles the server reported late (xruns) since the capture opened.
     uint64_t xruns() const;
+    // Cycles the capture has run since it opened.
+    uint64_t cycles() const;
     // The graph's cycle as this client sees it.
     uint32_t bufferFrames() const;
     uint32_t sampleRate() const;

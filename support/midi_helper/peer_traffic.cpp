@@ -228,7 +228,7 @@ PeerTraffic::Tally PeerTraffic::tally(const MidiCapture& capture) const
         }
         if (index < player.sentUs.size() && player.sentUs[index] != 0) {
             ++tally.matched;
-            const double us = double(int64_t(event.readUs) - int64_t(player.sentUs[index]));
+            const double us = double(int64_t(event.frameUs) - int64_t(player.sentUs[index]));
             tally.latencyUs.push_back(us);
             // A release that arrives with its recovered attack keeps the note's length on purpose.
             if (!(index % 2 == 1 && player.recovered[index - 1]))

@@ -46,7 +46,7 @@ public:
         uint64_t leftSounding = 0; // keys whose last event was a note-on
         uint64_t lastHeldSounding = 0; // players whose note held at the end still sounds
         uint64_t matched = 0;      // events whose send time is known
-        std::vector<double> latencyUs; // sendto to the capture's cycle, per matched event
+        std::vector<double> latencyUs; // sendto to the event's frame, per matched event
         // The same, but for the releases that arrive with their recovered attack: they wait on
         // purpose, so that the note keeps its length.
         std::vector<double> promptLatencyUs;
