@@ -1,10 +1,10 @@
 // The built NorvMIDIHelper at its peer limits on a real MIDI server, with a JACK client recording its
 // source: 8 stream and 8 Wi-Fi peers (10 % of Wi-Fi packets lost) for --seconds, then every peer
 // leaves holding a note. Prints one line: what the helper counted sent and what arrived, messages
-// out of order, notes left sounding, sendto → the frame the recording client got it on (median,
-// p99, max, and the p99 without the releases a recovered tap holds on purpose), the helper's CPU
-// per 1,000 messages, the cycle (nominal, and as long as it really took), and the load average
-// before and after.
+// out of order, notes left sounding, cycles the server ran without the recorder, sendto → the frame
+// the recorder got it on (median, p99, max, and the p99 without the releases a recovered tap holds
+// on purpose), the helper's CPU per 1,000 messages, the cycle (nominal, and as long as it really
+// took), and the load average before and after.
 //
 // The server is PipeWire (private, dummy driver, WirePlumber) when this program runs on PipeWire's
 // libjack (the _pipewire build), else jackd (dummy driver, 256 frames, real-time where allowed).
@@ -229,6 +229,7 @@ int main(int argc, char** argv)
     }
     const uint64_t cpuBefore = helper.cpuTicks();
     const uint64_t cyclesBefore = capture.cycles();
+    const uint64_t skippedBefore = capture.skippedCycles();
     const auto playStart = std::chrono::steady_clock::now();
     PeerTraffic traffic({port, 2150, 0.1, std::chrono::seconds(seconds)});
     if (!traffic.play()) {
@@ -239,6 +240,7 @@ int main(int argc, char** argv)
     const double playedMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - playStart).count();
     const uint64_t playedCycles = capture.cycles() - cyclesBefore;
     const double cycleMs = playedCycles > 0 ? playedMs / double(playedCycles) : 0.0;
+    const uint64_t skipped = capture.skippedCycles() - skippedBefore;
     nlohmann::json pong = settle(helper, capture);
     const uint64_t cpuAfter = helper.cpuTicks();
     const int64_t playedSent = pong.value("sent_count", int64_t(0));
@@ -260,10 +262,10 @@ int main(int argc, char** argv)
     const double cpuMs = double(cpuAfter - cpuBefore) * 1000.0 / double(::sysconf(_SC_CLK_TCK));
     const auto warnings = (*ready)["warnings"];
     std::printf("server=%s cycle=%u/%u cycle_ms=%.2f sent=%" PRId64 " recorded=%" PRIu64 " out_of_order=%" PRIu64 " unknown=%" PRIu64 " never_sent=%" PRIu64
-                " left_sounding=%" PRIu64 " latency_ms median=%.2f p99=%.2f max=%.2f prompt_p99=%.2f cpu_ms_per_1000=%.1f"
+                " left_sounding=%" PRIu64 " recorder_skipped=%" PRIu64 " latency_ms median=%.2f p99=%.2f max=%.2f prompt_p99=%.2f cpu_ms_per_1000=%.1f"
                 " warnings=%zu load_before=%s load_after=%s\n",
                 pipewire ? "pipewire" : "jackd", capture.bufferFrames(), capture.sampleRate(), cycleMs, pong.value("sent_count", int64_t(0)),
-                tally.recorded, tally.outOfOrder, tally.unknown, tally.neverSent, tally.leftSounding, at(0.5), at(0.99),
+                tally.recorded, tally.outOfOrder, tally.unknown, tally.neverSent, tally.leftSounding, skipped, at(0.5), at(0.99),
                 tally.latencyUs.empty() ? 0.0 : tally.latencyUs.back() / 1000.0, in(tally.promptLatencyUs, 0.99),
                 playedSent > 0 ? cpuMs * 1000.0 / double(playedSent) : 0.0, warnings.size(), loadBefore.c_str(),
                 loadAverage().c_str());

@@ -14,6 +14,10 @@ struct MidiCapture::Shared {
     std::atomic<uint64_t> cycles{0};
     std::atomic<uint64_t> overflowed{0};
     std::atomic<uint64_t> xruns{0};
+    std::atomic<uint64_t> skipped{0};
+    // The process thread's own.
+    jack_nframes_t lastFrame = 0;
+    jack_nframes_t lastFrames = 0;
 };
 
 namespace {
@@ -65,7 +69,15 @@ int MidiCapture::process(uint32_t frames, void* arg)
     if (jack_get_cycle_times(self->client_, &startFrame, &startUs, &nextUs, &periodUs) != 0 || nextUs <= startUs) {
         startUs = jack_get_time();
         nextUs = startUs;
+        startFrame = jack_last_frame_time(self->client_);
     }
+    // A cycle that began more than one cycle after the last one this client ran: the server went on
+    // without it, and what others wrote in between never reached it.
+    Shared& shared = *self->shared_;
+    if (shared.lastFrames > 0 && startFrame - shared.lastFrame > shared.lastFrames)
+        shared.skipped.fetch_add((startFrame - shared.lastFrame - 1) / shared.lastFrames, std::memory_order_relaxed);
+    shared.lastFrame = startFrame;
+    shared.lastFrames = frames;
     for (uint32_t i = 0, n = jack_midi_get_event_count(buffer); i < n; ++i) {
         jack_midi_event_t event;
         if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0 || event.size > 3)
@@ -93,6 +105,11 @@ int MidiCapture::xrun(void* arg)
 uint64_t MidiCapture::xruns() const
 {
     return shared_->xruns.load();
+}
+
+uint64_t MidiCapture::skippedCycles() const
+{
+    return shared_->skipped.load(std::memory_order_relaxed);
 }
 
 uint64_t MidiCapture::cycles() const

@@ -38,8 +38,10 @@ public:
     uint64_t overflowed() const;
     // Cycles the server reported late (xruns) since the capture opened.
     uint64_t xruns() const;
-    // Cycles the capture has run since it opened.
+    // Cycles the capture has run since it opened, and cycles the server ran without it (PipeWire
+    // goes on without a client that wakes late, and reports no xrun).
     uint64_t cycles() const;
+    uint64_t skippedCycles() const;
     // The graph's cycle as this client sees it.
     uint32_t bufferFrames() const;
     uint32_t sampleRate() const;

@@ -244,6 +244,7 @@ PeerTraffic::Tally PeerTraffic::tally(const MidiCapture& capture) const
         const uint64_t last = (messages - 1) / 2;
         const auto found = channels[p].sounding.find(pitchOf(last));
         tally.lastHeldSounding += found != channels[p].sounding.end() && found->second == last ? 1 : 0;
+        tally.wifiLastHeard += players_[p]->wifi && channels[p].lastNote == int64_t(last) ? 1 : 0;
     }
     return tally;
 }

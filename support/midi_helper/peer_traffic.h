@@ -45,6 +45,7 @@ public:
         uint64_t others = 0;       // channel messages other than notes (the resets of a leaving peer)
         uint64_t leftSounding = 0; // keys whose last event was a note-on
         uint64_t lastHeldSounding = 0; // players whose note held at the end still sounds
+        uint64_t wifiLastHeard = 0;    // Wi-Fi players whose note held at the end began
         uint64_t matched = 0;      // events whose send time is known
         std::vector<double> latencyUs; // sendto to the event's frame, per matched event
         // The same, but for the releases that arrive with their recovered attack: they wait on
