@@ -1,7 +1,7 @@
 // The built NorvMIDIHelper at its peer limits on a real MIDI server, with a JACK client recording its
 // source: 8 stream and 8 Wi-Fi peers (10 % of Wi-Fi packets lost) for --seconds, then every peer
 // leaves holding a note. Prints one line: what the helper counted sent and what arrived, messages
-// out of order, notes left sounding, cycles the server ran without the recorder, sendto → the frame
+// out of order, notes left sounding, cycles the recorder's clock jumped past, sendto → the frame
 // the recorder got it on (median, p99, max, and the p99 without the releases a recovered tap holds
 // on purpose), the helper's CPU per 1,000 messages, the cycle (nominal, and as long as it really
 // took), and the load average before and after.

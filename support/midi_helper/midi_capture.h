@@ -38,8 +38,9 @@ public:
     uint64_t overflowed() const;
     // Cycles the server reported late (xruns) since the capture opened.
     uint64_t xruns() const;
-    // Cycles the capture has run since it opened, and cycles the server ran without it (PipeWire
-    // goes on without a client that wakes late, and reports no xrun).
+    // Cycles the capture has run since it opened, and cycles its clock jumped past: the server
+    // went on without it (PipeWire does for a client that wakes late, and reports no xrun), or the
+    // whole graph was late.
     uint64_t cycles() const;
     uint64_t skippedCycles() const;
     // The graph's cycle as this client sees it.
