@@ -45,13 +45,14 @@ function(norv_add_program name)
   norv_target_settings(${name})
 endfunction()
 
-# norv_add_test(name LABEL label [QT_MAIN|WIDGETS_MAIN] SOURCES ... [LIBS ...] [TIMEOUT s]
+# norv_add_test(name LABEL label [QT_MAIN|WIDGETS_MAIN] [SERIAL] SOURCES ... [LIBS ...] [TIMEOUT s]
 #               [RESOURCE_LOCK name]):
 # a GoogleTest binary whose cases are registered with ctest under one label.
 # QT_MAIN gives the tests a QCoreApplication, WIDGETS_MAIN a QApplication (offscreen).
-# RESOURCE_LOCK keeps cases that share a fixed resource (such as the engine's ports) from running at once.
+# RESOURCE_LOCK keeps cases that share a fixed resource (such as the engine's ports) from running at once;
+# SERIAL runs each case alone (cases that load the whole machine, or measure it).
 function(norv_add_test name)
-  cmake_parse_arguments(ARG "QT_MAIN;WIDGETS_MAIN" "LABEL;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "QT_MAIN;WIDGETS_MAIN;SERIAL" "LABEL;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
   if(NOT ARG_LABEL)
     message(FATAL_ERROR "norv_add_test(${name}) needs a LABEL")
   endif()
@@ -82,6 +83,9 @@ function(norv_add_test name)
   set(extra)
   if(ARG_RESOURCE_LOCK)
     set(extra RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+  endif()
+  if(ARG_SERIAL)
+    list(APPEND extra RUN_SERIAL TRUE)
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
