@@ -59,7 +59,7 @@ public:
     ParallelBuild()
     {
         const std::string script = "export CCACHE_DISABLE=1; cd '" NORV_SOURCE_DIR "' && while :; do ls midi_helper/*.cpp | "
-                                   "xargs -P \"$(nproc)\" -I{} c++ -std=c++20 -O2 -I. -c {} -o /dev/null; done";
+                                   "xargs -P \"$(nproc)\" -I{} c++ -std=c++20 -O2 -I. -c {} -o /dev/null 2>/dev/null; done";
         const char* argv[] = {"/bin/sh", "-c", script.c_str(), nullptr};
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);
