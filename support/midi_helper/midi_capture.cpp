@@ -72,7 +72,8 @@ int MidiCapture::process(uint32_t frames, void* arg)
         startFrame = jack_last_frame_time(self->client_);
     }
     // A cycle that began more than one cycle after the last one this client ran: what others wrote
-    // in the cycles between never reached it, if the server ran them without it.
+    // in the cycles between never reached it, if the server ran them without it. PipeWire may also
+    // call a client twice on one frame: that counts nothing.
     Shared& shared = *self->shared_;
     if (shared.lastFrames > 0 && startFrame - shared.lastFrame > shared.lastFrames)
         shared.skipped.fetch_add((startFrame - shared.lastFrame - 1) / shared.lastFrames, std::memory_order_relaxed);
